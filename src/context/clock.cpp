@@ -1,0 +1,77 @@
+#include "kvn_clock.h"
+
+#include <stdlib.h>
+#include <sys/time.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+
+#include "korvan_framework_lib.h"
+
+namespace {
+
+unsigned divisor_from_environment() {
+    const char *text = getenv("KVN_TIME_DIVISOR");
+    if (text == nullptr || *text == '\0') return 1;
+    char *end = nullptr;
+    unsigned long value = strtoul(text, &end, 10);
+    if (*end != '\0' || value == 0 || value > 100000) return 1;
+    return static_cast<unsigned>(value);
+}
+
+std::atomic<unsigned> g_divisor{divisor_from_environment()};
+
+/* Scaled wall clock in microseconds: real time times the divisor.  At 1 it
+ * is the plain wall clock, so seconds match `time`. */
+uint64_t scaled_now_us() {
+    struct timeval tv;
+    gettimeofday(&tv, nullptr);
+    uint64_t us = static_cast<uint64_t>(tv.tv_sec) * 1000000u + static_cast<uint64_t>(tv.tv_usec);
+    return us * g_divisor.load(std::memory_order_relaxed);
+}
+
+}  // namespace
+
+namespace kvn {
+
+unsigned time_divisor() { return g_divisor.load(std::memory_order_relaxed); }
+
+void sleep_us(unsigned long us) {
+    unsigned d = time_divisor();
+    unsigned long scaled = us / d;
+    if (us > 0 && scaled == 0) scaled = 1;
+    while (scaled >= 1000000ul) {
+        usleep(999999);
+        scaled -= 999999;
+    }
+    usleep(static_cast<useconds_t>(scaled));
+}
+
+DFBResult wait_for_event(IDirectFBEventBuffer *buffer, unsigned seconds, unsigned milliseconds) {
+    unsigned d = time_divisor();
+    if (d == 1) return buffer->WaitForEventWithTimeout(buffer, seconds, milliseconds);
+    uint64_t total_ms = static_cast<uint64_t>(seconds) * 1000u + milliseconds;
+    uint64_t scaled = total_ms / d;
+    if (total_ms > 0 && scaled == 0) scaled = 1;
+    return buffer->WaitForEventWithTimeout(buffer, static_cast<unsigned>(scaled / 1000),
+                                           static_cast<unsigned>(scaled % 1000));
+}
+
+long now_seconds() {
+    if (time_divisor() == 1) return static_cast<long>(time(nullptr));
+    return static_cast<long>(scaled_now_us() / 1000000u);
+}
+
+int now_milliseconds() {
+    uint64_t ms = scaled_now_us() / 1000u;
+    return static_cast<int>(static_cast<uint32_t>(ms));
+}
+
+}  // namespace kvn
+
+extern "C" void kvn_set_time_divisor(unsigned divisor) {
+    g_divisor.store(divisor == 0 ? 1 : divisor, std::memory_order_relaxed);
+}
+
+extern "C" unsigned kvn_get_time_divisor(void) { return kvn::time_divisor(); }

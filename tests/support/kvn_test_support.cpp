@@ -1,0 +1,116 @@
+#include "kvn_test_support.h"
+
+#include <gtest/gtest.h>
+#include <png.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+#include "kvn_trace.h"
+
+namespace kvn_test {
+
+bool in_sandbox() {
+    const char *v = getenv("KVN_IN_SANDBOX");
+    return v != nullptr && *v == '1';
+}
+
+bool exists(const std::string &path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+std::string read_file(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void write_file(const std::string &path, const std::string &content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+void remove_file(const std::string &path) { unlink(path.c_str()); }
+
+std::vector<std::string> fake_calls() {
+    std::vector<std::string> lines;
+    std::ifstream in("/run/kvn-fakes/calls.log");
+    std::string line;
+    while (std::getline(in, line)) lines.push_back(line);
+    return lines;
+}
+
+void clear_fake_calls() { write_file("/run/kvn-fakes/calls.log", ""); }
+
+void set_torrent_daemon_running(bool running) {
+    write_file("/run/kvn-fakes/pidof.status", running ? "0\n" : "1\n");
+}
+
+std::vector<std::string> trace_lines() {
+    std::vector<std::string> lines;
+    size_t n = kvn_trace_count();
+    for (size_t i = 0; i < n; ++i) {
+        long len = kvn_trace_get(i, nullptr, 0);
+        if (len < 0) break;
+        std::string line(static_cast<size_t>(len) + 1, '\0');
+        kvn_trace_get(i, &line[0], line.size());
+        line.resize(static_cast<size_t>(len));
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<osd_call> osd_calls() {
+    std::vector<osd_call> calls;
+    int n = osd_service_count();
+    for (int i = 0; i < n; ++i) {
+        osd_call c;
+        if (osd_service_get(i, &c) == 0) calls.push_back(c);
+    }
+    return calls;
+}
+
+void start_display() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        static char arg0[] = "kvn-test";
+        static char *argv_store[] = {arg0, nullptr};
+        int argc = 1;
+        char **argv = argv_store;
+        kvn_dfb_init(&argc, &argv, &kvn_dfb_global_context.kvn_dfb,
+                     &kvn_dfb_global_context.kvn_screen);
+        kvn_layer_osd_init(kvn_dfb_global_context.kvn_dfb, &kvn_dfb_global_context.kvn_layer_osd,
+                           &kvn_dfb_global_context.kvn_layer_osd_config, nullptr, nullptr);
+    });
+}
+
+void write_png(const std::string &path, int width, int height, unsigned rgb) {
+    FILE *f = fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr) << path;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_init_io(png, f);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
+                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    std::vector<png_byte> row(static_cast<size_t>(width) * 3);
+    for (int x = 0; x < width; ++x) {
+        row[static_cast<size_t>(x) * 3] = static_cast<png_byte>((rgb >> 16) & 0xff);
+        row[static_cast<size_t>(x) * 3 + 1] = static_cast<png_byte>((rgb >> 8) & 0xff);
+        row[static_cast<size_t>(x) * 3 + 2] = static_cast<png_byte>(rgb & 0xff);
+    }
+    for (int y = 0; y < height; ++y) png_write_row(png, row.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    fclose(f);
+}
+
+}  // namespace kvn_test

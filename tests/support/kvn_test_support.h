@@ -1,0 +1,44 @@
+// Helpers shared by the framework's test programs.  Every test process runs
+// inside kvn-sandbox: /tmp is private and the player programs are fakes.
+#ifndef KVN_TEST_SUPPORT_H
+#define KVN_TEST_SUPPORT_H
+
+#include <string>
+#include <vector>
+
+#include "korvan_framework_lib.h"
+#include "osd_service.h"
+
+namespace kvn_test {
+
+bool in_sandbox();  // tests that touch fixed paths skip themselves outside it
+bool exists(const std::string &path);
+std::string read_file(const std::string &path);  // "" when missing
+void write_file(const std::string &path, const std::string &content);
+void remove_file(const std::string &path);
+
+// Command lines the recording fakes saw, in order ("NAME ARGS...").
+std::vector<std::string> fake_calls();
+void clear_fake_calls();
+void set_torrent_daemon_running(bool running);
+
+// What the platform stand-ins recorded.
+std::vector<std::string> trace_lines();
+std::vector<osd_call> osd_calls();
+
+// kvn_dfb_init and kvn_layer_osd_init as an application starts, once per
+// process (DirectFB is process-wide).
+void start_display();
+
+// Writes a small PNG (solid colour) at `path`.
+void write_png(const std::string &path, int width, int height, unsigned rgb);
+
+}  // namespace kvn_test
+
+// Skips the current test unless it runs inside kvn-sandbox.
+#define KVN_REQUIRE_SANDBOX()                                                   \
+    do {                                                                        \
+        if (!kvn_test::in_sandbox()) GTEST_SKIP() << "needs kvn-sandbox";       \
+    } while (0)
+
+#endif
