@@ -1,0 +1,62 @@
+// Helpers of the display-context tests: start-up with chosen DirectFB
+// options, descriptor counts, and spies over real DirectFB interfaces.
+#ifndef KVN_CONTEXT_TEST_UTIL_H
+#define KVN_CONTEXT_TEST_UTIL_H
+
+#include <dirent.h>
+
+#include <string>
+#include <vector>
+
+#include "korvan_framework_lib.h"
+
+namespace ctx_test {
+
+// kvn_dfb_init on the global context, with extra DirectFB options such as
+// "--dfb:mode=800x600".
+inline void init_display(std::vector<std::string> options = {}) {
+    static std::vector<std::string> store;
+    static std::vector<char *> argv_store;
+    store.assign(1, "kvn-context-test");
+    for (auto &o : options) store.push_back(o);
+    argv_store.clear();
+    for (auto &s : store) argv_store.push_back(&s[0]);
+    argv_store.push_back(nullptr);
+    int argc = static_cast<int>(store.size());
+    char **argv = argv_store.data();
+    kvn_dfb_init(&argc, &argv, &kvn_dfb_global_context.kvn_dfb, &kvn_dfb_global_context.kvn_screen);
+}
+
+inline void init_osd_layer() {
+    kvn_layer_osd_init(kvn_dfb_global_context.kvn_dfb, &kvn_dfb_global_context.kvn_layer_osd,
+                       &kvn_dfb_global_context.kvn_layer_osd_config, nullptr, nullptr);
+}
+
+inline int open_descriptor_count() {
+    int n = 0;
+    DIR *dir = opendir("/proc/self/fd");
+    if (dir == nullptr) return -1;
+    while (struct dirent *e = readdir(dir)) {
+        if (e->d_name[0] != '.') ++n;
+    }
+    closedir(dir);
+    return n - 1;  // the directory's own descriptor
+}
+
+// A copy of a real interface whose methods can be replaced one by one; the
+// replaced ones reach the real object through `real`.  Methods left alone
+// run on the copy, which shares the real object's private data.
+template <typename Interface>
+struct Spy {
+    Interface iface;
+    Interface *real;
+    std::vector<std::string> *log;
+
+    Spy(Interface *real_iface, std::vector<std::string> *calls)
+        : iface(*real_iface), real(real_iface), log(calls) {}
+    static Spy *of(Interface *thiz) { return reinterpret_cast<Spy *>(thiz); }
+};
+
+}  // namespace ctx_test
+
+#endif

@@ -1,0 +1,157 @@
+// Start-up: DirectFB, the screen and the three framework FIFOs, and the
+// report that ends the process when a DirectFB call fails.
+#include <errno.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "context_test_util.h"
+#include "kvn_guard.h"
+#include "kvn_test_support.h"
+
+namespace {
+
+bool g_refuse_mknod = false;
+
+mode_t permissions(const char *path) {
+    struct stat st;
+    if (stat(path, &st) != 0) return static_cast<mode_t>(-1);
+    return st.st_mode & 07777;
+}
+
+bool is_fifo(const char *path) {
+    struct stat st;
+    return stat(path, &st) == 0 && S_ISFIFO(st.st_mode);
+}
+
+bool descriptor_open(int fd) { return fd >= 0 && fcntl(fd, F_GETFD) != -1; }
+
+bool descriptor_is(int fd, const char *path) {
+    struct stat a, b;
+    return fstat(fd, &a) == 0 && stat(path, &b) == 0 && a.st_ino == b.st_ino && a.st_dev == b.st_dev;
+}
+
+}  // namespace
+
+// Stands in for a file system on which device nodes and FIFOs cannot be
+// made; the library's call lands here because the executable comes first.
+extern "C" int mknod(const char *path, mode_t mode, dev_t dev) {
+    if (g_refuse_mknod) {
+        errno = EPERM;
+        return -1;
+    }
+    return static_cast<int>(syscall(SYS_mknodat, AT_FDCWD, path, mode, dev));
+}
+
+TEST(Startup, CreatesTheThreeFifosUnderTheUmaskAndOpensThemForReading) {
+    KVN_REQUIRE_SANDBOX();
+    kvn_global_state = 7;
+    thread_qty = 3;
+    umask(027);
+    ctx_test::init_display();
+    umask(022);
+
+    ASSERT_NE(kvn_dfb_global_context.kvn_dfb, nullptr);
+    ASSERT_NE(kvn_dfb_global_context.kvn_screen, nullptr);
+    EXPECT_EQ(kvn_global_state, 0);
+    EXPECT_EQ(thread_qty, 0);
+
+    EXPECT_TRUE(is_fifo("/tmp/display"));
+    EXPECT_TRUE(is_fifo("/tmp/kvn_framework_pipe"));
+    EXPECT_TRUE(is_fifo("/tmp/kvnupnp_key_pipe"));
+    EXPECT_EQ(permissions("/tmp/display"), 0640u);  // 0666 under 027
+    EXPECT_EQ(permissions("/tmp/kvn_framework_pipe"), 0640u);
+    EXPECT_EQ(permissions("/tmp/kvnupnp_key_pipe"), 0640u);
+
+    EXPECT_TRUE(descriptor_is(outport_pipe, "/tmp/display"));
+    EXPECT_TRUE(descriptor_is(kvn_command_pipe, "/tmp/kvn_framework_pipe"));
+    EXPECT_TRUE(descriptor_is(kvnupnp_key_pipe, "/tmp/kvnupnp_key_pipe"));
+    for (int fd : {outport_pipe, kvn_command_pipe, kvnupnp_key_pipe}) {
+        int flags = fcntl(fd, F_GETFL);
+        EXPECT_EQ(flags & O_ACCMODE, O_RDONLY);
+        EXPECT_TRUE(flags & O_NONBLOCK);
+    }
+
+    // A writer's bytes reach the read end that start-up keeps.
+    int writer = open("/tmp/display", O_WRONLY | O_NONBLOCK);
+    ASSERT_GE(writer, 0);
+    ASSERT_EQ(write(writer, "tv=720p", 7), 7);
+    close(writer);
+    char buf[16] = {0};
+    EXPECT_EQ(read(outport_pipe, buf, sizeof buf), 7);
+    EXPECT_STREQ(buf, "tv=720p");
+}
+
+TEST(Startup, UnderAZeroUmaskTheDisplayFifoIsWorldWritable) {
+    KVN_REQUIRE_SANDBOX();
+    umask(0);
+    ctx_test::init_display();
+    umask(022);
+    EXPECT_EQ(permissions("/tmp/display"), 0666u);
+    EXPECT_EQ(permissions("/tmp/kvn_framework_pipe"), 0644u);
+    EXPECT_EQ(permissions("/tmp/kvnupnp_key_pipe"), 0644u);
+}
+
+TEST(Startup, ASecondStartReusesTheExistingFifos) {
+    KVN_REQUIRE_SANDBOX();
+    ASSERT_EQ(mkfifo("/tmp/display", 0600), 0);
+    ASSERT_EQ(mkfifo("/tmp/kvn_framework_pipe", 0600), 0);
+    ASSERT_EQ(mkfifo("/tmp/kvnupnp_key_pipe", 0600), 0);
+    struct stat before;
+    ASSERT_EQ(stat("/tmp/kvn_framework_pipe", &before), 0);
+
+    static char arg0[] = "kvn-context-test";
+    static char *argv_store[] = {arg0, nullptr};
+    int argc = 1;
+    char **argv = argv_store;
+    EXPECT_EQ(kvn_dfb_init(&argc, &argv, &kvn_dfb_global_context.kvn_dfb,
+                           &kvn_dfb_global_context.kvn_screen),
+              0);
+
+    struct stat after;
+    ASSERT_EQ(stat("/tmp/kvn_framework_pipe", &after), 0);
+    EXPECT_EQ(before.st_ino, after.st_ino);  // not replaced
+    EXPECT_EQ(permissions("/tmp/display"), 0600u);
+    EXPECT_TRUE(descriptor_is(outport_pipe, "/tmp/display"));
+    EXPECT_TRUE(descriptor_is(kvn_command_pipe, "/tmp/kvn_framework_pipe"));
+    EXPECT_TRUE(descriptor_is(kvnupnp_key_pipe, "/tmp/kvnupnp_key_pipe"));
+}
+
+TEST(Startup, WithoutFifoSupportTheDisplayPathBecomesAPlainFile) {
+    KVN_REQUIRE_SANDBOX();
+    g_refuse_mknod = true;
+    umask(0);
+    ctx_test::init_display();
+    umask(022);
+    g_refuse_mknod = false;
+
+    struct stat st;
+    ASSERT_EQ(stat("/tmp/display", &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    EXPECT_TRUE(descriptor_is(outport_pipe, "/tmp/display"));
+    // The two mkfifo pipes do not depend on mknod.
+    EXPECT_TRUE(descriptor_open(kvn_command_pipe));
+    EXPECT_TRUE(descriptor_open(kvnupnp_key_pipe));
+}
+
+using GuardDeathTest = ::testing::Test;
+
+TEST_F(GuardDeathTest, AFailingCallReportsModuleLineAndCallThenEndsTheProcess) {
+    KVN_REQUIRE_SANDBOX();
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            ctx_test::init_display();
+            IDirectFBDisplayLayer *layer = nullptr;
+            IDirectFB *dfb = kvn_dfb_global_context.kvn_dfb;
+            KVN_DFB_CHECK(dfb->GetDisplayLayer(dfb, 77, &layer),
+                          "dfb->GetDisplayLayer( dfb, 77, &layer )");
+            fprintf(stderr, "still running\n");
+            exit(0);
+        },
+        [](int status) { return !(WIFEXITED(status) && WEXITSTATUS(status) == 0); },
+        "korvan_framework_lib <[0-9]+>:\n\t.*dfb->GetDisplayLayer\\( dfb, 77, &layer \\)");
+}
