@@ -38,7 +38,7 @@ DFBResult fake_set_mixer(IDirectFBScreen *thiz, int mixer, const DFBScreenMixerC
 // Puts a screen with a working mixer 0 in the global context.
 void give_screen_a_mixer(DFBDisplayLayerIDs initial_layers) {
     g_mixer_layers = initial_layers;
-    ScreenSpy *s = new ScreenSpy(kvn_dfb_global_context.kvn_screen, &g_calls);
+    ScreenSpy *s = ctx_test::keep<ScreenSpy>(kvn_dfb_global_context.kvn_screen, &g_calls);
     s->iface.GetMixerConfiguration = fake_get_mixer;
     s->iface.SetMixerConfiguration = fake_set_mixer;
     kvn_dfb_global_context.kvn_screen = &s->iface;

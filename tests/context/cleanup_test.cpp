@@ -103,12 +103,12 @@ TEST(CleanUp, StopsThreadsBeforeReleasingLayersScreenAndMainInterfaceInReverseOr
     IDirectFBDisplayLayer *bg_layer = nullptr;
     ASSERT_EQ(real_dfb->GetDisplayLayer(real_dfb, VENDOR_LAYER_BKGND, &bg_layer), DFB_OK);
 
-    auto *osd_layer_spy = new Released<IDirectFBDisplayLayer>(c.kvn_layer_osd, "osd layer");
-    auto *osd_surface_spy = new Released<IDirectFBSurface>(osd_surface, "osd surface");
-    auto *bg_layer_spy = new Released<IDirectFBDisplayLayer>(bg_layer, "background layer");
-    auto *bg_surface_spy = new Released<IDirectFBSurface>(bg_surface, "background surface");
-    auto *screen_spy = new Released<IDirectFBScreen>(c.kvn_screen, "screen");
-    auto *dfb_spy = new Released<IDirectFB>(c.kvn_dfb, "main interface");
+    auto *osd_layer_spy = ctx_test::keep<Released<IDirectFBDisplayLayer>>(c.kvn_layer_osd, "osd layer");
+    auto *osd_surface_spy = ctx_test::keep<Released<IDirectFBSurface>>(osd_surface, "osd surface");
+    auto *bg_layer_spy = ctx_test::keep<Released<IDirectFBDisplayLayer>>(bg_layer, "background layer");
+    auto *bg_surface_spy = ctx_test::keep<Released<IDirectFBSurface>>(bg_surface, "background surface");
+    auto *screen_spy = ctx_test::keep<Released<IDirectFBScreen>>(c.kvn_screen, "screen");
+    auto *dfb_spy = ctx_test::keep<Released<IDirectFB>>(c.kvn_dfb, "main interface");
     c.kvn_layer_osd = osd_layer_spy->get();
     c.kvn_surface_osd = osd_surface_spy->get();
     c.kvn_layer_background = bg_layer_spy->get();
@@ -152,8 +152,8 @@ TEST(CleanUp, WithoutLayersItStillReleasesScreenAndMainInterface) {
     KVN_REQUIRE_SANDBOX();
     ctx_test::init_display();
     kvn_dfb_context &c = kvn_dfb_global_context;
-    auto *screen_spy = new Released<IDirectFBScreen>(c.kvn_screen, "screen");
-    auto *dfb_spy = new Released<IDirectFB>(c.kvn_dfb, "main interface");
+    auto *screen_spy = ctx_test::keep<Released<IDirectFBScreen>>(c.kvn_screen, "screen");
+    auto *dfb_spy = ctx_test::keep<Released<IDirectFB>>(c.kvn_dfb, "main interface");
     c.kvn_screen = screen_spy->get();
     c.kvn_dfb = dfb_spy->get();
     const int outport = outport_pipe;

@@ -5,7 +5,9 @@
 
 #include <dirent.h>
 
+#include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "korvan_framework_lib.h"
@@ -56,6 +58,15 @@ struct Spy {
         : iface(*real_iface), real(real_iface), log(calls) {}
     static Spy *of(Interface *thiz) { return reinterpret_cast<Spy *>(thiz); }
 };
+
+// Keeps an object alive until the process ends, at a stable address (the
+// spies stand where DirectFB interfaces are expected for a whole test).
+template <typename T, typename... Args>
+T *keep(Args &&...args) {
+    static std::deque<T> pool;
+    pool.emplace_back(std::forward<Args>(args)...);
+    return &pool.back();
+}
 
 }  // namespace ctx_test
 

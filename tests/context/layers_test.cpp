@@ -59,7 +59,7 @@ DFBResult spy_get_config(IDirectFBDisplayLayer *thiz, DFBDisplayLayerConfig *con
 }
 
 LayerSpy *make_layer_spy(IDirectFBDisplayLayer *real) {
-    LayerSpy *s = new LayerSpy(real, &g_calls);  // lives as long as the process
+    LayerSpy *s = ctx_test::keep<LayerSpy>(real, &g_calls);
     s->iface.SetCooperativeLevel = spy_set_level;
     s->iface.SetBackgroundMode = spy_set_bg_mode;
     s->iface.SetBackgroundColor = spy_set_bg_color;
@@ -77,7 +77,7 @@ DFBResult spy_get_layer(IDirectFB *thiz, DFBDisplayLayerID id, IDirectFBDisplayL
 }
 
 IDirectFB *make_dfb_spy() {
-    DfbSpy *s = new DfbSpy(kvn_dfb_global_context.kvn_dfb, &g_calls);
+    DfbSpy *s = ctx_test::keep<DfbSpy>(kvn_dfb_global_context.kvn_dfb, &g_calls);
     s->iface.GetDisplayLayer = spy_get_layer;
     return &s->iface;
 }
