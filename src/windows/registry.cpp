@@ -1,0 +1,149 @@
+// The registration-ordered list of the process's window records.
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "kvn_guard.h"
+#include "kvn_standby_flag.h"
+#include "windows_internal.h"
+
+namespace {
+thread_local const char *t_holding = nullptr;  // operation holding kvn_mutex_windows
+}
+
+namespace kvn {
+
+void lock_windows(const char *operation) {
+    if (t_holding != nullptr) {
+        fprintf(stderr,
+                "korvan_framework_lib: %s called while this thread holds the window list for %s "
+                "(a window callback must not call window-list operations); stopping instead of "
+                "deadlocking\n",
+                operation, t_holding);
+        abort();
+    }
+    pthread_mutex_lock(&kvn_mutex_windows);
+    t_holding = operation;
+}
+
+void unlock_windows() {
+    t_holding = nullptr;
+    pthread_mutex_unlock(&kvn_mutex_windows);
+}
+
+kvn_window *find_window_locked(int window_id) {
+    for (kvn_window *w = kvn_windows_head; w != nullptr; w = w->next) {
+        if (w->window_id == window_id) return w;
+    }
+    return nullptr;
+}
+
+}  // namespace kvn
+
+extern "C" int register_window(kvn_window *window) {
+    if (window == nullptr) return -1;
+    {
+        kvn::WindowsLock lock("register_window");
+        // A record linked twice would make the list a loop.
+        for (kvn_window *w = kvn_windows_head; w != nullptr; w = w->next) {
+            if (w == window) {
+                fprintf(stderr, "korvan_framework_lib: register_window: record already registered\n");
+                return -1;
+            }
+        }
+        window->next = nullptr;
+        if (kvn_windows_head == nullptr) {
+            kvn_windows_head = window;
+        } else {
+            kvn_windows_end->next = window;
+        }
+        kvn_windows_end = window;
+    }
+    if (window->active && window->on_focus) (void)focus_on_window(window->window_id);
+    return 0;
+}
+
+extern "C" int unregister_window(kvn_window *window) {
+    if (window == nullptr) return -1;
+    if (kvn_windows_head == nullptr) return -1;
+    kvn::WindowsLock lock("unregister_window");
+    if (kvn_windows_head == nullptr) return -1;
+    if (window == kvn_windows_head) {
+        kvn_windows_head = window->next;
+        if (kvn_windows_head == nullptr) kvn_windows_end = nullptr;
+    } else {
+        kvn_window *prev = kvn_windows_head;
+        while (prev != nullptr && prev->next != window) prev = prev->next;
+        if (prev == nullptr) return -1;
+        prev->next = window->next;
+        if (kvn_windows_end == window) kvn_windows_end = prev;
+    }
+    if (window->on_focus &&
+        !(window->window_id == VISUAL_CONTROLLER && kvn_standby_flag_load() == 1)) {
+        for (kvn_window *dest_window = kvn_windows_head; dest_window != nullptr;
+             dest_window = dest_window->next) {
+            if (dest_window->active && dest_window->opacity) {
+                if (dest_window->window != nullptr) {
+                KVN_DFB_CHECK(dest_window->window->SetOpacity(dest_window->window, dest_window->opacity),
+                              "dest_window->window->SetOpacity(dest_window->window, dest_window->opacity)");
+                KVN_DFB_CHECK(dest_window->window->RequestFocus(dest_window->window),
+                              "dest_window->window->RequestFocus(dest_window->window)");
+                }
+                dest_window->on_focus = 1;
+                break;
+            }
+        }
+    }
+    kvn_window *temp_window = window;
+    if (temp_window->window != nullptr) {
+        KVN_DFB_CHECK((temp_window->window)->SetOpacity((temp_window->window), 0),
+                      "(temp_window->window)->SetOpacity((temp_window->window), 0)");
+    }
+    window->on_focus = 0;
+    window->next = nullptr;
+    return 0;
+}
+
+extern "C" kvn_window *get_window_node(int window_id) {
+    kvn::WindowsLock lock("get_window_node");
+    return kvn::find_window_locked(window_id);
+}
+
+extern "C" kvn_window *get_window_on_focus(void) {
+    kvn::WindowsLock lock("get_window_on_focus");
+    for (kvn_window *w = kvn_windows_head; w != nullptr; w = w->next) {
+        if (w->on_focus) return w;
+    }
+    return nullptr;
+}
+
+extern "C" int is_self_on_focus(int window_id) {
+    kvn::WindowsLock lock("is_self_on_focus");
+    kvn_window *w = kvn::find_window_locked(window_id);
+    if (w == nullptr) return -1;
+    return w->on_focus ? 1 : 0;
+}
+
+extern "C" int check_window_is_active(int window_id) {
+    kvn::WindowsLock lock("check_window_is_active");
+    kvn_window *w = kvn::find_window_locked(window_id);
+    if (w == nullptr) return -1;
+    return w->active ? 1 : 0;
+}
+
+extern "C" int get_active_window_count(void) {
+    kvn::WindowsLock lock("get_active_window_count");
+    int count = 0;
+    for (kvn_window *w = kvn_windows_head; w != nullptr; w = w->next) {
+        if (w->active) ++count;
+    }
+    return count;
+}
+
+extern "C" int get_active_apps_count(void) {
+    int count = 0;
+    for (int id : {BROWSER, PLAYLIST_NAVIGATOR, PHOTO_PLAYER, FLASH_LITE}) {
+        kvn_window *w = get_window_node(id);
+        if (w != nullptr && w->active == 1) ++count;
+    }
+    return count;
+}
