@@ -1,0 +1,79 @@
+// The one road by which the framework changes the television output mode.
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "kvn_platform.h"
+#include "mode_parse.h"
+#include "tvmode_internal.h"
+
+extern "C" int notify_tvmode_change(const char *payload) {
+    // Non-blocking: with nobody reading the FIFO a plain fopen would hang
+    // the calling application; this way the open fails (ENXIO) and the
+    // change goes on without its event line.
+    int fd = open("/tmp/kvn_framework_pipe", O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK, 0666);
+    FILE *pipe = fd >= 0 ? fdopen(fd, "w") : nullptr;
+    if (pipe == nullptr) {
+        if (fd >= 0) close(fd);
+        perror("fopen pipe failed");
+        return 1;
+    }
+    if (payload != nullptr) {
+        fprintf(pipe, "swf=<event>%s</event>%s\n", "change_tvmode", payload);
+    } else {
+        fprintf(pipe, "swf=<event>%s</event>\n", "change_tvmode");
+    }
+    fclose(pipe);
+    return 0;
+}
+
+extern "C" int change_tvmode(int mode, int announce) {
+    char label[20];
+    char tvname[10];
+    char option[128];
+    memset(label, 0, sizeof label);
+    memset(tvname, 0, sizeof tvname);
+    memset(option, 0, sizeof option);
+    int osd_handle = -1;
+    int osd_handle_label = 0;
+    const kvn::ModeStrings strings = kvn::mode_strings(mode);
+
+    if (announce == 1) snprintf(label, sizeof label, "%s", strings.label);
+    if (mode >= 0) write_value_to_file("/tmp/tvmode", mode);
+
+    kvn_window *focused = get_window_on_focus();
+    int owner = focused != nullptr ? focused->osd_id : 0;
+    osd_command(owner, &osd_handle, -3, 0, 0, 0, nullptr);
+    osd_command(owner, &osd_handle, 34, 0, 0, 0, nullptr);
+    osd_command(owner, &osd_handle, -2, 0, 0, 0, nullptr);
+
+    if (mode == 0) {
+        FILE *f = fopen("/tmp/tvname", "r");
+        if (f != nullptr) {
+            if (fgets(tvname, sizeof tvname, f) == nullptr) tvname[0] = '\0';
+            fclose(f);
+            kvn::map_tvname(tvname, sizeof tvname);
+            if (tvname[0] != '\0') notify_tvmode_change(tvname);
+        }
+    } else {
+        notify_tvmode_change(strings.payload);
+    }
+
+    smpoutd_api_set_tvmode(mode);
+
+    if (announce == 1) {
+        int length = snprintf(option, sizeof option, "-opts=%s\t-optdel=%c\t", label, ',');
+        if (length < 0) length = 0;
+        if (length >= static_cast<int>(sizeof option)) length = sizeof option - 1;
+        osd_command(0, &osd_handle_label, 40, 16384, 1, static_cast<unsigned short>(length), option);
+        osd_command(0, &osd_handle_label, 40, 16384, 0, static_cast<unsigned short>(length), option);
+        if (get_window_on_focus() == nullptr) {
+            fprintf(stderr, "WARNING!: %s [%d] \n", "get_current_apps", 5322);
+        }
+        save_commit();
+    }
+    osd_command(0, &osd_handle_label, -2, 0, 0, 0, nullptr);
+    return 0;
+}

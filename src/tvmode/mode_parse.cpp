@@ -1,0 +1,92 @@
+#include "mode_parse.h"
+
+#include <string.h>
+
+namespace kvn {
+
+namespace {
+
+struct ModeRow {
+    int code;
+    ModeStrings strings;
+};
+
+const char kFallbackPayload[] = "<tvmode>1080i 60Hz</tvmode>";
+
+const ModeRow kModes[] = {
+    {0, {"Auto", nullptr, "tv=auto"}},
+    {1, {"NTSC", "<tvmode>480i</tvmode>", "tv=480i"}},
+    {2, {"PAL", "<tvmode>576i</tvmode>", "tv=576i"}},
+    {3, {"720p 60Hz", "<tvmode>480p</tvmode>", "tv=480p"}},
+    {4, {"720p 60Hz", "<tvmode>576p</tvmode>", "tv=576p"}},
+    {5, {"720p 60Hz", "<tvmode>720p 60Hz</tvmode>", "tv=720p"}},
+    {6, {"720p 50Hz", "<tvmode>720p 50Hz</tvmode>", "tv=720p"}},
+    {7, {"1080i 60Hz", "<tvmode>1080i 60Hz</tvmode>", "tv=1080i"}},
+    {8, {"1080i 50Hz", "<tvmode>1080i 50Hz</tvmode>", "tv=1080i"}},
+    {9, {"1080p 60Hz", "<tvmode>1080p 60Hz</tvmode>", "tv=1080p"}},
+    {10, {"1080p 50Hz", "<tvmode>1080p 50Hz</tvmode>", "tv=1080p"}},
+    {11, {"1080p 24Hz", "<tvmode>1080p 24Hz</tvmode>", "tv=1080p"}},
+    {20, {"4K 30Hz", kFallbackPayload, "tv=4k"}},
+    {21, {"4K 25Hz", kFallbackPayload, "tv=4k"}},
+    {22, {"4K 24Hz", kFallbackPayload, "tv=4k"}},
+};
+
+struct ModeWord {
+    const char *word;
+    int code;
+    const char *reply;
+};
+
+// Compared in this order; the first word the text begins with wins.
+const ModeWord kWords[] = {
+    {"auto", 0, "tv=auto"},       {"480i", 1, "tv=480i"},       {"576i", 2, "tv=576i"},
+    {"480p", 3, "tv=480p"},       {"576p", 4, "tv=576p"},       {"720p60", 5, "tv=720p"},
+    {"720p50", 6, "tv=720p"},     {"1080i60", 7, "tv=1080i"},   {"1080i50", 8, "tv=1080i"},
+    {"1080p60", 9, "tv=1080p"},   {"1080p50", 10, "tv=1080p"},  {"1080p24", 11, "tv=1080p"},
+};
+
+}  // namespace
+
+ModeStrings mode_strings(int code) {
+    for (const ModeRow &row : kModes) {
+        if (row.code == code) return row.strings;
+    }
+    return {"720p 60Hz", kFallbackPayload, nullptr};
+}
+
+ModeCommand parse_mode_command(const char *text) {
+    ModeCommand command;
+    if (text == nullptr) return command;
+    command.save = strstr(text, "save") != nullptr;
+    if (strncmp(text, "tv=", 3) != 0) return command;
+    command.has_prefix = true;
+    const char *word = text + 3;
+    for (const ModeWord &w : kWords) {
+        if (strncmp(word, w.word, strlen(w.word)) == 0) {
+            command.code = w.code;
+            command.reply = w.reply;
+            break;
+        }
+    }
+    return command;
+}
+
+void map_tvname(char *text, size_t size) {
+    if (text == nullptr || size == 0) return;
+    text[size - 1] = '\0';
+    static const struct {
+        const char *seen;
+        const char *known;
+    } kNames[] = {{"1080i59", "1080i60"}, {"1080p59", "1080p60"}, {"720p59", "720p60"}};
+    for (const auto &name : kNames) {
+        if (strncmp(text, name.seen, strlen(name.seen)) == 0) {
+            size_t n = strlen(name.known);
+            if (n >= size) n = size - 1;
+            memcpy(text, name.known, n);
+            text[n] = '\0';
+            return;
+        }
+    }
+}
+
+}  // namespace kvn

@@ -1,0 +1,39 @@
+// The TV mode table and the parsing of the texts other programs send us,
+// kept apart from their I/O so that they can be tested and fuzzed.
+#ifndef KVN_MODE_PARSE_H
+#define KVN_MODE_PARSE_H
+
+#include <stddef.h>
+
+namespace kvn {
+
+// Label when announcing, payload of the "change_tvmode" event line, and
+// the reply for the main user-interface application (null: none).
+struct ModeStrings {
+    const char *label;
+    const char *payload;
+    const char *reply;
+};
+// Strings of a mode code; codes without a mode get the fallback row.
+ModeStrings mode_strings(int code);
+
+// One command read from /tmp/display.
+struct ModeCommand {
+    bool has_prefix = false;  // begins with "tv="
+    bool save = false;        // "save" anywhere in the text
+    int code = 0;             // the mode asked for (0 when no word matches)
+    const char *reply = "tv=auto";
+};
+// `text` is NUL-terminated; whatever follows the mode word is ignored
+// except for the search for "save".
+ModeCommand parse_mode_command(const char *text);
+
+// The output side's name of the mode it picked in the automatic mode, as
+// read from /tmp/tvname (at most 9 characters), rewritten in place to the
+// name the applications know ("1080i59..." becomes "1080i60", ...).
+// `size` is the buffer's size; the result is always NUL-terminated.
+void map_tvname(char *text, size_t size);
+
+}  // namespace kvn
+
+#endif
