@@ -14,7 +14,7 @@
 
 #define KVN_DFB_CHECK(call, text)                                                  \
     do {                                                                           \
-        DFBResult kvn_guard_result_ = (call);                                      \
+        DFBResult kvn_guard_result_ = (DFBResult)(call);                                      \
         if (kvn_guard_result_ != DFB_OK) {                                         \
             fprintf(stderr, "%s <%d>:\n\t", KVN_MODULE_NAME, __LINE__);            \
             DirectFBErrorFatal(text, kvn_guard_result_);                           \

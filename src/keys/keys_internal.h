@@ -12,6 +12,14 @@ void write_cdrom_pipe(int enable);
 int spin_down_disks(void);
 void torrent_standby(int entering);
 int get_time_ms(void);
+
+// The input event buffer the running standby waits on, or null when no
+// standby runs; the player simulator and the tests deliver remote keys
+// there, as the player's input driver does.
+IDirectFBEventBuffer *kvn_standby_input_buffer(void);
+// Where spin_down_disks looks for the device node that marks an internal
+// disk ("/dev/st" followed by the drive letter); tests point it elsewhere.
+void kvn_set_tape_device_prefix(const char *prefix);
 }
 
 #endif
