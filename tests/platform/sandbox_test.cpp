@@ -79,21 +79,4 @@ TEST(Sandbox, FakesRecordTheirExactCommandLinesInOrder) {
     kvn_test::set_torrent_daemon_running(true);
     EXPECT_EQ(system("pidof transmission-daemon"), 0);
     EXPECT_EQ(kvn_test::fake_calls().back(), "pidof transmission-daemon");
-
-    // The torrent script hands over its report file.
-    kvn_test::write_file("/run/kvn-fakes/bt_data", "Sum: 0 kB/s\n");
-    EXPECT_EQ(system("/vmk/apps/etc/transmission-remote-script -l"), 0);
-    EXPECT_EQ(kvn_test::read_file("/tmp/bt_data"), "Sum: 0 kB/s\n");
-}
-
-TEST(Sandbox, HasItsOwnMtabFontAndDirectFbOptions) {
-    KVN_REQUIRE_SANDBOX();
-    EXPECT_EQ(kvn_test::read_file("/etc/mtab"), "/dev/root / ext4 rw 0 0\nproc /proc proc rw 0 0\n");
-    kvn_test::write_file("/etc/mtab", "x\n");
-    EXPECT_EQ(kvn_test::read_file("/etc/mtab"), "x\n");
-    EXPECT_FALSE(kvn_test::read_file("/opt/kvn/share/fonts/decker.ttf").empty());
-    EXPECT_FALSE(kvn_test::exists("/desktop.png"));
-    const char *args = getenv("DFBARGS");
-    ASSERT_NE(args, nullptr);
-    EXPECT_NE(std::string(args).find("system=dummy"), std::string::npos);
 }
