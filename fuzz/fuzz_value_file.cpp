@@ -22,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         char path[64];
         memcpy(path, data, size);
         path[size] = '\0';
-        if (kvn_value_path_is_safe(path) && strpbrk(path, " ;|&$`'\"\\<>*?()\n\t") != nullptr) abort();
+        if (kvn_value_path_is_safe(path) && strpbrk(path, " ;|&$`'\"\\<>*?()\n\t") != nullptr)
+            abort();
     }
     return 0;
 }

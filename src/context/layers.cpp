@@ -23,8 +23,9 @@ extern "C" int kvn_layer_osd_init(IDirectFB *kvn_dfb, IDirectFBDisplayLayer **kv
     if (*kvn_layer_osd == nullptr) {
         KVN_DFB_CHECK(kvn_dfb->GetDisplayLayer(kvn_dfb, DLID_PRIMARY, kvn_layer_osd),
                       "kvn_dfb->GetDisplayLayer(kvn_dfb, DLID_PRIMARY, kvn_layer_osd)");
-        KVN_DFB_CHECK((*kvn_layer_osd)->SetCooperativeLevel((*kvn_layer_osd), DLSCL_ADMINISTRATIVE),
-                      "(*kvn_layer_osd)->SetCooperativeLevel((*kvn_layer_osd), DLSCL_ADMINISTRATIVE)");
+        KVN_DFB_CHECK(
+            (*kvn_layer_osd)->SetCooperativeLevel((*kvn_layer_osd), DLSCL_ADMINISTRATIVE),
+            "(*kvn_layer_osd)->SetCooperativeLevel((*kvn_layer_osd), DLSCL_ADMINISTRATIVE)");
         KVN_DFB_CHECK((*kvn_layer_osd)->SetBackgroundMode((*kvn_layer_osd), DLBM_DONTCARE),
                       "(*kvn_layer_osd)->SetBackgroundMode((*kvn_layer_osd), DLBM_DONTCARE)");
     }
@@ -45,10 +46,10 @@ extern "C" int kvn_layer_osd_init(IDirectFB *kvn_dfb, IDirectFBDisplayLayer **kv
     return 0;
 }
 
-extern "C" int kvn_layer_background_init(IDirectFB *kvn_dfb,
-                                         IDirectFBDisplayLayer **kvn_layer_background,
-                                         DFBDisplayLayerConfig *kvn_layer_background_config,
-                                         IDirectFBSurface **kvn_surface_background_of_layer_background) {
+extern "C" int kvn_layer_background_init(
+    IDirectFB *kvn_dfb, IDirectFBDisplayLayer **kvn_layer_background,
+    DFBDisplayLayerConfig *kvn_layer_background_config,
+    IDirectFBSurface **kvn_surface_background_of_layer_background) {
     if (*kvn_layer_background != nullptr || kvn_surface_background_of_layer_background == nullptr)
         return -1;
 
@@ -57,23 +58,33 @@ extern "C" int kvn_layer_background_init(IDirectFB *kvn_dfb,
     DFBScreenMixerConfig mixcfg;
     KVN_DFB_CHECK((kvn_dfb_global_context.kvn_screen)
                       ->GetMixerConfiguration((kvn_dfb_global_context.kvn_screen), 0, &mixcfg),
-                  "(kvn_dfb_global_context.kvn_screen)->GetMixerConfiguration((kvn_dfb_global_context.kvn_screen), 0, &mixcfg)");
+                  "(kvn_dfb_global_context.kvn_screen)->GetMixerConfiguration((kvn_dfb_global_"
+                  "context.kvn_screen), 0, &mixcfg)");
     mixcfg.flags = DSMCONF_LAYERS;
     DFB_DISPLAYLAYER_IDS_ADD(mixcfg.layers, DLID_PRIMARY);
     KVN_DFB_CHECK((kvn_dfb_global_context.kvn_screen)
                       ->SetMixerConfiguration((kvn_dfb_global_context.kvn_screen), 0, &mixcfg),
-                  "(kvn_dfb_global_context.kvn_screen)->SetMixerConfiguration((kvn_dfb_global_context.kvn_screen), 0, &mixcfg)");
+                  "(kvn_dfb_global_context.kvn_screen)->SetMixerConfiguration((kvn_dfb_global_"
+                  "context.kvn_screen), 0, &mixcfg)");
 
     KVN_DFB_CHECK(kvn_dfb->GetDisplayLayer(kvn_dfb, VENDOR_LAYER_BKGND, kvn_layer_background),
                   "kvn_dfb->GetDisplayLayer( kvn_dfb, VENDOR_LAYER_BKGND, kvn_layer_background )");
-    KVN_DFB_CHECK((*kvn_layer_background)->SetCooperativeLevel(*kvn_layer_background, DLSCL_ADMINISTRATIVE),
-                  "(*kvn_layer_background)->SetCooperativeLevel( *kvn_layer_background, DLSCL_ADMINISTRATIVE )");
-    KVN_DFB_CHECK((*kvn_layer_background)->SetCooperativeLevel(*kvn_layer_background, DLSCL_EXCLUSIVE),
-                  "(*kvn_layer_background)->SetCooperativeLevel( *kvn_layer_background, DLSCL_EXCLUSIVE )");
-    KVN_DFB_CHECK((*kvn_layer_background)->GetSurface((*kvn_layer_background), kvn_surface_background_of_layer_background),
-                  "(*kvn_layer_background)->GetSurface((*kvn_layer_background), kvn_surface_background_of_layer_background)");
-    KVN_DFB_CHECK((*kvn_layer_background)->GetConfiguration(*kvn_layer_background, kvn_layer_background_config),
-                  "(*kvn_layer_background)->GetConfiguration( *kvn_layer_background, kvn_layer_background_config )");
+    KVN_DFB_CHECK(
+        (*kvn_layer_background)->SetCooperativeLevel(*kvn_layer_background, DLSCL_ADMINISTRATIVE),
+        "(*kvn_layer_background)->SetCooperativeLevel( *kvn_layer_background, DLSCL_ADMINISTRATIVE "
+        ")");
+    KVN_DFB_CHECK(
+        (*kvn_layer_background)->SetCooperativeLevel(*kvn_layer_background, DLSCL_EXCLUSIVE),
+        "(*kvn_layer_background)->SetCooperativeLevel( *kvn_layer_background, DLSCL_EXCLUSIVE )");
+    KVN_DFB_CHECK(
+        (*kvn_layer_background)
+            ->GetSurface((*kvn_layer_background), kvn_surface_background_of_layer_background),
+        "(*kvn_layer_background)->GetSurface((*kvn_layer_background), "
+        "kvn_surface_background_of_layer_background)");
+    KVN_DFB_CHECK((*kvn_layer_background)
+                      ->GetConfiguration(*kvn_layer_background, kvn_layer_background_config),
+                  "(*kvn_layer_background)->GetConfiguration( *kvn_layer_background, "
+                  "kvn_layer_background_config )");
 
     DFBFontDescription font_desc;
     font_desc.flags = DFDESC_HEIGHT;
@@ -88,30 +99,43 @@ extern "C" int kvn_layer_background_init(IDirectFB *kvn_dfb,
     IDirectFBImageProvider *provider = nullptr;
     if (kvn_dfb->CreateImageProvider(kvn_dfb, kBackdrop, &provider) == DFB_OK) {
         provider->RenderTo(provider, *kvn_surface_background_of_layer_background, nullptr);
-        KVN_DFB_CHECK(static_cast<DFBResult>(provider->Release(provider)), "provider->Release( provider )");
+        KVN_DFB_CHECK(static_cast<DFBResult>(provider->Release(provider)),
+                      "provider->Release( provider )");
     }
 
     IDirectFBSurface *s = *kvn_surface_background_of_layer_background;
     KVN_DFB_CHECK(s->SetFont(s, font),
-                  "(*kvn_surface_background_of_layer_background)->SetFont( (*kvn_surface_background_of_layer_background), font )");
+                  "(*kvn_surface_background_of_layer_background)->SetFont( "
+                  "(*kvn_surface_background_of_layer_background), font )");
 
     KVN_DFB_CHECK(s->SetColor(s, 0xCF, 0xCF, 0xFF, 0xFF),
-                  "(*kvn_surface_background_of_layer_background)->SetColor( (*kvn_surface_background_of_layer_background), 0xCF, 0xCF, 0xFF, 0xFF )");
-    KVN_DFB_CHECK(s->DrawString(s, "Press the s/S/BLUE key to switch focus between window.", -1, 150, 20,
-                                static_cast<DFBSurfaceTextFlags>(DSTF_LEFT | DSTF_TOP)),
-                  "(*kvn_surface_background_of_layer_background)->DrawString( (*kvn_surface_background_of_layer_background), \"Press the s/S/BLUE key to switch focus between window.\", -1, 150, 20, DSTF_LEFT | DSTF_TOP )");
+                  "(*kvn_surface_background_of_layer_background)->SetColor( "
+                  "(*kvn_surface_background_of_layer_background), 0xCF, 0xCF, 0xFF, 0xFF )");
+    KVN_DFB_CHECK(s->DrawString(s, "Press the s/S/BLUE key to switch focus between window.", -1,
+                                150, 20, static_cast<DFBSurfaceTextFlags>(DSTF_LEFT | DSTF_TOP)),
+                  "(*kvn_surface_background_of_layer_background)->DrawString( "
+                  "(*kvn_surface_background_of_layer_background), \"Press the s/S/BLUE key to "
+                  "switch focus between window.\", -1, 150, 20, DSTF_LEFT | DSTF_TOP )");
 
     KVN_DFB_CHECK(s->SetColor(s, 0xCF, 0xDF, 0xCF, 0xFF),
-                  "(*kvn_surface_background_of_layer_background)->SetColor( (*kvn_surface_background_of_layer_background), 0xCF, 0xDF, 0xCF, 0xFF )");
-    KVN_DFB_CHECK(s->DrawString(s, "Press LEFT/RIGHT/UP/DOWN cursor key to move the window.", -1, 150,
-                                font_height + 20, static_cast<DFBSurfaceTextFlags>(DSTF_LEFT | DSTF_TOP)),
-                  "(*kvn_surface_background_of_layer_background)->DrawString( (*kvn_surface_background_of_layer_background), \"Press LEFT/RIGHT/UP/DOWN cursor key to move the window.\", -1, 150, font_height+20, DSTF_LEFT | DSTF_TOP )");
+                  "(*kvn_surface_background_of_layer_background)->SetColor( "
+                  "(*kvn_surface_background_of_layer_background), 0xCF, 0xDF, 0xCF, 0xFF )");
+    KVN_DFB_CHECK(
+        s->DrawString(s, "Press LEFT/RIGHT/UP/DOWN cursor key to move the window.", -1, 150,
+                      font_height + 20, static_cast<DFBSurfaceTextFlags>(DSTF_LEFT | DSTF_TOP)),
+        "(*kvn_surface_background_of_layer_background)->DrawString( "
+        "(*kvn_surface_background_of_layer_background), \"Press LEFT/RIGHT/UP/DOWN cursor key to "
+        "move the window.\", -1, 150, font_height+20, DSTF_LEFT | DSTF_TOP )");
 
     KVN_DFB_CHECK(s->SetColor(s, 0xCF, 0xFF, 0x6F, 0xFF),
-                  "(*kvn_surface_background_of_layer_background)->SetColor( (*kvn_surface_background_of_layer_background), 0xCF, 0xFF, 0x6F, 0xFF )");
-    KVN_DFB_CHECK(s->DrawString(s, "Press ESC/STOP/POWER key to exit.", -1, 150, (font_height * 2) + 20,
-                                static_cast<DFBSurfaceTextFlags>(DSTF_LEFT | DSTF_TOP)),
-                  "(*kvn_surface_background_of_layer_background)->DrawString( (*kvn_surface_background_of_layer_background), \"Press ESC/STOP/POWER key to exit.\", -1, 150, (font_height * 2) + 20, DSTF_LEFT | DSTF_TOP )");
+                  "(*kvn_surface_background_of_layer_background)->SetColor( "
+                  "(*kvn_surface_background_of_layer_background), 0xCF, 0xFF, 0x6F, 0xFF )");
+    KVN_DFB_CHECK(
+        s->DrawString(s, "Press ESC/STOP/POWER key to exit.", -1, 150, (font_height * 2) + 20,
+                      static_cast<DFBSurfaceTextFlags>(DSTF_LEFT | DSTF_TOP)),
+        "(*kvn_surface_background_of_layer_background)->DrawString( "
+        "(*kvn_surface_background_of_layer_background), \"Press ESC/STOP/POWER key to exit.\", -1, "
+        "150, (font_height * 2) + 20, DSTF_LEFT | DSTF_TOP )");
 
     font->Release(font);
     return 0;
@@ -134,8 +158,10 @@ extern "C" void kvn_confirm_virtual_screensize(void) {
     config.width = 1280;
     config.height = 720;
     KVN_DFB_CHECK((kvn_dfb_global_context.kvn_layer_osd)
-                      ->SetConfiguration((kvn_dfb_global_context.kvn_layer_osd), &(kvn_dfb_global_context.kvn_layer_osd_config)),
-                  "(kvn_dfb_global_context.kvn_layer_osd)->SetConfiguration((kvn_dfb_global_context.kvn_layer_osd), &(kvn_dfb_global_context.kvn_layer_osd_config))");
+                      ->SetConfiguration((kvn_dfb_global_context.kvn_layer_osd),
+                                         &(kvn_dfb_global_context.kvn_layer_osd_config)),
+                  "(kvn_dfb_global_context.kvn_layer_osd)->SetConfiguration((kvn_dfb_global_"
+                  "context.kvn_layer_osd), &(kvn_dfb_global_context.kvn_layer_osd_config))");
 }
 
 namespace {
@@ -152,6 +178,7 @@ extern "C" int kvn_layer_osd_clean_up(IDirectFBDisplayLayer *layer, IDirectFBSur
     return release_layer_and_surface(layer, surface);
 }
 
-extern "C" int kvn_layer_background_clean_up(IDirectFBDisplayLayer *layer, IDirectFBSurface *surface) {
+extern "C" int kvn_layer_background_clean_up(IDirectFBDisplayLayer *layer,
+                                             IDirectFBSurface *surface) {
     return release_layer_and_surface(layer, surface);
 }

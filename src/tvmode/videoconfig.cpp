@@ -22,7 +22,8 @@ constexpr size_t kCommandBound = 31;
 extern "C" int kvn_parse_value_text(const char *buf, size_t n) {
     char text[KVN_VALUE_FILE_MAX_BYTES + 1];
     memset(text, 0, sizeof text);
-    if (buf != nullptr) memcpy(text, buf, n < KVN_VALUE_FILE_MAX_BYTES ? n : KVN_VALUE_FILE_MAX_BYTES);
+    if (buf != nullptr)
+        memcpy(text, buf, n < KVN_VALUE_FILE_MAX_BYTES ? n : KVN_VALUE_FILE_MAX_BYTES);
     if (text[0] == '\0') return -1;
     // Ten digits do not fit an int; clamp rather than wrap so that a huge
     // number never reads back as some unrelated (possibly valid) mode.

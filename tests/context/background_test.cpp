@@ -22,8 +22,8 @@ DFBDisplayLayerIDs g_set_layers = 0;
 
 DFBResult fake_get_mixer(IDirectFBScreen *thiz, int mixer, DFBScreenMixerConfig *config) {
     ScreenSpy::of(thiz)->log->push_back("GetMixerConfiguration " + std::to_string(mixer));
-    config->flags = static_cast<DFBScreenMixerConfigFlags>(DSMCONF_TREE | DSMCONF_LAYERS |
-                                                           DSMCONF_BACKGROUND);
+    config->flags =
+        static_cast<DFBScreenMixerConfigFlags>(DSMCONF_TREE | DSMCONF_LAYERS | DSMCONF_BACKGROUND);
     config->layers = g_mixer_layers;
     return DFB_OK;
 }
@@ -63,7 +63,8 @@ std::vector<std::vector<unsigned>> read_back(IDirectFBSurface *surface) {
                 row[static_cast<size_t>(x)] =
                     ((v >> 11) & 0x1f) << 19 | ((v >> 5) & 0x3f) << 10 | (v & 0x1f) << 3;
             } else {
-                row[static_cast<size_t>(x)] = reinterpret_cast<const uint32_t *>(line)[x] & 0xffffff;
+                row[static_cast<size_t>(x)] =
+                    reinterpret_cast<const uint32_t *>(line)[x] & 0xffffff;
             }
         }
         rows.push_back(row);
@@ -72,8 +73,8 @@ std::vector<std::vector<unsigned>> read_back(IDirectFBSurface *surface) {
     return rows;
 }
 
-bool row_band_has_other_than(const std::vector<std::vector<unsigned>> &px, int y0, int y1,
-                             int x0, unsigned colour) {
+bool row_band_has_other_than(const std::vector<std::vector<unsigned>> &px, int y0, int y1, int x0,
+                             unsigned colour) {
     for (int y = y0; y < y1 && y < static_cast<int>(px.size()); ++y)
         for (size_t x = static_cast<size_t>(x0); x < px[static_cast<size_t>(y)].size(); ++x)
             if (px[static_cast<size_t>(y)][x] != colour) return true;
@@ -119,9 +120,9 @@ TEST(Background, RefusesANullSurfaceAddressOrASecondSetUpWithoutTouchingTheMixer
     IDirectFBDisplayLayer *already = nullptr;
     ASSERT_EQ(c.kvn_dfb->GetDisplayLayer(c.kvn_dfb, VENDOR_LAYER_BKGND, &already), DFB_OK);
     IDirectFBSurface *surface = nullptr;
-    EXPECT_EQ(kvn_layer_background_init(c.kvn_dfb, &already, &c.kvn_layer_background_config,
-                                        &surface),
-              -1);
+    EXPECT_EQ(
+        kvn_layer_background_init(c.kvn_dfb, &already, &c.kvn_layer_background_config, &surface),
+        -1);
     EXPECT_EQ(surface, nullptr);
     EXPECT_TRUE(g_calls.empty());
 }

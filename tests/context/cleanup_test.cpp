@@ -103,10 +103,13 @@ TEST(CleanUp, StopsThreadsBeforeReleasingLayersScreenAndMainInterfaceInReverseOr
     IDirectFBDisplayLayer *bg_layer = nullptr;
     ASSERT_EQ(real_dfb->GetDisplayLayer(real_dfb, VENDOR_LAYER_BKGND, &bg_layer), DFB_OK);
 
-    auto *osd_layer_spy = ctx_test::keep<Released<IDirectFBDisplayLayer>>(c.kvn_layer_osd, "osd layer");
+    auto *osd_layer_spy =
+        ctx_test::keep<Released<IDirectFBDisplayLayer>>(c.kvn_layer_osd, "osd layer");
     auto *osd_surface_spy = ctx_test::keep<Released<IDirectFBSurface>>(osd_surface, "osd surface");
-    auto *bg_layer_spy = ctx_test::keep<Released<IDirectFBDisplayLayer>>(bg_layer, "background layer");
-    auto *bg_surface_spy = ctx_test::keep<Released<IDirectFBSurface>>(bg_surface, "background surface");
+    auto *bg_layer_spy =
+        ctx_test::keep<Released<IDirectFBDisplayLayer>>(bg_layer, "background layer");
+    auto *bg_surface_spy =
+        ctx_test::keep<Released<IDirectFBSurface>>(bg_surface, "background surface");
     auto *screen_spy = ctx_test::keep<Released<IDirectFBScreen>>(c.kvn_screen, "screen");
     auto *dfb_spy = ctx_test::keep<Released<IDirectFB>>(c.kvn_dfb, "main interface");
     c.kvn_layer_osd = osd_layer_spy->get();
@@ -129,10 +132,14 @@ TEST(CleanUp, StopsThreadsBeforeReleasingLayersScreenAndMainInterfaceInReverseOr
 
     EXPECT_EQ(kvn_clean_up(), 0);
 
-    std::vector<std::string> expected = {
-        "thread 1 stopped",  "thread 2 stopped",   "osd surface released",
-        "osd layer released", "background surface released", "background layer released",
-        "screen released",   "main interface released"};
+    std::vector<std::string> expected = {"thread 1 stopped",
+                                         "thread 2 stopped",
+                                         "osd surface released",
+                                         "osd layer released",
+                                         "background surface released",
+                                         "background layer released",
+                                         "screen released",
+                                         "main interface released"};
     EXPECT_EQ(g_log, expected);
     EXPECT_TRUE(g_threads[0].layer_usable_at_stop);
     EXPECT_TRUE(g_threads[1].layer_usable_at_stop);

@@ -23,9 +23,12 @@ std::vector<std::string> g_calls;
 
 std::string level_name(DFBDisplayLayerCooperativeLevel level) {
     switch (level) {
-        case DLSCL_SHARED: return "SHARED";
-        case DLSCL_EXCLUSIVE: return "EXCLUSIVE";
-        case DLSCL_ADMINISTRATIVE: return "ADMINISTRATIVE";
+        case DLSCL_SHARED:
+            return "SHARED";
+        case DLSCL_EXCLUSIVE:
+            return "EXCLUSIVE";
+        case DLSCL_ADMINISTRATIVE:
+            return "ADMINISTRATIVE";
     }
     return "?";
 }
@@ -38,7 +41,7 @@ DFBResult spy_set_level(IDirectFBDisplayLayer *thiz, DFBDisplayLayerCooperativeL
 
 DFBResult spy_set_bg_mode(IDirectFBDisplayLayer *thiz, DFBDisplayLayerBackgroundMode mode) {
     LayerSpy *s = LayerSpy::of(thiz);
-    s->log->push_back(mode == DLBM_COLOR ? "SetBackgroundMode COLOR"
+    s->log->push_back(mode == DLBM_COLOR      ? "SetBackgroundMode COLOR"
                       : mode == DLBM_DONTCARE ? "SetBackgroundMode DONTCARE"
                                               : "SetBackgroundMode other");
     return s->real->SetBackgroundMode(s->real, mode);
@@ -117,16 +120,14 @@ TEST(OsdLayer, FirstSetUpTakesThePrimaryLayerClearsItsBackgroundAndSeedsTheModeF
     DFBDisplayLayerConfig config{};
     EXPECT_EQ(kvn_layer_osd_init(dfb, &layer, &config, nullptr, nullptr), 0);
 
-    std::vector<std::string> expected = {"GetDisplayLayer 0",
-                                         "SetCooperativeLevel ADMINISTRATIVE",
-                                         "SetBackgroundMode DONTCARE",
-                                         "GetConfiguration",
-                                         "SetBackgroundColor 0 0 0 0",
-                                         "SetBackgroundMode COLOR"};
+    std::vector<std::string> expected = {
+        "GetDisplayLayer 0", "SetCooperativeLevel ADMINISTRATIVE", "SetBackgroundMode DONTCARE",
+        "GetConfiguration",  "SetBackgroundColor 0 0 0 0",         "SetBackgroundMode COLOR"};
     EXPECT_EQ(g_calls, expected);
     ASSERT_NE(layer, nullptr);
     DFBDisplayLayerConfig real{};
-    ASSERT_EQ(LayerSpy::of(layer)->real->GetConfiguration(LayerSpy::of(layer)->real, &real), DFB_OK);
+    ASSERT_EQ(LayerSpy::of(layer)->real->GetConfiguration(LayerSpy::of(layer)->real, &real),
+              DFB_OK);
     EXPECT_EQ(config.width, real.width);
     EXPECT_EQ(config.height, real.height);
     EXPECT_GT(config.width, 0);

@@ -30,7 +30,8 @@ bool descriptor_open(int fd) { return fd >= 0 && fcntl(fd, F_GETFD) != -1; }
 
 bool descriptor_is(int fd, const char *path) {
     struct stat a, b;
-    return fstat(fd, &a) == 0 && stat(path, &b) == 0 && a.st_ino == b.st_ino && a.st_dev == b.st_dev;
+    return fstat(fd, &a) == 0 && stat(path, &b) == 0 && a.st_ino == b.st_ino &&
+           a.st_dev == b.st_dev;
 }
 
 }  // namespace

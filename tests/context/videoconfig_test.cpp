@@ -28,14 +28,20 @@ std::string stored(const char *key) {
 TEST(ValueText, ReadsTheLeadingDecimalOfTheFirstTenBytes) {
     EXPECT_EQ(kvn_parse_value_text("7\n", 2), 7);
     EXPECT_EQ(kvn_parse_value_text("", 0), -1);
-    EXPECT_EQ(kvn_parse_value_text("\0" "5", 2), -1);  // text starts with NUL
+    EXPECT_EQ(kvn_parse_value_text("\0"
+                                   "5",
+                                   2),
+              -1);  // text starts with NUL
     EXPECT_EQ(kvn_parse_value_text("abc", 3), 0);
     EXPECT_EQ(kvn_parse_value_text("  \t12x", 6), 12);
     EXPECT_EQ(kvn_parse_value_text("-1\n", 3), -1);
     EXPECT_EQ(kvn_parse_value_text("+28", 3), 28);
     EXPECT_EQ(kvn_parse_value_text("1234567890123", 13), 1234567890);
     EXPECT_EQ(kvn_parse_value_text("000000000012", 12), 0);  // the 1 is byte 11
-    EXPECT_EQ(kvn_parse_value_text("12\0" "34", 5), 12);
+    EXPECT_EQ(kvn_parse_value_text("12\0"
+                                   "34",
+                                   5),
+              12);
     // Beyond int: clamped, never wrapped into some other number.
     EXPECT_EQ(kvn_parse_value_text("9999999999", 10), 2147483647);
     EXPECT_EQ(kvn_parse_value_text("-999999999999", 13), -999999999);
@@ -97,7 +103,7 @@ TEST(ValueFile, WritesThroughTheShellAndRefusesPathsItCannotPassSafely) {
 
     // "echo "5" > " leaves 19 characters for the path; one more would be cut
     // to another file name.
-    const std::string fits = "/tmp/abcdefghijklmn";     // 19
+    const std::string fits = "/tmp/abcdefghijklmn";       // 19
     const std::string too_long = "/tmp/abcdefghijklmno";  // 20
     EXPECT_EQ(write_value_to_file(fits.c_str(), 5), 0);
     EXPECT_EQ(kvn_test::read_file(fits), "5\n");
@@ -110,10 +116,14 @@ TEST(ValueFile, WritesThroughTheShellAndRefusesPathsItCannotPassSafely) {
     EXPECT_FALSE(kvn_test::exists(too_long));
     EXPECT_FALSE(kvn_test::exists(fits));
 
-    const char *hostile[] = {"/tmp/x;touch /tmp/pwned", "/tmp/$(touch /tmp/pwned)",
-                             "/tmp/a b",        "/tmp/`id`",
-                             "/tmp/p|tee",      "/tmp/p&",
-                             "/tmp/q\n",        "",
+    const char *hostile[] = {"/tmp/x;touch /tmp/pwned",
+                             "/tmp/$(touch /tmp/pwned)",
+                             "/tmp/a b",
+                             "/tmp/`id`",
+                             "/tmp/p|tee",
+                             "/tmp/p&",
+                             "/tmp/q\n",
+                             "",
                              nullptr};
     testing::internal::CaptureStderr();
     for (const char *path : hostile) EXPECT_EQ(write_value_to_file(path, 1), -1) << path;

@@ -37,19 +37,22 @@ TEST(Sandbox, StartsWithAnEmptyTmpAndTheFakesFirstOnPath) {
     ASSERT_NE(dir, nullptr);
     std::vector<std::string> entries;
     while (struct dirent *e = readdir(dir))
-        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") entries.push_back(e->d_name);
+        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+            entries.push_back(e->d_name);
     closedir(dir);
     EXPECT_TRUE(entries.empty()) << entries.front();
 
     std::string path = getenv("PATH");
     EXPECT_EQ(path.rfind("/opt/kvn-fakes/bin:", 0), 0u) << path;
-    for (const char *name : {"reboot", "hdparm", "sdparm", "power_led", "wget", "crontab", "pidof"}) {
+    for (const char *name :
+         {"reboot", "hdparm", "sdparm", "power_led", "wget", "crontab", "pidof"}) {
         std::string where = shell_output(std::string("command -v ") + name);
         EXPECT_EQ(where, std::string("/opt/kvn-fakes/bin/") + name);
         EXPECT_TRUE(is_fake(where)) << where;
     }
     // The real copies are replaced too, so an absolute path is no way out.
-    for (const char *real : {"/sbin/reboot", "/usr/sbin/reboot", "/sbin/hdparm", "/usr/bin/crontab"}) {
+    for (const char *real :
+         {"/sbin/reboot", "/usr/sbin/reboot", "/sbin/hdparm", "/usr/bin/crontab"}) {
         if (kvn_test::exists(real)) {
             EXPECT_TRUE(is_fake(real)) << real;
         }
