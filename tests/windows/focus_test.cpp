@@ -1,0 +1,204 @@
+// Focus and visibility between applications, read back from DirectFB, and
+// events handed between application threads.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+
+#include "host_stub.h"
+#include "kvn_app_harness.h"
+#include "screensaver_stub.h"
+
+using kvn_test::App;
+
+namespace {
+
+std::vector<osd_call> commands_since(size_t first) {
+    std::vector<osd_call> all = kvn_test::osd_calls();
+    return std::vector<osd_call>(all.begin() + static_cast<long>(std::min(first, all.size())), all.end());
+}
+
+TEST(Focus, SwitchBetweenApplicationsHidesOthersAndTellsThePlatform) {
+    App browser(BROWSER), photos(PHOTO_PLAYER), flash(FLASH_LITE);
+    for (App *a : {&browser, &photos, &flash}) ASSERT_EQ(0, register_window(&a->record));
+    ASSERT_EQ(0, focus_on_window(BROWSER));
+    EXPECT_EQ(0xff, browser.opacity());
+    EXPECT_EQ(0, photos.opacity());
+    EXPECT_EQ(1, is_self_on_focus(BROWSER));
+
+    size_t before = kvn_test::osd_calls().size();
+    int switches = scsvr_stub_switch_count();
+    host_stub_set_bgrun(1);  // the photo player runs in the background
+    photos.record.window->SetOpacity(photos.record.window, 0x40);
+    ASSERT_EQ(0, focus_on_window(FLASH_LITE));
+    EXPECT_EQ(0xff, photos.opacity()) << "a background photo show stays visible under the flash player";
+    EXPECT_EQ(0, browser.opacity());
+    EXPECT_EQ(0, browser.record.on_focus);
+    EXPECT_EQ(1, flash.record.on_focus);
+    EXPECT_EQ(switches + 1, scsvr_stub_switch_count());
+    std::vector<osd_call> sent = commands_since(before);
+    ASSERT_EQ(3u, sent.size());
+    EXPECT_EQ(-3, sent[0].command);
+    EXPECT_EQ(35, sent[1].command);
+    EXPECT_EQ(-1, sent[1].flags);
+    EXPECT_EQ(-1, sent[1].mode);
+    EXPECT_EQ(-2, sent[2].command);
+    for (const osd_call &c : sent) EXPECT_EQ(browser.record.osd_id, c.owner) << "the owner that lost the focus";
+
+    // Focusing the holder again: no platform call, nothing hidden.
+    before = kvn_test::osd_calls().size();
+    switches = scsvr_stub_switch_count();
+    ASSERT_EQ(0, focus_on_window(FLASH_LITE));
+    EXPECT_EQ(switches, scsvr_stub_switch_count());
+    EXPECT_EQ(before, kvn_test::osd_calls().size());
+    host_stub_set_bgrun(0);
+}
+
+TEST(Focus, ScreenSaverAndWidgetKeepTheirCompanionsVisible) {
+    App player(ADVANCE_MEDIA_PLAYER), flash(FLASH_LITE), saver(SCREEN_SAVER), widget(FLASH_WIDGET),
+        browser(BROWSER);
+    for (App *a : {&player, &flash, &saver, &widget, &browser}) ASSERT_EQ(0, register_window(&a->record));
+    ASSERT_EQ(0, focus_on_window(FLASH_LITE));
+    player.record.window->SetOpacity(player.record.window, 0x33);
+    ASSERT_EQ(0, focus_on_window(SCREEN_SAVER));
+    EXPECT_EQ(0x33, player.opacity()) << "the media player is left as it is under the screen saver";
+    EXPECT_EQ(0xff, flash.opacity()) << "the flash player stays under the screen saver it called";
+    EXPECT_EQ(0, browser.opacity());
+
+    ASSERT_EQ(0, focus_on_window(BROWSER));
+    ASSERT_EQ(0, focus_on_window(FLASH_WIDGET));
+    EXPECT_EQ(0xff, browser.opacity()) << "the application under the widget stays visible";
+    EXPECT_EQ(0, flash.opacity());
+
+    // A visible window keeps its opacity when focused; an inactive one is refused.
+    widget.record.opacity = 0x80;
+    ASSERT_EQ(0, focus_on_window(FLASH_WIDGET));
+    EXPECT_EQ(0xff, widget.opacity());
+    player.record.active = 0;
+    EXPECT_EQ(-1, focus_on_window(ADVANCE_MEDIA_PLAYER));
+    EXPECT_EQ(-1, focus_on_window(PHOTO_PLAYER));
+}
+
+TEST(Focus, BrowserFallsBackToFlashPlayerAndNextAlternatesFirstTwo) {
+    App flash(FLASH_LITE, 0), photos(PHOTO_PLAYER, 0), widget(FLASH_WIDGET, 0);
+    for (App *a : {&flash, &photos, &widget}) ASSERT_EQ(0, register_window(&a->record));
+    ASSERT_EQ(0, focus_on_window(BROWSER));
+    EXPECT_EQ(1, flash.record.on_focus);
+    ASSERT_EQ(0, focus_next_window());
+    EXPECT_EQ(1, photos.record.on_focus);
+    ASSERT_EQ(0, focus_next_window());
+    EXPECT_EQ(1, flash.record.on_focus);
+    EXPECT_EQ(0, widget.record.on_focus) << "the walk starts at the head, never reaching the third";
+    photos.record.active = 0;
+    widget.record.active = 0;
+    EXPECT_EQ(0, focus_next_window());
+    EXPECT_EQ(1, flash.record.on_focus);
+}
+
+TEST(Forwarding, KeysAndArgumentsReachTheOtherApplicationsLoop) {
+    App browser(BROWSER), flash(FLASH_LITE);
+    ASSERT_EQ(0, register_window(&browser.record));
+    ASSERT_EQ(0, register_window(&flash.record));
+    flash.start([](DFBWindowEvent &) { return true; });
+    EXPECT_EQ(-1, kvnfw_send_event(TVMODE, DIKS_OK));
+    EXPECT_EQ(1, kvn_invoke_framework_apps(42, "%s", "x"));
+    ASSERT_EQ(0, kvnfw_send_event(FLASH_LITE, DIKS_OK));
+    ASSERT_EQ(0, kvn_invoke_framework_apps(FLASH_LITE, "%s %d %s", "a", 5, "b"));
+    ASSERT_TRUE(flash.wait_for_keys(2));
+    EXPECT_EQ(DIKS_OK, flash.keys()[0]);
+    EXPECT_EQ(DIKS_CUSTOM0, flash.keys()[1]);
+    kvn_invoke_args *args = flash.record.invoke_args;
+    ASSERT_NE(nullptr, args);
+    ASSERT_EQ(2, args->argc);
+    EXPECT_STREQ("a", args->argv[0]);
+    EXPECT_STREQ("b", args->argv[1]);
+    EXPECT_EQ(nullptr, args->argv[2]);
+
+    // Sixteen strings: fourteen kept; a null one arrives empty.
+    ASSERT_EQ(0, kvn_invoke_framework_apps(FLASH_LITE, "%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s", "1", "2",
+                                           static_cast<const char *>(nullptr), "4", "5", "6", "7",
+                                           "8", "9", "10", "11", "12", "13", "14", "15", "16"));
+    EXPECT_EQ(args, flash.record.invoke_args) << "the holder is reused";
+    ASSERT_EQ(14, args->argc);
+    EXPECT_STREQ("", args->argv[2]);
+    EXPECT_STREQ("14", args->argv[13]);
+    EXPECT_EQ(nullptr, args->argv[14]);
+}
+
+int declines(DFBWindowEvent *) { return 1; }
+int accepts(DFBWindowEvent *event) { return event->key_symbol == DIKS_RED ? 0 : 1; }
+
+TEST(Forwarding, UnwantedEventsAreOfferedToTheOthersInOrder) {
+    App browser(BROWSER), photos(PHOTO_PLAYER), flash(FLASH_LITE);
+    photos.record.external_event_callback = declines;
+    flash.record.external_event_callback = accepts;
+    browser.record.external_event_callback = accepts;
+    for (App *a : {&browser, &photos, &flash}) ASSERT_EQ(0, register_window(&a->record));
+    DFBWindowEvent event;
+    memset(&event, 0, sizeof event);
+    event.type = DWET_KEYDOWN;
+    event.key_symbol = DIKS_GREEN;
+    EXPECT_EQ(-1, redirect_external_event(&browser.record, &event));
+    EXPECT_EQ(DIKS_GREEN, event.key_symbol) << "nobody consumed it: unchanged";
+    event.key_symbol = DIKS_RED;
+    EXPECT_EQ(0, redirect_external_event(&browser.record, &event));
+    EXPECT_EQ(0, static_cast<int>(event.type));
+    EXPECT_EQ(DIKS_NULL, event.key_symbol);
+    EXPECT_EQ(-1, redirect_external_event(nullptr, nullptr));
+}
+
+TEST(Windows, CreationClearsTheSurfaceAndUsesTheLayerSize) {
+    kvn_test::start_display();
+    kvn_window w;
+    memset(&w, 0, sizeof w);
+    DFBWindowDescription desc;
+    ASSERT_EQ(0, kvn_create_window_surface_events(&w, &desc, 10, 20, 0, 0, DWCAPS_NONE, 0));
+    EXPECT_EQ(KVN_WINDOW_MAGIC, w.magic);
+    EXPECT_EQ(0x7F, static_cast<int>(desc.flags));
+    EXPECT_EQ(kvn_dfb_global_context.kvn_layer_osd_config.width, desc.width);
+    EXPECT_EQ(DSPF_ARGB, desc.pixelformat);
+    EXPECT_EQ(DSCAPS_DOUBLE, desc.surface_caps);
+    uint8_t opacity = 0xff;
+    w.window->GetOpacity(w.window, &opacity);
+    EXPECT_EQ(0, opacity);
+    int x = -1, y = -1;
+    w.window->GetPosition(w.window, &x, &y);
+    EXPECT_EQ(10, x);
+    EXPECT_EQ(20, y);
+    EXPECT_EQ(0, kvn_window_clean_up(&w));
+    EXPECT_EQ(nullptr, w.window);
+    EXPECT_EQ(nullptr, w.events);
+    EXPECT_EQ(0, kvn_window_clean_up(&w)) << "a second clean-up does nothing";
+}
+
+// Application threads register, move the focus, post events and leave,
+// all at once: the list must stay whole and nothing may deadlock.
+TEST(Concurrency, ManyApplicationThreadsShareTheList) {
+    kvn_test::start_display();
+    constexpr int kApps = 6;
+    std::vector<std::unique_ptr<App>> apps;
+    for (int i = 0; i < kApps; ++i) apps.push_back(std::make_unique<App>(2 + i, i % 2));
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kApps; ++i) {
+        threads.emplace_back([&, i] {
+            std::mt19937 rng(static_cast<unsigned>(i));
+            kvn_window *mine = &apps[static_cast<size_t>(i)]->record;
+            for (int round = 0; round < 60; ++round) {
+                switch (rng() % 6) {
+                    case 0: register_window(mine); break;
+                    case 1: unregister_window(mine); break;
+                    case 2: focus_on_window(2 + static_cast<int>(rng() % kApps)); break;
+                    case 3: focus_next_window(); break;
+                    case 4: kvnfw_send_event(2 + static_cast<int>(rng() % kApps), DIKS_OK); break;
+                    default: get_window_on_focus(); get_active_apps_count(); break;
+                }
+            }
+            unregister_window(mine);
+        });
+    }
+    for (auto &t : threads) t.join();
+    EXPECT_EQ(nullptr, kvn_windows_head);
+    EXPECT_EQ(nullptr, kvn_windows_end);
+}
+
+}  // namespace

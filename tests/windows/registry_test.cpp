@@ -1,0 +1,162 @@
+// The window list is how every application finds the others: its order,
+// lookups and refusals must hold under bad input.
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include "korvan_framework_lib.h"
+#include "kvn_standby_flag.h"
+
+namespace {
+
+kvn_window record(int id, int active = 1, uint8_t opacity = 0xff) {
+    kvn_window w;
+    memset(&w, 0, sizeof w);
+    w.window_id = id;
+    w.active = active;
+    w.opacity = opacity;
+    return w;
+}
+
+TEST(WindowRegistry, KeepsRegistrationOrderAndRefusesBadRecords) {
+    kvn_window a = record(BROWSER), b = record(PHOTO_PLAYER), c = record(BROWSER);
+    EXPECT_EQ(-1, register_window(nullptr));
+    EXPECT_EQ(-1, unregister_window(&a));  // empty list
+    ASSERT_EQ(0, register_window(&a));
+    EXPECT_EQ(&a, kvn_windows_head);
+    EXPECT_EQ(&a, kvn_windows_end);
+    ASSERT_EQ(0, register_window(&b));
+    ASSERT_EQ(0, register_window(&c));
+    EXPECT_EQ(-1, register_window(&b)) << "a record linked twice would loop the list";
+    EXPECT_EQ(&b, a.next);
+    EXPECT_EQ(&c, b.next);
+    EXPECT_EQ(nullptr, c.next);
+    EXPECT_EQ(&a, get_window_node(BROWSER)) << "the first registered wins";
+    EXPECT_EQ(nullptr, get_window_node(42));
+    EXPECT_EQ(-1, is_self_on_focus(-7));
+    EXPECT_EQ(-1, check_window_is_active(11));
+
+    kvn_window stranger = record(FLASH_LITE);
+    EXPECT_EQ(-1, unregister_window(&stranger));
+    EXPECT_EQ(0, unregister_window(&c));  // the tail
+    EXPECT_EQ(&b, kvn_windows_end);
+    EXPECT_EQ(nullptr, b.next);
+    EXPECT_EQ(0, unregister_window(&a));
+    EXPECT_EQ(&b, kvn_windows_head);
+    EXPECT_EQ(0, unregister_window(&b));
+    EXPECT_EQ(nullptr, kvn_windows_head);
+    EXPECT_EQ(nullptr, kvn_windows_end);
+}
+
+TEST(WindowRegistry, CountsOnlyWhatIsAsked) {
+    kvn_window browser = record(BROWSER), photos = record(PHOTO_PLAYER, 2),
+               flash = record(FLASH_LITE), player = record(ADVANCE_MEDIA_PLAYER),
+               idle = record(PLAYLIST_NAVIGATOR, 0);
+    for (kvn_window *w : {&browser, &photos, &flash, &player, &idle}) ASSERT_EQ(0, register_window(w));
+    EXPECT_EQ(4, get_active_window_count());
+    // active 2 is "active" for most tests but not for this count.
+    EXPECT_EQ(2, get_active_apps_count());
+    EXPECT_EQ(1, check_window_is_active(PHOTO_PLAYER));
+    EXPECT_EQ(0, check_window_is_active(PLAYLIST_NAVIGATOR));
+    for (kvn_window *w : {&browser, &photos, &flash, &player, &idle}) unregister_window(w);
+}
+
+TEST(WindowRegistry, RemovingTheFocusedRecordPassesTheFocusOn) {
+    kvn_window first = record(BROWSER, 1, 0), second = record(PHOTO_PLAYER),
+               focused = record(FLASH_LITE), later = record(TVMODE);
+    focused.on_focus = 1;
+    for (kvn_window *w : {&first, &second, &focused, &later}) ASSERT_EQ(0, register_window(w));
+    ASSERT_EQ(0, unregister_window(&focused));
+    EXPECT_EQ(0, focused.on_focus);
+    EXPECT_EQ(0, first.on_focus) << "opacity 0 can never take the focus";
+    EXPECT_EQ(1, second.on_focus) << "the first eligible record, even one registered before";
+    EXPECT_EQ(0, later.on_focus);
+
+    // The visual controller leaving during a standby hands the focus to nobody.
+    kvn_window controller = record(VISUAL_CONTROLLER);
+    second.on_focus = 0;
+    controller.on_focus = 1;
+    ASSERT_EQ(0, register_window(&controller));
+    kvn_standby_flag_store(1);
+    ASSERT_EQ(0, unregister_window(&controller));
+    kvn_standby_flag_store(0);
+    EXPECT_EQ(nullptr, get_window_on_focus());
+    for (kvn_window *w : {&first, &second, &later}) unregister_window(w);
+}
+
+TEST(WindowRegistry, ThreadListStopsInOrderAndForgets) {
+    static std::vector<int> stopped;
+    kvn_thread one = {1, [] { stopped.push_back(1); }, nullptr};
+    kvn_thread none = {2, nullptr, nullptr};
+    kvn_thread three = {3, [] { stopped.push_back(3); }, nullptr};
+    EXPECT_EQ(-1, register_thread(nullptr));
+    EXPECT_EQ(-1, unregister_thread(&one));
+    for (kvn_thread *t : {&one, &none, &three}) ASSERT_EQ(0, register_thread(t));
+    EXPECT_EQ(0, unregister_thread(&three));
+    EXPECT_EQ(&none, kvn_threads_end);
+    EXPECT_EQ(nullptr, none.next);
+    ASSERT_EQ(0, register_thread(&three));
+    EXPECT_EQ(-1, clean_threads());
+    EXPECT_EQ((std::vector<int>{1, 3}), stopped);
+    EXPECT_EQ(nullptr, kvn_threads_head);
+    EXPECT_EQ(nullptr, kvn_threads_end);
+    ASSERT_EQ(0, register_thread(&one));
+    EXPECT_EQ(0, unregister_threads());
+    EXPECT_EQ(nullptr, kvn_threads_head);
+}
+
+TEST(WindowRegistry, SurfaceRegistriesLinkAndUnlink) {
+    kvn_surface_node a = {nullptr, nullptr}, b = {nullptr, nullptr};
+    EXPECT_EQ(-1, register_surface(&a, &a, nullptr));
+    EXPECT_EQ(0, register_surface(nullptr, nullptr, &a));  // empty list: caller makes it head
+    EXPECT_EQ(0, register_surface(&a, &a, &b));
+    EXPECT_EQ(&b, a.next);
+    EXPECT_EQ(0, unregister_surface(&a, &b, &a));  // the head: the caller moves its head
+    EXPECT_EQ(&b, a.next);
+    EXPECT_EQ(0, unregister_surface(&a, &b, &b));
+    EXPECT_EQ(nullptr, a.next);
+    EXPECT_EQ(-1, unregister_surface(&a, &a, &b));
+    EXPECT_EQ(-1, unregister_surface(nullptr, nullptr, &a));
+
+    kvn_surface_node *head = nullptr, *tail = nullptr;
+    auto *fake1 = reinterpret_cast<IDirectFBSurface *>(0x1000);
+    auto *fake2 = reinterpret_cast<IDirectFBSurface *>(0x2000);
+    EXPECT_EQ(-1, register_surface_simple(&head, &tail, nullptr));
+    ASSERT_EQ(0, register_surface_simple(&head, &tail, fake1));
+    ASSERT_EQ(0, register_surface_simple(&head, &tail, fake2));
+    EXPECT_EQ(fake1, head->surface);
+    EXPECT_EQ(fake2, tail->surface);
+    EXPECT_EQ(0, unregister_surface_simple(&head, &tail, fake2));
+    EXPECT_EQ(head, tail);
+    EXPECT_EQ(nullptr, head->next);
+    EXPECT_EQ(-1, unregister_surface_simple(&head, &tail, fake2));
+    EXPECT_EQ(0, unregister_surface_simple(&head, &tail, fake1));
+    EXPECT_EQ(nullptr, head);
+    EXPECT_EQ(nullptr, tail);
+    EXPECT_EQ(-1, unregister_surface_simple(&head, &tail, fake1));
+    EXPECT_EQ(-1, clean_surfaces(nullptr));
+}
+
+TEST(WindowRegistry, WindowNamesCoverEveryIdentifier) {
+    const char *expected[] = {"DUMMY1", "DUMMY2", "BROWSER", "ADVANCE_MEDIA_PLAYER", "PHOTO_PLAYER",
+                              "SCREEN_SAVER", "VISUAL_CONTROLLER", "PLAYLIST_NAVIGATOR",
+                              "FLASH_LITE", "FLASH_WIDGET", "TVMODE"};
+    for (int i = 0; i < KVN_APPLICATION_COUNT; ++i) EXPECT_STREQ(expected[i], window_id_str[i]);
+}
+
+int reenter(kvn_window *) {
+    get_window_node(BROWSER);
+    return 0;
+}
+
+TEST(WindowRegistryDeathTest, CallbackCallingBackIntoTheRegistryStopsLoudly) {
+    EXPECT_DEATH(
+        {
+            kvn_window w = record(BROWSER);
+            w.focus_on_window_callback = reenter;
+            register_window(&w);
+            focus_on_window(BROWSER);
+        },
+        "must not call window-list operations");
+}
+
+}  // namespace
