@@ -1,0 +1,115 @@
+// The framework keys every application hands to the default handler.
+#include <gtest/gtest.h>
+
+#include "host_stub.h"
+#include "kvn_app_harness.h"
+#include "kvn_platform.h"
+
+using kvn_test::App;
+
+namespace {
+
+DFBWindowEvent key_event(DFBInputDeviceKeySymbol key, DFBWindowEventType type = DWET_KEYDOWN) {
+    DFBWindowEvent e;
+    memset(&e, 0, sizeof e);
+    e.clazz = DFEC_WINDOW;
+    e.type = type;
+    e.key_symbol = key;
+    return e;
+}
+
+bool cleared(const DFBWindowEvent &e) { return e.type == 0 && e.key_symbol == DIKS_NULL; }
+
+std::string last_text() {
+    std::vector<osd_call> calls = kvn_test::osd_calls();
+    for (auto it = calls.rbegin(); it != calls.rend(); ++it)
+        if (it->command == 13) return it->text;
+    return "";
+}
+
+TEST(DefaultHandler, InstallingSoftwareSwallowsEveryEvent) {
+    KVN_REQUIRE_SANDBOX();
+    App browser(BROWSER);
+    kvn_test::write_file("/tmp/vmk_installing", "");
+    for (DFBWindowEvent e : {key_event(DIKS_POWER, DWET_KEYUP), key_event(DIKS_OK),
+                             key_event(DIKS_NULL, DWET_GOTFOCUS)}) {
+        EXPECT_EQ(0, kvn_default_event_handling(&browser.record, &e));
+        EXPECT_TRUE(cleared(e));
+    }
+    kvn_test::remove_file("/tmp/vmk_installing");
+    DFBWindowEvent up = key_event(DIKS_POWER, DWET_KEYUP);
+    EXPECT_EQ(-1, kvn_default_event_handling(&browser.record, &up)) << "a key-up starts nothing";
+    EXPECT_EQ(0, kvn_get_standby_mode());
+    EXPECT_EQ(-1, kvn_default_event_handling(nullptr, &up));
+    EXPECT_EQ(-1, kvn_default_event_handling(&browser.record, nullptr));
+}
+
+TEST(DefaultHandler, ReservedUnknownAndFocusDependentKeys) {
+    KVN_REQUIRE_SANDBOX();
+    App browser(BROWSER), photos(PHOTO_PLAYER), player(ADVANCE_MEDIA_PLAYER);
+    for (App *a : {&browser, &photos, &player}) ASSERT_EQ(0, register_window(&a->record));
+    DFBWindowEvent e = key_event(DIKS_SMALL_S);
+    EXPECT_EQ(0, kvn_default_event_handling(&browser.record, &e));
+    EXPECT_EQ(DIKS_SMALL_S, e.key_symbol);
+    e = key_event(DIKS_HOLD);
+    EXPECT_EQ(-1, kvn_default_event_handling(&browser.record, &e)) << "HOLD counts only in standby";
+    e = key_event(DIKS_TV);
+    EXPECT_EQ(0, kvn_default_event_handling(&browser.record, &e)) << "no focus: nothing happens";
+    EXPECT_EQ(DIKS_TV, e.key_symbol);
+
+    ASSERT_EQ(0, focus_on_window(PHOTO_PLAYER));
+    e = key_event(DIKS_TV);
+    EXPECT_EQ(0, kvn_default_event_handling(&photos.record, &e));
+    EXPECT_TRUE(cleared(e));
+    EXPECT_EQ("-msg=Not allowed", last_text());
+    write_var("lang", "chinese_lang", 0);
+    e = key_event(DIKS_CALL);
+    EXPECT_EQ(0, kvn_default_event_handling(&photos.record, &e));
+    EXPECT_EQ("-msg=不允许", last_text());
+    write_var("lang", "english_lang", 0);
+
+    e = key_event(DIKS_SETUP);
+    EXPECT_EQ(0, kvn_default_event_handling(&photos.record, &e));
+    EXPECT_EQ(DIKS_SETUP, e.key_symbol);
+    EXPECT_EQ(0, host_stub_calls("playback_setting_menu_spawn"));
+    ASSERT_EQ(0, focus_on_window(ADVANCE_MEDIA_PLAYER));
+    e = key_event(DIKS_SETUP);
+    EXPECT_EQ(0, kvn_default_event_handling(&player.record, &e));
+    EXPECT_TRUE(cleared(e));
+    EXPECT_EQ(1, host_stub_calls("playback_setting_menu_spawn"));
+}
+
+TEST(DefaultHandler, VisualControllerAndMusicKeys) {
+    KVN_REQUIRE_SANDBOX();
+    App browser(BROWSER), player(ADVANCE_MEDIA_PLAYER);
+    player.record.active = 0;
+    for (App *a : {&browser, &player}) ASSERT_EQ(0, register_window(&a->record));
+    ASSERT_EQ(0, focus_on_window(BROWSER));
+    DFBWindowEvent e = key_event(DIKS_HOME);
+    EXPECT_EQ(0, kvn_default_event_handling(&browser.record, &e));
+    EXPECT_EQ(DIKS_HOME, e.key_symbol) << "one active application is not enough";
+    EXPECT_EQ(0, host_stub_calls("VisualCtrl_Spawn"));
+
+    App flash(FLASH_LITE);
+    ASSERT_EQ(0, register_window(&flash.record));
+    e = key_event(DIKS_PROGRAM);
+    EXPECT_EQ(0, kvn_default_event_handling(&browser.record, &e));
+    EXPECT_TRUE(cleared(e));
+    EXPECT_EQ(1, host_stub_calls("VisualCtrl_Spawn"));
+
+    e = key_event(DIKS_LANGUAGE);
+    EXPECT_EQ(0, kvn_default_event_handling(&browser.record, &e));
+    EXPECT_EQ(DIKS_LANGUAGE, e.key_symbol) << "the notice leaves the key as it was";
+    EXPECT_EQ("-msg=No music started", last_text());
+    EXPECT_EQ(21, vctrl_osd_msg_len);
+    EXPECT_STREQ("-msg=No music started", vctrl_osd_message);
+
+    player.record.active = 1;
+    host_stub_set_audio_type(1);
+    e = key_event(DIKS_LANGUAGE);
+    EXPECT_EQ(0, kvn_default_event_handling(&browser.record, &e));
+    EXPECT_TRUE(cleared(e));
+    EXPECT_EQ(2, host_stub_calls("VisualCtrl_Spawn"));
+}
+
+}  // namespace
