@@ -18,38 +18,52 @@ bool value_is_storable(const char *value) {
 ParseResult parse(const char *data, size_t size) {
     ParseResult result;
     size_t pos = 0;
-    bool first = true;
+    size_t line_no = 0;
+    auto damage = [&result, &line_no] {
+        if (result.damaged_lines++ == 0) result.first_damaged_line = line_no;
+    };
     while (pos < size) {
-        const void *nl = memchr(data + pos, '\n', size - pos);
-        size_t end = nl ? static_cast<size_t>(static_cast<const char *>(nl) - data) : size;
-        std::string line(data + pos, end - pos);
-        bool complete = nl != nullptr;
-        pos = complete ? end + 1 : size;
-        if (first) {
-            first = false;
-            if (complete && line == kHeader) {
+        ++line_no;
+        const char *start = data + pos;
+        const void *nl = memchr(start, '\n', size - pos);
+        size_t len = nl ? static_cast<size_t>(static_cast<const char *>(nl) - start) : size - pos;
+        pos += nl ? len + 1 : len;
+        if (nl == nullptr) {
+            result.truncated = true;
+            damage();
+            break;
+        }
+        if (line_no == 1) {
+            if (len == sizeof kHeader - 1 && memcmp(start, kHeader, len) == 0) {
                 result.header_ok = true;
                 continue;
             }
-            // No header: a hand-made file; still read its lines.
+            // No marker: a file made by hand, or damage; its lines still count.
         }
-        if (!complete || line.empty() || line.find('\0') != std::string::npos ||
-            line.find('\r') != std::string::npos) {
-            if (!line.empty() || !complete) ++result.damaged_lines;
+        if (len == 0) continue;  // blank lines are harmless
+        // A file saved by a DOS editor still reads; the '\r' is not part of the value.
+        bool cr = start[len - 1] == '\r';
+        if (cr) --len;
+        const char *eq = static_cast<const char *>(memchr(start, '=', len));
+        if (eq == nullptr || eq == start || memchr(start, '\0', len) != nullptr ||
+            memchr(start, '\r', len) != nullptr) {
+            damage();
             continue;
         }
-        size_t eq = line.find('=');
-        if (eq == std::string::npos || eq == 0) {
-            ++result.damaged_lines;
-            continue;
-        }
-        result.values[line.substr(0, eq)] = line.substr(eq + 1);
+        if (cr) damage();
+        size_t key_len = static_cast<size_t>(eq - start);
+        result.values[std::string(start, key_len)].assign(eq + 1, len - key_len - 1);
     }
     return result;
 }
 
 std::string serialise(const std::map<std::string, std::string> &values) {
-    std::string out = std::string(kHeader) + "\n";
+    size_t total = sizeof kHeader;
+    for (const auto &kv : values) total += kv.first.size() + kv.second.size() + 2;
+    std::string out;
+    out.reserve(total);
+    out += kHeader;
+    out += '\n';
     for (const auto &kv : values) {
         out += kv.first;
         out += '=';
