@@ -4,6 +4,12 @@
 set -eu
 build=$1
 cc=${2:-cc}
+# A sanitizer build of the library needs the same runtime in the program.
+case "${3:-}" in
+    address) san="-fsanitize=address,undefined" ;;
+    thread) san="-fsanitize=thread" ;;
+    *) san="" ;;
+esac
 prefix=$(mktemp -d "$build/install-check.XXXXXX")
 trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
@@ -22,7 +28,7 @@ int main(void) {
 C
 libdir=$(pkg-config --variable=libdir korvan_framework_lib)
 # The host program supplies the functions the framework imports from it.
-"$cc" -std=c99 -Wall -Wextra -Werror -o "$prefix/app" "$prefix/app.c" \
+"$cc" -std=c99 -Wall -Wextra -Werror $san -o "$prefix/app" "$prefix/app.c" \
     $(pkg-config --cflags --libs korvan_framework_lib) -lkvn_host_stub -Wl,-rpath,"$libdir"
 "$prefix/app" | grep -q '^BROWSER 1 1263947777$'
 echo "installed header and library build and run a C99 program"

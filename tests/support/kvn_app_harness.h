@@ -4,6 +4,7 @@
 #ifndef KVN_APP_HARNESS_H
 #define KVN_APP_HARNESS_H
 
+#include <stdlib.h>
 #include <string.h>
 
 #include <atomic>
@@ -39,6 +40,13 @@ public:
         stop();
         unregister_window(&record);
         kvn_window_clean_up(&record);
+        // The framework never frees the argument holder it gave the record;
+        // the application that owns the record does, when it goes.
+        if (kvn_invoke_args *args = record.invoke_args) {
+            for (int i = 0; args->argv != nullptr && args->argv[i] != nullptr; ++i) free(args->argv[i]);
+            free(args->argv);
+            free(args);
+        }
     }
 
     // Runs the application's loop in its own thread.  `own` sees each event
