@@ -181,6 +181,18 @@ TEST_F(Standby, TwoPowerKeysAtTheSameInstantStartOneStandby) {
     EXPECT_EQ(1, kvn_get_standby_mode());
 }
 
+TEST_F(Standby, WithoutAFlashPlayerTheApplicationRunsTheStandbyItself) {
+    App browser(BROWSER);
+    ASSERT_EQ(0, register_window(&browser.record));
+    ASSERT_EQ(0, focus_on_window(BROWSER));
+    browser.start();
+    browser.press(DIKS_POWER);
+    ASSERT_TRUE(eventually(in_standby)) << "the key would reach nobody and the picture stay off";
+    press_in_standby(DIKS_POWER);
+    ASSERT_TRUE(eventually([] { return kvn_get_standby_mode() == 0; }));
+    EXPECT_EQ(5, smpoutd_stub_last_code());
+}
+
 TEST_F(Standby, FlashPlayerStopsTheMediaAndPhotoPlayers) {
     App player(ADVANCE_MEDIA_PLAYER), navigator(PLAYLIST_NAVIGATOR), photos(PHOTO_PLAYER), flash(FLASH_LITE);
     for (App *a : {&player, &navigator, &photos, &flash}) ASSERT_EQ(0, register_window(&a->record));
