@@ -24,8 +24,10 @@ int write_var(const char *key, const void *value, int kind);
 /* Makes every value durable.  0 or -1. */
 int save_commit(void);
 
-/* The committed store file in use: $FLASH_SETTING_FILE, else
- * /opt/kvn/var/flash_setting.db. */
+/* The committed store file in use: $FLASH_SETTING_FILE (read at the first
+ * call in the process), else /opt/kvn/var/flash_setting.db.  Beside it live
+ * "<path>.live" (the values written since the last commit are there too)
+ * and "<path>.lock". */
 const char *flash_setting_path(void);
 
 #ifdef __cplusplus

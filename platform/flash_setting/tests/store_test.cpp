@@ -70,8 +70,9 @@ public:
     void SetUp() override {
         char tmp[] = "/tmp/flash-setting-test.XXXXXX", local[] = "flash-setting-test.XXXXXX";
         g_tmp = mkdtemp(tmp);
+        const char *made = mkdtemp(local);  // relative: in the working directory
         char cwd[4096];
-        g_local = std::string(getcwd(cwd, sizeof cwd)) + "/" + mkdtemp(local);
+        g_local = made && getcwd(cwd, sizeof cwd) ? std::string(cwd) + "/" + made : g_tmp + "/local";
     }
     void TearDown() override {
         if (system(("rm -rf '" + g_tmp + "' '" + g_local + "'").c_str()) != 0) fprintf(stderr, "cleanup failed\n");
@@ -89,22 +90,17 @@ TEST(FlashSetting, RoundTripsTextAndNumbers) {
     in_child(g_tmp, "roundtrip", [](const std::string &path) {
         EXPECT_EQ(path, flash_setting_path());
         EXPECT_EQ(nullptr, get_var_mem("never_written"));
+        const std::vector<std::pair<int, const char *>> numbers = {
+            {0, "0"}, {-17, "-17"}, {2147483647, "2147483647"}, {-2147483647 - 1, "-2147483648"}};
+        for (const auto &n : numbers) EXPECT_EQ(0, write_var(n.second, &n.first, 1));
         EXPECT_EQ(0, write_var("tv_system", "PAL", 0));
-        int zero = 0, negative = -17, big = 2147483647, small = -2147483647 - 1;
-        EXPECT_EQ(0, write_var("zero", &zero, 1));
-        EXPECT_EQ(0, write_var("negative", &negative, 1));
-        EXPECT_EQ(0, write_var("big", &big, 1));
-        EXPECT_EQ(0, write_var("small", &small, 1));
         EXPECT_EQ(0, write_var("empty", "", 0));
         EXPECT_EQ(0, write_var("spaced", " a=b = c ", 0));
         EXPECT_EQ(0, write_var("tv_system", "NTSC", 0));
         EXPECT_EQ(0, save_commit());
         EXPECT_EQ(0, unlink((path + ".live").c_str()));  // from the committed file alone
+        for (const auto &n : numbers) EXPECT_EQ(n.second, value_of(n.second));
         EXPECT_EQ("NTSC", value_of("tv_system"));
-        EXPECT_EQ("0", value_of("zero"));
-        EXPECT_EQ("-17", value_of("negative"));
-        EXPECT_EQ("2147483647", value_of("big"));
-        EXPECT_EQ("-2147483648", value_of("small"));
         EXPECT_EQ("", value_of("empty"));
         EXPECT_EQ(" a=b = c ", value_of("spaced"));
         EXPECT_EQ(nullptr, get_var_mem("never_written"));
@@ -119,21 +115,15 @@ TEST(FlashSetting, RefusesWhatTheFormatCannotHoldAndTouchesNothing) {
         ASSERT_EQ(0, write_var("lang", "english_lang", 0));
         ASSERT_EQ(0, save_commit());
         std::string before = slurp(path), live_before = slurp(path + ".live");
-        int n = 3;
+        static const int n = 3;
+        const struct { const char *key; const void *value; int kind; } bad[] = {
+            {"bad\nkey", "x", 0}, {"bad\rkey", "x", 0}, {"a=b", "x", 0}, {"", "x", 0}, {nullptr, "x", 0},
+            {"lang", "two\nlines", 0}, {"lang", "cr\r", 0}, {"lang", nullptr, 0}, {"lang", nullptr, 1},
+            {"lang", &n, 2}, {"lang", "x", -1}};
         testing::internal::CaptureStderr();
-        EXPECT_EQ(-1, write_var("bad\nkey", "x", 0));
-        EXPECT_EQ(-1, write_var("bad\rkey", "x", 0));
-        EXPECT_EQ(-1, write_var("a=b", "x", 0));
-        EXPECT_EQ(-1, write_var("", "x", 0));
-        EXPECT_EQ(-1, write_var(nullptr, "x", 0));
-        EXPECT_EQ(-1, write_var("lang", "two\nlines", 0));
-        EXPECT_EQ(-1, write_var("lang", "cr\r", 0));
-        EXPECT_EQ(-1, write_var("lang", nullptr, 0));
-        EXPECT_EQ(-1, write_var("lang", nullptr, 1));
-        EXPECT_EQ(-1, write_var("lang", &n, 2));
-        EXPECT_EQ(-1, write_var("lang", "x", -1));
+        for (const auto &b : bad) EXPECT_EQ(-1, write_var(b.key, b.value, b.kind));
         std::string err = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(11, std::count(err.begin(), err.end(), '\n')) << "one message per refusal:\n" << err;
+        EXPECT_EQ(std::size(bad), size_t(std::count(err.begin(), err.end(), '\n'))) << "one line each:\n" << err;
         EXPECT_EQ(before, slurp(path));
         EXPECT_EQ(live_before, slurp(path + ".live"));
         EXPECT_EQ("english_lang", value_of("lang"));
