@@ -128,6 +128,15 @@ IDirectFBEventBuffer *drain(IDirectFBEventBuffer *b) {
     return b;
 }
 
+// The target application's side: wait, then take what arrived.
+bool wait_and_drain(IDirectFBEventBuffer *events) {
+    if (events->WaitForEventWithTimeout(events, 0, 100) != DFB_OK) return false;
+    DFBEvent e;
+    bool got = false;
+    while (events->GetEvent(events, &e) == DFB_OK) got = true;
+    return got;
+}
+
 void BM_HandOver(benchmark::State &state) {
     start_display();
     static Window flash(FLASH_LITE);
@@ -135,13 +144,7 @@ void BM_HandOver(benchmark::State &state) {
     (void)registered;
     IDirectFBEventBuffer *events = drain(flash.record.events);
     latency(state, [] { kvnfw_send_event(FLASH_LITE, DIKS_OK); },
-            [events] {
-                if (events->WaitForEventWithTimeout(events, 0, 100) != DFB_OK) return false;
-                DFBEvent e;
-                bool got = false;
-                while (events->GetEvent(events, &e) == DFB_OK) got = true;
-                return got;
-            });
+            [events] { return wait_and_drain(events); });
 }
 BENCHMARK(BM_HandOver)->Iterations(2000);
 
@@ -158,13 +161,7 @@ void BM_HandOverBaselineDirectFB(benchmark::State &state) {
                 e.window.key_symbol = DIKS_OK;
                 events->PostEvent(events, &e);
             },
-            [events] {
-                if (events->WaitForEventWithTimeout(events, 0, 100) != DFB_OK) return false;
-                DFBEvent e;
-                bool got = false;
-                while (events->GetEvent(events, &e) == DFB_OK) got = true;
-                return got;
-            });
+            [events] { return wait_and_drain(events); });
 }
 BENCHMARK(BM_HandOverBaselineDirectFB)->Iterations(2000);
 

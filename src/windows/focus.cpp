@@ -15,6 +15,14 @@ void set_opacity(kvn_window *temp_window, uint8_t value, const char *text) {
     KVN_DFB_CHECK(temp_window->window->SetOpacity(temp_window->window, value), text);
 }
 
+// The newly focused window takes the input and goes on top.
+void give_input_and_raise(kvn_window *dest_window) {
+    KVN_DFB_CHECK(dest_window->window->RequestFocus(dest_window->window),
+                  "dest_window->window->RequestFocus(dest_window->window)");
+    KVN_DFB_CHECK(dest_window->window->RaiseToTop(dest_window->window),
+                  "dest_window->window->RaiseToTop(dest_window->window)");
+}
+
 }  // namespace
 
 extern "C" int focus_on_window(int window_id) {
@@ -75,10 +83,7 @@ extern "C" int focus_on_window(int window_id) {
         KVN_DFB_CHECK(dest_window->window->SetOpacity(dest_window->window, dest_window->opacity),
                       "dest_window->window->SetOpacity(dest_window->window, dest_window->opacity)");
     }
-    KVN_DFB_CHECK(dest_window->window->RequestFocus(dest_window->window),
-                  "dest_window->window->RequestFocus(dest_window->window)");
-    KVN_DFB_CHECK(dest_window->window->RaiseToTop(dest_window->window),
-                  "dest_window->window->RaiseToTop(dest_window->window)");
+    give_input_and_raise(dest_window);
     if (dest_window->focus_on_window_callback != nullptr) dest_window->focus_on_window_callback(dest_window);
     return 0;
 }
@@ -113,12 +118,9 @@ extern "C" int focus_next_window(void) {
     focused->on_focus = 0;
     dest_window->on_focus = 1;
     if (dest_window->window != nullptr) {
-    KVN_DFB_CHECK(dest_window->window->SetOpacity(dest_window->window, dest_window->opacity),
-                  "dest_window->window->SetOpacity(dest_window->window, dest_window->opacity)");
-    KVN_DFB_CHECK(dest_window->window->RequestFocus(dest_window->window),
-                  "dest_window->window->RequestFocus(dest_window->window)");
-    KVN_DFB_CHECK(dest_window->window->RaiseToTop(dest_window->window),
-                  "dest_window->window->RaiseToTop(dest_window->window)");
+        KVN_DFB_CHECK(dest_window->window->SetOpacity(dest_window->window, dest_window->opacity),
+                      "dest_window->window->SetOpacity(dest_window->window, dest_window->opacity)");
+        give_input_and_raise(dest_window);
     }
     if (dest_window->focus_next_window_callback != nullptr) {
         dest_window->focus_next_window_callback(dest_window);

@@ -28,6 +28,17 @@ void press_in_standby(DFBInputDeviceKeySymbol key) {
     buffer->PostEvent(buffer, &event);
 }
 
+bool in_standby();
+
+// Registers and focuses the application, runs its loop and presses the
+// power key in it; true once the standby runs.
+bool power_key_to_standby(App &app) {
+    if (register_window(&app.record) != 0 || focus_on_window(app.record.window_id) != 0) return false;
+    app.start();
+    app.press(DIKS_POWER);
+    return eventually(in_standby);
+}
+
 bool in_standby() { return kvn_standby_input_buffer() != nullptr && kvn_test::exists("/tmp/goingstandby"); }
 
 class Standby : public ::testing::Test {
@@ -109,11 +120,7 @@ TEST_F(Standby, ScreenSaverAfterTheMediaPlayerStopsPlaybackAndRunsIt) {
 TEST_F(Standby, PowerThenEjectRebootsAndPowerThenClearPowersOff) {
     kvn_set_time_divisor(2);  // 1.5 s real for the 3-second window
     App flash(FLASH_LITE);
-    ASSERT_EQ(0, register_window(&flash.record));
-    ASSERT_EQ(0, focus_on_window(FLASH_LITE));
-    flash.start();
-    flash.press(DIKS_POWER);
-    ASSERT_TRUE(eventually(in_standby));
+    ASSERT_TRUE(power_key_to_standby(flash));
     press_in_standby(DIKS_EJECT);
     ASSERT_TRUE(eventually([] { return kvn_get_standby_mode() == 0; }));
     EXPECT_TRUE(kvn_test::exists("/tmp/wait_to_reboot"));
@@ -136,11 +143,7 @@ TEST_F(Standby, PowerThenEjectRebootsAndPowerThenClearPowersOff) {
 TEST_F(Standby, SequencesExpireAfterThreeSeconds) {
     kvn_set_time_divisor(10);
     App flash(FLASH_LITE);
-    ASSERT_EQ(0, register_window(&flash.record));
-    ASSERT_EQ(0, focus_on_window(FLASH_LITE));
-    flash.start();
-    flash.press(DIKS_POWER);
-    ASSERT_TRUE(eventually(in_standby));
+    ASSERT_TRUE(power_key_to_standby(flash));
     std::this_thread::sleep_for(std::chrono::milliseconds(450));  // 4.5 s on the player's clock
     press_in_standby(DIKS_EJECT);
     press_in_standby(DIKS_CLEAR);
@@ -233,11 +236,7 @@ TEST_F(Standby, DelayedSpinDownAfterTheTorrentDaemonsWord) {
     kvn_test::write_file("/run/kvn-fakes/bt_data", "");  // an empty report: no torrent is busy
     kvn_test::write_file("/etc/mtab", "/dev/sda1 /tmp/USB_DRIVE_A ext3 rw 0 0\n");
     App flash(FLASH_LITE);
-    ASSERT_EQ(0, register_window(&flash.record));
-    ASSERT_EQ(0, focus_on_window(FLASH_LITE));
-    flash.start();
-    flash.press(DIKS_POWER);
-    ASSERT_TRUE(eventually(in_standby));
+    ASSERT_TRUE(power_key_to_standby(flash));
     EXPECT_TRUE(kvn_test::exists("/tmp/bt_hdd_spindown"));
     auto spun = [] {
         std::vector<std::string> c = kvn_test::fake_calls();
@@ -267,11 +266,7 @@ TEST_F(Standby, PowerOffKeyOutsideStandbyCommitsAndRunsTheScript) {
 TEST(StandbyRealTime, WakesAfterASecondWithRealWaits) {
     KVN_REQUIRE_SANDBOX();
     App flash(FLASH_LITE);
-    ASSERT_EQ(0, register_window(&flash.record));
-    ASSERT_EQ(0, focus_on_window(FLASH_LITE));
-    flash.start();
-    flash.press(DIKS_POWER);
-    ASSERT_TRUE(eventually(in_standby));
+    ASSERT_TRUE(power_key_to_standby(flash));
     std::this_thread::sleep_for(std::chrono::seconds(1));
     press_in_standby(DIKS_POWER);
     ASSERT_TRUE(eventually([] { return kvn_get_standby_mode() == 0; }));

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <sstream>
 
+#include "kvn_platform.h"
 #include "kvn_trace.h"
 
 namespace kvn_test {
@@ -38,6 +39,13 @@ void write_file(const std::string &path, const std::string &content) {
 }
 
 void remove_file(const std::string &path) { unlink(path.c_str()); }
+
+std::string stored(const char *key) {
+    char *v = get_var_mem(key);
+    std::string s = v ? v : "<null>";
+    free(v);
+    return s;
+}
 
 std::vector<std::string> fake_calls() {
     std::vector<std::string> lines;

@@ -17,6 +17,9 @@ std::string read_file(const std::string &path);  // "" when missing
 void write_file(const std::string &path, const std::string &content);
 void remove_file(const std::string &path);
 
+// A settings value as text, "<null>" when the key has none.
+std::string stored(const char *key);
+
 // Command lines the recording fakes saw, in order ("NAME ARGS...").
 std::vector<std::string> fake_calls();
 void clear_fake_calls();

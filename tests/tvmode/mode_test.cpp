@@ -14,12 +14,7 @@
 
 namespace {
 
-std::string stored(const char *key) {
-    char *v = get_var_mem(key);
-    std::string s = v ? v : "<null>";
-    free(v);
-    return s;
-}
+using kvn_test::stored;
 
 // What reached the framework pipe since the last call.
 std::string pipe_lines() {

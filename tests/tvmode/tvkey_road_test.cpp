@@ -12,12 +12,7 @@ using kvn_test::eventually;
 
 namespace {
 
-std::string stored(const char *key) {
-    char *v = get_var_mem(key);
-    std::string s = v ? v : "<null>";
-    free(v);
-    return s;
-}
+using kvn_test::stored;
 
 std::string countdown_text(int seconds, const char *keep = "Keep current setting?", const char *unit = "seconds") {
     return "-tit=TV Mode\t-msg=" + std::string(20, ' ') + keep + std::string(51, ' ') +
