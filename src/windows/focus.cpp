@@ -89,8 +89,7 @@ extern "C" int focus_on_window(int window_id) {
 }
 
 extern "C" int focus_next_window(void) {
-    if (kvn_windows_head == nullptr) return -1;
-    kvn::WindowsLock lock("focus_next_window");
+    kvn::WindowsLock lock("focus_next_window");  // the empty list is tested under it
     if (kvn_windows_head == nullptr) return -1;
     kvn_window *focused = nullptr;
     for (kvn_window *w = kvn_windows_head; w != nullptr; w = w->next) {

@@ -19,7 +19,7 @@ extern "C" int register_thread(kvn_thread *thread) {
 }
 
 extern "C" int unregister_thread(kvn_thread *thread) {
-    if (kvn_threads_head == nullptr || thread == nullptr) return -1;
+    if (thread == nullptr) return -1;
     pthread_mutex_lock(&kvn_mutex_threads);
     int result = -1;
     if (kvn_threads_head == nullptr) {

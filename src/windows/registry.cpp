@@ -64,7 +64,8 @@ extern "C" int register_window(kvn_window *window) {
 
 extern "C" int unregister_window(kvn_window *window) {
     if (window == nullptr) return -1;
-    if (kvn_windows_head == nullptr) return -1;
+    // The empty list is tested under the lock only: another application's
+    // thread may be changing the head at this moment.
     kvn::WindowsLock lock("unregister_window");
     if (kvn_windows_head == nullptr) return -1;
     if (window == kvn_windows_head) {
