@@ -1,10 +1,13 @@
 // The TV mode as the applications share it: decimal numbers in small files
 // under /tmp, seeded from the settings store, and the picture switched off
 // and back on around standby.
+#include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include "korvan_framework_lib.h"
 #include "kvn_platform.h"
@@ -65,13 +68,18 @@ extern "C" int write_value_to_file(const char *path, int value) {
 
 extern "C" int get_value_from_file(const char *path) {
     if (path == nullptr) return -1;
-    FILE *file = fopen(path, "r");
-    if (file == nullptr) return -1;
+    // Plain open, one read and close: applications poll this file from
+    // their loops, and stdio would add a stat and a second read each time.
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
     char buf[KVN_VALUE_FILE_MAX_BYTES + 1];
     memset(buf, 0, sizeof buf);
-    size_t got = fread(buf, 1, KVN_VALUE_FILE_MAX_BYTES, file);
-    fclose(file);
-    return kvn_parse_value_text(buf, got);
+    ssize_t got;
+    do {
+        got = read(fd, buf, KVN_VALUE_FILE_MAX_BYTES);
+    } while (got < 0 && errno == EINTR);
+    close(fd);
+    return kvn_parse_value_text(buf, got > 0 ? static_cast<size_t>(got) : 0);
 }
 
 extern "C" int init_video_config(void *context) {
