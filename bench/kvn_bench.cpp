@@ -239,16 +239,21 @@ void BM_SettingsCommit(benchmark::State &state) {
 }
 BENCHMARK(BM_SettingsCommit)->Iterations(300);
 
+// The bare durable write goes to the same file system as the store
+// (KVN_BENCH_DIR, set by bench/run to a folder on the real disk).
 void BM_SettingsCommitBaseline(benchmark::State &state) {
-    mkdir("/tmp/bare", 0755);
+    const char *env = getenv("KVN_BENCH_DIR");
+    std::string dir = std::string(env != nullptr ? env : "/tmp") + "/bare";
+    mkdir(dir.c_str(), 0755);
+    std::string temp = dir + "/store.tmp", target = dir + "/store";
     std::string data = "kvn-flash-setting 1\nlang=english_lang\ntv_system=PAL\nvideo_output=12345\n";
     for (auto _ : state) {
-        int fd = open("/tmp/bare/store.tmp", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         benchmark::DoNotOptimize(write(fd, data.data(), data.size()));
         fsync(fd);
         close(fd);
-        rename("/tmp/bare/store.tmp", "/tmp/bare/store");
-        int dfd = open("/tmp/bare", O_RDONLY | O_DIRECTORY);
+        rename(temp.c_str(), target.c_str());
+        int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
         fsync(dfd);
         close(dfd);
     }
