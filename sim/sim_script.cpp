@@ -1,0 +1,198 @@
+#include "sim_script.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <regex>
+
+#include <directfb_keynames.h>
+
+#include "korvan_framework_lib.h"
+
+namespace kvn_sim {
+namespace {
+
+DirectFBKeySymbolNames(key_names);
+
+// Splits off the first word; `rest` is what follows after the blanks.
+std::string first_word(const std::string &text, std::string &rest) {
+    size_t begin = text.find_first_not_of(" \t");
+    if (begin == std::string::npos) {
+        rest.clear();
+        return {};
+    }
+    size_t end = text.find_first_of(" \t", begin);
+    if (end == std::string::npos) {
+        rest.clear();
+        return text.substr(begin);
+    }
+    size_t next = text.find_first_not_of(" \t", end);
+    rest = next == std::string::npos ? std::string() : text.substr(next);
+    return text.substr(begin, end - begin);
+}
+
+// A comment starts at a '#' that begins a word, so texts may still hold
+// '#' inside a word ("tv=#1" stays whole).
+std::string strip_comment(const std::string &line) {
+    for (size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '#' && (i == 0 || line[i - 1] == ' ' || line[i - 1] == '\t')) return line.substr(0, i);
+    }
+    return line;
+}
+
+std::string trim_right(std::string text) {
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' || text.back() == '\n'))
+        text.pop_back();
+    return text;
+}
+
+bool parse_number(const std::string &word, long &out) {
+    if (word.empty() || word[0] == '-' || word[0] == '+') return false;
+    errno = 0;
+    char *end = nullptr;
+    long value = strtol(word.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || value < 0) return false;
+    out = value;
+    return true;
+}
+
+}  // namespace
+
+DFBInputDeviceKeySymbol key_from_name(const std::string &name) {
+    if (name.empty()) return DIKS_NULL;
+    std::string bare = name.compare(0, 5, "DIKS_") == 0 ? name.substr(5) : name;
+    for (const auto &entry : key_names) {
+        if (bare == entry.name) return entry.symbol;
+    }
+    // Symbols without a name (the remote's special key 0xF072) by number.
+    if (bare.size() > 2 && bare[0] == '0' && (bare[1] == 'x' || bare[1] == 'X')) {
+        char *end = nullptr;
+        errno = 0;
+        unsigned long value = strtoul(bare.c_str() + 2, &end, 16);
+        if (errno == 0 && *end == '\0' && value > 0 && value <= 0xFFFF) return (DFBInputDeviceKeySymbol)value;
+    }
+    return DIKS_NULL;
+}
+
+std::string key_name(DFBInputDeviceKeySymbol symbol) {
+    for (const auto &entry : key_names) {
+        if (entry.symbol == symbol) return entry.name;
+    }
+    char buffer[16];
+    snprintf(buffer, sizeof buffer, "0x%04X", (unsigned)symbol);
+    return buffer;
+}
+
+int app_from_name(const std::string &name) {
+    for (int id = 0; id < KVN_APPLICATION_COUNT; ++id) {
+        if (window_id_str[id] != nullptr && name == window_id_str[id]) return id;
+    }
+    return -1;
+}
+
+bool valid_shot_name(const std::string &name) {
+    if (name.empty() || name[0] == '.' || name.size() > 100) return false;
+    for (char c : name) {
+        if (!(isalnum((unsigned char)c) || c == '-' || c == '_' || c == '.')) return false;
+    }
+    return true;
+}
+
+ParseResult parse_line(const std::string &raw, int line_number, Command &out, std::string &error) {
+    std::string line = trim_right(strip_comment(raw));
+    std::string rest;
+    std::string verb = first_word(line, rest);
+    if (verb.empty()) return ParseResult::Empty;
+    out = Command();
+    out.line = line_number;
+    auto fail = [&](const std::string &why) {
+        error = why;
+        return ParseResult::Error;
+    };
+    if (verb == "key") {
+        std::string extra;
+        std::string name = first_word(rest, extra);
+        if (name.empty()) return fail("key needs a key name");
+        if (!extra.empty()) return fail("key takes one key name, got more: \"" + extra + "\"");
+        out.kind = CommandKind::Key;
+        out.key = key_from_name(name);
+        if (out.key == DIKS_NULL) return fail("unknown key name \"" + name + "\"");
+    } else if (verb == "wait") {
+        std::string extra;
+        std::string word = first_word(rest, extra);
+        out.kind = CommandKind::Wait;
+        if (!parse_number(word, out.milliseconds) || !extra.empty())
+            return fail("wait needs one number of milliseconds");
+    } else if (verb == "shot") {
+        out.kind = CommandKind::Shot;
+        out.text = rest;
+        if (!valid_shot_name(rest)) return fail("shot needs a plain name (letters, digits, - _ .)");
+    } else if (verb == "pipe") {
+        out.kind = CommandKind::Pipe;
+        out.text = rest;
+        if (rest.empty()) return fail("pipe needs a text");
+    } else if (verb == "file" || verb == "expect-file") {
+        out.kind = verb == "file" ? CommandKind::File : CommandKind::ExpectFile;
+        out.path = first_word(rest, out.text);
+        if (out.path.empty() || out.path[0] != '/') return fail(verb + " needs an absolute path and a text");
+    } else if (verb == "focus") {
+        out.kind = CommandKind::Focus;
+        out.window_id = app_from_name(rest);
+        if (out.window_id < 0) return fail("unknown application \"" + rest + "\"");
+    } else if (verb == "expect-trace") {
+        out.kind = CommandKind::ExpectTrace;
+        out.text = rest;
+        if (rest.empty()) return fail("expect-trace needs a regular expression");
+        try {
+            std::regex check(rest, std::regex::extended);
+        } catch (const std::regex_error &) {
+            return fail("bad regular expression \"" + rest + "\"");
+        }
+    } else if (verb == "quit") {
+        out.kind = CommandKind::Quit;
+        if (!rest.empty()) return fail("quit takes nothing");
+    } else {
+        return fail("unknown command \"" + verb + "\"");
+    }
+    return ParseResult::Command;
+}
+
+bool parse_script(const std::string &text, std::vector<Command> &out, std::string &error) {
+    out.clear();
+    size_t start = 0;
+    int number = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        ++number;
+        Command command;
+        std::string why;
+        switch (parse_line(text.substr(start, end - start), number, command, why)) {
+        case ParseResult::Command: out.push_back(command); break;
+        case ParseResult::Empty: break;
+        case ParseResult::Error:
+            error = "line " + std::to_string(number) + ": " + why;
+            return false;
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+std::vector<std::pair<std::string, std::string>> dialog_fields(const std::string &text) {
+    std::vector<std::pair<std::string, std::string>> fields;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\t', start);
+        if (end == std::string::npos) end = text.size();
+        std::string field = text.substr(start, end - start);
+        size_t equals = field.find('=');
+        if (field.size() > 1 && field[0] == '-' && equals != std::string::npos)
+            fields.emplace_back(field.substr(1, equals - 1), field.substr(equals + 1));
+        start = end + 1;
+    }
+    return fields;
+}
+
+}  // namespace kvn_sim
