@@ -139,8 +139,9 @@ void enter_sandbox(int argc, char **argv, Options &o) {
     if (!o.script.empty()) binds.push_back(dir_of(absolute(o.script)));
     std::vector<std::string> args = {sandbox};
     for (const auto &b : binds) {
-        // The host's /tmp is hidden inside; a bind of it would leak it in.
-        if (b == "/tmp" || b.compare(0, 5, "/tmp/") == 0 || b == "/") continue;
+        // The private /tmp of the sandbox is the player's; only a folder of
+        // the user's below it may be shared, never the whole of it.
+        if (b == "/tmp" || b == "/" || b == "/run") continue;
         args.push_back("--bind");
         args.push_back(b);
     }
@@ -776,6 +777,11 @@ int main(int argc, char **argv) {
     kvn_trace_set_listener(trace_listener, nullptr);
     host_stub_on_playlist_stop(stop_players, nullptr);
     host_stub_on_force_stop_pod(stop_players, nullptr);
+
+    // The dummy system's layer is tiny unless told the player's screen size.
+    std::string dfbargs = getenv("DFBARGS") ? getenv("DFBARGS") : "system=dummy,no-vt,quiet,no-cursor";
+    if (dfbargs.find("mode=") == std::string::npos) dfbargs += ",mode=1280x720";
+    setenv("DFBARGS", dfbargs.c_str(), 1);
 
     char *dfb_argv0 = argv[0];
     char *dfb_argv_store[] = {dfb_argv0, nullptr};
