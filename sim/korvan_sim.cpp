@@ -494,6 +494,9 @@ struct Watcher {
         if (picture == black_shown) {
             black_shown = !picture;
             black.show(black_shown);
+            // The simulator's own status stays readable over the dark picture.
+            bar.window->RaiseToTop(bar.window);
+            status.clear();
         }
         int code = smpoutd_stub_last_code();
         std::string s = "mode " + (code < 0 ? std::string("-") : std::to_string(code)) +
