@@ -1,6 +1,7 @@
 // The TV key's road: the key in the browser's window opens the menu on the
 // browser's thread, the pages go to the dialog service, the keys come from
-// the browser's own event buffer, and the countdown keeps or reverts.
+// the browser's own event buffer, and the countdown keeps or reverts.  The
+// menu's own rules are tested in menu_pages_test and menu_countdown_test.
 #include <gtest/gtest.h>
 
 #include "kvn_app_harness.h"
@@ -91,76 +92,6 @@ TEST_F(TvKey, CountdownLeftAloneRestoresTheStartingRowAndFrequency) {
     EXPECT_EQ(9, smpoutd_stub_code(smpoutd_stub_count() - 2));
     EXPECT_EQ(8, smpoutd_stub_last_code());
     EXPECT_EQ("8", stored("video_output"));
-}
-
-TEST_F(TvKey, AutoSkipsTheFrequencyPageAndBackspaceRevertsAtOnce) {
-    write_var("video_output", "2", 0);  // 576i: no row, "Auto" highlighted
-    run({DIKS_TV, DIKS_CURSOR_LEFT, DIKS_RETURN, DIKS_OK, DIKS_RETURN, DIKS_BACKSPACE});
-    std::vector<osd_call> pages = menu_commands(9);
-    ASSERT_GE(pages.size(), 4u);
-    EXPECT_STREQ("-set=24\t-fdis=0\t-fopt=Auto\t", pages[1].text) << "no wrap-around";
-    EXPECT_STREQ("-set=28\t-opts=Auto\t-ntt=Yes\t-rtt=No\t-acm=Apply Setting?\t-inm=TV System\t", pages[2].text);
-    EXPECT_STREQ(pages[2].text, pages[3].text) << "OK confirms nothing";
-    EXPECT_EQ(2u, menu_commands(42).size()) << "Backspace ends the countdown at once";
-    EXPECT_EQ(0, smpoutd_stub_last_code()) << "the fallback of a start without a row is Auto";
-}
-
-TEST_F(TvKey, ShortcutsApplyWithoutCountdownAndLeaveLaterKeysToTheApplication) {
-    write_var("video_output", "11", 0);
-    run({DIKS_TV, DIKS_3, DIKS_9, DIKS_OK});
-    EXPECT_EQ(9, smpoutd_stub_last_code());
-    EXPECT_TRUE(menu_commands(42).empty());
-    std::vector<osd_call> notices = menu_commands(13);
-    ASSERT_EQ(1u, notices.size());
-    EXPECT_STREQ("-msg=Invalid mode", notices[0].text);
-    ASSERT_TRUE(browser_->wait_for_keys(2));
-    EXPECT_EQ(DIKS_OK, browser_->keys().back()) << "the key behind the shortcut stays for the browser";
-}
-
-TEST_F(TvKey, FourKListAndLanguage) {
-    write_var("video_output", "11", 0);
-    write_var("lang", "chinese_lang", 0);
-    run({DIKS_TV, DIKS_CURSOR_RIGHT, DIKS_RETURN, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT,
-         DIKS_CURSOR_LEFT, DIKS_STOP});
-    write_var("lang", "english_lang", 0);
-    std::vector<osd_call> pages = menu_commands(9);
-    ASSERT_GE(pages.size(), 8u);
-    EXPECT_NE(nullptr, strstr(pages[0].text, "-ntt=下一个\t-rtt=退出\t"));
-    EXPECT_NE(nullptr, strstr(pages[2].text, "-opts=24hz,25hz,30hz\t"));
-    EXPECT_NE(nullptr, strstr(pages[2].text, "-fopt=24hz\t")) << "1080p 24Hz keeps 24hz on 4K";
-    const char *expected[] = {"25hz", "30hz", "30hz", "25hz"};
-    for (int i = 0; i < 4; ++i)
-        EXPECT_NE(nullptr, strstr(pages[static_cast<size_t>(4 + i)].text, expected[i])) << i;
-    EXPECT_EQ(1, pages.back().mode);
-    EXPECT_EQ(-1, smpoutd_stub_last_code()) << "STOP leaves the mode as it was";
-}
-
-TEST_F(TvKey, InactivityClosesTheMenuWithoutChangingAnything) {
-    current_fip_mode = 5;
-    run({DIKS_TV});
-    EXPECT_EQ(5, current_fip_mode);
-    EXPECT_EQ(1, menu_commands(9).back().mode);
-    EXPECT_EQ(-1, smpoutd_stub_last_code());
-}
-
-// The player's timing, once: about 22 seconds of countdown with no key.
-TEST(TvKeyRealTime, CountdownRunsItsTwentySeconds) {
-    KVN_REQUIRE_SANDBOX();
-    kvn_test::write_file("/tmp/tolu_cgi", "");
-    App browser(BROWSER);
-    ASSERT_EQ(0, register_window(&browser.record));
-    ASSERT_EQ(0, focus_on_window(BROWSER));
-    write_var("video_output", "5", 0);
-    for (DFBInputDeviceKeySymbol k : {DIKS_TV, DIKS_RETURN, DIKS_CURSOR_LEFT, DIKS_RETURN, DIKS_RETURN})
-        browser.press(k);
-    auto start = std::chrono::steady_clock::now();
-    browser.start();
-    ASSERT_TRUE(eventually([&] { return browser.handled() >= 1; }, 40000));
-    auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-    EXPECT_GT(took.count(), 20000);
-    EXPECT_LT(took.count(), 30000);
-    EXPECT_EQ(6, smpoutd_stub_code(smpoutd_stub_count() - 2)) << "720p 50Hz tried";
-    EXPECT_EQ(5, smpoutd_stub_last_code()) << "and 720p 60Hz restored";
 }
 
 }  // namespace
