@@ -423,6 +423,10 @@ struct SimApp {
                     for (int i = 0; i < record.invoke_args->argc; ++i) args += std::string(record.invoke_args->argv[i]) + " ";
                 }
                 say(std::string("  ") + window_id_str[id] + " got key " + last_key);
+                // The menu and the standby keep this thread until they end:
+                // show the key that started them first.
+                last_result = "handling";
+                draw();
                 int result = kvn_default_event_handling(&record, &w);
                 last_result = result == 0 ? "framework key" : "own key";
                 dirty = true;
