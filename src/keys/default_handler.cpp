@@ -76,7 +76,6 @@ extern "C" int kvn_default_event_handling(kvn_window *window, DFBWindowEvent *ev
         consume(event);
         return 0;
     }
-    const int language = get_current_charset();
     if (event->type != DWET_KEYDOWN) return -1;
 
     const int key = static_cast<int>(event->key_symbol);
@@ -99,14 +98,16 @@ extern "C" int kvn_default_event_handling(kvn_window *window, DFBWindowEvent *ev
         case DIKS_PROGRAM:
             return visual_controller_key(event);
         case DIKS_LANGUAGE:
-            return music_key(event, language);
+            // The language is read only for the keys that show a notice: every
+            // other event of every application's loop passes here too.
+            return music_key(event, get_current_charset());
         case DIKS_TV: {
             kvn_window *focused = get_window_on_focus();
             if (focused == nullptr) return 0;
             if (focused->window_id == BROWSER || focused->window_id == FLASH_LITE) {
                 kvn_tvmode(window);
             } else {
-                show_not_allowed(focused, language);
+                show_not_allowed(focused, get_current_charset());
             }
             consume(event);
             return 0;
@@ -122,7 +123,7 @@ extern "C" int kvn_default_event_handling(kvn_window *window, DFBWindowEvent *ev
         case DIKS_CALL: {
             kvn_window *focused = get_window_on_focus();
             if (focused == nullptr) return 0;
-            show_not_allowed(focused, language);
+            show_not_allowed(focused, get_current_charset());
             consume(event);
             return 0;
         }

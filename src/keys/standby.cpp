@@ -144,7 +144,10 @@ extern "C" int check_standby_power_keys(DFBInputDeviceKeySymbol key) {
             return 0;
         }
         if (!s.armed) return 0;
-        if (now > s.deadline) s.step = s.armed = s.reboot_matched = s.power_off_matched = 0, s.deadline = 0;
+        if (now > s.deadline) {
+            s.step = s.armed = s.reboot_matched = s.power_off_matched = 0;
+            s.deadline = 0;
+        }
         if (s.step < 2 && key == reboot_key_sequence[s.step]) {
             s.reboot_matched = 1;
             ++s.step;

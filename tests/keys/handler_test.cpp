@@ -9,14 +9,7 @@ using kvn_test::App;
 
 namespace {
 
-DFBWindowEvent key_event(DFBInputDeviceKeySymbol key, DFBWindowEventType type = DWET_KEYDOWN) {
-    DFBWindowEvent e;
-    memset(&e, 0, sizeof e);
-    e.clazz = DFEC_WINDOW;
-    e.type = type;
-    e.key_symbol = key;
-    return e;
-}
+using kvn_test::key_event;
 
 bool cleared(const DFBWindowEvent &e) { return e.type == 0 && e.key_symbol == DIKS_NULL; }
 

@@ -19,16 +19,10 @@ namespace {
 void press_in_standby(DFBInputDeviceKeySymbol key) {
     IDirectFBEventBuffer *buffer = kvn_standby_input_buffer();
     ASSERT_NE(nullptr, buffer);
-    DFBEvent event;
-    memset(&event, 0, sizeof event);
-    event.input.clazz = DFEC_INPUT;
-    event.input.type = DIET_KEYPRESS;
-    event.input.flags = DIEF_KEYSYMBOL;
-    event.input.key_symbol = key;
-    buffer->PostEvent(buffer, &event);
+    kvn_test::post_input_key(buffer, key);
 }
 
-bool in_standby();
+bool in_standby() { return kvn_standby_input_buffer() != nullptr && kvn_test::exists("/tmp/goingstandby"); }
 
 // Registers and focuses the application, runs its loop and presses the
 // power key in it; true once the standby runs.
@@ -38,8 +32,6 @@ bool power_key_to_standby(App &app) {
     app.press(DIKS_POWER);
     return eventually(in_standby);
 }
-
-bool in_standby() { return kvn_standby_input_buffer() != nullptr && kvn_test::exists("/tmp/goingstandby"); }
 
 class Standby : public ::testing::Test {
 protected:
@@ -166,10 +158,7 @@ TEST_F(Standby, TwoPowerKeysAtTheSameInstantStartOneStandby) {
     flash.start([](DFBWindowEvent &) { return true; });  // only counts what arrives
     std::atomic<bool> go{false};
     auto press = [&](App *app) {
-        DFBWindowEvent e;
-        memset(&e, 0, sizeof e);
-        e.type = DWET_KEYDOWN;
-        e.key_symbol = DIKS_POWER;
+        DFBWindowEvent e = kvn_test::key_event(DIKS_POWER);
         while (!go) {
         }
         kvn_default_event_handling(&app->record, &e);
@@ -252,10 +241,7 @@ TEST_F(Standby, DelayedSpinDownAfterTheTorrentDaemonsWord) {
 
 TEST_F(Standby, PowerOffKeyOutsideStandbyCommitsAndRunsTheScript) {
     App browser(BROWSER);
-    DFBWindowEvent e;
-    memset(&e, 0, sizeof e);
-    e.type = DWET_KEYDOWN;
-    e.key_symbol = DIKS_REDIAL;
+    DFBWindowEvent e = kvn_test::key_event(DIKS_REDIAL);
     EXPECT_EQ(0, kvn_default_event_handling(&browser.record, &e));
     EXPECT_EQ(DIKS_REDIAL, e.key_symbol);
     EXPECT_EQ((std::vector<std::string>{"power_led -standby 2", "/etc/shutdown.sh"}), kvn_test::fake_calls());

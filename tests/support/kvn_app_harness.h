@@ -64,14 +64,7 @@ public:
 
     // Posts a key-down event into this application's window buffer, as
     // DirectFB does for the focused window.
-    void press(DFBInputDeviceKeySymbol key) {
-        DFBEvent event;
-        memset(&event, 0, sizeof event);
-        event.window.clazz = DFEC_WINDOW;
-        event.window.type = DWET_KEYDOWN;
-        event.window.key_symbol = key;
-        record.events->PostEvent(record.events, &event);
-    }
+    void press(DFBInputDeviceKeySymbol key) { post_key(record.events, key); }
 
     // Key-down events the loop received, as they arrived.
     std::vector<DFBInputDeviceKeySymbol> keys() {

@@ -4,6 +4,7 @@
 #include <png.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -97,6 +98,32 @@ void start_display() {
         kvn_layer_osd_init(kvn_dfb_global_context.kvn_dfb, &kvn_dfb_global_context.kvn_layer_osd,
                            &kvn_dfb_global_context.kvn_layer_osd_config, nullptr, nullptr);
     });
+}
+
+DFBWindowEvent key_event(DFBInputDeviceKeySymbol key, DFBWindowEventType type) {
+    DFBWindowEvent e;
+    memset(&e, 0, sizeof e);
+    e.clazz = DFEC_WINDOW;
+    e.type = type;
+    e.key_symbol = key;
+    return e;
+}
+
+void post_key(IDirectFBEventBuffer *buffer, DFBInputDeviceKeySymbol key, DFBWindowEventType type) {
+    DFBEvent event;
+    memset(&event, 0, sizeof event);
+    event.window = key_event(key, type);
+    buffer->PostEvent(buffer, &event);
+}
+
+void post_input_key(IDirectFBEventBuffer *buffer, DFBInputDeviceKeySymbol key) {
+    DFBEvent event;
+    memset(&event, 0, sizeof event);
+    event.input.clazz = DFEC_INPUT;
+    event.input.type = DIET_KEYPRESS;
+    event.input.flags = DIEF_KEYSYMBOL;
+    event.input.key_symbol = key;
+    buffer->PostEvent(buffer, &event);
 }
 
 void write_png(const std::string &path, int width, int height, unsigned rgb) {

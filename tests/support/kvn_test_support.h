@@ -33,6 +33,15 @@ std::vector<osd_call> osd_calls();
 // process (DirectFB is process-wide).
 void start_display();
 
+// A key event as DirectFB delivers it to a window (every other member 0).
+DFBWindowEvent key_event(DFBInputDeviceKeySymbol key, DFBWindowEventType type = DWET_KEYDOWN);
+// Posts that event into a window's buffer, as DirectFB does for the
+// focused window.
+void post_key(IDirectFBEventBuffer *buffer, DFBInputDeviceKeySymbol key,
+              DFBWindowEventType type = DWET_KEYDOWN);
+// Posts a key press as the input driver delivers it to an input buffer.
+void post_input_key(IDirectFBEventBuffer *buffer, DFBInputDeviceKeySymbol key);
+
 // Writes a small PNG (solid colour) at `path`.
 void write_png(const std::string &path, int width, int height, unsigned rgb);
 

@@ -63,12 +63,7 @@ public:
         if (menu_.joinable()) menu_.join();
     }
     void press(DFBInputDeviceKeySymbol key, DFBWindowEventType type = DWET_KEYDOWN) {
-        DFBEvent event;
-        memset(&event, 0, sizeof event);
-        event.window.clazz = DFEC_WINDOW;
-        event.window.type = type;
-        event.window.key_symbol = key;
-        app_.record.events->PostEvent(app_.record.events, &event);
+        kvn_test::post_key(app_.record.events, key, type);
     }
     void press(std::initializer_list<DFBInputDeviceKeySymbol> keys) {
         for (DFBInputDeviceKeySymbol k : keys) press(k);

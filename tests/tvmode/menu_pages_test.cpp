@@ -51,12 +51,7 @@ protected:
     }
 
     void press(DFBInputDeviceKeySymbol key, DFBWindowEventType type = DWET_KEYDOWN) {
-        DFBEvent event;
-        memset(&event, 0, sizeof event);
-        event.window.clazz = DFEC_WINDOW;
-        event.window.type = type;
-        event.window.key_symbol = key;
-        app_->record.events->PostEvent(app_->record.events, &event);
+        kvn_test::post_key(app_->record.events, key, type);
     }
 
     // Clears the recorders, then runs the menu on its own thread with the

@@ -134,10 +134,7 @@ TEST(Forwarding, UnwantedEventsAreOfferedToTheOthersInOrder) {
     flash.record.external_event_callback = accepts;
     browser.record.external_event_callback = accepts;
     for (App *a : {&browser, &photos, &flash}) ASSERT_EQ(0, register_window(&a->record));
-    DFBWindowEvent event;
-    memset(&event, 0, sizeof event);
-    event.type = DWET_KEYDOWN;
-    event.key_symbol = DIKS_GREEN;
+    DFBWindowEvent event = kvn_test::key_event(DIKS_GREEN);
     EXPECT_EQ(-1, redirect_external_event(&browser.record, &event));
     EXPECT_EQ(DIKS_GREEN, event.key_symbol) << "nobody consumed it: unchanged";
     event.key_symbol = DIKS_RED;

@@ -136,13 +136,6 @@ TEST(WindowRegistry, SurfaceRegistriesLinkAndUnlink) {
     EXPECT_EQ(-1, clean_surfaces(nullptr));
 }
 
-TEST(WindowRegistry, WindowNamesCoverEveryIdentifier) {
-    const char *expected[] = {"DUMMY1", "DUMMY2", "BROWSER", "ADVANCE_MEDIA_PLAYER", "PHOTO_PLAYER",
-                              "SCREEN_SAVER", "VISUAL_CONTROLLER", "PLAYLIST_NAVIGATOR",
-                              "FLASH_LITE", "FLASH_WIDGET", "TVMODE"};
-    for (int i = 0; i < KVN_APPLICATION_COUNT; ++i) EXPECT_STREQ(expected[i], window_id_str[i]);
-}
-
 int reenter(kvn_window *) {
     get_window_node(BROWSER);
     return 0;
