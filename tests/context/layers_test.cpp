@@ -1,5 +1,6 @@
-// The OSD and background layers on real DirectFB (dummy system), with
-// spies over the interfaces to see which calls the set-up makes.
+// The OSD and background layers on real DirectFB (dummy system), seen
+// through spies over the real interfaces: every call the set-up makes, with
+// its arguments, in order, and the pixels that reach the background.
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -18,77 +19,225 @@ using ctx_test::Spy;
 using LayerSpy = Spy<IDirectFBDisplayLayer>;
 using DfbSpy = Spy<IDirectFB>;
 using ScreenSpy = Spy<IDirectFBScreen>;
+using SurfaceSpy = Spy<IDirectFBSurface>;
+using FontSpy = Spy<IDirectFBFont>;
+using ProviderSpy = Spy<IDirectFBImageProvider>;
 
 std::vector<std::string> g_calls;
+int g_font_height = 0;  // what the real font reports
+IDirectFBSurface *g_real_background = nullptr;
 
-std::string level_name(DFBDisplayLayerCooperativeLevel level) {
-    switch (level) {
-        case DLSCL_SHARED:
-            return "SHARED";
-        case DLSCL_EXCLUSIVE:
-            return "EXCLUSIVE";
-        case DLSCL_ADMINISTRATIVE:
-            return "ADMINISTRATIVE";
-    }
-    return "?";
+void note(const char *text) { g_calls.push_back(text); }
+template <typename... Args>
+void note(const char *format, Args... args) {
+    char line[256];
+    snprintf(line, sizeof line, format, args...);
+    g_calls.push_back(line);
 }
 
-DFBResult spy_set_level(IDirectFBDisplayLayer *thiz, DFBDisplayLayerCooperativeLevel level) {
-    LayerSpy *s = LayerSpy::of(thiz);
-    s->log->push_back("SetCooperativeLevel " + level_name(level));
-    return s->real->SetCooperativeLevel(s->real, level);
+const char *level_name(DFBDisplayLayerCooperativeLevel level) {
+    return level == DLSCL_ADMINISTRATIVE ? "ADMINISTRATIVE" : level == DLSCL_EXCLUSIVE ? "EXCLUSIVE" : "SHARED";
 }
 
-DFBResult spy_set_bg_mode(IDirectFBDisplayLayer *thiz, DFBDisplayLayerBackgroundMode mode) {
-    LayerSpy *s = LayerSpy::of(thiz);
-    s->log->push_back(mode == DLBM_COLOR      ? "SetBackgroundMode COLOR"
-                      : mode == DLBM_DONTCARE ? "SetBackgroundMode DONTCARE"
-                                              : "SetBackgroundMode other");
-    return s->real->SetBackgroundMode(s->real, mode);
-}
-
-DFBResult spy_set_bg_color(IDirectFBDisplayLayer *thiz, u8 r, u8 g, u8 b, u8 a) {
-    LayerSpy *s = LayerSpy::of(thiz);
-    char line[64];
-    snprintf(line, sizeof line, "SetBackgroundColor %u %u %u %u", r, g, b, a);
-    s->log->push_back(line);
-    return s->real->SetBackgroundColor(s->real, r, g, b, a);
-}
-
-DFBResult spy_get_config(IDirectFBDisplayLayer *thiz, DFBDisplayLayerConfig *config) {
-    LayerSpy *s = LayerSpy::of(thiz);
-    s->log->push_back("GetConfiguration");
-    return s->real->GetConfiguration(s->real, config);
-}
-
-LayerSpy *make_layer_spy(IDirectFBDisplayLayer *real) {
-    LayerSpy *s = ctx_test::keep<LayerSpy>(real, &g_calls);
-    s->iface.SetCooperativeLevel = spy_set_level;
-    s->iface.SetBackgroundMode = spy_set_bg_mode;
-    s->iface.SetBackgroundColor = spy_set_bg_color;
-    s->iface.GetConfiguration = spy_get_config;
+SurfaceSpy *surface_spy(IDirectFBSurface *real) {
+    SurfaceSpy *s = ctx_test::keep<SurfaceSpy>(real, &g_calls);
+    s->iface.SetFont = [](IDirectFBSurface *thiz, IDirectFBFont *font) {
+        note("SetFont");
+        return SurfaceSpy::of(thiz)->real->SetFont(SurfaceSpy::of(thiz)->real, font);
+    };
+    s->iface.SetColor = [](IDirectFBSurface *thiz, u8 r, u8 g, u8 b, u8 a) {
+        note("SetColor %02X %02X %02X %02X", r, g, b, a);
+        return SurfaceSpy::of(thiz)->real->SetColor(SurfaceSpy::of(thiz)->real, r, g, b, a);
+    };
+    s->iface.DrawString = [](IDirectFBSurface *thiz, const char *text, int bytes, int x, int y,
+                             DFBSurfaceTextFlags flags) {
+        note("DrawString \"%s\" %d %d,%d flags %d", text, bytes, x, y, static_cast<int>(flags));
+        return SurfaceSpy::of(thiz)->real->DrawString(SurfaceSpy::of(thiz)->real, text, bytes, x, y, flags);
+    };
+    s->iface.Flip = [](IDirectFBSurface *, const DFBRegion_C *, DFBSurfaceFlipFlags) {
+        note("Flip");
+        return DFB_OK;
+    };
     return s;
 }
 
-DFBResult spy_get_layer(IDirectFB *thiz, DFBDisplayLayerID id, IDirectFBDisplayLayer **ret) {
-    DfbSpy *s = DfbSpy::of(thiz);
-    s->log->push_back("GetDisplayLayer " + std::to_string(id));
-    IDirectFBDisplayLayer *real = nullptr;
-    DFBResult r = s->real->GetDisplayLayer(s->real, id, &real);
-    if (r == DFB_OK) *ret = &make_layer_spy(real)->iface;
-    return r;
+LayerSpy *layer_spy(IDirectFBDisplayLayer *real) {
+    LayerSpy *s = ctx_test::keep<LayerSpy>(real, &g_calls);
+    s->iface.SetCooperativeLevel = [](IDirectFBDisplayLayer *thiz, DFBDisplayLayerCooperativeLevel level) {
+        note("SetCooperativeLevel %s", level_name(level));
+        return LayerSpy::of(thiz)->real->SetCooperativeLevel(LayerSpy::of(thiz)->real, level);
+    };
+    s->iface.SetBackgroundMode = [](IDirectFBDisplayLayer *thiz, DFBDisplayLayerBackgroundMode mode) {
+        note("SetBackgroundMode %s", mode == DLBM_COLOR ? "COLOR" : mode == DLBM_DONTCARE ? "DONTCARE" : "other");
+        return LayerSpy::of(thiz)->real->SetBackgroundMode(LayerSpy::of(thiz)->real, mode);
+    };
+    s->iface.SetBackgroundColor = [](IDirectFBDisplayLayer *thiz, u8 r, u8 g, u8 b, u8 a) {
+        note("SetBackgroundColor %u %u %u %u", r, g, b, a);
+        return LayerSpy::of(thiz)->real->SetBackgroundColor(LayerSpy::of(thiz)->real, r, g, b, a);
+    };
+    s->iface.GetConfiguration = [](IDirectFBDisplayLayer *thiz, DFBDisplayLayerConfig *config) {
+        note("GetConfiguration");
+        return LayerSpy::of(thiz)->real->GetConfiguration(LayerSpy::of(thiz)->real, config);
+    };
+    s->iface.GetSurface = [](IDirectFBDisplayLayer *thiz, IDirectFBSurface **ret) {
+        note("GetSurface");
+        DFBResult r = LayerSpy::of(thiz)->real->GetSurface(LayerSpy::of(thiz)->real, &g_real_background);
+        if (r == DFB_OK) *ret = &surface_spy(g_real_background)->iface;
+        return r;
+    };
+    return s;
 }
 
 IDirectFB *make_dfb_spy() {
     DfbSpy *s = ctx_test::keep<DfbSpy>(kvn_dfb_global_context.kvn_dfb, &g_calls);
-    s->iface.GetDisplayLayer = spy_get_layer;
+    s->iface.GetDisplayLayer = [](IDirectFB *thiz, DFBDisplayLayerID id, IDirectFBDisplayLayer **ret) {
+        note("GetDisplayLayer %u", id);
+        IDirectFBDisplayLayer *real = nullptr;
+        DFBResult r = DfbSpy::of(thiz)->real->GetDisplayLayer(DfbSpy::of(thiz)->real, id, &real);
+        if (r == DFB_OK) *ret = &layer_spy(real)->iface;
+        return r;
+    };
+    s->iface.CreateFont = [](IDirectFB *thiz, const char *path, const DFBFontDescription *desc, IDirectFBFont **ret) {
+        note("CreateFont %s flags %d height %d", path, static_cast<int>(desc->flags), desc->height);
+        IDirectFBFont *real = nullptr;
+        DFBResult r = DfbSpy::of(thiz)->real->CreateFont(DfbSpy::of(thiz)->real, path, desc, &real);
+        if (r != DFB_OK) return r;
+        real->GetHeight(real, &g_font_height);
+        FontSpy *f = ctx_test::keep<FontSpy>(real, &g_calls);
+        f->iface.Release = [](IDirectFBFont *font) -> DirectResult {
+            note("Font Release");
+            return FontSpy::of(font)->real->Release(FontSpy::of(font)->real);
+        };
+        *ret = &f->iface;
+        return r;
+    };
+    s->iface.CreateImageProvider = [](IDirectFB *thiz, const char *path, IDirectFBImageProvider **ret) {
+        IDirectFBImageProvider *real = nullptr;
+        DFBResult r = DfbSpy::of(thiz)->real->CreateImageProvider(DfbSpy::of(thiz)->real, path, &real);
+        note("CreateImageProvider %s %s", path, r == DFB_OK ? "ok" : "failed");
+        if (r != DFB_OK) return r;
+        ProviderSpy *p = ctx_test::keep<ProviderSpy>(real, &g_calls);
+        p->iface.RenderTo = [](IDirectFBImageProvider *thiz, IDirectFBSurface *to, const DFBRectangle_C *rect) {
+            note("RenderTo %s", rect == nullptr ? "whole surface" : "a rectangle");
+            return ProviderSpy::of(thiz)->real->RenderTo(ProviderSpy::of(thiz)->real, SurfaceSpy::of(to)->real, rect);
+        };
+        p->iface.Release = [](IDirectFBImageProvider *thiz) -> DirectResult {
+            note("Provider Release");
+            return ProviderSpy::of(thiz)->real->Release(ProviderSpy::of(thiz)->real);
+        };
+        *ret = &p->iface;
+        return r;
+    };
     return &s->iface;
 }
 
-bool contains(const std::vector<std::string> &v, const std::string &x) {
-    for (auto &e : v)
-        if (e == x) return true;
+// A screen whose mixer 0 works (the dummy system has none).
+DFBDisplayLayerIDs g_mixer_layers = 0;
+void give_screen_a_mixer(DFBDisplayLayerIDs initial_layers) {
+    g_mixer_layers = initial_layers;
+    ScreenSpy *s = ctx_test::keep<ScreenSpy>(kvn_dfb_global_context.kvn_screen, &g_calls);
+    s->iface.GetMixerConfiguration = [](IDirectFBScreen *, int mixer, DFBScreenMixerConfig *config) {
+        note("GetMixerConfiguration %d", mixer);
+        config->flags = static_cast<DFBScreenMixerConfigFlags>(DSMCONF_TREE | DSMCONF_LAYERS | DSMCONF_BACKGROUND);
+        config->layers = g_mixer_layers;
+        return DFB_OK;
+    };
+    s->iface.SetMixerConfiguration = [](IDirectFBScreen *, int mixer, const DFBScreenMixerConfig *config) {
+        note("SetMixerConfiguration %d flags %d layers 0x%X", mixer, static_cast<int>(config->flags),
+             static_cast<unsigned>(config->layers));
+        return DFB_OK;
+    };
+    kvn_dfb_global_context.kvn_screen = &s->iface;
+}
+
+int background_init(IDirectFB *dfb) {
+    kvn_dfb_context &c = kvn_dfb_global_context;
+    return kvn_layer_background_init(dfb, &c.kvn_layer_background, &c.kvn_layer_background_config,
+                                     &c.kvn_surface_background_of_layer_background);
+}
+
+// The background's pixels as 0xRRGGBB rows.
+std::vector<std::vector<unsigned>> read_back(IDirectFBSurface *surface) {
+    std::vector<std::vector<unsigned>> rows;
+    int w = 0, h = 0;
+    surface->GetSize(surface, &w, &h);
+    DFBSurfacePixelFormat format;
+    surface->GetPixelFormat(surface, &format);
+    void *data = nullptr;
+    int pitch = 0;
+    if (surface->Lock(surface, DSLF_READ, &data, &pitch) != DFB_OK) return rows;
+    for (int y = 0; y < h; ++y) {
+        std::vector<unsigned> row(static_cast<size_t>(w));
+        const unsigned char *line = static_cast<const unsigned char *>(data) + y * pitch;
+        for (size_t x = 0; x < row.size(); ++x) {
+            if (format == DSPF_RGB16) {
+                unsigned v = reinterpret_cast<const uint16_t *>(line)[x];
+                row[x] = ((v >> 11) & 0x1f) << 19 | ((v >> 5) & 0x3f) << 10 | (v & 0x1f) << 3;
+            } else {
+                row[x] = reinterpret_cast<const uint32_t *>(line)[x] & 0xffffff;
+            }
+        }
+        rows.push_back(row);
+    }
+    surface->Unlock(surface);
+    return rows;
+}
+
+// Rows y0..y1 hold a pixel other than `colour` from column x0 on.
+bool band_drawn(const std::vector<std::vector<unsigned>> &px, int y0, int y1, size_t x0, unsigned colour) {
+    for (int y = y0; y < y1 && y < static_cast<int>(px.size()); ++y)
+        for (size_t x = x0; x < px[static_cast<size_t>(y)].size(); ++x)
+            if (px[static_cast<size_t>(y)][x] != colour) return true;
     return false;
+}
+
+// The whole background set-up at a layer height, with or without a
+// backdrop: the calls in order, then the pixels.
+void check_background(int layer_height, int font_height, bool backdrop) {
+    const unsigned colour = 0x2040a0;
+    if (backdrop) kvn_test::write_png("/desktop.png", 64, 48, colour);
+    ctx_test::init_display({"--dfb:mode=" + std::to_string(layer_height * 16 / 9) + "x" + std::to_string(layer_height)});
+    ctx_test::init_osd_layer();
+    give_screen_a_mixer(0x6);
+    ASSERT_EQ(0, background_init(make_dfb_spy()));
+    const int fh = g_font_height;
+    ASSERT_GT(fh, 0);
+    const int flags = DSTF_LEFT | DSTF_TOP;
+    auto draw = [&](const char *text, int y) {
+        return "DrawString \"" + std::string(text) + "\" -1 150," + std::to_string(y) + " flags " + std::to_string(flags);
+    };
+    std::vector<std::string> expected = {
+        "GetMixerConfiguration 0",
+        "SetMixerConfiguration 0 flags " + std::to_string(DSMCONF_LAYERS) + " layers 0x7",  // primary added
+        "GetDisplayLayer 0",
+        "SetCooperativeLevel ADMINISTRATIVE",
+        "SetCooperativeLevel EXCLUSIVE",
+        "GetSurface",
+        "GetConfiguration",
+        "CreateFont /opt/kvn/share/fonts/decker.ttf flags " + std::to_string(DFDESC_HEIGHT) + " height " +
+            std::to_string(font_height),
+        std::string("CreateImageProvider /desktop.png ") + (backdrop ? "ok" : "failed")};
+    if (backdrop) expected.insert(expected.end(), {"RenderTo whole surface", "Provider Release"});
+    expected.insert(expected.end(),
+                    {"SetFont", "SetColor CF CF FF FF", draw("Press the s/S/BLUE key to switch focus between window.", 20),
+                     "SetColor CF DF CF FF", draw("Press LEFT/RIGHT/UP/DOWN cursor key to move the window.", fh + 20),
+                     "SetColor CF FF 6F FF", draw("Press ESC/STOP/POWER key to exit.", 2 * fh + 20), "Font Release"});
+    EXPECT_EQ(expected, g_calls) << "and never a Flip";
+
+    kvn_dfb_context &c = kvn_dfb_global_context;
+    EXPECT_EQ(layer_height, c.kvn_layer_background_config.height);
+    auto px = read_back(g_real_background);
+    ASSERT_EQ(layer_height, static_cast<int>(px.size()));
+    unsigned bg = px.back().back();
+    if (backdrop) {
+        EXPECT_EQ(colour & 0xf0f0f0, px[0][0] & 0xf0f0f0) << "the backdrop covers the whole surface";
+        EXPECT_EQ(colour & 0xf0f0f0, bg & 0xf0f0f0);
+    }
+    EXPECT_FALSE(band_drawn(px, 0, 20, 0, bg));
+    for (int line = 0; line < 3; ++line) EXPECT_TRUE(band_drawn(px, 20 + line * fh, 20 + (line + 1) * fh, 150, bg));
+    EXPECT_FALSE(band_drawn(px, 20 + 3 * fh + 2, layer_height, 0, bg));
+    for (size_t y = 0; y < px.size(); ++y)
+        for (size_t x = 0; x < 150; ++x) ASSERT_EQ(bg, px[y][x]) << x << "," << y;
 }
 
 struct HookCall {
@@ -99,15 +248,12 @@ struct HookCall {
     void *data = nullptr;
 } g_hook;
 
-int recording_hook(IDirectFB *dfb, IDirectFBDisplayLayer *layer, DFBDisplayLayerConfig *config,
-                   void *data) {
-    g_hook.count++;
-    g_hook.dfb = dfb;
-    g_hook.layer = layer;
-    g_hook.config = config;
-    g_hook.data = data;
+int recording_hook(IDirectFB *dfb, IDirectFBDisplayLayer *layer, DFBDisplayLayerConfig *config, void *data) {
+    g_hook = {g_hook.count + 1, dfb, layer, config, data};
     return 12345;  // ignored
 }
+
+const std::vector<std::string> kDefaultBackground = {"SetBackgroundColor 0 0 0 0", "SetBackgroundMode COLOR"};
 
 }  // namespace
 
@@ -120,73 +266,103 @@ TEST(OsdLayer, FirstSetUpTakesThePrimaryLayerClearsItsBackgroundAndSeedsTheModeF
     DFBDisplayLayerConfig config{};
     EXPECT_EQ(kvn_layer_osd_init(dfb, &layer, &config, nullptr, nullptr), 0);
 
-    std::vector<std::string> expected = {
-        "GetDisplayLayer 0", "SetCooperativeLevel ADMINISTRATIVE", "SetBackgroundMode DONTCARE",
-        "GetConfiguration",  "SetBackgroundColor 0 0 0 0",         "SetBackgroundMode COLOR"};
+    std::vector<std::string> expected = {"GetDisplayLayer 0", "SetCooperativeLevel ADMINISTRATIVE",
+                                         "SetBackgroundMode DONTCARE", "GetConfiguration"};
+    expected.insert(expected.end(), kDefaultBackground.begin(), kDefaultBackground.end());
     EXPECT_EQ(g_calls, expected);
     ASSERT_NE(layer, nullptr);
     DFBDisplayLayerConfig real{};
-    ASSERT_EQ(LayerSpy::of(layer)->real->GetConfiguration(LayerSpy::of(layer)->real, &real),
-              DFB_OK);
+    ASSERT_EQ(LayerSpy::of(layer)->real->GetConfiguration(LayerSpy::of(layer)->real, &real), DFB_OK);
     EXPECT_EQ(config.width, real.width);
     EXPECT_EQ(config.height, real.height);
-    EXPECT_GT(config.width, 0);
-
     EXPECT_EQ(kvn_test::read_file("/tmp/tvmode"), "5\n");
-    char *stored = get_var_mem("video_output");
-    ASSERT_NE(stored, nullptr);
-    EXPECT_STREQ(stored, "5");
-    free(stored);
+    EXPECT_EQ("5", kvn_test::stored("video_output"));
 }
 
-TEST(OsdLayer, ASetLayerIsReusedButItsConfigurationAndBackgroundAreRedone) {
+TEST(OsdLayer, ASetLayerIsReusedAndTheHookReplacesTheBackgroundOnlyWithItsData) {
     KVN_REQUIRE_SANDBOX();
     ctx_test::init_display();
     IDirectFB *real_dfb = kvn_dfb_global_context.kvn_dfb;
     IDirectFBDisplayLayer *real_layer = nullptr;
     ASSERT_EQ(real_dfb->GetDisplayLayer(real_dfb, DLID_PRIMARY, &real_layer), DFB_OK);
     ASSERT_EQ(real_layer->SetCooperativeLevel(real_layer, DLSCL_ADMINISTRATIVE), DFB_OK);
-    IDirectFBDisplayLayer *layer = &make_layer_spy(real_layer)->iface;
+    IDirectFBDisplayLayer *layer = &layer_spy(real_layer)->iface;
     IDirectFBDisplayLayer *given = layer;
+    IDirectFB *dfb = make_dfb_spy();
     DFBDisplayLayerConfig config{};
+    int payload = 42;
+    void *data = &payload;
 
-    EXPECT_EQ(kvn_layer_osd_init(make_dfb_spy(), &layer, &config, nullptr, nullptr), 0);
-    std::vector<std::string> expected = {"GetConfiguration", "SetBackgroundColor 0 0 0 0",
-                                         "SetBackgroundMode COLOR"};
+    EXPECT_EQ(kvn_layer_osd_init(dfb, &layer, &config, nullptr, nullptr), 0);
+    std::vector<std::string> expected = {"GetConfiguration"};
+    expected.insert(expected.end(), kDefaultBackground.begin(), kDefaultBackground.end());
     EXPECT_EQ(g_calls, expected);
     EXPECT_EQ(layer, given);
     EXPECT_GT(config.height, 0);
     // No stored mode: the automatic mode is seeded in both places.
     EXPECT_EQ(kvn_test::read_file("/tmp/tvmode"), "0\n");
-}
+    EXPECT_EQ("0", kvn_test::stored("video_output"));
 
-TEST(OsdLayer, TheHookReplacesTheDefaultBackgroundOnlyWhenItComesWithData) {
-    KVN_REQUIRE_SANDBOX();
-    ctx_test::init_display();
-    IDirectFB *dfb = make_dfb_spy();
-    IDirectFBDisplayLayer *layer = nullptr;
-    DFBDisplayLayerConfig config{};
-    int payload = 42;
-    void *data = &payload;
-
+    g_calls.clear();
     EXPECT_EQ(kvn_layer_osd_init(dfb, &layer, &config, &data, recording_hook), 0);
+    EXPECT_EQ(g_calls, std::vector<std::string>{"GetConfiguration"});
     EXPECT_EQ(g_hook.count, 1);
     EXPECT_EQ(g_hook.dfb, dfb);
-    EXPECT_EQ(g_hook.layer, layer);
+    EXPECT_EQ(g_hook.layer, given);
     EXPECT_EQ(g_hook.config, &config);
     EXPECT_EQ(g_hook.data, &payload);
-    EXPECT_FALSE(contains(g_calls, "SetBackgroundColor 0 0 0 0"));
-    EXPECT_FALSE(contains(g_calls, "SetBackgroundMode COLOR"));
 
     // Hook without data, then data without hook: the default background.
-    g_calls.clear();
-    EXPECT_EQ(kvn_layer_osd_init(dfb, &layer, &config, nullptr, recording_hook), 0);
+    for (int i = 0; i < 2; ++i) {
+        g_calls.clear();
+        EXPECT_EQ(kvn_layer_osd_init(dfb, &layer, &config, i == 0 ? nullptr : &data, i == 0 ? recording_hook : nullptr),
+                  0);
+        EXPECT_EQ(g_calls, expected);
+    }
     EXPECT_EQ(g_hook.count, 1);
-    EXPECT_TRUE(contains(g_calls, "SetBackgroundColor 0 0 0 0"));
-    EXPECT_TRUE(contains(g_calls, "SetBackgroundMode COLOR"));
-    g_calls.clear();
-    EXPECT_EQ(kvn_layer_osd_init(dfb, &layer, &config, &data, nullptr), 0);
-    EXPECT_TRUE(contains(g_calls, "SetBackgroundColor 0 0 0 0"));
-    EXPECT_TRUE(contains(g_calls, "SetBackgroundMode COLOR"));
-    EXPECT_FALSE(contains(g_calls, "GetDisplayLayer 0"));  // reused after the first call
+}
+
+using BackgroundDeathTest = ::testing::Test;
+
+TEST_F(BackgroundDeathTest, WithoutAScreenMixerTheSetUpEndsTheProcessAtTheMixer) {
+    KVN_REQUIRE_SANDBOX();
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            ctx_test::init_display();
+            ctx_test::init_osd_layer();
+            background_init(kvn_dfb_global_context.kvn_dfb);
+            exit(0);
+        },
+        [](int status) { return !(WIFEXITED(status) && WEXITSTATUS(status) == 0); },
+        "korvan_framework_lib <[0-9]+>:\n\t.*\\(kvn_dfb_global_context.kvn_screen\\)->"
+        "GetMixerConfiguration\\(\\(kvn_dfb_global_context.kvn_screen\\), 0, &mixcfg\\)");
+}
+
+TEST(Background, RefusesANullSurfaceAddressOrASecondSetUpWithoutTouchingTheMixer) {
+    KVN_REQUIRE_SANDBOX();
+    ctx_test::init_display();
+    give_screen_a_mixer(0);
+    kvn_dfb_context &c = kvn_dfb_global_context;
+    EXPECT_EQ(kvn_layer_background_init(c.kvn_dfb, &c.kvn_layer_background, &c.kvn_layer_background_config, nullptr),
+              -1);
+    EXPECT_EQ(c.kvn_layer_background, nullptr);
+
+    IDirectFBDisplayLayer *already = nullptr;
+    ASSERT_EQ(c.kvn_dfb->GetDisplayLayer(c.kvn_dfb, VENDOR_LAYER_BKGND, &already), DFB_OK);
+    IDirectFBSurface *surface = nullptr;
+    EXPECT_EQ(kvn_layer_background_init(c.kvn_dfb, &already, &c.kvn_layer_background_config, &surface), -1);
+    EXPECT_EQ(surface, nullptr);
+    EXPECT_TRUE(g_calls.empty());
+}
+
+// The font is a fiftieth of the layer height: 14 at 720 lines, 21 at 1080.
+TEST(Background, At720LinesPaintsTheBackdropAndThreeHelpLinesAFontHeightApart) {
+    KVN_REQUIRE_SANDBOX();
+    check_background(720, 14, true);
+}
+
+TEST(Background, At1080LinesWithoutABackdropTheHelpLinesAreStillDrawn) {
+    KVN_REQUIRE_SANDBOX();
+    check_background(1080, 21, false);
 }
