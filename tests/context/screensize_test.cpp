@@ -57,4 +57,10 @@ TEST(VirtualScreen, OnlyTheAutomaticModeWithANamedOutputForces1280x720) {
     EXPECT_EQ(kvn_dfb_global_context.kvn_layer_osd_config.flags, DLCONF_WIDTH | DLCONF_HEIGHT);
     EXPECT_EQ(kvn_dfb_global_context.kvn_layer_osd_config.pixelformat, format) << "the other members kept";
     EXPECT_EQ(ctx_test::open_descriptor_count(), before_fds);
+    // The stored value's copy is freed on every call.
+    write_var("video_output", "5", 0);
+    kvn_confirm_virtual_screensize();
+    size_t heap = kvn_test::heap_in_use();
+    for (int i = 0; i < 300; ++i) kvn_confirm_virtual_screensize();
+    EXPECT_LT(kvn_test::heap_in_use(), heap + 1000);
 }

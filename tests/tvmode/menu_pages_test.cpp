@@ -39,6 +39,14 @@ protected:
     std::unique_ptr<App> app_;
 };
 
+TEST_F(MenuTest, WithoutAWindowOrItsEventBufferNothingIsShown) {
+    kvn_window bare{};
+    osd_service_clear();
+    EXPECT_EQ(0, kvn_tvmode(&bare));
+    EXPECT_EQ(0, kvn_tvmode(nullptr));
+    EXPECT_EQ(0, osd_service_count());
+}
+
 TEST_F(MenuTest, EveryStoredModeStartsOnItsRowAndFrequency) {
     const auto right3 = {DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_RETURN, DIKS_TV};
     const auto enter = {DIKS_RETURN, DIKS_TV};
