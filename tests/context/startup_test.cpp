@@ -7,6 +7,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <thread>
+
 #include "context_test_util.h"
 #include "kvn_guard.h"
 #include "kvn_test_support.h"
@@ -51,9 +54,17 @@ TEST(Startup, CreatesTheThreeFifosAndOpensThemForReading) {
     KVN_REQUIRE_SANDBOX();
     kvn_global_state = 7;
     thread_qty = 3;
+    // The two counters are reset under kvn_mutex_state, and only there.
+    pthread_mutex_lock(&kvn_mutex_state);
     umask(0);
-    ctx_test::init_display();
+    std::thread start([] { ctx_test::init_display(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(kvn_global_state, 7) << "reset without the lock";
+    pthread_mutex_unlock(&kvn_mutex_state);
+    start.join();
     umask(022);
+    EXPECT_EQ(0, pthread_mutex_trylock(&kvn_mutex_state)) << "left locked";
+    pthread_mutex_unlock(&kvn_mutex_state);
 
     ASSERT_NE(kvn_dfb_global_context.kvn_dfb, nullptr);
     ASSERT_NE(kvn_dfb_global_context.kvn_screen, nullptr);
