@@ -52,6 +52,13 @@ extern "C" int mknod(const char *path, mode_t mode, dev_t dev) {
 // Under a zero umask the permission bits are the ones start-up asks for.
 TEST(Startup, CreatesTheThreeFifosAndOpensThemForReading) {
     KVN_REQUIRE_SANDBOX();
+    // As loaded, before start-up.
+    EXPECT_EQ(0, kvn_global_state);
+    EXPECT_EQ(0, thread_qty);
+    EXPECT_EQ(0, kvn_get_standby_mode());
+    EXPECT_TRUE(kvn_windows_head == nullptr && kvn_windows_end == nullptr);
+    EXPECT_TRUE(kvn_threads_head == nullptr && kvn_threads_end == nullptr);
+    EXPECT_TRUE(kvn_dfb_global_context.kvn_dfb == nullptr && kvn_dfb_global_context.kvn_layer_osd == nullptr);
     kvn_global_state = 7;
     thread_qty = 3;
     // The two counters are reset under kvn_mutex_state, and only there.

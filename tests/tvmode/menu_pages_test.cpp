@@ -40,6 +40,7 @@ protected:
 };
 
 TEST_F(MenuTest, WithoutAWindowOrItsEventBufferNothingIsShown) {
+    EXPECT_EQ(28, current_fip_mode) << "as loaded";
     kvn_window bare{};
     osd_service_clear();
     EXPECT_EQ(0, kvn_tvmode(&bare));
