@@ -27,12 +27,21 @@ std::vector<std::string> g_calls;
 int g_font_height = 0;  // what the real font reports
 IDirectFBSurface *g_real_background = nullptr;
 
-void note(const char *text) { g_calls.push_back(text); }
+// A call to fail: the start of its logged line, and which occurrence.
+std::string g_fail;
+int g_fail_at = 1;
+
+// Logs a call; true when it is the one to fail.
+bool noted(const std::string &line) {
+    g_calls.push_back(line);
+    return !g_fail.empty() && line.rfind(g_fail, 0) == 0 && --g_fail_at == 0;
+}
+bool note(const char *text) { return noted(text); }
 template <typename... Args>
-void note(const char *format, Args... args) {
+bool note(const char *format, Args... args) {
     char line[256];
     snprintf(line, sizeof line, format, args...);
-    g_calls.push_back(line);
+    return noted(line);
 }
 
 const char *level_name(DFBDisplayLayerCooperativeLevel level) {
@@ -42,16 +51,16 @@ const char *level_name(DFBDisplayLayerCooperativeLevel level) {
 SurfaceSpy *surface_spy(IDirectFBSurface *real) {
     SurfaceSpy *s = ctx_test::keep<SurfaceSpy>(real, &g_calls);
     s->iface.SetFont = [](IDirectFBSurface *thiz, IDirectFBFont *font) {
-        note("SetFont");
+        if (note("SetFont")) return DFB_FAILURE;
         return SurfaceSpy::of(thiz)->real->SetFont(SurfaceSpy::of(thiz)->real, font);
     };
     s->iface.SetColor = [](IDirectFBSurface *thiz, u8 r, u8 g, u8 b, u8 a) {
-        note("SetColor %02X %02X %02X %02X", r, g, b, a);
+        if (note("SetColor %02X %02X %02X %02X", r, g, b, a)) return DFB_FAILURE;
         return SurfaceSpy::of(thiz)->real->SetColor(SurfaceSpy::of(thiz)->real, r, g, b, a);
     };
     s->iface.DrawString = [](IDirectFBSurface *thiz, const char *text, int bytes, int x, int y,
                              DFBSurfaceTextFlags flags) {
-        note("DrawString \"%s\" %d %d,%d flags %d", text, bytes, x, y, static_cast<int>(flags));
+        if (note("DrawString \"%s\" %d %d,%d flags %d", text, bytes, x, y, static_cast<int>(flags))) return DFB_FAILURE;
         return SurfaceSpy::of(thiz)->real->DrawString(SurfaceSpy::of(thiz)->real, text, bytes, x, y, flags);
     };
     s->iface.Flip = [](IDirectFBSurface *, const DFBRegion_C *, DFBSurfaceFlipFlags) {
@@ -64,23 +73,27 @@ SurfaceSpy *surface_spy(IDirectFBSurface *real) {
 LayerSpy *layer_spy(IDirectFBDisplayLayer *real) {
     LayerSpy *s = ctx_test::keep<LayerSpy>(real, &g_calls);
     s->iface.SetCooperativeLevel = [](IDirectFBDisplayLayer *thiz, DFBDisplayLayerCooperativeLevel level) {
-        note("SetCooperativeLevel %s", level_name(level));
+        if (note("SetCooperativeLevel %s", level_name(level))) return DFB_FAILURE;
         return LayerSpy::of(thiz)->real->SetCooperativeLevel(LayerSpy::of(thiz)->real, level);
     };
     s->iface.SetBackgroundMode = [](IDirectFBDisplayLayer *thiz, DFBDisplayLayerBackgroundMode mode) {
-        note("SetBackgroundMode %s", mode == DLBM_COLOR ? "COLOR" : mode == DLBM_DONTCARE ? "DONTCARE" : "other");
+        if (note("SetBackgroundMode %s", mode == DLBM_COLOR ? "COLOR" : mode == DLBM_DONTCARE ? "DONTCARE" : "other")) return DFB_FAILURE;
         return LayerSpy::of(thiz)->real->SetBackgroundMode(LayerSpy::of(thiz)->real, mode);
     };
     s->iface.SetBackgroundColor = [](IDirectFBDisplayLayer *thiz, u8 r, u8 g, u8 b, u8 a) {
-        note("SetBackgroundColor %u %u %u %u", r, g, b, a);
+        if (note("SetBackgroundColor %u %u %u %u", r, g, b, a)) return DFB_FAILURE;
         return LayerSpy::of(thiz)->real->SetBackgroundColor(LayerSpy::of(thiz)->real, r, g, b, a);
     };
     s->iface.GetConfiguration = [](IDirectFBDisplayLayer *thiz, DFBDisplayLayerConfig *config) {
-        note("GetConfiguration");
+        if (note("GetConfiguration")) return DFB_FAILURE;
         return LayerSpy::of(thiz)->real->GetConfiguration(LayerSpy::of(thiz)->real, config);
     };
+    s->iface.SetConfiguration = [](IDirectFBDisplayLayer *thiz, const DFBDisplayLayerConfig *config) {
+        if (note("SetConfiguration %dx%d", config->width, config->height)) return DFB_FAILURE;
+        return LayerSpy::of(thiz)->real->SetConfiguration(LayerSpy::of(thiz)->real, config);
+    };
     s->iface.GetSurface = [](IDirectFBDisplayLayer *thiz, IDirectFBSurface **ret) {
-        note("GetSurface");
+        if (note("GetSurface")) return DFB_FAILURE;
         DFBResult r = LayerSpy::of(thiz)->real->GetSurface(LayerSpy::of(thiz)->real, &g_real_background);
         if (r == DFB_OK) *ret = &surface_spy(g_real_background)->iface;
         return r;
@@ -91,19 +104,23 @@ LayerSpy *layer_spy(IDirectFBDisplayLayer *real) {
 IDirectFB *make_dfb_spy() {
     DfbSpy *s = ctx_test::keep<DfbSpy>(kvn_dfb_global_context.kvn_dfb, &g_calls);
     s->iface.GetDisplayLayer = [](IDirectFB *thiz, DFBDisplayLayerID id, IDirectFBDisplayLayer **ret) {
-        note("GetDisplayLayer %u", id);
+        if (note("GetDisplayLayer %u", id)) return DFB_FAILURE;
         IDirectFBDisplayLayer *real = nullptr;
         DFBResult r = DfbSpy::of(thiz)->real->GetDisplayLayer(DfbSpy::of(thiz)->real, id, &real);
         if (r == DFB_OK) *ret = &layer_spy(real)->iface;
         return r;
     };
     s->iface.CreateFont = [](IDirectFB *thiz, const char *path, const DFBFontDescription *desc, IDirectFBFont **ret) {
-        note("CreateFont %s flags %d height %d", path, static_cast<int>(desc->flags), desc->height);
+        if (note("CreateFont %s flags %d height %d", path, static_cast<int>(desc->flags), desc->height)) return DFB_FAILURE;
         IDirectFBFont *real = nullptr;
         DFBResult r = DfbSpy::of(thiz)->real->CreateFont(DfbSpy::of(thiz)->real, path, desc, &real);
         if (r != DFB_OK) return r;
         real->GetHeight(real, &g_font_height);
         FontSpy *f = ctx_test::keep<FontSpy>(real, &g_calls);
+        f->iface.GetHeight = [](IDirectFBFont *font, int *height) {
+            if (note("Font GetHeight")) return DFB_FAILURE;
+            return FontSpy::of(font)->real->GetHeight(FontSpy::of(font)->real, height);
+        };
         f->iface.Release = [](IDirectFBFont *font) -> DirectResult {
             note("Font Release");
             return FontSpy::of(font)->real->Release(FontSpy::of(font)->real);
@@ -122,7 +139,7 @@ IDirectFB *make_dfb_spy() {
             return ProviderSpy::of(thiz)->real->RenderTo(ProviderSpy::of(thiz)->real, SurfaceSpy::of(to)->real, rect);
         };
         p->iface.Release = [](IDirectFBImageProvider *thiz) -> DirectResult {
-            note("Provider Release");
+            if (note("Provider Release")) return DR_FAILURE;
             return ProviderSpy::of(thiz)->real->Release(ProviderSpy::of(thiz)->real);
         };
         *ret = &p->iface;
@@ -137,14 +154,15 @@ void give_screen_a_mixer(DFBDisplayLayerIDs initial_layers) {
     g_mixer_layers = initial_layers;
     ScreenSpy *s = ctx_test::keep<ScreenSpy>(kvn_dfb_global_context.kvn_screen, &g_calls);
     s->iface.GetMixerConfiguration = [](IDirectFBScreen *, int mixer, DFBScreenMixerConfig *config) {
-        note("GetMixerConfiguration %d", mixer);
+        if (note("GetMixerConfiguration %d", mixer)) return DFB_FAILURE;
         config->flags = static_cast<DFBScreenMixerConfigFlags>(DSMCONF_TREE | DSMCONF_LAYERS | DSMCONF_BACKGROUND);
         config->layers = g_mixer_layers;
         return DFB_OK;
     };
     s->iface.SetMixerConfiguration = [](IDirectFBScreen *, int mixer, const DFBScreenMixerConfig *config) {
-        note("SetMixerConfiguration %d flags %d layers 0x%X", mixer, static_cast<int>(config->flags),
-             static_cast<unsigned>(config->layers));
+        if (note("SetMixerConfiguration %d flags %d layers 0x%X", mixer, static_cast<int>(config->flags),
+                 static_cast<unsigned>(config->layers)))
+            return DFB_FAILURE;
         return DFB_OK;
     };
     kvn_dfb_global_context.kvn_screen = &s->iface;
@@ -181,7 +199,7 @@ void check_background(int layer_height, int font_height, bool backdrop) {
         "GetConfiguration",
         "CreateFont /opt/kvn/share/fonts/decker.ttf flags " + std::to_string(DFDESC_HEIGHT) + " height " +
             std::to_string(font_height),
-        std::string("CreateImageProvider /desktop.png ") + (backdrop ? "ok" : "failed")};
+        "Font GetHeight", std::string("CreateImageProvider /desktop.png ") + (backdrop ? "ok" : "failed")};
     if (backdrop) expected.insert(expected.end(), {"RenderTo whole surface", "Provider Release"});
     expected.insert(expected.end(),
                     {"SetFont", "SetColor CF CF FF FF", draw("Press the s/S/BLUE key to switch focus between window.", 20),
@@ -284,23 +302,6 @@ TEST(OsdLayer, ASetLayerIsReusedAndTheHookReplacesTheBackgroundOnlyWithItsData) 
     EXPECT_EQ(g_hook.count, 1);
 }
 
-using BackgroundDeathTest = ::testing::Test;
-
-TEST_F(BackgroundDeathTest, WithoutAScreenMixerTheSetUpEndsTheProcessAtTheMixer) {
-    KVN_REQUIRE_SANDBOX();
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        {
-            ctx_test::init_display();
-            ctx_test::init_osd_layer();
-            background_init(kvn_dfb_global_context.kvn_dfb);
-            exit(0);
-        },
-        [](int status) { return !(WIFEXITED(status) && WEXITSTATUS(status) == 0); },
-        "korvan_framework_lib <[0-9]+>:\n\t.*\\(kvn_dfb_global_context.kvn_screen\\)->"
-        "GetMixerConfiguration\\(\\(kvn_dfb_global_context.kvn_screen\\), 0, &mixcfg\\)");
-}
-
 TEST(Background, RefusesANullSurfaceAddressOrASecondSetUpWithoutTouchingTheMixer) {
     KVN_REQUIRE_SANDBOX();
     ctx_test::init_display();
@@ -327,4 +328,66 @@ TEST(Background, At720LinesPaintsTheBackdropAndThreeHelpLinesAFontHeightApart) {
 TEST(Background, At1080LinesWithoutABackdropTheHelpLinesAreStillDrawn) {
     KVN_REQUIRE_SANDBOX();
     check_background(1080, 21, false);
+}
+
+// Every guarded call of the layer set-ups ends the process with the report
+// naming this module and quoting the call as written.
+TEST(LayersDeathTest, EachFailingCallIsReportedWithItsOwnText) {
+    KVN_REQUIRE_SANDBOX();
+    GTEST_FLAG_SET(death_test_style, "fast");  // DirectFB starts in the child only
+    const std::string osd = "(*kvn_layer_osd)->", bg = "(*kvn_layer_background)->",
+                      s = "(*kvn_surface_background_of_layer_background)", ctx = "(kvn_dfb_global_context.";
+    const struct {
+        const char *call;
+        int occurrence;
+        std::string text;
+    } rows[] = {
+        {"GetDisplayLayer", 1, "kvn_dfb->GetDisplayLayer(kvn_dfb, DLID_PRIMARY, kvn_layer_osd)"},
+        {"SetCooperativeLevel ADMIN", 1, osd + "SetCooperativeLevel((*kvn_layer_osd), DLSCL_ADMINISTRATIVE)"},
+        {"SetBackgroundMode DONTCARE", 1, osd + "SetBackgroundMode((*kvn_layer_osd), DLBM_DONTCARE)"},
+        {"GetConfiguration", 1, osd + "GetConfiguration( *kvn_layer_osd, kvn_layer_osd_config )"},
+        {"SetBackgroundColor", 1, osd + "SetBackgroundColor( (*kvn_layer_osd), 0, 0, 0, 0 )"},
+        {"SetBackgroundMode COLOR", 1, osd + "SetBackgroundMode( (*kvn_layer_osd), DLBM_COLOR )"},
+        {"GetMixerConfiguration", 1, ctx + "kvn_screen)->GetMixerConfiguration(" + ctx + "kvn_screen), 0, &mixcfg)"},
+        {"SetMixerConfiguration", 1, ctx + "kvn_screen)->SetMixerConfiguration(" + ctx + "kvn_screen), 0, &mixcfg)"},
+        {"GetDisplayLayer", 2, "kvn_dfb->GetDisplayLayer( kvn_dfb, VENDOR_LAYER_BKGND, kvn_layer_background )"},
+        {"SetCooperativeLevel ADMIN", 2, bg + "SetCooperativeLevel( *kvn_layer_background, DLSCL_ADMINISTRATIVE )"},
+        {"SetCooperativeLevel EXCL", 1, bg + "SetCooperativeLevel( *kvn_layer_background, DLSCL_EXCLUSIVE )"},
+        {"GetSurface", 1, bg + "GetSurface((*kvn_layer_background), kvn_surface_background_of_layer_background)"},
+        {"GetConfiguration", 2, bg + "GetConfiguration( *kvn_layer_background, kvn_layer_background_config )"},
+        {"CreateFont", 1, "kvn_dfb->CreateFont(kvn_dfb, FONT, &font_desc, &font)"},
+        {"Font GetHeight", 1, "font->GetHeight(font, &font_height)"},
+        {"Provider Release", 1, "provider->Release( provider )"},
+        {"SetFont", 1, s + "->SetFont( " + s + ", font )"},
+        {"SetColor", 1, s + "->SetColor( " + s + ", 0xCF, 0xCF, 0xFF, 0xFF )"},
+        {"DrawString", 1, s + "->DrawString( " + s + ", \"Press the s/S/BLUE key to switch focus between window.\", -1, 150, 20, DSTF_LEFT | DSTF_TOP )"},
+        {"SetColor", 2, s + "->SetColor( " + s + ", 0xCF, 0xDF, 0xCF, 0xFF )"},
+        {"DrawString", 2, s + "->DrawString( " + s + ", \"Press LEFT/RIGHT/UP/DOWN cursor key to move the window.\", -1, 150, font_height+20, DSTF_LEFT | DSTF_TOP )"},
+        {"SetColor", 3, s + "->SetColor( " + s + ", 0xCF, 0xFF, 0x6F, 0xFF )"},
+        {"DrawString", 3, s + "->DrawString( " + s + ", \"Press ESC/STOP/POWER key to exit.\", -1, 150, (font_height * 2) + 20, DSTF_LEFT | DSTF_TOP )"},
+        {"SetConfiguration", 1, ctx + "kvn_layer_osd)->SetConfiguration(" + ctx + "kvn_layer_osd), &(kvn_dfb_global_context.kvn_layer_osd_config))"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.text);
+        std::string pattern = "korvan_framework_lib <[0-9]+>:\n\t.*DirectFBError \\[";
+        for (char c : row.text) pattern += std::string(strchr("()*&|.[]{}+?^$\\", c) != nullptr ? "\\" : "") + c;
+        pattern += "\\]";
+        EXPECT_EXIT(
+            {
+                g_fail = row.call;
+                g_fail_at = row.occurrence;
+                kvn_test::write_png("/desktop.png", 8, 8, 0);
+                ctx_test::init_display({"--dfb:mode=1280x720"});
+                give_screen_a_mixer(0);
+                IDirectFB *dfb = make_dfb_spy();
+                kvn_dfb_context &c = kvn_dfb_global_context;
+                kvn_layer_osd_init(dfb, &c.kvn_layer_osd, &c.kvn_layer_osd_config, nullptr, nullptr);
+                background_init(dfb);
+                write_var("video_output", "0", 0);
+                kvn_test::write_file("/tmp/tvname", "720p60\n");
+                kvn_confirm_virtual_screensize();
+                exit(0);
+            },
+            [](int status) { return !(WIFEXITED(status) && WEXITSTATUS(status) == 0); }, pattern);
+    }
 }

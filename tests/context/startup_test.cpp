@@ -11,7 +11,6 @@
 #include <thread>
 
 #include "context_test_util.h"
-#include "kvn_guard.h"
 #include "kvn_test_support.h"
 
 namespace {
@@ -146,23 +145,4 @@ TEST(Startup, WithoutFifoSupportTheDisplayPathBecomesAPlainFile) {
     // The two mkfifo pipes do not depend on mknod.
     EXPECT_TRUE(descriptor_open(kvn_command_pipe));
     EXPECT_TRUE(descriptor_open(kvnupnp_key_pipe));
-}
-
-using GuardDeathTest = ::testing::Test;
-
-TEST_F(GuardDeathTest, AFailingCallReportsModuleLineAndCallThenEndsTheProcess) {
-    KVN_REQUIRE_SANDBOX();
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        {
-            ctx_test::init_display();
-            IDirectFBDisplayLayer *layer = nullptr;
-            IDirectFB *dfb = kvn_dfb_global_context.kvn_dfb;
-            KVN_DFB_CHECK(dfb->GetDisplayLayer(dfb, 77, &layer),
-                          "dfb->GetDisplayLayer( dfb, 77, &layer )");
-            fprintf(stderr, "still running\n");
-            exit(0);
-        },
-        [](int status) { return !(WIFEXITED(status) && WEXITSTATUS(status) == 0); },
-        "korvan_framework_lib <[0-9]+>:\n\t.*dfb->GetDisplayLayer\\( dfb, 77, &layer \\)");
 }
