@@ -105,6 +105,8 @@ TEST_F(MenuTest, HighlightsMoveThroughEveryListAndStopAtItsEnds) {
     EXPECT_EQ(-3, all.front().command);
     EXPECT_NE(0, all.front().connection);
     EXPECT_EQ(-2, all.back().command);
+    for (const osd_call &end : {all.front(), all.back()})
+        EXPECT_EQ(0, end.flags | end.mode | end.length) << "the opening and closing carry nothing";
     EXPECT_EQ(0, osd_service_open_connections());
     const osd_call &down = all[all.size() - 2];
     EXPECT_EQ(9, down.command);
