@@ -4,6 +4,7 @@
 #define KVN_CONTEXT_TEST_UTIL_H
 
 #include <dirent.h>
+#include <string.h>
 
 #include <deque>
 #include <string>
@@ -43,6 +44,14 @@ inline int open_descriptor_count() {
     }
     closedir(dir);
     return n - 1;  // the directory's own descriptor
+}
+
+// What the guarded-call report prints for a failing call with this text:
+// this module, the line, then DirectFB's own report quoting the text.
+inline std::string guard_report(const std::string &text) {
+    std::string pattern = "korvan_framework_lib <[0-9]+>:\n\t.*DirectFBError \\[";
+    for (char c : text) pattern += std::string(strchr("()*&|.[]{}+?^$\\", c) != nullptr ? "\\" : "") + c;
+    return pattern + "\\]";
 }
 
 // A copy of a real interface whose methods can be replaced one by one; the

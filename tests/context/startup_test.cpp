@@ -1,5 +1,6 @@
 // Start-up: DirectFB, the screen and the three framework FIFOs, and the
 // report that ends the process when a DirectFB call fails.
+#include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -8,7 +9,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "context_test_util.h"
 #include "kvn_test_support.h"
@@ -16,6 +19,20 @@
 namespace {
 
 bool g_refuse_mknod = false;
+
+// DirectFB's entry points as start-up reaches them: the calls are logged,
+// and the one named in g_fail fails.
+bool g_watch_dfb = false;
+std::string g_fail;
+std::vector<std::string> g_dfb_calls;
+bool watched(const std::string &call) {
+    if (g_watch_dfb) g_dfb_calls.push_back(call);
+    return g_watch_dfb && call.rfind(g_fail, 0) == 0 && !g_fail.empty();
+}
+template <typename Fn>
+Fn real(const char *name) {
+    return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
+}
 
 mode_t permissions(const char *path) {
     struct stat st;
@@ -49,6 +66,55 @@ extern "C" int mknod(const char *path, mode_t mode, dev_t dev) {
 }
 
 // Under a zero umask the permission bits are the ones start-up asks for.
+extern "C" DFBResult DirectFBInit(int *argc, char *(*argv[])) {
+    if (watched("DirectFBInit " + std::to_string(*argc) + " " + (*argv)[0])) return DFB_FAILURE;
+    return real<DFBResult (*)(int *, char *(*[]))>("DirectFBInit")(argc, argv);
+}
+
+extern "C" DFBResult DirectFBCreate(IDirectFB **ret) {
+    if (watched("DirectFBCreate")) return DFB_FAILURE;
+    DFBResult r = real<DFBResult (*)(IDirectFB **)>("DirectFBCreate")(ret);
+    if (r != DFB_OK || !g_watch_dfb) return r;
+    using DfbSpy = ctx_test::Spy<IDirectFB>;
+    DfbSpy *dfb = ctx_test::keep<DfbSpy>(*ret, nullptr);
+    dfb->iface.GetScreen = [](IDirectFB *thiz, DFBScreenID id, IDirectFBScreen **screen) {
+        if (watched("GetScreen " + std::to_string(id))) return DFB_FAILURE;
+        DFBResult r = DfbSpy::of(thiz)->real->GetScreen(DfbSpy::of(thiz)->real, id, screen);
+        using ScreenSpy = ctx_test::Spy<IDirectFBScreen>;
+        ScreenSpy *s = ctx_test::keep<ScreenSpy>(*screen, nullptr);
+        s->iface.GetSize = [](IDirectFBScreen *thiz, int *w, int *h) {
+            if (watched("GetSize")) return DFB_FAILURE;
+            return ScreenSpy::of(thiz)->real->GetSize(ScreenSpy::of(thiz)->real, w, h);
+        };
+        *screen = &s->iface;
+        return r;
+    };
+    *ret = &dfb->iface;
+    return r;
+}
+
+TEST(StartupDeathTest, EachFailingDirectFBCallIsReportedWithItsOwnText) {
+    KVN_REQUIRE_SANDBOX();
+    GTEST_FLAG_SET(death_test_style, "fast");  // DirectFB starts in the child only
+    const struct {
+        const char *call, *text;
+    } rows[] = {{"DirectFBInit", "DirectFBInit( argc, argv )"},
+                {"DirectFBCreate", "DirectFBCreate( dfb )"},
+                {"GetScreen", "(*dfb)->GetScreen((*dfb), 0, screen)"},
+                {"GetSize", "(*screen)->GetSize((*screen), &width, &height)"}};
+    for (const auto &row : rows) {
+        EXPECT_EXIT(
+            {
+                g_watch_dfb = true;
+                g_fail = row.call;
+                ctx_test::init_display();
+                exit(0);
+            },
+            [](int status) { return !(WIFEXITED(status) && WEXITSTATUS(status) == 0); },
+            ctx_test::guard_report(row.text));
+    }
+}
+
 TEST(Startup, CreatesTheThreeFifosAndOpensThemForReading) {
     KVN_REQUIRE_SANDBOX();
     // As loaded, before start-up.
@@ -62,6 +128,7 @@ TEST(Startup, CreatesTheThreeFifosAndOpensThemForReading) {
     thread_qty = 3;
     // The two counters are reset under kvn_mutex_state, and only there.
     pthread_mutex_lock(&kvn_mutex_state);
+    g_watch_dfb = true;
     umask(0);
     std::thread start([] { ctx_test::init_display(); });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -74,6 +141,8 @@ TEST(Startup, CreatesTheThreeFifosAndOpensThemForReading) {
 
     ASSERT_NE(kvn_dfb_global_context.kvn_dfb, nullptr);
     ASSERT_NE(kvn_dfb_global_context.kvn_screen, nullptr);
+    EXPECT_EQ((std::vector<std::string>{"DirectFBInit 1 kvn-context-test", "DirectFBCreate", "GetScreen 0", "GetSize"}),
+              g_dfb_calls);
     EXPECT_EQ(kvn_global_state, 0);
     EXPECT_EQ(thread_qty, 0);
 
