@@ -17,7 +17,7 @@ namespace ctx_test {
 
 // kvn_dfb_init on the global context, with extra DirectFB options such as
 // "--dfb:mode=800x600".
-inline void init_display(std::vector<std::string> options = {}) {
+inline int init_display(std::vector<std::string> options = {}) {
     static std::vector<std::string> store;
     static std::vector<char *> argv_store;
     store.assign(1, "kvn-context-test");
@@ -27,7 +27,7 @@ inline void init_display(std::vector<std::string> options = {}) {
     argv_store.push_back(nullptr);
     int argc = static_cast<int>(store.size());
     char **argv = argv_store.data();
-    kvn_dfb_init(&argc, &argv, &kvn_dfb_global_context.kvn_dfb, &kvn_dfb_global_context.kvn_screen);
+    return kvn_dfb_init(&argc, &argv, &kvn_dfb_global_context.kvn_dfb, &kvn_dfb_global_context.kvn_screen);
 }
 
 inline void init_osd_layer() {
