@@ -83,7 +83,7 @@ TEST_F(CountdownTest, RunningOutShowsTwentyToOneForTwentyTwoSecondsThenReverts) 
     EXPECT_EQ(full_countdown(), texts(42));
     double counted = seconds_until(42, 0, 42, 1);
     EXPECT_GE(counted, 2.15) << "199 sleeps of 10 ms and 200 waits of 1 ms at divisor 10";
-    EXPECT_LE(counted, 2.9);
+    EXPECT_LE(counted, 4.0) << "a slow machine adds to each of the 199 sleeps";
     EXPECT_EQ((std::vector<int>{7, 6}), daemon_codes()) << "1080i 60Hz, then back to 720p 50Hz";
     EXPECT_EQ("6", stored("video_output"));
     // The reply file is written in place, not truncated: the fallback's
