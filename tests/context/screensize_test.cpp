@@ -35,8 +35,10 @@ TEST(VirtualScreen, OnlyTheAutomaticModeWithANamedOutputForces1280x720) {
         {nullptr, "720p60\n", 800, 600},   // no stored mode
         {"5", "720p60\n", 800, 600},       // a fixed mode
         {"1", "720p60\n", 800, 600},
+        {"9", "720p60\n", 800, 600},
         {"0", nullptr, 800, 600},          // automatic, but the output side has named nothing yet
         {"0", "1080i50\n", 1280, 720},     // whatever the name says
+        {"a", "720p60\n", 1280, 720},      // decimal text without digits reads as 0
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.video_output ? c.video_output : "no mode") + ", " + (c.tvname ? c.tvname : "no name"));
@@ -46,6 +48,10 @@ TEST(VirtualScreen, OnlyTheAutomaticModeWithANamedOutputForces1280x720) {
         } else {
             kvn_test::remove_file("/tmp/tvname");
         }
+        kvn_dfb_global_context.kvn_layer_osd_config.width = 800;
+        kvn_dfb_global_context.kvn_layer_osd_config.height = 600;
+        IDirectFBDisplayLayer *layer = kvn_dfb_global_context.kvn_layer_osd;
+        ASSERT_EQ(DFB_OK, layer->SetConfiguration(layer, &kvn_dfb_global_context.kvn_layer_osd_config));
         kvn_confirm_virtual_screensize();
         int w = 0, h = 0;
         layer_size(&w, &h);

@@ -264,8 +264,7 @@ TEST_F(MenuTest, PagesCloseTenSecondsAfterTheLastKeyWithoutAnyChange) {
     EXPECT_EQ(-3, all[0].command);
     EXPECT_EQ(resolution_page("1080p"), all[1].text);
     EXPECT_EQ(highlight(24, "1080p"), all[2].text);
-    EXPECT_EQ(9, all[3].command);
-    EXPECT_EQ(1, all[3].mode);
+    EXPECT_EQ((std::vector<int>{9, 0x8002, 1, 0}), (std::vector<int>{all[3].command, all[3].flags, all[3].mode, all[3].length}));
     EXPECT_EQ(-2, all[4].command);
     EXPECT_EQ(7, current_fip_mode) << "the time-out exit leaves it alone";
     EXPECT_TRUE(daemon_codes().empty());
