@@ -32,6 +32,10 @@
 extern "C" {
 #endif
 
+#if defined(__GNUC__)
+#pragma GCC visibility push(default)
+#endif
+
 /* ------------------------------------------------------------------ */
 /* Application identifiers (window_id of a window record).             */
 /* ------------------------------------------------------------------ */
@@ -268,6 +272,10 @@ extern const char *lang_navigator_nowplaying[KVN_LANGUAGE_COUNT];
  * KVN_TIME_DIVISOR sets the same at load. */
 void kvn_set_time_divisor(unsigned divisor);
 unsigned kvn_get_time_divisor(void);
+
+#if defined(__GNUC__)
+#pragma GCC visibility pop
+#endif
 
 #ifdef __cplusplus
 }
