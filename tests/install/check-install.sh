@@ -3,7 +3,8 @@
 # elsewhere (it must not care where it lies), then builds the minimal host
 # program against it twice, through pkg-config with the README's link line
 # and through find_package, and runs both in the sandbox.  Also compiles the
-# installed headers as C99 and as C++.
+# installed headers as C99 and as C++, and checks that the installed
+# library takes no time scale from the environment.
 set -eu
 build=$(cd "$1" && pwd)
 cc=${2:-cc}
@@ -35,6 +36,22 @@ for header in "$prefix"/include/*.h; do
     # (DirectFB's own headers still use `register`, which C++17 dropped.)
     c++ -x c++ -std=c++17 -Wall -Wextra -Werror -Wno-register -fsyntax-only $(pkg-config --cflags korvan_framework_lib) "$scratch/h.c"
 done
+
+# Time runs at the player's speed whatever the environment says: only the
+# explicit call changes it.
+cat > "$scratch/clock.c" <<'C'
+#include <korvan_framework_lib.h>
+#include <stdio.h>
+int main(void) {
+    unsigned before = kvn_get_time_divisor();
+    kvn_set_time_divisor(7);
+    printf("%u %u\n", before, kvn_get_time_divisor());
+    return 0;
+}
+C
+"$cc" -std=c99 $san "$scratch/clock.c" $(pkg-config --cflags --libs korvan_framework_lib) \
+    -o "$scratch/clock" -Wl,-rpath,"$libdir"
+[ "$(KVN_TIME_DIVISOR=50 "$scratch/clock")" = "1 7" ] || { echo "the time divisor came from the environment" >&2; exit 1; }
 
 cp "$src/examples/minimal_host.c" "$scratch/app.c"
 (cd "$scratch" && "$cc" -std=c99 -Wall -Wextra -Werror $san app.c \
