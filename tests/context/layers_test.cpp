@@ -237,7 +237,7 @@ const std::vector<std::string> kDefaultBackground = {"SetBackgroundColor 0 0 0 0
 
 }  // namespace
 
-TEST(OsdLayer, FirstSetUpTakesThePrimaryLayerClearsItsBackgroundAndSeedsTheModeFile) {
+TEST(OsdLayer, FirstSetUpTakesThePrimaryLayerAndLaterOnesReuseItWithTheHookOrTheDefaultBackground) {
     KVN_REQUIRE_SANDBOX();
     write_var("video_output", "5", 0);
     ctx_test::init_display();
@@ -245,7 +245,6 @@ TEST(OsdLayer, FirstSetUpTakesThePrimaryLayerClearsItsBackgroundAndSeedsTheModeF
     IDirectFBDisplayLayer *layer = nullptr;
     DFBDisplayLayerConfig config{};
     EXPECT_EQ(kvn_layer_osd_init(dfb, &layer, &config, nullptr, nullptr), 0);
-
     std::vector<std::string> expected = {"GetDisplayLayer 0", "SetCooperativeLevel ADMINISTRATIVE",
                                          "SetBackgroundMode DONTCARE", "GetConfiguration"};
     expected.insert(expected.end(), kDefaultBackground.begin(), kDefaultBackground.end());
@@ -253,46 +252,23 @@ TEST(OsdLayer, FirstSetUpTakesThePrimaryLayerClearsItsBackgroundAndSeedsTheModeF
     ASSERT_NE(layer, nullptr);
     DFBDisplayLayerConfig real{};
     ASSERT_EQ(LayerSpy::of(layer)->real->GetConfiguration(LayerSpy::of(layer)->real, &real), DFB_OK);
-    EXPECT_EQ(config.width, real.width);
-    EXPECT_EQ(config.height, real.height);
-    EXPECT_EQ(kvn_test::read_file("/tmp/tvmode"), "5\n");
-    EXPECT_EQ("5", kvn_test::stored("video_output"));
-}
+    EXPECT_TRUE(config.width == real.width && config.height == real.height && real.height > 0);
+    EXPECT_EQ(kvn_test::read_file("/tmp/tvmode"), "5\n") << "the stored mode seeds the mode file";
 
-TEST(OsdLayer, ASetLayerIsReusedAndTheHookReplacesTheBackgroundOnlyWithItsData) {
-    KVN_REQUIRE_SANDBOX();
-    ctx_test::init_display();
-    IDirectFB *real_dfb = kvn_dfb_global_context.kvn_dfb;
-    IDirectFBDisplayLayer *real_layer = nullptr;
-    ASSERT_EQ(real_dfb->GetDisplayLayer(real_dfb, DLID_PRIMARY, &real_layer), DFB_OK);
-    ASSERT_EQ(real_layer->SetCooperativeLevel(real_layer, DLSCL_ADMINISTRATIVE), DFB_OK);
-    IDirectFBDisplayLayer *layer = &layer_spy(real_layer)->iface;
+    // Again with the layer set: it is reused; a hook with its data replaces
+    // the default background, a hook without data or data without a hook
+    // does not.
     IDirectFBDisplayLayer *given = layer;
-    IDirectFB *dfb = make_dfb_spy();
-    DFBDisplayLayerConfig config{};
     int payload = 42;
     void *data = &payload;
-
-    EXPECT_EQ(kvn_layer_osd_init(dfb, &layer, &config, nullptr, nullptr), 0);
-    std::vector<std::string> expected = {"GetConfiguration"};
-    expected.insert(expected.end(), kDefaultBackground.begin(), kDefaultBackground.end());
-    EXPECT_EQ(g_calls, expected);
-    EXPECT_EQ(layer, given);
-    EXPECT_GT(config.height, 0);
-    // No stored mode: the automatic mode is seeded in both places.
-    EXPECT_EQ(kvn_test::read_file("/tmp/tvmode"), "0\n");
-    EXPECT_EQ("0", kvn_test::stored("video_output"));
-
     g_calls.clear();
     EXPECT_EQ(kvn_layer_osd_init(dfb, &layer, &config, &data, recording_hook), 0);
     EXPECT_EQ(g_calls, std::vector<std::string>{"GetConfiguration"});
+    EXPECT_EQ(layer, given);
     EXPECT_EQ(g_hook.count, 1);
-    EXPECT_EQ(g_hook.dfb, dfb);
-    EXPECT_EQ(g_hook.layer, given);
-    EXPECT_EQ(g_hook.config, &config);
-    EXPECT_EQ(g_hook.data, &payload);
-
-    // Hook without data, then data without hook: the default background.
+    EXPECT_TRUE(g_hook.dfb == dfb && g_hook.layer == given && g_hook.config == &config && g_hook.data == &payload);
+    expected = {"GetConfiguration"};
+    expected.insert(expected.end(), kDefaultBackground.begin(), kDefaultBackground.end());
     for (int i = 0; i < 2; ++i) {
         g_calls.clear();
         EXPECT_EQ(kvn_layer_osd_init(dfb, &layer, &config, i == 0 ? nullptr : &data, i == 0 ? recording_hook : nullptr),

@@ -85,11 +85,6 @@ inline std::string countdown_text(int seconds, const std::string &title = "TV Mo
     return "-tit=" + title + "\t-msg=" + std::string(20, ' ') + keep + std::string(51, ' ') +
            std::to_string(seconds) + " " + unit + "....\t-ntt=" + yes + "\t-rtt=" + no + "\t";
 }
-inline std::vector<std::string> full_countdown() {
-    std::vector<std::string> out;
-    for (int s = 20; s >= 1; --s) out.push_back(countdown_text(s));
-    return out;
-}
 
 // kvn_tvmode on its own thread for a window, as the default handler runs it
 // on the application's thread.  The recorders are cleared first; keys
