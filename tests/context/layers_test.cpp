@@ -307,9 +307,9 @@ TEST(Background, At1080LinesWithoutABackdropTheHelpLinesAreStillDrawn) {
 }
 
 // Every guarded call of the layer set-ups ends the process with the report
-// naming this module and quoting the call as written.
-TEST(LayersDeathTest, EachFailingCallIsReportedWithItsOwnText) {
-    KVN_REQUIRE_SANDBOX();
+// naming this module and quoting the call as written; rows first to last of
+// the table (in two tests, so that they run side by side).
+static void check_guard_texts(size_t first, size_t last) {
     GTEST_FLAG_SET(death_test_style, "fast");  // DirectFB starts in the child only
     const std::string osd = "(*kvn_layer_osd)->", bg = "(*kvn_layer_background)->",
                       s = "(*kvn_surface_background_of_layer_background)", ctx = "(kvn_dfb_global_context.";
@@ -343,7 +343,8 @@ TEST(LayersDeathTest, EachFailingCallIsReportedWithItsOwnText) {
         {"DrawString", 3, s + "->DrawString( " + s + ", \"Press ESC/STOP/POWER key to exit.\", -1, 150, (font_height * 2) + 20, DSTF_LEFT | DSTF_TOP )"},
         {"SetConfiguration", 1, ctx + "kvn_layer_osd)->SetConfiguration(" + ctx + "kvn_layer_osd), &(kvn_dfb_global_context.kvn_layer_osd_config))"},
     };
-    for (const auto &row : rows) {
+    for (size_t i = first; i <= last && i < sizeof rows / sizeof rows[0]; ++i) {
+        const auto &row = rows[i];
         SCOPED_TRACE(row.text);
         EXPECT_EXIT(
             {
@@ -364,4 +365,14 @@ TEST(LayersDeathTest, EachFailingCallIsReportedWithItsOwnText) {
             [](int status) { return !(WIFEXITED(status) && WEXITSTATUS(status) == 0); },
             ctx_test::guard_report(row.text));
     }
+}
+
+TEST(LayersDeathTest, EachFailingCallOfTheOsdLayerAndTheMixerIsReportedWithItsOwnText) {
+    KVN_REQUIRE_SANDBOX();
+    check_guard_texts(0, 11);
+}
+
+TEST(LayersDeathTest, EachFailingCallOfTheBackgroundLayerIsReportedWithItsOwnText) {
+    KVN_REQUIRE_SANDBOX();
+    check_guard_texts(12, 99);
 }
