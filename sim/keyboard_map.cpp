@@ -10,38 +10,38 @@ const std::vector<KeyboardKey> &keyboard_map() {
     // A held power key would put the player to sleep and wake it again at
     // the keyboard's repeat rate: only the arrows repeat, as on the remote.
     static const std::vector<KeyboardKey> map = {
-        {SDLK_LEFT, "Left", DIKS_CURSOR_LEFT, "previous row or frequency", true},
-        {SDLK_RIGHT, "Right", DIKS_CURSOR_RIGHT, "next row or frequency", true},
+        {SDLK_LEFT, "Left", DIKS_CURSOR_LEFT, "menu: previous row or frequency", true},
+        {SDLK_RIGHT, "Right", DIKS_CURSOR_RIGHT, "menu: next row or frequency", true},
         {SDLK_UP, "Up", DIKS_CURSOR_UP, "up", true},
         {SDLK_DOWN, "Down", DIKS_CURSOR_DOWN, "down", true},
         {SDLK_RETURN, "Enter", DIKS_RETURN, "enter, confirm, keep the mode", false},
-        {SDLK_BACKSPACE, "Backspace", DIKS_BACKSPACE, "back, revert the mode", false},
+        {SDLK_BACKSPACE, "Backspace", DIKS_BACKSPACE, "back, go back to the old mode", false},
         {SDLK_SPACE, "Space", DIKS_OK, "OK", false},
-        {SDLK_0, "0", DIKS_0, "digit: Auto in the menu", false},
+        {SDLK_0, "0", DIKS_0, "digit (menu: Auto)", false},
         {SDLK_1, "1", DIKS_1, "digit", false},
         {SDLK_2, "2", DIKS_2, "digit", false},
         {SDLK_3, "3", DIKS_3, "digit", false},
-        {SDLK_4, "4", DIKS_4, "digit: 720p in the menu", false},
-        {SDLK_5, "5", DIKS_5, "digit: 1080i in the menu", false},
-        {SDLK_6, "6", DIKS_6, "digit: 1080p in the menu", false},
+        {SDLK_4, "4", DIKS_4, "digit (menu: 720p)", false},
+        {SDLK_5, "5", DIKS_5, "digit (menu: 1080i)", false},
+        {SDLK_6, "6", DIKS_6, "digit (menu: 1080p)", false},
         {SDLK_7, "7", DIKS_7, "digit", false},
         {SDLK_8, "8", DIKS_8, "digit", false},
         {SDLK_9, "9", DIKS_9, "digit", false},
-        {SDLK_p, "p", DIKS_POWER, "power: standby, wake-up", false},
+        {SDLK_p, "p", DIKS_POWER, "standby, wake-up", false},
         {SDLK_t, "t", DIKS_TV, "TV mode menu", false},
-        {SDLK_e, "e", DIKS_EJECT, "eject (power, eject in standby: reboot)", false},
-        {SDLK_c, "c", DIKS_CLEAR, "clear (power, clear in standby: power-off)", false},
+        {SDLK_e, "e", DIKS_EJECT, "eject; p then e in standby: reboot", false},
+        {SDLK_c, "c", DIKS_CLEAR, "clear; p then c in standby: off", false},
         {SDLK_o, "o", DIKS_REDIAL, "power-off", false},
-        {SDLK_w, "w", DIKS_HOLD, "hold: wakes from standby", false},
+        {SDLK_w, "w", DIKS_HOLD, "hold: wakes up from standby", false},
         {SDLK_r, "r", DIKS_RED, "red", false},
         {SDLK_g, "g", DIKS_GREEN, "green", false},
         {SDLK_y, "y", DIKS_YELLOW, "yellow", false},
         {SDLK_b, "b", DIKS_BLUE, "blue", false},
-        {SDLK_s, "s", DIKS_SELECT, "TV system switch in the menu", false},
+        {SDLK_s, "s", DIKS_SELECT, "menu: TV system switch", false},
         {SDLK_x, "x", DIKS_STOP, "stop: leaves the menu", false},
         {SDLK_h, "h", DIKS_HOME, "home: visual controller", false},
         {SDLK_m, "m", DIKS_LANGUAGE, "music: visual controller", false},
-        {SDLK_u, "u", DIKS_SETUP, "setup of the media player", false},
+        {SDLK_u, "u", DIKS_SETUP, "media player setup", false},
     };
     return map;
 }
@@ -57,8 +57,8 @@ std::vector<std::string> help_lines() {
     for (const KeyboardKey &k : keyboard_map()) {
         lines.push_back(std::string(k.label) + "\t" + key_name(k.remote) + "\t" + k.meaning);
     }
-    lines.push_back("?\thelp\tthis help; Esc closes it");
-    lines.push_back("F12\tshot\tthe screen as window-N.png in --shots");
+    lines.push_back("? or F1\thelp\tthis help (Esc closes it)");
+    lines.push_back("F12\tshot\tscreenshot window-N.png");
     return lines;
 }
 

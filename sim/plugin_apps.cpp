@@ -163,8 +163,10 @@ std::unique_ptr<PlayerApp> start_plugin_app(const AppOption &option, std::string
     }
     // A second copy of the library would have a display and a window list
     // of its own, which nobody draws or sends keys to.
-    void *context = dlsym(handle, "kvn_dfb_global_context");
-    if (context != nullptr && context != static_cast<void *>(&kvn_dfb_global_context)) {
+    Dl_info theirs, ours;
+    void *function = dlsym(handle, "register_window");
+    if (function != nullptr && dladdr(function, &theirs) != 0 &&
+        dladdr(reinterpret_cast<void *>(&register_window), &ours) != 0 && theirs.dli_fbase != ours.dli_fbase) {
         error = who + ": it links another copy of libkorvan_framework_lib than the simulator's";
         return nullptr;
     }

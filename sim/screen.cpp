@@ -3,6 +3,7 @@
 #include <png.h>
 #include <stdio.h>
 #include <string.h>
+#include <unistd.h>
 
 #include "korvan_framework_lib.h"
 #include "transcript.h"
@@ -167,8 +168,10 @@ bool grab_screen(Picture &out, std::string &error) {
 bool take_shot(const std::string &dir, const std::string &name, std::string &error) {
     Picture picture;
     if (!grab_screen(picture, error)) return false;
-    std::string path = dir + "/" + name + ".png";
-    if (!write_png_file(path, picture)) {
+    // Whoever watches the folder sees no half-written picture.
+    std::string path = dir + "/" + name + ".png", part = dir + "/." + name + ".png.part";
+    if (!write_png_file(part, picture) || rename(part.c_str(), path.c_str()) != 0) {
+        unlink(part.c_str());
         error = "cannot write " + path;
         return false;
     }
@@ -184,7 +187,7 @@ Picture render_panel(const std::vector<std::string> &lines) {
     DFBSurfaceDescription d;
     memset(&d, 0, sizeof d);
     d.flags = static_cast<DFBSurfaceDescriptionFlags>(DSDESC_WIDTH | DSDESC_HEIGHT | DSDESC_PIXELFORMAT);
-    d.width = 1200;
+    d.width = 1240;
     d.height = static_cast<int>(half) * 24 + 40;
     d.pixelformat = DSPF_ARGB;
     IDirectFBSurface *s = nullptr;
@@ -196,9 +199,9 @@ Picture render_panel(const std::vector<std::string> &lines) {
     s->Clear(s, 0x10, 0x18, 0x40, 0xe0);
     s->SetColor(s, 0xff, 0xff, 0xff, 0xff);
     for (size_t i = 0; i < lines.size(); ++i) {
-        int x = i < half ? 24 : 24 + d.width / 2, y = 20 + static_cast<int>(i < half ? i : i - half) * 24;
+        int x = i < half ? 20 : 20 + d.width / 2, y = 20 + static_cast<int>(i < half ? i : i - half) * 24;
         size_t start = 0;
-        for (int column : {0, 100, 250}) {
+        for (int column : {0, 110, 280}) {
             size_t tab = lines[i].find('\t', start);
             text_at(s, font, lines[i].substr(start, tab == std::string::npos ? tab : tab - start), x + column, y);
             if (tab == std::string::npos) break;
