@@ -129,9 +129,11 @@ int pass_status_on(int wait_status, const std::vector<std::string> &binds) {
 
 int launch(const Options &given) {
     Options o = given;
+    // A session at the desk gets the window; commands piped in do not.
     if (o.window == Options::Window::Auto)
-        o.window = o.script.empty() && (getenv("DISPLAY") || getenv("WAYLAND_DISPLAY")) ? Options::Window::On
-                                                                                         : Options::Window::Off;
+        o.window = o.script.empty() && isatty(STDIN_FILENO) && (getenv("DISPLAY") || getenv("WAYLAND_DISPLAY"))
+                       ? Options::Window::On
+                       : Options::Window::Off;
     if (o.window == Options::Window::Off && !o.record.empty())
         return refuse(kStatusBadInput, "--record writes the keys pressed in the live window, and there is none");
     std::vector<std::string> binds;
