@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -109,7 +110,7 @@ int check_paths(const Options &o, std::vector<std::string> &binds) {
 
 int pass_status_on(int wait_status, const std::vector<std::string> &binds) {
     if (WIFSIGNALED(wait_status)) {
-        fprintf(stderr, "korvan-sim: the player ended by signal %d\n", WTERMSIG(wait_status));
+        fprintf(stderr, "korvan-sim: the sandbox ended by signal %d\n", WTERMSIG(wait_status));
         return kStatusSignalBase + WTERMSIG(wait_status);
     }
     int status = WEXITSTATUS(wait_status);
@@ -209,8 +210,13 @@ int launch(const Options &given) {
     int wait_status = 0;
     while (waitpid(child, &wait_status, 0) < 0 && errno == EINTR) {
     }
-    on_stop_request(nullptr);
-    close(fd);
+    // A sandbox killed by a signal leaves the player to finish its stop on
+    // its own: the end of the channel says it has.
+    struct pollfd end = {fd, POLLIN, 0};
+    ControlMessage ignored;
+    while (poll(&end, 1, 3000) > 0 && receive_message(fd, ignored)) {
+    }
+    // The channel stays open to the end: a late signal may still write to it.
     int status = pass_status_on(wait_status, binds);
     return window_status != kStatusOk ? window_status : status;
 }

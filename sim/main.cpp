@@ -16,7 +16,9 @@
 
 int main(int argc, char **argv) {
     using namespace kvn_sim;
-    take_stop_signals();
+    // Outside the sandbox the player inside reports the stop itself.
+    bool player = getenv("KVN_IN_SANDBOX") != nullptr;
+    take_stop_signals(player);
     Options options;
     bool help = false;
     std::string error;
@@ -30,6 +32,5 @@ int main(int argc, char **argv) {
     }
     // A power key in standby runs reboot and shutdown programs: never let
     // that reach the user's machine.
-    if (getenv("KVN_IN_SANDBOX") == nullptr) return launch(options);
-    return run_player(options);
+    return player ? run_player(options) : launch(options);
 }

@@ -25,7 +25,7 @@ Recorder::~Recorder() {
 }
 
 bool Recorder::open(const std::string &path, unsigned divisor, std::string &error) {
-    file_ = fopen(path.c_str(), "w");
+    file_ = fopen(path.c_str(), "we");
     if (file_ == nullptr) {
         error = "cannot write " + path + ": " + strerror(errno);
         return false;
@@ -33,8 +33,8 @@ bool Recorder::open(const std::string &path, unsigned divisor, std::string &erro
     divisor_ = divisor;
     last_ = Clock::now();
     fprintf(file_, "# Recorded at the live window of korvan-sim (--time-divisor %u); waits are\n"
-                   "# in player time.  Replay: korvan-sim --script %s --time-divisor %u\n",
-            divisor, path.c_str(), divisor);
+                   "# in player time.  Replay: korvan-sim --script THIS-FILE --time-divisor %u\n",
+            divisor, divisor);
     fflush(file_);
     return true;
 }

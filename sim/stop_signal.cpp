@@ -36,21 +36,21 @@ void write_text(const char *a, const char *b, const char *c) {
 
 }  // namespace
 
-void take_stop_signals() {
+void take_stop_signals(bool announce) {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    std::thread([set] {
+    std::thread([set, announce] {
         int count = 0;
         for (;;) {
             int sig = 0;
             if (sigwait(&set, &sig) != 0) continue;
             const char *name = sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "SIGHUP";
             if (++count == 1) {
-                write_text("korvan-sim: ", name, ": stopping in order\n");
+                if (announce) write_text("korvan-sim: ", name, ": stopping in order\n");
                 request_stop(sig);
             } else {
                 write_text("korvan-sim: ", name, " again: leaving at once, without the clean-up\n");

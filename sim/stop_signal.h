@@ -11,8 +11,9 @@ namespace kvn_sim {
 // Blocks SIGINT, SIGTERM and SIGHUP in the calling thread, so in every
 // thread created after it (DirectFB's included), and takes them in a thread
 // of its own: the first one requests the stop, a second one ends the
-// process at once.  Call first thing in main.
-void take_stop_signals();
+// process at once.  Call first thing in main; `announce` says so on
+// standard error.
+void take_stop_signals(bool announce);
 
 // Requests the stop; the first request's signal (0 for none) is kept.
 void request_stop(int signal_number = 0);
