@@ -25,7 +25,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 // Frames while the picture changes, and the slower look while it does not.
-constexpr auto kFrameTime = std::chrono::milliseconds(33);
+constexpr auto kFrameTime = std::chrono::milliseconds(30);
 constexpr auto kIdleLook = std::chrono::milliseconds(200);
 constexpr auto kStillAfter = std::chrono::seconds(1);
 
@@ -74,7 +74,7 @@ struct Feed {
     void feed_frames() {
         Picture frame, last;
         std::string error;
-        Clock::time_point changed = Clock::now();
+        Clock::time_point changed = Clock::now(), tick = Clock::now();
         while (running) {
             if (grab_screen(frame, error) && frame.pixels != last.pixels) {
                 screen.publish(frame);
@@ -84,10 +84,12 @@ struct Feed {
                 last.pixels.swap(frame.pixels);
                 changed = Clock::now();
             }
-            auto pause = Clock::now() - changed < kStillAfter ? kFrameTime : kIdleLook;
+            // On a beat, not after a pause: the copy's own time is inside it.
+            tick += Clock::now() - changed < kStillAfter ? kFrameTime : kIdleLook;
+            if (tick < Clock::now()) tick = Clock::now();
             std::unique_lock<std::mutex> lock(mutex);
-            poke.wait_for(lock, pause, [&] { return poked || !running; });
-            if (poked) changed = Clock::now();
+            poke.wait_until(lock, tick, [&] { return poked || !running; });
+            if (poked) changed = tick = Clock::now();
             poked = false;
         }
     }
