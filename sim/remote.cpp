@@ -1,12 +1,9 @@
 #include "remote.h"
 
-#include <string.h>
-
 #include <atomic>
-#include <mutex>
-#include <set>
 
 #include "dialog_view.h"
+#include "input_driver.h"
 #include "korvan_framework_lib.h"
 #include "sim_script.h"
 #include "transcript.h"
@@ -14,66 +11,21 @@
 namespace kvn_sim {
 namespace {
 
-using CreateInputBufferFn = DFBResult (*)(IDirectFB *, DFBInputDeviceCapabilities, DFBBoolean,
-                                          IDirectFBEventBuffer **);
-using ReleaseFn = DirectResult (*)(IDirectFBEventBuffer *);
-
-CreateInputBufferFn g_create_input_buffer = nullptr;
-ReleaseFn g_release_buffer = nullptr;
-std::mutex g_buffers_mutex;  // held while a buffer is posted to, so it is not released meanwhile
-std::set<IDirectFBEventBuffer *> g_input_buffers;
 // The application that was sent the last TV key: the menu reads its window.
 std::atomic<int> g_menu_owner{-1};
 
-DirectResult release_input_buffer(IDirectFBEventBuffer *buffer) {
-    {
-        std::lock_guard<std::mutex> lock(g_buffers_mutex);
-        g_input_buffers.erase(buffer);
-    }
-    return g_release_buffer(buffer);
-}
-
-DFBResult create_input_buffer(IDirectFB *dfb, DFBInputDeviceCapabilities caps, DFBBoolean global,
-                              IDirectFBEventBuffer **out) {
-    DFBResult result = g_create_input_buffer(dfb, caps, global, out);
-    if (result == DFB_OK && *out != nullptr) {
-        std::lock_guard<std::mutex> lock(g_buffers_mutex);
-        g_release_buffer = (*out)->Release;
-        (*out)->Release = release_input_buffer;
-        g_input_buffers.insert(*out);
-    }
-    return result;
-}
-
 }  // namespace
 
-void follow_input_buffers() {
-    IDirectFB *dfb = kvn_dfb_global_context.kvn_dfb;
-    g_create_input_buffer = dfb->CreateInputEventBuffer;
-    dfb->CreateInputEventBuffer = create_input_buffer;
-}
+void follow_input_buffers() { input_driver_attach(kvn_dfb_global_context.kvn_dfb); }
 
-bool standby_waiting() {
-    std::lock_guard<std::mutex> lock(g_buffers_mutex);
-    return !g_input_buffers.empty();
-}
+bool standby_waiting() { return input_driver_has_reader(); }
 
 void press(DFBInputDeviceKeySymbol key) {
-    {
-        // In standby the player's input driver feeds the standby's own input
-        // buffer, not a window.
-        std::lock_guard<std::mutex> lock(g_buffers_mutex);
-        if (!g_input_buffers.empty()) {
-            DFBEvent e;
-            memset(&e, 0, sizeof e);
-            e.input.clazz = DFEC_INPUT;
-            e.input.type = DIET_KEYPRESS;
-            e.input.flags = DIEF_KEYSYMBOL;
-            e.input.key_symbol = key;
-            for (IDirectFBEventBuffer *buffer : g_input_buffers) buffer->PostEvent(buffer, &e);
-            say("  -> standby input buffer");
-            return;
-        }
+    // In standby the player's input driver feeds the standby's own input
+    // buffer, not a window.
+    if (input_driver_post_key(key)) {
+        say("  -> standby input buffer");
+        return;
     }
     kvn_window *focused = get_window_on_focus();
     int id = focused != nullptr ? focused->window_id : -1;
