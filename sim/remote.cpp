@@ -50,7 +50,7 @@ bool end_open_dialogs() {
         owner = focused != nullptr ? focused->window_id : -1;
     }
     say(menu.countdown ? "  (ending the countdown before leaving: the mode goes back)"
-                       : "  (leaving the TV-mode menu before leaving)");
+                       : "  (closing the TV-mode menu before leaving)");
     if (owner >= 0) kvnfw_send_event(owner, menu.countdown ? DIKS_BACKSPACE : DIKS_STOP);
     return true;
 }
