@@ -21,8 +21,9 @@
  * (kvn_layer_osd_init()) and both are in kvn_dfb_global_context; the
  * applications before NAME in the order BROWSER, ADVANCE_MEDIA_PLAYER,
  * PHOTO_PLAYER, SCREEN_SAVER, FLASH_LITE, TVMODE have registered their
- * windows.  The focus goes to the BROWSER (or FLASH_LITE) once every
- * application has started.
+ * windows.  Once every application has started, the focus goes to the
+ * first application given with `--app` (or, when it cannot take it, to the
+ * BROWSER).
  *
  * @par What the application does, as it would on the player
  * 1. It creates its window with kvn_create_window_surface_events() and

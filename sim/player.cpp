@@ -141,7 +141,9 @@ int run_player(const Options &o) {
     std::vector<std::unique_ptr<PlayerApp>> apps;
     int status = start_apps(o, apps);
     if (status != kStatusOk) request_stop();
-    focus_on_window(BROWSER);
+    // The developer's own application starts with the focus, so that the
+    // window's keyboard reaches it at once.
+    if (o.apps.empty() || focus_on_window(o.apps.front().window_id) != 0) focus_on_window(BROWSER);
     watch_pass();
     if (control >= 0 && !start_window_feed(control, window, o.shots, error)) {
         status = refuse(kStatusCannotAct, "--window: " + error);
