@@ -202,7 +202,7 @@ int launch(const Options &given) {
         if (open_live_window(error)) {
             run_live_window(fd, recorder);
         } else {
-            fprintf(stderr, "korvan-sim: --window: %s\n", error.c_str());
+            fprintf(stderr, "korvan-sim: --window: %s (--no-window runs without it)\n", error.c_str());
             window_status = kStatusCannotAct;
             request_stop(0);
         }

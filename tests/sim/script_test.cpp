@@ -116,6 +116,9 @@ TEST(SimScript, MalformedLinesAreRefusedWithAReason) {
     parse_error("wait -5");
     parse_error("wait 10ms");
     parse_error("wait 99999999999999999999999");
+    EXPECT_NE(parse_error("wait 3600001").find("at most 3600000"), std::string::npos);
+    EXPECT_EQ(parse_ok("wait 3600000").milliseconds, 3600000);
+    EXPECT_NE(parse_error("key " + std::string(kMaxLineBytes, 'A')).find("longer than 4096"), std::string::npos);
     parse_error("shot");
     parse_error("shot ../escape");
     parse_error("shot a/b");
