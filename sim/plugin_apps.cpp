@@ -181,9 +181,11 @@ std::unique_ptr<PlayerApp> start_plugin_app(const AppOption &option, std::string
             app->finish(ignored);
             return nullptr;
         }
-        if (std::chrono::steady_clock::now() > deadline || !sleep_unless_stopped(std::chrono::milliseconds(10))) {
-            error = who + (stop_requested() ? ": stopped while starting" : ": it registered no window within 5 s");
-            // Still running: the caller's stop asks it to end.
+        // A stop meanwhile is no failure of the plug-in: the caller's stop
+        // asks it to end, as one that is still running after 5 s.
+        if (!sleep_unless_stopped(std::chrono::milliseconds(10))) return std::unique_ptr<PlayerApp>(app.release());
+        if (std::chrono::steady_clock::now() > deadline) {
+            error = who + ": it registered no window within 5 s";
             return std::unique_ptr<PlayerApp>(app.release());
         }
     }
