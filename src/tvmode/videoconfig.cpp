@@ -207,7 +207,8 @@ extern "C" int VideoOutputOnOff(int on, kvn_window *window) {
         // daemon as ever.  A file holding the picture-off code, or any number
         // that names no picture, would keep the screen dark after the wake:
         // the stored mode is restored instead, or the automatic mode.
-        bool recorded_as_missing = number.kind == FileNumber::kNone || recorded == -1;
+        bool recorded_as_missing = number.kind == FileNumber::kNone ||
+                                   (number.kind == FileNumber::kNumber && recorded == -1);
         if (!recorded_as_missing && !kvn::is_picture_mode(recorded)) {
             int stored = 0;
             code = kvn::stored_number("video_output", &stored) && kvn::is_picture_mode(stored) ? stored : 0;
