@@ -9,12 +9,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "keys/keys_internal.h"
+#include "kvn_app_harness.h"
 #include "kvn_platform.h"
 #include "kvn_test_support.h"
 #include "smpoutd_api.h"
@@ -230,7 +232,37 @@ TEST_F(Hostile, ModeCommandsAreLinesOnePerCallInOrder) {
         for (char c : drain(replies)) nul_bytes += c == '\0';
         EXPECT_EQ(row.codes.size(), nul_bytes) << "one reply per command";
     }
+    // Two application loops polling at once still take the burst in order.
+    smpoutd_stub_clear();
+    std::atomic<bool> polling{true};
+    auto poll = [&] {
+        while (polling) check_tvmode_fifo();
+    };
+    std::thread first(poll), second(poll);
+    int writer = open("/tmp/display", O_WRONLY | O_NONBLOCK);
+    ASSERT_EQ(static_cast<ssize_t>(burst.size()), write(writer, burst.data(), burst.size()));
+    close(writer);
+    kvn_test::eventually([] { return smpoutd_stub_count() >= 20; });
+    polling = false;
+    first.join();
+    second.join();
+    std::vector<int> codes;
+    for (int c = 0; c < smpoutd_stub_count(); ++c) codes.push_back(smpoutd_stub_code(c));
+    EXPECT_EQ(rows[3].codes, codes);
     close(replies);
+}
+
+TEST_F(Hostile, APolledModeFileIsReadAgainWhateverTheRewrite) {
+    // Rewrites of the same size, each right after the last read.
+    for (int i = 0; i < 200; ++i) {
+        write_file("/tmp/tvmode", i % 2 ? "7\n" : "5\n");
+        ASSERT_EQ(i % 2 ? 7 : 5, get_value_from_file("/tmp/tvmode")) << i;
+        ASSERT_EQ(i % 2 ? 7 : 5, check_hdmi_state_changed()) << i;
+    }
+    clear_path("/tmp/tvmode");
+    EXPECT_EQ(-1, get_value_from_file("/tmp/tvmode"));
+    write_file("/tmp/tvmode", "");
+    EXPECT_EQ(-1, get_value_from_file("/tmp/tvmode"));
 }
 
 TEST_F(Hostile, FullPipesAndStuckMarkersAreHandledOnceAndSaidSo) {
