@@ -279,19 +279,27 @@ bool load(View &v, const std::string &path, Pinned *pin, Values *values, const u
     return true;
 }
 
-// The live copy's name from the lock file, once a writer has put it there.
+// The live copy's name on the lock file's first line: 1 when found, 0 when
+// the file names none (yet), -1 when it cannot be read.
+int read_record(int fd, std::string *live, uid_t *owner) {
+    struct stat st;
+    char line[4096];
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    ssize_t n = pread(fd, line, sizeof line - 1, 0);
+    if (n < 0) return -1;
+    char *end = static_cast<char *>(memchr(line, '\n', static_cast<size_t>(n)));
+    if (n < 2 || line[0] != '/' || end == nullptr || memchr(line, '\0', static_cast<size_t>(end - line)) != nullptr)
+        return 0;
+    live->assign(line, static_cast<size_t>(end - line));
+    *owner = st.st_uid;
+    return 1;
+}
+
 void learn_live_path(const Store &s, View &v) {
     int fd = open(s.lock.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return;
-    struct stat st;
-    char line[4096];
-    ssize_t n = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? pread(fd, line, sizeof line - 1, 0) : -1;
+    read_record(fd, &v.live, &v.owner);
     close(fd);
-    if (n <= 1 || line[0] != '/') return;
-    char *end = static_cast<char *>(memchr(line, '\n', static_cast<size_t>(n)));
-    if (end == nullptr || memchr(line, '\0', static_cast<size_t>(end - line)) != nullptr) return;
-    v.live.assign(line, static_cast<size_t>(end - line));
-    v.owner = st.st_uid;
 }
 
 // Brings the view up to date with the files; caller holds v.mutex.
@@ -435,33 +443,35 @@ std::string random_name() {
 // names it, or chosen now and named there for good.  Empty when it cannot
 // be used.
 const std::string &live_path(Store &s, const FileLock &lock) {
+    static const std::string none;
     if (s.live_ready) return s.live;
-    {
-        std::lock_guard<std::mutex> guard(s.view.mutex);
-        if (s.view.live.empty()) learn_live_path(s, s.view);
-        s.live = s.view.live;
+    uid_t owner = 0;
+    int found = read_record(lock.fd(), &s.live, &owner);
+    if (found < 0) {
+        fprintf(stderr, "flash_setting: cannot read %s: %s; nothing stored\n", s.lock.c_str(), strerror(errno));
+        return none;
     }
-    if (s.live.empty()) {
+    if (found == 0) {
         std::string live = s.path + ".live";
         if (!s.run_dir.empty() && s.run_dir[0] == '/' && private_dir(s.run_dir))
             live = s.run_dir + "/" + random_name() + "-" + s.path.substr(s.path.rfind('/') + 1) + ".live";
         std::string line = live + "\n";
-        struct stat st;
         if (ftruncate(lock.fd(), 0) != 0 ||
-            pwrite(lock.fd(), line.data(), line.size(), 0) != static_cast<ssize_t>(line.size()) ||
-            fstat(lock.fd(), &st) != 0) {
+            pwrite(lock.fd(), line.data(), line.size(), 0) != static_cast<ssize_t>(line.size())) {
             fprintf(stderr, "flash_setting: cannot name the live copy in %s: %s; nothing stored\n",
                     s.lock.c_str(), strerror(errno));
-            return s.live;  // empty
+            return none;
         }
+        if (read_record(lock.fd(), &s.live, &owner) != 1) return none;
+    }
+    {
         std::lock_guard<std::mutex> guard(s.view.mutex);
-        s.view.live = s.live = live;
-        s.view.owner = st.st_uid;
+        s.view.live = s.live;
+        s.view.owner = owner;
     }
     std::string parent = parent_of(s.live);
     if (parent != s.dir && !private_dir(parent)) {
         fprintf(stderr, "flash_setting: cannot keep the live copy in %s; nothing stored\n", parent.c_str());
-        static const std::string none;
         return none;
     }
     s.live_ready = true;
