@@ -176,9 +176,9 @@ TEST(FlashSetting, DamagedFilesKeepWhatStillReadsAndWarnOnce) {
     const std::string h = "kvn-flash-setting 1\n";
     std::string over_long = h + "a=1\nbig=" + std::string(flash_setting::kMaxStoreBytes, 'x') + "\nz=2\n";
     std::string overfull = h + "first=1\n";
-    for (int i = 0; overfull.size() < (20u << 20); ++i) overfull += "k" + std::to_string(1000000 + i) + "=" + std::string(40, 'v') + "\n";
-    overfull += "zz_last=" + std::string(60, 'z') + "\n";  // more than the room left
-    static const std::string v40(40, 'v');
+    static const std::string v1k(1000, 'v');
+    for (int i = 0; overfull.size() < (20u << 20); ++i) overfull += "k" + std::to_string(1000000 + i) + "=" + v1k + "\n";
+    overfull += "zz_last=" + std::string(2000, 'z') + "\n";  // more than the room left
     const std::vector<Case> cases = {
         {"garbage lines", h + "a=1\nwhat is this\n=novalue\nb=2\n", {{"a", "1"}, {"b", "2"}}},
         {"binary junk", h + "a=1\n\x01\x02\xff\xfe\x80\nb=2\n", {{"a", "1"}, {"b", "2"}}},
@@ -191,7 +191,7 @@ TEST(FlashSetting, DamagedFilesKeepWhatStillReadsAndWarnOnce) {
         {"zero length", "", {{"a", "<null>"}}},
         {"all NUL", std::string(100000, '\0'), {{"a", "<null>"}}},
         {"a line longer than a store", over_long, {{"a", "1"}, {"big", "<null>"}, {"z", "2"}}},
-        {"more than a store holds", overfull, {{"first", "1"}, {"k1000000", v40.c_str()},
+        {"more than a store holds", overfull, {{"first", "1"}, {"k1000000", v1k.c_str()},
                                                 {"zz_last", "<null>"}}, true},
         {"a FIFO", "fifo", {{"a", "<null>"}}},
     };
