@@ -465,8 +465,9 @@ const std::string &live_path(Store &s, const FileLock &lock) {
         if (read_record(lock.fd(), &s.live, &owner) != 1) return none;
     }
     {
+        // Set once: flash_setting_live_path() hands out its characters.
         std::lock_guard<std::mutex> guard(s.view.mutex);
-        s.view.live = s.live;
+        if (s.view.live.empty()) s.view.live = s.live;
         s.view.owner = owner;
     }
     std::string parent = parent_of(s.live);
