@@ -9,6 +9,7 @@
 #include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -300,7 +301,8 @@ TEST(FlashSetting, ConcurrentWritersOfDifferentKeysLoseNothing) {
 bool someone_waits_for_lock(const std::string &path) {
     struct stat st;
     if (stat(path.c_str(), &st) != 0) return false;
-    std::string inode = ":" + std::to_string(st.st_ino) + " ";
+    char inode[64];  // as /proc/locks names it: MAJ:MIN:INODE
+    snprintf(inode, sizeof inode, " %02x:%02x:%lu ", major(st.st_dev), minor(st.st_dev), (unsigned long)st.st_ino);
     std::ifstream locks("/proc/locks");
     for (std::string line; std::getline(locks, line);)
         if (line.find("->") != std::string::npos && line.find(inode) != std::string::npos) return true;
