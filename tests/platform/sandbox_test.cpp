@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -104,12 +105,14 @@ TEST(Sandbox, HostFoldersAreReadOnlyAndThePlayersFixedFilesPrivate) {
         errno = 0;
         int fd = open(host, O_WRONLY);
         EXPECT_EQ(fd, -1) << host;
-        EXPECT_EQ(errno, EROFS) << host;
+        // Root is stopped by the read-only view; a user namespace's root
+        // already by the host's owner, who is not its own.
+        EXPECT_TRUE(errno == EROFS || errno == EACCES) << host << ": " << strerror(errno);
         if (fd >= 0) close(fd);
     }
     errno = 0;
     EXPECT_EQ(mkdir("/usr/kvn-sandbox-probe", 0755), -1);
-    EXPECT_EQ(errno, EROFS);
+    EXPECT_TRUE(errno == EROFS || errno == EACCES) << strerror(errno);
 
     // The player's fixed files are private and writable: a plain /etc/mtab
     // that can be rewritten and removed, /desktop.png, the settings folder.
