@@ -47,8 +47,9 @@ TEST(ValueFile, AnUnreadableFileReadsAsMinusOne) {
     KVN_REQUIRE_SANDBOX();
     kvn_test::write_file("/tmp/vsecret", "9\n");
     ASSERT_EQ(chmod("/tmp/vsecret", 0), 0);
-    if (geteuid() == 0) {
-        // Root reads it anyway: read as an ordinary user in a child.
+    if (access("/tmp/vsecret", R_OK) == 0) {
+        // Root with its powers over files reads it anyway: read as an
+        // ordinary user in a child.
         pid_t pid = fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {

@@ -1,9 +1,15 @@
 // The sandbox every test runs in: fakes first on PATH and over the real
-// programs, a private empty /tmp, and a record of each fake's command line.
+// programs, a private empty /tmp, a record of each fake's command line, the
+// host's folders read-only and the player's fixed files private.
 #include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -33,11 +39,16 @@ bool is_fake(const std::string &path) {
 
 TEST(Sandbox, StartsWithAnEmptyTmpAndTheFakesFirstOnPath) {
     KVN_REQUIRE_SANDBOX();
+    // Only the way to a shared checkout under /tmp, if that is where it lies.
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    std::string shared = std::string(cwd).rfind("/tmp/", 0) == 0 ? std::string(cwd).substr(5) : "";
+    shared = shared.substr(0, shared.find('/'));
     DIR *dir = opendir("/tmp");
     ASSERT_NE(dir, nullptr);
     std::vector<std::string> entries;
     while (struct dirent *e = readdir(dir))
-        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+        if (std::string(e->d_name) != "." && std::string(e->d_name) != ".." && e->d_name != shared)
             entries.push_back(e->d_name);
     closedir(dir);
     EXPECT_TRUE(entries.empty()) << entries.front();
@@ -51,8 +62,8 @@ TEST(Sandbox, StartsWithAnEmptyTmpAndTheFakesFirstOnPath) {
         EXPECT_TRUE(is_fake(where)) << where;
     }
     // The real copies are replaced too, so an absolute path is no way out.
-    for (const char *real :
-         {"/sbin/reboot", "/usr/sbin/reboot", "/sbin/hdparm", "/usr/bin/crontab"}) {
+    for (const char *real : {"/sbin/reboot", "/usr/sbin/reboot", "/usr/bin/pidof", "/usr/bin/wget",
+                             "/sbin/hdparm", "/usr/bin/crontab", "/sbin/poweroff"}) {
         if (kvn_test::exists(real)) {
             EXPECT_TRUE(is_fake(real)) << real;
         }
@@ -82,4 +93,49 @@ TEST(Sandbox, FakesRecordTheirExactCommandLinesInOrder) {
     kvn_test::set_torrent_daemon_running(true);
     EXPECT_EQ(system("pidof transmission-daemon"), 0);
     EXPECT_EQ(kvn_test::fake_calls().back(), "pidof transmission-daemon");
+}
+
+TEST(Sandbox, HostFoldersAreReadOnlyAndThePlayersFixedFilesPrivate) {
+    KVN_REQUIRE_SANDBOX();
+    EXPECT_EQ(geteuid(), 0u) << "the library is tested as the player runs it, as root";
+
+    // Neither a program nor a new file can reach the host's folders.
+    for (const char *host : {"/usr/bin/pidof", "/usr/sbin/killall5", "/etc/hostname", "/proc/sys/kernel/hostname"}) {
+        if (!kvn_test::exists(host)) continue;
+        errno = 0;
+        int fd = open(host, O_WRONLY);
+        EXPECT_EQ(fd, -1) << host;
+        // Root is stopped by the read-only view; a user namespace's root
+        // already by the host's owner, who is not its own.
+        EXPECT_TRUE(errno == EROFS || errno == EACCES) << host << ": " << strerror(errno);
+        if (fd >= 0) close(fd);
+    }
+    errno = 0;
+    EXPECT_EQ(mkdir("/usr/kvn-sandbox-probe", 0755), -1);
+    EXPECT_TRUE(errno == EROFS || errno == EACCES) << strerror(errno);
+
+    // The player's fixed files are private and writable: a plain /etc/mtab
+    // that can be rewritten and removed, /desktop.png, the settings folder.
+    struct stat st;
+    ASSERT_EQ(lstat("/etc/mtab", &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(kvn_test::read_file("/etc/mtab"), "/dev/root / ext4 rw 0 0\nproc /proc proc rw 0 0\n");
+    kvn_test::write_file("/etc/mtab", "/dev/sda1 /tmp/usb ext3 rw 0 0\n");
+    EXPECT_EQ(kvn_test::read_file("/etc/mtab"), "/dev/sda1 /tmp/usb ext3 rw 0 0\n");
+    EXPECT_EQ(unlink("/etc/mtab"), 0);
+    for (const char *path : {"/desktop.png", "/opt/kvn/var/probe", "/dev/shm/probe"}) {
+        kvn_test::write_file(path, "x");
+        EXPECT_EQ(kvn_test::read_file(path), "x") << path;
+        EXPECT_EQ(unlink(path), 0) << path;
+    }
+    EXPECT_EQ(kvn_test::read_file("/opt/kvn/share/fonts/decker.ttf").substr(0, 4), std::string("\0\1\0\0", 4));
+    EXPECT_NE(std::string(getenv("DFBARGS")).find("system=dummy"), std::string::npos);
+
+    // Its own processes only: a stray kill(-1) or pidof cannot reach the host's.
+    int processes = 0;
+    DIR *proc = opendir("/proc");
+    ASSERT_NE(proc, nullptr);
+    while (struct dirent *e = readdir(proc)) processes += e->d_name[0] >= '1' && e->d_name[0] <= '9';
+    closedir(proc);
+    EXPECT_LT(processes, 10);
 }

@@ -1,0 +1,20 @@
+# The private machine every test and simulator run uses (kvn-sandbox).
+set(KVN_SANDBOX ${CMAKE_CURRENT_LIST_DIR}/kvn-sandbox)
+# How a test program runs: inside the sandbox, with the source tree shared
+# read-only and the build tree writable wherever they are (a checkout under
+# /tmp too, whose host folder is otherwise hidden by the private /tmp).
+set(KVN_SANDBOX_RUN ${KVN_SANDBOX} --ro-bind ${PROJECT_SOURCE_DIR} --bind ${PROJECT_BINARY_DIR} --)
+
+# Installed beside korvan-sim; it finds its fake in libexec.
+install(PROGRAMS ${CMAKE_CURRENT_LIST_DIR}/kvn-sandbox
+  DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT kvn_sandbox)
+install(PROGRAMS ${CMAKE_CURRENT_LIST_DIR}/fakes/fake-program
+  DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/korvan_framework_lib COMPONENT kvn_sandbox)
+
+if(BUILD_TESTING)
+  # Runs outside the sandbox on purpose: it starts the sandbox from system
+  # folders inside a throw-away namespace and checks the host is untouched.
+  add_test(NAME Sandbox.HostUntouched
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/check-host-untouched ${PROJECT_BINARY_DIR})
+  set_tests_properties(Sandbox.HostUntouched PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
+endif()
