@@ -6,6 +6,11 @@
 
 extern "C" {
 int handle_power_key(kvn_window *window, DFBWindowEvent *event);
+// Runs the standby that another application handed to the flash player
+// when its key never reached the power-key handling (the flash player's
+// thread was in the TV-mode menu, which read it); 0 at once when no
+// hand-over is pending.
+int take_over_handed_standby(kvn_window *window);
 int run_standby(kvn_window *window, DFBWindowEvent *event);
 int check_standby_power_keys(DFBInputDeviceKeySymbol key);
 void write_cdrom_pipe(int enable);

@@ -3,13 +3,16 @@
 // runs the standby, and waits there for the key that wakes it up.
 #include <fcntl.h>
 #include <mntent.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <errno.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <set>
 #include <string>
@@ -42,6 +45,38 @@ SequenceState g_sequence;
 std::atomic<IDirectFBEventBuffer *> g_standby_input{nullptr};
 std::string g_tape_prefix = "/dev/st";
 
+// One shutdown script at a time, whichever thread pressed the key.
+std::mutex g_machine_off_mutex;
+
+// A power key handed to the flash player, not yet taken: the moment it was
+// handed over (steady-clock milliseconds, 0 for none).  The key itself can
+// be lost on the way (the flash player's thread busy in the TV-mode menu,
+// which reads its window's keys, or a loop that has stopped), and with the
+// picture off and the flag at 1 no later key could bring the player back;
+// the pending hand-over lets whoever finds it run the standby, once.
+std::atomic<long long> g_handover_since{0};
+// How long the flash player may take before another application's power
+// key takes the hand-over from it.
+constexpr long long kHandoverGraceMs = 3000;
+
+long long steady_ms() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count() + 1;
+}
+
+void offer_handover() { g_handover_since.store(steady_ms()); }
+
+bool take_handover() { return g_handover_since.exchange(0) != 0; }
+
+// Takes the hand-over only if the flash player has had it for too long.
+bool take_stale_handover() {
+    long long since = g_handover_since.load();
+    if (since == 0) return false;
+    long long waited = (steady_ms() - since) * static_cast<long long>(kvn::time_divisor());
+    if (waited < kHandoverGraceMs) return false;
+    return g_handover_since.compare_exchange_strong(since, 0);
+}
+
 void sync_five_times() {
     for (int i = 0; i < 5; ++i) sync();
 }
@@ -51,6 +86,43 @@ void discard_window_events(kvn_window *window) {
     DFBEvent event;
     while (window->events->GetEvent(window->events, &event) == DFB_OK) {
     }
+}
+
+// Waits up to `limit_us` of player time for the child to end; true once it
+// has been reaped.
+bool reap_within(pid_t pid, unsigned long limit_us) {
+    constexpr unsigned long kPollUs = 10000;
+    for (unsigned long waited = 0;; waited += kPollUs) {
+        int status = 0;
+        pid_t r = waitpid(pid, &status, WNOHANG);
+        if (r == pid || (r < 0 && errno != EINTR)) return true;
+        if (waited >= limit_us) return false;
+        kvn::sleep_us(kPollUs);
+    }
+}
+
+// Tells the local playback service to stop.  A service that accepts the
+// connection and never answers must not hold the standby with the picture
+// off, so the request gets a few seconds and one try, then it is killed.
+void stop_playback_service() {
+    constexpr unsigned long kRequestLimitUs = 3000000;
+    pid_t pid = fork();
+    if (pid == 0) {
+        setpgid(0, 0);  // wget and anything it starts go together
+        execlp("wget", "wget", "-q", "-O", "/dev/null", "http://127.0.0.1:8008/playback?arg0=stop_vod",
+               static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    if (pid < 0) {
+        perror("wget: fork");
+        return;
+    }
+    setpgid(pid, pid);
+    if (reap_within(pid, kRequestLimitUs)) return;
+    fprintf(stderr, "korvan_framework_lib: the playback service did not answer; going on to standby\n");
+    kill(-pid, SIGKILL);
+    kill(pid, SIGKILL);
+    (void)reap_within(pid, 1000000);  // a child stuck beyond a kill is left behind, not waited for
 }
 
 }  // namespace
@@ -96,6 +168,7 @@ extern "C" int spin_down_disks(void) {
 }
 
 extern "C" int machine_off(int commit, int script_arg) {
+    std::lock_guard<std::mutex> one_at_a_time(g_machine_off_mutex);
     (void)system("power_led -standby 2 &");
     if (commit) {
         save_commit();
@@ -201,6 +274,9 @@ extern "C" int run_standby(kvn_window *window, DFBWindowEvent *event) {
     save_commit();
     sync_five_times();
     (void)system("power_led -standby 1 -poweron 0");
+    // A marker left by an earlier standby that was woken before its delay ran
+    // out would spin the disks down under a torrent that is seeding now.
+    remove("/tmp/bt_hdd_spindown");
     torrent_standby(1);
     if (window->window_id == FLASH_LITE) kvn_standby_terminate_apps();
     scsvr_global_on_off(0);
@@ -214,8 +290,11 @@ extern "C" int run_standby(kvn_window *window, DFBWindowEvent *event) {
     while (outcome == 0) {
         if (kvn::wait_for_event(eventbuffer, 0, 10) == DFB_OK) {
             DFBEvent input;
+            // An auto-repeat is a key still held, not a new press: a held power
+            // key must not wake the player it has just put to sleep, nor a held
+            // power-off key run the shutdown script again and again.
             if (eventbuffer->GetEvent(eventbuffer, &input) == DFB_OK && input.clazz == DFEC_INPUT &&
-                input.input.type == DIET_KEYPRESS) {
+                input.input.type == DIET_KEYPRESS && (input.input.flags & DIEF_REPEAT) == 0) {
                 DFBInputDeviceKeySymbol key = input.input.key_symbol;
                 if (check_standby_power_keys(key)) {
                     outcome = 2;
@@ -251,6 +330,9 @@ extern "C" int run_standby(kvn_window *window, DFBWindowEvent *event) {
         (void)system("power_led -standby 0 -poweron 1");
         VideoOutputOnOff(1, window);
         write_cdrom_pipe(1);
+        // Presses and repeats of the wake key that queued while the player
+        // woke up would start a new standby once the flag is down.
+        discard_window_events(window);
     }
     kvn_standby_flag_store(0);
     if (window->surface != nullptr) window->surface->Flip(window->surface, nullptr, DSFLIP_NONE);
@@ -259,29 +341,42 @@ extern "C" int run_standby(kvn_window *window, DFBWindowEvent *event) {
 
 extern "C" int handle_power_key(kvn_window *window, DFBWindowEvent *event) {
     const int id = window->window_id;
-    if (id == FLASH_LITE) {
-        if (kvn_standby_flag_claim()) {
-            VideoOutputOnOff(0, window);
-            return run_standby(window, event);
-        }
-        kvn_window *focused = get_window_on_focus();
-        if (focused != nullptr && focused->window_id == FLASH_LITE) return 0;
-        return run_standby(window, event);  // the key handed over by another application
-    }
     // One atomic test-and-set: two power keys at the same instant start one
     // standby.
-    if (!kvn_standby_flag_claim()) return 0;
-    VideoOutputOnOff(0, window);
-    if (id == ADVANCE_MEDIA_PLAYER) return run_standby(window, event);
-    if (id == SCREEN_SAVER && scsvr_return_last_window() == ADVANCE_MEDIA_PLAYER) {
-        (void)system("wget -q -O /dev/null \"http://127.0.0.1:8008/playback?arg0=stop_vod\"");
-        return run_standby(window, event);
+    if (kvn_standby_flag_claim()) {
+        VideoOutputOnOff(0, window);
+        if (id == FLASH_LITE || id == ADVANCE_MEDIA_PLAYER) return run_standby(window, event);
+        if (id == SCREEN_SAVER && scsvr_return_last_window() == ADVANCE_MEDIA_PLAYER) {
+            stop_playback_service();
+            return run_standby(window, event);
+        }
+        offer_handover();
+        if (kvnfw_send_event(FLASH_LITE, DIKS_POWER) != 0) {
+            // No flash player to hand the key to: left alone the picture would
+            // stay off and every later power key would be ignored, so this
+            // application runs the standby itself.
+            take_handover();
+            return run_standby(window, event);
+        }
+        return 0;
     }
-    if (kvnfw_send_event(FLASH_LITE, DIKS_POWER) != 0) {
-        // No flash player to hand the key to: left alone the picture would
-        // stay off and every later power key would be ignored, so this
-        // application runs the standby itself.
-        return run_standby(window, event);
-    }
+    // The flag is up: a standby runs, is being entered, or waits for the
+    // flash player to take the key handed to it.  The flash player takes it
+    // whatever has the focus (the focus may have moved since, or the key
+    // may come from an application that did not have it); any other power
+    // key does nothing, so that one standby runs at a time.
+    if (id == FLASH_LITE ? take_handover() : take_stale_handover()) return run_standby(window, event);
     return 0;
+}
+
+extern "C" int take_over_handed_standby(kvn_window *window) {
+    if (!take_handover()) return 0;
+    // The menu that kept this thread may have switched the picture on again.
+    VideoOutputOnOff(0, window);
+    DFBWindowEvent handed;
+    memset(&handed, 0, sizeof handed);
+    handed.clazz = DFEC_WINDOW;
+    handed.type = DWET_KEYDOWN;
+    handed.key_symbol = DIKS_POWER;
+    return run_standby(window, &handed);
 }
