@@ -16,9 +16,6 @@ int vctrl_osd_msg_len = 0;
 
 namespace {
 
-// Special key 0x72 acts as the power key.
-constexpr int kAlternatePowerKey = 0xF072;
-
 void consume(DFBWindowEvent *event) {
     event->type = static_cast<DFBWindowEventType>(0);
     event->key_symbol = DIKS_NULL;
@@ -102,7 +99,7 @@ extern "C" int kvn_default_event_handling(kvn_window *window, DFBWindowEvent *ev
     if (event->type != DWET_KEYDOWN) return -1;
 
     const int key = static_cast<int>(event->key_symbol);
-    if (key == DIKS_POWER || key == kAlternatePowerKey) {
+    if (is_power_key(key)) {
         // An auto-repeat is the key still held, not a new press: it must not
         // put the player back to sleep as it wakes up.
         if ((event->flags & DWEF_REPEAT) == 0) handle_power_key(window, event);

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "keys_internal.h"
 #include "kvn_clock.h"
@@ -43,6 +44,14 @@ struct SequenceState {
 SequenceState g_sequence;
 
 std::atomic<IDirectFBEventBuffer *> g_standby_input{nullptr};
+// Held while the buffer is published or withdrawn, so that a key delivered
+// from another thread never reaches a buffer already released.
+std::mutex g_standby_input_mutex;
+
+void publish_standby_input(IDirectFBEventBuffer *buffer) {
+    std::lock_guard<std::mutex> lock(g_standby_input_mutex);
+    g_standby_input.store(buffer);
+}
 std::string g_tape_prefix = "/dev/st";
 
 // One shutdown script at a time, whichever thread pressed the key.
@@ -88,6 +97,21 @@ void discard_window_events(kvn_window *window) {
     }
 }
 
+// Drops the power-key presses queued in the window, keeping every other
+// event in its order (the focus the wake-up gave the window, the
+// application's own posts).
+void discard_power_keys(kvn_window *window) {
+    if (window == nullptr || window->events == nullptr) return;
+    std::vector<DFBEvent> kept;
+    DFBEvent event;
+    while (window->events->GetEvent(window->events, &event) == DFB_OK) {
+        bool power_press = event.clazz == DFEC_WINDOW && event.window.type == DWET_KEYDOWN &&
+                           is_power_key(event.window.key_symbol);
+        if (!power_press) kept.push_back(event);
+    }
+    for (DFBEvent &e : kept) window->events->PostEvent(window->events, &e);
+}
+
 // Waits up to `limit_us` of player time for the child to end; true once it
 // has been reaped.
 bool reap_within(pid_t pid, unsigned long limit_us) {
@@ -128,6 +152,13 @@ void stop_playback_service() {
 }  // namespace
 
 extern "C" IDirectFBEventBuffer *kvn_standby_input_buffer(void) { return g_standby_input.load(); }
+
+extern "C" int kvn_standby_post_input(const DFBEvent *event) {
+    std::lock_guard<std::mutex> lock(g_standby_input_mutex);
+    IDirectFBEventBuffer *buffer = g_standby_input.load();
+    if (buffer == nullptr || event == nullptr) return -1;
+    return buffer->PostEvent(buffer, event) == DFB_OK ? 0 : -1;
+}
 
 extern "C" void kvn_set_tape_device_prefix(const char *prefix) {
     g_tape_prefix = prefix != nullptr ? prefix : "/dev/st";
@@ -269,7 +300,7 @@ extern "C" int run_standby(kvn_window *window, DFBWindowEvent *event) {
     IDirectFBEventBuffer *eventbuffer = nullptr;
     KVN_DFB_CHECK(kvn_dfb_global_context.kvn_dfb->CreateInputEventBuffer(kvn_dfb_global_context.kvn_dfb, DICAPS_ALL, DFB_FALSE, &eventbuffer),
                   "kvn_dfb_global_context.kvn_dfb->CreateInputEventBuffer(kvn_dfb_global_context.kvn_dfb, DICAPS_ALL, DFB_FALSE, &eventbuffer)");
-    g_standby_input.store(eventbuffer);
+    publish_standby_input(eventbuffer);
 
     save_commit();
     sync_five_times();
@@ -314,7 +345,7 @@ extern "C" int run_standby(kvn_window *window, DFBWindowEvent *event) {
 
     remove("/tmp/goingstandby");
     remove("/tmp/use_rmfp.txt");
-    g_standby_input.store(nullptr);
+    publish_standby_input(nullptr);
     if (eventbuffer != nullptr) {
         KVN_DFB_CHECK(eventbuffer->Release(eventbuffer), "eventbuffer->Release(eventbuffer)");
     }
@@ -332,7 +363,7 @@ extern "C" int run_standby(kvn_window *window, DFBWindowEvent *event) {
         write_cdrom_pipe(1);
         // Presses and repeats of the wake key that queued while the player
         // woke up would start a new standby once the flag is down.
-        discard_window_events(window);
+        discard_power_keys(window);
     }
     kvn_standby_flag_store(0);
     if (window->surface != nullptr) window->surface->Flip(window->surface, nullptr, DSFLIP_NONE);

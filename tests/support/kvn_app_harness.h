@@ -63,8 +63,10 @@ public:
     }
 
     // Posts a key-down event into this application's window buffer, as
-    // DirectFB does for the focused window.
-    void press(DFBInputDeviceKeySymbol key) { post_key(record.events, key); }
+    // DirectFB does for the focused window; `repeat` marks an auto-repeat.
+    void press(DFBInputDeviceKeySymbol key, bool repeat = false) {
+        post_key(record.events, key, DWET_KEYDOWN, repeat ? DWEF_REPEAT : DWEF_NONE);
+    }
 
     // Key-down events the loop received, as they arrived.
     std::vector<DFBInputDeviceKeySymbol> keys() {
@@ -79,6 +81,11 @@ public:
     }
     // Number of events the default handler answered with 0.
     int handled() const { return handled_.load(); }
+    // True when the loop waits with nothing left to handle (not inside the
+    // default handler, a standby or a menu, and no event queued).
+    bool idle() { return !busy_.load() && record.events->HasEvent(record.events) != DFB_OK; }
+    // Whether DirectFB's last focus event to this window gave it the focus.
+    bool has_directfb_focus() const { return directfb_focus_.load(); }
     uint8_t opacity() {
         uint8_t value = 0;
         record.window->GetOpacity(record.window, &value);
@@ -92,9 +99,11 @@ private:
         while (running_) {
             if (record.events->WaitForEventWithTimeout(record.events, 0, 20) != DFB_OK) continue;
             DFBEvent event;
+            busy_ = true;  // before the event leaves the buffer
             while (running_ && record.events->GetEvent(record.events, &event) == DFB_OK) {
                 if (event.clazz != DFEC_WINDOW) continue;
                 DFBWindowEvent &w = event.window;
+                if (w.type == DWET_GOTFOCUS || w.type == DWET_LOSTFOCUS) directfb_focus_ = w.type == DWET_GOTFOCUS;
                 if (w.type == DWET_KEYDOWN) {
                     std::lock_guard<std::mutex> lock(mutex_);
                     keys_.push_back(w.key_symbol);
@@ -103,6 +112,7 @@ private:
                 if (own_ && own_(w)) continue;
                 if (kvn_default_event_handling(&record, &w) == 0) handled_.fetch_add(1);
             }
+            busy_ = false;
         }
     }
 
@@ -110,6 +120,8 @@ private:
     std::thread thread_;
     std::atomic<bool> running_{true};
     std::atomic<int> handled_{0};
+    std::atomic<bool> busy_{false};
+    std::atomic<bool> directfb_focus_{false};
     std::mutex mutex_;
     std::condition_variable cv_;
     std::vector<DFBInputDeviceKeySymbol> keys_;
