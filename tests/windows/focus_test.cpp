@@ -196,6 +196,26 @@ TEST(Concurrency, ManyApplicationThreadsShareTheList) {
     for (auto &t : threads) t.join();
     EXPECT_EQ(nullptr, kvn_windows_head);
     EXPECT_EQ(nullptr, kvn_windows_end);
+
+    // Every sender hands arguments to the same application at once: each
+    // holder update is whole (no string freed twice, no mix of two calls).
+    App &target = *apps[0];
+    ASSERT_EQ(0, register_window(&target.record));
+    threads.clear();
+    for (int i = 0; i < 4; ++i) {
+        threads.emplace_back([i] {
+            std::string mine = std::to_string(i);
+            for (int round = 0; round < 500; ++round)
+                kvn_invoke_framework_apps(BROWSER, "%s %d %s", mine.c_str(), round, mine.c_str());
+        });
+    }
+    for (auto &t : threads) t.join();
+    kvn_invoke_args *args = target.record.invoke_args;
+    ASSERT_NE(nullptr, args);
+    ASSERT_EQ(2, args->argc);
+    EXPECT_STREQ(args->argv[0], args->argv[1]);
+    EXPECT_EQ(nullptr, args->argv[2]);
+    unregister_window(&target.record);
 }
 
 }  // namespace
