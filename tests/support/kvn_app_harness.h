@@ -35,9 +35,13 @@ public:
         record.focus_next_window_callback = func_default_focus_next_window_callback;
         DFBWindowDescription desc;
         kvn_create_window_surface_events(&record, &desc, 0, 0, 320, 240, DWCAPS_NONE, 0);
+        // A second buffer on the window sees DirectFB's own focus events,
+        // whatever the application's buffer loses or drains.
+        record.window->CreateEventBuffer(record.window, &focus_watch_);
     }
     ~App() {
         stop();
+        focus_watch_->Release(focus_watch_);
         unregister_window(&record);
         kvn_window_clean_up(&record);
         // The framework never frees the argument holder it gave the record;
@@ -85,7 +89,15 @@ public:
     // default handler, a standby or a menu, and no event queued).
     bool idle() { return !busy_.load() && record.events->HasEvent(record.events) != DFB_OK; }
     // Whether DirectFB's last focus event to this window gave it the focus.
-    bool has_directfb_focus() const { return directfb_focus_.load(); }
+    bool has_directfb_focus() {
+        DFBEvent event;
+        while (focus_watch_->GetEvent(focus_watch_, &event) == DFB_OK) {
+            if (event.clazz != DFEC_WINDOW) continue;
+            if (event.window.type == DWET_GOTFOCUS) directfb_focus_ = true;
+            if (event.window.type == DWET_LOSTFOCUS) directfb_focus_ = false;
+        }
+        return directfb_focus_;
+    }
     uint8_t opacity() {
         uint8_t value = 0;
         record.window->GetOpacity(record.window, &value);
@@ -103,7 +115,6 @@ private:
             while (running_ && record.events->GetEvent(record.events, &event) == DFB_OK) {
                 if (event.clazz != DFEC_WINDOW) continue;
                 DFBWindowEvent &w = event.window;
-                if (w.type == DWET_GOTFOCUS || w.type == DWET_LOSTFOCUS) directfb_focus_ = w.type == DWET_GOTFOCUS;
                 if (w.type == DWET_KEYDOWN) {
                     std::lock_guard<std::mutex> lock(mutex_);
                     keys_.push_back(w.key_symbol);
@@ -121,7 +132,8 @@ private:
     std::atomic<bool> running_{true};
     std::atomic<int> handled_{0};
     std::atomic<bool> busy_{false};
-    std::atomic<bool> directfb_focus_{false};
+    IDirectFBEventBuffer *focus_watch_ = nullptr;
+    bool directfb_focus_ = false;
     std::mutex mutex_;
     std::condition_variable cv_;
     std::vector<DFBInputDeviceKeySymbol> keys_;
