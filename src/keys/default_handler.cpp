@@ -110,18 +110,12 @@ extern "C" int kvn_default_event_handling(kvn_window *window, DFBWindowEvent *ev
     // acting, so that no second thread powers the player off, draws a notice
     // or opens the menu.  The standby reads what it needs from its own input
     // buffer.
-    if (kvn_standby_flag_load() == 1 && framework_key(key)) {
+    if (!framework_key(key)) return -1;
+    if (kvn_standby_flag_load() == 1) {
         consume(event);
         return 0;
     }
     switch (key) {
-        case DIKS_CAPITAL_Q:
-        case DIKS_CAPITAL_S:
-        case DIKS_SMALL_Q:
-        case DIKS_SMALL_S:
-        case DIKS_SHUFFLE:
-        case DIKS_SWAP:
-            return 0;
         case DIKS_REDIAL:
             machine_off(1, 0);
             return 0;
@@ -161,7 +155,7 @@ extern "C" int kvn_default_event_handling(kvn_window *window, DFBWindowEvent *ev
             consume(event);
             return 0;
         }
-        default:
-            return -1;
+        default:  // the reserved keys: nothing to do, the event stays as it is
+            return 0;
     }
 }

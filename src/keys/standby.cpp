@@ -52,6 +52,7 @@ void publish_standby_input(IDirectFBEventBuffer *buffer) {
     std::lock_guard<std::mutex> lock(g_standby_input_mutex);
     g_standby_input.store(buffer);
 }
+
 std::string g_tape_prefix = "/dev/st";
 
 // One shutdown script at a time, whichever thread pressed the key.

@@ -331,21 +331,26 @@ TEST_F(Standby, SequencesExpireAfterThreeSeconds) {
     ASSERT_TRUE(eventually(awake));
 }
 
-TEST_F(Standby, TwoPowerKeysAtTheSameInstantStartOneStandby) {
-    App browser(BROWSER), photos(PHOTO_PLAYER), flash(FLASH_LITE);
-    for (App *a : {&browser, &photos, &flash}) ASSERT_EQ(0, register_window(&a->record));
-    flash.start([](DFBWindowEvent &) { return true; });  // only counts what arrives
+// The key handled by two applications' handlers at the same instant.
+void press_at_once(App &one, App &other, DFBInputDeviceKeySymbol key) {
     std::atomic<bool> go{false};
     auto press = [&](App *app) {
-        DFBWindowEvent e = kvn_test::key_event(DIKS_POWER);
+        DFBWindowEvent e = kvn_test::key_event(key);
         while (!go) {
         }
         kvn_default_event_handling(&app->record, &e);
     };
-    std::thread a(press, &browser), b(press, &photos);
+    std::thread a(press, &one), b(press, &other);
     go = true;
     a.join();
     b.join();
+}
+
+TEST_F(Standby, TwoPowerKeysAtTheSameInstantStartOneStandby) {
+    App browser(BROWSER), photos(PHOTO_PLAYER), flash(FLASH_LITE);
+    for (App *a : {&browser, &photos, &flash}) ASSERT_EQ(0, register_window(&a->record));
+    flash.start([](DFBWindowEvent &) { return true; });  // only counts what arrives
+    press_at_once(browser, photos, DIKS_POWER);
     ASSERT_TRUE(flash.wait_for_keys(1));
     settle();
     EXPECT_EQ(1u, flash.keys().size());
@@ -428,17 +433,7 @@ TEST_F(Standby, PowerOffKeyOutsideStandbyRunsOneScriptAtATime) {
     EXPECT_EQ(1u, count_calls("/etc/shutdown.sh"));
     EXPECT_EQ(28, smpoutd_stub_last_code());
 
-    std::atomic<bool> go{false};
-    auto press = [&](App *app) {
-        DFBWindowEvent key = kvn_test::key_event(DIKS_REDIAL);
-        while (!go) {
-        }
-        kvn_default_event_handling(&app->record, &key);
-    };
-    std::thread a(press, &browser), b(press, &photos);
-    go = true;
-    a.join();
-    b.join();
+    press_at_once(browser, photos, DIKS_REDIAL);
     EXPECT_EQ(3u, count_calls("/etc/shutdown.sh"));
     EXPECT_EQ(0u, count_calls("OVERLAP"));
 }
