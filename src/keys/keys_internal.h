@@ -28,6 +28,9 @@ IDirectFBEventBuffer *kvn_standby_input_buffer(void);
 // Posts an input event into that buffer; -1 when no standby runs.  Safe
 // against a standby that ends at the same moment.
 int kvn_standby_post_input(const DFBEvent *event);
+// 1 when a key waits in that buffer, 0 when none does, -1 when no standby
+// runs.
+int kvn_standby_input_pending(void);
 // Where spin_down_disks looks for the device node that marks an internal
 // disk ("/dev/st" followed by the drive letter); tests point it elsewhere.
 void kvn_set_tape_device_prefix(const char *prefix);

@@ -154,6 +154,13 @@ void stop_playback_service() {
 
 extern "C" IDirectFBEventBuffer *kvn_standby_input_buffer(void) { return g_standby_input.load(); }
 
+extern "C" int kvn_standby_input_pending(void) {
+    std::lock_guard<std::mutex> lock(g_standby_input_mutex);
+    IDirectFBEventBuffer *buffer = g_standby_input.load();
+    if (buffer == nullptr) return -1;
+    return buffer->HasEvent(buffer) == DFB_OK ? 1 : 0;
+}
+
 extern "C" int kvn_standby_post_input(const DFBEvent *event) {
     std::lock_guard<std::mutex> lock(g_standby_input_mutex);
     IDirectFBEventBuffer *buffer = g_standby_input.load();

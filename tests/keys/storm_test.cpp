@@ -112,12 +112,14 @@ void press_in_standby(DFBInputDeviceKeySymbol key, bool repeat = false) {
 
 using Apps = std::map<int, std::unique_ptr<App>>;
 
-// Every loop waits with nothing to handle, but the one in the standby loop.
+// Every loop waits with nothing to handle, but the one in a standby loop
+// that has no key left to read.
 bool settled(Apps &apps) {
     for (int pass = 0; pass < 2; ++pass) {
         int busy = 0;
         for (auto &a : apps) busy += a.second->idle() ? 0 : 1;
-        if (!(busy == 0 || (busy == 1 && in_standby_loop()))) return false;
+        bool waiting_standby = in_standby_loop() && kvn_standby_input_pending() == 0;
+        if (!(busy == 0 || (busy == 1 && waiting_standby))) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return true;
