@@ -142,7 +142,7 @@ TEST_F(Standby, PowerKeyRowsByApplicationFlagAndFocus) {
         EXPECT_EQ(5, smpoutd_stub_last_code()) << "the picture comes back in the mode of /tmp/tvmode";
         EXPECT_EQ(1, scsvr_stub_enabled());
         EXPECT_TRUE(eventually([&] { return apps[row.focus_after]->has_directfb_focus(); }));
-        EXPECT_EQ(1, apps[row.focus_after]->record.on_focus);
+        EXPECT_EQ(1, is_self_on_focus(row.focus_after));
     }
     scsvr_stub_reset();
 }

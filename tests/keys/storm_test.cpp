@@ -217,7 +217,7 @@ void run_storm(uint32_t seed) {
         EXPECT_EQ(1, smpoutd_stub_picture_on()) << "last daemon code " << smpoutd_stub_last_code();
         int focused = 0;
         for (auto &a : apps) {
-            if (a.second->record.on_focus == 0) continue;
+            if (is_self_on_focus(a.first) != 1) continue;
             ++focused;
             EXPECT_TRUE(eventually([&] { return a.second->has_directfb_focus(); }, 2000)) << window_id_str[a.first];
             EXPECT_NE(0, a.second->opacity()) << window_id_str[a.first];
