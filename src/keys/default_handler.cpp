@@ -105,12 +105,12 @@ extern "C" int kvn_default_event_handling(kvn_window *window, DFBWindowEvent *ev
         if ((event->flags & DWEF_REPEAT) == 0) handle_power_key(window, event);
         return 0;
     }
+    if (!framework_key(key)) return -1;
     // While a standby runs (or a power key is on its way to one) the screen
     // is dark: the other applications' framework keys are consumed without
     // acting, so that no second thread powers the player off, draws a notice
     // or opens the menu.  The standby reads what it needs from its own input
     // buffer.
-    if (!framework_key(key)) return -1;
     if (kvn_standby_flag_load() == 1) {
         consume(event);
         return 0;
