@@ -402,8 +402,10 @@ extern "C" int handle_power_key(kvn_window *window, DFBWindowEvent *event) {
     // The flag is up: a standby runs, is being entered, or waits for the
     // flash player to take the key handed to it.  The flash player takes it
     // whatever has the focus (the focus may have moved since, or the key
-    // may come from an application that did not have it); any other power
-    // key does nothing, so that one standby runs at a time.
+    // may come from an application that did not have it); another
+    // application takes it only once it is overdue (the flash player's loop
+    // stuck or gone).  Any other power key does nothing, so that one standby
+    // runs at a time.
     if (id == FLASH_LITE ? take_handover() : take_stale_handover()) return run_standby(window, event);
     return 0;
 }
