@@ -7,7 +7,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <errno.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,7 +18,9 @@
 #include <vector>
 
 #include "keys_internal.h"
+#include "kvn_child.h"
 #include "kvn_clock.h"
+#include "kvn_files.h"
 #include "kvn_guard.h"
 #include "kvn_platform.h"
 #include "kvn_standby_flag.h"
@@ -113,41 +114,24 @@ void discard_power_keys(kvn_window *window) {
     for (DFBEvent &e : kept) window->events->PostEvent(window->events, &e);
 }
 
-// Waits up to `limit_us` of player time for the child to end; true once it
-// has been reaped.
-bool reap_within(pid_t pid, unsigned long limit_us) {
-    constexpr unsigned long kPollUs = 10000;
-    for (unsigned long waited = 0;; waited += kPollUs) {
-        int status = 0;
-        pid_t r = waitpid(pid, &status, WNOHANG);
-        if (r == pid || (r < 0 && errno != EINTR)) return true;
-        if (waited >= limit_us) return false;
-        kvn::sleep_us(kPollUs);
-    }
-}
-
 // Tells the local playback service to stop.  A service that accepts the
 // connection and never answers must not hold the standby with the picture
 // off, so the request gets a few seconds and one try, then it is killed.
 void stop_playback_service() {
-    constexpr unsigned long kRequestLimitUs = 3000000;
-    pid_t pid = fork();
-    if (pid == 0) {
-        setpgid(0, 0);  // wget and anything it starts go together
-        execlp("wget", "wget", "-q", "-O", "/dev/null", "http://127.0.0.1:8008/playback?arg0=stop_vod",
-               static_cast<char *>(nullptr));
-        _exit(127);
-    }
+    constexpr unsigned kRequestLimitMs = 3000;
+    char wget[] = "wget", quiet[] = "-q", output[] = "-O", null[] = "/dev/null",
+         url[] = "http://127.0.0.1:8008/playback?arg0=stop_vod";
+    char *const argv[] = {wget, quiet, output, null, url, nullptr};
+    pid_t pid = kvn::start_child(wget, argv, nullptr);
     if (pid < 0) {
         perror("wget: fork");
         return;
     }
-    setpgid(pid, pid);
-    if (reap_within(pid, kRequestLimitUs)) return;
+    int status = 0;
+    if (kvn::reap_within(pid, kRequestLimitMs, &status)) return;
     fprintf(stderr, "korvan_framework_lib: the playback service did not answer; going on to standby\n");
-    kill(-pid, SIGKILL);
     kill(pid, SIGKILL);
-    (void)reap_within(pid, 1000000);  // a child stuck beyond a kill is left behind, not waited for
+    (void)kvn::reap_within(pid, 1000, &status);  // a child stuck beyond a kill is left behind
 }
 
 }  // namespace
@@ -175,7 +159,9 @@ extern "C" void kvn_set_tape_device_prefix(const char *prefix) {
 extern "C" int kvn_get_standby_mode(void) { return kvn_standby_flag_load(); }
 
 extern "C" void write_cdrom_pipe(int enable) {
-    int fd = open("/tmp/cdpipe", O_WRONLY | O_NONBLOCK);
+    // The drive monitor's FIFO only: never through a link, never into a file
+    // planted in its place.
+    int fd = kvn::open_for_writing("/tmp/cdpipe", false, "write_cdrom_pipe");
     if (fd < 0) return;
     const char *message = enable ? "enable@cdrom\n" : "disable@cdrom\n";
     ssize_t n = write(fd, message, strlen(message) + 1);  // with its NUL byte
@@ -184,8 +170,14 @@ extern "C" void write_cdrom_pipe(int enable) {
 }
 
 extern "C" int spin_down_disks(void) {
-    FILE *mtab = setmntent("/etc/mtab", "r");
-    if (mtab == nullptr) return 0;
+    // A regular file only (/proc's mount list is one): a FIFO there must not
+    // hold up the standby.
+    int fd = kvn::open_regular("/etc/mtab", nullptr);
+    FILE *mtab = fd >= 0 ? fdopen(fd, "r") : nullptr;
+    if (mtab == nullptr) {
+        if (fd >= 0) close(fd);
+        return 0;
+    }
     std::set<char> handled;
     struct mntent *entry;
     while ((entry = getmntent(mtab)) != nullptr) {
@@ -214,19 +206,10 @@ extern "C" int machine_off(int commit, int script_arg) {
         sync_five_times();
         VideoOutputOnOff(0, nullptr);
     }
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir("/") != 0) _exit(0);
-        long open_max = sysconf(_SC_OPEN_MAX);
-        if (open_max < 0 || open_max > (1L << 20)) open_max = 1L << 20;
-        for (long fd = 3; fd < open_max; ++fd) close(static_cast<int>(fd));
-        if (script_arg) {
-            execlp("/etc/shutdown.sh", "/etc/shutdown.sh", "1", static_cast<char *>(nullptr));
-        } else {
-            execlp("/etc/shutdown.sh", "/etc/shutdown.sh", static_cast<char *>(nullptr));
-        }
-        _exit(0);
-    }
+    char script[] = "/etc/shutdown.sh";
+    char one[] = "1";
+    char *const argv[] = {script, script_arg ? one : nullptr, nullptr};
+    pid_t pid = kvn::start_child(script, argv, "/");
     if (pid < 0) {
         // Waiting now could reap some other child of the application.
         perror("machine_off: fork");
@@ -272,7 +255,7 @@ extern "C" int check_standby_power_keys(DFBInputDeviceKeySymbol key) {
         if (result && s.step == 2) action = s.reboot_matched ? kReboot : kPowerOff;
     }
     if (action == kReboot) {
-        (void)system("touch /tmp/wait_to_reboot");
+        kvn::touch_marker("/tmp/wait_to_reboot", "reboot");
         (void)system("reboot");
     } else if (action == kPowerOff) {
         machine_off(0, 1);
@@ -322,8 +305,8 @@ extern "C" int run_standby(kvn_window *window, DFBWindowEvent *event) {
     if (system("pidof transmission-daemon 1>/dev/null 2>/dev/null") != 0) spin_down_disks();
     int countdown = kSpinDownPasses;
     (void)system("sdparm -C stop /dev/cdrom 1>/dev/null 2>/dev/null");
-    (void)system("touch /tmp/use_rmfp.txt");
-    (void)system("touch /tmp/goingstandby");
+    kvn::touch_marker("/tmp/use_rmfp.txt", "run_standby");
+    kvn::touch_marker("/tmp/goingstandby", "run_standby");
 
     int outcome = 0;
     while (outcome == 0) {

@@ -7,6 +7,9 @@
 
 extern "C" int register_window(kvn_window *window) {
     if (window == nullptr) return -1;
+    // Read under the lock: once linked, another thread's focus change may
+    // write the record's focus word.
+    bool wants_focus;
     {
         kvn::WindowsLock lock("register_window");
         // A record linked twice would make the list a loop.
@@ -23,8 +26,9 @@ extern "C" int register_window(kvn_window *window) {
             kvn_windows_end->next = window;
         }
         kvn_windows_end = window;
+        wants_focus = window->active && window->on_focus;
     }
-    if (window->active && window->on_focus) (void)focus_on_window(window->window_id);
+    if (wants_focus) (void)focus_on_window(window->window_id);
     return 0;
 }
 

@@ -326,7 +326,7 @@ TEST_F(Standby, SequencesExpireAfterThreeSeconds) {
     }
     press_in_standby(DIKS_REDIAL, true);  // a held power-off key powers off once
     press_in_standby(DIKS_REDIAL);  // powers off, and the player stays in standby if it returns
-    ASSERT_TRUE(eventually([] { return kvn_test::fake_calls().back() == "/etc/shutdown.sh 1"; }));
+    ASSERT_TRUE(eventually([] { return count_calls("/etc/shutdown.sh 1") > 0; }));
     settle();
     EXPECT_EQ(1u, count_calls("/etc/shutdown.sh 1"));
     EXPECT_TRUE(in_standby());
@@ -431,6 +431,7 @@ TEST_F(Standby, PowerOffKeyOutsideStandbyRunsOneScriptAtATime) {
     DFBWindowEvent e = kvn_test::key_event(DIKS_REDIAL);
     EXPECT_EQ(0, kvn_default_event_handling(&browser.record, &e));
     EXPECT_EQ(DIKS_REDIAL, e.key_symbol);
+    // In either order: power_led runs in the background.
     ASSERT_TRUE(eventually([] { return kvn_test::fake_calls().size() == 2; }));
     EXPECT_EQ(1u, count_calls("power_led -standby 2"));
     EXPECT_EQ(1u, count_calls("/etc/shutdown.sh"));
