@@ -6,6 +6,7 @@
 
 #include "keys_internal.h"
 #include "kvn_platform.h"
+#include "kvn_standby_flag.h"
 
 extern "C" {
 int vctrl_osdfd = 0;
@@ -14,9 +15,6 @@ int vctrl_osd_msg_len = 0;
 }
 
 namespace {
-
-// Special key 0x72 acts as the power key.
-constexpr int kAlternatePowerKey = 0xF072;
 
 void consume(DFBWindowEvent *event) {
     event->type = static_cast<DFBWindowEventType>(0);
@@ -67,6 +65,28 @@ int music_key(DFBWindowEvent *event, int language) {
     return 0;
 }
 
+// The keys of the table other than the power keys.
+bool framework_key(int key) {
+    switch (key) {
+        case DIKS_CAPITAL_Q:
+        case DIKS_CAPITAL_S:
+        case DIKS_SMALL_Q:
+        case DIKS_SMALL_S:
+        case DIKS_SHUFFLE:
+        case DIKS_SWAP:
+        case DIKS_REDIAL:
+        case DIKS_HOME:
+        case DIKS_PROGRAM:
+        case DIKS_LANGUAGE:
+        case DIKS_TV:
+        case DIKS_SETUP:
+        case DIKS_CALL:
+            return true;
+        default:
+            return false;
+    }
+}
+
 }  // namespace
 
 extern "C" int kvn_default_event_handling(kvn_window *window, DFBWindowEvent *event) {
@@ -79,18 +99,23 @@ extern "C" int kvn_default_event_handling(kvn_window *window, DFBWindowEvent *ev
     if (event->type != DWET_KEYDOWN) return -1;
 
     const int key = static_cast<int>(event->key_symbol);
+    if (is_power_key(key)) {
+        // An auto-repeat is the key still held, not a new press: it must not
+        // put the player back to sleep as it wakes up.
+        if ((event->flags & DWEF_REPEAT) == 0) handle_power_key(window, event);
+        return 0;
+    }
+    if (!framework_key(key)) return -1;
+    // While a standby runs (or a power key is on its way to one) the screen
+    // is dark: the other applications' framework keys are consumed without
+    // acting, so that no second thread powers the player off, draws a notice
+    // or opens the menu.  The standby reads what it needs from its own input
+    // buffer.
+    if (kvn_standby_flag_load() == 1) {
+        consume(event);
+        return 0;
+    }
     switch (key) {
-        case DIKS_CAPITAL_Q:
-        case DIKS_CAPITAL_S:
-        case DIKS_SMALL_Q:
-        case DIKS_SMALL_S:
-        case DIKS_SHUFFLE:
-        case DIKS_SWAP:
-            return 0;
-        case DIKS_POWER:
-        case kAlternatePowerKey:
-            handle_power_key(window, event);
-            return 0;
         case DIKS_REDIAL:
             machine_off(1, 0);
             return 0;
@@ -110,6 +135,9 @@ extern "C" int kvn_default_event_handling(kvn_window *window, DFBWindowEvent *ev
                 show_not_allowed(focused, get_current_charset());
             }
             consume(event);
+            // The menu reads this window's keys: in the flash player it may
+            // have eaten a power key another application handed over.
+            if (window->window_id == FLASH_LITE) take_over_handed_standby(window);
             return 0;
         }
         case DIKS_SETUP: {
@@ -127,7 +155,7 @@ extern "C" int kvn_default_event_handling(kvn_window *window, DFBWindowEvent *ev
             consume(event);
             return 0;
         }
-        default:
-            return -1;
+        default:  // the reserved keys: nothing to do, the event stays as it is
+            return 0;
     }
 }

@@ -3,6 +3,7 @@
 // runs the standby, and waits there for the key that wakes it up.
 #include <fcntl.h>
 #include <mntent.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -10,9 +11,11 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "keys_internal.h"
 #include "kvn_child.h"
@@ -42,7 +45,48 @@ struct SequenceState {
 SequenceState g_sequence;
 
 std::atomic<IDirectFBEventBuffer *> g_standby_input{nullptr};
+// Held while the buffer is published or withdrawn, so that a key delivered
+// from another thread never reaches a buffer already released.
+std::mutex g_standby_input_mutex;
+
+void publish_standby_input(IDirectFBEventBuffer *buffer) {
+    std::lock_guard<std::mutex> lock(g_standby_input_mutex);
+    g_standby_input.store(buffer);
+}
+
 std::string g_tape_prefix = "/dev/st";
+
+// One shutdown script at a time, whichever thread pressed the key.
+std::mutex g_machine_off_mutex;
+
+// A power key handed to the flash player, not yet taken: the moment it was
+// handed over (steady-clock milliseconds, 0 for none).  The key itself can
+// be lost on the way (the flash player's thread busy in the TV-mode menu,
+// which reads its window's keys, or a loop that has stopped), and with the
+// picture off and the flag at 1 no later key could bring the player back;
+// the pending hand-over lets whoever finds it run the standby, once.
+std::atomic<long long> g_handover_since{0};
+// How long the flash player may take before another application's power
+// key takes the hand-over from it.
+constexpr long long kHandoverGraceMs = 3000;
+
+long long steady_ms() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count() + 1;
+}
+
+void offer_handover() { g_handover_since.store(steady_ms()); }
+
+bool take_handover() { return g_handover_since.exchange(0) != 0; }
+
+// Takes the hand-over only if the flash player has had it for too long.
+bool take_stale_handover() {
+    long long since = g_handover_since.load();
+    if (since == 0) return false;
+    long long waited = (steady_ms() - since) * static_cast<long long>(kvn::time_divisor());
+    if (waited < kHandoverGraceMs) return false;
+    return g_handover_since.compare_exchange_strong(since, 0);
+}
 
 void sync_five_times() {
     for (int i = 0; i < 5; ++i) sync();
@@ -55,9 +99,58 @@ void discard_window_events(kvn_window *window) {
     }
 }
 
+// Drops the power-key presses queued in the window, keeping every other
+// event in its order (the focus the wake-up gave the window, the
+// application's own posts).
+void discard_power_keys(kvn_window *window) {
+    if (window == nullptr || window->events == nullptr) return;
+    std::vector<DFBEvent> kept;
+    DFBEvent event;
+    while (window->events->GetEvent(window->events, &event) == DFB_OK) {
+        bool power_press = event.clazz == DFEC_WINDOW && event.window.type == DWET_KEYDOWN &&
+                           is_power_key(event.window.key_symbol);
+        if (!power_press) kept.push_back(event);
+    }
+    for (DFBEvent &e : kept) window->events->PostEvent(window->events, &e);
+}
+
+// Tells the local playback service to stop.  A service that accepts the
+// connection and never answers must not hold the standby with the picture
+// off, so the request gets a few seconds and one try, then it is killed.
+void stop_playback_service() {
+    constexpr unsigned kRequestLimitMs = 3000;
+    char wget[] = "wget", quiet[] = "-q", output[] = "-O", null[] = "/dev/null",
+         url[] = "http://127.0.0.1:8008/playback?arg0=stop_vod";
+    char *const argv[] = {wget, quiet, output, null, url, nullptr};
+    pid_t pid = kvn::start_child(wget, argv, nullptr);
+    if (pid < 0) {
+        perror("wget: fork");
+        return;
+    }
+    int status = 0;
+    if (kvn::reap_within(pid, kRequestLimitMs, &status)) return;
+    fprintf(stderr, "korvan_framework_lib: the playback service did not answer; going on to standby\n");
+    kill(pid, SIGKILL);
+    (void)kvn::reap_within(pid, 1000, &status);  // a child stuck beyond a kill is left behind
+}
+
 }  // namespace
 
 extern "C" IDirectFBEventBuffer *kvn_standby_input_buffer(void) { return g_standby_input.load(); }
+
+extern "C" int kvn_standby_input_pending(void) {
+    std::lock_guard<std::mutex> lock(g_standby_input_mutex);
+    IDirectFBEventBuffer *buffer = g_standby_input.load();
+    if (buffer == nullptr) return -1;
+    return buffer->HasEvent(buffer) == DFB_OK ? 1 : 0;
+}
+
+extern "C" int kvn_standby_post_input(const DFBEvent *event) {
+    std::lock_guard<std::mutex> lock(g_standby_input_mutex);
+    IDirectFBEventBuffer *buffer = g_standby_input.load();
+    if (buffer == nullptr || event == nullptr) return -1;
+    return buffer->PostEvent(buffer, event) == DFB_OK ? 0 : -1;
+}
 
 extern "C" void kvn_set_tape_device_prefix(const char *prefix) {
     g_tape_prefix = prefix != nullptr ? prefix : "/dev/st";
@@ -106,6 +199,7 @@ extern "C" int spin_down_disks(void) {
 }
 
 extern "C" int machine_off(int commit, int script_arg) {
+    std::lock_guard<std::mutex> one_at_a_time(g_machine_off_mutex);
     (void)system("power_led -standby 2 &");
     if (commit) {
         save_commit();
@@ -197,11 +291,14 @@ extern "C" int run_standby(kvn_window *window, DFBWindowEvent *event) {
     IDirectFBEventBuffer *eventbuffer = nullptr;
     KVN_DFB_CHECK(kvn_dfb_global_context.kvn_dfb->CreateInputEventBuffer(kvn_dfb_global_context.kvn_dfb, DICAPS_ALL, DFB_FALSE, &eventbuffer),
                   "kvn_dfb_global_context.kvn_dfb->CreateInputEventBuffer(kvn_dfb_global_context.kvn_dfb, DICAPS_ALL, DFB_FALSE, &eventbuffer)");
-    g_standby_input.store(eventbuffer);
+    publish_standby_input(eventbuffer);
 
     save_commit();
     sync_five_times();
     (void)system("power_led -standby 1 -poweron 0");
+    // A marker left by an earlier standby that was woken before its delay ran
+    // out would spin the disks down under a torrent that is seeding now.
+    remove("/tmp/bt_hdd_spindown");
     torrent_standby(1);
     if (window->window_id == FLASH_LITE) kvn_standby_terminate_apps();
     scsvr_global_on_off(0);
@@ -215,8 +312,11 @@ extern "C" int run_standby(kvn_window *window, DFBWindowEvent *event) {
     while (outcome == 0) {
         if (kvn::wait_for_event(eventbuffer, 0, 10) == DFB_OK) {
             DFBEvent input;
+            // An auto-repeat is a key still held, not a new press: a held power
+            // key must not wake the player it has just put to sleep, nor a held
+            // power-off key run the shutdown script again and again.
             if (eventbuffer->GetEvent(eventbuffer, &input) == DFB_OK && input.clazz == DFEC_INPUT &&
-                input.input.type == DIET_KEYPRESS) {
+                input.input.type == DIET_KEYPRESS && (input.input.flags & DIEF_REPEAT) == 0) {
                 DFBInputDeviceKeySymbol key = input.input.key_symbol;
                 if (check_standby_power_keys(key)) {
                     outcome = 2;
@@ -236,7 +336,7 @@ extern "C" int run_standby(kvn_window *window, DFBWindowEvent *event) {
 
     remove("/tmp/goingstandby");
     remove("/tmp/use_rmfp.txt");
-    g_standby_input.store(nullptr);
+    publish_standby_input(nullptr);
     if (eventbuffer != nullptr) {
         KVN_DFB_CHECK(eventbuffer->Release(eventbuffer), "eventbuffer->Release(eventbuffer)");
     }
@@ -252,6 +352,9 @@ extern "C" int run_standby(kvn_window *window, DFBWindowEvent *event) {
         (void)system("power_led -standby 0 -poweron 1");
         VideoOutputOnOff(1, window);
         write_cdrom_pipe(1);
+        // Presses and repeats of the wake key that queued while the player
+        // woke up would start a new standby once the flag is down.
+        discard_power_keys(window);
     }
     kvn_standby_flag_store(0);
     if (window->surface != nullptr) window->surface->Flip(window->surface, nullptr, DSFLIP_NONE);
@@ -260,29 +363,44 @@ extern "C" int run_standby(kvn_window *window, DFBWindowEvent *event) {
 
 extern "C" int handle_power_key(kvn_window *window, DFBWindowEvent *event) {
     const int id = window->window_id;
-    if (id == FLASH_LITE) {
-        if (kvn_standby_flag_claim()) {
-            VideoOutputOnOff(0, window);
-            return run_standby(window, event);
-        }
-        kvn_window *focused = get_window_on_focus();
-        if (focused != nullptr && focused->window_id == FLASH_LITE) return 0;
-        return run_standby(window, event);  // the key handed over by another application
-    }
     // One atomic test-and-set: two power keys at the same instant start one
     // standby.
-    if (!kvn_standby_flag_claim()) return 0;
-    VideoOutputOnOff(0, window);
-    if (id == ADVANCE_MEDIA_PLAYER) return run_standby(window, event);
-    if (id == SCREEN_SAVER && scsvr_return_last_window() == ADVANCE_MEDIA_PLAYER) {
-        (void)system("wget -q -O /dev/null \"http://127.0.0.1:8008/playback?arg0=stop_vod\"");
-        return run_standby(window, event);
+    if (kvn_standby_flag_claim()) {
+        VideoOutputOnOff(0, window);
+        if (id == FLASH_LITE || id == ADVANCE_MEDIA_PLAYER) return run_standby(window, event);
+        if (id == SCREEN_SAVER && scsvr_return_last_window() == ADVANCE_MEDIA_PLAYER) {
+            stop_playback_service();
+            return run_standby(window, event);
+        }
+        offer_handover();
+        if (kvnfw_send_event(FLASH_LITE, DIKS_POWER) != 0) {
+            // No flash player to hand the key to: left alone the picture would
+            // stay off and every later power key would be ignored, so this
+            // application runs the standby itself.
+            take_handover();
+            return run_standby(window, event);
+        }
+        return 0;
     }
-    if (kvnfw_send_event(FLASH_LITE, DIKS_POWER) != 0) {
-        // No flash player to hand the key to: left alone the picture would
-        // stay off and every later power key would be ignored, so this
-        // application runs the standby itself.
-        return run_standby(window, event);
-    }
+    // The flag is up: a standby runs, is being entered, or waits for the
+    // flash player to take the key handed to it.  The flash player takes it
+    // whatever has the focus (the focus may have moved since, or the key
+    // may come from an application that did not have it); another
+    // application takes it only once it is overdue (the flash player's loop
+    // stuck or gone).  Any other power key does nothing, so that one standby
+    // runs at a time.
+    if (id == FLASH_LITE ? take_handover() : take_stale_handover()) return run_standby(window, event);
     return 0;
+}
+
+extern "C" int take_over_handed_standby(kvn_window *window) {
+    if (!take_handover()) return 0;
+    // The menu that kept this thread may have switched the picture on again.
+    VideoOutputOnOff(0, window);
+    DFBWindowEvent handed;
+    memset(&handed, 0, sizeof handed);
+    handed.clazz = DFEC_WINDOW;
+    handed.type = DWET_KEYDOWN;
+    handed.key_symbol = DIKS_POWER;
+    return run_standby(window, &handed);
 }

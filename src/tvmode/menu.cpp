@@ -301,10 +301,22 @@ private:
 
     // kStay means the time-out exit.
     Outcome event_loop() {
+        // A wait that fails at once (an interrupted wait, or a buffer that
+        // has gone bad) is tried again after a short pause; once it has
+        // failed for as long as the page time-out, the pages are left as on
+        // a time-out instead of spinning for ever.
+        constexpr int kRetryPauseUs = 10000;
+        constexpr int kMaxFailedWaits = 10 * 1000000 / kRetryPauseUs;
+        int failed_waits = 0;
         for (;;) {
             DFBResult waited = kvn::wait_for_event(events_, 10, 0);
             if (waited == DFB_TIMEOUT) return Outcome::kStay;
-            if (waited != DFB_OK) continue;
+            if (waited != DFB_OK) {
+                if (++failed_waits >= kMaxFailedWaits) return Outcome::kStay;
+                kvn::sleep_us(kRetryPauseUs);
+                continue;
+            }
+            failed_waits = 0;
             // One event at a time: the events behind a leaving key stay in
             // the buffer for the countdown or the application.
             DFBEvent event;

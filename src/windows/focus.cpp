@@ -89,8 +89,9 @@ extern "C" int focus_on_window(int window_id) {
 }
 
 extern "C" int focus_next_window(void) {
-    kvn::WindowsLock lock("focus_next_window");  // the empty list is tested under it
-    if (kvn_windows_head == nullptr) return -1;
+    if (kvn::windows_list_empty()) return -1;
+    kvn::WindowsLock lock("focus_next_window");
+    if (kvn_windows_head == nullptr) return -1;  // emptied meanwhile
     kvn_window *focused = nullptr;
     for (kvn_window *w = kvn_windows_head; w != nullptr; w = w->next) {
         if (w->on_focus == 1) {

@@ -41,51 +41,57 @@ bool post_key(IDirectFBEventBuffer *events, DFBInputDeviceKeySymbol key_symbol) 
 }  // namespace
 
 extern "C" int kvn_invoke_framework_apps(int window_id, const char *format, ...) {
-    kvn_window *record = get_window_node(window_id);
-    if (record == nullptr) return 1;
-    kvn_invoke_args *holder = record->invoke_args;
-    if (holder != nullptr) {
-        holder->argc = 0;
-        for (int i = 0; i <= KVN_INVOKE_MAX_ARGS && holder->argv[i] != nullptr; ++i) {
-            free(holder->argv[i]);
-            holder->argv[i] = nullptr;
+    IDirectFBEventBuffer *events = nullptr;
+    {
+        // Two senders at once would free the same strings twice: the holder
+        // changes only under the list's lock, and the key is posted after it.
+        kvn::WindowsLock lock("kvn_invoke_framework_apps");
+        kvn_window *record = kvn::find_window_locked(window_id);
+        if (record == nullptr) return 1;
+        kvn_invoke_args *holder = record->invoke_args;
+        if (holder != nullptr) {
+            holder->argc = 0;
+            for (int i = 0; i <= KVN_INVOKE_MAX_ARGS && holder->argv[i] != nullptr; ++i) {
+                free(holder->argv[i]);
+                holder->argv[i] = nullptr;
+            }
+        } else {
+            holder = static_cast<kvn_invoke_args *>(calloc(1, sizeof(kvn_invoke_args)));
+            char **argv = static_cast<char **>(calloc(KVN_INVOKE_MAX_ARGS + 1, sizeof(char *)));
+            if (holder == nullptr || argv == nullptr) {
+                free(holder);
+                free(argv);
+                return -1;
+            }
+            holder->argv = argv;
         }
-    } else {
-        holder = static_cast<kvn_invoke_args *>(calloc(1, sizeof(kvn_invoke_args)));
-        char **argv = static_cast<char **>(calloc(KVN_INVOKE_MAX_ARGS + 1, sizeof(char *)));
-        if (holder == nullptr || argv == nullptr) {
-            free(holder);
-            free(argv);
-            return -1;
+        int stored = 0;
+        va_list args;
+        va_start(args, format);
+        for (const char *p = format; p != nullptr && *p != '\0'; ++p) {
+            if (*p != '%') continue;
+            char conversion = p[1];
+            if (conversion == '\0') break;  // a lone '%' at the end consumes nothing
+            ++p;
+            if (stored >= KVN_INVOKE_MAX_ARGS) continue;
+            if (conversion == 'd') {
+                (void)va_arg(args, int);
+                continue;
+            }
+            const char *text = va_arg(args, const char *);
+            // A null string is handed on as an empty one rather than dropped,
+            // so that the receiver's positions stay where the sender put them.
+            char *copy = strdup(text != nullptr ? text : "");
+            if (copy == nullptr) break;
+            holder->argv[stored++] = copy;
         }
-        holder->argv = argv;
+        va_end(args);
+        holder->argv[stored] = nullptr;
+        holder->argc = stored;
+        record->invoke_args = holder;
+        events = record->events;
     }
-    int stored = 0;
-    va_list args;
-    va_start(args, format);
-    for (const char *p = format; p != nullptr && *p != '\0'; ++p) {
-        if (*p != '%') continue;
-        char conversion = p[1];
-        if (conversion == '\0') break;  // a lone '%' at the end consumes nothing
-        ++p;
-        if (stored >= KVN_INVOKE_MAX_ARGS) continue;
-        if (conversion == 'd') {
-            (void)va_arg(args, int);
-            continue;
-        }
-        const char *text = va_arg(args, const char *);
-        // A null string is handed on as an empty one rather than dropped,
-        // so that the receiver's positions stay where the sender put them.
-        char *copy = strdup(text != nullptr ? text : "");
-        if (copy == nullptr) break;
-        holder->argv[stored++] = copy;
-    }
-    va_end(args);
-    holder->argv[stored] = nullptr;
-    holder->argc = stored;
-    record->invoke_args = holder;
-    if (record->events == nullptr) return 0;
-    post_key(record->events, DIKS_CUSTOM0);
+    if (events != nullptr) post_key(events, DIKS_CUSTOM0);
     return 0;
 }
 

@@ -4,12 +4,21 @@
 
 #include "korvan_framework_lib.h"
 
+namespace {
+
+// As for the window list: written under the lock, read without it only to
+// answer an empty list at once.
+void set_threads_head(kvn_thread *head) { __atomic_store_n(&kvn_threads_head, head, __ATOMIC_RELEASE); }
+bool threads_list_empty() { return __atomic_load_n(&kvn_threads_head, __ATOMIC_ACQUIRE) == nullptr; }
+
+}  // namespace
+
 extern "C" int register_thread(kvn_thread *thread) {
     if (thread == nullptr) return -1;
     pthread_mutex_lock(&kvn_mutex_threads);
     thread->next = nullptr;
     if (kvn_threads_head == nullptr) {
-        kvn_threads_head = thread;
+        set_threads_head(thread);
     } else {
         kvn_threads_end->next = thread;
     }
@@ -19,13 +28,13 @@ extern "C" int register_thread(kvn_thread *thread) {
 }
 
 extern "C" int unregister_thread(kvn_thread *thread) {
-    if (thread == nullptr) return -1;
+    if (thread == nullptr || threads_list_empty()) return -1;
     pthread_mutex_lock(&kvn_mutex_threads);
     int result = -1;
     if (kvn_threads_head == nullptr) {
-        result = -1;
+        result = -1;  // emptied meanwhile
     } else if (thread == kvn_threads_head) {
-        kvn_threads_head = thread->next;
+        set_threads_head(thread->next);
         if (kvn_threads_head == nullptr) kvn_threads_end = nullptr;
         result = 0;
     } else {
@@ -47,7 +56,7 @@ extern "C" int unregister_thread(kvn_thread *thread) {
 extern "C" int unregister_threads(void) {
     pthread_mutex_lock(&kvn_mutex_threads);
     if (kvn_threads_head != nullptr) kvn_threads_head->next = nullptr;
-    kvn_threads_head = nullptr;
+    set_threads_head(nullptr);
     kvn_threads_end = nullptr;
     pthread_mutex_unlock(&kvn_mutex_threads);
     return 0;
@@ -55,10 +64,14 @@ extern "C" int unregister_threads(void) {
 
 extern "C" int clean_threads(void) {
     pthread_mutex_lock(&kvn_mutex_threads);
-    for (kvn_thread *t = kvn_threads_head; t != nullptr; t = t->next) {
+    kvn_thread *t = kvn_threads_head;
+    while (t != nullptr) {
+        // A stop routine may free or reuse its own record.
+        kvn_thread *next = t->next;
         if (t->stop != nullptr) t->stop();
+        t = next;
     }
-    kvn_threads_head = nullptr;
+    set_threads_head(nullptr);
     kvn_threads_end = nullptr;
     pthread_mutex_unlock(&kvn_mutex_threads);
     return -1;

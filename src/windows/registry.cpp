@@ -1,43 +1,9 @@
 // The registration-ordered list of the process's window records.
 #include <stdio.h>
-#include <stdlib.h>
 
 #include "kvn_guard.h"
 #include "kvn_standby_flag.h"
 #include "windows_internal.h"
-
-namespace {
-thread_local const char *t_holding = nullptr;  // operation holding kvn_mutex_windows
-}
-
-namespace kvn {
-
-void lock_windows(const char *operation) {
-    if (t_holding != nullptr) {
-        fprintf(stderr,
-                "korvan_framework_lib: %s called while this thread holds the window list for %s "
-                "(a window callback must not call window-list operations); stopping instead of "
-                "deadlocking\n",
-                operation, t_holding);
-        abort();
-    }
-    pthread_mutex_lock(&kvn_mutex_windows);
-    t_holding = operation;
-}
-
-void unlock_windows() {
-    t_holding = nullptr;
-    pthread_mutex_unlock(&kvn_mutex_windows);
-}
-
-kvn_window *find_window_locked(int window_id) {
-    for (kvn_window *w = kvn_windows_head; w != nullptr; w = w->next) {
-        if (w->window_id == window_id) return w;
-    }
-    return nullptr;
-}
-
-}  // namespace kvn
 
 extern "C" int register_window(kvn_window *window) {
     if (window == nullptr) return -1;
@@ -55,7 +21,7 @@ extern "C" int register_window(kvn_window *window) {
         }
         window->next = nullptr;
         if (kvn_windows_head == nullptr) {
-            kvn_windows_head = window;
+            kvn::set_windows_head(window);
         } else {
             kvn_windows_end->next = window;
         }
@@ -67,13 +33,11 @@ extern "C" int register_window(kvn_window *window) {
 }
 
 extern "C" int unregister_window(kvn_window *window) {
-    if (window == nullptr) return -1;
-    // The empty list is tested under the lock only: another application's
-    // thread may be changing the head at this moment.
+    if (window == nullptr || kvn::windows_list_empty()) return -1;
     kvn::WindowsLock lock("unregister_window");
-    if (kvn_windows_head == nullptr) return -1;
+    if (kvn_windows_head == nullptr) return -1;  // emptied meanwhile
     if (window == kvn_windows_head) {
-        kvn_windows_head = window->next;
+        kvn::set_windows_head(window->next);
         if (kvn_windows_head == nullptr) kvn_windows_end = nullptr;
     } else {
         kvn_window *prev = kvn_windows_head;
@@ -88,10 +52,10 @@ extern "C" int unregister_window(kvn_window *window) {
              dest_window = dest_window->next) {
             if (dest_window->active && dest_window->opacity) {
                 if (dest_window->window != nullptr) {
-                KVN_DFB_CHECK(dest_window->window->SetOpacity(dest_window->window, dest_window->opacity),
-                              "dest_window->window->SetOpacity(dest_window->window, dest_window->opacity)");
-                KVN_DFB_CHECK(dest_window->window->RequestFocus(dest_window->window),
-                              "dest_window->window->RequestFocus(dest_window->window)");
+                    KVN_DFB_CHECK(dest_window->window->SetOpacity(dest_window->window, dest_window->opacity),
+                                  "dest_window->window->SetOpacity(dest_window->window, dest_window->opacity)");
+                    KVN_DFB_CHECK(dest_window->window->RequestFocus(dest_window->window),
+                                  "dest_window->window->RequestFocus(dest_window->window)");
                 }
                 dest_window->on_focus = 1;
                 break;

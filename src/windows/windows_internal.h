@@ -1,7 +1,9 @@
-// The window-list lock.  It is a plain, non-recursive mutex that the focus
-// operations hold across DirectFB calls and the records' callbacks; a
-// callback that calls back into the registry would deadlock on it, so the
-// lock notes its holder and ends the process with a clear message instead.
+// The window list and its lock, shared by the registry, the focus code and
+// the forwarding operations.  The lock is a plain, non-recursive mutex that
+// the focus operations hold across DirectFB calls and the records'
+// callbacks; a callback that calls back into the registry would deadlock on
+// it, so the lock notes its holder and ends the process with a clear
+// message instead.
 #ifndef KVN_WINDOWS_INTERNAL_H
 #define KVN_WINDOWS_INTERNAL_H
 
@@ -22,6 +24,12 @@ public:
 
 // First record with the identifier; caller holds the lock.
 kvn_window *find_window_locked(int window_id);
+
+// The head is written only under the lock, but always atomically, so that
+// a caller may ask whether the list is empty without waiting behind another
+// thread that holds the lock for a focus change.
+void set_windows_head(kvn_window *head);
+bool windows_list_empty();
 
 }  // namespace kvn
 

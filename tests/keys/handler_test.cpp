@@ -10,6 +10,7 @@ using kvn_test::App;
 namespace {
 
 using kvn_test::key_event;
+using Clock = std::chrono::steady_clock;
 
 bool cleared(const DFBWindowEvent &e) { return e.type == 0 && e.key_symbol == DIKS_NULL; }
 
@@ -103,6 +104,52 @@ TEST(DefaultHandler, VisualControllerAndMusicKeys) {
     EXPECT_EQ(0, kvn_default_event_handling(&browser.record, &e));
     EXPECT_TRUE(cleared(e));
     EXPECT_EQ(2, host_stub_calls("VisualCtrl_Spawn"));
+}
+
+// A window buffer whose wait fails at once (not a time-out), as one that
+// has gone bad does.  After 3 s of real time it reports time-outs, so that a
+// menu that would spin for ever ends the test instead of hanging it.
+std::atomic<int> g_failed_waits{0};
+Clock::time_point g_failing_since;
+DFBResult failing_wait(IDirectFBEventBuffer *, unsigned int, unsigned int) {
+    ++g_failed_waits;
+    return Clock::now() - g_failing_since < std::chrono::seconds(3) ? DFB_DESTROYED : DFB_TIMEOUT;
+}
+DFBResult nothing_queued(IDirectFBEventBuffer *, DFBEvent *) { return DFB_BUFFEREMPTY; }
+
+// The TV-mode menu on a buffer whose wait keeps failing leaves as on its
+// 10-second time-out (0.5 s at divisor 20), pages down, instead of spinning.
+TEST(DefaultHandler, MenuOnAFailingWaitLeavesAsOnATimeOut) {
+    KVN_REQUIRE_SANDBOX();
+    IDirectFBEventBuffer failing;
+    memset(&failing, 0, sizeof failing);
+    failing.WaitForEventWithTimeout = failing_wait;
+    failing.GetEvent = nothing_queued;
+    kvn_window browser;
+    memset(&browser, 0, sizeof browser);
+    browser.window_id = BROWSER;
+    browser.active = 1;
+    browser.opacity = 0xff;
+    browser.events = &failing;
+    ASSERT_EQ(0, register_window(&browser));
+    ASSERT_EQ(0, focus_on_window(BROWSER));
+    kvn_set_time_divisor(20);
+    current_fip_mode = 7;
+    g_failing_since = Clock::now();
+    DFBWindowEvent e = key_event(DIKS_TV);
+    EXPECT_EQ(0, kvn_default_event_handling(&browser, &e));
+    auto took = Clock::now() - g_failing_since;
+    kvn_set_time_divisor(1);
+    EXPECT_GE(took, std::chrono::milliseconds(450));
+    EXPECT_LT(took, std::chrono::milliseconds(2500));
+    EXPECT_LE(g_failed_waits.load(), 1001) << "a pause between failed waits";
+    std::vector<osd_call> calls = kvn_test::osd_calls();
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(9, calls[calls.size() - 2].command);
+    EXPECT_EQ(1, calls[calls.size() - 2].mode) << "the pages are taken down";
+    EXPECT_EQ(-2, calls.back().command);
+    EXPECT_EQ(7, current_fip_mode) << "left as on a time-out";
+    unregister_window(&browser);
 }
 
 }  // namespace

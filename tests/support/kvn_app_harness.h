@@ -35,9 +35,13 @@ public:
         record.focus_next_window_callback = func_default_focus_next_window_callback;
         DFBWindowDescription desc;
         kvn_create_window_surface_events(&record, &desc, 0, 0, 320, 240, DWCAPS_NONE, 0);
+        // A second buffer on the window sees DirectFB's own focus events,
+        // whatever the application's buffer loses or drains.
+        record.window->CreateEventBuffer(record.window, &focus_watch_);
     }
     ~App() {
         stop();
+        focus_watch_->Release(focus_watch_);
         unregister_window(&record);
         kvn_window_clean_up(&record);
         // The framework never frees the argument holder it gave the record;
@@ -63,8 +67,10 @@ public:
     }
 
     // Posts a key-down event into this application's window buffer, as
-    // DirectFB does for the focused window.
-    void press(DFBInputDeviceKeySymbol key) { post_key(record.events, key); }
+    // DirectFB does for the focused window; `repeat` marks an auto-repeat.
+    void press(DFBInputDeviceKeySymbol key, bool repeat = false) {
+        post_key(record.events, key, DWET_KEYDOWN, repeat ? DWEF_REPEAT : DWEF_NONE);
+    }
 
     // Key-down events the loop received, as they arrived.
     std::vector<DFBInputDeviceKeySymbol> keys() {
@@ -79,6 +85,19 @@ public:
     }
     // Number of events the default handler answered with 0.
     int handled() const { return handled_.load(); }
+    // True when the loop waits with nothing left to handle (not inside the
+    // default handler, a standby or a menu, and no event queued).
+    bool idle() { return !busy_.load() && record.events->HasEvent(record.events) != DFB_OK; }
+    // Whether DirectFB's last focus event to this window gave it the focus.
+    bool has_directfb_focus() {
+        DFBEvent event;
+        while (focus_watch_->GetEvent(focus_watch_, &event) == DFB_OK) {
+            if (event.clazz != DFEC_WINDOW) continue;
+            if (event.window.type == DWET_GOTFOCUS) directfb_focus_ = true;
+            if (event.window.type == DWET_LOSTFOCUS) directfb_focus_ = false;
+        }
+        return directfb_focus_;
+    }
     uint8_t opacity() {
         uint8_t value = 0;
         record.window->GetOpacity(record.window, &value);
@@ -92,6 +111,7 @@ private:
         while (running_) {
             if (record.events->WaitForEventWithTimeout(record.events, 0, 20) != DFB_OK) continue;
             DFBEvent event;
+            busy_ = true;  // before the event leaves the buffer
             while (running_ && record.events->GetEvent(record.events, &event) == DFB_OK) {
                 if (event.clazz != DFEC_WINDOW) continue;
                 DFBWindowEvent &w = event.window;
@@ -103,6 +123,7 @@ private:
                 if (own_ && own_(w)) continue;
                 if (kvn_default_event_handling(&record, &w) == 0) handled_.fetch_add(1);
             }
+            busy_ = false;
         }
     }
 
@@ -110,6 +131,9 @@ private:
     std::thread thread_;
     std::atomic<bool> running_{true};
     std::atomic<int> handled_{0};
+    std::atomic<bool> busy_{false};
+    IDirectFBEventBuffer *focus_watch_ = nullptr;
+    bool directfb_focus_ = false;
     std::mutex mutex_;
     std::condition_variable cv_;
     std::vector<DFBInputDeviceKeySymbol> keys_;

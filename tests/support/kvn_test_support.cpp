@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -63,6 +64,30 @@ void set_torrent_daemon_running(bool running) {
     write_file("/run/kvn-fakes/pidof.status", running ? "0\n" : "1\n");
 }
 
+bool install_stand_in(const std::string &path, const std::string &script) {
+    // Beside the target first, so that the swap is one rename; a read-only
+    // folder gets the script bound over the fake instead.
+    std::string next = path + ".kvn-new";
+    write_file(next, script);
+    if (chmod(next.c_str(), 0755) == 0 && rename(next.c_str(), path.c_str()) == 0) return true;
+    unlink(next.c_str());
+    mkdir("/tmp/kvn-stand-ins", 0755);
+    std::string copy = "/tmp/kvn-stand-ins/" + path.substr(path.find_last_of('/') + 1);
+    write_file(copy, script);
+    return chmod(copy.c_str(), 0755) == 0 && mount(copy.c_str(), path.c_str(), nullptr, MS_BIND, nullptr) == 0;
+}
+
+bool install_overlap_detecting_shutdown() {
+    return install_stand_in("/etc/shutdown.sh",
+                            "#!/bin/sh\n"
+                            "log=/run/kvn-fakes/calls.log\n"
+                            "if [ $# -gt 0 ]; then echo \"/etc/shutdown.sh $*\" >> $log; else echo /etc/shutdown.sh >> $log; fi\n"
+                            "mkdir /tmp/kvn-shutdown-running 2>/dev/null || echo OVERLAP >> $log\n"
+                            "sleep 0.03\n"
+                            "rmdir /tmp/kvn-shutdown-running 2>/dev/null\n"
+                            "exit 0\n");
+}
+
 std::vector<std::string> trace_lines() {
     std::vector<std::string> lines;
     size_t n = kvn_trace_count();
@@ -101,29 +126,36 @@ void start_display() {
     });
 }
 
-DFBWindowEvent key_event(DFBInputDeviceKeySymbol key, DFBWindowEventType type) {
+DFBWindowEvent key_event(DFBInputDeviceKeySymbol key, DFBWindowEventType type, DFBWindowEventFlags flags) {
     DFBWindowEvent e;
     memset(&e, 0, sizeof e);
     e.clazz = DFEC_WINDOW;
     e.type = type;
+    e.flags = flags;
     e.key_symbol = key;
     return e;
 }
 
-void post_key(IDirectFBEventBuffer *buffer, DFBInputDeviceKeySymbol key, DFBWindowEventType type) {
+void post_key(IDirectFBEventBuffer *buffer, DFBInputDeviceKeySymbol key, DFBWindowEventType type,
+              DFBWindowEventFlags flags) {
     DFBEvent event;
     memset(&event, 0, sizeof event);
-    event.window = key_event(key, type);
+    event.window = key_event(key, type, flags);
     buffer->PostEvent(buffer, &event);
 }
 
-void post_input_key(IDirectFBEventBuffer *buffer, DFBInputDeviceKeySymbol key) {
+DFBEvent input_key(DFBInputDeviceKeySymbol key, bool repeat) {
     DFBEvent event;
     memset(&event, 0, sizeof event);
     event.input.clazz = DFEC_INPUT;
     event.input.type = DIET_KEYPRESS;
-    event.input.flags = DIEF_KEYSYMBOL;
+    event.input.flags = static_cast<DFBInputEventFlags>(DIEF_KEYSYMBOL | (repeat ? DIEF_REPEAT : 0));
     event.input.key_symbol = key;
+    return event;
+}
+
+void post_input_key(IDirectFBEventBuffer *buffer, DFBInputDeviceKeySymbol key, bool repeat) {
+    DFBEvent event = input_key(key, repeat);
     buffer->PostEvent(buffer, &event);
 }
 

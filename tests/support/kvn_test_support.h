@@ -25,6 +25,14 @@ std::vector<std::string> fake_calls();
 void clear_fake_calls();
 void set_torrent_daemon_running(bool running);
 
+// Puts a stand-in of the test's own (a shell script) at a player program's
+// fixed path, such as /etc/shutdown.sh, in place of the sandbox's fake;
+// false when it cannot.
+bool install_stand_in(const std::string &path, const std::string &script);
+// A /etc/shutdown.sh that takes a while and appends "OVERLAP" to the
+// fakes' log when it finds another copy of itself still running.
+bool install_overlap_detecting_shutdown();
+
 // What the platform stand-ins recorded.
 std::vector<std::string> trace_lines();
 std::vector<osd_call> osd_calls();
@@ -33,14 +41,18 @@ std::vector<osd_call> osd_calls();
 // process (DirectFB is process-wide).
 void start_display();
 
-// A key event as DirectFB delivers it to a window (every other member 0).
-DFBWindowEvent key_event(DFBInputDeviceKeySymbol key, DFBWindowEventType type = DWET_KEYDOWN);
+// A key event as DirectFB delivers it to a window (every other member 0;
+// DWEF_REPEAT in `flags` marks the auto-repeat of a held key).
+DFBWindowEvent key_event(DFBInputDeviceKeySymbol key, DFBWindowEventType type = DWET_KEYDOWN,
+                         DFBWindowEventFlags flags = DWEF_NONE);
 // Posts that event into a window's buffer, as DirectFB does for the
 // focused window.
 void post_key(IDirectFBEventBuffer *buffer, DFBInputDeviceKeySymbol key,
-              DFBWindowEventType type = DWET_KEYDOWN);
-// Posts a key press as the input driver delivers it to an input buffer.
-void post_input_key(IDirectFBEventBuffer *buffer, DFBInputDeviceKeySymbol key);
+              DFBWindowEventType type = DWET_KEYDOWN, DFBWindowEventFlags flags = DWEF_NONE);
+// A key press as the input driver delivers it to an input buffer, posted
+// there; `repeat` marks an auto-repeat.
+DFBEvent input_key(DFBInputDeviceKeySymbol key, bool repeat = false);
+void post_input_key(IDirectFBEventBuffer *buffer, DFBInputDeviceKeySymbol key, bool repeat = false);
 
 // Bytes the C heap has handed out and not had back (for leak checks on
 // repeated calls; constant under the sanitizers' own allocators).

@@ -196,6 +196,32 @@ TEST(Concurrency, ManyApplicationThreadsShareTheList) {
     for (auto &t : threads) t.join();
     EXPECT_EQ(nullptr, kvn_windows_head);
     EXPECT_EQ(nullptr, kvn_windows_end);
+
+    // Every sender hands arguments to the same application at once (its
+    // record has no buffer yet: the arguments wait there): each holder
+    // update is whole, no string freed twice, no mix of two calls.
+    kvn_window target;
+    memset(&target, 0, sizeof target);
+    target.window_id = BROWSER;
+    ASSERT_EQ(0, register_window(&target));
+    threads.clear();
+    for (int i = 0; i < 4; ++i) {
+        threads.emplace_back([i] {
+            std::string mine(40, static_cast<char>('a' + i));
+            for (int round = 0; round < 20000; ++round)
+                kvn_invoke_framework_apps(BROWSER, "%s %d %s", mine.c_str(), round, mine.c_str());
+        });
+    }
+    for (auto &t : threads) t.join();
+    unregister_window(&target);
+    kvn_invoke_args *args = target.invoke_args;
+    ASSERT_NE(nullptr, args);
+    ASSERT_EQ(2, args->argc);
+    EXPECT_STREQ(args->argv[0], args->argv[1]);
+    EXPECT_EQ(nullptr, args->argv[2]);
+    for (int i = 0; i < 2; ++i) free(args->argv[i]);
+    free(args->argv);
+    free(args);
 }
 
 }  // namespace
