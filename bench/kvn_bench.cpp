@@ -2,12 +2,11 @@
 // least the same work costs without it.
 //
 // The machine is shared and its load moves by more than the differences we
-// look for, so no figure is a single run: each runs as pairs (library, bare)
-// back to back, the side that goes first alternating from pair to pair, and
-// the figure is the median of the pair ratios with their spread.  A change
-// of load then falls on both halves of a pair instead of on one figure.
-// The hand-over interleaves even finer: library and bare posts alternate
-// sample by sample into the same waiting thread.
+// look for, so library and bare work are interleaved in blocks of about a
+// millisecond within each run (sample by sample for the hand-over), and
+// each figure is the median of several such pairs' ratios with their
+// spread.  A change of load then falls on both sides of a pair instead of
+// on one figure.
 //
 // Prints, after Google Benchmark's own lines:
 //   FIGURE <name> lib <v> <unit> bare <v> <unit> ratio <median> iqr <q1>-<q3>
@@ -216,44 +215,7 @@ void post_bare(long n) {
     }
 }
 
-struct Latencies {
-    std::vector<double> lib, bare;  // microseconds
-};
-std::map<int, Latencies> g_handover;  // by pair
-
-void BM_HandOver(benchmark::State &state, int pair) {
-    IDirectFBEventBuffer *events = app(FLASH_LITE)->events;
-    drain_all();
-    std::atomic<bool> done{false};
-    std::atomic<int64_t> woke_ns{0};
-    std::atomic<long> arrived{0};
-    std::thread waiter([&] {
-        while (!done.load()) {
-            if (events->WaitForEventWithTimeout(events, 0, 100) != DFB_OK) continue;
-            DFBEvent e;
-            long keys = 0;
-            while (events->GetEvent(events, &e) == DFB_OK) keys += is_posted_key(e);
-            if (keys == 0) continue;
-            woke_ns.store(now_ns());
-            arrived.fetch_add(keys);
-        }
-    });
-    Latencies &out = g_handover[pair];
-    long sent = 0;
-    for (auto _ : state) {
-        bool lib = (sent + pair) % 2 == 0;
-        int64_t t0 = now_ns();
-        if (lib) post_lib(1);
-        else post_bare(1);
-        ++sent;
-        while (arrived.load() < sent) {
-        }
-        (lib ? out.lib : out.bare).push_back(static_cast<double>(woke_ns.load() - t0) / 1000.0);
-    }
-    done = true;
-    events->WakeUp(events);
-    waiter.join();
-}
+void BM_HandOver(benchmark::State &state, int pair);
 
 // 4. Settings store ---------------------------------------------------------
 std::string store_path() {
@@ -338,46 +300,114 @@ void read_bare(long n) {
 }
 
 // 5. Start-up, each in a fresh child process ---------------------------------
-template <typename F>
-void in_children(benchmark::State &state, F body) {
+void in_child(void (*body)()) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        body();
+        _exit(0);
+    }
+    int status;
+    waitpid(pid, &status, 0);
+    expect(WIFEXITED(status) && WEXITSTATUS(status) == 0, "a start-up child failed");
+}
+
+void startup_lib(long n) {
+    for (long i = 0; i < n; ++i)
+        in_child([] {
+            kvn_dfb_global_context.kvn_dfb = nullptr;
+            kvn_dfb_global_context.kvn_layer_osd = nullptr;
+            start_display();
+        });
+}
+
+void startup_bare(long n) {
+    for (long i = 0; i < n; ++i) in_child(bench_bare_directfb_start);
+}
+
+// The pairs -------------------------------------------------------------------
+// One registered benchmark per pair.  Each of its iterations runs a block
+// of library work and a block of bare work back to back, the first side
+// alternating, and records the time per operation of each block; the pair's
+// figure is the median block of each side (a percentile of the samples for
+// the hand-over).  A block lasts about a millisecond, so a change of load
+// lands on both sides, and a preemption spoils one block, not the figure.
+struct Samples {
+    std::vector<double> lib, bare;  // ns per operation
+};
+std::map<std::string, std::map<int, Samples>> g_samples;  // figure key -> pair -> samples
+
+struct Unit {
+    const char *key;
+    void (*setup)();
+    void (*lib)(long);
+    void (*bare)(long);
+    long block;       // operations per block
+    long iterations;  // block pairs per run (quick: a tenth)
+};
+
+const Unit kUnits[] = {
+    {"idle", idle_setup, idle_lib, idle_bare, 100, 200},
+    {"focus", drain_all, focus_lib, focus_bare, 20, 100},
+    {"commit", nullptr, commit_lib, commit_bare, 1, 50},
+    {"read", nullptr, read_lib, read_bare, 200, 100},
+};
+const Unit kStartUp = {"startup", nullptr, startup_lib, startup_bare, 1, 10};
+
+void BM_Pair(benchmark::State &state, const Unit *u, int pair) {
+    if (u->setup != nullptr) u->setup();
+    u->lib(1);  // first-call costs (a file read into a cache, lazy binding) stay outside
+    u->bare(1);
+    Samples &out = g_samples[u->key][pair];
+    long k = 0;
     for (auto _ : state) {
-        pid_t pid = fork();
-        if (pid == 0) {
-            body();
-            _exit(0);
+        bool lib_first = (k++ + pair) % 2 == 0;
+        for (int half = 0; half < 2; ++half) {
+            bool lib = (half == 0) == lib_first;
+            int64_t t0 = now_ns();
+            (lib ? u->lib : u->bare)(u->block);
+            (lib ? out.lib : out.bare).push_back(static_cast<double>(now_ns() - t0) / static_cast<double>(u->block));
         }
-        int status;
-        waitpid(pid, &status, 0);
-        expect(WIFEXITED(status) && WEXITSTATUS(status) == 0, "a start-up child failed");
     }
 }
 
-void startup_lib_child() {
-    kvn_dfb_global_context.kvn_dfb = nullptr;
-    kvn_dfb_global_context.kvn_layer_osd = nullptr;
-    start_display();
+// From a post in this thread to the flash player's thread returning from its
+// wait with the key.  Library posts (kvnfw_send_event) and bare ones
+// (PostEvent and WakeUp on the same buffer, the calls the library makes)
+// alternate sample by sample into the same waiting thread.
+void BM_HandOver(benchmark::State &state, int pair) {
+    IDirectFBEventBuffer *events = app(FLASH_LITE)->events;
+    drain_all();
+    std::atomic<bool> done{false};
+    std::atomic<int64_t> woke_ns{0};
+    std::atomic<long> arrived{0};
+    std::thread waiter([&] {
+        while (!done.load()) {
+            if (events->WaitForEventWithTimeout(events, 0, 100) != DFB_OK) continue;
+            DFBEvent e;
+            long keys = 0;
+            while (events->GetEvent(events, &e) == DFB_OK) keys += is_posted_key(e);
+            if (keys == 0) continue;
+            woke_ns.store(now_ns());
+            arrived.fetch_add(keys);
+        }
+    });
+    Samples &out = g_samples["handover"][pair];
+    long sent = 0;
+    for (auto _ : state) {
+        bool lib = (sent + pair) % 2 == 0;
+        int64_t t0 = now_ns();
+        if (lib) post_lib(1);
+        else post_bare(1);
+        ++sent;
+        // Yielding, not spinning: on a loaded machine the waiter may have
+        // to run on this thread's core.
+        while (arrived.load() < sent) std::this_thread::yield();
+        (lib ? out.lib : out.bare).push_back(static_cast<double>(woke_ns.load() - t0));
+    }
+    done = true;
+    events->WakeUp(events);
+    waiter.join();
 }
-
-void startup_bare_child() { bench_bare_directfb_start(); }
-
-// Registration of the pairs -------------------------------------------------
-struct Figure {
-    const char *name;
-    const char *key;
-    const char *unit;
-    double per_ns;  // unit per nanosecond
-    double goal;    // ratio goal; 0: none
-};
-
-const Figure kFigures[] = {
-    {"idle_loop_pass", "idle", "us", 1e-3, 1.2},
-    {"focus_switch_11_windows", "focus", "us", 1e-3, 1.2},
-    {"handover_p99", "handover_p99", "us", 1e-3, 2.0},
-    {"handover_p50", "handover_p50", "us", 1e-3, 0},
-    {"settings_write_and_commit", "commit", "ms", 1e-6, 1.3},
-    {"settings_get_var_mem", "read", "us", 1e-3, 0},
-    {"start_up", "startup", "ms", 1e-6, 0},
-};
 
 struct Options {
     int pairs = 9;
@@ -385,111 +415,71 @@ struct Options {
     bool startup = false;
 } g_options;
 
-// Each figure's pairs in a row, lib first in even pairs and bare first in
-// odd ones.  `setup` runs untimed before every run of either side.
-void add_pairs(const char *key, void (*setup)(), void (*lib)(long), void (*bare)(long), double min_time,
-               long iterations) {
-    for (int p = 0; p < g_options.pairs; ++p) {
-        for (int k = 0; k < 2; ++k) {
-            bool is_lib = (k == 0) == (p % 2 == 0);
-            std::string name = std::string(key) + (is_lib ? ":lib:" : ":bare:") + std::to_string(p);
-            void (*work)(long) = is_lib ? lib : bare;
-            auto *b = benchmark::RegisterBenchmark(name.c_str(), [setup, work](benchmark::State &state) {
-                if (setup != nullptr) setup();
-                for (auto _ : state) work(1);
-            });
-            b->UseRealTime();
-            if (iterations > 0) b->Iterations(iterations);
-            else b->MinTime(min_time);
-        }
-    }
-}
-
-void add_startup_pairs(long iterations) {
-    for (int p = 0; p < g_options.pairs; ++p) {
-        for (int k = 0; k < 2; ++k) {
-            bool is_lib = (k == 0) == (p % 2 == 0);
-            std::string name = std::string("startup") + (is_lib ? ":lib:" : ":bare:") + std::to_string(p);
-            auto *b = benchmark::RegisterBenchmark(name.c_str(), [is_lib](benchmark::State &state) {
-                in_children(state, is_lib ? startup_lib_child : startup_bare_child);
-            });
-            b->UseRealTime()->Iterations(iterations);
-        }
-    }
-}
-
-void reset_focus_run() { drain_all(); }
-
 void register_all() {
-    const bool q = g_options.quick;
+    const long scale = g_options.quick ? 10 : 1;
+    auto add = [&](const Unit &u) {
+        for (int p = 0; p < g_options.pairs; ++p)
+            benchmark::RegisterBenchmark((std::string(u.key) + ":" + std::to_string(p)).c_str(), BM_Pair, &u, p)
+                ->Iterations(std::max(1L, u.iterations / scale))
+                ->UseRealTime();
+    };
     if (g_options.startup) {
         // Before this process owns a display: the children must start clean.
-        add_startup_pairs(q ? 2 : 10);
+        add(kStartUp);
         return;
     }
-    add_pairs("idle", idle_setup, idle_lib, idle_bare, q ? 0.01 : 0.2, 0);
-    add_pairs("focus", reset_focus_run, focus_lib, focus_bare, q ? 0.01 : 0.2, 0);
-    for (int p = 0; p < g_options.pairs; ++p) {
-        auto *b = benchmark::RegisterBenchmark(("handover:" + std::to_string(p)).c_str(), BM_HandOver, p);
-        b->UseRealTime()->Iterations(q ? 200 : 8000);
-    }
-    add_pairs("commit", nullptr, commit_lib, commit_bare, 0, q ? 3 : 30);
-    add_pairs("read", nullptr, read_lib, read_bare, q ? 0.01 : 0.1, 0);
+    for (const Unit &u : kUnits) add(u);
+    for (int p = 0; p < g_options.pairs; ++p)
+        benchmark::RegisterBenchmark(("handover:" + std::to_string(p)).c_str(), BM_HandOver, p)
+            ->Iterations(8000 / scale)
+            ->UseRealTime();
 }
 
 // Results -------------------------------------------------------------------
-class Collector : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> ns;  // "idle:lib:3" -> real time per iteration
-    void ReportRuns(const std::vector<Run> &reports) override {
-        for (const Run &r : reports) {
-            if (r.error_occurred) continue;
-            std::string name = r.benchmark_name();
-            ns[name.substr(0, name.find('/'))] = r.GetAdjustedRealTime();
-        }
-        ConsoleReporter::ReportRuns(reports);
-    }
+struct Figure {
+    const char *name;
+    const char *key;
+    double quantile;  // of each side's samples within a pair
+    const char *unit;
+    double per_ns;  // units per nanosecond
+    double goal;    // ratio goal; 0: none
 };
 
-double percentile(std::vector<double> v, double q) {
+const Figure kFigures[] = {
+    {"start_up", "startup", 0.5, "ms", 1e-6, 0},
+    {"idle_loop_pass", "idle", 0.5, "us", 1e-3, 1.2},
+    {"focus_switch_11_windows", "focus", 0.5, "us", 1e-3, 1.2},
+    {"handover_p99", "handover", 0.99, "us", 1e-3, 2.0},
+    {"handover_p50", "handover", 0.5, "us", 1e-3, 0},
+    {"settings_write_and_commit", "commit", 0.5, "ms", 1e-6, 1.3},
+    {"settings_get_var_mem", "read", 0.5, "us", 1e-3, 0},
+};
+
+double quantile_of(std::vector<double> v, double q) {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0 : v[std::min(v.size() - 1, static_cast<size_t>(q * static_cast<double>(v.size())))];
 }
 
-void print_figure(const Figure &f, const std::vector<std::pair<double, double>> &pairs_ns) {
-    if (pairs_ns.empty()) return;
-    std::vector<double> lib, bare, ratio;
-    for (const auto &p : pairs_ns) {
-        lib.push_back(p.first * f.per_ns);
-        bare.push_back(p.second * f.per_ns);
-        ratio.push_back(p.second > 0 ? p.first / p.second : 0);
-    }
-    Spread r = bench_spread(ratio);
-    printf("FIGURE %s lib %.3f %s bare %.3f %s ratio %.2f iqr %.2f-%.2f range %.2f-%.2f pairs %zu goal ",
-           f.name, bench_spread(lib).median, f.unit, bench_spread(bare).median, f.unit, r.median, r.q1, r.q3,
-           r.min, r.max, ratio.size());
-    if (f.goal > 0) printf("<=%.1f %s\n", f.goal, bench_verdict(r, f.goal).c_str());
-    else printf("none -\n");
-}
-
-void print_results(const Collector &c) {
+void print_results() {
     printf("\n");
     for (const Figure &f : kFigures) {
-        std::vector<std::pair<double, double>> pairs_ns;
-        std::string key = f.key;
-        if (key.rfind("handover_p", 0) == 0) {
-            double q = key == "handover_p99" ? 0.99 : 0.5;
-            for (const auto &h : g_handover)
-                if (!h.second.lib.empty() && !h.second.bare.empty())
-                    pairs_ns.emplace_back(percentile(h.second.lib, q) * 1000, percentile(h.second.bare, q) * 1000);
-        } else {
-            for (int p = 0; p < g_options.pairs; ++p) {
-                auto l = c.ns.find(key + ":lib:" + std::to_string(p));
-                auto b = c.ns.find(key + ":bare:" + std::to_string(p));
-                if (l != c.ns.end() && b != c.ns.end()) pairs_ns.emplace_back(l->second, b->second);
-            }
+        auto it = g_samples.find(f.key);
+        if (it == g_samples.end()) continue;
+        std::vector<double> lib, bare, ratio;
+        for (const auto &pair : it->second) {
+            if (pair.second.lib.empty() || pair.second.bare.empty()) continue;
+            double l = quantile_of(pair.second.lib, f.quantile), b = quantile_of(pair.second.bare, f.quantile);
+            lib.push_back(l * f.per_ns);
+            bare.push_back(b * f.per_ns);
+            ratio.push_back(b > 0 ? l / b : 0);
         }
-        print_figure(f, pairs_ns);
+        if (ratio.empty()) continue;
+        Spread r = bench_spread(ratio);
+        printf("FIGURE %s lib %.3f %s bare %.3f %s ratio %.2f iqr %.2f-%.2f range %.2f-%.2f pairs %zu goal ",
+               f.name, bench_spread(lib).median, f.unit, bench_spread(bare).median, f.unit, r.median, r.q1,
+               r.q3, r.min, r.max, ratio.size());
+        if (f.goal > 0) printf("<=%.1f %s\n", f.goal, bench_verdict(r, f.goal).c_str());
+        else printf("none -\n");
     }
 }
 
@@ -542,8 +532,7 @@ int main(int argc, char **argv) {
     rest.push_back(nullptr);
     register_all();
     benchmark::Initialize(&rest_argc, rest.data());
-    Collector collector;
-    benchmark::RunSpecifiedBenchmarks(&collector);
-    print_results(collector);
+    benchmark::RunSpecifiedBenchmarks();
+    print_results();
     return 0;
 }
