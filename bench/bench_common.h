@@ -16,8 +16,11 @@ Spread bench_spread(std::vector<double> values);
 // the median's distance from the goal.
 std::string bench_verdict(const Spread &ratio, double goal);
 
-// DirectFB's own start-up: DirectFBInit, DirectFBCreate, the primary layer.
-void bench_bare_directfb_start();
+// The start-up the library does, made directly: DirectFB, the screen, the
+// primary layer with its background, the three FIFOs, and the read of the
+// mode file that bench_fixed_tvmode left (so that neither side seeds it).
+void bench_bare_start();
+void bench_fixed_tvmode();
 
 // Resident kB of the process (mapping null), or of the mappings whose path
 // contains `mapping`.

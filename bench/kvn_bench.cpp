@@ -13,8 +13,7 @@
 //          range <min>-<max> pairs <n> goal <=<g>|none <verdict>
 // `--work WHAT N` runs N passes of one piece of work between two getppid
 // markers and with callgrind collecting only in between, for the counts
-// that do not move with load (strace, callgrind); `--work rss 0` prints the
-// resident memory after the library's start-up.
+// that do not move with load (strace, callgrind).
 //
 // Runs inside kvn-sandbox (private /tmp, fake player programs).
 #include <benchmark/benchmark.h>
@@ -123,10 +122,7 @@ void idle_setup() {
     app(BROWSER);
     unlink("/tmp/hdmi_changed");
     unlink("/tmp/vmk_installing");
-    FILE *f = fopen("/tmp/tvmode", "w");
-    expect(f != nullptr, "cannot write /tmp/tvmode");
-    fputs("5\n", f);
-    fclose(f);
+    bench_fixed_tvmode();
     expect(check_hdmi_state_changed() == 5, "check_hdmi_state_changed does not read the fixed mode 5");
 }
 
@@ -321,7 +317,7 @@ void startup_lib(long n) {
 }
 
 void startup_bare(long n) {
-    for (long i = 0; i < n; ++i) in_child(bench_bare_directfb_start);
+    for (long i = 0; i < n; ++i) in_child(bench_bare_start);
 }
 
 // The pairs -------------------------------------------------------------------
@@ -351,7 +347,7 @@ const Unit kUnits[] = {
     {"commit", nullptr, commit_lib, commit_bare, 1, 50},
     {"read", nullptr, read_lib, read_bare, 200, 100},
 };
-const Unit kStartUp = {"startup", nullptr, startup_lib, startup_bare, 1, 10};
+const Unit kStartUp = {"startup", bench_fixed_tvmode, startup_lib, startup_bare, 1, 10};
 
 void BM_Pair(benchmark::State &state, const Unit *u, int pair) {
     if (u->setup != nullptr) u->setup();
@@ -497,11 +493,6 @@ int fixed_work(const char *what, long count) {
         {"commit", nullptr, commit_lib},      {"commit-bare", nullptr, commit_bare},
         {"read", nullptr, read_lib},          {"read-bare", nullptr, read_bare},
     };
-    if (strcmp(what, "rss") == 0) {
-        start_display();
-        printf("RSS_KB %ld LIB_RSS_KB %ld\n", bench_resident_kb(nullptr), bench_resident_kb("libkorvan_framework_lib"));
-        return 0;
-    }
     for (const Work &w : works) {
         if (strcmp(w.name, what) != 0) continue;
         if (w.setup != nullptr) w.setup();
