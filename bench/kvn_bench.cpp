@@ -344,7 +344,7 @@ struct Unit {
 const Unit kUnits[] = {
     {"idle", idle_setup, idle_lib, idle_bare, 100, 200},
     {"focus", drain_all, focus_lib, focus_bare, 20, 100},
-    {"commit", nullptr, commit_lib, commit_bare, 1, 50},
+    {"commit", nullptr, commit_lib, commit_bare, 1, 80},
     {"read", nullptr, read_lib, read_bare, 200, 100},
 };
 const Unit kStartUp = {"startup", bench_fixed_tvmode, startup_lib, startup_bare, 1, 10};
