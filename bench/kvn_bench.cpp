@@ -364,6 +364,8 @@ void BM_Pair(benchmark::State &state, const Unit *u, int pair) {
             (lib ? out.lib : out.bare).push_back(static_cast<double>(now_ns() - t0) / static_cast<double>(u->block));
         }
     }
+    state.counters["lib_ns"] = bench_spread(out.lib).median;
+    state.counters["bare_ns"] = bench_spread(out.bare).median;
 }
 
 // From a post in this thread to the flash player's thread returning from its
