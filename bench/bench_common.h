@@ -19,6 +19,7 @@ std::string bench_verdict(const Spread &ratio, double goal);
 // The start-up the library does, made directly: DirectFB, the screen, the
 // primary layer with its background, the three FIFOs, and the read of the
 // mode file that bench_fixed_tvmode left (so that neither side seeds it).
+// bench_fixed_tvmode writes the fixed mode 5 once and lets it settle.
 void bench_bare_start();
 void bench_fixed_tvmode();
 
