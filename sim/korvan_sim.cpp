@@ -24,9 +24,9 @@
 #include <vector>
 
 #include "korvan_framework_lib.h"
-#include "keys/keys_internal.h"
 #include "osd_service.h"
 #include "host_stub.h"
+#include "input_driver.h"
 #include "kvn_trace.h"
 #include "sim_script.h"
 #include "smpoutd_api.h"
@@ -638,14 +638,7 @@ struct Runner {
     void deliver_key(DFBInputDeviceKeySymbol key) {
         // In standby the player's input driver feeds the standby's own input
         // buffer, not a window.
-        if (IDirectFBEventBuffer *standby = kvn_standby_input_buffer()) {
-            DFBEvent e;
-            memset(&e, 0, sizeof e);
-            e.input.clazz = DFEC_INPUT;
-            e.input.type = DIET_KEYPRESS;
-            e.input.flags = DIEF_KEYSYMBOL;
-            e.input.key_symbol = key;
-            standby->PostEvent(standby, &e);
+        if (input_driver_post_key(key)) {
             say("  -> standby input buffer");
             return;
         }
@@ -795,6 +788,7 @@ int main(int argc, char **argv) {
     int dfb_argc = 1;
     char **dfb_argv = dfb_argv_store;
     kvn_dfb_init(&dfb_argc, &dfb_argv, &kvn_dfb_global_context.kvn_dfb, &kvn_dfb_global_context.kvn_screen);
+    input_driver_attach(kvn_dfb_global_context.kvn_dfb);
     kvn_layer_osd_init(kvn_dfb_global_context.kvn_dfb, &kvn_dfb_global_context.kvn_layer_osd,
                        &kvn_dfb_global_context.kvn_layer_osd_config, nullptr, nullptr);
     // The background layer needs the player's screen mixer, which the dummy
@@ -873,7 +867,7 @@ int main(int argc, char **argv) {
     }
 
     // A standby still waiting would keep FLASH_LITE's thread: wake it.
-    if (kvn_standby_input_buffer() != nullptr) {
+    if (input_driver_has_reader()) {
         say("  (waking the player from standby before leaving)");
         runner.deliver_key(DIKS_POWER);
     }

@@ -1,6 +1,5 @@
 #include "kvn_clock.h"
 
-#include <stdlib.h>
 #include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
@@ -11,16 +10,11 @@
 
 namespace {
 
-unsigned divisor_from_environment() {
-    const char *text = getenv("KVN_TIME_DIVISOR");
-    if (text == nullptr || *text == '\0') return 1;
-    char *end = nullptr;
-    unsigned long value = strtoul(text, &end, 10);
-    if (*end != '\0' || value == 0 || value > 100000) return 1;
-    return static_cast<unsigned>(value);
-}
-
-std::atomic<unsigned> g_divisor{divisor_from_environment()};
+// The player's real timing unless a test or the simulator asks otherwise
+// through kvn_set_time_divisor; never from the environment, where a stray
+// variable on the player would shorten the spin-down delay, the torrent
+// script's limit and the key-sequence window.
+std::atomic<unsigned> g_divisor{1};
 
 /* Scaled wall clock in microseconds: real time times the divisor.  At 1 it
  * is the plain wall clock, so seconds match `time`. */

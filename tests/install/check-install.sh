@@ -1,34 +1,66 @@
 #!/bin/sh
-# Installs the build into a scratch prefix and builds a C99 program against
-# the installed header and library through pkg-config.
+# Installs the build into a scratch prefix, moves the installed tree
+# elsewhere (it must not care where it lies), then builds the minimal host
+# program against it twice, through pkg-config with the README's link line
+# and through find_package, and runs both in the sandbox.  Also compiles the
+# installed headers as C99 and as C++, and checks that the installed
+# library takes no time scale from the environment.
 set -eu
-build=$1
+build=$(cd "$1" && pwd)
 cc=${2:-cc}
+src=$(cd "$(dirname "$0")/../.." && pwd)
 # A sanitizer build of the library needs the same runtime in the program.
 case "${3:-}" in
     address) san="-fsanitize=address,undefined" ;;
     thread) san="-fsanitize=thread" ;;
     *) san="" ;;
 esac
-prefix=$(mktemp -d "$build/install-check.XXXXXX")
-trap 'rm -rf "$prefix"' EXIT
-cmake --install "$build" --prefix "$prefix" >/dev/null
-pc=$(find "$prefix" -name korvan_framework_lib.pc | head -n1)
+scratch=$(mktemp -d "$build/install-check.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+cmake --install "$build" --prefix "$scratch/staged" >/dev/null
+mv "$scratch/staged" "$scratch/moved"
+prefix=$scratch/moved
+pc=$(find "$prefix" -name korvan_framework_lib.pc)
 [ -n "$pc" ] || { echo "no korvan_framework_lib.pc installed" >&2; exit 1; }
 export PKG_CONFIG_PATH="$(dirname "$pc")"
-cat > "$prefix/app.c" <<'C'
+libdir=$(pkg-config --variable=libdir korvan_framework_lib)
+expected='BROWSER focused: 1, default handler: 0, language 0'
+run() {
+    out=$(cd "$scratch" && "$src/sandbox/kvn-sandbox" "$1")
+    [ "$out" = "$expected" ] || { echo "$1 printed \"$out\", not \"$expected\"" >&2; exit 1; }
+}
+
+for header in "$prefix"/include/*.h; do
+    printf '#include <%s>\nint main(void) { return 0; }\n' "$(basename "$header")" > "$scratch/h.c"
+    "$cc" -std=c99 -Wall -Wextra -Werror -fsyntax-only $(pkg-config --cflags korvan_framework_lib) "$scratch/h.c"
+    # (DirectFB's own headers still use `register`, which C++17 dropped.)
+    c++ -x c++ -std=c++17 -Wall -Wextra -Werror -Wno-register -fsyntax-only $(pkg-config --cflags korvan_framework_lib) "$scratch/h.c"
+done
+
+# Time runs at the player's speed whatever the environment says: only the
+# explicit call changes it.
+cat > "$scratch/clock.c" <<'C'
 #include <korvan_framework_lib.h>
 #include <stdio.h>
 int main(void) {
-    kvn_window w = {0};
-    w.window_id = BROWSER;
-    printf("%s %d %u\n", window_id_str[BROWSER], get_window_node(BROWSER) == NULL, (unsigned)KVN_WINDOW_MAGIC);
-    return register_window(NULL) == -1 && w.window_id == BROWSER ? 0 : 1;
+    unsigned before = kvn_get_time_divisor();
+    kvn_set_time_divisor(7);
+    printf("%u %u\n", before, kvn_get_time_divisor());
+    return 0;
 }
 C
-libdir=$(pkg-config --variable=libdir korvan_framework_lib)
-# The host program supplies the functions the framework imports from it.
-"$cc" -std=c99 -Wall -Wextra -Werror $san -o "$prefix/app" "$prefix/app.c" \
-    $(pkg-config --cflags --libs korvan_framework_lib) -lkvn_host_stub -Wl,-rpath,"$libdir"
-"$prefix/app" | grep -q '^BROWSER 1 1263947777$'
-echo "installed header and library build and run a C99 program"
+"$cc" -std=c99 $san "$scratch/clock.c" $(pkg-config --cflags --libs korvan_framework_lib) \
+    -o "$scratch/clock" -Wl,-rpath,"$libdir"
+[ "$(KVN_TIME_DIVISOR=50 "$scratch/clock")" = "1 7" ] || { echo "the time divisor came from the environment" >&2; exit 1; }
+
+cp "$src/examples/minimal_host.c" "$scratch/app.c"
+(cd "$scratch" && "$cc" -std=c99 -Wall -Wextra -Werror $san app.c \
+    $(pkg-config --cflags --libs korvan_framework_lib) -o app -Wl,-rpath,"$libdir")
+run ./app
+
+cmake -S "$src/tests/install/find_package" -B "$scratch/cmake-app" -DCMAKE_PREFIX_PATH="$prefix" \
+    -DCMAKE_C_COMPILER="$cc" -DKVN_EXAMPLE="$src/examples/minimal_host.c" \
+    -DCMAKE_C_FLAGS="$san" -DCMAKE_EXE_LINKER_FLAGS="$san" >/dev/null
+cmake --build "$scratch/cmake-app" >/dev/null
+run "$scratch/cmake-app/minimal_host"
+echo "a moved install builds and runs the minimal host through pkg-config and find_package"
