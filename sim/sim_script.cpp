@@ -6,6 +6,11 @@
 #include <cstring>
 #include <regex>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <directfb_keynames.h>
 
 #include "korvan_framework_lib.h"
@@ -100,12 +105,17 @@ bool valid_shot_name(const std::string &name) {
 }
 
 ParseResult parse_line(const std::string &raw, int line_number, Command &out, std::string &error) {
+    if (raw.size() > kMaxLineBytes) {
+        error = "longer than " + std::to_string(kMaxLineBytes) + " bytes";
+        return ParseResult::Error;
+    }
     std::string line = trim_right(strip_comment(raw));
     std::string rest;
     std::string verb = first_word(line, rest);
     if (verb.empty()) return ParseResult::Empty;
     out = Command();
     out.line = line_number;
+    out.source = trim_right(raw);
     auto fail = [&](const std::string &why) {
         error = why;
         return ParseResult::Error;
@@ -124,6 +134,8 @@ ParseResult parse_line(const std::string &raw, int line_number, Command &out, st
         out.kind = CommandKind::Wait;
         if (!parse_number(word, out.milliseconds) || !extra.empty())
             return fail("wait needs one number of milliseconds");
+        if (out.milliseconds > kMaxWaitMs)
+            return fail("wait takes at most " + std::to_string(kMaxWaitMs) + " milliseconds (one hour)");
     } else if (verb == "shot") {
         out.kind = CommandKind::Shot;
         out.text = rest;
@@ -158,26 +170,115 @@ ParseResult parse_line(const std::string &raw, int line_number, Command &out, st
     return ParseResult::Command;
 }
 
-bool parse_script(const std::string &text, std::vector<Command> &out, std::string &error) {
+bool LineReader::fill() {
+    if (end_ || stopped_) return false;
+    struct pollfd fds[2] = {{fd_, POLLIN, 0}, {stop_fd_, POLLIN, 0}};
+    for (;;) {
+        int ready = poll(fds, stop_fd_ >= 0 ? 2 : 1, -1);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0) {
+            end_ = true;
+            return false;
+        }
+        if (stop_fd_ >= 0 && fds[1].revents != 0) {
+            stopped_ = true;
+            return false;
+        }
+        break;
+    }
+    char buffer[4096];
+    ssize_t n = read(fd_, buffer, sizeof buffer);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return true;
+    if (n <= 0) {
+        end_ = true;
+        return false;
+    }
+    pending_.append(buffer, static_cast<size_t>(n));
+    return true;
+}
+
+LineReader::Result LineReader::next(std::string &line) {
+    for (;;) {
+        size_t end = pending_.find('\n');
+        if (end != std::string::npos) {
+            bool cut = skipping_ || end > kMaxLineBytes;
+            if (!cut) line.assign(pending_, 0, end);
+            pending_.erase(0, end + 1);
+            skipping_ = false;
+            return cut ? Result::TooLong : Result::Line;
+        }
+        if (pending_.size() > kMaxLineBytes) {
+            pending_.clear();
+            skipping_ = true;
+        }
+        if (!fill()) {
+            if (stopped_) return Result::Stopped;
+            if (skipping_) {
+                skipping_ = false;
+                return Result::TooLong;
+            }
+            if (pending_.empty()) return Result::End;
+            line.swap(pending_);
+            pending_.clear();
+            return Result::Line;
+        }
+    }
+}
+
+bool read_script(int fd, std::vector<Command> &out, std::string &error) {
     out.clear();
-    size_t start = 0;
-    int number = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        ++number;
+    LineReader reader(fd);
+    std::string line;
+    long total = 0;
+    for (int number = 1;; ++number) {
+        LineReader::Result r = reader.next(line);
+        if (r == LineReader::Result::End || r == LineReader::Result::Stopped) return true;
+        total += static_cast<long>(r == LineReader::Result::Line ? line.size() + 1 : kMaxLineBytes);
+        if (total > kMaxScriptBytes) {
+            error = "larger than " + std::to_string(kMaxScriptBytes >> 20) + " MB: not a script";
+            return false;
+        }
+        if (r == LineReader::Result::TooLong) {
+            error = "line " + std::to_string(number) + ": longer than " + std::to_string(kMaxLineBytes) + " bytes";
+            return false;
+        }
         Command command;
         std::string why;
-        switch (parse_line(text.substr(start, end - start), number, command, why)) {
-        case ParseResult::Command: out.push_back(command); break;
+        switch (parse_line(line, number, command, why)) {
+        case ParseResult::Command: out.push_back(std::move(command)); break;
         case ParseResult::Empty: break;
         case ParseResult::Error:
             error = "line " + std::to_string(number) + ": " + why;
             return false;
         }
-        start = end + 1;
     }
-    return true;
+}
+
+bool load_script(const std::string &path, std::vector<Command> &out, std::string &error) {
+    // Not blocking on a FIFO nobody writes: its end is then simply empty.
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        error = std::string("cannot read it: ") + strerror(errno);
+        return false;
+    }
+    struct stat st;
+    bool ok = fstat(fd, &st) == 0;
+    if (ok && S_ISDIR(st.st_mode)) {
+        error = "is a folder, not a script file";
+        ok = false;
+    } else if (ok && !S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode)) {
+        error = "is not a script file";
+        ok = false;
+    } else if (ok && st.st_size > kMaxScriptBytes) {
+        error = "larger than " + std::to_string(kMaxScriptBytes >> 20) + " MB: not a script";
+        ok = false;
+    }
+    if (ok) {
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        ok = read_script(fd, out, error);
+    }
+    close(fd);
+    return ok;
 }
 
 std::vector<std::pair<std::string, std::string>> dialog_fields(const std::string &text) {

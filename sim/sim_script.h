@@ -12,6 +12,13 @@ namespace kvn_sim {
 
 enum class CommandKind { Key, Wait, Shot, Pipe, File, Focus, ExpectFile, ExpectTrace, Quit };
 
+// A line longer than this is malformed; no reader holds more of it.
+constexpr size_t kMaxLineBytes = 4096;
+// The longest wait a line may ask for: one hour of player time.
+constexpr long kMaxWaitMs = 3600000;
+// A script file larger than this is refused before it is read.
+constexpr long kMaxScriptBytes = 16L << 20;
+
 struct Command {
     CommandKind kind = CommandKind::Quit;
     int line = 0;
@@ -20,6 +27,7 @@ struct Command {
     int window_id = -1;                       // Focus
     std::string path;                         // File, ExpectFile
     std::string text;                         // Shot name, Pipe/File/ExpectFile text, ExpectTrace regex
+    std::string source;                       // the line as written, for the transcript
 };
 
 enum class ParseResult { Command, Empty, Error };
@@ -27,9 +35,30 @@ enum class ParseResult { Command, Empty, Error };
 // Parses one line; `error` explains an Error (without the line number).
 ParseResult parse_line(const std::string &line, int line_number, Command &out, std::string &error);
 
-// Parses a whole script; on the first malformed line returns false with
-// `error` naming its line number.
-bool parse_script(const std::string &text, std::vector<Command> &out, std::string &error);
+// Reads lines from a descriptor holding at most kMaxLineBytes of a line at
+// any time: a longer line is read to its end and thrown away.  Waiting can
+// be cut short by a second descriptor becoming readable.
+class LineReader {
+public:
+    enum class Result { Line, TooLong, End, Stopped };
+    explicit LineReader(int fd, int stop_fd = -1) : fd_(fd), stop_fd_(stop_fd) {}
+    // The next line without its line end; TooLong for a line that was cut.
+    Result next(std::string &line);
+
+private:
+    bool fill();  // false at the end of the input or on a stop
+    int fd_, stop_fd_;
+    std::string pending_;
+    bool skipping_ = false, end_ = false, stopped_ = false;
+};
+
+// Opens, reads and parses the script file at `path`: false with `error`
+// for a folder, a missing or unreadable file, or any malformed line.
+bool load_script(const std::string &path, std::vector<Command> &out, std::string &error);
+
+// Reads and parses a whole script from a descriptor, with the limits above;
+// on the first malformed line returns false with `error` naming its number.
+bool read_script(int fd, std::vector<Command> &out, std::string &error);
 
 // DirectFB key symbol for a name without the DIKS_ prefix ("POWER", "1",
 // "CURSOR_DOWN", also "OK" for the remote's OK key); DIKS_NULL when unknown.

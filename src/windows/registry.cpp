@@ -41,6 +41,9 @@ kvn_window *find_window_locked(int window_id) {
 
 extern "C" int register_window(kvn_window *window) {
     if (window == nullptr) return -1;
+    // Read under the lock: once linked, another thread's focus change may
+    // write the record's focus word.
+    bool wants_focus;
     {
         kvn::WindowsLock lock("register_window");
         // A record linked twice would make the list a loop.
@@ -57,8 +60,9 @@ extern "C" int register_window(kvn_window *window) {
             kvn_windows_end->next = window;
         }
         kvn_windows_end = window;
+        wants_focus = window->active && window->on_focus;
     }
-    if (window->active && window->on_focus) (void)focus_on_window(window->window_id);
+    if (wants_focus) (void)focus_on_window(window->window_id);
     return 0;
 }
 

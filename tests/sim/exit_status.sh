@@ -1,30 +1,69 @@
 #!/bin/bash
-# The simulator's exit statuses, which CI and scripts rely on: 2 for a
-# malformed script (naming the line), 1 for a failed expectation, 0 for a
-# script whose expectations all hold, 125 when it is not in a sandbox.
+# The simulator's answer to each bad input, inside the sandbox: the exit
+# status scripts and CI rely on and a message that names the fault.
+# Usage: exit_status.sh KORVAN-SIM BAD-APP-DIR NOT-A-PLUGIN.so [SANITIZER]
 set -u
-sim=$1
+sim=$1 bad=$2 no_entry=$3 sanitize=${4:-}
 dir=$(mktemp -d /tmp/kvn-sim-status.XXXXXX)
 failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+# check STATUS PATTERN ARGS...: the simulator's status and a line of its output.
 check() {
     local want=$1 pattern=$2; shift 2
-    "$@" >"$dir/log" 2>&1
+    timeout 60 "$sim" --quiet --shots "$dir" "$@" >"$dir/log" 2>&1
     local got=$?
     if [ "$got" != "$want" ] || { [ -n "$pattern" ] && ! grep -q -- "$pattern" "$dir/log"; }; then
-        echo "FAIL: $* gave $got (wanted $want and \"$pattern\"):"; cat "$dir/log"
-        failures=$((failures + 1))
+        fail "$* gave $got (wanted $want and \"$pattern\"):"; head -c 2000 "$dir/log"
     fi
 }
-printf 'wait 1\n# fine so far\nkey TV RETURN\n' > "$dir/malformed.kvs"
-check 2 'line 3: key takes one key name' "$sim" --quiet --script "$dir/malformed.kvs" --shots "$dir"
-printf 'file /tmp/marker hello\nexpect-file /tmp/marker hello\nexpect-trace ^focus BROWSER$\n' > "$dir/holds.kvs"
-check 0 '' "$sim" --quiet --script "$dir/holds.kvs" --shots "$dir"
-printf 'file /tmp/marker hello\nexpect-file /tmp/marker bye\n' > "$dir/differs.kvs"
-check 1 'line 2: expected /tmp/marker to hold "bye", it holds "hello"' "$sim" --quiet --script "$dir/differs.kvs" --shots "$dir"
-printf 'expect-trace ^run reboot\n' > "$dir/notrace.kvs"
-check 1 'line 1: no trace line so far matches' "$sim" --quiet --script "$dir/notrace.kvs" --shots "$dir"
+script() { printf "$2" > "$dir/$1.kvs"; echo "$dir/$1.kvs"; }
+
+check 2 'line 3: key takes one key name' --script "$(script malformed 'wait 1\n# fine so far\nkey TV RETURN\n')"
+check 0 '' --script "$(script holds 'file /tmp/marker hello\nexpect-file /tmp/marker hello\nexpect-trace ^focus BROWSER$\n')"
+check 1 'line 2: expected /tmp/marker to hold "bye", it holds "hello"' \
+    --script "$(script differs 'file /tmp/marker hello\nexpect-file /tmp/marker bye\n')"
+check 1 'line 1: no trace line so far matches' --script "$(script notrace 'expect-trace ^run reboot\n')"
+check 2 'is a folder, not a script file' --script "$dir"
+check 2 'cannot read it' --script "$dir/missing.kvs"
+check 2 'line 1: wait takes at most 3600000 milliseconds' --script "$(script years 'wait 99999999999\n')"
+check 2 'line 2: wait takes at most 3600000 milliseconds' --script "$(script overflow 'wait 1\nwait 9223372036854775807\n')"
+check 2 'the screenshot folder /proc/1 is not a writable folder' --shots /proc/1 --script "$dir/holds.kvs"
+# Neither a FIFO without a reader nor one without a writer is waited on.
+mkfifo "$dir/fifo"
+check 3 "line 1: cannot write $dir/fifo" --script "$(script tofifo "file $dir/fifo x\n")"
+check 1 'it is no regular file' --script "$(script fromfifo "expect-file $dir/fifo x\n")"
+
+# A 10 MB line is a malformed line, not echoed whole.
+{ echo 'wait 1'; head -c 10000000 /dev/zero | tr '\0' a; echo; } > "$dir/long.kvs"
+check 2 'line 2: longer than 4096 bytes' --script "$dir/long.kvs"
+[ "$(stat -c %s "$dir/log")" -lt 2000 ] || fail "the long line was echoed"
+# On standard input it is skipped; 200 MB of it take no more memory than
+# the simulator's own (the address space is capped where no sanitizer
+# needs its shadow memory).
+limit=unlimited
+[ -z "$sanitize" ] && limit=800000
+{ echo 'file /tmp/marker hello'; head -c 200000000 /dev/zero | tr '\0' a; echo; echo 'expect-file /tmp/marker hello'; } |
+    (ulimit -v "$limit"; "$sim" --shots "$dir") > "$dir/log" 2>&1
+got=$?
+{ [ "$got" = 0 ] && grep -q 'line 2: longer than 4096 bytes: skipped' "$dir/log" && grep -q 'ok: /tmp/marker holds' "$dir/log"; } ||
+    { fail "200 MB line on standard input gave $got"; tail -5 "$dir/log"; }
+
+# Plug-ins that do not load or do not start: status 4, never a hang.
+printf 'not an ELF file\n' > "$dir/text.so"
+check 4 "PHOTO_PLAYER ($dir/none.so): no such file" --app "PHOTO_PLAYER=$dir/none.so" --script "$dir/holds.kvs"
+check 4 'cannot load it: ' --app "PHOTO_PLAYER=$dir/text.so" --script "$dir/holds.kvs"
+check 4 'it has no entry point kvn_sim_app_main' --app "BROWSER=$no_entry" --script "$dir/holds.kvs"
+check 4 "crashed with SIGSEGV while starting" --app "BROWSER=$bad/kvn_bad_app_crash.so" --script "$dir/holds.kvs"
+check 4 'its entry point returned 7 before it registered a window' \
+    --app "FLASH_LITE=$bad/kvn_bad_app_return.so" --script "$dir/holds.kvs"
+start=$(date +%s%N)
+check 4 'it registered no window within 5 s' --app "TVMODE=$bad/kvn_bad_app_silent.so" --script "$dir/holds.kvs"
+took=$(( ($(date +%s%N) - start) / 1000000 ))
+[ "$took" -ge 5000 ] && [ "$took" -lt 20000 ] || fail "the silent plug-in was given up after $took ms, not 5 s"
+
 # Without the sandbox's fakes the power key could reach real programs.
 mv /run/kvn-fakes/calls.log /run/kvn-fakes/calls.log.away
-check 125 'refusing to run' "$sim" --quiet --script "$dir/holds.kvs" --shots "$dir"
+check 125 'refusing to run' --script "$dir/holds.kvs"
 mv /run/kvn-fakes/calls.log.away /run/kvn-fakes/calls.log
+rm -rf "$dir"
 exit $failures

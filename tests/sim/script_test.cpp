@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include "sim_script.h"
 
@@ -18,6 +20,15 @@ std::string parse_error(const std::string &line) {
     std::string error;
     EXPECT_EQ(parse_line(line, 1, c, error), ParseResult::Error) << line;
     return error;
+}
+
+bool parse_script(const std::string &text, std::vector<Command> &out, std::string &error) {
+    int fd = memfd_create("script", 0);
+    EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    lseek(fd, 0, SEEK_SET);
+    bool ok = read_script(fd, out, error);
+    close(fd);
+    return ok;
 }
 
 }  // namespace
@@ -105,6 +116,9 @@ TEST(SimScript, MalformedLinesAreRefusedWithAReason) {
     parse_error("wait -5");
     parse_error("wait 10ms");
     parse_error("wait 99999999999999999999999");
+    EXPECT_NE(parse_error("wait 3600001").find("at most 3600000"), std::string::npos);
+    EXPECT_EQ(parse_ok("wait 3600000").milliseconds, 3600000);
+    EXPECT_NE(parse_error("key " + std::string(kMaxLineBytes, 'A')).find("longer than 4096"), std::string::npos);
     parse_error("shot");
     parse_error("shot ../escape");
     parse_error("shot a/b");

@@ -1,0 +1,224 @@
+#include "launcher.h"
+
+#include <errno.h>
+#include <limits.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "live_window.h"
+#include "recorder.h"
+#include "sim_script.h"
+#include "status.h"
+#include "stop_signal.h"
+#include "view_channel.h"
+
+namespace kvn_sim {
+namespace {
+
+int refuse(int status, const std::string &text) {
+    fprintf(stderr, "korvan-sim: %s\n", text.c_str());
+    return status;
+}
+
+std::string resolved(const std::string &path) {
+    char real[PATH_MAX];
+    return realpath(path.c_str(), real) != nullptr ? std::string(real) : path;
+}
+
+std::string own_executable() {
+    char exe[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0) return {};
+    exe[n] = '\0';
+    return exe;
+}
+
+// kvn-sandbox beside the executable (an installed copy), else the one of
+// the source tree it was built from.
+std::string find_sandbox(const std::string &exe) {
+    for (const std::string &candidate :
+         {folder_of(exe) + "/kvn-sandbox", std::string(KVN_SOURCE_DIR) + "/sandbox/kvn-sandbox"}) {
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return {};
+}
+
+bool writable_folder(const std::string &dir, bool create, std::string &error) {
+    if (create && mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) {
+        error = "cannot be made: " + std::string(strerror(errno));
+        return false;
+    }
+    struct stat st;
+    if (stat(dir.c_str(), &st) != 0) {
+        error = "does not exist";
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        error = "is not a folder";
+        return false;
+    }
+    if (access(dir.c_str(), W_OK | X_OK) != 0) {
+        error = "is not writable";
+        return false;
+    }
+    return true;
+}
+
+// What the player will find and write inside the sandbox, checked here so
+// that a mistake gets its own message instead of the sandbox's.
+int check_paths(const Options &o, std::vector<std::string> &binds) {
+    std::string error;
+    std::vector<Command> commands;
+    if (!o.script.empty() && !load_script(o.script, commands, error))
+        return refuse(kStatusBadInput, o.script + ": " + error);
+    std::string shots = absolute_path(o.shots);
+    if (!writable_folder(shots, true, error)) return refuse(kStatusBadInput, "the screenshot folder " + shots + " " + error);
+    binds.push_back(resolved(shots));
+    if (!o.trace.empty()) {
+        std::string trace = absolute_path(o.trace);
+        struct stat st;
+        if (stat(trace.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            return refuse(kStatusBadInput, "--trace " + trace + " is a folder, not a file");
+        if (!writable_folder(folder_of(trace), false, error))
+            return refuse(kStatusBadInput, "the folder of --trace " + trace + " " + error);
+        binds.push_back(resolved(folder_of(trace)));
+    }
+    if (!o.script.empty()) binds.push_back(resolved(folder_of(absolute_path(o.script))));
+    for (const AppOption &app : o.apps) {
+        std::string dir = folder_of(absolute_path(app.path));
+        struct stat st;
+        if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+            return refuse(kStatusPluginStart, "--app " + app.path + ": no such file");
+        binds.push_back(resolved(dir));
+    }
+    for (const std::string &dir : binds) {
+        if (system_folder(dir))
+            return refuse(kStatusSandbox, "the sandbox never shares the system folder " + dir +
+                                              "; give --shots, --trace, --script and --app paths in a folder of your own");
+    }
+    return kStatusOk;
+}
+
+int pass_status_on(int wait_status, const std::vector<std::string> &binds) {
+    if (WIFSIGNALED(wait_status)) {
+        fprintf(stderr, "korvan-sim: the sandbox ended by signal %d\n", WTERMSIG(wait_status));
+        return kStatusSignalBase + WTERMSIG(wait_status);
+    }
+    int status = WEXITSTATUS(wait_status);
+    if (status == kStatusSandbox) {
+        std::string shared;
+        for (const std::string &b : binds) shared += " " + b;
+        fprintf(stderr,
+                "korvan-sim: the sandbox refused to run the player (exit status 125, its reason above).\n"
+                "  Folders it was asked to share:%s\n"
+                "  It never shares a system folder (/, /usr, /etc, /opt, /tmp itself, ...).\n",
+                shared.c_str());
+    }
+    return status;
+}
+
+}  // namespace
+
+int launch(const Options &given) {
+    Options o = given;
+    // A session at the desk gets the window; commands piped in do not.
+    if (o.window == Options::Window::Auto)
+        o.window = o.script.empty() && isatty(STDIN_FILENO) && (getenv("DISPLAY") || getenv("WAYLAND_DISPLAY"))
+                       ? Options::Window::On
+                       : Options::Window::Off;
+    if (o.window == Options::Window::Off && !o.record.empty())
+        return refuse(kStatusBadInput, "--record writes the keys pressed in the live window, and there is none");
+    std::vector<std::string> binds;
+    if (int status = check_paths(o, binds)) return status;
+    Recorder recorder;
+    std::string error;
+    if (!o.record.empty() && !recorder.open(absolute_path(o.record), o.divisor, error))
+        return refuse(kStatusBadInput, "--record: " + error);
+
+    std::string exe = own_executable();
+    std::string sandbox = exe.empty() ? std::string() : find_sandbox(exe);
+    if (sandbox.empty())
+        return refuse(kStatusSandbox, "kvn-sandbox not found beside korvan-sim nor in " KVN_SOURCE_DIR
+                                      "/sandbox; refusing to run outside the sandbox");
+    // The build tree (or installed prefix) holds the libraries it runs on.
+    std::string tree = resolved(folder_of(folder_of(exe)));
+    if (!system_folder(tree)) binds.push_back(tree);
+    std::sort(binds.begin(), binds.end());
+    binds.erase(std::unique(binds.begin(), binds.end()), binds.end());
+
+    Options inner = o;
+    inner.record.clear();
+    std::vector<std::string> args = {sandbox};
+    for (const std::string &b : binds) args.insert(args.end(), {"--bind", b});
+    args.push_back("--");
+    args.push_back(exe);
+    for (const std::string &a : to_arguments(inner)) args.push_back(a);
+
+    int channel[2];
+    if (!make_channel(channel)) return refuse(kStatusCannotAct, std::string("cannot make a channel: ") + strerror(errno));
+    std::vector<char *> raw, env;
+    for (std::string &a : args) raw.push_back(&a[0]);
+    raw.push_back(nullptr);
+    std::string variable = std::string(kControlFdVariable) + "=" + std::to_string(channel[1]);
+    for (char **e = environ; *e != nullptr; ++e)
+        if (strncmp(*e, kControlFdVariable, strlen(kControlFdVariable)) != 0) env.push_back(*e);
+    env.push_back(&variable[0]);
+    env.push_back(nullptr);
+    const char *cannot = "korvan-sim: cannot start the sandbox; refusing to run outside it\n";
+    fflush(nullptr);
+    pid_t child = fork();
+    if (child < 0) return refuse(kStatusCannotAct, std::string("cannot start the sandbox: ") + strerror(errno));
+    if (child == 0) {
+        // The player's end goes through the sandbox; nothing else does.
+        fcntl(channel[1], F_SETFD, 0);
+        sigset_t none;
+        sigemptyset(&none);
+        pthread_sigmask(SIG_SETMASK, &none, nullptr);
+        execve(sandbox.c_str(), raw.data(), env.data());
+        ssize_t n = write(STDERR_FILENO, cannot, strlen(cannot));
+        (void)n;
+        _exit(kStatusSandbox);
+    }
+    close(channel[1]);
+    int fd = channel[0];
+    // A signal, or the window closed, stops the player in order inside.
+    on_stop_request([fd](int signal_number) {
+        ControlMessage m;
+        m.type = kMsgStop;
+        m.value = static_cast<uint32_t>(signal_number);
+        send_message(fd, m);
+    });
+    int window_status = kStatusOk;
+    if (o.window == Options::Window::On) {
+        if (open_live_window(error)) {
+            run_live_window(fd, recorder);
+        } else {
+            fprintf(stderr, "korvan-sim: --window: %s (--no-window runs without it)\n", error.c_str());
+            window_status = kStatusCannotAct;
+            request_stop(0);
+        }
+    }
+    int wait_status = 0;
+    while (waitpid(child, &wait_status, 0) < 0 && errno == EINTR) {
+    }
+    // A sandbox killed by a signal leaves the player to finish its stop on
+    // its own: the end of the channel says it has.
+    struct pollfd end = {fd, POLLIN, 0};
+    ControlMessage ignored;
+    while (poll(&end, 1, 3000) > 0 && receive_message(fd, ignored)) {
+    }
+    // The channel stays open to the end: a late signal may still write to it.
+    int status = pass_status_on(wait_status, binds);
+    return window_status != kStatusOk ? window_status : status;
+}
+
+}  // namespace kvn_sim

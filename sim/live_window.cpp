@@ -1,0 +1,191 @@
+#include "live_window.h"
+
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <SDL2/SDL.h>
+
+#include <atomic>
+#include <thread>
+
+#include "keyboard_map.h"
+#include "recorder.h"
+#include "stop_signal.h"
+#include "view_channel.h"
+
+namespace kvn_sim {
+namespace {
+
+SDL_Window *g_window = nullptr;
+SDL_Renderer *g_renderer = nullptr;
+Uint32 g_channel_event = 0;  // SDL user events: the channel's messages
+enum ChannelEvent { kScreenCame = 1, kFrameCame, kChannelEnded };
+
+struct View {
+    SharedScreen screen;
+    bool have_screen = false;
+    SDL_Texture *frame = nullptr, *help = nullptr;
+    bool help_shown = false;
+    Picture picture;
+};
+
+void post(int code, void *data = nullptr) {
+    SDL_Event e;
+    SDL_zero(e);
+    e.type = g_channel_event;
+    e.user.code = code;
+    e.user.data1 = data;
+    SDL_PushEvent(&e);
+}
+
+// Reads the player's messages in a thread of its own and hands them to the
+// window's loop as SDL events; frames that come faster than they are shown
+// are folded into one.
+void read_channel(int fd, std::atomic<bool> &frame_pending) {
+    ControlMessage m;
+    int passed = -1;
+    while (receive_message(fd, m, &passed)) {
+        if (m.type == kMsgScreen && passed >= 0) {
+            post(kScreenCame, reinterpret_cast<void *>(static_cast<intptr_t>(passed)));
+        } else if (m.type == kMsgFrame && !frame_pending.exchange(true)) {
+            post(kFrameCame);
+        } else if (passed >= 0) {
+            close(passed);
+        }
+    }
+    post(kChannelEnded);
+}
+
+SDL_Texture *texture_of(const Picture &p, bool blended) {
+    if (p.width <= 0 || p.height <= 0) return nullptr;
+    SDL_Texture *t = SDL_CreateTexture(g_renderer, blended ? SDL_PIXELFORMAT_ARGB8888 : SDL_PIXELFORMAT_RGB888,
+                                       SDL_TEXTUREACCESS_STREAMING, p.width, p.height);
+    if (t != nullptr) {
+        SDL_UpdateTexture(t, nullptr, p.pixels.data(), p.width * 4);
+        if (blended) SDL_SetTextureBlendMode(t, SDL_BLENDMODE_BLEND);
+    }
+    return t;
+}
+
+// The player's 16:9 picture scaled to the window, with bars as needed.
+void present(View &view) {
+    SDL_SetRenderDrawColor(g_renderer, 0, 0, 0, 255);
+    SDL_RenderClear(g_renderer);
+    int w = 0, h = 0;
+    SDL_GetRendererOutputSize(g_renderer, &w, &h);
+    if (view.frame != nullptr) {
+        int pw = view.picture.width, ph = view.picture.height;
+        SDL_Rect to = {0, 0, w, h};
+        if (static_cast<long>(w) * ph > static_cast<long>(h) * pw) to.w = h * pw / ph;
+        else to.h = w * ph / pw;
+        to.x = (w - to.w) / 2;
+        to.y = (h - to.h) / 2;
+        SDL_RenderCopy(g_renderer, view.frame, nullptr, &to);
+        if (view.help_shown && view.help != nullptr) {
+            int hw = 0, hh = 0;
+            SDL_QueryTexture(view.help, nullptr, nullptr, &hw, &hh);
+            SDL_Rect panel = {to.x + (to.w - hw * to.w / pw) / 2, to.y + (to.h - hh * to.h / ph) / 2, hw * to.w / pw,
+                              hh * to.h / ph};
+            SDL_RenderCopy(g_renderer, view.help, nullptr, &panel);
+        }
+    }
+    SDL_RenderPresent(g_renderer);
+}
+
+bool is_help_key(const SDL_Keysym &k) {
+    return k.sym == SDLK_F1 || k.sym == SDLK_QUESTION || (k.sym == SDLK_SLASH && (k.mod & KMOD_SHIFT));
+}
+
+}  // namespace
+
+bool open_live_window(std::string &error) {
+    // The launcher takes its signals itself and passes them on in order.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+        error = std::string("cannot open a window: ") + SDL_GetError();
+        return false;
+    }
+    g_channel_event = SDL_RegisterEvents(1);
+    g_window = SDL_CreateWindow("korvan-sim: the player (? for the keys)", SDL_WINDOWPOS_CENTERED,
+                                SDL_WINDOWPOS_CENTERED, 1280, 720, SDL_WINDOW_RESIZABLE);
+    if (g_window != nullptr) g_renderer = SDL_CreateRenderer(g_window, -1, 0);
+    if (g_window != nullptr && g_renderer == nullptr)
+        g_renderer = SDL_CreateRenderer(g_window, -1, SDL_RENDERER_SOFTWARE);
+    if (g_renderer == nullptr) {
+        error = std::string("cannot open a window: ") + SDL_GetError();
+        if (g_window != nullptr) SDL_DestroyWindow(g_window);
+        SDL_Quit();
+        return false;
+    }
+    SDL_SetRenderDrawColor(g_renderer, 0, 0, 0, 255);
+    SDL_RenderClear(g_renderer);
+    SDL_RenderPresent(g_renderer);
+    return true;
+}
+
+void run_live_window(int fd, Recorder &recorder) {
+    View view;
+    std::atomic<bool> frame_pending{false};
+    std::thread reader([fd, &frame_pending] { read_channel(fd, frame_pending); });
+    int shots = 0;
+    SDL_Event e;
+    for (bool open = true; open && SDL_WaitEvent(&e);) {
+        if (e.type == g_channel_event) {
+            if (e.user.code == kChannelEnded) {
+                open = false;
+            } else if (e.user.code == kScreenCame) {
+                std::string error;
+                int passed = static_cast<int>(reinterpret_cast<intptr_t>(e.user.data1));
+                if (view.have_screen || !view.screen.map(passed, error)) {
+                    if (!error.empty()) fprintf(stderr, "korvan-sim: %s\n", error.c_str());
+                    if (view.have_screen) close(passed);
+                    continue;
+                }
+                view.have_screen = true;
+                view.help = texture_of(view.screen.help(), true);
+            } else if (e.user.code == kFrameCame && view.have_screen) {
+                frame_pending = false;
+                if (!view.screen.latest(view.picture)) continue;
+                if (view.frame == nullptr) view.frame = texture_of(view.picture, false);
+                else SDL_UpdateTexture(view.frame, nullptr, view.picture.pixels.data(), view.picture.width * 4);
+                present(view);
+            }
+        } else if (e.type == SDL_QUIT) {
+            // Closing the window ends the player in order; the window goes now.
+            request_stop(0);
+            SDL_HideWindow(g_window);
+        } else if (e.type == SDL_WINDOWEVENT) {
+            present(view);
+        } else if (e.type == SDL_KEYDOWN && !stop_requested()) {
+            const SDL_Keysym &k = e.key.keysym;
+            auto now = Recorder::Clock::now();
+            if (is_help_key(k) || (k.sym == SDLK_ESCAPE && view.help_shown)) {
+                view.help_shown = k.sym != SDLK_ESCAPE && !view.help_shown;
+                present(view);
+            } else if (k.sym == SDLK_F12 && !e.key.repeat) {
+                ControlMessage m;
+                m.type = kMsgShot;
+                snprintf(m.text, sizeof m.text, "window-%03d", ++shots);
+                send_message(fd, m);
+                recorder.shot(m.text, now);
+            } else if (const KeyboardKey *key = remote_key_for(k.sym)) {
+                if (e.key.repeat && !key->repeats) continue;
+                ControlMessage m;
+                m.type = kMsgKey;
+                m.value = static_cast<uint32_t>(key->remote);
+                send_message(fd, m);
+                recorder.key(key->remote, now);
+            }
+        }
+    }
+    recorder.close(Recorder::Clock::now());
+    reader.join();
+    if (view.frame) SDL_DestroyTexture(view.frame);
+    if (view.help) SDL_DestroyTexture(view.help);
+    SDL_DestroyRenderer(g_renderer);
+    SDL_DestroyWindow(g_window);
+    SDL_Quit();
+}
+
+}  // namespace kvn_sim

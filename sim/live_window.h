@@ -1,0 +1,23 @@
+// The desktop window that shows the player live, outside the sandbox, with
+// the keyboard as the remote.
+#ifndef KVN_SIM_LIVE_WINDOW_H
+#define KVN_SIM_LIVE_WINDOW_H
+
+#include <string>
+
+namespace kvn_sim {
+
+class Recorder;
+
+// Opens the window; false with `error` when no window can be opened.
+bool open_live_window(std::string &error);
+
+// Shows the player's screen from the channel and sends it the keys pressed
+// until the player ends the channel.  Closing the window requests the stop
+// (request_stop), which the launcher passes on.  `recorder`, when active,
+// writes down the keys and shots.
+void run_live_window(int control_fd, Recorder &recorder);
+
+}  // namespace kvn_sim
+
+#endif

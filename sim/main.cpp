@@ -1,0 +1,36 @@
+// korvan-sim: runs the player's applications on the framework library, on
+// real DirectFB, with the platform stand-ins around them made visible.
+// Started by hand it launches itself inside the sandbox; there it is the
+// player.
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
+#include "launcher.h"
+#include "options.h"
+#include "player.h"
+#include "status.h"
+#include "stop_signal.h"
+
+int main(int argc, char **argv) {
+    using namespace kvn_sim;
+    // Outside the sandbox the player inside reports the stop itself.
+    bool player = getenv("KVN_IN_SANDBOX") != nullptr;
+    take_stop_signals(player);
+    Options options;
+    bool help = false;
+    std::string error;
+    if (!parse_options(std::vector<std::string>(argv + 1, argv + argc), options, help, error)) {
+        fprintf(stderr, "korvan-sim: %s\n%s", error.c_str(), usage_text().c_str());
+        return kStatusBadInput;
+    }
+    if (help) {
+        fputs(usage_text().c_str(), stdout);
+        return kStatusOk;
+    }
+    // A power key in standby runs reboot and shutdown programs: never let
+    // that reach the user's machine.
+    return player ? run_player(options) : launch(options);
+}

@@ -1,0 +1,138 @@
+#include "options.h"
+
+#include <limits.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include "korvan_framework_lib.h"
+#include "sim_script.h"
+
+namespace kvn_sim {
+
+std::string usage_text() {
+    return "usage: korvan-sim [--script FILE] [--shots DIR] [--trace FILE] [--time-divisor N] [--quiet]\n"
+           "                  [--app NAME=PATH]... [--window | --no-window] [--record FILE]\n"
+           "  Without --script, commands are read from standard input, one a line.  With a\n"
+           "  display and no script, the player is shown live in a window (--window) whose\n"
+           "  keyboard is the remote; --record FILE writes the keys pressed there as a script.\n"
+           "  --app runs the shared object PATH (see korvan_sim_app.h) as the application NAME.\n";
+}
+
+bool parse_options(const std::vector<std::string> &args, Options &o, bool &help, std::string &error) {
+    help = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string &a = args[i];
+        auto value = [&](std::string &out) {
+            if (i + 1 >= args.size() || args[i + 1].empty()) {
+                error = a + " needs a value";
+                return false;
+            }
+            out = args[++i];
+            return true;
+        };
+        std::string v;
+        if (a == "--script") {
+            if (!value(o.script)) return false;
+        } else if (a == "--shots") {
+            if (!value(o.shots)) return false;
+        } else if (a == "--trace") {
+            if (!value(o.trace)) return false;
+        } else if (a == "--record") {
+            if (!value(o.record)) return false;
+        } else if (a == "--time-divisor") {
+            if (!value(v)) return false;
+            char *end = nullptr;
+            unsigned long n = strtoul(v.c_str(), &end, 10);
+            if (*end != '\0' || v[0] == '-' || n < 1 || n > 1000) {
+                error = "--time-divisor needs a number from 1 to 1000";
+                return false;
+            }
+            o.divisor = static_cast<unsigned>(n);
+        } else if (a == "--app") {
+            if (!value(v)) return false;
+            size_t eq = v.find('=');
+            AppOption app;
+            app.window_id = eq == std::string::npos ? -1 : app_from_name(v.substr(0, eq));
+            if (app.window_id < 0 || eq + 1 >= v.size()) {
+                error = "--app needs NAME=PATH with NAME one of window_id_str (BROWSER, PHOTO_PLAYER, ...): \"" + v + "\"";
+                return false;
+            }
+            app.path = v.substr(eq + 1);
+            for (const AppOption &other : o.apps)
+                if (other.window_id == app.window_id) {
+                    error = "--app " + v.substr(0, eq) + " is given twice";
+                    return false;
+                }
+            o.apps.push_back(app);
+        } else if (a == "--window") {
+            o.window = Options::Window::On;
+        } else if (a == "--no-window") {
+            o.window = Options::Window::Off;
+        } else if (a == "--quiet") {
+            o.quiet = true;
+        } else if (a == "--help" || a == "-h") {
+            help = true;
+        } else {
+            error = "unknown option " + a;
+            return false;
+        }
+    }
+    if (!o.record.empty() && o.window == Options::Window::Off) {
+        error = "--record writes the keys pressed in the live window: it needs --window";
+        return false;
+    }
+    return true;
+}
+
+std::string absolute_path(const std::string &path) {
+    if (path.empty() || path[0] == '/') return path;
+    char cwd[PATH_MAX];
+    if (getcwd(cwd, sizeof cwd) == nullptr) return path;
+    std::string base = cwd;
+    if (path == ".") return base;
+    return (base == "/" ? "" : base) + "/" + (path.compare(0, 2, "./") == 0 ? path.substr(2) : path);
+}
+
+std::string folder_of(const std::string &path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool system_folder(const std::string &path) {
+    if (path == "/" || path == "/var" || path == "/tmp" || path == "/root") return true;
+    size_t end = path.find('/', 1);
+    std::string top = path.substr(0, end);
+    static const char *const kSystem[] = {"/usr", "/etc", "/bin", "/sbin", "/opt", "/run",
+                                          "/dev", "/proc", "/sys", "/boot"};
+    for (const char *s : kSystem)
+        if (top == s) return true;
+    return top.compare(0, 4, "/lib") == 0;
+}
+
+std::vector<std::string> to_arguments(const Options &o) {
+    std::vector<std::string> args;
+    auto add = [&](const char *name, const std::string &value) {
+        if (value.empty()) return;
+        args.push_back(name);
+        args.push_back(absolute_path(value));
+    };
+    add("--script", o.script);
+    add("--shots", o.shots);
+    add("--trace", o.trace);
+    add("--record", o.record);
+    for (const AppOption &app : o.apps) {
+        args.push_back("--app");
+        args.push_back(std::string(window_id_str[app.window_id]) + "=" + absolute_path(app.path));
+    }
+    if (o.divisor != 1) {
+        args.push_back("--time-divisor");
+        args.push_back(std::to_string(o.divisor));
+    }
+    if (o.quiet) args.push_back("--quiet");
+    if (o.window == Options::Window::On) args.push_back("--window");
+    if (o.window == Options::Window::Off) args.push_back("--no-window");
+    return args;
+}
+
+}  // namespace kvn_sim

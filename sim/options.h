@@ -1,0 +1,44 @@
+// Command-line options of korvan-sim and their checks.
+#ifndef KVN_SIM_OPTIONS_H
+#define KVN_SIM_OPTIONS_H
+
+#include <string>
+#include <vector>
+
+namespace kvn_sim {
+
+struct AppOption {
+    int window_id = -1;
+    std::string path;
+};
+
+struct Options {
+    enum class Window { Auto, On, Off };
+    std::string script;
+    std::string shots = ".";
+    std::string trace;
+    std::string record;
+    std::vector<AppOption> apps;
+    unsigned divisor = 1;
+    bool quiet = false;
+    Window window = Window::Auto;
+};
+
+// Parses the arguments; false with `error` for a bad one (exit status 2).
+// `help` is set for --help.
+bool parse_options(const std::vector<std::string> &args, Options &out, bool &help, std::string &error);
+
+std::string usage_text();
+
+// The arguments that give the same run, with every path made absolute.
+std::vector<std::string> to_arguments(const Options &options);
+
+std::string absolute_path(const std::string &path);
+// True for a folder the sandbox never shares: a system folder, or one
+// inside /usr, /etc, /opt, /run and the like.
+bool system_folder(const std::string &absolute);
+std::string folder_of(const std::string &path);
+
+}  // namespace kvn_sim
+
+#endif

@@ -1,0 +1,197 @@
+// Developers' applications, loaded from shared objects and run in threads
+// of their own, as the player's applications are.
+#include <dlfcn.h>
+#include <pthread.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "apps.h"
+#include "korvan_framework_lib.h"
+#include "korvan_sim_app.h"
+#include "screen.h"
+#include "stop_signal.h"
+#include "transcript.h"
+
+namespace kvn_sim {
+namespace {
+
+constexpr auto kStartTime = std::chrono::seconds(5);
+
+std::atomic<bool> g_stopping{false};
+int plugin_stopping(void) { return g_stopping ? 1 : 0; }
+
+// What the crash report needs, prepared before anything can crash: a
+// signal handler may only write.
+enum Phase { kIdle, kLoading, kStarting, kRunning };
+struct CrashNote {
+    std::atomic<pid_t> tid{0};
+    std::atomic<int> phase{kIdle};
+    char text[512] = {0};  // "korvan-sim: the plug-in application NAME (PATH) crashed with "
+};
+CrashNote g_notes[KVN_APPLICATION_COUNT];
+
+pid_t thread_id() { return static_cast<pid_t>(syscall(SYS_gettid)); }
+
+void write_all(const char *text) {
+    ssize_t n = write(STDERR_FILENO, text, strlen(text));
+    (void)n;
+}
+
+void on_crash(int sig) {
+    pid_t self = thread_id();
+    for (CrashNote &note : g_notes) {
+        int phase = note.phase;
+        if (phase == kIdle || note.tid != self) continue;
+        write_all(note.text);
+        write_all(sig == SIGSEGV ? "SIGSEGV" : sig == SIGBUS ? "SIGBUS" : sig == SIGFPE ? "SIGFPE"
+                  : sig == SIGILL ? "SIGILL" : "SIGABRT");
+        write_all(phase == kLoading ? " while loading\n" : phase == kStarting ? " while starting\n" : " while running\n");
+        _exit(phase == kRunning ? 5 : 4);
+    }
+    // Not a plug-in's thread: the simulator's own fault, left to the system.
+    signal(sig, SIG_DFL);
+}
+
+// Wakes the application's window, if it is still registered: its buffer
+// lives as long as its record is in the list, which this lock keeps.
+void wake_window(int id) {
+    pthread_mutex_lock(&kvn_mutex_windows);
+    for (kvn_window *w = kvn_windows_head; w != nullptr; w = w->next) {
+        if (w->window_id == id && w->events != nullptr) {
+            w->events->WakeUp(w->events);
+            break;
+        }
+    }
+    pthread_mutex_unlock(&kvn_mutex_windows);
+}
+
+class PluginApp : public PlayerApp {
+public:
+    PluginApp(const AppOption &option, kvn_sim_app_main_fn entry) : option_(option), entry_(entry) {
+        app_.version = KVN_SIM_APP_VERSION;
+        app_.window_id = option.window_id;
+        app_.name = window_id_str[option.window_id];
+        app_.screen_width = g_screen.width;
+        app_.screen_height = g_screen.height;
+        app_.stopping = plugin_stopping;
+    }
+    ~PluginApp() override {
+        if (thread_.joinable()) thread_.join();
+    }
+    void start() {
+        CrashNote &note = g_notes[option_.window_id];
+        note.phase = kStarting;
+        thread_ = std::thread([this, &note] {
+            note.tid = thread_id();
+            result_ = entry_(&app_);
+            note.phase = kIdle;
+            ended_ = true;
+        });
+    }
+    int id() const override { return option_.window_id; }
+    void ask_to_stop() override {
+        g_stopping = true;
+        wake_window(option_.window_id);
+    }
+    bool ended() const override { return ended_; }
+    bool finish(std::string &failure) override {
+        if (thread_.joinable()) thread_.join();
+        // A record left in the list would point into the plug-in's memory.
+        if (kvn_window *left = get_window_node(option_.window_id)) {
+            say(std::string("  (") + app_.name + " returned with its window still registered: unregistering it)");
+            unregister_window(left);
+            kvn_window_clean_up(left);
+        }
+        if (result_ == 0) return true;
+        failure = std::string("the plug-in application ") + app_.name + " (" + option_.path + ") returned " +
+                  std::to_string(result_);
+        return false;
+    }
+    int result() const { return result_; }
+
+private:
+    AppOption option_;
+    kvn_sim_app_main_fn entry_;
+    kvn_sim_app app_;
+    std::thread thread_;
+    std::atomic<bool> ended_{false};
+    int result_ = 0;
+};
+
+}  // namespace
+
+void report_plugin_crashes() {
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_handler = on_crash;
+    sa.sa_flags = SA_RESETHAND;
+    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) sigaction(sig, &sa, nullptr);
+}
+
+std::unique_ptr<PlayerApp> start_plugin_app(const AppOption &option, std::string &error) {
+    const char *name = window_id_str[option.window_id];
+    std::string who = std::string("the plug-in application ") + name + " (" + option.path + ")";
+    struct stat st;
+    if (stat(option.path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = who + ": no such file";
+        return nullptr;
+    }
+    CrashNote &note = g_notes[option.window_id];
+    snprintf(note.text, sizeof note.text, "korvan-sim: %s crashed with ", who.c_str());
+    note.tid = thread_id();
+    note.phase = kLoading;
+    // Never unloaded: its code and its window record must outlive every
+    // thread and list that may still point into it.
+    void *handle = dlopen(option.path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    note.phase = kIdle;
+    if (handle == nullptr) {
+        const char *why = dlerror();
+        error = who + ": cannot load it: " + (why ? why : "unknown error");
+        return nullptr;
+    }
+    auto entry = reinterpret_cast<kvn_sim_app_main_fn>(dlsym(handle, KVN_SIM_APP_ENTRY));
+    if (entry == nullptr) {
+        error = who + ": it has no entry point " KVN_SIM_APP_ENTRY " (see korvan_sim_app.h)";
+        return nullptr;
+    }
+    // A second copy of the library would have a display and a window list
+    // of its own, which nobody draws or sends keys to.
+    Dl_info theirs, ours;
+    void *function = dlsym(handle, "register_window");
+    if (function != nullptr && dladdr(function, &theirs) != 0 &&
+        dladdr(reinterpret_cast<void *>(&register_window), &ours) != 0 && theirs.dli_fbase != ours.dli_fbase) {
+        error = who + ": it links another copy of libkorvan_framework_lib than the simulator's";
+        return nullptr;
+    }
+    std::unique_ptr<PluginApp> app(new PluginApp(option, entry));
+    app->start();
+    auto deadline = std::chrono::steady_clock::now() + kStartTime;
+    while (get_window_node(option.window_id) == nullptr) {
+        if (app->ended()) {
+            error = who + ": its entry point returned " + std::to_string(app->result()) +
+                    " before it registered a window";
+            std::string ignored;
+            app->finish(ignored);
+            return nullptr;
+        }
+        // A stop meanwhile is no failure of the plug-in: the caller's stop
+        // asks it to end, as one that is still running after 5 s.
+        if (!sleep_unless_stopped(std::chrono::milliseconds(10))) return std::unique_ptr<PlayerApp>(app.release());
+        if (std::chrono::steady_clock::now() > deadline) {
+            error = who + ": it registered no window within 5 s";
+            return std::unique_ptr<PlayerApp>(app.release());
+        }
+    }
+    note.phase = kRunning;
+    say(std::string("  plug-in ") + name + " started from " + option.path);
+    return std::unique_ptr<PlayerApp>(app.release());
+}
+
+}  // namespace kvn_sim

@@ -1,0 +1,41 @@
+// A session at the live window written down as a script that replays it.
+#ifndef KVN_SIM_RECORDER_H
+#define KVN_SIM_RECORDER_H
+
+#include <stdio.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include <directfb.h>
+
+namespace kvn_sim {
+
+// The waits, in player milliseconds and rounded to a tenth of a second,
+// that stand for `real_ms` of desk time at the given time divisor; a gap
+// longer than a wait may be is split over several.
+std::vector<long> recorded_waits(long long real_ms, unsigned divisor);
+
+class Recorder {
+public:
+    using Clock = std::chrono::steady_clock;
+    ~Recorder();
+    // Creates the file; false with `error` when it cannot be written.
+    bool open(const std::string &path, unsigned divisor, std::string &error);
+    bool active() const { return file_ != nullptr; }
+    void key(DFBInputDeviceKeySymbol key, Clock::time_point at);
+    void shot(const std::string &name, Clock::time_point at);
+    // Writes the wait up to the end of the session and closes the file.
+    void close(Clock::time_point at);
+
+private:
+    void line(const std::string &text, Clock::time_point at);
+    FILE *file_ = nullptr;
+    unsigned divisor_ = 1;
+    Clock::time_point last_;
+};
+
+}  // namespace kvn_sim
+
+#endif

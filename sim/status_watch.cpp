@@ -1,0 +1,180 @@
+#include "status_watch.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "dialog_view.h"
+#include "korvan_framework_lib.h"
+#include "kvn_trace.h"
+#include "screen.h"
+#include "smpoutd_api.h"
+#include "transcript.h"
+
+namespace kvn_sim {
+namespace {
+
+const char *kCallsLog = "/run/kvn-fakes/calls.log";
+// Trace lines kept for expect-trace; about 10 MB at the longest lines.
+constexpr size_t kTraceLinesKept = 100000;
+// Records the stand-ins may hold before they are thrown away.
+constexpr size_t kPlatformRecordsKept = 1000;
+
+TraceLog g_trace_log(kTraceLinesKept);
+std::atomic<int> g_output_code{-1};
+
+void trace_listener(const char *line, void *) {
+    say(std::string("  | ") + line);
+    g_trace_log.add(line);
+    // The status bar's mode comes from the trace, which sees every code,
+    // since the daemon stand-in's own record is emptied now and then.
+    int code = 0;
+    char rest = 0;
+    if (sscanf(line, "smpoutd code=%d%c", &code, &rest) >= 1) g_output_code = code;
+}
+
+struct Watcher {
+    std::mutex mutex;  // one pass at a time: the script runner forces one before it checks
+    std::thread thread;
+    std::atomic<bool> running{false};
+    off_t calls_offset = 0;
+    std::string calls_partial, pipe_partial, tolu_partial;
+    int tolu_fd = -1;
+    int focus = -2;
+    std::string status;
+    Overlay bar, black;
+    bool black_shown = false;
+
+    void lines_from(int fd, std::string &partial, char end, const char *tag) {
+        char buffer[1024];
+        for (;;) {
+            ssize_t n = read(fd, buffer, sizeof buffer);
+            if (n <= 0) break;
+            partial.append(buffer, static_cast<size_t>(n));
+            // A writer that never ends its line must not grow this for ever.
+            if (partial.size() > 65536) partial.erase(0, partial.size() - 65536);
+        }
+        size_t at;
+        while ((at = partial.find(end)) != std::string::npos) {
+            std::string line = partial.substr(0, at);
+            partial.erase(0, at + 1);
+            kvn_trace("%s %s", tag, line.c_str());
+        }
+    }
+
+    void read_calls() {
+        int fd = open(kCallsLog, O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return;
+        if (lseek(fd, calls_offset, SEEK_SET) == calls_offset) {
+            char buffer[1024];
+            ssize_t n;
+            while ((n = read(fd, buffer, sizeof buffer)) > 0) {
+                calls_offset += n;
+                calls_partial.append(buffer, static_cast<size_t>(n));
+            }
+        }
+        close(fd);
+        size_t at;
+        while ((at = calls_partial.find('\n')) != std::string::npos) {
+            kvn_trace("run %s", calls_partial.substr(0, at).c_str());
+            calls_partial.erase(0, at + 1);
+        }
+    }
+
+    void draw_status(const std::string &s) {
+        IDirectFBSurface *b = bar.surface;
+        b->SetColor(b, 0, 0, 0, 0xc0);
+        b->FillRectangle(b, 0, 0, bar.w, bar.h);
+        b->SetColor(b, 0x80, 0xff, 0x80, 0xff);
+        text_at(b, g_screen.font, s, 12, 6);
+        b->Flip(b, nullptr, DSFLIP_NONE);
+    }
+
+    void pass() {
+        std::lock_guard<std::mutex> lock(mutex);
+        read_calls();
+        if (kvn_command_pipe >= 0) lines_from(kvn_command_pipe, pipe_partial, '\n', "pipe");
+        if (tolu_fd >= 0) lines_from(tolu_fd, tolu_partial, '\0', "reply");
+        kvn_window *focused = get_window_on_focus();
+        int now = focused ? focused->window_id : -1;
+        if (now != focus) {
+            focus = now;
+            kvn_trace("focus %s", now >= 0 && now < KVN_APPLICATION_COUNT ? window_id_str[now] : "none");
+        }
+        bool picture = smpoutd_stub_picture_on() != 0;
+        if (picture == black_shown) {
+            black_shown = !picture;
+            black.show(black_shown);
+            // The simulator's own status stays readable over the dark picture.
+            bar.raise();
+            status.clear();
+        }
+        int code = g_output_code;
+        std::string s = "mode " + (code < 0 ? std::string("-") : std::to_string(code)) +
+                        (picture ? "  picture on" : "  picture OFF") + (kvn_get_standby_mode() ? "  STANDBY" : "") +
+                        "  focus " + (now >= 0 && now < KVN_APPLICATION_COUNT ? window_id_str[now] : "none");
+        if (s != status) {
+            status = s;
+            draw_status(s);
+        }
+        expire_dialog_notice();
+        bound_platform_records(kPlatformRecordsKept);
+    }
+
+    void start() {
+        // The user-interface application's end of the reply FIFO; kept open
+        // for reading and writing so the library's blocking open never waits.
+        unlink("/tmp/tolu_cgi");
+        if (mkfifo("/tmp/tolu_cgi", 0666) == 0) tolu_fd = open("/tmp/tolu_cgi", O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        black.create(0, 0, g_screen.width, g_screen.height);
+        black.surface->Clear(black.surface, 0, 0, 0, 0xff);
+        black.surface->Flip(black.surface, nullptr, DSFLIP_NONE);
+        bar.create(0, 0, g_screen.width, 40);
+        bar.show(true);
+        running = true;
+        thread = std::thread([this] {
+            while (running) {
+                pass();
+                usleep(20000);
+            }
+        });
+    }
+
+    void stop() {
+        running = false;
+        if (thread.joinable()) thread.join();
+        pass();
+        bar.release();
+        black.release();
+        if (tolu_fd >= 0) close(tolu_fd);
+        tolu_fd = -1;
+    }
+} g_watcher;
+
+}  // namespace
+
+void start_trace(const std::string &trace_file) {
+    if (!trace_file.empty()) {
+        unlink(trace_file.c_str());
+        kvn_trace_set_file(trace_file.c_str());
+    }
+    kvn_trace_set_listener(trace_listener, nullptr);
+}
+
+void stop_trace() {
+    kvn_trace_set_listener(nullptr, nullptr);
+    kvn_trace_set_file(nullptr);
+}
+
+void start_watch() { g_watcher.start(); }
+void stop_watch() { g_watcher.stop(); }
+void watch_pass() { g_watcher.pass(); }
+
+bool trace_has(const std::regex &pattern, std::string &found) { return g_trace_log.search(pattern, found); }
+
+}  // namespace kvn_sim

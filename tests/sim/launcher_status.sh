@@ -1,0 +1,44 @@
+#!/bin/bash
+# korvan-sim started by hand, outside the sandbox: what it refuses before it
+# starts anything, each with its status and message, and the sandbox's
+# own refusal passed on.  Nothing here reaches a player: every case stops
+# before the sandbox, or at a stand-in sandbox that only refuses.
+# Usage: launcher_status.sh KORVAN-SIM
+set -u
+sim=$1
+dir=$(mktemp -d /tmp/kvn-sim-launch.XXXXXX)
+failures=0
+check() {
+    local want=$1 pattern=$2; shift 2
+    env -u KVN_IN_SANDBOX -u DISPLAY -u WAYLAND_DISPLAY timeout 30 "$@" >"$dir/log" 2>&1
+    local got=$?
+    if [ "$got" != "$want" ] || ! grep -q -- "$pattern" "$dir/log"; then
+        echo "FAIL: $* gave $got (wanted $want and \"$pattern\"):"; cat "$dir/log"
+        failures=$((failures + 1))
+    fi
+}
+printf 'wait 1\n' > "$dir/ok.kvs"
+: > "$dir/file"
+check 2 'the screenshot folder /proc/1/none cannot be made' "$sim" --shots /proc/1/none --script "$dir/ok.kvs"
+check 2 "the screenshot folder $dir/file is not a folder" "$sim" --shots "$dir/file" --script "$dir/ok.kvs"
+check 2 "--trace $dir is a folder, not a file" "$sim" --trace "$dir" --shots "$dir" --script "$dir/ok.kvs"
+check 2 'the folder of --trace /none/t.trace does not exist' "$sim" --trace /none/t.trace --shots "$dir" --script "$dir/ok.kvs"
+check 2 "$dir: is a folder, not a script file" "$sim" --script "$dir" --shots "$dir"
+check 2 'line 1: wait takes at most' "$sim" --script <(echo 'wait 99999999999') --shots "$dir"
+check 2 '--record writes the keys pressed in the live window' "$sim" --record "$dir/r.kvs" --script "$dir/ok.kvs" --shots "$dir"
+check 2 '--app needs NAME=PATH' "$sim" --app NOBODY=x.so --script "$dir/ok.kvs"
+check 2 '--app BROWSER is given twice' "$sim" --app BROWSER=a.so --app BROWSER=b.so
+check 2 '--time-divisor needs a number from 1 to 1000' "$sim" --time-divisor 0
+check 4 '--app /none/x.so: no such file' "$sim" --app PHOTO_PLAYER=/none/x.so --script "$dir/ok.kvs" --shots "$dir"
+check 125 'never shares the system folder /tmp;' "$sim" --shots /tmp --script "$dir/ok.kvs"
+check 125 'never shares the system folder /usr/lib' "$sim" --app PHOTO_PLAYER=/usr/lib/os-release --script "$dir/ok.kvs" --shots "$dir"
+# A sandbox that refuses (as the real one does for a system folder): its
+# status and message reach the user with the folders it was asked to share.
+mkdir "$dir/bin"
+cp "$sim" "$dir/bin/korvan-sim"
+printf '#!/bin/sh\necho "kvn-sandbox: will not share that" >&2\nexit 125\n' > "$dir/bin/kvn-sandbox"
+chmod +x "$dir/bin/kvn-sandbox"
+check 125 "Folders it was asked to share: $dir" "$dir/bin/korvan-sim" --script "$dir/ok.kvs" --shots "$dir"
+grep -q 'kvn-sandbox: will not share that' "$dir/log" || { echo "FAIL: the sandbox's own reason is lost"; failures=$((failures + 1)); }
+rm -rf "$dir"
+exit $failures

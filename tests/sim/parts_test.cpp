@@ -1,0 +1,190 @@
+// The simulator's parts that need no display: the bounded line reader, the
+// recorder's waits, the trace kept in memory, the folders never shared, the
+// keyboard table against its documentation, and the shared screen.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "keyboard_map.h"
+#include "kvn_trace.h"
+#include "options.h"
+#include "osd_service.h"
+#include "recorder.h"
+#include "sim_script.h"
+#include "smpoutd_api.h"
+#include "transcript.h"
+#include "view_channel.h"
+
+using namespace kvn_sim;
+
+TEST(SimLineReader, LongLinesAreCutWithoutHoldingThemAndStopEndsTheWait) {
+    int in[2], stop[2];
+    ASSERT_EQ(pipe(in), 0);
+    ASSERT_EQ(pipe(stop), 0);
+    std::thread writer([&] {
+        std::string text = "first\n" + std::string(3 * kMaxLineBytes, 'a') + "\n" +
+                           std::string(kMaxLineBytes, 'b') + "\nlast without end";
+        EXPECT_EQ(write(in[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+        close(in[1]);
+    });
+    LineReader reader(in[0]);
+    std::string line;
+    EXPECT_EQ(reader.next(line), LineReader::Result::Line);
+    EXPECT_EQ(line, "first");
+    EXPECT_EQ(reader.next(line), LineReader::Result::TooLong);
+    EXPECT_EQ(reader.next(line), LineReader::Result::Line);  // exactly the limit is still a line
+    EXPECT_EQ(line.size(), kMaxLineBytes);
+    EXPECT_EQ(reader.next(line), LineReader::Result::Line);
+    EXPECT_EQ(line, "last without end");
+    EXPECT_EQ(reader.next(line), LineReader::Result::End);
+    writer.join();
+    close(in[0]);
+
+    // Nothing comes on the input: the stop descriptor ends the wait.
+    ASSERT_EQ(pipe(in), 0);
+    LineReader waiting(in[0], stop[0]);
+    std::thread stopper([&] { EXPECT_EQ(write(stop[1], "x", 1), 1); });
+    EXPECT_EQ(waiting.next(line), LineReader::Result::Stopped);
+    stopper.join();
+    for (int fd : {in[0], in[1], stop[0], stop[1]}) close(fd);
+}
+
+TEST(SimRecorder, WaitsAreInPlayerTimeRoundedToATenthAndSplitAtTheLongestWait) {
+    struct Row {
+        long long real_ms;
+        unsigned divisor;
+        std::vector<long> waits;
+    } rows[] = {
+        {0, 1, {}}, {-5, 1, {}}, {40, 1, {}}, {50, 1, {100}}, {1234, 1, {1200}},
+        {1250, 1, {1300}}, {1234, 10, {12300}}, {kMaxWaitMs + 500, 1, {kMaxWaitMs, 500}},
+    };
+    for (const Row &r : rows) EXPECT_EQ(recorded_waits(r.real_ms, r.divisor), r.waits) << r.real_ms;
+
+    // What a session writes is a script that parses back to the same keys.
+    char path[] = "/tmp/kvn-record-XXXXXX";
+    close(mkstemp(path));
+    Recorder recorder;
+    std::string error;
+    ASSERT_TRUE(recorder.open(path, 5, error)) << error;
+    auto t = Recorder::Clock::now();
+    recorder.key(DIKS_TV, t + std::chrono::milliseconds(400));
+    recorder.shot("window-001", t + std::chrono::milliseconds(400));
+    recorder.key(DIKS_POWER, t + std::chrono::milliseconds(1000));
+    recorder.close(t + std::chrono::milliseconds(1500));
+    std::vector<Command> commands;
+    ASSERT_TRUE(load_script(path, commands, error)) << error;
+    unlink(path);
+    ASSERT_EQ(commands.size(), 6u);
+    EXPECT_EQ(commands[0].milliseconds, 2000);
+    EXPECT_EQ(commands[1].key, DIKS_TV);
+    EXPECT_EQ(commands[2].text, "window-001");
+    EXPECT_EQ(commands[3].milliseconds, 3000);
+    EXPECT_EQ(commands[4].key, DIKS_POWER);
+    EXPECT_EQ(commands[5].milliseconds, 2500);
+}
+
+TEST(SimTrace, MemoryKeepsTheNewestLinesAndTheStandInsAreEmptiedPastTheirLimit) {
+    TraceLog log(3);
+    for (int i = 1; i <= 5; ++i) log.add("line " + std::to_string(i));
+    std::string found;
+    EXPECT_EQ(log.size(), 3u);
+    EXPECT_FALSE(log.search(std::regex("line 2"), found));
+    EXPECT_TRUE(log.search(std::regex("line [0-9]"), found));
+    EXPECT_EQ(found, "line 3");
+
+    int word = 0;
+    for (int i = 0; i < 11; ++i) {
+        kvn_trace("x");
+        osd_command(1, &word, 13, 0, 0, 0, "");
+        smpoutd_api_set_tvmode(5);
+    }
+    bound_platform_records(10);
+    EXPECT_EQ(kvn_trace_count(), 0u);
+    EXPECT_EQ(osd_service_count(), 0);
+    EXPECT_EQ(smpoutd_stub_count(), 0);
+    kvn_trace("y");
+    bound_platform_records(10);  // under the limit: kept
+    EXPECT_EQ(kvn_trace_count(), 1u);
+}
+
+TEST(SimOptions, FoldersTheSandboxNeverShares) {
+    for (const char *p : {"/", "/usr", "/usr/local/share", "/etc", "/bin", "/sbin", "/lib", "/lib64", "/libx32/a",
+                          "/opt", "/opt/kvn", "/var", "/tmp", "/run/user/1", "/dev/shm", "/proc/1", "/sys",
+                          "/boot/efi", "/root"})
+        EXPECT_TRUE(system_folder(p)) << p;
+    for (const char *p : {"/tmp/shots", "/var/tmp", "/root/work", "/home/dev", "/work/wt/sim", "/usrx", "/optical"})
+        EXPECT_FALSE(system_folder(p)) << p;
+    Options o;
+    bool help = false;
+    std::string error;
+    ASSERT_TRUE(parse_options({"--app", "PHOTO_PLAYER=x.so", "--shots", "s", "--time-divisor", "5", "--quiet"}, o,
+                              help, error))
+        << error;
+    std::vector<std::string> args = to_arguments(o);
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    EXPECT_EQ(args, (std::vector<std::string>{"--shots", std::string(cwd) + "/s", "--app",
+                                              "PHOTO_PLAYER=" + std::string(cwd) + "/x.so", "--time-divisor", "5",
+                                              "--quiet"}));
+}
+
+// Every key of the table is in the documentation's table, as the help
+// overlay shows it, and only the arrows repeat.
+TEST(SimKeyboard, TheTableAndItsDocumentationAgree) {
+    std::ifstream doc(KVN_SOURCE_DIR "/docs/simulator.md");
+    std::stringstream text;
+    text << doc.rdbuf();
+    std::set<int> seen;
+    for (const KeyboardKey &k : keyboard_map()) {
+        std::string row = std::string("| ") + k.label + " | `" + key_name(k.remote) + "` | " + k.meaning + " |";
+        EXPECT_NE(text.str().find(row), std::string::npos) << row;
+        EXPECT_TRUE(seen.insert(k.keycode).second) << k.label;
+        EXPECT_EQ(remote_key_for(k.keycode), &k);
+        bool arrow = k.remote == DIKS_CURSOR_LEFT || k.remote == DIKS_CURSOR_RIGHT || k.remote == DIKS_CURSOR_UP ||
+                     k.remote == DIKS_CURSOR_DOWN;
+        EXPECT_EQ(k.repeats, arrow) << k.label;
+    }
+    EXPECT_EQ(remote_key_for(0x7fffffff), nullptr);
+}
+
+TEST(SimWindowChannel, FramesAndTheHelpCrossAndAMalformedScreenIsRefused) {
+    Picture help{2, 1, {0x11223344u, 0x55667788u}}, frame{3, 2, {1, 2, 3, 4, 5, 6}}, got;
+    SharedScreen inside, outside, none;
+    std::string error;
+    ASSERT_TRUE(inside.create(3, 2, help, error)) << error;
+    ASSERT_TRUE(outside.map(dup(inside.fd()), error)) << error;
+    EXPECT_FALSE(outside.latest(got));  // nothing published yet
+    inside.publish(frame);
+    ASSERT_TRUE(outside.latest(got));
+    EXPECT_EQ(got.pixels, frame.pixels);
+    frame.pixels[0] = 9;
+    inside.publish(frame);
+    ASSERT_TRUE(outside.latest(got));
+    EXPECT_EQ(got.pixels[0], 9u);
+    EXPECT_EQ(outside.help().pixels, help.pixels);
+
+    int fd = memfd_create("junk", 0);
+    ASSERT_EQ(ftruncate(fd, 4096), 0);
+    EXPECT_FALSE(none.map(fd, error));
+    EXPECT_EQ(error, "the player's screen is malformed");
+
+    int channel[2];
+    ASSERT_TRUE(make_channel(channel));
+    ControlMessage sent, received;
+    sent.type = kMsgScreen;
+    int passed = -1;
+    ASSERT_TRUE(send_message(channel[0], sent, inside.fd()));
+    ASSERT_TRUE(receive_message(channel[1], received, &passed));
+    EXPECT_EQ(received.type, static_cast<uint32_t>(kMsgScreen));
+    EXPECT_GE(passed, 0);
+    close(passed);
+    close(channel[0]);
+    EXPECT_FALSE(receive_message(channel[1], received));  // the other end is gone
+    close(channel[1]);
+}
