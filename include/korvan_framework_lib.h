@@ -162,8 +162,9 @@ extern void *get_media_type_func_ptr;
  * DirectFB, takes screen 0, creates the FIFOs /tmp/display,
  * /tmp/kvn_framework_pipe and /tmp/kvnupnp_key_pipe (an existing one is
  * reused) and opens them for non-blocking reading into ::outport_pipe,
- * ::kvn_command_pipe and ::kvnupnp_key_pipe.  A DirectFB failure ends the
- * process.
+ * ::kvn_command_pipe and ::kvnupnp_key_pipe, never through a link and
+ * close-on-exec; a pipe that cannot be opened (-1) or is no FIFO is said
+ * once, on standard error.  A DirectFB failure ends the process.
  *
  * @param argc   the application's argument count; DirectFB may take its own
  *               options out of the arguments
@@ -219,7 +220,8 @@ int kvn_layer_osd_init(IDirectFB *dfb, IDirectFBDisplayLayer **kvn_layer_osd,
  * @param kvn_surface_background_of_layer_background must be
  *        `&kvn_dfb_global_context.kvn_surface_background_of_layer_background`
  * @return 0; -1, doing nothing, when the layer pointer is already set or the
- *         surface address is null.
+ *         surface address is null, and (with a message) before
+ *         kvn_dfb_init().
  */
 int kvn_layer_background_init(IDirectFB *dfb, IDirectFBDisplayLayer **kvn_layer_background,
                               DFBDisplayLayerConfig *kvn_layer_background_config,
@@ -228,8 +230,9 @@ int kvn_layer_background_init(IDirectFB *dfb, IDirectFBDisplayLayer **kvn_layer_
 /**
  * Forces the OSD layer to a 1280x720 virtual screen when the stored TV mode
  * (settings key `video_output`) is 0, automatic, and the output side has
- * named the mode it chose (/tmp/tvname exists); otherwise does nothing.
- * Needs kvn_layer_osd_init() first.  A DirectFB failure ends the process.
+ * named the mode it chose (/tmp/tvname is a regular file); otherwise does
+ * nothing.  Needs kvn_layer_osd_init() first: before it, it says so and does
+ * nothing.  A DirectFB failure ends the process.
  */
 void kvn_confirm_virtual_screensize(void);
 
@@ -731,16 +734,21 @@ int change_tvmode(int mode, int announce);
  * Handles at most one command from /tmp/display ("tv=" and a mode word such
  * as "720p60" or "auto", optionally with "save" to store it under
  * `video_output`): switches with change_tvmode() and writes the reply
- * ("tv=720p", ...) to /tmp/tolu_cgi.  Returns at once when the pipe holds
- * nothing; a command that arrives while /tmp/tolu_cgi cannot be opened is
- * dropped.  Poll it from the application's loop.
+ * ("tv=720p", ...) to /tmp/tolu_cgi, waiting up to 3 s for room in a full
+ * FIFO.  Commands are lines, taken one per call in order: a part is kept
+ * until its line end arrives (or its writer closes the pipe), and a line
+ * longer than 60 bytes is dropped whole.  Returns at once when no whole
+ * command is there, or while another thread is carrying one out; a command
+ * that arrives while /tmp/tolu_cgi cannot be opened (missing, no reader, a
+ * link) is dropped.  Poll it from the application's loop.
  */
 void check_tvmode_fifo(void);
 
 /**
  * Follows up an HDMI change signalled by /tmp/hdmi_changed: in the
  * automatic mode it writes "tv=auto" to /tmp/tolu_cgi and removes the
- * marker.  Poll it from the application's loop.
+ * marker; a marker that cannot be removed is answered once.  Poll it from
+ * the application's loop: /tmp/tvmode is read again only when it changed.
  * @return the mode code in /tmp/tvmode when it is not 0 (-1 for a missing
  *         or empty file); -1 when there is no marker; otherwise the result
  *         of the shell command that removed it (0 on success).
@@ -753,8 +761,9 @@ int check_hdmi_state_changed(void);
  * @param path  the file; a plain path (letters, digits, '/', '.', '_', '-'),
  *              short enough for a 30-character command
  * @param value the number
- * @return the result of `system`; -1 without running anything for a path
- *         that is unsafe or too long.
+ * @return the result of `system`; -1 without running anything (and with a
+ *         message) for a path that is unsafe or too long, or where something
+ *         other than a plain file with one name is: a link, a FIFO, a folder.
  */
 int write_value_to_file(const char *path, int value);
 
@@ -763,7 +772,8 @@ int write_value_to_file(const char *path, int value);
  * 10 bytes).
  * @param path the file
  * @return the number (0 for text without digits); -1 when the file cannot
- *         be opened or is empty.
+ *         be opened, is no regular file (a FIFO is not waited on), is empty,
+ *         or holds a number beyond the range of int.
  */
 int get_value_from_file(const char *path);
 
@@ -785,7 +795,11 @@ int init_audio_config(void);
 /**
  * Switches the picture off (output code 28) or back on to the mode
  * recorded in /tmp/tvmode, through the output daemon; prints "Turn ON the
- * display", "tvmode :N" or "Turn OFF the display" to standard output.
+ * display", "tvmode :N" or "Turn OFF the display" to standard output.  A
+ * missing or empty file sends -1; a recorded number that names no picture
+ * (28, another negative number, a code without a mode, a number beyond int)
+ * sends the stored `video_output` if that names a picture, else 0, so that
+ * switching on always brings a picture back.
  * @param on     1: on; any other value: off
  * @param window ignored
  * @return 0, always.
@@ -798,7 +812,7 @@ int VideoOutputOnOff(int on, kvn_window *window);
  * (720p at 60 Hz to 720p at 50 Hz and back, and so on; modes without a
  * twin become automatic) and
  * switches to it with change_tvmode().  Does nothing when `video_output`
- * is not stored; stores the new mode but switches nothing when `tv_system`
+ * is not stored or holds a number beyond the range of int; stores the new mode but switches nothing when `tv_system`
  * is not stored.  Does not commit the settings store.
  */
 void SwitchTvSystem(void);

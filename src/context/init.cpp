@@ -1,6 +1,9 @@
 // The process-wide display context, the framework's shared globals and
 // start-up.
+#include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -37,6 +40,21 @@ void *get_media_type_func_ptr = nullptr;
 // Not exported: applications read it through kvn_get_standby_mode.
 int kvn_standby_mode = 0;
 
+namespace {
+
+// Said once, at start-up: otherwise a pipe that cannot be used would be
+// ignored for good without a word.
+void report_unusable(const char *path, int fd, bool fifo_only, const char *consequence) {
+    struct stat st;
+    if (fd < 0) {
+        fprintf(stderr, "kvn_dfb_init: cannot open %s: %s; %s\n", path, strerror(errno), consequence);
+    } else if (fifo_only && fstat(fd, &st) == 0 && !S_ISFIFO(st.st_mode)) {
+        fprintf(stderr, "kvn_dfb_init: %s is not a FIFO; %s\n", path, consequence);
+    }
+}
+
+}  // namespace
+
 extern "C" int kvn_dfb_init(int *argc, char ***argv, IDirectFB **dfb, IDirectFBScreen **screen) {
     pthread_mutex_lock(&kvn_mutex_state);
     kvn_global_state = 0;
@@ -52,12 +70,18 @@ extern "C" int kvn_dfb_init(int *argc, char ***argv, IDirectFB **dfb, IDirectFBS
                   "(*screen)->GetSize((*screen), &width, &height)");
 
     // An existing FIFO is the normal case after the first start, so the
-    // creation results are not looked at.
+    // creation results are not looked at.  The read ends are never opened
+    // through a link planted under /tmp (with O_CREAT that would create the
+    // link's target anywhere), and no program the application starts
+    // inherits them.
     (void)mknod("/tmp/display", S_IFIFO | 0666, 0);
-    outport_pipe = open("/tmp/display", O_RDONLY | O_CREAT | O_NONBLOCK, 0700);
+    outport_pipe = open("/tmp/display", O_RDONLY | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0700);
+    report_unusable("/tmp/display", outport_pipe, false, "mode commands will not be read");
     (void)mkfifo("/tmp/kvn_framework_pipe", 0644);
-    kvn_command_pipe = open("/tmp/kvn_framework_pipe", O_RDONLY | O_NONBLOCK);
+    kvn_command_pipe = open("/tmp/kvn_framework_pipe", O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    report_unusable("/tmp/kvn_framework_pipe", kvn_command_pipe, true, "no event lines will arrive");
     (void)mkfifo("/tmp/kvnupnp_key_pipe", 0644);
-    kvnupnp_key_pipe = open("/tmp/kvnupnp_key_pipe", O_RDONLY | O_NONBLOCK);
+    kvnupnp_key_pipe = open("/tmp/kvnupnp_key_pipe", O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    report_unusable("/tmp/kvnupnp_key_pipe", kvnupnp_key_pipe, true, "no keys will arrive");
     return 0;
 }

@@ -3,10 +3,13 @@
 // help.
 #include <stdio.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include "korvan_framework_lib.h"
+#include "kvn_files.h"
 #include "kvn_guard.h"
 #include "kvn_platform.h"
+#include "tvmode/value_file.h"
 
 namespace {
 
@@ -50,8 +53,15 @@ extern "C" int kvn_layer_background_init(
     IDirectFB *kvn_dfb, IDirectFBDisplayLayer **kvn_layer_background,
     DFBDisplayLayerConfig *kvn_layer_background_config,
     IDirectFBSurface **kvn_surface_background_of_layer_background) {
+    if (kvn_layer_background == nullptr || kvn_layer_background_config == nullptr)
+        return -1;
     if (*kvn_layer_background != nullptr || kvn_surface_background_of_layer_background == nullptr)
         return -1;
+    // Before start-up there is no DirectFB and no screen to ask.
+    if (kvn_dfb == nullptr || kvn_dfb_global_context.kvn_screen == nullptr) {
+        fprintf(stderr, "kvn_layer_background_init: called before kvn_dfb_init; nothing done\n");
+        return -1;
+    }
 
     // The primary layer has to be part of the mixer's output, whatever
     // else the mixer already shows.
@@ -142,16 +152,19 @@ extern "C" int kvn_layer_background_init(
 }
 
 extern "C" void kvn_confirm_virtual_screensize(void) {
-    char *stored = get_var_mem("video_output");
-    if (stored == nullptr) return;
-    long mode = strtol(stored, nullptr, 10);
-    free(stored);
-    if (mode != 0) return;
+    int mode = 0;
+    if (!kvn::stored_number("video_output", &mode) || mode != 0) return;
 
-    // Only once the output side has named the mode it picked.
-    FILE *name = fopen("/tmp/tvname", "r");
-    if (name == nullptr) return;
-    fclose(name);
+    // Only once the output side has named the mode it picked (in a regular
+    // file: a FIFO there must not hold up the start).
+    int name = kvn::open_regular("/tmp/tvname", nullptr);
+    if (name < 0) return;
+    close(name);
+
+    if (kvn_dfb_global_context.kvn_layer_osd == nullptr) {
+        fprintf(stderr, "kvn_confirm_virtual_screensize: called before kvn_layer_osd_init; nothing done\n");
+        return;
+    }
 
     DFBDisplayLayerConfig &config = kvn_dfb_global_context.kvn_layer_osd_config;
     config.flags = static_cast<DFBDisplayLayerConfigFlags>(DLCONF_WIDTH | DLCONF_HEIGHT);

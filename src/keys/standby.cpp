@@ -15,7 +15,9 @@
 #include <string>
 
 #include "keys_internal.h"
+#include "kvn_child.h"
 #include "kvn_clock.h"
+#include "kvn_files.h"
 #include "kvn_guard.h"
 #include "kvn_platform.h"
 #include "kvn_standby_flag.h"
@@ -64,7 +66,9 @@ extern "C" void kvn_set_tape_device_prefix(const char *prefix) {
 extern "C" int kvn_get_standby_mode(void) { return kvn_standby_flag_load(); }
 
 extern "C" void write_cdrom_pipe(int enable) {
-    int fd = open("/tmp/cdpipe", O_WRONLY | O_NONBLOCK);
+    // The drive monitor's FIFO only: never through a link, never into a file
+    // planted in its place.
+    int fd = kvn::open_for_writing("/tmp/cdpipe", false, "write_cdrom_pipe");
     if (fd < 0) return;
     const char *message = enable ? "enable@cdrom\n" : "disable@cdrom\n";
     ssize_t n = write(fd, message, strlen(message) + 1);  // with its NUL byte
@@ -73,8 +77,14 @@ extern "C" void write_cdrom_pipe(int enable) {
 }
 
 extern "C" int spin_down_disks(void) {
-    FILE *mtab = setmntent("/etc/mtab", "r");
-    if (mtab == nullptr) return 0;
+    // A regular file only (/proc's mount list is one): a FIFO there must not
+    // hold up the standby.
+    int fd = kvn::open_regular("/etc/mtab", nullptr);
+    FILE *mtab = fd >= 0 ? fdopen(fd, "r") : nullptr;
+    if (mtab == nullptr) {
+        if (fd >= 0) close(fd);
+        return 0;
+    }
     std::set<char> handled;
     struct mntent *entry;
     while ((entry = getmntent(mtab)) != nullptr) {
@@ -102,19 +112,10 @@ extern "C" int machine_off(int commit, int script_arg) {
         sync_five_times();
         VideoOutputOnOff(0, nullptr);
     }
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir("/") != 0) _exit(0);
-        long open_max = sysconf(_SC_OPEN_MAX);
-        if (open_max < 0 || open_max > (1L << 20)) open_max = 1L << 20;
-        for (long fd = 3; fd < open_max; ++fd) close(static_cast<int>(fd));
-        if (script_arg) {
-            execlp("/etc/shutdown.sh", "/etc/shutdown.sh", "1", static_cast<char *>(nullptr));
-        } else {
-            execlp("/etc/shutdown.sh", "/etc/shutdown.sh", static_cast<char *>(nullptr));
-        }
-        _exit(0);
-    }
+    char script[] = "/etc/shutdown.sh";
+    char one[] = "1";
+    char *const argv[] = {script, script_arg ? one : nullptr, nullptr};
+    pid_t pid = kvn::start_child(script, argv, "/");
     if (pid < 0) {
         // Waiting now could reap some other child of the application.
         perror("machine_off: fork");
@@ -160,7 +161,7 @@ extern "C" int check_standby_power_keys(DFBInputDeviceKeySymbol key) {
         if (result && s.step == 2) action = s.reboot_matched ? kReboot : kPowerOff;
     }
     if (action == kReboot) {
-        (void)system("touch /tmp/wait_to_reboot");
+        kvn::touch_marker("/tmp/wait_to_reboot", "reboot");
         (void)system("reboot");
     } else if (action == kPowerOff) {
         machine_off(0, 1);
@@ -207,8 +208,8 @@ extern "C" int run_standby(kvn_window *window, DFBWindowEvent *event) {
     if (system("pidof transmission-daemon 1>/dev/null 2>/dev/null") != 0) spin_down_disks();
     int countdown = kSpinDownPasses;
     (void)system("sdparm -C stop /dev/cdrom 1>/dev/null 2>/dev/null");
-    (void)system("touch /tmp/use_rmfp.txt");
-    (void)system("touch /tmp/goingstandby");
+    kvn::touch_marker("/tmp/use_rmfp.txt", "run_standby");
+    kvn::touch_marker("/tmp/goingstandby", "run_standby");
 
     int outcome = 0;
     while (outcome == 0) {

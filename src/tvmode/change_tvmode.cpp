@@ -5,27 +5,35 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "kvn_files.h"
 #include "kvn_platform.h"
 #include "mode_parse.h"
 #include "tvmode_internal.h"
 
 extern "C" int notify_tvmode_change(const char *payload) {
-    // Non-blocking: with nobody reading the FIFO a plain fopen would hang
-    // the calling application; this way the open fails (ENXIO) and the
-    // change goes on without its event line.
-    int fd = open("/tmp/kvn_framework_pipe", O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK, 0666);
-    FILE *pipe = fd >= 0 ? fdopen(fd, "w") : nullptr;
-    if (pipe == nullptr) {
-        if (fd >= 0) close(fd);
+    // Into the FIFO only: never created (a plain file there would be
+    // truncated at every event), never through a link, and without waiting
+    // for a reader: with nobody reading, the open fails (ENXIO) and the change
+    // goes on without its event line.
+    int fd = kvn::open_for_writing("/tmp/kvn_framework_pipe", false, "notify_tvmode_change");
+    if (fd < 0) {
         perror("fopen pipe failed");
         return 1;
     }
-    if (payload != nullptr) {
-        fprintf(pipe, "swf=<event>%s</event>%s\n", "change_tvmode", payload);
-    } else {
-        fprintf(pipe, "swf=<event>%s</event>\n", "change_tvmode");
+    char line[128];
+    int length = payload != nullptr
+                     ? snprintf(line, sizeof line, "swf=<event>%s</event>%s\n", "change_tvmode", payload)
+                     : snprintf(line, sizeof line, "swf=<event>%s</event>\n", "change_tvmode");
+    if (length < 0 || static_cast<size_t>(length) >= sizeof line) length = 0;
+    // One write of a short line: whole or not at all, even into a full pipe.
+    ssize_t written = length > 0 ? write(fd, line, static_cast<size_t>(length)) : -1;
+    int error = errno;
+    close(fd);
+    if (written != length) {
+        fprintf(stderr, "notify_tvmode_change: event line not written: %s\n",
+                written < 0 ? strerror(error) : "cut short");
+        return 1;
     }
-    fclose(pipe);
     return 0;
 }
 
@@ -50,10 +58,10 @@ extern "C" int change_tvmode(int mode, int announce) {
     osd_command(owner, &osd_handle, -2, 0, 0, 0, nullptr);
 
     if (mode == 0) {
-        FILE *f = fopen("/tmp/tvname", "r");
-        if (f != nullptr) {
-            if (fgets(tvname, sizeof tvname, f) == nullptr) tvname[0] = '\0';
-            fclose(f);
+        // One line of at most 9 characters, its line end kept; anything but a
+        // regular file there counts as no name.
+        if (kvn::read_regular("/tmp/tvname", tvname, sizeof tvname - 1) >= 0) {
+            if (char *end = strchr(tvname, '\n')) end[1] = '\0';
             kvn::map_tvname(tvname, sizeof tvname);
             if (tvname[0] != '\0') notify_tvmode_change(tvname);
         }

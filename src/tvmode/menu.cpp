@@ -11,6 +11,8 @@
 
 #include "kvn_clock.h"
 #include "kvn_platform.h"
+#include "mode_parse.h"
+#include "value_file.h"
 #include "tvmode_internal.h"
 
 extern "C" {
@@ -73,11 +75,7 @@ int compose(char *buffer, size_t size, const char *format, ...) {
     }
     size_t length = static_cast<size_t>(n);
     if (length >= size) {
-        length = size - 1;
-        // Step back over the continuation bytes of a cut character.
-        size_t cut = length;
-        while (cut > 0 && (static_cast<unsigned char>(buffer[cut]) & 0xC0) == 0x80) --cut;
-        if (cut < length && cut > 0) length = cut;
+        length = kvn::utf8_cut(buffer, size - 1);
         buffer[length] = '\0';
     }
     return static_cast<int>(length);
@@ -90,10 +88,7 @@ public:
     void run() {
         language_ = get_current_charset();
         int mode = -1;
-        if (char *stored = get_var_mem("video_output")) {
-            mode = static_cast<int>(strtol(stored, nullptr, 10));
-            free(stored);
-        }
+        if (!kvn::stored_number("video_output", &mode)) mode = -1;
         StartPoint start = (mode >= 1 && mode <= 22) ? kModeToRow[mode] : StartPoint{-1, 0};
         row_ = start.row < 0 ? 0 : start.row;
         frequency_ = start.frequency;

@@ -89,4 +89,15 @@ void map_tvname(char *text, size_t size) {
     }
 }
 
+size_t utf8_cut(const char *text, size_t length) {
+    // Back over at most three continuation bytes to the last lead byte.
+    size_t lead = length;
+    while (lead > 0 && length - lead < 4 && (static_cast<unsigned char>(text[lead - 1]) & 0xC0) == 0x80)
+        --lead;
+    if (lead == 0) return length;
+    unsigned char c = static_cast<unsigned char>(text[lead - 1]);
+    size_t needed = (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 1;
+    return length - (lead - 1) < needed ? lead - 1 : length;
+}
+
 }  // namespace kvn

@@ -34,6 +34,11 @@ ModeCommand parse_mode_command(const char *text);
 // `size` is the buffer's size; the result is always NUL-terminated.
 void map_tvname(char *text, size_t size);
 
+// The length to keep of the first `length` bytes of a UTF-8 text so that
+// no character is cut in two: `length` itself, or less when its last
+// character is not complete within it.
+size_t utf8_cut(const char *text, size_t length);
+
 }  // namespace kvn
 
 #endif

@@ -1,5 +1,6 @@
 // Mode commands from other programs through /tmp/display, and the
 // follow-up of an HDMI hot-plug.
+#include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -7,33 +8,81 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <mutex>
+#include <string>
+
 #include "korvan_framework_lib.h"
+#include "kvn_files.h"
 #include "kvn_platform.h"
+#include "mode_lines.h"
 #include "mode_parse.h"
+#include "tvmode_internal.h"
 
 namespace {
 
-// The main user-interface application's command input.  Non-blocking so
-// that a FIFO whose reader has gone fails at once, like a missing file,
-// instead of freezing the calling application's loop; never created.
-int open_tolu_cgi() { return open("/tmp/tolu_cgi", O_WRONLY | O_NONBLOCK); }
+constexpr const char *kReplyInput = "/tmp/tolu_cgi";
+constexpr const char *kHdmiMarker = "/tmp/hdmi_changed";
+// A command is short ("tv=1080p24 save"); a line beyond the pipe's old read
+// size is no command, and none of it is acted on.
+constexpr size_t kLongestCommand = 60;
+// The user-interface application reads its input all the time; a reply that
+// finds the pipe full waits this long for room.
+constexpr unsigned kReplyWaitMs = 3000;
 
-void write_reply(int fd, const char *reply) {
-    ssize_t n = write(fd, reply, strlen(reply) + 1);  // with its NUL byte
-    (void)n;
+struct ModePipe {
+    std::mutex mutex;  // held while a command is taken and carried out
+    kvn::LineReader lines{kLongestCommand};
+};
+ModePipe g_mode_pipe;
+
+// A marker that could not be removed, so that it is answered once only.
+struct Marker {
+    std::mutex mutex;
+    bool stuck = false;
+    struct stat seen;
+    int result = 0;
+};
+Marker g_marker;
+
+bool same_marker(const struct stat &a, const struct stat &b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+           a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
 }  // namespace
 
+int kvn_open_reply_input(void) {
+    // Non-blocking, so that a FIFO whose reader has gone fails at once, like a
+    // missing file, instead of freezing the calling application's loop; never
+    // created, never through a link.
+    return kvn::open_for_writing(kReplyInput, true, "tolu_cgi");
+}
+
+void kvn_send_reply(int fd, const char *reply) {
+    // With its NUL byte.  A full FIFO is waited on for a while: the mode has
+    // already changed, and the application must hear of it.
+    if (!kvn::write_fully(fd, reply, strlen(reply) + 1, kReplyWaitMs)) {
+        fprintf(stderr, "tolu_cgi: reply \"%s\" not delivered: %s\n", reply, strerror(errno));
+    }
+    close(fd);
+}
+
 extern "C" void check_tvmode_fifo(void) {
-    char command[61];
-    memset(command, 0, sizeof command);
-    ssize_t n = read(outport_pipe, command, 60);
-    if (n <= 1) return;
-    command[n] = '\0';
-    kvn::ModeCommand parsed = kvn::parse_mode_command(command);
+    // Another application's thread is carrying out a command: the ones behind
+    // it are its to take, in order.
+    std::unique_lock<std::mutex> lock(g_mode_pipe.mutex, std::try_to_lock);
+    if (!lock.owns_lock()) return;
+    std::string line;
+    bool got = g_mode_pipe.lines.next(outport_pipe, &line);
+    if (size_t dropped = g_mode_pipe.lines.take_dropped()) {
+        fprintf(stderr, "check_tvmode_fifo: %zu line(s) longer than %zu bytes dropped\n", dropped,
+                kLongestCommand);
+    }
+    if (!got || line.size() <= 1) return;
+    // As text: a NUL byte inside ends it.
+    kvn::ModeCommand parsed = kvn::parse_mode_command(line.c_str());
     if (!parsed.has_prefix) return;
-    int fd = open_tolu_cgi();
+    int fd = kvn_open_reply_input();
     if (fd < 0) return;
     if (parsed.save) {
         char value[16];
@@ -41,19 +90,28 @@ extern "C" void check_tvmode_fifo(void) {
         write_var("video_output", value, 0);
     }
     change_tvmode(parsed.code, 0);
-    write_reply(fd, parsed.reply);
-    close(fd);
+    kvn_send_reply(fd, parsed.reply);
 }
 
 extern "C" int check_hdmi_state_changed(void) {
     int mode = get_value_from_file("/tmp/tvmode");
     if (mode != 0) return mode;
     struct stat st;
-    if (stat("/tmp/hdmi_changed", &st) != 0) return -1;
-    int fd = open_tolu_cgi();
-    if (fd >= 0) {
-        write_reply(fd, "tv=auto");
-        close(fd);
+    if (stat(kHdmiMarker, &st) != 0) return -1;
+    std::lock_guard<std::mutex> lock(g_marker.mutex);
+    // A marker that cannot be removed (a folder, say) would otherwise be
+    // answered again on every poll, for ever.
+    if (g_marker.stuck && same_marker(st, g_marker.seen)) return g_marker.result;
+    if (stat(kHdmiMarker, &st) != 0) return -1;  // another thread took it meanwhile
+    int fd = kvn_open_reply_input();
+    if (fd >= 0) kvn_send_reply(fd, "tv=auto");
+    int result = system("rm /tmp/hdmi_changed");
+    struct stat after;
+    g_marker.stuck = stat(kHdmiMarker, &after) == 0 && same_marker(after, st);
+    if (g_marker.stuck) {
+        g_marker.seen = st;
+        g_marker.result = result;
+        fprintf(stderr, "check_hdmi_state_changed: cannot remove %s; answered once\n", kHdmiMarker);
     }
-    return system("rm /tmp/hdmi_changed");
+    return result;
 }

@@ -1,12 +1,11 @@
 // Storing a menu choice, and the switch between the 50 Hz and 60 Hz
 // families.
-#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
 #include "kvn_platform.h"
+#include "value_file.h"
 #include "tvmode_internal.h"
 
 namespace {
@@ -30,16 +29,14 @@ Selection select_mode(int group, int frequency) {
 
 extern "C" int apply_tvmode_selection(int group, int frequency) {
     Selection selection = select_mode(group, frequency);
-    // Non-blocking for the same reason as the mode pipe's replies: a FIFO
-    // without its reader must not freeze the menu.
-    int fd = open("/tmp/tolu_cgi", O_WRONLY | O_NONBLOCK);
+    // Opened as the mode pipe's replies are: a FIFO without its reader must
+    // not freeze the menu.
+    int fd = kvn_open_reply_input();
     if (fd < 0) {
         printf("open error!!!! line %d \n", 454);
         return -1;
     }
-    ssize_t n = write(fd, selection.reply, strlen(selection.reply) + 1);
-    (void)n;
-    close(fd);
+    kvn_send_reply(fd, selection.reply);
     write_var("video_output", &selection.code, 1);
     write_var("video_setting", "tvmode", 0);
     change_tvmode(selection.code, 0);
@@ -48,9 +45,8 @@ extern "C" int apply_tvmode_selection(int group, int frequency) {
 }
 
 extern "C" void SwitchTvSystem(void) {
-    char *stored = get_var_mem("video_output");
-    if (stored == nullptr) return;
-    int code = static_cast<int>(strtol(stored, nullptr, 10));
+    int code = 0;
+    if (!kvn::stored_number("video_output", &code)) return;
     if (code >= 1 && code <= 10) {
         code = (code % 2 == 1) ? code + 1 : code - 1;
         write_var("video_output", &code, 1);
@@ -58,7 +54,6 @@ extern "C" void SwitchTvSystem(void) {
         code = 0;
         write_var("video_output", &code, 1);
     }
-    free(stored);
     char *system_name = get_var_mem("tv_system");
     if (system_name == nullptr) return;
     write_var("tv_system", strcmp(system_name, "PAL") == 0 ? "NTSC" : "PAL", 0);

@@ -25,29 +25,6 @@ std::string stored(const char *key) {
 
 }  // namespace
 
-TEST(ValueText, ReadsTheLeadingDecimalOfTheFirstTenBytes) {
-    EXPECT_EQ(kvn_parse_value_text("7\n", 2), 7);
-    EXPECT_EQ(kvn_parse_value_text("", 0), -1);
-    EXPECT_EQ(kvn_parse_value_text("\0"
-                                   "5",
-                                   2),
-              -1);  // text starts with NUL
-    EXPECT_EQ(kvn_parse_value_text("abc", 3), 0);
-    EXPECT_EQ(kvn_parse_value_text("  \t12x", 6), 12);
-    EXPECT_EQ(kvn_parse_value_text("-1\n", 3), -1);
-    EXPECT_EQ(kvn_parse_value_text("+28", 3), 28);
-    EXPECT_EQ(kvn_parse_value_text("1234567890123", 13), 1234567890);
-    EXPECT_EQ(kvn_parse_value_text("000000000012", 12), 0);  // the 1 is byte 11
-    EXPECT_EQ(kvn_parse_value_text("12\0"
-                                   "34",
-                                   5),
-              12);
-    // Beyond int: clamped, never wrapped into some other number.
-    EXPECT_EQ(kvn_parse_value_text("9999999999", 10), 2147483647);
-    EXPECT_EQ(kvn_parse_value_text("-999999999999", 13), -999999999);
-    EXPECT_EQ(kvn_parse_value_text(nullptr, 0), -1);
-}
-
 TEST(ValueFile, ReadsNumbersAndAnswersMinusOneForWhatCannotBeRead) {
     KVN_REQUIRE_SANDBOX();
     int fds = ctx_test::open_descriptor_count();

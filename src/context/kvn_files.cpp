@@ -1,0 +1,187 @@
+#include "kvn_files.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "kvn_clock.h"
+
+namespace kvn {
+
+namespace {
+
+// Milliseconds left until `deadline` on the monotonic clock (0 once passed).
+int remaining_ms(const struct timespec &deadline) {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    long long ms = (static_cast<long long>(deadline.tv_sec) - now.tv_sec) * 1000 +
+                   (deadline.tv_nsec - now.tv_nsec) / 1000000;
+    return ms <= 0 ? 0 : static_cast<int>(ms);
+}
+
+}  // namespace
+
+int open_regular(const char *path, Found *found, struct stat *info) {
+    Found dummy;
+    if (found == nullptr) found = &dummy;
+    *found = Found::kNothing;
+    if (path == nullptr) return -1;
+    // O_NONBLOCK: a FIFO planted at the path opens at once instead of
+    // waiting for a writer that may never come; it is refused just below.
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == EISDIR) *found = Found::kOther;
+        return -1;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        *found = Found::kOther;
+        return -1;
+    }
+    *found = Found::kRegular;
+    if (info != nullptr) *info = st;
+    return fd;
+}
+
+ssize_t read_regular(const char *path, char *buffer, size_t capacity, Found *found,
+                     struct stat *info) {
+    int fd = open_regular(path, found, info);
+    if (fd < 0) return -1;
+    size_t got = 0;
+    while (got < capacity) {
+        ssize_t n = read(fd, buffer + got, capacity - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<size_t>(n);
+    }
+    // The status after the read, so that a change during it shows up.
+    if (info != nullptr) fstat(fd, info);
+    close(fd);
+    return static_cast<ssize_t>(got);
+}
+
+int open_for_writing(const char *path, bool regular_too, const char *who) {
+    int fd = open(path, O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        int error = errno;
+        if (error == ELOOP || error == EISDIR) {
+            fprintf(stderr, "%s: refusing to write %s: %s\n", who, path,
+                    error == ELOOP ? "it is a symbolic link" : "it is a directory");
+        }
+        errno = error;
+        return -1;
+    }
+    struct stat st;
+    bool fits = fstat(fd, &st) == 0 &&
+                (S_ISFIFO(st.st_mode) || (regular_too && S_ISREG(st.st_mode) && st.st_nlink == 1));
+    if (!fits) {
+        fprintf(stderr, "%s: refusing to write %s: not a %s\n", who, path,
+                regular_too ? "FIFO or a plain file with one name" : "FIFO");
+        close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    return fd;
+}
+
+bool write_fully(int fd, const void *data, size_t size, unsigned timeout_ms) {
+    const char *p = static_cast<const char *>(data);
+    unsigned scaled = timeout_ms / time_divisor();
+    struct timespec deadline;
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += scaled / 1000;
+    deadline.tv_nsec += static_cast<long>(scaled % 1000) * 1000000;
+    if (deadline.tv_nsec >= 1000000000) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= 1000000000;
+    }
+    while (size > 0) {
+        ssize_t n = write(fd, p, size);
+        if (n > 0) {
+            p += n;
+            size -= static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN) return false;
+        int left = remaining_ms(deadline);
+        if (left == 0) return false;
+        struct pollfd pfd = {fd, POLLOUT, 0};
+        if (poll(&pfd, 1, left) < 0 && errno != EINTR) return false;
+        if (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) return false;
+    }
+    return true;
+}
+
+bool shell_may_write(const char *path, const char *who) {
+    struct stat st;
+    // Nothing there (or a path the shell will fail on by itself).
+    if (lstat(path, &st) != 0) return true;
+    const char *why = nullptr;
+    if (S_ISLNK(st.st_mode)) {
+        why = "it is a symbolic link";
+    } else if (!S_ISREG(st.st_mode)) {
+        why = S_ISDIR(st.st_mode) ? "it is a directory" : "it is not a plain file";
+    } else if (st.st_nlink != 1) {
+        why = "it has another name";
+    }
+    if (why == nullptr) return true;
+    fprintf(stderr, "%s: refusing to write %s: %s\n", who, path, why);
+    return false;
+}
+
+int touch_marker(const char *path, const char *who) {
+    if (!shell_may_write(path, who)) return -1;
+    std::string command = std::string("touch ") + path;
+    return system(command.c_str());
+}
+
+int create_private(const char *path, const char *who) {
+    // Whoever made the old file could still hold it open, or have put a link
+    // there; a new file created exclusively is nobody's but ours.
+    if (unlink(path) != 0 && errno != ENOENT && errno != EISDIR) {
+        fprintf(stderr, "%s: cannot remove %s: %s\n", who, path, strerror(errno));
+        return -1;
+    }
+    int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
+    if (fd < 0) fprintf(stderr, "%s: cannot create %s afresh: %s\n", who, path, strerror(errno));
+    return fd;
+}
+
+bool still_private(const char *path, int fd, const char *who) {
+    struct stat by_fd;
+    struct stat by_name;
+    if (fstat(fd, &by_fd) != 0 || lstat(path, &by_name) != 0 || by_fd.st_dev != by_name.st_dev ||
+        by_fd.st_ino != by_name.st_ino) {
+        fprintf(stderr, "%s: %s was replaced\n", who, path);
+        return false;
+    }
+    if (!S_ISREG(by_fd.st_mode) || by_fd.st_nlink != 1 || by_fd.st_uid != geteuid() ||
+        (by_fd.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        fprintf(stderr, "%s: %s is no longer private\n", who, path);
+        return false;
+    }
+    return true;
+}
+
+bool read_all(int fd, std::string *text, size_t limit) {
+    text->clear();
+    if (lseek(fd, 0, SEEK_SET) != 0) return false;
+    char chunk[4096];
+    for (;;) {
+        ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) return true;
+        if (text->size() + static_cast<size_t>(n) > limit) return false;
+        text->append(chunk, static_cast<size_t>(n));
+    }
+}
+
+}  // namespace kvn
