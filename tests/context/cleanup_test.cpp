@@ -3,10 +3,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <pthread.h>
 #include <unistd.h>
 
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -15,13 +13,9 @@
 
 namespace {
 
-std::mutex g_log_mutex;
 std::vector<std::string> g_log;
 
-void note(const std::string &what) {
-    std::lock_guard<std::mutex> lock(g_log_mutex);
-    g_log.push_back(what);
-}
+void note(const std::string &what) { g_log.push_back(what); }
 
 template <typename Interface>
 struct Released {
@@ -37,50 +31,16 @@ struct Released {
     Interface *get() { return &spy.iface; }
 };
 
-// An application thread: its own event buffer and loop, stopped by an
-// event posted from the stop routine.
-struct AppThread {
-    int number = 0;
-    IDirectFBEventBuffer *events = nullptr;
-    pthread_t thread{};
-    kvn_thread record{};
-    bool layer_usable_at_stop = false;
-
-    static void *loop(void *arg) {
-        auto *self = static_cast<AppThread *>(arg);
-        for (;;) {
-            if (self->events->WaitForEvent(self->events) != DFB_OK) continue;
-            DFBEvent event;
-            if (self->events->GetEvent(self->events, &event) != DFB_OK) continue;
-            if (event.clazz == DFEC_USER && event.user.type == 1) break;
-        }
-        self->events->Release(self->events);
-        return nullptr;
-    }
-
-    void start(int n) {
-        number = n;
-        IDirectFB *dfb = kvn_dfb_global_context.kvn_dfb;
-        ASSERT_EQ(dfb->CreateEventBuffer(dfb, &events), DFB_OK);
-        ASSERT_EQ(pthread_create(&thread, nullptr, loop, this), 0);
-        record.thread = static_cast<uint32_t>(n);
-    }
-
-    void stop() {
-        // The layers must still be there for a thread that draws to its end.
-        IDirectFBDisplayLayer *layer = kvn_dfb_global_context.kvn_layer_osd;
-        DFBDisplayLayerConfig config;
-        layer_usable_at_stop = layer->GetConfiguration(layer, &config) == DFB_OK;
-        DFBUserEvent quit{};
-        quit.clazz = DFEC_USER;
-        quit.type = 1;
-        events->PostEvent(events, DFB_EVENT(&quit));
-        pthread_join(thread, nullptr);
-        note("thread " + std::to_string(number) + " stopped");
-    }
-};
-
-AppThread g_threads[2];
+// A registered thread's stop routine: it notes when it ran and whether the
+// layers a drawing thread needs were still there.
+bool g_layer_usable_at_stop[2] = {false, false};
+template <int N>
+void stop_thread() {
+    IDirectFBDisplayLayer *layer = kvn_dfb_global_context.kvn_layer_osd;
+    DFBDisplayLayerConfig config;
+    g_layer_usable_at_stop[N - 1] = layer->GetConfiguration(layer, &config) == DFB_OK;
+    note("thread " + std::to_string(N) + " stopped");
+}
 
 bool is_closed(int fd) { return fcntl(fd, F_GETFD) == -1 && errno == EBADF; }
 
@@ -119,12 +79,8 @@ TEST(CleanUp, StopsThreadsBeforeReleasingLayersScreenAndMainInterfaceInReverseOr
     c.kvn_screen = screen_spy->get();
     c.kvn_dfb = dfb_spy->get();
 
-    g_threads[0].start(1);
-    g_threads[1].start(2);
-    g_threads[0].record.stop = [] { g_threads[0].stop(); };
-    g_threads[1].record.stop = [] { g_threads[1].stop(); };
-    ASSERT_EQ(register_thread(&g_threads[0].record), 0);
-    ASSERT_EQ(register_thread(&g_threads[1].record), 0);
+    kvn_thread threads[3] = {{1, stop_thread<1>, nullptr}, {2, nullptr, nullptr}, {3, stop_thread<2>, nullptr}};
+    for (kvn_thread &t : threads) ASSERT_EQ(register_thread(&t), 0);
 
     const int outport = outport_pipe, command = kvn_command_pipe, key = kvnupnp_key_pipe;
     ASSERT_FALSE(is_closed(command));
@@ -141,8 +97,8 @@ TEST(CleanUp, StopsThreadsBeforeReleasingLayersScreenAndMainInterfaceInReverseOr
                                          "screen released",
                                          "main interface released"};
     EXPECT_EQ(g_log, expected);
-    EXPECT_TRUE(g_threads[0].layer_usable_at_stop);
-    EXPECT_TRUE(g_threads[1].layer_usable_at_stop);
+    EXPECT_TRUE(g_layer_usable_at_stop[0]);
+    EXPECT_TRUE(g_layer_usable_at_stop[1]);
     EXPECT_EQ(kvn_threads_head, nullptr);
     EXPECT_EQ(kvn_threads_end, nullptr);
 

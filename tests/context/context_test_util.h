@@ -4,6 +4,7 @@
 #define KVN_CONTEXT_TEST_UTIL_H
 
 #include <dirent.h>
+#include <string.h>
 
 #include <deque>
 #include <string>
@@ -16,7 +17,7 @@ namespace ctx_test {
 
 // kvn_dfb_init on the global context, with extra DirectFB options such as
 // "--dfb:mode=800x600".
-inline void init_display(std::vector<std::string> options = {}) {
+inline int init_display(std::vector<std::string> options = {}) {
     static std::vector<std::string> store;
     static std::vector<char *> argv_store;
     store.assign(1, "kvn-context-test");
@@ -26,7 +27,7 @@ inline void init_display(std::vector<std::string> options = {}) {
     argv_store.push_back(nullptr);
     int argc = static_cast<int>(store.size());
     char **argv = argv_store.data();
-    kvn_dfb_init(&argc, &argv, &kvn_dfb_global_context.kvn_dfb, &kvn_dfb_global_context.kvn_screen);
+    return kvn_dfb_init(&argc, &argv, &kvn_dfb_global_context.kvn_dfb, &kvn_dfb_global_context.kvn_screen);
 }
 
 inline void init_osd_layer() {
@@ -43,6 +44,14 @@ inline int open_descriptor_count() {
     }
     closedir(dir);
     return n - 1;  // the directory's own descriptor
+}
+
+// What the guarded-call report prints for a failing call with this text:
+// this module, the line, then DirectFB's own report quoting the text.
+inline std::string guard_report(const std::string &text) {
+    std::string pattern = "korvan_framework_lib <[0-9]+>:\n\t.*DirectFBError \\[";
+    for (char c : text) pattern += std::string(strchr("()*&|.[]{}+?^$\\", c) != nullptr ? "\\" : "") + c;
+    return pattern + "\\]";
 }
 
 // A copy of a real interface whose methods can be replaced one by one; the

@@ -1,5 +1,6 @@
-// The OSD and background layers on real DirectFB (dummy system), with
-// spies over the interfaces to see which calls the set-up makes.
+// The OSD and background layers on real DirectFB (dummy system), seen
+// through spies over the real interfaces: every call the set-up makes, with
+// its arguments, in order, and the pixels that reach the background.
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -18,77 +19,205 @@ using ctx_test::Spy;
 using LayerSpy = Spy<IDirectFBDisplayLayer>;
 using DfbSpy = Spy<IDirectFB>;
 using ScreenSpy = Spy<IDirectFBScreen>;
+using SurfaceSpy = Spy<IDirectFBSurface>;
+using FontSpy = Spy<IDirectFBFont>;
+using ProviderSpy = Spy<IDirectFBImageProvider>;
 
 std::vector<std::string> g_calls;
+int g_font_height = 0;  // what the real font reports
+IDirectFBSurface *g_real_background = nullptr;
 
-std::string level_name(DFBDisplayLayerCooperativeLevel level) {
-    switch (level) {
-        case DLSCL_SHARED:
-            return "SHARED";
-        case DLSCL_EXCLUSIVE:
-            return "EXCLUSIVE";
-        case DLSCL_ADMINISTRATIVE:
-            return "ADMINISTRATIVE";
-    }
-    return "?";
+// A call to fail: the start of its logged line, and which occurrence.
+std::string g_fail;
+int g_fail_at = 1;
+
+// Logs a call; true when it is the one to fail.
+bool noted(const std::string &line) {
+    g_calls.push_back(line);
+    return !g_fail.empty() && line.rfind(g_fail, 0) == 0 && --g_fail_at == 0;
+}
+bool note(const char *text) { return noted(text); }
+template <typename... Args>
+bool note(const char *format, Args... args) {
+    char line[256];
+    snprintf(line, sizeof line, format, args...);
+    return noted(line);
 }
 
-DFBResult spy_set_level(IDirectFBDisplayLayer *thiz, DFBDisplayLayerCooperativeLevel level) {
-    LayerSpy *s = LayerSpy::of(thiz);
-    s->log->push_back("SetCooperativeLevel " + level_name(level));
-    return s->real->SetCooperativeLevel(s->real, level);
+const char *level_name(DFBDisplayLayerCooperativeLevel level) {
+    return level == DLSCL_ADMINISTRATIVE ? "ADMINISTRATIVE" : level == DLSCL_EXCLUSIVE ? "EXCLUSIVE" : "SHARED";
 }
 
-DFBResult spy_set_bg_mode(IDirectFBDisplayLayer *thiz, DFBDisplayLayerBackgroundMode mode) {
-    LayerSpy *s = LayerSpy::of(thiz);
-    s->log->push_back(mode == DLBM_COLOR      ? "SetBackgroundMode COLOR"
-                      : mode == DLBM_DONTCARE ? "SetBackgroundMode DONTCARE"
-                                              : "SetBackgroundMode other");
-    return s->real->SetBackgroundMode(s->real, mode);
-}
-
-DFBResult spy_set_bg_color(IDirectFBDisplayLayer *thiz, u8 r, u8 g, u8 b, u8 a) {
-    LayerSpy *s = LayerSpy::of(thiz);
-    char line[64];
-    snprintf(line, sizeof line, "SetBackgroundColor %u %u %u %u", r, g, b, a);
-    s->log->push_back(line);
-    return s->real->SetBackgroundColor(s->real, r, g, b, a);
-}
-
-DFBResult spy_get_config(IDirectFBDisplayLayer *thiz, DFBDisplayLayerConfig *config) {
-    LayerSpy *s = LayerSpy::of(thiz);
-    s->log->push_back("GetConfiguration");
-    return s->real->GetConfiguration(s->real, config);
-}
-
-LayerSpy *make_layer_spy(IDirectFBDisplayLayer *real) {
-    LayerSpy *s = ctx_test::keep<LayerSpy>(real, &g_calls);
-    s->iface.SetCooperativeLevel = spy_set_level;
-    s->iface.SetBackgroundMode = spy_set_bg_mode;
-    s->iface.SetBackgroundColor = spy_set_bg_color;
-    s->iface.GetConfiguration = spy_get_config;
+SurfaceSpy *surface_spy(IDirectFBSurface *real) {
+    SurfaceSpy *s = ctx_test::keep<SurfaceSpy>(real, &g_calls);
+    s->iface.SetFont = [](IDirectFBSurface *thiz, IDirectFBFont *font) {
+        if (note("SetFont")) return DFB_FAILURE;
+        return SurfaceSpy::of(thiz)->real->SetFont(SurfaceSpy::of(thiz)->real, font);
+    };
+    s->iface.SetColor = [](IDirectFBSurface *thiz, u8 r, u8 g, u8 b, u8 a) {
+        if (note("SetColor %02X %02X %02X %02X", r, g, b, a)) return DFB_FAILURE;
+        return SurfaceSpy::of(thiz)->real->SetColor(SurfaceSpy::of(thiz)->real, r, g, b, a);
+    };
+    s->iface.DrawString = [](IDirectFBSurface *thiz, const char *text, int bytes, int x, int y,
+                             DFBSurfaceTextFlags flags) {
+        if (note("DrawString \"%s\" %d %d,%d flags %d", text, bytes, x, y, static_cast<int>(flags))) return DFB_FAILURE;
+        return SurfaceSpy::of(thiz)->real->DrawString(SurfaceSpy::of(thiz)->real, text, bytes, x, y, flags);
+    };
+    s->iface.Flip = [](IDirectFBSurface *, const DFBRegion_C *, DFBSurfaceFlipFlags) {
+        note("Flip");
+        return DFB_OK;
+    };
     return s;
 }
 
-DFBResult spy_get_layer(IDirectFB *thiz, DFBDisplayLayerID id, IDirectFBDisplayLayer **ret) {
-    DfbSpy *s = DfbSpy::of(thiz);
-    s->log->push_back("GetDisplayLayer " + std::to_string(id));
-    IDirectFBDisplayLayer *real = nullptr;
-    DFBResult r = s->real->GetDisplayLayer(s->real, id, &real);
-    if (r == DFB_OK) *ret = &make_layer_spy(real)->iface;
-    return r;
+LayerSpy *layer_spy(IDirectFBDisplayLayer *real) {
+    LayerSpy *s = ctx_test::keep<LayerSpy>(real, &g_calls);
+    s->iface.SetCooperativeLevel = [](IDirectFBDisplayLayer *thiz, DFBDisplayLayerCooperativeLevel level) {
+        if (note("SetCooperativeLevel %s", level_name(level))) return DFB_FAILURE;
+        return LayerSpy::of(thiz)->real->SetCooperativeLevel(LayerSpy::of(thiz)->real, level);
+    };
+    s->iface.SetBackgroundMode = [](IDirectFBDisplayLayer *thiz, DFBDisplayLayerBackgroundMode mode) {
+        if (note("SetBackgroundMode %s", mode == DLBM_COLOR ? "COLOR" : mode == DLBM_DONTCARE ? "DONTCARE" : "other")) return DFB_FAILURE;
+        return LayerSpy::of(thiz)->real->SetBackgroundMode(LayerSpy::of(thiz)->real, mode);
+    };
+    s->iface.SetBackgroundColor = [](IDirectFBDisplayLayer *thiz, u8 r, u8 g, u8 b, u8 a) {
+        if (note("SetBackgroundColor %u %u %u %u", r, g, b, a)) return DFB_FAILURE;
+        return LayerSpy::of(thiz)->real->SetBackgroundColor(LayerSpy::of(thiz)->real, r, g, b, a);
+    };
+    s->iface.GetConfiguration = [](IDirectFBDisplayLayer *thiz, DFBDisplayLayerConfig *config) {
+        if (note("GetConfiguration")) return DFB_FAILURE;
+        return LayerSpy::of(thiz)->real->GetConfiguration(LayerSpy::of(thiz)->real, config);
+    };
+    s->iface.SetConfiguration = [](IDirectFBDisplayLayer *thiz, const DFBDisplayLayerConfig *config) {
+        if (note("SetConfiguration %dx%d", config->width, config->height)) return DFB_FAILURE;
+        return LayerSpy::of(thiz)->real->SetConfiguration(LayerSpy::of(thiz)->real, config);
+    };
+    s->iface.GetSurface = [](IDirectFBDisplayLayer *thiz, IDirectFBSurface **ret) {
+        if (note("GetSurface")) return DFB_FAILURE;
+        DFBResult r = LayerSpy::of(thiz)->real->GetSurface(LayerSpy::of(thiz)->real, &g_real_background);
+        if (r == DFB_OK) *ret = &surface_spy(g_real_background)->iface;
+        return r;
+    };
+    return s;
 }
 
 IDirectFB *make_dfb_spy() {
     DfbSpy *s = ctx_test::keep<DfbSpy>(kvn_dfb_global_context.kvn_dfb, &g_calls);
-    s->iface.GetDisplayLayer = spy_get_layer;
+    s->iface.GetDisplayLayer = [](IDirectFB *thiz, DFBDisplayLayerID id, IDirectFBDisplayLayer **ret) {
+        if (note("GetDisplayLayer %u", id)) return DFB_FAILURE;
+        IDirectFBDisplayLayer *real = nullptr;
+        DFBResult r = DfbSpy::of(thiz)->real->GetDisplayLayer(DfbSpy::of(thiz)->real, id, &real);
+        if (r == DFB_OK) *ret = &layer_spy(real)->iface;
+        return r;
+    };
+    s->iface.CreateFont = [](IDirectFB *thiz, const char *path, const DFBFontDescription *desc, IDirectFBFont **ret) {
+        if (note("CreateFont %s flags %d height %d", path, static_cast<int>(desc->flags), desc->height)) return DFB_FAILURE;
+        IDirectFBFont *real = nullptr;
+        DFBResult r = DfbSpy::of(thiz)->real->CreateFont(DfbSpy::of(thiz)->real, path, desc, &real);
+        if (r != DFB_OK) return r;
+        real->GetHeight(real, &g_font_height);
+        FontSpy *f = ctx_test::keep<FontSpy>(real, &g_calls);
+        f->iface.GetHeight = [](IDirectFBFont *font, int *height) {
+            if (note("Font GetHeight")) return DFB_FAILURE;
+            return FontSpy::of(font)->real->GetHeight(FontSpy::of(font)->real, height);
+        };
+        f->iface.Release = [](IDirectFBFont *font) -> DirectResult {
+            note("Font Release");
+            return FontSpy::of(font)->real->Release(FontSpy::of(font)->real);
+        };
+        *ret = &f->iface;
+        return r;
+    };
+    s->iface.CreateImageProvider = [](IDirectFB *thiz, const char *path, IDirectFBImageProvider **ret) {
+        IDirectFBImageProvider *real = nullptr;
+        DFBResult r = DfbSpy::of(thiz)->real->CreateImageProvider(DfbSpy::of(thiz)->real, path, &real);
+        note("CreateImageProvider %s %s", path, r == DFB_OK ? "ok" : "failed");
+        if (r != DFB_OK) return r;
+        ProviderSpy *p = ctx_test::keep<ProviderSpy>(real, &g_calls);
+        p->iface.RenderTo = [](IDirectFBImageProvider *thiz, IDirectFBSurface *to, const DFBRectangle_C *rect) {
+            note("RenderTo %s", rect == nullptr ? "whole surface" : "a rectangle");
+            return ProviderSpy::of(thiz)->real->RenderTo(ProviderSpy::of(thiz)->real, SurfaceSpy::of(to)->real, rect);
+        };
+        p->iface.Release = [](IDirectFBImageProvider *thiz) -> DirectResult {
+            if (note("Provider Release")) return DR_FAILURE;
+            return ProviderSpy::of(thiz)->real->Release(ProviderSpy::of(thiz)->real);
+        };
+        *ret = &p->iface;
+        return r;
+    };
     return &s->iface;
 }
 
-bool contains(const std::vector<std::string> &v, const std::string &x) {
-    for (auto &e : v)
-        if (e == x) return true;
-    return false;
+// A screen whose mixer 0 works (the dummy system has none).
+DFBDisplayLayerIDs g_mixer_layers = 0;
+void give_screen_a_mixer(DFBDisplayLayerIDs initial_layers) {
+    g_mixer_layers = initial_layers;
+    ScreenSpy *s = ctx_test::keep<ScreenSpy>(kvn_dfb_global_context.kvn_screen, &g_calls);
+    s->iface.GetMixerConfiguration = [](IDirectFBScreen *, int mixer, DFBScreenMixerConfig *config) {
+        if (note("GetMixerConfiguration %d", mixer)) return DFB_FAILURE;
+        config->flags = static_cast<DFBScreenMixerConfigFlags>(DSMCONF_TREE | DSMCONF_LAYERS | DSMCONF_BACKGROUND);
+        config->layers = g_mixer_layers;
+        return DFB_OK;
+    };
+    s->iface.SetMixerConfiguration = [](IDirectFBScreen *, int mixer, const DFBScreenMixerConfig *config) {
+        if (note("SetMixerConfiguration %d flags %d layers 0x%X", mixer, static_cast<int>(config->flags),
+                 static_cast<unsigned>(config->layers)))
+            return DFB_FAILURE;
+        return DFB_OK;
+    };
+    kvn_dfb_global_context.kvn_screen = &s->iface;
+}
+
+int background_init(IDirectFB *dfb) {
+    kvn_dfb_context &c = kvn_dfb_global_context;
+    return kvn_layer_background_init(dfb, &c.kvn_layer_background, &c.kvn_layer_background_config,
+                                     &c.kvn_surface_background_of_layer_background);
+}
+
+// The whole background set-up at a layer height, with or without a
+// backdrop: the calls in order.
+void check_background(int layer_height, int font_height, bool backdrop) {
+    const unsigned colour = 0x2040a0;
+    if (backdrop) kvn_test::write_png("/desktop.png", 64, 48, colour);
+    ctx_test::init_display({"--dfb:mode=" + std::to_string(layer_height * 16 / 9) + "x" + std::to_string(layer_height)});
+    ctx_test::init_osd_layer();
+    give_screen_a_mixer(0x6);
+    ASSERT_EQ(0, background_init(make_dfb_spy()));
+    const int fh = g_font_height;
+    ASSERT_GT(fh, 0);
+    const int flags = DSTF_LEFT | DSTF_TOP;
+    auto draw = [&](const char *text, int y) {
+        return "DrawString \"" + std::string(text) + "\" -1 150," + std::to_string(y) + " flags " + std::to_string(flags);
+    };
+    std::vector<std::string> expected = {
+        "GetMixerConfiguration 0",
+        "SetMixerConfiguration 0 flags " + std::to_string(DSMCONF_LAYERS) + " layers 0x7",  // primary added
+        "GetDisplayLayer 0",
+        "SetCooperativeLevel ADMINISTRATIVE",
+        "SetCooperativeLevel EXCLUSIVE",
+        "GetSurface",
+        "GetConfiguration",
+        "CreateFont /opt/kvn/share/fonts/decker.ttf flags " + std::to_string(DFDESC_HEIGHT) + " height " +
+            std::to_string(font_height),
+        "Font GetHeight", std::string("CreateImageProvider /desktop.png ") + (backdrop ? "ok" : "failed")};
+    if (backdrop) expected.insert(expected.end(), {"RenderTo whole surface", "Provider Release"});
+    expected.insert(expected.end(),
+                    {"SetFont", "SetColor CF CF FF FF", draw("Press the s/S/BLUE key to switch focus between window.", 20),
+                     "SetColor CF DF CF FF", draw("Press LEFT/RIGHT/UP/DOWN cursor key to move the window.", fh + 20),
+                     "SetColor CF FF 6F FF", draw("Press ESC/STOP/POWER key to exit.", 2 * fh + 20), "Font Release"});
+    EXPECT_EQ(expected, g_calls) << "and never a Flip";
+
+    EXPECT_EQ(layer_height, kvn_dfb_global_context.kvn_layer_background_config.height);
+    if (backdrop) {
+        // The backdrop reached the whole surface (scaled from 64x48).
+        IDirectFBSurface *bg = g_real_background;
+        void *data = nullptr;
+        int pitch = 0;
+        ASSERT_EQ(DFB_OK, bg->Lock(bg, DSLF_READ, &data, &pitch));
+        const uint32_t *last_row = reinterpret_cast<const uint32_t *>(static_cast<char *>(data) + (layer_height - 1) * pitch);
+        EXPECT_EQ(colour & 0xf0f0f0, last_row[0] & 0xf0f0f0);
+        bg->Unlock(bg);
+    }
 }
 
 struct HookCall {
@@ -99,19 +228,16 @@ struct HookCall {
     void *data = nullptr;
 } g_hook;
 
-int recording_hook(IDirectFB *dfb, IDirectFBDisplayLayer *layer, DFBDisplayLayerConfig *config,
-                   void *data) {
-    g_hook.count++;
-    g_hook.dfb = dfb;
-    g_hook.layer = layer;
-    g_hook.config = config;
-    g_hook.data = data;
+int recording_hook(IDirectFB *dfb, IDirectFBDisplayLayer *layer, DFBDisplayLayerConfig *config, void *data) {
+    g_hook = {g_hook.count + 1, dfb, layer, config, data};
     return 12345;  // ignored
 }
 
+const std::vector<std::string> kDefaultBackground = {"SetBackgroundColor 0 0 0 0", "SetBackgroundMode COLOR"};
+
 }  // namespace
 
-TEST(OsdLayer, FirstSetUpTakesThePrimaryLayerClearsItsBackgroundAndSeedsTheModeFile) {
+TEST(OsdLayer, FirstSetUpTakesThePrimaryLayerAndLaterOnesReuseItWithTheHookOrTheDefaultBackground) {
     KVN_REQUIRE_SANDBOX();
     write_var("video_output", "5", 0);
     ctx_test::init_display();
@@ -119,74 +245,134 @@ TEST(OsdLayer, FirstSetUpTakesThePrimaryLayerClearsItsBackgroundAndSeedsTheModeF
     IDirectFBDisplayLayer *layer = nullptr;
     DFBDisplayLayerConfig config{};
     EXPECT_EQ(kvn_layer_osd_init(dfb, &layer, &config, nullptr, nullptr), 0);
-
-    std::vector<std::string> expected = {
-        "GetDisplayLayer 0", "SetCooperativeLevel ADMINISTRATIVE", "SetBackgroundMode DONTCARE",
-        "GetConfiguration",  "SetBackgroundColor 0 0 0 0",         "SetBackgroundMode COLOR"};
+    std::vector<std::string> expected = {"GetDisplayLayer 0", "SetCooperativeLevel ADMINISTRATIVE",
+                                         "SetBackgroundMode DONTCARE", "GetConfiguration"};
+    expected.insert(expected.end(), kDefaultBackground.begin(), kDefaultBackground.end());
     EXPECT_EQ(g_calls, expected);
     ASSERT_NE(layer, nullptr);
     DFBDisplayLayerConfig real{};
-    ASSERT_EQ(LayerSpy::of(layer)->real->GetConfiguration(LayerSpy::of(layer)->real, &real),
-              DFB_OK);
-    EXPECT_EQ(config.width, real.width);
-    EXPECT_EQ(config.height, real.height);
-    EXPECT_GT(config.width, 0);
+    ASSERT_EQ(LayerSpy::of(layer)->real->GetConfiguration(LayerSpy::of(layer)->real, &real), DFB_OK);
+    EXPECT_TRUE(config.width == real.width && config.height == real.height && real.height > 0);
+    EXPECT_EQ(kvn_test::read_file("/tmp/tvmode"), "5\n") << "the stored mode seeds the mode file";
 
-    EXPECT_EQ(kvn_test::read_file("/tmp/tvmode"), "5\n");
-    char *stored = get_var_mem("video_output");
-    ASSERT_NE(stored, nullptr);
-    EXPECT_STREQ(stored, "5");
-    free(stored);
-}
-
-TEST(OsdLayer, ASetLayerIsReusedButItsConfigurationAndBackgroundAreRedone) {
-    KVN_REQUIRE_SANDBOX();
-    ctx_test::init_display();
-    IDirectFB *real_dfb = kvn_dfb_global_context.kvn_dfb;
-    IDirectFBDisplayLayer *real_layer = nullptr;
-    ASSERT_EQ(real_dfb->GetDisplayLayer(real_dfb, DLID_PRIMARY, &real_layer), DFB_OK);
-    ASSERT_EQ(real_layer->SetCooperativeLevel(real_layer, DLSCL_ADMINISTRATIVE), DFB_OK);
-    IDirectFBDisplayLayer *layer = &make_layer_spy(real_layer)->iface;
+    // Again with the layer set: it is reused; a hook with its data replaces
+    // the default background, a hook without data or data without a hook
+    // does not.
     IDirectFBDisplayLayer *given = layer;
-    DFBDisplayLayerConfig config{};
-
-    EXPECT_EQ(kvn_layer_osd_init(make_dfb_spy(), &layer, &config, nullptr, nullptr), 0);
-    std::vector<std::string> expected = {"GetConfiguration", "SetBackgroundColor 0 0 0 0",
-                                         "SetBackgroundMode COLOR"};
-    EXPECT_EQ(g_calls, expected);
-    EXPECT_EQ(layer, given);
-    EXPECT_GT(config.height, 0);
-    // No stored mode: the automatic mode is seeded in both places.
-    EXPECT_EQ(kvn_test::read_file("/tmp/tvmode"), "0\n");
-}
-
-TEST(OsdLayer, TheHookReplacesTheDefaultBackgroundOnlyWhenItComesWithData) {
-    KVN_REQUIRE_SANDBOX();
-    ctx_test::init_display();
-    IDirectFB *dfb = make_dfb_spy();
-    IDirectFBDisplayLayer *layer = nullptr;
-    DFBDisplayLayerConfig config{};
     int payload = 42;
     void *data = &payload;
-
+    g_calls.clear();
     EXPECT_EQ(kvn_layer_osd_init(dfb, &layer, &config, &data, recording_hook), 0);
+    EXPECT_EQ(g_calls, std::vector<std::string>{"GetConfiguration"});
+    EXPECT_EQ(layer, given);
     EXPECT_EQ(g_hook.count, 1);
-    EXPECT_EQ(g_hook.dfb, dfb);
-    EXPECT_EQ(g_hook.layer, layer);
-    EXPECT_EQ(g_hook.config, &config);
-    EXPECT_EQ(g_hook.data, &payload);
-    EXPECT_FALSE(contains(g_calls, "SetBackgroundColor 0 0 0 0"));
-    EXPECT_FALSE(contains(g_calls, "SetBackgroundMode COLOR"));
+    EXPECT_TRUE(g_hook.dfb == dfb && g_hook.layer == given && g_hook.config == &config && g_hook.data == &payload);
+    expected = {"GetConfiguration"};
+    expected.insert(expected.end(), kDefaultBackground.begin(), kDefaultBackground.end());
+    for (int i = 0; i < 2; ++i) {
+        g_calls.clear();
+        EXPECT_EQ(kvn_layer_osd_init(dfb, &layer, &config, i == 0 ? nullptr : &data, i == 0 ? recording_hook : nullptr),
+                  0);
+        EXPECT_EQ(g_calls, expected);
+    }
+    EXPECT_EQ(g_hook.count, 1);
+}
 
-    // Hook without data, then data without hook: the default background.
-    g_calls.clear();
-    EXPECT_EQ(kvn_layer_osd_init(dfb, &layer, &config, nullptr, recording_hook), 0);
-    EXPECT_EQ(g_hook.count, 1);
-    EXPECT_TRUE(contains(g_calls, "SetBackgroundColor 0 0 0 0"));
-    EXPECT_TRUE(contains(g_calls, "SetBackgroundMode COLOR"));
-    g_calls.clear();
-    EXPECT_EQ(kvn_layer_osd_init(dfb, &layer, &config, &data, nullptr), 0);
-    EXPECT_TRUE(contains(g_calls, "SetBackgroundColor 0 0 0 0"));
-    EXPECT_TRUE(contains(g_calls, "SetBackgroundMode COLOR"));
-    EXPECT_FALSE(contains(g_calls, "GetDisplayLayer 0"));  // reused after the first call
+TEST(Background, RefusesANullSurfaceAddressOrASecondSetUpWithoutTouchingTheMixer) {
+    KVN_REQUIRE_SANDBOX();
+    ctx_test::init_display();
+    give_screen_a_mixer(0);
+    kvn_dfb_context &c = kvn_dfb_global_context;
+    EXPECT_EQ(kvn_layer_background_init(c.kvn_dfb, &c.kvn_layer_background, &c.kvn_layer_background_config, nullptr),
+              -1);
+    EXPECT_EQ(c.kvn_layer_background, nullptr);
+
+    IDirectFBDisplayLayer *already = nullptr;
+    ASSERT_EQ(c.kvn_dfb->GetDisplayLayer(c.kvn_dfb, VENDOR_LAYER_BKGND, &already), DFB_OK);
+    IDirectFBSurface *surface = nullptr;
+    EXPECT_EQ(kvn_layer_background_init(c.kvn_dfb, &already, &c.kvn_layer_background_config, &surface), -1);
+    EXPECT_EQ(surface, nullptr);
+    EXPECT_TRUE(g_calls.empty());
+}
+
+// The font is a fiftieth of the layer height: 14 at 720 lines, 21 at 1080.
+TEST(Background, At720LinesPaintsTheBackdropAndThreeHelpLinesAFontHeightApart) {
+    KVN_REQUIRE_SANDBOX();
+    check_background(720, 14, true);
+}
+
+TEST(Background, At1080LinesWithoutABackdropTheHelpLinesAreStillDrawn) {
+    KVN_REQUIRE_SANDBOX();
+    check_background(1080, 21, false);
+}
+
+// Every guarded call of the layer set-ups ends the process with the report
+// naming this module and quoting the call as written; rows first to last of
+// the table (in two tests, so that they run side by side).
+static void check_guard_texts(size_t first, size_t last) {
+    GTEST_FLAG_SET(death_test_style, "fast");  // DirectFB starts in the child only
+    const std::string osd = "(*kvn_layer_osd)->", bg = "(*kvn_layer_background)->",
+                      s = "(*kvn_surface_background_of_layer_background)", ctx = "(kvn_dfb_global_context.";
+    const struct {
+        const char *call;
+        int occurrence;
+        std::string text;
+    } rows[] = {
+        {"GetDisplayLayer", 1, "kvn_dfb->GetDisplayLayer(kvn_dfb, DLID_PRIMARY, kvn_layer_osd)"},
+        {"SetCooperativeLevel ADMIN", 1, osd + "SetCooperativeLevel((*kvn_layer_osd), DLSCL_ADMINISTRATIVE)"},
+        {"SetBackgroundMode DONTCARE", 1, osd + "SetBackgroundMode((*kvn_layer_osd), DLBM_DONTCARE)"},
+        {"GetConfiguration", 1, osd + "GetConfiguration( *kvn_layer_osd, kvn_layer_osd_config )"},
+        {"SetBackgroundColor", 1, osd + "SetBackgroundColor( (*kvn_layer_osd), 0, 0, 0, 0 )"},
+        {"SetBackgroundMode COLOR", 1, osd + "SetBackgroundMode( (*kvn_layer_osd), DLBM_COLOR )"},
+        {"GetMixerConfiguration", 1, ctx + "kvn_screen)->GetMixerConfiguration(" + ctx + "kvn_screen), 0, &mixcfg)"},
+        {"SetMixerConfiguration", 1, ctx + "kvn_screen)->SetMixerConfiguration(" + ctx + "kvn_screen), 0, &mixcfg)"},
+        {"GetDisplayLayer", 2, "kvn_dfb->GetDisplayLayer( kvn_dfb, VENDOR_LAYER_BKGND, kvn_layer_background )"},
+        {"SetCooperativeLevel ADMIN", 2, bg + "SetCooperativeLevel( *kvn_layer_background, DLSCL_ADMINISTRATIVE )"},
+        {"SetCooperativeLevel EXCL", 1, bg + "SetCooperativeLevel( *kvn_layer_background, DLSCL_EXCLUSIVE )"},
+        {"GetSurface", 1, bg + "GetSurface((*kvn_layer_background), kvn_surface_background_of_layer_background)"},
+        {"GetConfiguration", 2, bg + "GetConfiguration( *kvn_layer_background, kvn_layer_background_config )"},
+        {"CreateFont", 1, "kvn_dfb->CreateFont(kvn_dfb, FONT, &font_desc, &font)"},
+        {"Font GetHeight", 1, "font->GetHeight(font, &font_height)"},
+        {"Provider Release", 1, "provider->Release( provider )"},
+        {"SetFont", 1, s + "->SetFont( " + s + ", font )"},
+        {"SetColor", 1, s + "->SetColor( " + s + ", 0xCF, 0xCF, 0xFF, 0xFF )"},
+        {"DrawString", 1, s + "->DrawString( " + s + ", \"Press the s/S/BLUE key to switch focus between window.\", -1, 150, 20, DSTF_LEFT | DSTF_TOP )"},
+        {"SetColor", 2, s + "->SetColor( " + s + ", 0xCF, 0xDF, 0xCF, 0xFF )"},
+        {"DrawString", 2, s + "->DrawString( " + s + ", \"Press LEFT/RIGHT/UP/DOWN cursor key to move the window.\", -1, 150, font_height+20, DSTF_LEFT | DSTF_TOP )"},
+        {"SetColor", 3, s + "->SetColor( " + s + ", 0xCF, 0xFF, 0x6F, 0xFF )"},
+        {"DrawString", 3, s + "->DrawString( " + s + ", \"Press ESC/STOP/POWER key to exit.\", -1, 150, (font_height * 2) + 20, DSTF_LEFT | DSTF_TOP )"},
+        {"SetConfiguration", 1, ctx + "kvn_layer_osd)->SetConfiguration(" + ctx + "kvn_layer_osd), &(kvn_dfb_global_context.kvn_layer_osd_config))"},
+    };
+    for (size_t i = first; i <= last && i < sizeof rows / sizeof rows[0]; ++i) {
+        const auto &row = rows[i];
+        SCOPED_TRACE(row.text);
+        EXPECT_EXIT(
+            {
+                g_fail = row.call;
+                g_fail_at = row.occurrence;
+                kvn_test::write_png("/desktop.png", 8, 8, 0);
+                ctx_test::init_display({"--dfb:mode=1280x720"});
+                give_screen_a_mixer(0);
+                IDirectFB *dfb = make_dfb_spy();
+                kvn_dfb_context &c = kvn_dfb_global_context;
+                kvn_layer_osd_init(dfb, &c.kvn_layer_osd, &c.kvn_layer_osd_config, nullptr, nullptr);
+                background_init(dfb);
+                write_var("video_output", "0", 0);
+                kvn_test::write_file("/tmp/tvname", "720p60\n");
+                kvn_confirm_virtual_screensize();
+                exit(0);
+            },
+            [](int status) { return !(WIFEXITED(status) && WEXITSTATUS(status) == 0); },
+            ctx_test::guard_report(row.text));
+    }
+}
+
+TEST(LayersDeathTest, EachFailingCallOfTheOsdLayerAndTheMixerIsReportedWithItsOwnText) {
+    KVN_REQUIRE_SANDBOX();
+    check_guard_texts(0, 11);
+}
+
+TEST(LayersDeathTest, EachFailingCallOfTheBackgroundLayerIsReportedWithItsOwnText) {
+    KVN_REQUIRE_SANDBOX();
+    check_guard_texts(12, 99);
 }

@@ -14,57 +14,45 @@
 
 TEST(DialogService, OpeningAlwaysGivesAFreshConnectionAndClosingIsHarmless) {
     osd_service_clear();
+    kvn_trace_clear();
     int word = 0;
     EXPECT_EQ(osd_command(0, &word, -2, 0, 0, 0, nullptr), 0);  // never opened
     EXPECT_EQ(word, 0);
-    EXPECT_EQ(osd_service_open_connections(), 0);
-
     word = 12345;  // garbage left in the word does not matter
     osd_command(0, &word, -3, 0, 0, 0, nullptr);
-    int first = word;
-    EXPECT_NE(first, 0);
-    EXPECT_NE(first, 12345);
+    const int first = word;
+    EXPECT_TRUE(first != 0 && first != 12345);
     osd_command(0, &word, -3, 0, 0, 0, nullptr);
     EXPECT_NE(word, first);
     EXPECT_EQ(osd_service_open_connections(), 2);
+    smpoutd_api_set_tvmode(28);
     osd_command(0, &word, -2, 0, 0, 0, nullptr);
     EXPECT_EQ(word, 0);
     EXPECT_EQ(osd_service_open_connections(), 1);
 
-    // A command on a word never opened still takes effect and is recorded.
+    // A command on a word never opened still takes effect and is recorded;
+    // only `length` bytes of the text count.
     int fresh = 0;
     const char *text = "-opts=720p\t-optdel=,\t";
-    osd_command(3, &fresh, 40, 0x4000, 0, static_cast<unsigned short>(strlen(text)), text);
+    osd_command(3, &fresh, 40, 0x4000, 1, static_cast<unsigned short>(strlen(text)), text);
+    osd_command(0, &fresh, 13, 0x4000, 0, 4, "-msg=Hello");
+    EXPECT_EQ(osd_command(0, nullptr, 13, 0, 0, 0, nullptr), -1);
     auto calls = kvn_test::osd_calls();
-    ASSERT_EQ(calls.size(), 5u);
-    const osd_call &c = calls.back();
-    EXPECT_EQ(c.owner, 3);
-    EXPECT_EQ(c.connection, 0);
-    EXPECT_EQ(c.command, 40);
-    EXPECT_EQ(c.flags, 0x4000);
-    EXPECT_EQ(c.length, strlen(text));
+    ASSERT_EQ(calls.size(), 6u);
+    const osd_call &c = calls[4];
+    EXPECT_EQ((std::vector<int>{3, 0, 40, 0x4000, 1, static_cast<int>(strlen(text))}),
+              (std::vector<int>{c.owner, c.connection, c.command, c.flags, c.mode, c.length}));
     EXPECT_STREQ(c.text, text);
+    EXPECT_STREQ(calls[5].text, "-msg");
     EXPECT_EQ(calls[1].connection, first);
     EXPECT_EQ(calls[3].connection, calls[2].connection);  // the close names what it closed
 
-    // Only `length` bytes of the text count.
-    osd_command(0, &fresh, 13, 0x4000, 0, 4, "-msg=Hello");
-    EXPECT_STREQ(kvn_test::osd_calls().back().text, "-msg");
-    EXPECT_EQ(osd_command(0, nullptr, 13, 0, 0, 0, nullptr), -1);
-}
-
-TEST(Trace, KeepsOneOrderAcrossTheStandIns) {
-    kvn_trace_clear();
-    int word = 0;
-    osd_command(0, &word, -3, 0, 0, 0, nullptr);
-    smpoutd_api_set_tvmode(28);
-    osd_command(0, &word, -2, 0, 0, 0, nullptr);
+    // One trace, in the order the stand-ins saw their calls.
     auto lines = kvn_test::trace_lines();
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0].rfind("osd owner=0 conn=", 0), 0u) << lines[0];
-    EXPECT_NE(lines[0].find("cmd=-3"), std::string::npos);
-    EXPECT_EQ(lines[1], "smpoutd code=28 (picture off)");
-    EXPECT_NE(lines[2].find("cmd=-2"), std::string::npos);
+    ASSERT_EQ(lines.size(), 7u);
+    EXPECT_EQ(lines[1].rfind("osd owner=0 conn=" + std::to_string(first) + " cmd=-3", 0), 0u) << lines[1];
+    EXPECT_EQ(lines[3], "smpoutd code=28 (picture off)");
+    EXPECT_NE(lines[4].find("cmd=-2"), std::string::npos);
 }
 
 TEST(OutputDaemon, NamesItsChoiceInTheAutomaticModeOnly) {
@@ -78,7 +66,6 @@ TEST(OutputDaemon, NamesItsChoiceInTheAutomaticModeOnly) {
     smpoutd_api_set_tvmode(5);
     EXPECT_FALSE(kvn_test::exists("/tmp/tvname"));
     EXPECT_EQ(smpoutd_stub_picture_on(), 1);
-
     ASSERT_EQ(smpoutd_stub_count(), 3);
     EXPECT_EQ(smpoutd_stub_code(1), 28);
     EXPECT_EQ(smpoutd_stub_last_code(), 5);

@@ -1,6 +1,7 @@
 #include "kvn_test_support.h"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <png.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -125,6 +126,8 @@ void post_input_key(IDirectFBEventBuffer *buffer, DFBInputDeviceKeySymbol key) {
     event.input.key_symbol = key;
     buffer->PostEvent(buffer, &event);
 }
+
+size_t heap_in_use() { return mallinfo2().uordblks; }
 
 void write_png(const std::string &path, int width, int height, unsigned rgb) {
     FILE *f = fopen(path.c_str(), "wb");

@@ -42,6 +42,10 @@ void post_key(IDirectFBEventBuffer *buffer, DFBInputDeviceKeySymbol key,
 // Posts a key press as the input driver delivers it to an input buffer.
 void post_input_key(IDirectFBEventBuffer *buffer, DFBInputDeviceKeySymbol key);
 
+// Bytes the C heap has handed out and not had back (for leak checks on
+// repeated calls; constant under the sanitizers' own allocators).
+size_t heap_in_use();
+
 // Writes a small PNG (solid colour) at `path`.
 void write_png(const std::string &path, int width, int height, unsigned rgb);
 

@@ -1,39 +1,19 @@
-// The TV-mode menu run on an application's thread against its real window:
-// keys go into the window's own event buffer from another thread, and what
-// the menu did is read back from the dialog service, the output daemon,
-// /tmp/tvmode, /tmp/tolu_cgi and the settings store.
+// The TV-mode menu's pages: where it starts, how the highlight moves, the
+// shortcut keys, the page time-out and the texts in another language.
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <algorithm>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "kvn_app_harness.h"
-#include "kvn_platform.h"
-#include "smpoutd_api.h"
+#include "menu_harness.h"
 
 using kvn_test::App;
-using kvn_test::eventually;
 using kvn_test::stored;
+using namespace menu_test;
 
 namespace {
-
-const char *kEnglishResolution =
-    "-set=24\t-opts=Auto,720p,1080i,1080p,4K\t-optdel=,\t-ntt=Next\t-rtt=Exit\t-acm=\t-inm=\t"
-    "-fset=24\t-fdis=0\t-fopt=";
-
-std::string highlight(int page, const std::string &name) {
-    return "-set=" + std::to_string(page) + "\t-fdis=0\t-fopt=" + name + "\t";
-}
-
-std::string countdown_text(int seconds, const std::string &title = "TV Mode",
-                           const std::string &keep = "Keep current setting?", const std::string &unit = "seconds",
-                           const std::string &yes = "Yes", const std::string &no = "No") {
-    return "-tit=" + title + "\t-msg=" + std::string(20, ' ') + keep + std::string(51, ' ') + std::to_string(seconds) +
-           " " + unit + "....\t-ntt=" + yes + "\t-rtt=" + no + "\t";
-}
 
 class MenuTest : public ::testing::Test {
 protected:
@@ -49,124 +29,85 @@ protected:
         app_.reset();
         kvn_set_time_divisor(1);
     }
-
-    void press(DFBInputDeviceKeySymbol key, DFBWindowEventType type = DWET_KEYDOWN) {
-        kvn_test::post_key(app_->record.events, key, type);
+    // Runs the menu with these keys pressed while it shows its first page.
+    void run(std::initializer_list<DFBInputDeviceKeySymbol> keys) {
+        Menu menu(&app_->record);
+        ASSERT_TRUE(menu.shown()) << "the menu never showed its page";
+        menu.press(keys);
+        ASSERT_TRUE(menu.ended());
     }
-
-    // Clears the recorders, then runs the menu on its own thread with the
-    // keys posted from this one while it runs; `during` runs on this thread
-    // once the menu has started.
-    void run(const std::vector<DFBInputDeviceKeySymbol> &keys, const std::function<void()> &during = nullptr) {
-        osd_service_clear();
-        smpoutd_stub_clear();
-        std::atomic<bool> done{false};
-        std::thread menu([&] {
-            EXPECT_EQ(0, kvn_tvmode(&app_->record));
-            done = true;
-        });
-        ASSERT_TRUE(eventually([] { return osd_service_count() >= 2; })) << "the menu never showed its page";
-        for (DFBInputDeviceKeySymbol k : keys) press(k);
-        if (during) during();
-        bool ended = eventually([&] { return done.load(); }, 10000);
-        menu.join();
-        ASSERT_TRUE(ended);
-    }
-
-    std::vector<osd_call> commands(int command, int mode = 0) {
-        std::vector<osd_call> out;
-        for (const osd_call &c : kvn_test::osd_calls())
-            if (c.command == command && c.mode == mode) out.push_back(c);
-        return out;
-    }
-    std::vector<std::string> texts(int command) {
-        std::vector<std::string> out;
-        for (const osd_call &c : commands(command)) out.push_back(c.text);
-        return out;
-    }
-    // Key-down symbols still waiting in the window's buffer, drained.
-    std::vector<DFBInputDeviceKeySymbol> left_in_buffer() {
-        std::vector<DFBInputDeviceKeySymbol> out;
-        DFBEvent event;
-        while (app_->record.events->GetEvent(app_->record.events, &event) == DFB_OK)
-            if (event.clazz == DFEC_WINDOW && event.window.type == DWET_KEYDOWN) out.push_back(event.window.key_symbol);
-        return out;
-    }
-    std::vector<int> daemon_codes() {
-        std::vector<int> out;
-        for (int i = 0; i < smpoutd_stub_count(); ++i) out.push_back(smpoutd_stub_code(i));
-        return out;
-    }
-
     std::unique_ptr<App> app_;
 };
 
-TEST_F(MenuTest, StartRowAndFrequencyFollowTheStoredMode) {
+TEST_F(MenuTest, WithoutAWindowOrItsEventBufferNothingIsShown) {
+    EXPECT_EQ(28, current_fip_mode) << "as loaded";
+    kvn_window bare{};
+    osd_service_clear();
+    EXPECT_EQ(0, kvn_tvmode(&bare));
+    EXPECT_EQ(0, kvn_tvmode(nullptr));
+    EXPECT_EQ(0, osd_service_count());
+}
+
+TEST_F(MenuTest, EveryStoredModeStartsOnItsRowAndFrequency) {
+    const auto right3 = {DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_RETURN, DIKS_TV};
+    const auto enter = {DIKS_RETURN, DIKS_TV};
     struct Case {
         const char *stored;
-        std::vector<DFBInputDeviceKeySymbol> keys;
-        const char *row;          // highlighted at start
-        const char *options;      // frequency list shown after the keys
-        const char *frequency;    // highlighted frequency
+        const char *row;  // highlighted at start
+        std::initializer_list<DFBInputDeviceKeySymbol> keys;
+        const char *list;       // frequency list then shown
+        const char *frequency;  // and its highlight
     };
+    // A start without a row shows its frequency index on the 1080p list
+    // (index 0 is on no list: the list's first, 24hz, is taken).
     const Case cases[] = {
-        {"8", {DIKS_RETURN}, "1080i", "50hz,60hz", "50hz"},
-        {"2", {DIKS_CURSOR_RIGHT, DIKS_RETURN}, "Auto", "50hz,60hz", "50hz"},
-        {"11", {DIKS_CURSOR_RIGHT, DIKS_RETURN}, "1080p", "24hz,25hz,30hz", "24hz"},
-        {"11", {DIKS_CURSOR_LEFT, DIKS_CURSOR_LEFT, DIKS_RETURN}, "1080p", "50hz,60hz", "50hz"},
-        {"21", {DIKS_RETURN}, "4K", "24hz,25hz,30hz", "25hz"},
-        {"1", {DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_RETURN}, "Auto", "24hz,50hz,60hz", "60hz"},
-        {"15", {DIKS_CURSOR_RIGHT, DIKS_RETURN}, "Auto", "50hz,60hz", "50hz"},
-        {"abc", {DIKS_CURSOR_RIGHT, DIKS_RETURN}, "Auto", "50hz,60hz", "50hz"},
+        {"0", "Auto", right3, "24hz,50hz,60hz", "24hz"},   {"1", "Auto", right3, "24hz,50hz,60hz", "60hz"},
+        {"2", "Auto", right3, "24hz,50hz,60hz", "50hz"},   {"3", "Auto", right3, "24hz,50hz,60hz", "60hz"},
+        {"4", "Auto", right3, "24hz,50hz,60hz", "50hz"},   {"5", "720p", enter, "50hz,60hz", "60hz"},
+        {"6", "720p", enter, "50hz,60hz", "50hz"},         {"7", "1080i", enter, "50hz,60hz", "60hz"},
+        {"8", "1080i", enter, "50hz,60hz", "50hz"},        {"9", "1080p", enter, "24hz,50hz,60hz", "60hz"},
+        {"10", "1080p", enter, "24hz,50hz,60hz", "50hz"},  {"11", "1080p", enter, "24hz,50hz,60hz", "24hz"},
+        {"12", "Auto", right3, "24hz,50hz,60hz", "24hz"},  {"13", "Auto", right3, "24hz,50hz,60hz", "24hz"},
+        {"14", "Auto", right3, "24hz,50hz,60hz", "24hz"},  {"15", "Auto", right3, "24hz,50hz,60hz", "24hz"},
+        {"16", "Auto", right3, "24hz,50hz,60hz", "24hz"},  {"17", "Auto", right3, "24hz,50hz,60hz", "24hz"},
+        {"18", "Auto", right3, "24hz,50hz,60hz", "24hz"},  {"19", "Auto", right3, "24hz,50hz,60hz", "24hz"},
+        {"20", "4K", enter, "24hz,25hz,30hz", "30hz"},     {"21", "4K", enter, "24hz,25hz,30hz", "25hz"},
+        {"22", "4K", enter, "24hz,25hz,30hz", "24hz"},     {"23", "Auto", right3, "24hz,50hz,60hz", "24hz"},
+        {"-1", "Auto", right3, "24hz,50hz,60hz", "24hz"},  {"abc", "Auto", right3, "24hz,50hz,60hz", "24hz"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.stored);
         write_var("video_output", c.stored, 0);
-        std::vector<DFBInputDeviceKeySymbol> keys = c.keys;
-        keys.push_back(DIKS_TV);
-        run(keys);
+        run(c.keys);
         std::vector<std::string> pages = texts(9);
         ASSERT_GE(pages.size(), 3u);
-        EXPECT_EQ(std::string(kEnglishResolution) + c.row + "\t", pages[0]);
+        EXPECT_EQ(resolution_page(c.row), pages[0]);
         const std::string &frequency_page = pages[pages.size() - 2];
-        EXPECT_NE(std::string::npos, frequency_page.find(std::string("-opts=") + c.options + "\t")) << frequency_page;
+        EXPECT_NE(std::string::npos, frequency_page.find(std::string("-opts=") + c.list + "\t")) << frequency_page;
         EXPECT_NE(std::string::npos, frequency_page.find(std::string("-fopt=") + c.frequency + "\t")) << frequency_page;
         EXPECT_EQ(highlight(25, c.frequency), pages.back());
         EXPECT_TRUE(daemon_codes().empty()) << "TV leaves without a change";
     }
 }
 
-TEST_F(MenuTest, HighlightStopsAtTheEndsOfEveryList) {
+TEST_F(MenuTest, HighlightsMoveThroughEveryListAndStopAtItsEnds) {
     write_var("video_output", "0", 0);
     run({DIKS_CURSOR_LEFT, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT,
-         DIKS_CURSOR_RIGHT, DIKS_RETURN, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT,
-         DIKS_CURSOR_LEFT, DIKS_CURSOR_LEFT, DIKS_CURSOR_LEFT, DIKS_BACKSPACE, DIKS_STOP});
-    std::vector<std::string> pages = texts(9);
-    std::vector<std::string> expected = {
-        std::string(kEnglishResolution) + "Auto\t",
-        highlight(24, "Auto"),
-        highlight(24, "720p"),
-        highlight(24, "1080i"),
-        highlight(24, "1080p"),
-        highlight(24, "4K"),
-        highlight(24, "4K"),
-        "-set=25\t-opts=24hz,25hz,30hz\t-optdel=,\t-ntt=Select\t-rtt=Back\t-acm=\t-inm=Resolution  4K\t"
-        "-fset=25\t-fdis=0\t-fopt=24hz\t",
-        highlight(25, "24hz"),
-        highlight(25, "25hz"),
-        highlight(25, "30hz"),
-        highlight(25, "30hz"),
-        highlight(25, "25hz"),
-        highlight(25, "24hz"),
-        highlight(25, "24hz"),
-        std::string(kEnglishResolution) + "4K\t",
-        highlight(24, "4K"),
-    };
-    EXPECT_EQ(expected, pages);
+         DIKS_CURSOR_RIGHT, DIKS_STOP});
+    EXPECT_EQ((std::vector<std::string>{resolution_page("Auto"), highlight(24, "Auto"), highlight(24, "720p"),
+                                        highlight(24, "1080i"), highlight(24, "1080p"), highlight(24, "4K"),
+                                        highlight(24, "4K")}),
+              texts(9));
+    // The dialog is the menu's own (owner 0) on one connection, opened
+    // first, closed last, with every page taken down before.
     std::vector<osd_call> all = kvn_test::osd_calls();
-    ASSERT_GE(all.size(), 3u);
+    ASSERT_GE(all.size(), 4u);
     EXPECT_EQ(-3, all.front().command);
+    EXPECT_NE(0, all.front().connection);
     EXPECT_EQ(-2, all.back().command);
+    for (const osd_call &end : {all.front(), all.back()})
+        EXPECT_EQ(0, end.flags | end.mode | end.length) << "the opening and closing carry nothing";
+    EXPECT_EQ(0, osd_service_open_connections());
     const osd_call &down = all[all.size() - 2];
     EXPECT_EQ(9, down.command);
     EXPECT_EQ(0x8002, down.flags);
@@ -174,16 +115,51 @@ TEST_F(MenuTest, HighlightStopsAtTheEndsOfEveryList) {
     EXPECT_EQ(0, down.length);
     for (const osd_call &c : all) {
         EXPECT_EQ(0, c.owner);
+        EXPECT_EQ(all.front().connection, c.connection);
         EXPECT_EQ(strlen(c.text), c.length);
+        if (c.command == 9 && c.mode == 0) {
+            EXPECT_EQ(0x8002, c.flags);
+        }
     }
     EXPECT_EQ(28, current_fip_mode);
+
+    // Each row's list, walked three steps right and three back.
+    struct List {
+        int row;
+        const char *name;
+        std::vector<std::string> names;
+    };
+    const List lists[] = {{1, "720p", {"50hz", "60hz"}},
+                          {2, "1080i", {"50hz", "60hz"}},
+                          {3, "1080p", {"24hz", "50hz", "60hz"}},
+                          {4, "4K", {"24hz", "25hz", "30hz"}}};
+    for (const List &l : lists) {
+        SCOPED_TRACE(l.name);
+        for (int i = 0; i < l.row; ++i) kvn_test::post_key(app_->record.events, DIKS_CURSOR_RIGHT);
+        run({DIKS_RETURN, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_CURSOR_LEFT,
+             DIKS_CURSOR_LEFT, DIKS_CURSOR_LEFT, DIKS_STOP});
+        std::string options;
+        for (const std::string &n : l.names) options += (options.empty() ? "" : ",") + n;
+        std::vector<std::string> expected = {
+            "-set=25\t-opts=" + options + "\t-optdel=,\t-ntt=Select\t-rtt=Back\t-acm=\t-inm=Resolution  " + l.name +
+                "\t-fset=25\t-fdis=0\t-fopt=" + l.names[0] + "\t",
+            highlight(25, l.names[0])};
+        int last = static_cast<int>(l.names.size()) - 1, at = 0;
+        for (int step : {1, 1, 1, -1, -1, -1}) {
+            at = std::max(0, std::min(last, at + step));
+            expected.push_back(highlight(25, l.names[static_cast<size_t>(at)]));
+        }
+        std::vector<std::string> pages = texts(9);
+        ASSERT_GE(pages.size(), expected.size());
+        EXPECT_EQ(expected, std::vector<std::string>(pages.end() - static_cast<long>(expected.size()), pages.end()));
+    }
 }
 
 TEST_F(MenuTest, InvalidModeAndOkOnlyRedrawTheCurrentPage) {
     write_var("video_output", "9", 0);
     run({DIKS_3, DIKS_OK, DIKS_RETURN, DIKS_OK, DIKS_RETURN, DIKS_OK, DIKS_CURSOR_LEFT, DIKS_3, DIKS_BACKSPACE,
          DIKS_BACKSPACE, DIKS_TV});
-    std::vector<osd_call> notices = commands(13);
+    std::vector<osd_call> notices = dialog(13);
     ASSERT_EQ(2u, notices.size());
     EXPECT_STREQ("-msg=Invalid mode", notices[0].text);
     EXPECT_EQ(0x4000, notices[0].flags);
@@ -193,7 +169,7 @@ TEST_F(MenuTest, InvalidModeAndOkOnlyRedrawTheCurrentPage) {
         "-set=25\t-opts=24hz,50hz,60hz\t-optdel=,\t-ntt=Select\t-rtt=Back\t-acm=\t-inm=Resolution  1080p\t"
         "-fset=25\t-fdis=0\t-fopt=60hz\t";
     std::vector<std::string> expected = {
-        std::string(kEnglishResolution) + "1080p\t",
+        resolution_page("1080p"),
         highlight(24, "1080p"),  // OK
         frequency_page,
         highlight(25, "60hz"),
@@ -203,7 +179,7 @@ TEST_F(MenuTest, InvalidModeAndOkOnlyRedrawTheCurrentPage) {
         confirmation,  // cursor
         frequency_page,  // back from the confirmation
         highlight(25, "60hz"),
-        std::string(kEnglishResolution) + "1080p\t",  // back from the frequency page
+        resolution_page("1080p"),  // back from the frequency page
         highlight(24, "1080p"),
     };
     EXPECT_EQ(expected, texts(9));
@@ -231,33 +207,34 @@ TEST_F(MenuTest, ShortcutsApplyAtOnceAndLeaveLaterKeysToTheApplication) {
         current_fip_mode = 3;
         // The keys go in as one batch, so those behind the shortcut are
         // already waiting when it is acted on.
-        osd_service_clear();
-        press(c.key);
-        press(DIKS_RETURN, DWET_KEYUP);
-        press(DIKS_RETURN);
-        press(DIKS_CURSOR_LEFT);
-        run({});
+        for (DFBInputDeviceKeySymbol k : {c.key, DIKS_RETURN, DIKS_CURSOR_LEFT})
+            kvn_test::post_key(app_->record.events, k);
+        Menu menu(&app_->record);
+        ASSERT_TRUE(menu.ended());
         EXPECT_EQ(std::vector<int>{c.mode}, daemon_codes());
         EXPECT_EQ(std::to_string(c.mode), stored("video_output"));
         EXPECT_EQ(std::to_string(c.mode) + "\n", kvn_test::read_file("/tmp/tvmode"));
         EXPECT_EQ(std::string(c.reply) + '\0', kvn_test::read_file("/tmp/tolu_cgi"));
-        EXPECT_TRUE(commands(42).empty()) << "no countdown after a shortcut";
+        EXPECT_TRUE(dialog(42).empty()) << "no countdown after a shortcut";
         EXPECT_EQ(28, current_fip_mode);
-        EXPECT_EQ((std::vector<DFBInputDeviceKeySymbol>{DIKS_RETURN, DIKS_CURSOR_LEFT}), left_in_buffer());
+        EXPECT_EQ((std::vector<DFBInputDeviceKeySymbol>{DIKS_RETURN, DIKS_CURSOR_LEFT}), menu.left_in_buffer());
     }
 }
 
 TEST_F(MenuTest, SelectSwitchesTheTvSystemAndBackspaceLeavesUnchanged) {
     write_var("video_output", "7", 0);
     write_var("tv_system", "PAL", 0);
-    press(DIKS_SELECT);
-    press(DIKS_TV);
-    run({});
+    kvn_test::post_key(app_->record.events, DIKS_SELECT);
+    kvn_test::post_key(app_->record.events, DIKS_TV);
+    {
+        Menu menu(&app_->record);
+        ASSERT_TRUE(menu.ended());
+        EXPECT_EQ(std::vector<DFBInputDeviceKeySymbol>{DIKS_TV}, menu.left_in_buffer());
+    }
     EXPECT_EQ(std::vector<int>{8}, daemon_codes());
     EXPECT_EQ("8", stored("video_output"));
     EXPECT_EQ("NTSC", stored("tv_system"));
-    EXPECT_TRUE(commands(42).empty());
-    EXPECT_EQ(std::vector<DFBInputDeviceKeySymbol>{DIKS_TV}, left_in_buffer());
+    EXPECT_TRUE(dialog(42).empty());
 
     current_fip_mode = 4;
     run({DIKS_CURSOR_RIGHT, DIKS_BACKSPACE});
@@ -266,45 +243,63 @@ TEST_F(MenuTest, SelectSwitchesTheTvSystemAndBackspaceLeavesUnchanged) {
     EXPECT_EQ(28, current_fip_mode);
 }
 
-TEST_F(MenuTest, InactivityEndsTheMenuWithoutAnyChange) {
+// Ten seconds of player time after the last key, at a divisor that keeps a
+// second's error visible on either side.
+TEST_F(MenuTest, PagesCloseTenSecondsAfterTheLastKeyWithoutAnyChange) {
+    kvn_set_time_divisor(2);
     write_var("video_output", "10", 0);
     current_fip_mode = 7;
-    auto started = std::chrono::steady_clock::now();
-    // Only key-down events count: a release is skipped, the wait runs on.
-    run({}, [&] { press(DIKS_RETURN, DWET_KEYUP); });
-    double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    EXPECT_LT(elapsed, 2.0) << "10 s of player time at divisor 100";
+    Menu menu(&app_->record);
+    ASSERT_TRUE(menu.shown());
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    // Only key-down events count: a release is skipped and the wait runs on.
+    menu.press({DIKS_OK});
+    menu.press({DIKS_RETURN}, DWET_KEYUP);
+    ASSERT_TRUE(menu.ended(20000));
+    double waited = seconds_until(9, 0, 9, 1, true);
+    EXPECT_GE(waited, 4.95) << "10 s at divisor 2, from the OK key's redraw";
+    EXPECT_LT(waited, 5.45) << "11 s would be 5.5 s";
     std::vector<osd_call> all = kvn_test::osd_calls();
-    ASSERT_EQ(4u, all.size());
+    ASSERT_EQ(5u, all.size());
     EXPECT_EQ(-3, all[0].command);
-    EXPECT_EQ(std::string(kEnglishResolution) + "1080p\t", all[1].text);
-    EXPECT_EQ(9, all[2].command);
-    EXPECT_EQ(1, all[2].mode);
-    EXPECT_EQ(-2, all[3].command);
+    EXPECT_EQ(resolution_page("1080p"), all[1].text);
+    EXPECT_EQ(highlight(24, "1080p"), all[2].text);
+    EXPECT_EQ((std::vector<int>{9, 0x8002, 1, 0}), (std::vector<int>{all[3].command, all[3].flags, all[3].mode, all[3].length}));
+    EXPECT_EQ(-2, all[4].command);
     EXPECT_EQ(7, current_fip_mode) << "the time-out exit leaves it alone";
     EXPECT_TRUE(daemon_codes().empty());
     EXPECT_EQ("10", stored("video_output"));
     EXPECT_EQ("", kvn_test::read_file("/tmp/tolu_cgi"));
 }
 
-TEST_F(MenuTest, ChineseTexts) {
+TEST_F(MenuTest, TextsInTheLanguageTakenAtTheStart) {
     write_var("lang", "chinese_lang", 0);
     write_var("video_output", "5", 0);
-    run({DIKS_3, DIKS_RETURN, DIKS_RETURN, DIKS_RETURN, DIKS_RETURN});
+    Menu menu(&app_->record);
+    ASSERT_TRUE(menu.shown());
+    write_var("lang", "korean_lang", 0);  // too late for this run
+    menu.press({DIKS_3, DIKS_RETURN, DIKS_RETURN, DIKS_RETURN, DIKS_RETURN});
+    ASSERT_TRUE(menu.ended());
     std::vector<std::string> pages = texts(9);
     ASSERT_EQ(4u, pages.size());
-    EXPECT_EQ("-set=24\t-opts=Auto,720p,1080i,1080p,4K\t-optdel=,\t-ntt=下一个\t-rtt=退出\t-acm=\t-inm=\t"
-              "-fset=24\t-fdis=0\t-fopt=720p\t",
-              pages[0]);
+    EXPECT_EQ(resolution_page("720p", "下一个", "退出"), pages[0]);
     EXPECT_EQ("-set=25\t-opts=50hz,60hz\t-optdel=,\t-ntt=选择\t-rtt=返回\t-acm=\t-inm=分辨率  720p\t"
               "-fset=25\t-fdis=0\t-fopt=60hz\t",
               pages[1]);
     EXPECT_EQ("-set=28\t-opts=频率  60hz\t-ntt=是\t-rtt=不是\t-acm=使用设置？\t-inm=分辨率 720p\t", pages[3]);
     EXPECT_EQ(std::vector<std::string>{"-msg=无效的模式"}, texts(13));
-    std::vector<std::string> countdown = texts(42);
-    ASSERT_EQ(1u, countdown.size()) << "the pending Return ends the countdown at once";
-    EXPECT_EQ(countdown_text(20, "电视模式", "保持目前的设定吗？", "秒", "是", "不是"), countdown[0]);
+    EXPECT_EQ(std::vector<std::string>{countdown_text(20, "电视模式", "保持目前的设定吗？", "秒", "是", "不是")},
+              texts(42))
+        << "the pending Return ends the countdown at once";
     EXPECT_EQ(std::vector<int>{5}, daemon_codes());
+
+    // Korean has texts of its own only for Next and Exit.
+    run({DIKS_RETURN, DIKS_BACKSPACE, DIKS_RETURN, DIKS_RETURN, DIKS_STOP});
+    pages = texts(9);
+    ASSERT_EQ(8u, pages.size());
+    EXPECT_EQ(resolution_page("720p", "다음", "나가기"), pages[0]);
+    EXPECT_EQ("-set=28\t-opts=Frequency  60hz\t-ntt=Yes\t-rtt=No\t-acm=Apply Setting?\t-inm=Resolution 720p\t",
+              pages.back());
 }
 
 }  // namespace

@@ -1,0 +1,143 @@
+// The TV-mode menu run on an application's thread against its real window:
+// keys go into the window's own event buffer from the test's thread, and
+// what the menu did is read back from the dialog service (with the moment
+// each command arrived), the output daemon, /tmp/tvmode, /tmp/tolu_cgi and
+// the settings store.
+#ifndef KVN_MENU_HARNESS_H
+#define KVN_MENU_HARNESS_H
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kvn_app_harness.h"
+#include "kvn_platform.h"
+#include "smpoutd_api.h"
+
+namespace menu_test {
+
+using Clock = std::chrono::steady_clock;
+
+struct Timed {
+    osd_call call;
+    Clock::time_point at;
+};
+
+inline std::mutex &timed_mutex() {
+    static std::mutex m;
+    return m;
+}
+inline std::vector<Timed> &timed() {
+    static std::vector<Timed> calls;
+    return calls;
+}
+inline void note_time(const osd_call *call, void *) {
+    std::lock_guard<std::mutex> lock(timed_mutex());
+    timed().push_back({*call, Clock::now()});
+}
+
+// Seconds from a command matching (command, mode) to the first command
+// matching (end_command, end_mode) after it: from the first such command,
+// or with `from_last` from the last one before the end; -1 if missing.
+inline double seconds_until(int command, int mode, int end_command, int end_mode, bool from_last = false) {
+    std::lock_guard<std::mutex> lock(timed_mutex());
+    const Timed *start = nullptr;
+    for (const Timed &t : timed()) {
+        if (t.call.command == end_command && t.call.mode == end_mode && start != nullptr)
+            return std::chrono::duration<double>(t.at - start->at).count();
+        if (t.call.command == command && t.call.mode == mode && (from_last || start == nullptr)) start = &t;
+    }
+    return -1;
+}
+
+inline std::vector<osd_call> dialog(int command, int mode = 0) {
+    std::vector<osd_call> out;
+    for (const osd_call &c : kvn_test::osd_calls())
+        if (c.command == command && c.mode == mode) out.push_back(c);
+    return out;
+}
+inline std::vector<std::string> texts(int command, int mode = 0) {
+    std::vector<std::string> out;
+    for (const osd_call &c : dialog(command, mode)) out.push_back(c.text);
+    return out;
+}
+inline std::vector<int> daemon_codes() {
+    std::vector<int> out;
+    for (int i = 0; i < smpoutd_stub_count(); ++i) out.push_back(smpoutd_stub_code(i));
+    return out;
+}
+
+inline std::string resolution_page(const std::string &row, const std::string &next = "Next",
+                                   const std::string &exit = "Exit") {
+    return "-set=24\t-opts=Auto,720p,1080i,1080p,4K\t-optdel=,\t-ntt=" + next + "\t-rtt=" + exit +
+           "\t-acm=\t-inm=\t-fset=24\t-fdis=0\t-fopt=" + row + "\t";
+}
+inline std::string highlight(int page, const std::string &name) {
+    return "-set=" + std::to_string(page) + "\t-fdis=0\t-fopt=" + name + "\t";
+}
+inline std::string countdown_text(int seconds, const std::string &title = "TV Mode",
+                                  const std::string &keep = "Keep current setting?",
+                                  const std::string &unit = "seconds", const std::string &yes = "Yes",
+                                  const std::string &no = "No") {
+    return "-tit=" + title + "\t-msg=" + std::string(20, ' ') + keep + std::string(51, ' ') +
+           std::to_string(seconds) + " " + unit + "....\t-ntt=" + yes + "\t-rtt=" + no + "\t";
+}
+
+// kvn_tvmode on its own thread for a window, as the default handler runs it
+// on the application's thread.  The recorders are cleared first; keys
+// posted before the run wait in the buffer as a fast remote's would.
+class Menu {
+public:
+    explicit Menu(kvn_window *window) : window_(window) {
+        osd_service_clear();
+        smpoutd_stub_clear();
+        {
+            std::lock_guard<std::mutex> lock(timed_mutex());
+            timed().clear();
+        }
+        osd_service_set_renderer(note_time, nullptr);
+        thread_ = std::thread([this] {
+            result_ = kvn_tvmode(window_);
+            done_ = true;
+        });
+        shown_ = kvn_test::eventually([] { return osd_service_count() >= 2; });
+    }
+    ~Menu() {
+        if (thread_.joinable()) thread_.join();
+        osd_service_set_renderer(nullptr, nullptr);
+    }
+    bool shown() const { return shown_; }
+    void press(std::initializer_list<DFBInputDeviceKeySymbol> keys,
+               DFBWindowEventType type = DWET_KEYDOWN) {
+        for (DFBInputDeviceKeySymbol k : keys) kvn_test::post_key(window_->events, k, type);
+    }
+    // Waits for the end of the menu; true when it ended and returned 0.
+    bool ended(int timeout_ms = 10000) {
+        bool done = kvn_test::eventually([this] { return done_.load(); }, timeout_ms);
+        if (done) thread_.join();
+        return done && result_ == 0;
+    }
+    // Key-down symbols still waiting in the window's buffer, drained.
+    std::vector<DFBInputDeviceKeySymbol> left_in_buffer() {
+        std::vector<DFBInputDeviceKeySymbol> out;
+        DFBEvent event;
+        while (window_->events->GetEvent(window_->events, &event) == DFB_OK)
+            if (event.clazz == DFEC_WINDOW && event.window.type == DWET_KEYDOWN)
+                out.push_back(event.window.key_symbol);
+        return out;
+    }
+
+private:
+    kvn_window *window_;
+    std::thread thread_;
+    std::atomic<bool> done_{false};
+    int result_ = -1;
+    bool shown_ = false;
+};
+
+}  // namespace menu_test
+
+#endif
