@@ -1,5 +1,6 @@
-/* One writer of the settings store under fault injection: stores a new
- * value, commits, and exits 3 when a descriptor was left open. */
+/* One writer of the settings store under fault injection (fault_shim.c is
+ * linked in): stores a new value, commits, and exits 3 when a descriptor
+ * was left open. */
 #include <dirent.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -16,8 +17,8 @@ static int descriptors(void) {
 
 int main(int argc, char **argv) {
     const char *value = argc > 1 ? argv[1] : "2";
-    /* The store keeps the files it parsed open for its cache (at most the
-     * committed file and its live copy): let it, before counting. */
+    /* The store keeps the file it parsed open for its cache: let it, before
+     * counting. */
     write_var("warm", "1", 0);
     save_commit();
     free(get_var_mem("a"));

@@ -1,7 +1,8 @@
-/* Preloaded into a writer of the settings store: fails call number
- * KVN_FAULT_N of KVN_FAULT_CALL (write, fsync, rename or open), once or,
- * with KVN_FAULT_FOREVER=1, from then on, the way a full or failing flash
- * would.  Calls are counted from the first one. */
+/* Linked into a writer of the settings store, ahead of the C library and
+ * of any sanitizer runtime (so the sanitizer builds run it too): fails call
+ * number KVN_FAULT_N of KVN_FAULT_CALL (write, fsync, rename or open), once
+ * or, with KVN_FAULT_FOREVER=1, from then on, the way a full or failing
+ * flash would.  Calls are counted from the first one. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>

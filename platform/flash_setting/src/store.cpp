@@ -1,20 +1,29 @@
 // File handling of the settings store.
 //
-// Three files live side by side: the committed store (durable), a live copy
-// "<store>.live" (every write lands there at once, so other processes see
-// it) and a lock file "<store>.lock".  The values in force are the committed
-// ones overlaid by the live ones; the live copy is always written from that
-// overlay, so it holds everything, and a live copy lost or emptied by a
-// power cut only falls back to the last commit.  Both files are only ever
-// replaced by rename from "<store>.tmp.<pid>.<n>", so no reader sees a torn
-// file; a temporary left by a killed writer is never read and goes at the
-// next commit.
+// The committed store "<store>" is the only file that must survive a power
+// cut; a commit replaces it through "<store>.tmp", synced before and after
+// the rename.  The values written since the last commit must reach every
+// process at once, but need not survive, so they go to a live copy in
+// memory: "<run dir>/<random>-<name>.live", the run dir being
+// /run/kvn-flash-setting ($FLASH_SETTING_RUN_DIR; empty or unusable: the
+// live copy lies beside the store as "<store>.live").  The first writer
+// names the live copy on the first line of the lock file "<store>.lock",
+// and that name stays for the life of the lock file: every process finds
+// the same copy, and a store made anew never meets the live copy of one
+// that was deleted.
 //
-// Readers keep the parsed values and an open descriptor on each file they
-// parsed.  The descriptor pins the inode: on ext4 a replaced file's inode is
-// reused at once, and two replacements within one timestamp tick would
-// otherwise give a new file the very identity (inode, size, mtime) of the
-// cached one.
+// The live copy, when there is one, holds every value in force (writers
+// always write all of them); without it the committed file holds them.
+// Both are only ever replaced by rename, so no reader sees a torn file.
+// Writers take the lock file's flock, so temporaries have fixed names:
+// one left by a killed writer is replaced, or removed, at the next write.
+//
+// Readers never take the flock nor wait for this process's writer: they
+// keep the values in force and an open descriptor on the file they came
+// from, and look again when one stat shows another file there.  The
+// descriptor pins the inode: on ext4 a replaced file's inode is reused at
+// once, and two replacements within one timestamp tick would otherwise give
+// a new file the very identity (inode, size, mtime) of the cached one.
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -22,27 +31,27 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
-#include <dirent.h>
-
-#include <algorithm>
 #include <mutex>
-#include <new>
 #include <set>
 #include <string>
 
 #include "flash_setting.h"
+#include "kvn_trace.h"
 #include "store_format.h"
 
 namespace {
 
 using Values = std::map<std::string, std::string>;
+using flash_setting::kMaxStoreBytes;
 
-// No real store comes near this; a bigger file is junk, and reading all of
-// it could take the memory of a small box.
-constexpr size_t kMaxStoreBytes = 16u << 20;
+// Readers keep what fits in a store and look this far into a bigger file;
+// all of a huge one would take the time and memory of a small box.
+constexpr size_t kMaxScanBytes = 4 * kMaxStoreBytes;
 
 struct Identity {
     bool present = false;
@@ -71,30 +80,52 @@ struct Pinned {
     int fd = -1;
     Identity id;
 
-    void reset(int new_fd, const Identity &new_id) {
+    Pinned() = default;
+    Pinned(const Pinned &) = delete;
+    Pinned &operator=(const Pinned &) = delete;
+    ~Pinned() { reset(); }
+    void reset(int new_fd = -1, const Identity &new_id = Identity()) {
         if (fd >= 0) close(fd);
         fd = new_fd;
         id = new_id;
     }
+    void take(Pinned &other) {
+        reset(other.fd, other.id);
+        other.fd = -1;
+        other.id = Identity();
+    }
+};
+
+// What readers see; its mutex is held for a stat, or for reading a file
+// that changed, never across a writer's lock or disk writes.
+struct View {
+    std::mutex mutex;
+    std::string live;  // the live copy's path, once a writer has named it
+    uid_t owner = 0;   // the lock file's owner: who alone may have written the live copy
+    Pinned live_pin, committed_pin;  // live_pin present: the values came from the live copy
+    bool valid = false;
+    Values values;
+    std::set<std::string> warned;
 };
 
 struct Store {
-    std::mutex mutex;  // guards everything below; one operation at a time in this process
-    std::string path, live, lock, dir, temp_prefix;
-    Pinned committed_pin, live_pin;
-    bool cache_valid = false;
-    Values cached;
-    std::set<std::string> warned;
-    unsigned temp_counter = 0;
+    std::mutex writer;  // one writer at a time in this process; readers never take it
+    View view;
+    std::string path, lock, dir, commit_temp, run_dir;
+    std::string live;  // as the writers of this process know it
+    bool live_ready = false;  // its folder checked
 
     Store() {
         const char *env = getenv("FLASH_SETTING_FILE");
         path = (env != nullptr && *env != '\0') ? env : "/opt/kvn/var/flash_setting.db";
-        live = path + ".live";
+        char cwd[4096];
+        if (path[0] != '/' && getcwd(cwd, sizeof cwd) != nullptr) path = std::string(cwd) + "/" + path;
         lock = path + ".lock";
-        temp_prefix = path + ".tmp.";
+        commit_temp = path + ".tmp";
         size_t slash = path.rfind('/');
-        dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+        dir = slash == 0 ? "/" : path.substr(0, slash);
+        const char *run = getenv("FLASH_SETTING_RUN_DIR");
+        run_dir = run != nullptr ? run : "/run/kvn-flash-setting";
     }
 };
 
@@ -102,8 +133,14 @@ Store &store();
 
 // A child forked while another thread is inside the store would inherit a
 // locked mutex and hang at its first call; forking waits for that call.
-void before_fork() { store().mutex.lock(); }
-void after_fork() { store().mutex.unlock(); }
+void before_fork() {
+    store().writer.lock();
+    store().view.mutex.lock();
+}
+void after_fork() {
+    store().view.mutex.unlock();
+    store().writer.unlock();
+}
 
 Store &store() {
     static Store *instance = [] {
@@ -114,16 +151,21 @@ Store &store() {
     return *instance;
 }
 
-// Keys and values in messages, with line ends made visible.
-std::string printable(const char *text) {
+// Keys and values in messages and the trace, with line ends made visible
+// and long values cut.
+std::string escaped(const char *text, size_t max = std::string::npos) {
     if (text == nullptr) return "(null)";
-    std::string out = "\"";
+    std::string out;
     for (const char *p = text; *p; ++p) {
+        if (out.size() >= max) return out + "...";
         if (*p == '\n') out += "\\n";
         else if (*p == '\r') out += "\\r";
         else out += *p;
     }
-    return out + "\"";
+    return out;
+}
+std::string printable(const char *text, size_t max = std::string::npos) {
+    return text == nullptr ? "(null)" : "\"" + escaped(text, max) + "\"";
 }
 
 Identity identify(const std::string &path) {
@@ -132,12 +174,16 @@ Identity identify(const std::string &path) {
     return Identity();
 }
 
-void sync_dir(const std::string &dir) {
+std::string parent_of(const std::string &path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+}
+
+bool sync_dir(const std::string &dir) {
     int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
+    bool ok = fd >= 0 && fsync(fd) == 0;
+    if (fd >= 0) close(fd);
+    return ok;
 }
 
 // mkdir -p; a directory made here is synced into its parent, or a power cut
@@ -147,76 +193,138 @@ void make_dirs(const std::string &dir) {
     while (pos != std::string::npos) {
         pos = dir.find('/', pos + 1);
         std::string partial = dir.substr(0, pos);
-        if (mkdir(partial.c_str(), 0755) == 0) {
-            size_t slash = partial.rfind('/');
-            sync_dir(slash == std::string::npos ? "." : (slash == 0 ? "/" : partial.substr(0, slash)));
-        }
+        if (mkdir(partial.c_str(), 0755) == 0) sync_dir(parent_of(partial));
     }
 }
 
-// Parses one file into `values` (overlaying) and pins it.  Warns once per
-// damaged version of the file.
-void load(Store &s, const std::string &path, Pinned *pin, Values *values) {
-    pin->reset(-1, Identity());
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return;  // absent, or replaced this instant: the next look finds the new one
+// A directory only this user (or root) can write in, so that nobody else
+// can have put a live copy there.
+bool private_dir(const std::string &dir) {
+    make_dirs(dir);
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    return lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & 022) == 0 &&
+           (st.st_uid == geteuid() || st.st_uid == 0) && access(dir.c_str(), W_OK) == 0;
+}
+
+// Parses one file into `values` and pins it; false when it is missing or
+// not a regular file (a FIFO there must not block the reader).  Warns once
+// per damaged version of the file.  `owner`: the file is only trusted when
+// that user made it and nobody else can write it.
+bool load(View &v, const std::string &path, Pinned *pin, Values *values, const uid_t *owner) {
+    pin->reset();
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;  // absent, or replaced this instant: the next look finds the new one
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
         close(fd);
-        return;
+        return false;
     }
     Identity id = Identity::of(st);
     std::string tag = path + "@" + std::to_string(id.ino) + ":" + std::to_string(id.size) + ":" +
                       std::to_string(id.mtime.tv_sec) + "." + std::to_string(id.mtime.tv_nsec);
-    std::string data;
-    data.resize(st.st_size > 0 ? std::min(static_cast<size_t>(st.st_size), kMaxStoreBytes) : 0);
-    size_t got = 0;
+    if (!S_ISREG(st.st_mode)) {
+        if (v.warned.insert(tag).second)
+            fprintf(stderr, "flash_setting: warning: %s is not a regular file; read as missing\n", path.c_str());
+        close(fd);
+        return false;
+    }
+    if (owner != nullptr && ((st.st_uid != *owner && st.st_uid != 0) || (st.st_mode & 022) != 0)) {
+        if (v.warned.insert(tag).second)
+            fprintf(stderr, "flash_setting: warning: %s was not written by the store's owner; ignored\n",
+                    path.c_str());
+        close(fd);
+        return false;
+    }
+    flash_setting::Parser parser;
+    char buffer[65536];
+    size_t scanned = 0;
     int read_errno = 0;
-    while (got < data.size()) {
-        ssize_t n = read(fd, &data[got], data.size() - got);
+    while (scanned < kMaxScanBytes) {
+        ssize_t n = read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) read_errno = errno;
         if (n <= 0) break;
-        got += static_cast<size_t>(n);
+        parser.feed(buffer, static_cast<size_t>(n));
+        scanned += static_cast<size_t>(n);
     }
-    data.resize(got);
     pin->reset(fd, id);
 
-    flash_setting::ParseResult parsed = flash_setting::parse(data.data(), data.size());
+    flash_setting::ParseResult parsed = parser.finish();
     std::string what;
     auto note = [&what](const std::string &problem) { what += (what.empty() ? "" : ", ") + problem; };
+    auto lines = [](size_t n, const char *what, size_t first) {
+        return std::to_string(n) + " " + what + (n == 1 ? "" : "s") + " (first: line " + std::to_string(first) + ")";
+    };
     if (read_errno != 0) note(std::string("reading failed (") + strerror(read_errno) + ")");
-    if (static_cast<size_t>(st.st_size) > kMaxStoreBytes)
-        note(std::to_string(st.st_size) + " bytes, of which only the first " +
-             std::to_string(kMaxStoreBytes) + " are read");
-    if (parsed.damaged(data.size())) {
-        if (data.empty()) note("it is empty");
-        if (!data.empty() && !parsed.header_ok) note("no format marker on its first line");
-        if (parsed.damaged_lines > 0)
-            note(std::to_string(parsed.damaged_lines) + " damaged line" +
-                 (parsed.damaged_lines == 1 ? "" : "s") + " (first: line " +
-                 std::to_string(parsed.first_damaged_line) + ")");
+    if (scanned >= kMaxScanBytes && static_cast<size_t>(st.st_size) > scanned)
+        note(std::to_string(st.st_size) + " bytes, of which only the first " + std::to_string(scanned) +
+             " are read");
+    if (parsed.damaged()) {
+        if (parsed.bytes == 0) note("it is empty");
+        if (parsed.bytes > 0 && !parsed.header_ok) note("no format marker on its first line");
+        if (parsed.damaged_lines > 0) note(lines(parsed.damaged_lines, "damaged line", parsed.first_damaged_line));
+        if (parsed.duplicate_keys > 0)
+            note(lines(parsed.duplicate_keys, "repeated key", parsed.first_duplicate_line) + ", the last one kept");
+        if (parsed.over_limit > 0)
+            note(std::to_string(parsed.over_limit) + " entries beyond the " + std::to_string(kMaxStoreBytes) +
+                 " bytes a store holds");
         if (parsed.truncated) note("the last line cut short");
     }
-    if (!what.empty() && s.warned.insert(tag).second) {
+    if (!what.empty() && v.warned.insert(tag).second) {
         size_t kept = parsed.values.size();
         fprintf(stderr, "flash_setting: warning: %s is damaged: %s; keeping the %zu entr%s that still read\n",
                 path.c_str(), what.c_str(), kept, kept == 1 ? "y" : "ies");
     }
-    for (auto &kv : parsed.values) (*values)[kv.first].swap(kv.second);
+    values->swap(parsed.values);
+    return true;
 }
 
-// The values in force; caller holds s.mutex.
-const Values &current(Store &s) {
-    if (s.cache_valid && identify(s.path) == s.committed_pin.id && identify(s.live) == s.live_pin.id)
-        return s.cached;
-    s.cache_valid = false;
+// The live copy's name on the lock file's first line: 1 when found, 0 when
+// the file names none (yet), -1 when it cannot be read.
+int read_record(int fd, std::string *live, uid_t *owner) {
+    struct stat st;
+    char line[4096];
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    ssize_t n = pread(fd, line, sizeof line - 1, 0);
+    if (n < 0) return -1;
+    char *end = static_cast<char *>(memchr(line, '\n', static_cast<size_t>(n)));
+    if (n < 2 || line[0] != '/' || end == nullptr || memchr(line, '\0', static_cast<size_t>(end - line)) != nullptr)
+        return 0;
+    live->assign(line, static_cast<size_t>(end - line));
+    *owner = st.st_uid;
+    return 1;
+}
+
+void learn_live_path(const Store &s, View &v) {
+    int fd = open(s.lock.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return;
+    read_record(fd, &v.live, &v.owner);
+    close(fd);
+}
+
+// Brings the view up to date with the files; caller holds v.mutex.
+void refresh(const Store &s, View &v) {
+    if (v.live.empty()) learn_live_path(s, v);
+    if (!v.live.empty()) {
+        Identity live = identify(v.live);
+        if (live.present) {
+            if (v.valid && live == v.live_pin.id) return;
+            Values values;
+            if (load(v, v.live, &v.live_pin, &values, &v.owner)) {
+                v.values.swap(values);
+                v.committed_pin.reset();
+                v.valid = true;
+                return;
+            }
+        }
+    }
+    // No live copy: the committed file alone (none yet this boot, or lost).
+    if (v.valid && !v.live_pin.id.present && identify(s.path) == v.committed_pin.id) return;
+    v.live_pin.reset();
     Values values;
-    load(s, s.path, &s.committed_pin, &values);
-    load(s, s.live, &s.live_pin, &values);
-    s.cached.swap(values);
-    s.cache_valid = true;
-    return s.cached;
+    load(v, s.path, &v.committed_pin, &values, nullptr);
+    v.values.swap(values);
+    v.valid = true;
 }
 
 bool write_all(int fd, const std::string &data) {
@@ -233,13 +341,14 @@ bool write_all(int fd, const std::string &data) {
     return true;
 }
 
-// Replaces `target` by `data` through a temporary file and rename; with
-// `durable`, the data reaches the disk before the rename and the rename
-// before the return.  On success the new file is pinned in `pin`.
-bool replace_file(Store &s, const std::string &target, const std::string &data, bool durable,
+// Replaces `target` by `data` through `temp` and rename; with `durable`, the
+// data reaches the disk before the rename and the rename before the return.
+// Caller holds the file lock, so that `temp` is its own.  On success the
+// new file is pinned in `pin`.
+bool replace_file(const std::string &temp, const std::string &target, const std::string &data, bool durable,
                   Pinned *pin) {
-    std::string temp = s.temp_prefix + std::to_string(getpid()) + "." + std::to_string(s.temp_counter++);
-    int fd = open(temp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    unlink(temp.c_str());  // a killed writer's
+    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) {
         fprintf(stderr, "flash_setting: cannot create %s: %s\n", temp.c_str(), strerror(errno));
         return false;
@@ -249,8 +358,8 @@ bool replace_file(Store &s, const std::string &target, const std::string &data, 
     if (ok && durable && fsync(fd) != 0) ok = false, step = "sync";
     if (ok && rename(temp.c_str(), target.c_str()) != 0) ok = false, step = "rename onto";
     if (!ok) {
-        fprintf(stderr, "flash_setting: cannot %s %s: %s; it keeps its former values\n", step,
-                target.c_str(), strerror(errno));
+        fprintf(stderr, "flash_setting: cannot %s %s: %s; it keeps its former values\n", step, target.c_str(),
+                strerror(errno));
         close(fd);
         unlink(temp.c_str());
         return false;
@@ -260,31 +369,35 @@ bool replace_file(Store &s, const std::string &target, const std::string &data, 
         pin->reset(fd, Identity::of(st));
     } else {
         close(fd);
-        pin->reset(-1, Identity());
+        pin->reset();
     }
-    if (durable) {
-        int dfd = open(s.dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dfd < 0 || fsync(dfd) != 0) {
-            fprintf(stderr, "flash_setting: cannot sync %s: %s\n", s.dir.c_str(), strerror(errno));
-            ok = false;
-        }
-        if (dfd >= 0) close(dfd);
+    if (durable && !sync_dir(parent_of(target))) {
+        fprintf(stderr, "flash_setting: cannot sync %s: %s\n", parent_of(target).c_str(), strerror(errno));
+        return false;
     }
-    return ok;
+    return true;
 }
 
-// Across processes; the mutex already keeps this process's threads apart.
+// Across processes; the writer mutex already keeps this process's threads
+// apart.
 class FileLock {
 public:
     explicit FileLock(Store &s) {
-        fd_ = open(s.lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        const int flags = O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+        fd_ = open(s.lock.c_str(), flags, 0644);
         if (fd_ < 0 && errno == ENOENT) {
             make_dirs(s.dir);
-            fd_ = open(s.lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+            fd_ = open(s.lock.c_str(), flags, 0644);
+        }
+        struct stat st;
+        if (fd_ >= 0 && (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
+            close(fd_);
+            fd_ = -1;
+            errno = EINVAL;
         }
         if (fd_ < 0) {
-            fprintf(stderr, "flash_setting: cannot open the lock %s: %s; nothing stored\n",
-                    s.lock.c_str(), strerror(errno));
+            fprintf(stderr, "flash_setting: cannot open the lock %s: %s; nothing stored\n", s.lock.c_str(),
+                    strerror(errno));
             return;
         }
         while (flock(fd_, LOCK_EX) != 0) {
@@ -303,49 +416,128 @@ public:
     FileLock(const FileLock &) = delete;
     FileLock &operator=(const FileLock &) = delete;
     bool held() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
 
 private:
     int fd_ = -1;
 };
 
-// Temporaries left by writers that were killed mid-way; only called with
-// the file lock held, when no live writer can be making one.
-void remove_stale_temporaries(Store &s) {
-    std::string prefix = s.temp_prefix.substr(s.temp_prefix.rfind('/') + 1);
-    DIR *d = opendir(s.dir.c_str());
-    if (d == nullptr) return;
-    while (struct dirent *e = readdir(d)) {
-        if (strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0) {
-            std::string full = s.dir + "/" + e->d_name;
-            unlink(full.c_str());
-        }
+std::string random_name() {
+    unsigned char bytes[12];
+    if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
+        struct timespec now;
+        clock_gettime(CLOCK_REALTIME, &now);
+        unsigned long long mix = static_cast<unsigned long long>(now.tv_nsec) ^ (static_cast<unsigned long long>(getpid()) << 32);
+        memcpy(bytes, &mix, sizeof mix);
+        memcpy(bytes + sizeof mix, &now.tv_sec, sizeof bytes - sizeof mix);
     }
-    closedir(d);
+    std::string out;
+    for (unsigned char b : bytes) {
+        out += "0123456789abcdef"[b >> 4];
+        out += "0123456789abcdef"[b & 15];
+    }
+    return out;
+}
+
+// The live copy's path for a writer holding the lock: as the lock file
+// names it, or chosen now and named there for good.  Empty when it cannot
+// be used.
+const std::string &live_path(Store &s, const FileLock &lock) {
+    static const std::string none;
+    if (s.live_ready) return s.live;
+    uid_t owner = 0;
+    int found = read_record(lock.fd(), &s.live, &owner);
+    if (found < 0) {
+        fprintf(stderr, "flash_setting: cannot read %s: %s; nothing stored\n", s.lock.c_str(), strerror(errno));
+        return none;
+    }
+    if (found == 0) {
+        std::string live = s.path + ".live";
+        if (!s.run_dir.empty() && s.run_dir[0] == '/' && private_dir(s.run_dir))
+            live = s.run_dir + "/" + random_name() + "-" + s.path.substr(s.path.rfind('/') + 1) + ".live";
+        std::string line = live + "\n";
+        if (ftruncate(lock.fd(), 0) != 0 ||
+            pwrite(lock.fd(), line.data(), line.size(), 0) != static_cast<ssize_t>(line.size())) {
+            fprintf(stderr, "flash_setting: cannot name the live copy in %s: %s; nothing stored\n",
+                    s.lock.c_str(), strerror(errno));
+            return none;
+        }
+        if (read_record(lock.fd(), &s.live, &owner) != 1) return none;
+    }
+    {
+        // Set once: flash_setting_live_path() hands out its characters.
+        std::lock_guard<std::mutex> guard(s.view.mutex);
+        if (s.view.live.empty()) s.view.live = s.live;
+        s.view.owner = owner;
+    }
+    std::string parent = parent_of(s.live);
+    if (parent != s.dir && !private_dir(parent)) {
+        fprintf(stderr, "flash_setting: cannot keep the live copy in %s; nothing stored\n", parent.c_str());
+        return none;
+    }
+    s.live_ready = true;
+    return s.live;
 }
 
 int write_text(const char *key, const char *text) {
     Store &s = store();
-    std::lock_guard<std::mutex> guard(s.mutex);
+    if (flash_setting::header_bytes() + strlen(key) + strlen(text) + 2 > kMaxStoreBytes) {
+        fprintf(stderr, "flash_setting: write_var(%s): a value of %zu bytes is more than a store holds (%zu); "
+                "nothing stored\n", key, strlen(text), kMaxStoreBytes);
+        return -1;
+    }
+    std::lock_guard<std::mutex> guard(s.writer);
     FileLock lock(s);
     if (!lock.held()) return -1;
-    // Read again under the lock: another process may have written since.
-    Values values = current(s);
-    auto it = values.find(key);
-    if (it != values.end() && it->second == text && s.live_pin.id.present) return 0;
+    const std::string &live = live_path(s, lock);
+    if (live.empty()) return -1;
+    unlink(s.commit_temp.c_str());  // left by a committer that was killed
+    Values values;
+    {
+        // Read again under the lock: another process may have written since.
+        std::lock_guard<std::mutex> view_guard(s.view.mutex);
+        refresh(s, s.view);
+        auto it = s.view.values.find(key);
+        if (it != s.view.values.end() && it->second == text && s.view.live_pin.id.present) return 0;
+        values = s.view.values;
+    }
     values[key] = text;
-    if (!replace_file(s, s.live, flash_setting::serialise(values), false, &s.live_pin)) return -1;
-    s.cached.swap(values);
+    std::string data = flash_setting::serialise(values);
+    if (data.size() > kMaxStoreBytes) {
+        fprintf(stderr, "flash_setting: write_var(%s): the store would grow to %zu bytes, more than it holds "
+                "(%zu); nothing stored\n", key, data.size(), kMaxStoreBytes);
+        return -1;
+    }
+    Pinned pin;
+    std::string temp = live + ".tmp";
+    if (!replace_file(temp, live, data, false, &pin)) {
+        s.live_ready = false;  // check its folder again next time
+        return -1;
+    }
+    std::lock_guard<std::mutex> view_guard(s.view.mutex);
+    s.view.values.swap(values);
+    s.view.live_pin.take(pin);
+    s.view.committed_pin.reset();
+    s.view.valid = true;
     return 0;
 }
 
 int commit() {
     Store &s = store();
-    std::lock_guard<std::mutex> guard(s.mutex);
+    std::lock_guard<std::mutex> guard(s.writer);
     FileLock lock(s);
     if (!lock.held()) return -1;
-    remove_stale_temporaries(s);
-    const Values &values = current(s);
-    return replace_file(s, s.path, flash_setting::serialise(values), true, &s.committed_pin) ? 0 : -1;
+    std::string data;
+    {
+        std::lock_guard<std::mutex> view_guard(s.view.mutex);
+        refresh(s, s.view);
+        data = flash_setting::serialise(s.view.values);
+    }
+    Pinned pin;
+    if (!replace_file(s.commit_temp, s.path, data, true, &pin)) return -1;
+    std::lock_guard<std::mutex> view_guard(s.view.mutex);
+    if (!s.view.live_pin.id.present) s.view.committed_pin.take(pin);
+    return 0;
 }
 
 }  // namespace
@@ -355,11 +547,11 @@ int commit() {
 extern "C" char *get_var_mem(const char *key) {
     if (key == nullptr) return nullptr;
     try {
-        Store &s = store();
-        std::lock_guard<std::mutex> guard(s.mutex);
-        const Values &values = current(s);
-        auto it = values.find(key);
-        if (it == values.end()) return nullptr;
+        View &v = store().view;
+        std::lock_guard<std::mutex> guard(v.mutex);
+        refresh(store(), v);
+        auto it = v.values.find(key);
+        if (it == v.values.end()) return nullptr;
         return strdup(it->second.c_str());
     } catch (const std::exception &e) {
         fprintf(stderr, "flash_setting: get_var_mem(%s): %s\n", printable(key).c_str(), e.what());
@@ -367,19 +559,12 @@ extern "C" char *get_var_mem(const char *key) {
     }
 }
 
-extern "C" int write_var(const char *key, const void *value, int kind) {
-    char number[24];
-    const char *text = nullptr;
-    if (kind == 1) {
-        if (value != nullptr) {
-            snprintf(number, sizeof number, "%d", *static_cast<const int *>(value));
-            text = number;
-        }
-    } else if (kind == 0) {
-        text = static_cast<const char *>(value);
-    } else {
-        fprintf(stderr, "flash_setting: write_var(%s): unknown kind %d; nothing stored\n",
-                printable(key).c_str(), kind);
+namespace {
+
+int write_checked(const char *key, const char *text, int kind) {
+    if (kind != 0 && kind != 1) {
+        fprintf(stderr, "flash_setting: write_var(%s): unknown kind %d; nothing stored\n", printable(key).c_str(),
+                kind);
         return -1;
     }
     if (!flash_setting::key_is_storable(key)) {
@@ -393,7 +578,7 @@ extern "C" int write_var(const char *key, const void *value, int kind) {
         fprintf(stderr,
                 "flash_setting: write_var(%s): the value %s cannot be stored (missing, or holding a "
                 "line end); nothing stored\n",
-                key, printable(text).c_str());
+                key, printable(text, 200).c_str());
         return -1;
     }
     try {
@@ -404,13 +589,40 @@ extern "C" int write_var(const char *key, const void *value, int kind) {
     }
 }
 
+}  // namespace
+
+extern "C" int write_var(const char *key, const void *value, int kind) {
+    char number[24];
+    const char *text = nullptr;
+    if (kind == 1 && value != nullptr) {
+        snprintf(number, sizeof number, "%d", *static_cast<const int *>(value));
+        text = number;
+    } else if (kind == 0) {
+        text = static_cast<const char *>(value);
+    }
+    int result = write_checked(key, text, kind);
+    kvn_trace("flash write_var %s=%s%s", escaped(key, 200).c_str(), escaped(text, 200).c_str(),
+              result == 0 ? "" : " failed");
+    return result;
+}
+
 extern "C" int save_commit(void) {
+    int result;
     try {
-        return commit();
+        result = commit();
     } catch (const std::exception &e) {
         fprintf(stderr, "flash_setting: save_commit: %s\n", e.what());
-        return -1;
+        result = -1;
     }
+    kvn_trace("flash save_commit%s", result == 0 ? "" : " failed");
+    return result;
 }
 
 extern "C" const char *flash_setting_path(void) { return store().path.c_str(); }
+
+extern "C" const char *flash_setting_live_path(void) {
+    View &v = store().view;
+    std::lock_guard<std::mutex> guard(v.mutex);
+    if (v.live.empty()) learn_live_path(store(), v);
+    return v.live.empty() ? nullptr : v.live.c_str();
+}
