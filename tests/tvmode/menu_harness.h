@@ -6,8 +6,11 @@
 #ifndef KVN_MENU_HARNESS_H
 #define KVN_MENU_HARNESS_H
 
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -15,6 +18,7 @@
 
 #include "kvn_app_harness.h"
 #include "kvn_platform.h"
+#include "kvn_trace.h"
 #include "smpoutd_api.h"
 
 namespace menu_test {
@@ -67,6 +71,34 @@ inline std::vector<std::string> texts(int command, int mode = 0) {
 inline std::vector<int> daemon_codes() {
     std::vector<int> out;
     for (int i = 0; i < smpoutd_stub_count(); ++i) out.push_back(smpoutd_stub_code(i));
+    return out;
+}
+
+// The stand-ins' trace since kvn_trace_clear(): dialog connections renamed
+// a, b, ... by first use (0 stays: a word never opened), and only the lines
+// of the given sources ("osd", "smpoutd", "flash", ...), all when empty.
+inline std::vector<std::string> platform_trace(std::vector<std::string> sources = {}) {
+    std::vector<std::string> out;
+    std::map<std::string, std::string> names;
+    for (std::string line : kvn_test::trace_lines()) {
+        bool wanted = sources.empty();
+        for (const std::string &s : sources) wanted = wanted || line.rfind(s + " ", 0) == 0;
+        size_t at = line.find(" conn=");
+        if (at != std::string::npos) {
+            at += 6;
+            std::string n = line.substr(at, line.find(' ', at) - at);
+            if (n != "0") line.replace(at, n.size(), names.emplace(n, std::string(1, char('a' + names.size()))).first->second);
+        }
+        if (wanted) out.push_back(line);
+    }
+    return out;
+}
+// Everything readable now on a non-blocking descriptor.
+inline std::string drain(int fd) {
+    std::string out;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
     return out;
 }
 
