@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,43 +50,36 @@ TEST_F(MenuTest, WithoutAWindowOrItsEventBufferNothingIsShown) {
 }
 
 TEST_F(MenuTest, EveryStoredModeStartsOnItsRowAndFrequency) {
-    const auto right3 = {DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_RETURN, DIKS_TV};
-    const auto enter = {DIKS_RETURN, DIKS_TV};
-    struct Case {
-        const char *stored;
-        const char *row;  // highlighted at start
-        std::initializer_list<DFBInputDeviceKeySymbol> keys;
-        const char *list;       // frequency list then shown
-        const char *frequency;  // and its highlight
-    };
     // A start without a row shows its frequency index on the 1080p list
     // (index 0 is on no list: the list's first, 24hz, is taken).
-    const Case cases[] = {
-        {"0", "Auto", right3, "24hz,50hz,60hz", "24hz"},   {"1", "Auto", right3, "24hz,50hz,60hz", "60hz"},
-        {"2", "Auto", right3, "24hz,50hz,60hz", "50hz"},   {"3", "Auto", right3, "24hz,50hz,60hz", "60hz"},
-        {"4", "Auto", right3, "24hz,50hz,60hz", "50hz"},   {"5", "720p", enter, "50hz,60hz", "60hz"},
-        {"6", "720p", enter, "50hz,60hz", "50hz"},         {"7", "1080i", enter, "50hz,60hz", "60hz"},
-        {"8", "1080i", enter, "50hz,60hz", "50hz"},        {"9", "1080p", enter, "24hz,50hz,60hz", "60hz"},
-        {"10", "1080p", enter, "24hz,50hz,60hz", "50hz"},  {"11", "1080p", enter, "24hz,50hz,60hz", "24hz"},
-        {"12", "Auto", right3, "24hz,50hz,60hz", "24hz"},  {"13", "Auto", right3, "24hz,50hz,60hz", "24hz"},
-        {"14", "Auto", right3, "24hz,50hz,60hz", "24hz"},  {"15", "Auto", right3, "24hz,50hz,60hz", "24hz"},
-        {"16", "Auto", right3, "24hz,50hz,60hz", "24hz"},  {"17", "Auto", right3, "24hz,50hz,60hz", "24hz"},
-        {"18", "Auto", right3, "24hz,50hz,60hz", "24hz"},  {"19", "Auto", right3, "24hz,50hz,60hz", "24hz"},
-        {"20", "4K", enter, "24hz,25hz,30hz", "30hz"},     {"21", "4K", enter, "24hz,25hz,30hz", "25hz"},
-        {"22", "4K", enter, "24hz,25hz,30hz", "24hz"},     {"23", "Auto", right3, "24hz,50hz,60hz", "24hz"},
-        {"-1", "Auto", right3, "24hz,50hz,60hz", "24hz"},  {"abc", "Auto", right3, "24hz,50hz,60hz", "24hz"},
+    const char *rows[][3] = {
+        {"0", "Auto", "24hz"},   {"1", "Auto", "60hz"},   {"2", "Auto", "50hz"},   {"3", "Auto", "60hz"},
+        {"4", "Auto", "50hz"},   {"5", "720p", "60hz"},   {"6", "720p", "50hz"},   {"7", "1080i", "60hz"},
+        {"8", "1080i", "50hz"},  {"9", "1080p", "60hz"},  {"10", "1080p", "50hz"}, {"11", "1080p", "24hz"},
+        {"12", "Auto", "24hz"},  {"13", "Auto", "24hz"},  {"14", "Auto", "24hz"},  {"15", "Auto", "24hz"},
+        {"16", "Auto", "24hz"},  {"17", "Auto", "24hz"},  {"18", "Auto", "24hz"},  {"19", "Auto", "24hz"},
+        {"20", "4K", "30hz"},    {"21", "4K", "25hz"},    {"22", "4K", "24hz"},    {"23", "Auto", "24hz"},
+        {"-1", "Auto", "24hz"},  {"abc", "Auto", "24hz"},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.stored);
-        write_var("video_output", c.stored, 0);
-        run(c.keys);
+    const std::map<std::string, std::string> lists = {
+        {"Auto", "24hz,50hz,60hz"}, {"720p", "50hz,60hz"}, {"1080i", "50hz,60hz"}, {"1080p", "24hz,50hz,60hz"},
+        {"4K", "24hz,25hz,30hz"}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row[0]);
+        write_var("video_output", row[0], 0);
+        const std::string start = row[1];
+        if (start == "Auto") {
+            run({DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_RETURN, DIKS_TV});
+        } else {
+            run({DIKS_RETURN, DIKS_TV});
+        }
         std::vector<std::string> pages = texts(9);
         ASSERT_GE(pages.size(), 3u);
-        EXPECT_EQ(resolution_page(c.row), pages[0]);
+        EXPECT_EQ(resolution_page(start), pages[0]);
         const std::string &frequency_page = pages[pages.size() - 2];
-        EXPECT_NE(std::string::npos, frequency_page.find(std::string("-opts=") + c.list + "\t")) << frequency_page;
-        EXPECT_NE(std::string::npos, frequency_page.find(std::string("-fopt=") + c.frequency + "\t")) << frequency_page;
-        EXPECT_EQ(highlight(25, c.frequency), pages.back());
+        EXPECT_NE(std::string::npos, frequency_page.find("-opts=" + lists.at(start) + "\t")) << frequency_page;
+        EXPECT_NE(std::string::npos, frequency_page.find(std::string("-fopt=") + row[2] + "\t")) << frequency_page;
+        EXPECT_EQ(highlight(25, row[2]), pages.back());
         EXPECT_TRUE(daemon_codes().empty()) << "TV leaves without a change";
     }
 }
@@ -98,25 +92,18 @@ TEST_F(MenuTest, HighlightsMoveThroughEveryListAndStopAtItsEnds) {
                                         highlight(24, "1080i"), highlight(24, "1080p"), highlight(24, "4K"),
                                         highlight(24, "4K")}),
               texts(9));
-    // The dialog is the menu's own (owner 0) on one connection, opened
-    // first, closed last, with every page taken down before.
+    // The menu's own dialog (owner 0) on one connection: opened first, the
+    // page taken down, closed last.
     std::vector<osd_call> all = kvn_test::osd_calls();
     ASSERT_GE(all.size(), 4u);
-    EXPECT_EQ(-3, all.front().command);
-    EXPECT_NE(0, all.front().connection);
-    EXPECT_EQ(-2, all.back().command);
-    for (const osd_call &end : {all.front(), all.back()})
-        EXPECT_EQ(0, end.flags | end.mode | end.length) << "the opening and closing carry nothing";
+    auto head = [](const osd_call &c) { return std::vector<int>{c.command, c.flags, c.mode, c.length}; };
+    EXPECT_EQ((std::vector<int>{-3, 0, 0, 0}), head(all.front()));
+    EXPECT_EQ((std::vector<int>{9, 0x8002, 1, 0}), head(all[all.size() - 2]));
+    EXPECT_EQ((std::vector<int>{-2, 0, 0, 0}), head(all.back()));
     EXPECT_EQ(0, osd_service_open_connections());
-    const osd_call &down = all[all.size() - 2];
-    EXPECT_EQ(9, down.command);
-    EXPECT_EQ(0x8002, down.flags);
-    EXPECT_EQ(1, down.mode);
-    EXPECT_EQ(0, down.length);
     for (const osd_call &c : all) {
-        EXPECT_EQ(0, c.owner);
-        EXPECT_EQ(all.front().connection, c.connection);
-        EXPECT_EQ(strlen(c.text), c.length);
+        EXPECT_EQ((std::vector<int>{0, all.front().connection, static_cast<int>(strlen(c.text))}),
+                  (std::vector<int>{c.owner, c.connection, c.length}));
         if (c.command == 9 && c.mode == 0) {
             EXPECT_EQ(0x8002, c.flags);
         }
@@ -261,11 +248,8 @@ TEST_F(MenuTest, PagesCloseTenSecondsAfterTheLastKeyWithoutAnyChange) {
     EXPECT_LT(waited, 5.45) << "11 s would be 5.5 s";
     std::vector<osd_call> all = kvn_test::osd_calls();
     ASSERT_EQ(5u, all.size());
-    EXPECT_EQ(-3, all[0].command);
-    EXPECT_EQ(resolution_page("1080p"), all[1].text);
-    EXPECT_EQ(highlight(24, "1080p"), all[2].text);
+    EXPECT_EQ((std::vector<std::string>{resolution_page("1080p"), highlight(24, "1080p")}), texts(9));
     EXPECT_EQ((std::vector<int>{9, 0x8002, 1, 0}), (std::vector<int>{all[3].command, all[3].flags, all[3].mode, all[3].length}));
-    EXPECT_EQ(-2, all[4].command);
     EXPECT_EQ(7, current_fip_mode) << "the time-out exit leaves it alone";
     EXPECT_TRUE(daemon_codes().empty());
     EXPECT_EQ("10", stored("video_output"));
