@@ -1,34 +1,29 @@
 // The torrent status file as the standby reads it, from a real file: never
-// read without bound, and a busy torrent is found wherever it stands within
+// read without bound, and a busy torrent found wherever it stands within
 // the bounds.
-#include <fcntl.h>
-#include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/mman.h>
 #include <unistd.h>
-
-#include <cstdlib>
-#include <string>
 
 #include "keys/power_parse.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     int fd = memfd_create("bt_data", MFD_CLOEXEC);
     if (fd < 0) return 0;
-    if (size > 0 && write(fd, data, size) != static_cast<ssize_t>(size)) abort();
+    if (write(fd, data, size) != static_cast<ssize_t>(size)) abort();
     char path[64];
     snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
     kvn::TorrentReport report = kvn::read_torrent_report(path);
     close(fd);
     if (report == kvn::TorrentReport::kMissing) abort();  // a file was there
-    // The first line alone, when short, decides for busy as the line parser does.
+    // A short first line that the line parser finds busy makes the report busy.
     const char *text = reinterpret_cast<const char *>(data);
     const char *end = static_cast<const char *>(memchr(text, '\n', size));
     size_t first = end != nullptr ? static_cast<size_t>(end - text) + 1 : size;
-    if (first > 0 && first <= 4096 && kvn::torrent_line_busy(text, first) &&
-        report != kvn::TorrentReport::kBusy)
+    if (first > 0 && first <= 4096 && kvn::torrent_line_busy(text, first) && report != kvn::TorrentReport::kBusy)
         abort();
     return 0;
 }
