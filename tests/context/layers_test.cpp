@@ -44,6 +44,9 @@ bool note(const char *format, Args... args) {
     return noted(line);
 }
 
+// The call passed on to the real interface behind a spy.
+#define PASS(SpyType, thiz, Method, ...) SpyType::of(thiz)->real->Method(SpyType::of(thiz)->real, __VA_ARGS__)
+
 const char *level_name(DFBDisplayLayerCooperativeLevel level) {
     return level == DLSCL_ADMINISTRATIVE ? "ADMINISTRATIVE" : level == DLSCL_EXCLUSIVE ? "EXCLUSIVE" : "SHARED";
 }
@@ -51,17 +54,16 @@ const char *level_name(DFBDisplayLayerCooperativeLevel level) {
 SurfaceSpy *surface_spy(IDirectFBSurface *real) {
     SurfaceSpy *s = ctx_test::keep<SurfaceSpy>(real, &g_calls);
     s->iface.SetFont = [](IDirectFBSurface *thiz, IDirectFBFont *font) {
-        if (note("SetFont")) return DFB_FAILURE;
-        return SurfaceSpy::of(thiz)->real->SetFont(SurfaceSpy::of(thiz)->real, font);
+        return note("SetFont") ? DFB_FAILURE : PASS(SurfaceSpy, thiz, SetFont, font);
     };
     s->iface.SetColor = [](IDirectFBSurface *thiz, u8 r, u8 g, u8 b, u8 a) {
-        if (note("SetColor %02X %02X %02X %02X", r, g, b, a)) return DFB_FAILURE;
-        return SurfaceSpy::of(thiz)->real->SetColor(SurfaceSpy::of(thiz)->real, r, g, b, a);
+        return note("SetColor %02X %02X %02X %02X", r, g, b, a) ? DFB_FAILURE
+                       : PASS(SurfaceSpy, thiz, SetColor, r, g, b, a);
     };
     s->iface.DrawString = [](IDirectFBSurface *thiz, const char *text, int bytes, int x, int y,
                              DFBSurfaceTextFlags flags) {
-        if (note("DrawString \"%s\" %d %d,%d flags %d", text, bytes, x, y, static_cast<int>(flags))) return DFB_FAILURE;
-        return SurfaceSpy::of(thiz)->real->DrawString(SurfaceSpy::of(thiz)->real, text, bytes, x, y, flags);
+        return note("DrawString \"%s\" %d %d,%d flags %d", text, bytes, x, y, static_cast<int>(flags)) ? DFB_FAILURE
+                       : PASS(SurfaceSpy, thiz, DrawString, text, bytes, x, y, flags);
     };
     s->iface.Flip = [](IDirectFBSurface *, const DFBRegion_C *, DFBSurfaceFlipFlags) {
         note("Flip");
@@ -73,24 +75,23 @@ SurfaceSpy *surface_spy(IDirectFBSurface *real) {
 LayerSpy *layer_spy(IDirectFBDisplayLayer *real) {
     LayerSpy *s = ctx_test::keep<LayerSpy>(real, &g_calls);
     s->iface.SetCooperativeLevel = [](IDirectFBDisplayLayer *thiz, DFBDisplayLayerCooperativeLevel level) {
-        if (note("SetCooperativeLevel %s", level_name(level))) return DFB_FAILURE;
-        return LayerSpy::of(thiz)->real->SetCooperativeLevel(LayerSpy::of(thiz)->real, level);
+        return note("SetCooperativeLevel %s", level_name(level)) ? DFB_FAILURE
+                       : PASS(LayerSpy, thiz, SetCooperativeLevel, level);
     };
     s->iface.SetBackgroundMode = [](IDirectFBDisplayLayer *thiz, DFBDisplayLayerBackgroundMode mode) {
-        if (note("SetBackgroundMode %s", mode == DLBM_COLOR ? "COLOR" : mode == DLBM_DONTCARE ? "DONTCARE" : "other")) return DFB_FAILURE;
-        return LayerSpy::of(thiz)->real->SetBackgroundMode(LayerSpy::of(thiz)->real, mode);
+        return note("SetBackgroundMode %s", mode == DLBM_COLOR ? "COLOR" : mode == DLBM_DONTCARE ? "DONTCARE" : "other") ? DFB_FAILURE
+                       : PASS(LayerSpy, thiz, SetBackgroundMode, mode);
     };
     s->iface.SetBackgroundColor = [](IDirectFBDisplayLayer *thiz, u8 r, u8 g, u8 b, u8 a) {
-        if (note("SetBackgroundColor %u %u %u %u", r, g, b, a)) return DFB_FAILURE;
-        return LayerSpy::of(thiz)->real->SetBackgroundColor(LayerSpy::of(thiz)->real, r, g, b, a);
+        return note("SetBackgroundColor %u %u %u %u", r, g, b, a) ? DFB_FAILURE
+                       : PASS(LayerSpy, thiz, SetBackgroundColor, r, g, b, a);
     };
     s->iface.GetConfiguration = [](IDirectFBDisplayLayer *thiz, DFBDisplayLayerConfig *config) {
-        if (note("GetConfiguration")) return DFB_FAILURE;
-        return LayerSpy::of(thiz)->real->GetConfiguration(LayerSpy::of(thiz)->real, config);
+        return note("GetConfiguration") ? DFB_FAILURE : PASS(LayerSpy, thiz, GetConfiguration, config);
     };
     s->iface.SetConfiguration = [](IDirectFBDisplayLayer *thiz, const DFBDisplayLayerConfig *config) {
-        if (note("SetConfiguration %dx%d", config->width, config->height)) return DFB_FAILURE;
-        return LayerSpy::of(thiz)->real->SetConfiguration(LayerSpy::of(thiz)->real, config);
+        return note("SetConfiguration %dx%d", config->width, config->height) ? DFB_FAILURE
+                       : PASS(LayerSpy, thiz, SetConfiguration, config);
     };
     s->iface.GetSurface = [](IDirectFBDisplayLayer *thiz, IDirectFBSurface **ret) {
         if (note("GetSurface")) return DFB_FAILURE;
@@ -118,8 +119,7 @@ IDirectFB *make_dfb_spy() {
         real->GetHeight(real, &g_font_height);
         FontSpy *f = ctx_test::keep<FontSpy>(real, &g_calls);
         f->iface.GetHeight = [](IDirectFBFont *font, int *height) {
-            if (note("Font GetHeight")) return DFB_FAILURE;
-            return FontSpy::of(font)->real->GetHeight(FontSpy::of(font)->real, height);
+            return note("Font GetHeight") ? DFB_FAILURE : PASS(FontSpy, font, GetHeight, height);
         };
         f->iface.Release = [](IDirectFBFont *font) -> DirectResult {
             note("Font Release");
