@@ -78,6 +78,7 @@ TEST_F(ValueFile, ReadsTheNumberAtTheStartOfItsFirstTenBytes) {
         {"  \t12x", 12},      {"-1\n", -1},       {"+28", 28},                       {"1234567890123", 1234567890},
         {"000000000012", 0},  {std::string("12\0" "34", 5), 12}, {"2147483647", INT_MAX}, {"2147483648", -1},
         {"4294967301", -1},   {"9999999999", -1}, {"-2147483648", -214748364},        {"-999999999999", -999999999},
+        {"\r5", 5},           {"\x0e" "5", 0},    {"\x08" "5", 0},                     {"-", 0},
     };
     for (const auto &row : rows) {
         write_file("/tmp/value", row.text);
@@ -96,7 +97,7 @@ TEST_F(ValueFile, WritesThroughTheShellOnlyWhatItCanPassSafely) {
         int value, result;  // result 1: the shell's own failure
         const char *content;
     } rows[] = {
-        {"/tmp/tvmode", 5, 0, "5\n"},          {"/tmp/tvmode", -1, 0, "-1\n"},
+        {"/tmp/tvmode", 5, 0, "5\n"},          {"/tmp/tvmode", -1, 0, "-1\n"},  {"/tmp/aAzZ09._-", 4, 0, "4\n"},
         {"/tmp/abcdefghijklmn", 5, 0, "5\n"},  // "echo "5" > " leaves 19 characters for the path
         {"/tmp/abcdefghijklmno", 5, -1, nullptr}, {"/tmp/abcdefghijklmn", 10, -1, nullptr},
         {"/tmp/a-b_c.d/../x", 3, 1, nullptr},  {"/tmp/x;touch /tmp/pwned", 1, -1, nullptr},

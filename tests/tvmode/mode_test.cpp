@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "../context/context_test_util.h"
 #include "menu_harness.h"
 #include "tvmode/tvmode_internal.h"
 
@@ -140,6 +141,7 @@ TEST_F(Mode, EveryPipeWordSwitchesRepliesAndIsStoredOnlyWithSave) {
         {"x", -1, "", false},                    {"hello=720p60", -1, "", false},
         {std::string("tv\0=720p60", 10), -1, "", false},
     };
+    const int descriptors = ctx_test::open_descriptor_count();
     for (const auto &row : rows) {
         SCOPED_TRACE(row.text);
         write_file("/tmp/tolu_cgi", "");
@@ -154,6 +156,7 @@ TEST_F(Mode, EveryPipeWordSwitchesRepliesAndIsStoredOnlyWithSave) {
         EXPECT_EQ(expected, platform_trace(kChanges)) << "stored before the change, never committed";
         EXPECT_EQ(row.code >= 0 ? std::string(row.reply) + '\0' : "", read_file("/tmp/tolu_cgi"));
     }
+    EXPECT_EQ(descriptors, ctx_test::open_descriptor_count()) << "every reply closed";
 }
 
 TEST_F(Mode, HdmiChangeIsAnsweredInTheAutomaticModeOnly) {
@@ -192,6 +195,7 @@ TEST_F(Mode, EveryMenuChoiceIsMappedRepliedStoredSwitchedAndCommitted) {
         {13, 2, 20, "tv=4k"},    {13, 5, 20, "tv=4k"},    {0, 3, 0, "tv=auto"},    {9, 2, 0, "tv=auto"},
         {14, 1, 0, "tv=auto"},   {-1, 2, 0, "tv=auto"},
     };
+    const int descriptors = ctx_test::open_descriptor_count();
     for (const auto &row : rows) {
         SCOPED_TRACE(std::to_string(row.group) + ", " + std::to_string(row.frequency));
         write_file("/tmp/tolu_cgi", "");
@@ -205,6 +209,7 @@ TEST_F(Mode, EveryMenuChoiceIsMappedRepliedStoredSwitchedAndCommitted) {
                                             "flash save_commit"}),
                   platform_trace(kChanges));
     }
+    EXPECT_EQ(descriptors, ctx_test::open_descriptor_count()) << "every reply closed";
 }
 
 TEST_F(Mode, AReplyInputThatCannotBeOpenedChangesNothingAndNeverBlocks) {
