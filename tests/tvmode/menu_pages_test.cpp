@@ -277,13 +277,6 @@ TEST_F(MenuTest, TextsInTheLanguageTakenAtTheStart) {
         << "the pending Return ends the countdown at once";
     EXPECT_EQ(std::vector<int>{5}, daemon_codes());
 
-    // Korean has texts of its own only for Next and Exit.
-    run({DIKS_RETURN, DIKS_BACKSPACE, DIKS_RETURN, DIKS_RETURN, DIKS_STOP});
-    pages = texts(9);
-    ASSERT_EQ(8u, pages.size());
-    EXPECT_EQ(resolution_page("720p", "다음", "나가기"), pages[0]);
-    EXPECT_EQ("-set=28\t-opts=Frequency  60hz\t-ntt=Yes\t-rtt=No\t-acm=Apply Setting?\t-inm=Resolution 720p\t",
-              pages.back());
 }
 
 }  // namespace
