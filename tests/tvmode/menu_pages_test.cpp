@@ -276,7 +276,6 @@ TEST_F(MenuTest, TextsInTheLanguageTakenAtTheStart) {
               texts(42))
         << "the pending Return ends the countdown at once";
     EXPECT_EQ(std::vector<int>{5}, daemon_codes());
-
 }
 
 }  // namespace
