@@ -42,6 +42,12 @@ void stop_thread() {
     note("thread " + std::to_string(N) + " stopped");
 }
 
+// A spy whose Release notes the name before passing the call on.
+template <typename Interface>
+Interface *released(Interface *real, const char *name) {
+    return ctx_test::keep<Released<Interface>>(real, name)->get();
+}
+
 bool is_closed(int fd) { return fcntl(fd, F_GETFD) == -1 && errno == EBADF; }
 
 }  // namespace
@@ -51,63 +57,37 @@ TEST(CleanUp, StopsThreadsBeforeReleasingLayersScreenAndMainInterfaceInReverseOr
     ctx_test::init_display({"--dfb:mode=640x480"});
     ctx_test::init_osd_layer();
     kvn_dfb_context &c = kvn_dfb_global_context;
-    IDirectFB *real_dfb = c.kvn_dfb;
-
+    IDirectFB *dfb = c.kvn_dfb;
     IDirectFBSurface *osd_surface = nullptr, *bg_surface = nullptr;
     DFBSurfaceDescription desc;
     desc.flags = static_cast<DFBSurfaceDescriptionFlags>(DSDESC_WIDTH | DSDESC_HEIGHT);
-    desc.width = 16;
-    desc.height = 16;
-    ASSERT_EQ(real_dfb->CreateSurface(real_dfb, &desc, &osd_surface), DFB_OK);
-    ASSERT_EQ(real_dfb->CreateSurface(real_dfb, &desc, &bg_surface), DFB_OK);
+    desc.width = desc.height = 16;
+    ASSERT_EQ(dfb->CreateSurface(dfb, &desc, &osd_surface), DFB_OK);
+    ASSERT_EQ(dfb->CreateSurface(dfb, &desc, &bg_surface), DFB_OK);
     IDirectFBDisplayLayer *bg_layer = nullptr;
-    ASSERT_EQ(real_dfb->GetDisplayLayer(real_dfb, VENDOR_LAYER_BKGND, &bg_layer), DFB_OK);
-
-    auto *osd_layer_spy =
-        ctx_test::keep<Released<IDirectFBDisplayLayer>>(c.kvn_layer_osd, "osd layer");
-    auto *osd_surface_spy = ctx_test::keep<Released<IDirectFBSurface>>(osd_surface, "osd surface");
-    auto *bg_layer_spy =
-        ctx_test::keep<Released<IDirectFBDisplayLayer>>(bg_layer, "background layer");
-    auto *bg_surface_spy =
-        ctx_test::keep<Released<IDirectFBSurface>>(bg_surface, "background surface");
-    auto *screen_spy = ctx_test::keep<Released<IDirectFBScreen>>(c.kvn_screen, "screen");
-    auto *dfb_spy = ctx_test::keep<Released<IDirectFB>>(c.kvn_dfb, "main interface");
-    c.kvn_layer_osd = osd_layer_spy->get();
-    c.kvn_surface_osd = osd_surface_spy->get();
-    c.kvn_layer_background = bg_layer_spy->get();
-    c.kvn_surface_background_of_layer_background = bg_surface_spy->get();
-    c.kvn_screen = screen_spy->get();
-    c.kvn_dfb = dfb_spy->get();
-
+    ASSERT_EQ(dfb->GetDisplayLayer(dfb, VENDOR_LAYER_BKGND, &bg_layer), DFB_OK);
+    IDirectFBDisplayLayer *osd_layer = released(c.kvn_layer_osd, "osd layer");
+    c.kvn_layer_osd = osd_layer;
+    c.kvn_surface_osd = released(osd_surface, "osd surface");
+    c.kvn_layer_background = released(bg_layer, "background layer");
+    c.kvn_surface_background_of_layer_background = released(bg_surface, "background surface");
+    c.kvn_screen = released(c.kvn_screen, "screen");
+    c.kvn_dfb = released(c.kvn_dfb, "main interface");
     kvn_thread threads[3] = {{1, stop_thread<1>, nullptr}, {2, nullptr, nullptr}, {3, stop_thread<2>, nullptr}};
     for (kvn_thread &t : threads) ASSERT_EQ(register_thread(&t), 0);
-
     const int outport = outport_pipe, command = kvn_command_pipe, key = kvnupnp_key_pipe;
-    ASSERT_FALSE(is_closed(command));
-    ASSERT_FALSE(is_closed(key));
+    ASSERT_FALSE(is_closed(command) || is_closed(key));
 
     EXPECT_EQ(kvn_clean_up(), 0);
-
-    std::vector<std::string> expected = {"thread 1 stopped",
-                                         "thread 2 stopped",
-                                         "osd surface released",
-                                         "osd layer released",
-                                         "background surface released",
-                                         "background layer released",
-                                         "screen released",
-                                         "main interface released"};
-    EXPECT_EQ(g_log, expected);
-    EXPECT_TRUE(g_layer_usable_at_stop[0]);
-    EXPECT_TRUE(g_layer_usable_at_stop[1]);
-    EXPECT_EQ(kvn_threads_head, nullptr);
-    EXPECT_EQ(kvn_threads_end, nullptr);
-
-    EXPECT_EQ(c.kvn_dfb, nullptr);
-    EXPECT_EQ(c.kvn_screen, nullptr);
-    EXPECT_EQ(c.kvn_layer_osd, osd_layer_spy->get());  // released, not cleared
-
-    EXPECT_TRUE(is_closed(command));
-    EXPECT_TRUE(is_closed(key));
+    EXPECT_EQ(g_log, (std::vector<std::string>{"thread 1 stopped", "thread 2 stopped", "osd surface released",
+                                               "osd layer released", "background surface released",
+                                               "background layer released", "screen released",
+                                               "main interface released"}));
+    EXPECT_TRUE(g_layer_usable_at_stop[0] && g_layer_usable_at_stop[1]) << "threads stop while the layers stand";
+    EXPECT_TRUE(kvn_threads_head == nullptr && kvn_threads_end == nullptr);
+    EXPECT_TRUE(c.kvn_dfb == nullptr && c.kvn_screen == nullptr);
+    EXPECT_EQ(c.kvn_layer_osd, osd_layer) << "released, not cleared";
+    EXPECT_TRUE(is_closed(command) && is_closed(key));
     EXPECT_FALSE(is_closed(outport));
 }
 
@@ -115,17 +95,11 @@ TEST(CleanUp, WithoutLayersItStillReleasesScreenAndMainInterface) {
     KVN_REQUIRE_SANDBOX();
     ctx_test::init_display();
     kvn_dfb_context &c = kvn_dfb_global_context;
-    auto *screen_spy = ctx_test::keep<Released<IDirectFBScreen>>(c.kvn_screen, "screen");
-    auto *dfb_spy = ctx_test::keep<Released<IDirectFB>>(c.kvn_dfb, "main interface");
-    c.kvn_screen = screen_spy->get();
-    c.kvn_dfb = dfb_spy->get();
+    c.kvn_screen = released(c.kvn_screen, "screen");
+    c.kvn_dfb = released(c.kvn_dfb, "main interface");
     const int outport = outport_pipe;
-
     EXPECT_EQ(kvn_clean_up(), 0);
-    std::vector<std::string> expected = {"screen released", "main interface released"};
-    EXPECT_EQ(g_log, expected);
-    EXPECT_EQ(c.kvn_dfb, nullptr);
-    EXPECT_EQ(c.kvn_screen, nullptr);
-    EXPECT_EQ(c.kvn_layer_osd, nullptr);
+    EXPECT_EQ(g_log, (std::vector<std::string>{"screen released", "main interface released"}));
+    EXPECT_TRUE(c.kvn_dfb == nullptr && c.kvn_screen == nullptr && c.kvn_layer_osd == nullptr);
     EXPECT_FALSE(is_closed(outport));
 }
