@@ -1,6 +1,7 @@
 // The checks before the library writes a small file under /tmp: every
 // refusal is said with its reason, since a neighbour's plant is what the
 // box's owner must be able to find.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,4 +34,17 @@ TEST(Files, EveryRefusalIsSaidWithItsReason) {
     EXPECT_EQ(-1, kvn::create_private("/tmp/no-folder/file", "who"));
     EXPECT_EQ("who: cannot create /tmp/no-folder/file afresh: No such file or directory\n",
               testing::internal::GetCapturedStderr());
+    // A private file checked again before use: still the same file, and
+    // still nobody else's to write.
+    int fd = kvn::create_private("/tmp/private", "who");
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(kvn::still_private("/tmp/private", fd, "who"));
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(0, chmod("/tmp/private", 0620));
+    EXPECT_FALSE(kvn::still_private("/tmp/private", fd, "who"));
+    ASSERT_EQ(0, rename("/tmp/plain", "/tmp/private"));
+    EXPECT_FALSE(kvn::still_private("/tmp/private", fd, "who"));
+    EXPECT_EQ("who: /tmp/private is no longer private\nwho: /tmp/private was replaced\n",
+              testing::internal::GetCapturedStderr());
+    close(fd);
 }
