@@ -419,12 +419,14 @@ TEST(HostileStart, PlantedPipePathsAreNotFollowedAndAreReportedOnce) {
     KVN_REQUIRE_SANDBOX();
     ASSERT_EQ(0, mkdir("/tmp/display", 0777));
     ASSERT_EQ(0, symlink("/opt/created-through-a-link", "/tmp/kvn_framework_pipe"));
+    write_file("/tmp/kvnupnp_key_pipe", "");
     testing::internal::CaptureStderr();
     kvn_test::start_display();
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(-1, outport_pipe);
     EXPECT_NE(std::string::npos, err.find("/tmp/display")) << err;
     EXPECT_NE(std::string::npos, err.find("/tmp/kvn_framework_pipe")) << err;
+    EXPECT_NE(std::string::npos, err.find("/tmp/kvnupnp_key_pipe is not a FIFO; no keys will arrive")) << err;
     EXPECT_FALSE(exists("/opt/created-through-a-link"));
     testing::internal::CaptureStderr();
     for (int i = 0; i < 3; ++i) check_tvmode_fifo();
