@@ -44,7 +44,9 @@ TEST(Files, EveryRefusalIsSaidWithItsReason) {
     EXPECT_FALSE(kvn::still_private("/tmp/private", fd, "who"));
     ASSERT_EQ(0, rename("/tmp/plain", "/tmp/private"));
     EXPECT_FALSE(kvn::still_private("/tmp/private", fd, "who"));
-    EXPECT_EQ("who: /tmp/private is no longer private\nwho: /tmp/private was replaced\n",
+    ASSERT_EQ(0, unlink("/tmp/private"));
+    EXPECT_FALSE(kvn::still_private("/tmp/private", fd, "who"));
+    EXPECT_EQ("who: /tmp/private is no longer private\nwho: /tmp/private was replaced\nwho: /tmp/private was replaced\n",
               testing::internal::GetCapturedStderr());
     close(fd);
 }

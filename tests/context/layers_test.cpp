@@ -286,10 +286,12 @@ TEST(Background, RefusesANullSurfaceAddressOrASecondSetUpWithoutTouchingTheMixer
     EXPECT_EQ(kvn_layer_background_init(c.kvn_dfb, &c.kvn_layer_background, &c.kvn_layer_background_config, nullptr),
               -1);
     EXPECT_EQ(c.kvn_layer_background, nullptr);
+    IDirectFBSurface *surface = nullptr;
+    EXPECT_EQ(kvn_layer_background_init(c.kvn_dfb, nullptr, &c.kvn_layer_background_config, &surface), -1);
+    EXPECT_EQ(kvn_layer_background_init(c.kvn_dfb, &c.kvn_layer_background, nullptr, &surface), -1);
 
     IDirectFBDisplayLayer *already = nullptr;
     ASSERT_EQ(c.kvn_dfb->GetDisplayLayer(c.kvn_dfb, VENDOR_LAYER_BKGND, &already), DFB_OK);
-    IDirectFBSurface *surface = nullptr;
     EXPECT_EQ(kvn_layer_background_init(c.kvn_dfb, &already, &c.kvn_layer_background_config, &surface), -1);
     EXPECT_EQ(surface, nullptr);
     EXPECT_TRUE(g_calls.empty());

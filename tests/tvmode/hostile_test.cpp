@@ -256,7 +256,10 @@ TEST_F(Hostile, NothingIsWrittenThroughALinkOrIntoAFileOfTheWrongKind) {
             EXPECT_EQ("precious\n", read_file(victim));
             EXPECT_EQ("precious\n", read_file(hard));
             EXPECT_FALSE(exists("/opt/created-through-a-link"));
-            EXPECT_NE(std::string::npos, err.find(kind == "hard link" ? "refusing to write" : "symbolic link")) << err;
+            EXPECT_NE(std::string::npos, err.find(std::string("refusing to write ") + row.path)) << err;
+            if (kind != "hard link") {
+                EXPECT_NE(std::string::npos, err.find("symbolic link")) << err;
+            }
         }
     }
     // The event line belongs in the FIFO only: a missing one is not made, a
