@@ -34,19 +34,22 @@ TEST(Files, EveryRefusalIsSaidWithItsReason) {
     EXPECT_EQ(-1, kvn::create_private("/tmp/no-folder/file", "who"));
     EXPECT_EQ("who: cannot create /tmp/no-folder/file afresh: No such file or directory\n",
               testing::internal::GetCapturedStderr());
-    // A private file checked again before use: still the same file, and
-    // still nobody else's to write.
+    // A private file checked again before use: still the same file (gone
+    // right after a check that found it, or another file put in its place),
+    // and still nobody else's to write.
     int fd = kvn::create_private("/tmp/private", "who");
     ASSERT_GE(fd, 0);
-    EXPECT_TRUE(kvn::still_private("/tmp/private", fd, "who"));
     testing::internal::CaptureStderr();
-    ASSERT_EQ(0, chmod("/tmp/private", 0620));
+    EXPECT_TRUE(kvn::still_private("/tmp/private", fd, "who"));
+    ASSERT_EQ(0, unlink("/tmp/private"));
     EXPECT_FALSE(kvn::still_private("/tmp/private", fd, "who"));
     ASSERT_EQ(0, rename("/tmp/plain", "/tmp/private"));
     EXPECT_FALSE(kvn::still_private("/tmp/private", fd, "who"));
-    ASSERT_EQ(0, unlink("/tmp/private"));
+    close(fd);
+    fd = kvn::create_private("/tmp/private", "who");
+    ASSERT_EQ(0, fchmod(fd, 0620));
     EXPECT_FALSE(kvn::still_private("/tmp/private", fd, "who"));
-    EXPECT_EQ("who: /tmp/private is no longer private\nwho: /tmp/private was replaced\nwho: /tmp/private was replaced\n",
+    EXPECT_EQ("who: /tmp/private was replaced\nwho: /tmp/private was replaced\nwho: /tmp/private is no longer private\n",
               testing::internal::GetCapturedStderr());
     close(fd);
 }
