@@ -145,7 +145,19 @@ std::string state(Apps &apps) {
                     ", busy loops:";
     for (auto &a : apps)
         if (!a.second->idle()) s += std::string(" ") + window_id_str[a.first];
+    // What led there: the platform's last calls, for a storm that fails only
+    // under load and does not replay.
+    std::vector<std::string> trace = kvn_test::trace_lines(), calls = kvn_test::fake_calls();
+    for (size_t i = trace.size() > 20 ? trace.size() - 20 : 0; i < trace.size(); ++i) s += "\n  | " + trace[i];
+    for (size_t i = calls.size() > 10 ? calls.size() - 10 : 0; i < calls.size(); ++i) s += "\n  $ " + calls[i];
     return s;
+}
+
+// A loop may still be inside a standby that nothing will wake: its thread
+// cannot be joined, so the storm ends the process with what it printed.
+[[noreturn]] void stop_here() {
+    fflush(stdout);
+    abort();
 }
 
 void run_storm(uint32_t seed) {
@@ -187,18 +199,18 @@ void run_storm(uint32_t seed) {
             if (!eventually([&] { return settled(apps); }, 20000)) {
                 // Some loop is stuck: its thread cannot be joined.
                 fprintf(stderr, "storm seed %u never settled: %s\n", seed, state(apps).c_str());
-                abort();
+                stop_here();
             }
             std::vector<std::string> calls = kvn_test::fake_calls();
             going_down = count_prefixed(calls, "/etc/shutdown.sh") + count_prefixed(calls, "reboot") > 0;
             if (kvn_get_standby_mode() == 1 && !in_standby_loop()) {
                 ADD_FAILURE() << "dark with no standby waiting for a key: " << state(apps);
-                return;
+                stop_here();
             }
             if (!in_standby_loop() && smpoutd_stub_picture_on()) break;
             if (presses == 3) {
                 ADD_FAILURE() << "three presses and still not awake: " << state(apps);
-                return;
+                stop_here();
             }
             if (in_standby_loop()) {
                 press_in_standby(DIKS_POWER);
@@ -240,6 +252,7 @@ void run_storm(uint32_t seed) {
                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                           std::chrono::steady_clock::now() - started)
                                           .count()));
+        fflush(stdout);
     }
     EXPECT_EQ(descriptors, open_descriptors()) << "descriptors left open";
 }
