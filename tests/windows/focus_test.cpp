@@ -13,9 +13,18 @@ using kvn_test::App;
 
 namespace {
 
-std::vector<osd_call> commands_since(size_t first) {
+// The dialog commands sent since the `first`, one text each: "owner
+// command flags mode length text", all on one opened connection.
+std::vector<std::string> commands_since(size_t first) {
     std::vector<osd_call> all = kvn_test::osd_calls();
-    return std::vector<osd_call>(all.begin() + static_cast<long>(std::min(first, all.size())), all.end());
+    std::vector<std::string> out;
+    for (size_t i = first; i < all.size(); ++i) {
+        const osd_call &c = all[i];
+        EXPECT_TRUE(c.connection != 0 && c.connection == all[first].connection) << "one connection per switch";
+        out.push_back(std::to_string(c.owner) + " " + std::to_string(c.command) + " " + std::to_string(c.flags) + " " +
+                      std::to_string(c.mode) + " " + std::to_string(c.length) + " " + c.text);
+    }
+    return out;
 }
 
 TEST(Focus, SwitchBetweenApplicationsHidesOthersAndTellsThePlatform) {
@@ -36,16 +45,11 @@ TEST(Focus, SwitchBetweenApplicationsHidesOthersAndTellsThePlatform) {
     EXPECT_EQ(0, browser.record.on_focus);
     EXPECT_EQ(1, flash.record.on_focus);
     EXPECT_EQ(switches + 1, scsvr_stub_switch_count());
-    std::vector<osd_call> sent = commands_since(before);
-    ASSERT_EQ(3u, sent.size());
-    EXPECT_EQ(-3, sent[0].command);
-    EXPECT_EQ(35, sent[1].command);
-    EXPECT_EQ(-1, sent[1].flags);
-    EXPECT_EQ(-1, sent[1].mode);
-    EXPECT_EQ(-2, sent[2].command);
-    for (const osd_call &c : sent) EXPECT_EQ(browser.record.osd_id, c.owner) << "the owner that lost the focus";
+    const std::string owner = std::to_string(browser.record.osd_id);  // the one that lost the focus
+    EXPECT_EQ(commands_since(before), (std::vector<std::string>{owner + " -3 0 0 0 ", owner + " 35 -1 -1 0 ",
+                                                                owner + " -2 0 0 0 "}));
 
-    // Focusing the holder again: no platform call, nothing hidden.
+    // Focusing the holder again: no platform call.
     before = kvn_test::osd_calls().size();
     switches = scsvr_stub_switch_count();
     ASSERT_EQ(0, focus_on_window(FLASH_LITE));
@@ -89,6 +93,13 @@ TEST(Focus, BrowserFallsBackToFlashPlayerAndNextAlternatesFirstTwo) {
     ASSERT_EQ(0, focus_next_window());
     EXPECT_EQ(1, flash.record.on_focus);
     EXPECT_EQ(0, widget.record.on_focus) << "the walk starts at the head, never reaching the third";
+    // A record that hides the others does so when the walk focuses it.
+    photos.record.hide_others = 1;
+    widget.record.window->SetOpacity(widget.record.window, 0x40);
+    ASSERT_EQ(0, focus_next_window());
+    EXPECT_EQ(0xff, photos.opacity());
+    EXPECT_EQ(0, flash.opacity());
+    EXPECT_EQ(0, widget.opacity());
     photos.record.active = 0;
     widget.record.active = 0;
     EXPECT_EQ(0, focus_next_window());
@@ -144,20 +155,61 @@ TEST(Forwarding, UnwantedEventsAreOfferedToTheOthersInOrder) {
     EXPECT_EQ(-1, redirect_external_event(nullptr, nullptr));
 }
 
+// What the library draws on a new window's surface, seen by patching the
+// real interfaces' methods in place on their way out of the OSD layer.
+namespace drawn {
+std::vector<std::string> log;
+decltype(IDirectFBDisplayLayer::CreateWindow) create_window;
+decltype(IDirectFBWindow::GetSurface) get_surface;
+decltype(IDirectFBSurface::SetColor) set_color;
+decltype(IDirectFBSurface::FillRectangle) fill;
+DFBResult spy_get_surface(IDirectFBWindow *w, IDirectFBSurface **s) {
+    DFBResult r = get_surface(w, s);
+    set_color = (*s)->SetColor;
+    fill = (*s)->FillRectangle;
+    (*s)->SetColor = [](IDirectFBSurface *t, u8 r, u8 g, u8 b, u8 a) {
+        log.push_back("colour " + std::to_string(r) + " " + std::to_string(g) + " " + std::to_string(b) + " " +
+                      std::to_string(a));
+        return set_color(t, r, g, b, a);
+    };
+    (*s)->FillRectangle = [](IDirectFBSurface *t, int x, int y, int w, int h) {
+        log.push_back("fill " + std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(w) + " " +
+                      std::to_string(h));
+        return fill(t, x, y, w, h);
+    };
+    return r;
+}
+DFBResult spy_create_window(IDirectFBDisplayLayer *l, const DFBWindowDescription *d, IDirectFBWindow **w) {
+    DFBResult r = create_window(l, d, w);
+    get_surface = (*w)->GetSurface;
+    (*w)->GetSurface = spy_get_surface;
+    return r;
+}
+}  // namespace drawn
+
 TEST(Windows, CreationClearsTheSurfaceAndUsesTheLayerSize) {
     kvn_test::start_display();
+    IDirectFBDisplayLayer *layer = kvn_dfb_global_context.kvn_layer_osd;
+    drawn::create_window = layer->CreateWindow;
+    layer->CreateWindow = drawn::spy_create_window;
     kvn_window w;
     memset(&w, 0, sizeof w);
     DFBWindowDescription desc;
-    ASSERT_EQ(0, kvn_create_window_surface_events(&w, &desc, 10, 20, 0, 0, DWCAPS_NONE, 0));
+    ASSERT_EQ(0, kvn_create_window_surface_events(&w, &desc, 10, 20, 0, 0, DWCAPS_ALPHACHANNEL, 0x40));
+    layer->CreateWindow = drawn::create_window;
     EXPECT_EQ(KVN_WINDOW_MAGIC, w.magic);
     EXPECT_EQ(0x7F, static_cast<int>(desc.flags));
-    EXPECT_EQ(kvn_dfb_global_context.kvn_layer_osd_config.width, desc.width);
+    const int width = kvn_dfb_global_context.kvn_layer_osd_config.width;
+    const int height = kvn_dfb_global_context.kvn_layer_osd_config.height;
+    EXPECT_EQ(width, desc.width);
     EXPECT_EQ(DSPF_ARGB, desc.pixelformat);
     EXPECT_EQ(DSCAPS_DOUBLE, desc.surface_caps);
-    uint8_t opacity = 0xff;
+    EXPECT_EQ(DWCAPS_ALPHACHANNEL, desc.caps);
+    EXPECT_EQ(drawn::log, (std::vector<std::string>{"colour 0 0 0 0", "fill 0 0 " + std::to_string(width) + " " +
+                                                                          std::to_string(height)}));
+    uint8_t opacity = 0;
     w.window->GetOpacity(w.window, &opacity);
-    EXPECT_EQ(0, opacity);
+    EXPECT_EQ(0x40, opacity);
     int x = -1, y = -1;
     w.window->GetPosition(w.window, &x, &y);
     EXPECT_EQ(10, x);

@@ -152,7 +152,18 @@ TEST(WindowRegistry, SurfaceRegistriesLinkAndUnlink) {
     EXPECT_EQ(nullptr, head);
     EXPECT_EQ(nullptr, tail);
     EXPECT_EQ(-1, unregister_surface_simple(&head, &tail, fake1));
+    EXPECT_EQ(-1, register_surface_simple(nullptr, &tail, fake1));
+    EXPECT_EQ(-1, register_surface_simple(&head, nullptr, fake1));
     EXPECT_EQ(-1, clean_surfaces(nullptr));
+
+    // clean_surfaces releases every surface and answers -1 all the same.
+    static int released;
+    IDirectFBSurface counted;
+    memset(&counted, 0, sizeof counted);
+    counted.Release = [](IDirectFBSurface *) -> DirectResult { return ++released, DR_OK; };
+    for (int i = 0; i < 2; ++i) ASSERT_EQ(0, register_surface_simple(&head, &tail, &counted));
+    EXPECT_EQ(-1, clean_surfaces(head));
+    EXPECT_EQ(2, released);
 }
 
 int reenter(kvn_window *) {
