@@ -137,14 +137,15 @@ TEST(Forwarding, KeysAndArgumentsReachTheOtherApplicationsLoop) {
 }
 
 int declines(DFBWindowEvent *) { return 1; }
-int accepts(DFBWindowEvent *event) { return event->key_symbol == DIKS_RED ? 0 : 1; }
+int accepts_red(DFBWindowEvent *event) { return event->key_symbol == DIKS_RED ? 0 : 1; }
+int accepts_all(DFBWindowEvent *) { return 0; }
 
 TEST(Forwarding, UnwantedEventsAreOfferedToTheOthersInOrder) {
-    App browser(BROWSER), photos(PHOTO_PLAYER), flash(FLASH_LITE);
-    photos.record.external_event_callback = declines;
-    flash.record.external_event_callback = accepts;
-    browser.record.external_event_callback = accepts;
-    for (App *a : {&browser, &photos, &flash}) ASSERT_EQ(0, register_window(&a->record));
+    App browser(BROWSER), player(ADVANCE_MEDIA_PLAYER), photos(PHOTO_PLAYER), flash(FLASH_LITE);
+    browser.record.external_event_callback = accepts_all;  // the caller's own is never offered it
+    photos.record.external_event_callback = declines;      // the media player has none
+    flash.record.external_event_callback = accepts_red;
+    for (App *a : {&browser, &player, &photos, &flash}) ASSERT_EQ(0, register_window(&a->record));
     DFBWindowEvent event = kvn_test::key_event(DIKS_GREEN);
     EXPECT_EQ(-1, redirect_external_event(&browser.record, &event));
     EXPECT_EQ(DIKS_GREEN, event.key_symbol) << "nobody consumed it: unchanged";
@@ -153,6 +154,21 @@ TEST(Forwarding, UnwantedEventsAreOfferedToTheOthersInOrder) {
     EXPECT_EQ(0, static_cast<int>(event.type));
     EXPECT_EQ(DIKS_NULL, event.key_symbol);
     EXPECT_EQ(-1, redirect_external_event(nullptr, nullptr));
+
+    // An event DirectFB refuses is not reported as sent.
+    IDirectFBEventBuffer refusing{};
+    refusing.PostEvent = [](IDirectFBEventBuffer *, const DFBEvent *) -> DFBResult { return DFB_FAILURE; };
+    refusing.WakeUp = [](IDirectFBEventBuffer *) -> DFBResult { return DFB_OK; };
+    IDirectFBEventBuffer *real = photos.record.events;
+    photos.record.events = &refusing;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(-1, kvnfw_send_event(PHOTO_PLAYER, DIKS_OK));
+    testing::internal::GetCapturedStderr();
+    photos.record.events = real;
+    for (auto callback : {func_default_focus_next_window_callback, func_default_focus_on_window_callback,
+                          func_focus_next_window_ensure_subwindows_on_top_callback,
+                          func_focus_on_window_ensure_subwindows_on_top_callback})
+        EXPECT_EQ(0, callback(&photos.record));
 }
 
 // What the library draws on a new window's surface, seen by patching the
@@ -248,6 +264,19 @@ TEST(Concurrency, ManyApplicationThreadsShareTheList) {
     for (auto &t : threads) t.join();
     EXPECT_EQ(nullptr, kvn_windows_head);
     EXPECT_EQ(nullptr, kvn_windows_end);
+
+    // The thread list the same way: every record registered is found again.
+    static kvn_thread records[4][500];
+    threads.clear();
+    for (int i = 0; i < 4; ++i)
+        threads.emplace_back([i] {
+            for (kvn_thread &t : records[i]) register_thread(&t);
+        });
+    for (auto &t : threads) t.join();
+    int listed = 0;
+    for (kvn_thread *t = kvn_threads_head; t != nullptr; t = t->next) ++listed;
+    EXPECT_EQ(2000, listed);
+    EXPECT_EQ(0, unregister_threads());
 
     // Every sender hands arguments to the same application at once (its
     // record has no buffer yet: the arguments wait there): each holder
