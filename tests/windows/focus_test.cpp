@@ -56,6 +56,12 @@ TEST(Focus, SwitchBetweenApplicationsHidesOthersAndTellsThePlatform) {
     EXPECT_EQ(switches, scsvr_stub_switch_count());
     EXPECT_EQ(before, kvn_test::osd_calls().size());
     host_stub_set_bgrun(0);
+
+    // The focused window leaving is hidden; the first eligible one takes over.
+    ASSERT_EQ(0, unregister_window(&flash.record));
+    EXPECT_EQ(0, flash.opacity());
+    EXPECT_EQ(0xff, browser.opacity());
+    EXPECT_TRUE(kvn_test::eventually([&] { return browser.has_directfb_focus(); }));
 }
 
 TEST(Focus, ScreenSaverAndWidgetKeepTheirCompanionsVisible) {

@@ -166,20 +166,50 @@ TEST(WindowRegistry, SurfaceRegistriesLinkAndUnlink) {
     EXPECT_EQ(2, released);
 }
 
-int reenter(kvn_window *) {
-    get_window_node(BROWSER);
-    return 0;
-}
+// A callback run under the list's lock that calls back into the list stops
+// the process with a report naming both operations, instead of deadlocking.
+void (*g_reenter)();
+int reenter(kvn_window *) { return g_reenter(), 0; }
+int reenter_event(DFBWindowEvent *) { return g_reenter(), 0; }
 
 TEST(WindowRegistryDeathTest, CallbackCallingBackIntoTheRegistryStopsLoudly) {
+    static kvn_window other = record(PHOTO_PLAYER);
+    const std::pair<const char *, void (*)()> rows[] = {
+        {"register_window", [] { register_window(&other); }},
+        {"unregister_window", [] { unregister_window(&other); }},
+        {"get_window_node", [] { get_window_node(BROWSER); }},
+        {"get_window_on_focus", [] { get_window_on_focus(); }},
+        {"is_self_on_focus", [] { is_self_on_focus(BROWSER); }},
+        {"check_window_is_active", [] { check_window_is_active(BROWSER); }},
+        {"get_active_window_count", [] { get_active_window_count(); }},
+        {"focus_on_window", [] { focus_on_window(FLASH_LITE); }},
+        {"focus_next_window", [] { focus_next_window(); }},
+        {"kvn_invoke_framework_apps", [] { kvn_invoke_framework_apps(BROWSER, ""); }},
+        {"redirect_external_event", [] { DFBWindowEvent e{}; redirect_external_event(nullptr, &e); }},
+    };
+    for (const auto &row : rows) {
+        g_reenter = row.second;
+        EXPECT_DEATH(
+            {
+                kvn_window w = record(BROWSER);
+                w.focus_on_window_callback = reenter;
+                register_window(&w);
+                focus_on_window(BROWSER);
+            },
+            std::string(row.first) + " called while this thread holds the window list for focus_on_window");
+    }
+    g_reenter = [] { get_window_node(BROWSER); };
     EXPECT_DEATH(
         {
-            kvn_window w = record(BROWSER);
-            w.focus_on_window_callback = reenter;
-            register_window(&w);
-            focus_on_window(BROWSER);
+            kvn_window a = record(BROWSER);
+            kvn_window b = record(FLASH_LITE);
+            b.external_event_callback = reenter_event;
+            register_window(&a);
+            register_window(&b);
+            DFBWindowEvent e{};
+            redirect_external_event(&a, &e);
         },
-        "must not call window-list operations");
+        "holds the window list for redirect_external_event");
 }
 
 }  // namespace
