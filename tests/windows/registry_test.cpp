@@ -209,7 +209,9 @@ TEST(WindowRegistryDeathTest, CallbackCallingBackIntoTheRegistryStopsLoudly) {
             DFBWindowEvent e{};
             redirect_external_event(&a, &e);
         },
-        "holds the window list for redirect_external_event");
+        "korvan_framework_lib: get_window_node called while this thread holds the window list for "
+        "redirect_external_event \\(a window callback must not call window-list operations\\); stopping instead "
+        "of deadlocking");
 }
 
 }  // namespace
