@@ -103,13 +103,19 @@ TEST(Focus, BrowserFallsBackToFlashPlayerAndNextAlternatesFirstTwo) {
     photos.record.hide_others = 1;
     widget.record.window->SetOpacity(widget.record.window, 0x40);
     ASSERT_EQ(0, focus_next_window());
-    EXPECT_EQ(0xff, photos.opacity());
-    EXPECT_EQ(0, flash.opacity());
-    EXPECT_EQ(0, widget.opacity());
+    EXPECT_EQ((std::vector<int>{0xff, 0, 0}), (std::vector<int>{photos.opacity(), flash.opacity(), widget.opacity()}));
     photos.record.active = 0;
     widget.record.active = 0;
     EXPECT_EQ(0, focus_next_window());
     EXPECT_EQ(1, flash.record.on_focus);
+}
+
+// The handed strings, checked against the count and the closing null.
+std::vector<std::string> strings(const kvn_invoke_args *args) {
+    std::vector<std::string> out;
+    for (int i = 0; args != nullptr && args->argv[i] != nullptr; ++i) out.push_back(args->argv[i]);
+    EXPECT_EQ(args ? args->argc : -1, static_cast<int>(out.size()));
+    return out;
 }
 
 TEST(Forwarding, KeysAndArgumentsReachTheOtherApplicationsLoop) {
@@ -122,24 +128,17 @@ TEST(Forwarding, KeysAndArgumentsReachTheOtherApplicationsLoop) {
     ASSERT_EQ(0, kvnfw_send_event(FLASH_LITE, DIKS_OK));
     ASSERT_EQ(0, kvn_invoke_framework_apps(FLASH_LITE, "%s %d %s", "a", 5, "b"));
     ASSERT_TRUE(flash.wait_for_keys(2));
-    EXPECT_EQ(DIKS_OK, flash.keys()[0]);
-    EXPECT_EQ(DIKS_CUSTOM0, flash.keys()[1]);
+    EXPECT_EQ((std::vector<DFBInputDeviceKeySymbol>{DIKS_OK, DIKS_CUSTOM0}), flash.keys());
     kvn_invoke_args *args = flash.record.invoke_args;
-    ASSERT_NE(nullptr, args);
-    ASSERT_EQ(2, args->argc);
-    EXPECT_STREQ("a", args->argv[0]);
-    EXPECT_STREQ("b", args->argv[1]);
-    EXPECT_EQ(nullptr, args->argv[2]);
+    EXPECT_EQ(strings(args), (std::vector<std::string>{"a", "b"}));
 
     // Sixteen strings: fourteen kept; a null one arrives empty.
     ASSERT_EQ(0, kvn_invoke_framework_apps(FLASH_LITE, "%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s", "1", "2",
                                            static_cast<const char *>(nullptr), "4", "5", "6", "7",
                                            "8", "9", "10", "11", "12", "13", "14", "15", "16"));
     EXPECT_EQ(args, flash.record.invoke_args) << "the holder is reused";
-    ASSERT_EQ(14, args->argc);
-    EXPECT_STREQ("", args->argv[2]);
-    EXPECT_STREQ("14", args->argv[13]);
-    EXPECT_EQ(nullptr, args->argv[14]);
+    EXPECT_EQ(strings(args),
+              (std::vector<std::string>{"1", "2", "", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14"}));
 }
 
 int declines(DFBWindowEvent *) { return 1; }
@@ -287,8 +286,7 @@ TEST(Concurrency, ManyApplicationThreadsShareTheList) {
     // Every sender hands arguments to the same application at once (its
     // record has no buffer yet: the arguments wait there): each holder
     // update is whole, no string freed twice, no mix of two calls.
-    kvn_window target;
-    memset(&target, 0, sizeof target);
+    kvn_window target{};
     target.window_id = BROWSER;
     ASSERT_EQ(0, register_window(&target));
     threads.clear();
@@ -301,14 +299,12 @@ TEST(Concurrency, ManyApplicationThreadsShareTheList) {
     }
     for (auto &t : threads) t.join();
     unregister_window(&target);
-    kvn_invoke_args *args = target.invoke_args;
-    ASSERT_NE(nullptr, args);
-    ASSERT_EQ(2, args->argc);
-    EXPECT_STREQ(args->argv[0], args->argv[1]);
-    EXPECT_EQ(nullptr, args->argv[2]);
-    for (int i = 0; i < 2; ++i) free(args->argv[i]);
-    free(args->argv);
-    free(args);
+    std::vector<std::string> got = strings(target.invoke_args);
+    ASSERT_EQ(2u, got.size());
+    EXPECT_EQ(got[0], got[1]);
+    for (int i = 0; i < 2; ++i) free(target.invoke_args->argv[i]);
+    free(target.invoke_args->argv);
+    free(target.invoke_args);
 }
 
 }  // namespace
