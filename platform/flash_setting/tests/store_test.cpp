@@ -14,6 +14,7 @@
 #include <chrono>
 #include <fstream>
 #include <future>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -249,6 +250,25 @@ TEST(FlashSetting, OtherProcessesSeeAWriteAtOnce) {
         // A store made anew in its place never meets the old one's live copy.
         in_child(g_local, "visible", [](const std::string &) { EXPECT_EQ("<null>", value_of("video_output")); },
                  run_dir);
+    }
+}
+
+// The first writer names the live copy in the lock file, whatever a damaged
+// lock file says: in the run dir under a random name, or beside the store.
+TEST(FlashSetting, TheLiveCopyLiesInTheRunDirOrBesideTheStore) {
+    for (const char *run_dir : {(const char *)nullptr, ""}) {
+        const std::vector<std::string> locks = {"", "relative/x.live\n", "/no-line-end", std::string("/nul\0x\n", 7)};
+        for (const std::string &lock : locks) {
+            in_child(g_tmp, "live", [&](const std::string &path) {
+                std::ofstream(path + ".lock") << lock;
+                ASSERT_EQ(0, write_var("a", "1", 0));
+                std::string name = live();
+                std::string expected = run_dir ? std::regex_replace(path, std::regex("[.]"), "[.]") + "[.]live"
+                                               : "/run/kvn-flash-setting/[0-9a-f]{24}-store[.]db[.]live";
+                EXPECT_TRUE(std::regex_match(name, std::regex(expected))) << name << " after a lock file of " << lock;
+                EXPECT_EQ(flash_setting::serialise({{"a", "1"}}), slurp(name));
+            }, run_dir);
+        }
     }
 }
 
