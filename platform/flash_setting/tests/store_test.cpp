@@ -112,9 +112,11 @@ TEST(FlashSetting, RoundTripsTextAndNumbersAndRecordsEachCall) {
         for (const auto &n : numbers) EXPECT_EQ(n.second, value_of(n.second));
         for (size_t i = 1; i < texts.size(); ++i) EXPECT_EQ(texts[i].second, value_of(texts[i].first));
         EXPECT_EQ(nullptr, get_var_mem("never_written"));
-        struct stat st;
-        ASSERT_EQ(0, stat(path.substr(0, path.rfind('/')).c_str(), &st));
-        EXPECT_EQ(0755u, st.st_mode & 0777);
+        for (const std::string &made : {path.substr(0, path.rfind('/')), path, path + ".lock"}) {
+            struct stat st;
+            ASSERT_EQ(0, stat(made.c_str(), &st));
+            EXPECT_EQ(made == path || made == path + ".lock" ? 0644u : 0755u, st.st_mode & 07777) << made;
+        }
         // A killed writer's temporaries are never read, and go at the next write.
         for (const std::string &t : {path + ".tmp", live() + ".tmp"})
             std::ofstream(t) << "kvn-flash-setting 1\ntv_system=junk\n";
@@ -142,7 +144,11 @@ TEST(FlashSetting, RefusesWhatTheFormatCannotHoldAndTouchesNothing) {
         testing::internal::CaptureStderr();
         for (const auto &b : bad) EXPECT_EQ(-1, write_var(b.key, b.value, b.kind)) << (b.key ? b.key : "null");
         std::string err = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(std::size(bad), size_t(std::count(err.begin(), err.end(), '\n'))) << "one line each:\n" << err;
+        size_t refusals = 0;  // one line each, saying so
+        for (size_t at = err.find("; nothing stored\n"); at != std::string::npos; at = err.find("; nothing stored\n", at + 1))
+            ++refusals;
+        EXPECT_EQ(std::size(bad), refusals) << err;
+        EXPECT_EQ(std::size(bad), size_t(std::count(err.begin(), err.end(), '\n'))) << err;
         EXPECT_EQ(before, slurp(path));
         EXPECT_EQ(live_before, slurp(live()));
         EXPECT_EQ("english_lang", value_of("lang"));
@@ -250,6 +256,22 @@ TEST(FlashSetting, OtherProcessesSeeAWriteAtOnce) {
         // A store made anew in its place never meets the old one's live copy.
         in_child(g_local, "visible", [](const std::string &) { EXPECT_EQ("<null>", value_of("video_output")); },
                  run_dir);
+    }
+}
+
+// An entry is kept while the store stays within its limit, to the byte; a
+// repeated key gives back the bytes of the value it replaces.
+TEST(FlashSetting, ParserKeepsEntriesUpToTheLimitToTheByte) {
+    const struct { size_t limit; const char *body, *kept; } rows[] = {
+        {28, "a=12345\n", "a=12345 "}, {27, "a=12345\n", ""}, {32, "a=12345\nb=1\n", "a=12345 b=1 "},
+        {31, "a=12345\nb=1\n", "a=12345 "}, {28, "a=1\na=12345\n", "a=12345 "}};
+    for (const auto &row : rows) {
+        flash_setting::Parser parser(row.limit);
+        std::string data = std::string("kvn-flash-setting 1\n") + row.body;  // a marker of 20 bytes
+        parser.feed(data.data(), data.size());
+        std::string kept;
+        for (const auto &kv : parser.finish().values) kept += kv.first + "=" + kv.second + " ";
+        EXPECT_EQ(row.kept, kept) << row.limit << " bytes for " << row.body;
     }
 }
 
