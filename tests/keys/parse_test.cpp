@@ -66,7 +66,8 @@ TEST(Crontab, OnlyTheJobsTheStandbyCommentedComeBackAndHeadersNeverPileUp) {
 }
 
 TEST(Mtab, OnlyWellFormedDiskNamesGiveALetter) {
-    EXPECT_EQ("abz", std::string{kvn::disk_letter("/dev/sda1"), kvn::disk_letter("/dev/sdb"), kvn::disk_letter("/dev/sdz15")});
+    EXPECT_EQ("abz", (std::string{kvn::disk_letter("/dev/sda1"), kvn::disk_letter("/dev/sdb"),
+                                   kvn::disk_letter("/dev/sdz15")}));
     for (const char *bad : {"/dev/sd", "/dev/sdA1", "/dev/sd;reboot", "/dev/sda1;reboot", "/dev/sda 1",
                             "/dev/sda$(x)", "/dev/hda1", "sda1", "/dev/sd`", ""})
         EXPECT_EQ(0, kvn::disk_letter(bad)) << bad;
