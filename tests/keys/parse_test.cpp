@@ -52,6 +52,7 @@ TEST(Crontab, OnlyTheJobsTheStandbyCommentedComeBackAndHeadersNeverPileUp) {
          job + off + note + "\n" + other, "#" + job + off + note + "\n" + other},
         {"headers of earlier installs are dropped", header + header + job, "#" + job},
         {"a header is only a header at the top", other + header, other + header},
+        {"a header is three lines at most", header + "# (a note)\n" + job, "# (a note)\n#" + job},
         {"long lines are edited whole", long_job + "checktorrent", "#" + long_job + "#checktorrent"},
         {"a job and its disabled twin", "#" + job + job, "#" + job + "#" + job},
     };
