@@ -107,6 +107,10 @@ TEST_F(Torrent, TheMarkerOnlyForAReportThatIsMissingOrReadAndIdle) {
         {"a folder", [] { mkdir("/tmp/bt_data", 0755); }, false},
         {"a line longer than any report", [] { write_file("/tmp/bt_data", std::string(1 << 20, 'x')); }, false},
         {"more lines than torrents", [&] { write_file("/tmp/bt_data", many); }, false},
+        // The script ends at the library's first look, 200 ms after its
+        // start; the seventh read comes 1 s later, after the fifth pause.
+        {"written before the seventh read only", [] { install_program(kScript,
+             "(sleep 1.1; echo '1|2|100|4|5|6|0.5|Seeding|x|10|11|12|13|14|100|a' > /tmp/bt_data) &\n"); }, false},
     };
     // At divisor 5 the five pauses between the seven reads of a missing
     // report are 1 s of real time; the other rows read at once.
