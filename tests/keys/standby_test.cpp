@@ -2,6 +2,7 @@
 // the standby with the player's programs in order, and a wake-up key brings
 // everything back.  Every program the standby runs is a recording fake.
 #include <signal.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -377,6 +378,13 @@ TEST_F(Standby, DisksAreSpunDownOncePerDriveAndOnlyWellFormedOnes) {
     write_cdrom_pipe(1);  // no /tmp/cdpipe: nothing happens, nothing blocks
     mkfifo("/tmp/cdpipe", 0644);
     write_cdrom_pipe(0);  // a FIFO without its reader: the open fails at once
+    int monitor = open("/tmp/cdpipe", O_RDONLY | O_NONBLOCK);  // the optical-drive monitor
+    write_cdrom_pipe(1);
+    write_cdrom_pipe(0);
+    char got[64] = {0};
+    EXPECT_EQ(29, read(monitor, got, sizeof got));
+    EXPECT_EQ(std::string("enable@cdrom\n\0disable@cdrom\n\0", 29), std::string(got, 29));
+    close(monitor);
 }
 
 TEST_F(Standby, DelayedSpinDownAfterTheTorrentDaemonsWordOnly) {
