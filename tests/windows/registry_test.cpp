@@ -51,7 +51,10 @@ TEST(WindowRegistry, OrderLookupsCountsAndRefusals) {
     ASSERT_EQ(0, register_window(&a));
     EXPECT_EQ("2|", listed());
     for (kvn_window *w : {&b, &c, &d, &e, &idle}) ASSERT_EQ(0, register_window(w));
+    testing::internal::CaptureStderr();
     EXPECT_EQ(-1, register_window(&b)) << "a record linked twice would loop the list";
+    EXPECT_EQ("korvan_framework_lib: register_window: record already registered\n",
+              testing::internal::GetCapturedStderr());
     EXPECT_EQ("2 4 2 8 3 7|", listed());
     EXPECT_EQ(&a, get_window_node(BROWSER)) << "the first registered wins";
     EXPECT_EQ(nullptr, get_window_node(42));
