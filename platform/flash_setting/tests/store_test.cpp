@@ -91,7 +91,10 @@ public:
 const auto *env = ::testing::AddGlobalTestEnvironment(new Env);
 
 TEST(FlashSetting, RoundTripsTextAndNumbersAndRecordsEachCall) {
-    in_child(g_tmp, "roundtrip", [](const std::string &path) {
+    in_child(g_tmp, "roundtrip", [](const std::string &first) {
+        // In folders that the first write makes.
+        const std::string folder = first.substr(0, first.rfind('/')), path = folder + "/new/deeper/store.db";
+        setenv("FLASH_SETTING_FILE", path.c_str(), 1);
         EXPECT_EQ(path, flash_setting_path());
         EXPECT_EQ(nullptr, get_var_mem("never_written"));
         const std::vector<std::pair<int, const char *>> numbers = {
@@ -112,7 +115,7 @@ TEST(FlashSetting, RoundTripsTextAndNumbersAndRecordsEachCall) {
         for (const auto &n : numbers) EXPECT_EQ(n.second, value_of(n.second));
         for (size_t i = 1; i < texts.size(); ++i) EXPECT_EQ(texts[i].second, value_of(texts[i].first));
         EXPECT_EQ(nullptr, get_var_mem("never_written"));
-        for (const std::string &made : {path.substr(0, path.rfind('/')), path, path + ".lock"}) {
+        for (const std::string &made : {folder + "/new", folder + "/new/deeper", path, path + ".lock"}) {
             struct stat st;
             ASSERT_EQ(0, stat(made.c_str(), &st));
             EXPECT_EQ(made == path || made == path + ".lock" ? 0644u : 0755u, st.st_mode & 07777) << made;
