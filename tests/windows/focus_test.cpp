@@ -2,6 +2,7 @@
 // events handed between application threads.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <random>
 
@@ -270,18 +271,24 @@ TEST(Concurrency, ManyApplicationThreadsShareTheList) {
     EXPECT_EQ(nullptr, kvn_windows_head);
     EXPECT_EQ(nullptr, kvn_windows_end);
 
-    // The thread list the same way: every record registered is found again.
-    static kvn_thread records[4][500];
-    threads.clear();
-    for (int i = 0; i < 4; ++i)
-        threads.emplace_back([i] {
-            for (kvn_thread &t : records[i]) register_thread(&t);
-        });
-    for (auto &t : threads) t.join();
-    int listed = 0;
-    for (kvn_thread *t = kvn_threads_head; t != nullptr; t = t->next) ++listed;
-    EXPECT_EQ(2000, listed);
-    EXPECT_EQ(0, unregister_threads());
+    // The thread list the same way, all threads let go at once: every record
+    // registered is found again.
+    static kvn_thread records[4][20000];
+    for (int round = 0; round < 4; ++round) {
+        std::atomic<int> ready{0};
+        threads.clear();
+        for (int i = 0; i < 4; ++i)
+            threads.emplace_back([i, &ready] {
+                for (++ready; ready < 4;) {
+                }
+                for (kvn_thread &t : records[i]) register_thread(&t);
+            });
+        for (auto &t : threads) t.join();
+        int listed = 0;
+        for (kvn_thread *t = kvn_threads_head; t != nullptr; t = t->next) ++listed;
+        EXPECT_EQ(80000, listed) << "round " << round;
+        EXPECT_EQ(0, unregister_threads());
+    }
 
     // Every sender hands arguments to the same application at once (its
     // record has no buffer yet: the arguments wait there): each holder
