@@ -48,7 +48,7 @@ TEST(SettingsFaults, EveryFailingCallLeavesTheStoreWholeAndKeepsWhatItAcknowledg
     ASSERT_EQ(0, write_var("kept", "precious", 0));  // a key the driver never writes
     ASSERT_EQ(0, save_commit());
     int committed = 1, runs = 0, failed_commits = 0;
-    for (const char *call : {"write", "read", "fsync", "rename", "open"}) {
+    for (const char *call : {"write", "read", "pread", "fsync", "rename", "open"}) {
         for (bool forever : {false, true}) {
             for (int n = 1; n <= 12; ++n) {
                 SCOPED_TRACE(std::string(call) + " #" + std::to_string(n) + (forever ? " for ever" : " once"));
@@ -77,7 +77,7 @@ TEST(SettingsFaults, EveryFailingCallLeavesTheStoreWholeAndKeepsWhatItAcknowledg
             }
         }
     }
-    EXPECT_EQ(120, runs);
+    EXPECT_EQ(144, runs);
     EXPECT_GT(failed_commits, 20) << "the faults hardly ever reached a commit";
 }
 
