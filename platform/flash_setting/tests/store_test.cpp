@@ -135,14 +135,15 @@ TEST(FlashSetting, RefusesWhatTheFormatCannotHoldAndTouchesNothing) {
         ASSERT_EQ(0, save_commit());
         std::string half(flash_setting::kMaxStoreBytes / 2, 'h'), too_big(flash_setting::kMaxStoreBytes, 'x');
         ASSERT_EQ(0, write_var("half", half.c_str(), 0));
-        std::string before = slurp(path), live_before = slurp(live());
+        std::string before = slurp(path), live_before = slurp(live()), long_key = std::string(300, 'k') + "=";
         static const int n = 3;
         const struct { const char *key; const void *value; int kind; } bad[] = {
             {"bad\nkey", "x", 0}, {"bad\rkey", "x", 0}, {"a=b", "x", 0}, {"", "x", 0}, {nullptr, "x", 0},
             {"lang", "two\nlines", 0}, {"lang", "cr\r", 0}, {"lang", nullptr, 0}, {"lang", nullptr, 1},
             {"lang", &n, 2}, {"lang", "x", -1},
             {"big", too_big.c_str(), 0},  // more than readers would take
-            {"other_half", half.c_str(), 0}};  // fits alone, but not beside "half"
+            {"other_half", half.c_str(), 0},  // fits alone, but not beside "half"
+            {long_key.c_str(), "x", 0}};
         kvn_trace_clear();
         testing::internal::CaptureStderr();
         for (const auto &b : bad) EXPECT_EQ(-1, write_var(b.key, b.value, b.kind)) << (b.key ? b.key : "null");
@@ -159,6 +160,7 @@ TEST(FlashSetting, RefusesWhatTheFormatCannotHoldAndTouchesNothing) {
         ASSERT_EQ(std::size(bad), calls.size());
         EXPECT_EQ("flash write_var bad\\nkey=x failed", calls[0]);
         EXPECT_EQ("flash write_var big=" + std::string(200, 'x') + "... failed", calls[11]);
+        EXPECT_EQ("flash write_var " + std::string(200, 'k') + "...=x failed", calls[13]);
 
         // A commit that cannot replace the file says so, in its result and the record.
         ASSERT_EQ(0, unlink(path.c_str()));
