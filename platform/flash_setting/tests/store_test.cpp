@@ -2,6 +2,7 @@
 // across processes or damaged files, and nobody waits on another's writer.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -369,6 +370,13 @@ TEST(FlashSetting, ReadersNeverWaitForAnotherProcesssWriter) {
         bool answered = read_now.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
         EXPECT_TRUE(answered) << "a reader waited for another process's writer";
         EXPECT_FALSE(written) << "the writer did not wait for the lock";
+        // A signal that interrupts the wait does not end it.
+        struct sigaction interrupt = {};
+        interrupt.sa_handler = [](int) {};
+        sigaction(SIGUSR1, &interrupt, nullptr);
+        pthread_kill(writer.native_handle(), SIGUSR1);
+        usleep(50000);
+        EXPECT_FALSE(written) << "the writer gave up its wait";
         ASSERT_EQ(1, write(release[1], "x", 1));
         writer.join();
         if (answered) {
