@@ -127,6 +127,14 @@ TEST(FlashSetting, RoundTripsTextAndNumbersAndRecordsEachCall) {
         EXPECT_EQ("NTSC", value_of("tv_system"));
         EXPECT_EQ(0, write_var("after", "1", 0));
         for (const std::string &t : {path + ".tmp", live() + ".tmp"}) EXPECT_NE(0, access(t.c_str(), F_OK)) << t;
+        // A live copy that others could have written is ignored: the committed values hold.
+        ASSERT_EQ(0, chmod(live().c_str(), 0666));
+        struct timespec later[2] = {{0, UTIME_NOW}, {time(nullptr) + 5, 0}};
+        ASSERT_EQ(0, utimensat(AT_FDCWD, live().c_str(), later, 0));  // as another process's write would
+        testing::internal::CaptureStderr();
+        EXPECT_EQ("<null>", value_of("after"));
+        EXPECT_EQ(0, write_var("later", "1", 0));
+        EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find("not written by the store's owner"));
     });
 }
 
