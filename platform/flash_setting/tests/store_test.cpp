@@ -135,6 +135,17 @@ TEST(FlashSetting, RoundTripsTextAndNumbersAndRecordsEachCall) {
         EXPECT_EQ("<null>", value_of("after"));
         EXPECT_EQ(0, write_var("later", "1", 0));
         EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find("not written by the store's owner"));
+        auto descriptors = [] {
+            int n = 0;
+            for (int fd = 0; fd < 1024; ++fd) n += fcntl(fd, F_GETFD) != -1;
+            return n;
+        };
+        ASSERT_EQ(0, chmod(live().c_str(), 0666));  // ignored at every look, and nothing left open
+        later[1].tv_sec += 5;
+        ASSERT_EQ(0, utimensat(AT_FDCWD, live().c_str(), later, 0));
+        int open_before = descriptors();
+        for (int i = 0; i < 5; ++i) value_of("later");
+        EXPECT_EQ(open_before, descriptors());
     });
 }
 
