@@ -28,6 +28,7 @@ TEST(TorrentStatus, EveryBusyWordAndEveryLineTooShortOrOdd) {
         {"1|2|3|4|5|6|7|Seeding\n", true},  // the status word alone decides for busy words
         {"1|2|3|4|5|6|7|Idle|9|10\n", false},  // idle without its size field
         {"1|2|100|4|5|6|7|Idle|9|10|11|12|13|14\n", false},
+        {"1|2|100|4|5|6|7|Idle|9|10|11|12|13|14|200\n", true},  // the size field the last one
         {std::string(100000, '|'), false}, {std::string("1|2|3|4|5|6|7|See\0ding|9", 24), false}};
     for (const auto &row : rows) EXPECT_EQ(row.second, busy(row.first)) << row.first.substr(0, 60);
     std::string cut = status_line("Seeding", "1", "1");
