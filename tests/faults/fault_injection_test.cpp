@@ -45,8 +45,10 @@ TEST(SettingsFaults, EveryFailingCallLeavesTheStoreWholeAndKeepsWhatItAcknowledg
     KVN_REQUIRE_SANDBOX();
     setenv("FLASH_SETTING_FILE", "/tmp/faults/store.db", 1);
     ASSERT_EQ(0, run_driver("none", 0, false, "1")) << "the driver works without faults";
+    ASSERT_EQ(0, write_var("kept", "precious", 0));  // a key the driver never writes
+    ASSERT_EQ(0, save_commit());
     int committed = 1, runs = 0, failed_commits = 0;
-    for (const char *call : {"write", "fsync", "rename", "open"}) {
+    for (const char *call : {"write", "read", "pread", "fsync", "rename", "open"}) {
         for (bool forever : {false, true}) {
             for (int n = 1; n <= 12; ++n) {
                 SCOPED_TRACE(std::string(call) + " #" + std::to_string(n) + (forever ? " for ever" : " once"));
@@ -57,6 +59,7 @@ TEST(SettingsFaults, EveryFailingCallLeavesTheStoreWholeAndKeepsWhatItAcknowledg
                 ASSERT_EQ(0, status) << "the writer crashed";
                 std::string a = kvn_test::stored("a");
                 ASSERT_TRUE(a == std::to_string(committed) || a == std::to_string(next)) << "a=" << a;
+                ASSERT_EQ("precious", kvn_test::stored("kept")) << "a value the writer never touched was lost";
                 if (acknowledged("write_var a=")) {
                     EXPECT_EQ(std::to_string(next), a) << "an acknowledged write was lost";
                 }
@@ -74,7 +77,7 @@ TEST(SettingsFaults, EveryFailingCallLeavesTheStoreWholeAndKeepsWhatItAcknowledg
             }
         }
     }
-    EXPECT_EQ(96, runs);
+    EXPECT_EQ(144, runs);
     EXPECT_GT(failed_commits, 20) << "the faults hardly ever reached a commit";
 }
 

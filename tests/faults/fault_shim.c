@@ -1,6 +1,6 @@
 /* Linked into a writer of the settings store, ahead of the C library and
  * of any sanitizer runtime (so the sanitizer builds run it too): fails call
- * number KVN_FAULT_N of KVN_FAULT_CALL (write, fsync, rename or open), once
+ * number KVN_FAULT_N of KVN_FAULT_CALL (write, read, pread, fsync, rename or open), once
  * or, with KVN_FAULT_FOREVER=1, from then on, the way a full or failing
  * flash would.  Calls are counted from the first one. */
 #define _GNU_SOURCE
@@ -29,6 +29,20 @@ ssize_t write(int fd, const void *buf, size_t count) {
     if (!real) real = (ssize_t (*)(int, const void *, size_t))dlsym(RTLD_NEXT, "write");
     if (fd > 2 && should_fail("write")) { errno = ENOSPC; return -1; }
     return real(fd, buf, count);
+}
+
+ssize_t read(int fd, void *buf, size_t count) {
+    static ssize_t (*real)(int, void *, size_t);
+    if (!real) real = (ssize_t (*)(int, void *, size_t))dlsym(RTLD_NEXT, "read");
+    if (fd > 2 && should_fail("read")) { errno = EIO; return -1; }
+    return real(fd, buf, count);
+}
+
+ssize_t pread(int fd, void *buf, size_t count, off_t offset) {
+    static ssize_t (*real)(int, void *, size_t, off_t);
+    if (!real) real = (ssize_t (*)(int, void *, size_t, off_t))dlsym(RTLD_NEXT, "pread");
+    if (should_fail("pread")) { errno = EIO; return -1; }
+    return real(fd, buf, count, offset);
 }
 
 int fsync(int fd) {

@@ -4,6 +4,7 @@
 #include "host_stub.h"
 #include "kvn_app_harness.h"
 #include "kvn_platform.h"
+#include "kvn_trace.h"
 
 using kvn_test::App;
 
@@ -14,12 +15,6 @@ using Clock = std::chrono::steady_clock;
 
 bool cleared(const DFBWindowEvent &e) { return e.type == 0 && e.key_symbol == DIKS_NULL; }
 
-std::string last_text() {
-    std::vector<osd_call> calls = kvn_test::osd_calls();
-    for (auto it = calls.rbegin(); it != calls.rend(); ++it)
-        if (it->command == 13) return it->text;
-    return "";
-}
 
 TEST(DefaultHandler, InstallingSoftwareSwallowsEveryEvent) {
     KVN_REQUIRE_SANDBOX();
@@ -38,77 +33,80 @@ TEST(DefaultHandler, InstallingSoftwareSwallowsEveryEvent) {
     EXPECT_EQ(-1, kvn_default_event_handling(&browser.record, nullptr));
 }
 
-TEST(DefaultHandler, ReservedUnknownAndFocusDependentKeys) {
+// Every row of the handler's key table, with the focus, the media player's
+// state and the answer of AmpAPI_is_audio_type that decide it.  The effect:
+// the host calls traced and the dialog commands sent, each "owner command
+// flags length text".
+TEST(DefaultHandler, EveryKeyOfTheTable) {
     KVN_REQUIRE_SANDBOX();
+    constexpr int kNone = -1;
+    struct Row {
+        DFBInputDeviceKeySymbol key;
+        int focused, audio, player_active, photos_active;
+        const char *lang;
+        int result;
+        bool cleared;
+        std::string effect;
+    };
+    const std::string not_allowed = "104 -3 0 0 |104 13 16384 16 -msg=Not allowed|104 -2 0 0 |";
+    const Row rows[] = {
+        {DIKS_CAPITAL_Q, BROWSER, 1, 1, 1, nullptr, 0, false, ""},
+        {DIKS_CAPITAL_S, BROWSER, 1, 1, 1, nullptr, 0, false, ""},
+        {DIKS_SMALL_Q, BROWSER, 1, 1, 1, nullptr, 0, false, ""},
+        {DIKS_SMALL_S, BROWSER, 1, 1, 1, nullptr, 0, false, ""},
+        {DIKS_SHUFFLE, BROWSER, 1, 1, 1, nullptr, 0, false, ""},
+        {DIKS_SWAP, BROWSER, 1, 1, 1, nullptr, 0, false, ""},
+        {DIKS_HOLD, BROWSER, 1, 1, 1, nullptr, -1, false, ""},  // counts only in standby
+        {DIKS_OK, BROWSER, 1, 1, 1, nullptr, -1, false, ""},
+        {DIKS_TV, kNone, 1, 1, 1, nullptr, 0, false, ""},
+        {DIKS_SETUP, kNone, 1, 1, 1, nullptr, 0, false, ""},
+        {DIKS_CALL, kNone, 1, 1, 1, nullptr, 0, false, ""},
+        {DIKS_TV, PHOTO_PLAYER, 1, 1, 1, nullptr, 0, true, not_allowed},
+        {DIKS_CALL, PHOTO_PLAYER, 1, 1, 1, nullptr, 0, true, not_allowed},
+        {DIKS_CALL, PHOTO_PLAYER, 1, 1, 1, "chinese_lang", 0, true,
+         "104 -3 0 0 |104 13 16384 14 -msg=不允许|104 -2 0 0 |"},
+        {DIKS_SETUP, PHOTO_PLAYER, 1, 1, 1, nullptr, 0, false, ""},
+        {DIKS_SETUP, ADVANCE_MEDIA_PLAYER, 1, 1, 1, nullptr, 0, true, "host playback_setting_menu_spawn window|"},
+        {DIKS_HOME, BROWSER, 1, 1, 1, nullptr, 0, true, "host VisualCtrl_Spawn 1|"},
+        {DIKS_PROGRAM, BROWSER, 1, 0, 1, nullptr, 0, true, "host VisualCtrl_Spawn 1|"},
+        {DIKS_HOME, BROWSER, 0, 1, 1, nullptr, 0, false, ""},  // the media player plays no audio
+        {DIKS_PROGRAM, BROWSER, 1, 1, 0, nullptr, 0, false, ""},  // one application active
+        {DIKS_LANGUAGE, BROWSER, 1, 1, 1, nullptr, 0, true, "host VisualCtrl_Spawn 0|"},
+        {DIKS_LANGUAGE, BROWSER, 0, 1, 1, nullptr, 0, false, ""},
+        {DIKS_LANGUAGE, BROWSER, 1, 0, 1, nullptr, 0, false,
+         "102 -3 0 0 |102 13 16384 21 -msg=No music started|102 -2 0 0 |"},
+        {DIKS_LANGUAGE, kNone, 1, 0, 1, nullptr, 0, false, ""},
+    };
     App browser(BROWSER), photos(PHOTO_PLAYER), player(ADVANCE_MEDIA_PLAYER);
     for (App *a : {&browser, &photos, &player}) ASSERT_EQ(0, register_window(&a->record));
-    DFBWindowEvent e = key_event(DIKS_SMALL_S);
-    EXPECT_EQ(0, kvn_default_event_handling(&browser.record, &e));
-    EXPECT_EQ(DIKS_SMALL_S, e.key_symbol);
-    e = key_event(DIKS_HOLD);
-    EXPECT_EQ(-1, kvn_default_event_handling(&browser.record, &e)) << "HOLD counts only in standby";
-    e = key_event(DIKS_TV);
-    EXPECT_EQ(0, kvn_default_event_handling(&browser.record, &e)) << "no focus: nothing happens";
-    EXPECT_EQ(DIKS_TV, e.key_symbol);
-
-    ASSERT_EQ(0, focus_on_window(PHOTO_PLAYER));
-    e = key_event(DIKS_TV);
-    EXPECT_EQ(0, kvn_default_event_handling(&photos.record, &e));
-    EXPECT_TRUE(cleared(e));
-    EXPECT_EQ("-msg=Not allowed", last_text());
-    write_var("lang", "chinese_lang", 0);
-    e = key_event(DIKS_CALL);
-    EXPECT_EQ(0, kvn_default_event_handling(&photos.record, &e));
-    EXPECT_EQ("-msg=不允许", last_text());
-    write_var("lang", "english_lang", 0);
-
-    e = key_event(DIKS_SETUP);
-    EXPECT_EQ(0, kvn_default_event_handling(&photos.record, &e));
-    EXPECT_EQ(DIKS_SETUP, e.key_symbol);
-    EXPECT_EQ(0, host_stub_calls("playback_setting_menu_spawn"));
-    ASSERT_EQ(0, focus_on_window(ADVANCE_MEDIA_PLAYER));
-    e = key_event(DIKS_SETUP);
-    EXPECT_EQ(0, kvn_default_event_handling(&player.record, &e));
-    EXPECT_TRUE(cleared(e));
-    EXPECT_EQ(1, host_stub_calls("playback_setting_menu_spawn"));
-}
-
-TEST(DefaultHandler, VisualControllerAndMusicKeys) {
-    KVN_REQUIRE_SANDBOX();
-    App browser(BROWSER), player(ADVANCE_MEDIA_PLAYER);
-    player.record.active = 0;
-    for (App *a : {&browser, &player}) ASSERT_EQ(0, register_window(&a->record));
-    ASSERT_EQ(0, focus_on_window(BROWSER));
-    DFBWindowEvent e = key_event(DIKS_HOME);
-    EXPECT_EQ(0, kvn_default_event_handling(&browser.record, &e));
-    EXPECT_EQ(DIKS_HOME, e.key_symbol) << "one active application is not enough";
-    EXPECT_EQ(0, host_stub_calls("VisualCtrl_Spawn"));
-
-    App flash(FLASH_LITE);
-    ASSERT_EQ(0, register_window(&flash.record));
-    e = key_event(DIKS_PROGRAM);
-    EXPECT_EQ(0, kvn_default_event_handling(&browser.record, &e));
-    EXPECT_TRUE(cleared(e));
-    EXPECT_EQ(1, host_stub_calls("VisualCtrl_Spawn"));
-
-    e = key_event(DIKS_LANGUAGE);
-    EXPECT_EQ(0, kvn_default_event_handling(&browser.record, &e));
-    EXPECT_EQ(DIKS_LANGUAGE, e.key_symbol) << "the notice leaves the key as it was";
-    EXPECT_EQ("-msg=No music started", last_text());
+    for (const Row &row : rows) {
+        SCOPED_TRACE(std::to_string(row.key) + " focused " + std::to_string(row.focused));
+        for (App *a : {&browser, &photos, &player}) a->record.on_focus = a->record.window_id == row.focused;
+        host_stub_set_audio_type(row.audio);
+        player.record.active = row.player_active;
+        photos.record.active = row.photos_active;
+        write_var("lang", row.lang ? row.lang : "english_lang", 0);
+        size_t dialogs = kvn_test::osd_calls().size();
+        kvn_trace_clear();
+        DFBWindowEvent e = key_event(row.key);
+        EXPECT_EQ(row.result, kvn_default_event_handling(&browser.record, &e));
+        EXPECT_EQ(row.cleared, cleared(e));
+        EXPECT_TRUE(row.cleared || e.key_symbol == row.key);
+        std::string effect;
+        for (const std::string &line : kvn_test::trace_lines())
+            if (line.rfind("host V", 0) == 0 || line.rfind("host p", 0) == 0) effect += line + "|";
+        std::vector<osd_call> calls = kvn_test::osd_calls();
+        for (size_t i = dialogs; i < calls.size(); ++i)
+            effect += std::to_string(calls[i].owner) + " " + std::to_string(calls[i].command) + " " +
+                      std::to_string(calls[i].flags) + " " + std::to_string(calls[i].length) + " " + calls[i].text + "|";
+        EXPECT_EQ(row.effect, effect);
+    }
     EXPECT_EQ(21, vctrl_osd_msg_len);
     EXPECT_STREQ("-msg=No music started", vctrl_osd_message);
-
-    player.record.active = 1;
-    host_stub_set_audio_type(1);
-    e = key_event(DIKS_LANGUAGE);
-    EXPECT_EQ(0, kvn_default_event_handling(&browser.record, &e));
-    EXPECT_TRUE(cleared(e));
-    EXPECT_EQ(2, host_stub_calls("VisualCtrl_Spawn"));
 }
 
-// A window buffer whose wait fails at once (not a time-out), as one that
-// has gone bad does.  After 3 s of real time it reports time-outs, so that a
-// menu that would spin for ever ends the test instead of hanging it.
+// A window buffer whose wait fails at once, as a broken one does; after 3 s
+// it times out, so that a menu that would spin ends instead of hanging.
 std::atomic<int> g_failed_waits{0};
 Clock::time_point g_failing_since;
 DFBResult failing_wait(IDirectFBEventBuffer *, unsigned int, unsigned int) {
@@ -117,16 +115,14 @@ DFBResult failing_wait(IDirectFBEventBuffer *, unsigned int, unsigned int) {
 }
 DFBResult nothing_queued(IDirectFBEventBuffer *, DFBEvent *) { return DFB_BUFFEREMPTY; }
 
-// The TV-mode menu on a buffer whose wait keeps failing leaves as on its
-// 10-second time-out (0.5 s at divisor 20), pages down, instead of spinning.
+// The menu on that buffer leaves as on its 10-second time-out (0.5 s here).
 TEST(DefaultHandler, MenuOnAFailingWaitLeavesAsOnATimeOut) {
     KVN_REQUIRE_SANDBOX();
     IDirectFBEventBuffer failing;
     memset(&failing, 0, sizeof failing);
     failing.WaitForEventWithTimeout = failing_wait;
     failing.GetEvent = nothing_queued;
-    kvn_window browser;
-    memset(&browser, 0, sizeof browser);
+    kvn_window browser{};
     browser.window_id = BROWSER;
     browser.active = 1;
     browser.opacity = 0xff;
@@ -145,9 +141,9 @@ TEST(DefaultHandler, MenuOnAFailingWaitLeavesAsOnATimeOut) {
     EXPECT_LE(g_failed_waits.load(), 1001) << "a pause between failed waits";
     std::vector<osd_call> calls = kvn_test::osd_calls();
     ASSERT_GE(calls.size(), 2u);
-    EXPECT_EQ(9, calls[calls.size() - 2].command);
-    EXPECT_EQ(1, calls[calls.size() - 2].mode) << "the pages are taken down";
-    EXPECT_EQ(-2, calls.back().command);
+    EXPECT_EQ("9 1 -2", std::to_string(calls[calls.size() - 2].command) + " " +
+                            std::to_string(calls[calls.size() - 2].mode) + " " + std::to_string(calls.back().command))
+        << "the pages are taken down";
     EXPECT_EQ(7, current_fip_mode) << "left as on a time-out";
     unregister_window(&browser);
 }

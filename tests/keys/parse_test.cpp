@@ -14,25 +14,23 @@ std::string status_line(const std::string &status, const std::string &have, cons
     return "1|2|" + have + "|4|5|6|0.5|" + status + "|x|10|11|12|13|14|" + size + "|rest|of line\n";
 }
 
-TEST(TorrentStatus, BusyWordsAreWholeFieldsInAnyCase) {
-    for (const char *word : {"Verifying", "will verify", "DOWNLOADING", "Up & Down", "seeding", "Uploading"})
-        EXPECT_TRUE(busy(status_line(word, "5", "5"))) << word;
-    EXPECT_FALSE(busy(status_line("Seeding2", "5", "5")));
-    EXPECT_FALSE(busy(status_line("Stopped", "5", "9")));
-    EXPECT_FALSE(busy(status_line("idle", "100", "100")));
-    EXPECT_TRUE(busy(status_line("IDLE", "100", "200"))) << "an idle torrent not yet complete";
-    // Runs of separators count as one.
-    EXPECT_TRUE(busy("1||2|||3|4|5|6|7|Seeding|9|10|11|12|13|14|15\n"));
-}
-
-TEST(TorrentStatus, ShortLongAndBinaryLinesAreNeverReadPast) {
-    EXPECT_FALSE(busy(""));
-    EXPECT_FALSE(busy("\n"));
-    EXPECT_FALSE(busy("1|2|3|4|5|6|7\n"));
-    EXPECT_TRUE(busy("1|2|3|4|5|6|7|Seeding\n")) << "the status word alone decides for busy words";
-    EXPECT_FALSE(busy("1|2|3|4|5|6|7|Idle|9|10\n")) << "idle without its size field";
-    EXPECT_FALSE(busy(std::string(100000, '|')));
-    EXPECT_FALSE(busy(std::string("1|2|3|4|5|6|7|See\0ding|9", 24)));
+// Busy words are whole fields in any case; runs of separators count as one;
+// short, long and binary lines are never read past.
+TEST(TorrentStatus, EveryBusyWordAndEveryLineTooShortOrOdd) {
+    const std::pair<std::string, bool> rows[] = {
+        {status_line("Verifying", "5", "5"), true}, {status_line("will verify", "5", "5"), true},
+        {status_line("DOWNLOADING", "5", "5"), true}, {status_line("Up & Down", "5", "5"), true},
+        {status_line("seeding", "5", "5"), true}, {status_line("Uploading", "5", "5"), true},
+        {status_line("Seeding2", "5", "5"), false}, {status_line("Stopped", "5", "9"), false},
+        {status_line("idle", "100", "100"), false}, {status_line("IDLE", "100", "200"), true},
+        {"1||2|||3|4|5|6|7|Seeding|9|10|11|12|13|14|15\n", true},
+        {"", false}, {"\n", false}, {"1|2|3|4|5|6|7\n", false},
+        {"1|2|3|4|5|6|7|Seeding\n", true},  // the status word alone decides for busy words
+        {"1|2|3|4|5|6|7|Idle|9|10\n", false},  // idle without its size field
+        {"1|2|100|4|5|6|7|Idle|9|10|11|12|13|14\n", false},
+        {"1|2|100|4|5|6|7|Idle|9|10|11|12|13|14|200\n", true},  // the size field the last one
+        {std::string(100000, '|'), false}, {std::string("1|2|3|4|5|6|7|See\0ding|9", 24), false}};
+    for (const auto &row : rows) EXPECT_EQ(row.second, busy(row.first)) << row.first.substr(0, 60);
     std::string cut = status_line("Seeding", "1", "1");
     EXPECT_FALSE(kvn::torrent_line_busy(cut.data(), 10)) << "only the given length is read";
     EXPECT_FALSE(kvn::torrent_line_busy(nullptr, 0));
@@ -56,6 +54,7 @@ TEST(Crontab, OnlyTheJobsTheStandbyCommentedComeBackAndHeadersNeverPileUp) {
          job + off + note + "\n" + other, "#" + job + off + note + "\n" + other},
         {"headers of earlier installs are dropped", header + header + job, "#" + job},
         {"a header is only a header at the top", other + header, other + header},
+        {"a header is three lines at most", header + "# (a note)\n" + job, "# (a note)\n#" + job},
         {"long lines are edited whole", long_job + "checktorrent", "#" + long_job + "#checktorrent"},
         {"a job and its disabled twin", "#" + job + job, "#" + job + "#" + job},
     };
@@ -70,9 +69,8 @@ TEST(Crontab, OnlyTheJobsTheStandbyCommentedComeBackAndHeadersNeverPileUp) {
 }
 
 TEST(Mtab, OnlyWellFormedDiskNamesGiveALetter) {
-    EXPECT_EQ('a', kvn::disk_letter("/dev/sda1"));
-    EXPECT_EQ('b', kvn::disk_letter("/dev/sdb"));
-    EXPECT_EQ('z', kvn::disk_letter("/dev/sdz15"));
+    EXPECT_EQ("abz", (std::string{kvn::disk_letter("/dev/sda1"), kvn::disk_letter("/dev/sdb"),
+                                   kvn::disk_letter("/dev/sdz15")}));
     for (const char *bad : {"/dev/sd", "/dev/sdA1", "/dev/sd;reboot", "/dev/sda1;reboot", "/dev/sda 1",
                             "/dev/sda$(x)", "/dev/hda1", "sda1", "/dev/sd`", ""})
         EXPECT_EQ(0, kvn::disk_letter(bad)) << bad;

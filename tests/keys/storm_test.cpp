@@ -1,11 +1,7 @@
-// The key storm: seeded random remote keys (power presses with auto-repeats
-// and double presses, wake keys, the TV key, power-off, eject, clear,
-// arrows, digits) posted to the applications' windows and to the running
-// standby's input buffer with short random gaps, while every application's
-// loop runs.  However the keys fall, the player must end awake with the
-// picture on, or in a standby that a key wakes; never dark with nothing
-// waiting for a key, never two standbys or two shutdowns at once.
-//
+// Seeded random remote keys, posted to the running applications' windows
+// and to the standby's input buffer with short random gaps: however they
+// fall, the player ends awake with the picture on or in a standby that a key
+// wakes; never dark with nothing waiting, never two standbys or shutdowns.
 // A failing storm names its seed.  KVN_STORM_SEED=N replays that storm;
 // KVN_STORM_SEEDS=FIRST:COUNT runs a range (scripts/storm); without them the
 // short set below runs.

@@ -1,9 +1,7 @@
-// Counts the DirectFB interfaces alive in this process, seen from outside
-// the library: DirectFBCreate is taken over by the test program, and every
-// interface made from the main one (screens, layers, windows, surfaces,
-// event buffers, fonts, image providers, input devices) has its AddRef and
-// Release counted.  Unlike the leak checkers, nothing here can be hidden by
-// their suppressions of DirectFB's own allocations.
+// Counts the DirectFB interfaces alive in this process from outside the
+// library: the test program takes DirectFBCreate over and counts AddRef and
+// Release of every interface made from it, which no leak checker's
+// suppression of DirectFB's own allocations can hide.
 #ifndef KVN_DFB_OBJECTS_H
 #define KVN_DFB_OBJECTS_H
 

@@ -31,14 +31,8 @@ TEST(DirectFBObjects, NoneLeftByAStandbyAMenuOrTheCleanUp) {
         ASSERT_EQ(0, focus_on_window(BROWSER));
         const size_t before = dfb_objects_alive();
         const std::string before_kinds = alive();
-        // The count sees what is made through the library's main interface.
-        IDirectFBEventBuffer *buffer = nullptr;
-        ASSERT_EQ(DFB_OK, kvn_dfb_global_context.kvn_dfb->CreateEventBuffer(kvn_dfb_global_context.kvn_dfb, &buffer));
-        EXPECT_EQ(before + 1, dfb_objects_alive());
-        buffer->Release(buffer);
-        ASSERT_EQ(before, dfb_objects_alive());
-        ASSERT_GE(before, 9u) << "main interface, screen, OSD layer, two windows with surfaces and buffers: "
-                              << before_kinds;
+        // Main interface, screen, OSD layer, two windows with surfaces and buffers.
+        ASSERT_GE(before, 9u) << before_kinds;
 
         browser.start();
         flash.start();
@@ -54,8 +48,7 @@ TEST(DirectFBObjects, NoneLeftByAStandbyAMenuOrTheCleanUp) {
             browser.press(k);
         ASSERT_TRUE(eventually([&] { return browser.handled() > handled; }, 20000)) << "the menu never ended";
         auto calls = kvn_test::osd_calls();
-        EXPECT_TRUE(std::any_of(calls.begin(), calls.end(), [](const osd_call &c) { return c.command == 42; }))
-            << "no countdown shown";
+        EXPECT_TRUE(std::any_of(calls.begin(), calls.end(), [](const osd_call &c) { return c.command == 42; }));
         EXPECT_EQ(before, dfb_objects_alive()) << "after a menu: " << alive() << "\nbefore: " << before_kinds;
     }
     kvn_set_time_divisor(1);

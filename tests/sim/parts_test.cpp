@@ -35,23 +35,19 @@ TEST(SimLineReader, LongLinesAreCutWithoutHoldingThemAndStopEndsTheWait) {
     });
     LineReader reader(in[0]);
     std::string line;
-    EXPECT_EQ(reader.next(line), LineReader::Result::Line);
-    EXPECT_EQ(line, "first");
-    EXPECT_EQ(reader.next(line), LineReader::Result::TooLong);
-    EXPECT_EQ(reader.next(line), LineReader::Result::Line);  // exactly the limit is still a line
-    EXPECT_EQ(line.size(), kMaxLineBytes);
-    EXPECT_EQ(reader.next(line), LineReader::Result::Line);
-    EXPECT_EQ(line, "last without end");
-    EXPECT_EQ(reader.next(line), LineReader::Result::End);
+    std::vector<std::string> got;
+    for (LineReader::Result r; got.size() < 9 && (r = reader.next(line)) != LineReader::Result::End;)
+        got.push_back(r == LineReader::Result::TooLong ? "<too long>" : line.size() == kMaxLineBytes ? "<limit>" : line);
+    // exactly the limit is still a line
+    EXPECT_EQ(got, (std::vector<std::string>{"first", "<too long>", "<limit>", "last without end"}));
     writer.join();
     close(in[0]);
 
     // Nothing comes on the input: the stop descriptor ends the wait.
     ASSERT_EQ(pipe(in), 0);
     LineReader waiting(in[0], stop[0]);
-    std::thread stopper([&] { EXPECT_EQ(write(stop[1], "x", 1), 1); });
+    ASSERT_EQ(write(stop[1], "x", 1), 1);
     EXPECT_EQ(waiting.next(line), LineReader::Result::Stopped);
-    stopper.join();
     for (int fd : {in[0], in[1], stop[0], stop[1]}) close(fd);
 }
 
@@ -66,7 +62,7 @@ TEST(SimRecorder, WaitsAreInPlayerTimeRoundedToATenthAndSplitAtTheLongestWait) {
     };
     for (const Row &r : rows) EXPECT_EQ(recorded_waits(r.real_ms, r.divisor), r.waits) << r.real_ms;
 
-    // What a session writes is a script that parses back to the same keys.
+    // What a session writes parses back to the same keys and waits.
     char path[] = "/tmp/kvn-record-XXXXXX";
     close(mkstemp(path));
     Recorder recorder;
@@ -77,16 +73,13 @@ TEST(SimRecorder, WaitsAreInPlayerTimeRoundedToATenthAndSplitAtTheLongestWait) {
     recorder.shot("window-001", t + std::chrono::milliseconds(400));
     recorder.key(DIKS_POWER, t + std::chrono::milliseconds(1000));
     recorder.close(t + std::chrono::milliseconds(1500));
-    std::vector<Command> commands;
-    ASSERT_TRUE(load_script(path, commands, error)) << error;
+    std::vector<Command> c;
+    ASSERT_TRUE(load_script(path, c, error)) << error;
     unlink(path);
-    ASSERT_EQ(commands.size(), 6u);
-    EXPECT_EQ(commands[0].milliseconds, 2000);
-    EXPECT_EQ(commands[1].key, DIKS_TV);
-    EXPECT_EQ(commands[2].text, "window-001");
-    EXPECT_EQ(commands[3].milliseconds, 3000);
-    EXPECT_EQ(commands[4].key, DIKS_POWER);
-    EXPECT_EQ(commands[5].milliseconds, 2500);
+    ASSERT_EQ(c.size(), 6u);
+    EXPECT_EQ((std::vector<long>{c[0].milliseconds, c[1].key, c[3].milliseconds, c[4].key, c[5].milliseconds}),
+              (std::vector<long>{2000, DIKS_TV, 3000, DIKS_POWER, 2500}));
+    EXPECT_EQ(c[2].text, "window-001");
 }
 
 TEST(SimTrace, MemoryKeepsTheNewestLinesAndTheStandInsAreEmptiedPastTheirLimit) {
@@ -95,8 +88,7 @@ TEST(SimTrace, MemoryKeepsTheNewestLinesAndTheStandInsAreEmptiedPastTheirLimit) 
     std::string found;
     EXPECT_EQ(log.size(), 3u);
     EXPECT_FALSE(log.search(std::regex("line 2"), found));
-    EXPECT_TRUE(log.search(std::regex("line [0-9]"), found));
-    EXPECT_EQ(found, "line 3");
+    EXPECT_TRUE(log.search(std::regex("line [0-9]"), found) && found == "line 3") << found;
 
     int word = 0;
     for (int i = 0; i < 11; ++i) {
@@ -106,8 +98,7 @@ TEST(SimTrace, MemoryKeepsTheNewestLinesAndTheStandInsAreEmptiedPastTheirLimit) 
     }
     bound_platform_records(10);
     EXPECT_EQ(kvn_trace_count(), 0u);
-    EXPECT_EQ(osd_service_count(), 0);
-    EXPECT_EQ(smpoutd_stub_count(), 0);
+    EXPECT_EQ(osd_service_count() + smpoutd_stub_count(), 0);
     kvn_trace("y");
     bound_platform_records(10);  // under the limit: kept
     EXPECT_EQ(kvn_trace_count(), 1u);
@@ -123,15 +114,12 @@ TEST(SimOptions, FoldersTheSandboxNeverShares) {
     Options o;
     bool help = false;
     std::string error;
-    ASSERT_TRUE(parse_options({"--app", "PHOTO_PLAYER=x.so", "--shots", "s", "--time-divisor", "5", "--quiet"}, o,
-                              help, error))
-        << error;
-    std::vector<std::string> args = to_arguments(o);
+    ASSERT_TRUE(parse_options({"--app", "PHOTO_PLAYER=x.so", "--shots", "s", "--time-divisor", "5", "--quiet"}, o, help, error)) << error;
     char cwd[4096];
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-    EXPECT_EQ(args, (std::vector<std::string>{"--shots", std::string(cwd) + "/s", "--app",
-                                              "PHOTO_PLAYER=" + std::string(cwd) + "/x.so", "--time-divisor", "5",
-                                              "--quiet"}));
+    EXPECT_EQ(to_arguments(o), (std::vector<std::string>{"--shots", std::string(cwd) + "/s", "--app",
+                                                         "PHOTO_PLAYER=" + std::string(cwd) + "/x.so",
+                                                         "--time-divisor", "5", "--quiet"}));
 }
 
 // Every key of the table is in the documentation's table, as the help
@@ -160,13 +148,12 @@ TEST(SimWindowChannel, FramesAndTheHelpCrossAndAMalformedScreenIsRefused) {
     ASSERT_TRUE(inside.create(3, 2, help, error)) << error;
     ASSERT_TRUE(outside.map(dup(inside.fd()), error)) << error;
     EXPECT_FALSE(outside.latest(got));  // nothing published yet
-    inside.publish(frame);
-    ASSERT_TRUE(outside.latest(got));
-    EXPECT_EQ(got.pixels, frame.pixels);
-    frame.pixels[0] = 9;
-    inside.publish(frame);
-    ASSERT_TRUE(outside.latest(got));
-    EXPECT_EQ(got.pixels[0], 9u);
+    for (uint32_t first : {1u, 9u}) {
+        frame.pixels[0] = first;
+        inside.publish(frame);
+        ASSERT_TRUE(outside.latest(got));
+        EXPECT_EQ(got.pixels, frame.pixels);
+    }
     EXPECT_EQ(outside.help().pixels, help.pixels);
 
     int fd = memfd_create("junk", 0);
@@ -183,8 +170,7 @@ TEST(SimWindowChannel, FramesAndTheHelpCrossAndAMalformedScreenIsRefused) {
     ASSERT_TRUE(receive_message(channel[1], received, &passed));
     EXPECT_EQ(received.type, static_cast<uint32_t>(kMsgScreen));
     EXPECT_GE(passed, 0);
-    close(passed);
-    close(channel[0]);
+    for (int fd : {passed, channel[0]}) close(fd);
     EXPECT_FALSE(receive_message(channel[1], received));  // the other end is gone
     close(channel[1]);
 }

@@ -8,18 +8,15 @@ using namespace kvn_sim;
 
 namespace {
 
-Command parse_ok(const std::string &line) {
+// A parsed line in one text: "kind key ms window [path] [text]".
+std::string parsed(const std::string &line, std::string *error_out = nullptr) {
     Command c;
     std::string error;
-    EXPECT_EQ(parse_line(line, 7, c, error), ParseResult::Command) << line << ": " << error;
-    return c;
-}
-
-std::string parse_error(const std::string &line) {
-    Command c;
-    std::string error;
-    EXPECT_EQ(parse_line(line, 1, c, error), ParseResult::Error) << line;
-    return error;
+    ParseResult r = parse_line(line, 7, c, error);
+    if (error_out) *error_out = error;
+    if (r != ParseResult::Command) return r == ParseResult::Empty ? "empty" : "error";
+    return std::to_string(static_cast<int>(c.kind)) + " " + std::to_string(c.key) + " " +
+           std::to_string(c.milliseconds) + " " + std::to_string(c.window_id) + " [" + c.path + "] [" + c.text + "]";
 }
 
 bool parse_script(const std::string &text, std::vector<Command> &out, std::string &error) {
@@ -33,133 +30,65 @@ bool parse_script(const std::string &text, std::vector<Command> &out, std::strin
 
 }  // namespace
 
-TEST(SimKeys, NamesMapToTheRemoteSymbolsAndBack) {
-    EXPECT_EQ(key_from_name("POWER"), DIKS_POWER);
-    EXPECT_EQ(key_from_name("DIKS_POWER"), DIKS_POWER);
-    EXPECT_EQ(key_from_name("TV"), DIKS_TV);
-    EXPECT_EQ(key_from_name("CURSOR_DOWN"), DIKS_CURSOR_DOWN);
-    EXPECT_EQ(key_from_name("RETURN"), DIKS_RETURN);
-    EXPECT_EQ(key_from_name("BACKSPACE"), DIKS_BACKSPACE);
-    EXPECT_EQ(key_from_name("EJECT"), DIKS_EJECT);
-    EXPECT_EQ(key_from_name("CLEAR"), DIKS_CLEAR);
-    EXPECT_EQ(key_from_name("RED"), DIKS_RED);
-    EXPECT_EQ(key_from_name("1"), DIKS_1);
-    EXPECT_EQ(key_from_name("OK"), DIKS_OK);
-    // The remote's unnamed power key by number.
-    EXPECT_EQ((unsigned)key_from_name("0xF072"), 0xF072u);
-    // Names are exact: no case folding, no partial matches, no junk numbers.
-    EXPECT_EQ(key_from_name("power"), DIKS_NULL);
-    EXPECT_EQ(key_from_name("POWE"), DIKS_NULL);
-    EXPECT_EQ(key_from_name(""), DIKS_NULL);
-    EXPECT_EQ(key_from_name("0x"), DIKS_NULL);
-    EXPECT_EQ(key_from_name("0x1FFFF"), DIKS_NULL);
-    EXPECT_EQ(key_from_name("0xF0zz"), DIKS_NULL);
-    EXPECT_EQ(key_name(DIKS_POWER), "POWER");
+TEST(SimKeys, NamesAreExactAndMapBothWays) {
+    const std::pair<const char *, unsigned> rows[] = {
+        {"POWER", DIKS_POWER}, {"DIKS_POWER", DIKS_POWER}, {"TV", DIKS_TV}, {"CURSOR_DOWN", DIKS_CURSOR_DOWN},
+        {"RETURN", DIKS_RETURN}, {"EJECT", DIKS_EJECT}, {"RED", DIKS_RED}, {"1", DIKS_1}, {"0xF072", 0xF072},
+        {"power", DIKS_NULL}, {"POWE", DIKS_NULL}, {"", DIKS_NULL}, {"0x", DIKS_NULL}, {"0x1FFFF", DIKS_NULL},
+        {"0xF0zz", DIKS_NULL}};
+    for (const auto &r : rows) EXPECT_EQ(static_cast<unsigned>(key_from_name(r.first)), r.second) << r.first;
     EXPECT_EQ(key_name(DIKS_CURSOR_LEFT), "CURSOR_LEFT");
     EXPECT_EQ(key_name((DFBInputDeviceKeySymbol)0xF072), "0xF072");
 }
 
-TEST(SimScript, EachCommandKeepsItsArguments) {
-    Command c = parse_ok("key CURSOR_DOWN");
-    EXPECT_EQ(c.kind, CommandKind::Key);
-    EXPECT_EQ(c.key, DIKS_CURSOR_DOWN);
-    EXPECT_EQ(c.line, 7);
-    c = parse_ok("  wait 2500  ");
-    EXPECT_EQ(c.kind, CommandKind::Wait);
-    EXPECT_EQ(c.milliseconds, 2500);
-    c = parse_ok("shot 01-menu");
-    EXPECT_EQ(c.text, "01-menu");
-    // The text of a pipe command is the rest of the line, inner blanks kept.
-    c = parse_ok("pipe tv=1080p24 save");
-    EXPECT_EQ(c.kind, CommandKind::Pipe);
-    EXPECT_EQ(c.text, "tv=1080p24 save");
-    c = parse_ok("file /tmp/hdmi_changed 1 2");
-    EXPECT_EQ(c.kind, CommandKind::File);
-    EXPECT_EQ(c.path, "/tmp/hdmi_changed");
-    EXPECT_EQ(c.text, "1 2");
-    c = parse_ok("expect-file /tmp/tvmode 6");
-    EXPECT_EQ(c.kind, CommandKind::ExpectFile);
-    EXPECT_EQ(c.path, "/tmp/tvmode");
-    EXPECT_EQ(c.text, "6");
-    // An empty expected text means an empty file.
-    c = parse_ok("expect-file /tmp/empty");
-    EXPECT_EQ(c.text, "");
-    c = parse_ok("focus FLASH_LITE");
-    EXPECT_EQ(c.kind, CommandKind::Focus);
-    EXPECT_EQ(c.window_id, 8);
-    c = parse_ok("expect-trace ^smpoutd code=6$");
-    EXPECT_EQ(c.kind, CommandKind::ExpectTrace);
-    EXPECT_EQ(c.text, "^smpoutd code=6$");
-    c = parse_ok("quit\r");
-    EXPECT_EQ(c.kind, CommandKind::Quit);
-}
-
-TEST(SimScript, CommentsAndBlankLines) {
-    Command c;
-    std::string error;
-    EXPECT_EQ(parse_line("", 1, c, error), ParseResult::Empty);
-    EXPECT_EQ(parse_line("   \t ", 1, c, error), ParseResult::Empty);
-    EXPECT_EQ(parse_line("# key POWER", 1, c, error), ParseResult::Empty);
-    EXPECT_EQ(parse_line("   # indented", 1, c, error), ParseResult::Empty);
-    c = parse_ok("key TV # opens the menu");
-    EXPECT_EQ(c.key, DIKS_TV);
-    // A '#' inside a word is text, not a comment.
-    c = parse_ok("pipe tv=#1");
-    EXPECT_EQ(c.text, "tv=#1");
-}
-
-TEST(SimScript, MalformedLinesAreRefusedWithAReason) {
-    EXPECT_NE(parse_error("key").find("key name"), std::string::npos);
-    EXPECT_NE(parse_error("key NOSUCHKEY").find("NOSUCHKEY"), std::string::npos);
-    parse_error("key TV RETURN");
-    parse_error("wait");
-    parse_error("wait -5");
-    parse_error("wait 10ms");
-    parse_error("wait 99999999999999999999999");
-    EXPECT_NE(parse_error("wait 3600001").find("at most 3600000"), std::string::npos);
-    EXPECT_EQ(parse_ok("wait 3600000").milliseconds, 3600000);
-    EXPECT_NE(parse_error("key " + std::string(kMaxLineBytes, 'A')).find("longer than 4096"), std::string::npos);
-    parse_error("shot");
-    parse_error("shot ../escape");
-    parse_error("shot a/b");
-    parse_error("shot .hidden");
-    parse_error("pipe");
-    parse_error("file relative/path x");
-    parse_error("expect-file");
-    parse_error("focus NOBODY");
-    parse_error("focus");
-    parse_error("expect-trace");
-    parse_error("expect-trace ([unclosed");
-    parse_error("quit now");
-    EXPECT_NE(parse_error("press TV").find("press"), std::string::npos);
+TEST(SimScript, EveryCommandCommentAndMalformedLine) {
+    const auto K = [](DFBInputDeviceKeySymbol k) { return std::to_string(k); };
+    const std::pair<std::string, std::string> rows[] = {
+        {"key CURSOR_DOWN", "0 " + K(DIKS_CURSOR_DOWN) + " 0 -1 [] []"},
+        {"key TV # opens the menu", "0 " + K(DIKS_TV) + " 0 -1 [] []"},
+        {"  wait 2500  ", "1 0 2500 -1 [] []"},
+        {"wait 3600000", "1 0 3600000 -1 [] []"},
+        {"shot 01-menu", "2 0 0 -1 [] [01-menu]"},
+        {"pipe tv=1080p24 save", "3 0 0 -1 [] [tv=1080p24 save]"},
+        {"pipe tv=#1", "3 0 0 -1 [] [tv=#1]"},
+        {"file /tmp/hdmi_changed 1 2", "4 0 0 -1 [/tmp/hdmi_changed] [1 2]"},
+        {"focus FLASH_LITE", "5 0 0 8 [] []"},
+        {"expect-file /tmp/tvmode 6", "6 0 0 -1 [/tmp/tvmode] [6]"},
+        {"expect-file /tmp/empty", "6 0 0 -1 [/tmp/empty] []"},
+        {"expect-trace ^smpoutd code=6$", "7 0 0 -1 [] [^smpoutd code=6$]"},
+        {"quit\r", "8 0 0 -1 [] []"},
+        {"", "empty"}, {"   \t ", "empty"}, {"# key POWER", "empty"}, {"   # indented", "empty"},
+    };
+    for (const auto &r : rows) EXPECT_EQ(parsed(r.first), r.second) << r.first;
+    const std::pair<std::string, const char *> bad[] = {
+        {"key", "key name"}, {"key NOSUCHKEY", "NOSUCHKEY"}, {"wait 3600001", "at most 3600000"},
+        {"key " + std::string(kMaxLineBytes, 'A'), "longer than 4096"}, {"press TV", "press"},
+        {"key TV RETURN", ""}, {"wait", ""}, {"wait -5", ""}, {"wait 10ms", ""}, {"wait 99999999999999999999999", ""},
+        {"shot", ""}, {"shot ../escape", ""}, {"shot a/b", ""}, {"shot .hidden", ""}, {"pipe", ""},
+        {"file relative/path x", ""}, {"expect-file", ""}, {"focus NOBODY", ""}, {"focus", ""},
+        {"expect-trace", ""}, {"expect-trace ([unclosed", ""}, {"quit now", ""}};
+    for (const auto &b : bad) {
+        std::string error;
+        EXPECT_EQ(parsed(b.first, &error), "error") << b.first;
+        EXPECT_NE(error.find(b.second), std::string::npos) << b.first << ": " << error;
+    }
 }
 
 TEST(SimScript, WholeScriptStopsAtTheFirstBadLineAndNamesIt) {
     std::vector<Command> commands;
     std::string error;
-    ASSERT_TRUE(parse_script("# tour\nkey TV\n\nwait 10\nshot menu", commands, error)) << error;
+    ASSERT_TRUE(parse_script("# tour\nkey TV\n\nwait 10\r\nshot menu", commands, error)) << error;
     ASSERT_EQ(commands.size(), 3u);
     EXPECT_EQ(commands[0].line, 2);
-    EXPECT_EQ(commands[1].line, 4);
     EXPECT_EQ(commands[2].line, 5);
     EXPECT_FALSE(parse_script("key TV\nwait 10\nkey BOGUS\nkey POWER\n", commands, error));
     EXPECT_EQ(error.rfind("line 3: ", 0), 0u) << error;
-    // Windows line ends are read like plain ones.
-    ASSERT_TRUE(parse_script("key TV\r\nwait 5\r\n", commands, error)) << error;
-    EXPECT_EQ(commands.size(), 2u);
 }
 
 TEST(SimDialog, FieldsOfADialogTextInOrder) {
-    auto f = dialog_fields("-set=24\t-opts=Auto,720p\t-optdel=,\t-ntt=Next\t-acm=\t-fopt=Auto\t");
-    ASSERT_EQ(f.size(), 6u);
-    EXPECT_EQ(f[0], std::make_pair(std::string("set"), std::string("24")));
-    EXPECT_EQ(f[1].second, "Auto,720p");
-    EXPECT_EQ(f[2].second, ",");
-    EXPECT_EQ(f[4], std::make_pair(std::string("acm"), std::string("")));
-    EXPECT_EQ(f[5].second, "Auto");
-    // A value may hold '='; pieces that are no field are skipped.
-    f = dialog_fields("-msg=a=b\tjunk\t=x\t-\t");
-    ASSERT_EQ(f.size(), 1u);
-    EXPECT_EQ(f[0].second, "a=b");
+    using Fields = std::vector<std::pair<std::string, std::string>>;
+    EXPECT_EQ(dialog_fields("-set=24\t-opts=Auto,720p\t-optdel=,\t-acm=\t"),
+              (Fields{{"set", "24"}, {"opts", "Auto,720p"}, {"optdel", ","}, {"acm", ""}}));
+    EXPECT_EQ(dialog_fields("-msg=a=b\tjunk\t=x\t-\t"), (Fields{{"msg", "a=b"}}));
     EXPECT_TRUE(dialog_fields("").empty());
 }

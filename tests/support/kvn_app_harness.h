@@ -35,8 +35,7 @@ public:
         record.focus_next_window_callback = func_default_focus_next_window_callback;
         DFBWindowDescription desc;
         kvn_create_window_surface_events(&record, &desc, 0, 0, 320, 240, DWCAPS_NONE, 0);
-        // A second buffer on the window sees DirectFB's own focus events,
-        // whatever the application's buffer loses or drains.
+        // A second buffer sees DirectFB's own focus events.
         record.window->CreateEventBuffer(record.window, &focus_watch_);
     }
     ~App() {
@@ -44,8 +43,7 @@ public:
         focus_watch_->Release(focus_watch_);
         unregister_window(&record);
         kvn_window_clean_up(&record);
-        // The framework never frees the argument holder it gave the record;
-        // the application that owns the record does, when it goes.
+        // The framework never frees the argument holder; its owner does.
         if (kvn_invoke_args *args = record.invoke_args) {
             for (int i = 0; args->argv != nullptr && args->argv[i] != nullptr; ++i) free(args->argv[i]);
             free(args->argv);
@@ -53,8 +51,7 @@ public:
         }
     }
 
-    // Runs the application's loop in its own thread.  `own` sees each event
-    // first and returns true when the application consumed it.
+    // Runs the loop in a thread; `own` sees each event first, true: consumed.
     void start(std::function<bool(DFBWindowEvent &)> own = nullptr) {
         own_ = own;
         thread_ = std::thread([this] { loop(); });
@@ -66,8 +63,7 @@ public:
         thread_.join();
     }
 
-    // Posts a key-down event into this application's window buffer, as
-    // DirectFB does for the focused window; `repeat` marks an auto-repeat.
+    // Posts a key-down into the window's buffer, as DirectFB does.
     void press(DFBInputDeviceKeySymbol key, bool repeat = false) {
         post_key(record.events, key, DWET_KEYDOWN, repeat ? DWEF_REPEAT : DWEF_NONE);
     }
@@ -85,8 +81,7 @@ public:
     }
     // Number of events the default handler answered with 0.
     int handled() const { return handled_.load(); }
-    // True when the loop waits with nothing left to handle (not inside the
-    // default handler, a standby or a menu, and no event queued).
+    // The loop waits with nothing queued (not in a handler, standby or menu).
     bool idle() { return !busy_.load() && record.events->HasEvent(record.events) != DFB_OK; }
     // Whether DirectFB's last focus event to this window gave it the focus.
     bool has_directfb_focus() {

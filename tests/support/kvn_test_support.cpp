@@ -24,10 +24,7 @@ bool in_sandbox() {
     return v != nullptr && *v == '1';
 }
 
-bool exists(const std::string &path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-}
+bool exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
 
 std::string read_file(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
@@ -37,8 +34,7 @@ std::string read_file(const std::string &path) {
 }
 
 void write_file(const std::string &path, const std::string &content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 
 void remove_file(const std::string &path) { unlink(path.c_str()); }
@@ -53,8 +49,7 @@ std::string stored(const char *key) {
 std::vector<std::string> fake_calls() {
     std::vector<std::string> lines;
     std::ifstream in("/run/kvn-fakes/calls.log");
-    std::string line;
-    while (std::getline(in, line)) lines.push_back(line);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
 }
 
@@ -127,8 +122,7 @@ void start_display() {
 }
 
 DFBWindowEvent key_event(DFBInputDeviceKeySymbol key, DFBWindowEventType type, DFBWindowEventFlags flags) {
-    DFBWindowEvent e;
-    memset(&e, 0, sizeof e);
+    DFBWindowEvent e{};
     e.clazz = DFEC_WINDOW;
     e.type = type;
     e.flags = flags;
@@ -138,15 +132,13 @@ DFBWindowEvent key_event(DFBInputDeviceKeySymbol key, DFBWindowEventType type, D
 
 void post_key(IDirectFBEventBuffer *buffer, DFBInputDeviceKeySymbol key, DFBWindowEventType type,
               DFBWindowEventFlags flags) {
-    DFBEvent event;
-    memset(&event, 0, sizeof event);
+    DFBEvent event{};
     event.window = key_event(key, type, flags);
     buffer->PostEvent(buffer, &event);
 }
 
 DFBEvent input_key(DFBInputDeviceKeySymbol key, bool repeat) {
-    DFBEvent event;
-    memset(&event, 0, sizeof event);
+    DFBEvent event{};
     event.input.clazz = DFEC_INPUT;
     event.input.type = DIET_KEYPRESS;
     event.input.flags = static_cast<DFBInputEventFlags>(DIEF_KEYSYMBOL | (repeat ? DIEF_REPEAT : 0));
@@ -172,11 +164,7 @@ void write_png(const std::string &path, int width, int height, unsigned rgb) {
                  PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
     std::vector<png_byte> row(static_cast<size_t>(width) * 3);
-    for (int x = 0; x < width; ++x) {
-        row[static_cast<size_t>(x) * 3] = static_cast<png_byte>((rgb >> 16) & 0xff);
-        row[static_cast<size_t>(x) * 3 + 1] = static_cast<png_byte>((rgb >> 8) & 0xff);
-        row[static_cast<size_t>(x) * 3 + 2] = static_cast<png_byte>(rgb & 0xff);
-    }
+    for (size_t i = 0; i < row.size(); ++i) row[i] = static_cast<png_byte>((rgb >> (16 - 8 * (i % 3))) & 0xff);
     for (int y = 0; y < height; ++y) png_write_row(png, row.data());
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);

@@ -11,12 +11,20 @@
 namespace {
 
 kvn_window record(int id, int active = 1, uint8_t opacity = 0xff) {
-    kvn_window w;
-    memset(&w, 0, sizeof w);
+    kvn_window w{};
     w.window_id = id;
     w.active = active;
     w.opacity = opacity;
     return w;
+}
+
+// The list from the head, each record's id and focus word, "|" at the tail
+// that kvn_windows_end names.
+std::string listed() {
+    std::string out;
+    for (kvn_window *w = kvn_windows_head; w != nullptr; w = w->next)
+        out += std::to_string(w->window_id) + (w->on_focus ? "*" : "") + (w == kvn_windows_end ? "|" : " ");
+    return out;
 }
 
 // Empty lists answer -1 at once, even while another thread holds the
@@ -36,46 +44,32 @@ TEST(WindowRegistry, EmptyListsAnswerWithoutWaitingForTheLock) {
     EXPECT_EQ((std::vector<int>{-1, -1, -1}), answers.get());
 }
 
-TEST(WindowRegistry, KeepsRegistrationOrderAndRefusesBadRecords) {
-    kvn_window a = record(BROWSER), b = record(PHOTO_PLAYER), c = record(BROWSER);
+TEST(WindowRegistry, OrderLookupsCountsAndRefusals) {
+    kvn_window a = record(BROWSER), b = record(PHOTO_PLAYER, 2), c = record(BROWSER), d = record(FLASH_LITE),
+               e = record(ADVANCE_MEDIA_PLAYER), idle = record(PLAYLIST_NAVIGATOR, 0), stranger = record(TVMODE);
     EXPECT_EQ(-1, register_window(nullptr));
     ASSERT_EQ(0, register_window(&a));
-    EXPECT_EQ(&a, kvn_windows_head);
-    EXPECT_EQ(&a, kvn_windows_end);
-    ASSERT_EQ(0, register_window(&b));
-    ASSERT_EQ(0, register_window(&c));
+    EXPECT_EQ("2|", listed());
+    for (kvn_window *w : {&b, &c, &d, &e, &idle}) ASSERT_EQ(0, register_window(w));
+    testing::internal::CaptureStderr();
     EXPECT_EQ(-1, register_window(&b)) << "a record linked twice would loop the list";
-    EXPECT_EQ(&b, a.next);
-    EXPECT_EQ(&c, b.next);
-    EXPECT_EQ(nullptr, c.next);
+    EXPECT_EQ("korvan_framework_lib: register_window: record already registered\n",
+              testing::internal::GetCapturedStderr());
+    EXPECT_EQ("2 4 2 8 3 7|", listed());
     EXPECT_EQ(&a, get_window_node(BROWSER)) << "the first registered wins";
     EXPECT_EQ(nullptr, get_window_node(42));
-    EXPECT_EQ(-1, is_self_on_focus(-7));
-    EXPECT_EQ(-1, check_window_is_active(11));
+    EXPECT_EQ((std::vector<int>{-1, -1, 1, 0, 0}),
+              (std::vector<int>{is_self_on_focus(-7), check_window_is_active(11), check_window_is_active(PHOTO_PLAYER),
+                                check_window_is_active(PLAYLIST_NAVIGATOR), is_self_on_focus(BROWSER)}));
+    EXPECT_EQ(5, get_active_window_count());
+    EXPECT_EQ(2, get_active_apps_count()) << "active 2 counts as active, but not here";
 
-    kvn_window stranger = record(FLASH_LITE);
     EXPECT_EQ(-1, unregister_window(&stranger));
-    EXPECT_EQ(0, unregister_window(&c));  // the tail
-    EXPECT_EQ(&b, kvn_windows_end);
-    EXPECT_EQ(nullptr, b.next);
-    EXPECT_EQ(0, unregister_window(&a));
-    EXPECT_EQ(&b, kvn_windows_head);
-    EXPECT_EQ(0, unregister_window(&b));
+    for (kvn_window *w : {&idle, &a, &d}) EXPECT_EQ(0, unregister_window(w));  // the tail, the head, a middle one
+    EXPECT_EQ("4 2 3|", listed());
+    for (kvn_window *w : {&b, &c, &e}) EXPECT_EQ(0, unregister_window(w));
     EXPECT_EQ(nullptr, kvn_windows_head);
     EXPECT_EQ(nullptr, kvn_windows_end);
-}
-
-TEST(WindowRegistry, CountsOnlyWhatIsAsked) {
-    kvn_window browser = record(BROWSER), photos = record(PHOTO_PLAYER, 2),
-               flash = record(FLASH_LITE), player = record(ADVANCE_MEDIA_PLAYER),
-               idle = record(PLAYLIST_NAVIGATOR, 0);
-    for (kvn_window *w : {&browser, &photos, &flash, &player, &idle}) ASSERT_EQ(0, register_window(w));
-    EXPECT_EQ(4, get_active_window_count());
-    // active 2 is "active" for most tests but not for this count.
-    EXPECT_EQ(2, get_active_apps_count());
-    EXPECT_EQ(1, check_window_is_active(PHOTO_PLAYER));
-    EXPECT_EQ(0, check_window_is_active(PLAYLIST_NAVIGATOR));
-    for (kvn_window *w : {&browser, &photos, &flash, &player, &idle}) unregister_window(w);
 }
 
 TEST(WindowRegistry, RemovingTheFocusedRecordPassesTheFocusOn) {
@@ -85,9 +79,8 @@ TEST(WindowRegistry, RemovingTheFocusedRecordPassesTheFocusOn) {
     for (kvn_window *w : {&first, &second, &focused, &later}) ASSERT_EQ(0, register_window(w));
     ASSERT_EQ(0, unregister_window(&focused));
     EXPECT_EQ(0, focused.on_focus);
-    EXPECT_EQ(0, first.on_focus) << "opacity 0 can never take the focus";
-    EXPECT_EQ(1, second.on_focus) << "the first eligible record, even one registered before";
-    EXPECT_EQ(0, later.on_focus);
+    // Opacity 0 can never take the focus; the first eligible record can, even one registered before.
+    EXPECT_EQ("2 4* 10|", listed());
 
     // The visual controller leaving during a standby hands the focus to nobody.
     kvn_window controller = record(VISUAL_CONTROLLER);
@@ -97,7 +90,7 @@ TEST(WindowRegistry, RemovingTheFocusedRecordPassesTheFocusOn) {
     kvn_standby_flag_store(1);
     ASSERT_EQ(0, unregister_window(&controller));
     kvn_standby_flag_store(0);
-    EXPECT_EQ(nullptr, get_window_on_focus());
+    EXPECT_EQ("2 4 10|", listed());
     for (kvn_window *w : {&first, &second, &later}) unregister_window(w);
 }
 
@@ -111,13 +104,11 @@ TEST(WindowRegistry, ThreadListStopsInOrderAndForgets) {
     EXPECT_EQ(-1, register_thread(nullptr));
     for (kvn_thread *t : {&one, &none, &three}) ASSERT_EQ(0, register_thread(t));
     EXPECT_EQ(0, unregister_thread(&three));
-    EXPECT_EQ(&none, kvn_threads_end);
-    EXPECT_EQ(nullptr, none.next);
+    EXPECT_TRUE(kvn_threads_end == &none && none.next == nullptr);
     ASSERT_EQ(0, register_thread(&three));
     EXPECT_EQ(-1, clean_threads());
     EXPECT_EQ((std::vector<int>{1, 3}), stopped);
-    EXPECT_EQ(nullptr, kvn_threads_head);
-    EXPECT_EQ(nullptr, kvn_threads_end);
+    EXPECT_TRUE(kvn_threads_head == nullptr && kvn_threads_end == nullptr);
     ASSERT_EQ(0, register_thread(&one));
     EXPECT_EQ(0, unregister_threads());
     EXPECT_EQ(nullptr, kvn_threads_head);
@@ -136,39 +127,76 @@ TEST(WindowRegistry, SurfaceRegistriesLinkAndUnlink) {
     EXPECT_EQ(-1, unregister_surface(&a, &a, &b));
     EXPECT_EQ(-1, unregister_surface(nullptr, nullptr, &a));
 
+    // clean_surfaces releases every surface and answers -1 all the same.
+    static std::vector<IDirectFBSurface *> released;
+    IDirectFBSurface s[2]{};
+    for (IDirectFBSurface &one : s)
+        one.Release = [](IDirectFBSurface *thiz) -> DirectResult { return released.push_back(thiz), DR_OK; };
     kvn_surface_node *head = nullptr, *tail = nullptr;
-    auto *fake1 = reinterpret_cast<IDirectFBSurface *>(0x1000);
-    auto *fake2 = reinterpret_cast<IDirectFBSurface *>(0x2000);
+    EXPECT_EQ(-1, register_surface_simple(nullptr, &tail, &s[0]));
+    EXPECT_EQ(-1, register_surface_simple(&head, nullptr, &s[0]));
     EXPECT_EQ(-1, register_surface_simple(&head, &tail, nullptr));
-    ASSERT_EQ(0, register_surface_simple(&head, &tail, fake1));
-    ASSERT_EQ(0, register_surface_simple(&head, &tail, fake2));
-    EXPECT_EQ(fake1, head->surface);
-    EXPECT_EQ(fake2, tail->surface);
-    EXPECT_EQ(0, unregister_surface_simple(&head, &tail, fake2));
-    EXPECT_EQ(head, tail);
-    EXPECT_EQ(nullptr, head->next);
-    EXPECT_EQ(-1, unregister_surface_simple(&head, &tail, fake2));
-    EXPECT_EQ(0, unregister_surface_simple(&head, &tail, fake1));
-    EXPECT_EQ(nullptr, head);
-    EXPECT_EQ(nullptr, tail);
-    EXPECT_EQ(-1, unregister_surface_simple(&head, &tail, fake1));
+    ASSERT_EQ(0, register_surface_simple(&head, &tail, &s[0]));
+    ASSERT_EQ(0, register_surface_simple(&head, &tail, &s[1]));
+    EXPECT_TRUE(head->surface == &s[0] && tail->surface == &s[1]);
+    EXPECT_EQ(0, unregister_surface_simple(&head, &tail, &s[1]));
+    EXPECT_TRUE(head == tail && head->next == nullptr);
+    EXPECT_EQ(-1, unregister_surface_simple(&head, &tail, &s[1]));
+    EXPECT_EQ(0, unregister_surface_simple(&head, &tail, &s[0]));
+    EXPECT_TRUE(head == nullptr && tail == nullptr);
+    EXPECT_EQ(-1, unregister_surface_simple(&head, &tail, &s[0]));
     EXPECT_EQ(-1, clean_surfaces(nullptr));
+    for (IDirectFBSurface &one : s) ASSERT_EQ(0, register_surface_simple(&head, &tail, &one));
+    EXPECT_EQ(-1, clean_surfaces(head));
+    EXPECT_EQ((std::vector<IDirectFBSurface *>{&s[0], &s[1]}), released);
 }
 
-int reenter(kvn_window *) {
-    get_window_node(BROWSER);
-    return 0;
-}
+// A callback run under the list's lock that calls back into the list stops
+// the process with a report naming both operations, instead of deadlocking.
+void (*g_reenter)();
+int reenter(kvn_window *) { return g_reenter(), 0; }
+int reenter_event(DFBWindowEvent *) { return g_reenter(), 0; }
 
 TEST(WindowRegistryDeathTest, CallbackCallingBackIntoTheRegistryStopsLoudly) {
+    static kvn_window other = record(PHOTO_PLAYER);
+    const std::pair<const char *, void (*)()> rows[] = {
+        {"register_window", [] { register_window(&other); }},
+        {"unregister_window", [] { unregister_window(&other); }},
+        {"get_window_node", [] { get_window_node(BROWSER); }},
+        {"get_window_on_focus", [] { get_window_on_focus(); }},
+        {"is_self_on_focus", [] { is_self_on_focus(BROWSER); }},
+        {"check_window_is_active", [] { check_window_is_active(BROWSER); }},
+        {"get_active_window_count", [] { get_active_window_count(); }},
+        {"focus_on_window", [] { focus_on_window(FLASH_LITE); }},
+        {"focus_next_window", [] { focus_next_window(); }},
+        {"kvn_invoke_framework_apps", [] { kvn_invoke_framework_apps(BROWSER, ""); }},
+        {"redirect_external_event", [] { DFBWindowEvent e{}; redirect_external_event(nullptr, &e); }},
+    };
+    for (const auto &row : rows) {
+        g_reenter = row.second;
+        EXPECT_DEATH(
+            {
+                kvn_window w = record(BROWSER);
+                w.focus_on_window_callback = reenter;
+                register_window(&w);
+                focus_on_window(BROWSER);
+            },
+            std::string(row.first) + " called while this thread holds the window list for focus_on_window");
+    }
+    g_reenter = [] { get_window_node(BROWSER); };
     EXPECT_DEATH(
         {
-            kvn_window w = record(BROWSER);
-            w.focus_on_window_callback = reenter;
-            register_window(&w);
-            focus_on_window(BROWSER);
+            kvn_window a = record(BROWSER);
+            kvn_window b = record(FLASH_LITE);
+            b.external_event_callback = reenter_event;
+            register_window(&a);
+            register_window(&b);
+            DFBWindowEvent e{};
+            redirect_external_event(&a, &e);
         },
-        "must not call window-list operations");
+        "korvan_framework_lib: get_window_node called while this thread holds the window list for "
+        "redirect_external_event \\(a window callback must not call window-list operations\\); stopping instead "
+        "of deadlocking");
 }
 
 }  // namespace

@@ -206,18 +206,20 @@ bool private_dir(const std::string &dir) {
            (st.st_uid == geteuid() || st.st_uid == 0) && access(dir.c_str(), W_OK) == 0;
 }
 
-// Parses one file into `values` and pins it; false when it is missing or
-// not a regular file (a FIFO there must not block the reader).  Warns once
-// per damaged version of the file.  `owner`: the file is only trusted when
-// that user made it and nobody else can write it.
-bool load(View &v, const std::string &path, Pinned *pin, Values *values, const uid_t *owner) {
+// Parses one file into `values` and pins it: 1.  0 when it is missing or
+// not a regular file (a FIFO there must not block the reader); -1 when
+// reading it failed, with `values` untouched: a part of a store taken for
+// the whole would lose the rest at the next write.  Warns once per damaged
+// version of the file.  `owner`: the file is only trusted when that user
+// made it and nobody else can write it.
+int load(View &v, const std::string &path, Pinned *pin, Values *values, const uid_t *owner) {
     pin->reset();
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return false;  // absent, or replaced this instant: the next look finds the new one
+    if (fd < 0) return 0;  // absent, or replaced this instant: the next look finds the new one
     struct stat st;
     if (fstat(fd, &st) != 0) {
         close(fd);
-        return false;
+        return 0;
     }
     Identity id = Identity::of(st);
     std::string tag = path + "@" + std::to_string(id.ino) + ":" + std::to_string(id.size) + ":" +
@@ -226,14 +228,14 @@ bool load(View &v, const std::string &path, Pinned *pin, Values *values, const u
         if (v.warned.insert(tag).second)
             fprintf(stderr, "flash_setting: warning: %s is not a regular file; read as missing\n", path.c_str());
         close(fd);
-        return false;
+        return 0;
     }
     if (owner != nullptr && ((st.st_uid != *owner && st.st_uid != 0) || (st.st_mode & 022) != 0)) {
         if (v.warned.insert(tag).second)
             fprintf(stderr, "flash_setting: warning: %s was not written by the store's owner; ignored\n",
                     path.c_str());
         close(fd);
-        return false;
+        return 0;
     }
     flash_setting::Parser parser;
     char buffer[65536];
@@ -247,6 +249,11 @@ bool load(View &v, const std::string &path, Pinned *pin, Values *values, const u
         parser.feed(buffer, static_cast<size_t>(n));
         scanned += static_cast<size_t>(n);
     }
+    if (read_errno != 0) {
+        fprintf(stderr, "flash_setting: cannot read %s: %s\n", path.c_str(), strerror(read_errno));
+        close(fd);
+        return -1;
+    }
     pin->reset(fd, id);
 
     flash_setting::ParseResult parsed = parser.finish();
@@ -255,7 +262,6 @@ bool load(View &v, const std::string &path, Pinned *pin, Values *values, const u
     auto lines = [](size_t n, const char *what, size_t first) {
         return std::to_string(n) + " " + what + (n == 1 ? "" : "s") + " (first: line " + std::to_string(first) + ")";
     };
-    if (read_errno != 0) note(std::string("reading failed (") + strerror(read_errno) + ")");
     if (scanned >= kMaxScanBytes && static_cast<size_t>(st.st_size) > scanned)
         note(std::to_string(st.st_size) + " bytes, of which only the first " + std::to_string(scanned) +
              " are read");
@@ -276,7 +282,7 @@ bool load(View &v, const std::string &path, Pinned *pin, Values *values, const u
                 path.c_str(), what.c_str(), kept, kept == 1 ? "y" : "ies");
     }
     values->swap(parsed.values);
-    return true;
+    return 1;
 }
 
 // The live copy's name on the lock file's first line: 1 when found, 0 when
@@ -302,29 +308,34 @@ void learn_live_path(const Store &s, View &v) {
     close(fd);
 }
 
-// Brings the view up to date with the files; caller holds v.mutex.
-void refresh(const Store &s, View &v) {
+// Brings the view up to date with the files; caller holds v.mutex.  False
+// when the file in force could not be read: the view stays as it was, and
+// no writer may build on it.
+bool refresh(const Store &s, View &v) {
     if (v.live.empty()) learn_live_path(s, v);
     if (!v.live.empty()) {
         Identity live = identify(v.live);
         if (live.present) {
-            if (v.valid && live == v.live_pin.id) return;
+            if (v.valid && live == v.live_pin.id) return true;
             Values values;
-            if (load(v, v.live, &v.live_pin, &values, &v.owner)) {
+            int loaded = load(v, v.live, &v.live_pin, &values, &v.owner);
+            if (loaded < 0) return false;
+            if (loaded > 0) {
                 v.values.swap(values);
                 v.committed_pin.reset();
                 v.valid = true;
-                return;
+                return true;
             }
         }
     }
     // No live copy: the committed file alone (none yet this boot, or lost).
-    if (v.valid && !v.live_pin.id.present && identify(s.path) == v.committed_pin.id) return;
+    if (v.valid && !v.live_pin.id.present && identify(s.path) == v.committed_pin.id) return true;
     v.live_pin.reset();
     Values values;
-    load(v, s.path, &v.committed_pin, &values, nullptr);
+    if (load(v, s.path, &v.committed_pin, &values, nullptr) < 0) return false;
     v.values.swap(values);
     v.valid = true;
+    return true;
 }
 
 bool write_all(int fd, const std::string &data) {
@@ -496,7 +507,10 @@ int write_text(const char *key, const char *text) {
     {
         // Read again under the lock: another process may have written since.
         std::lock_guard<std::mutex> view_guard(s.view.mutex);
-        refresh(s, s.view);
+        if (!refresh(s, s.view)) {
+            fprintf(stderr, "flash_setting: write_var(%s): the store cannot be read; nothing stored\n", key);
+            return -1;
+        }
         auto it = s.view.values.find(key);
         if (it != s.view.values.end() && it->second == text && s.view.live_pin.id.present) return 0;
         values = s.view.values;
@@ -530,7 +544,10 @@ int commit() {
     std::string data;
     {
         std::lock_guard<std::mutex> view_guard(s.view.mutex);
-        refresh(s, s.view);
+        if (!refresh(s, s.view)) {
+            fprintf(stderr, "flash_setting: save_commit: the store cannot be read; nothing committed\n");
+            return -1;
+        }
         data = flash_setting::serialise(s.view.values);
     }
     Pinned pin;
@@ -549,7 +566,7 @@ extern "C" char *get_var_mem(const char *key) {
     try {
         View &v = store().view;
         std::lock_guard<std::mutex> guard(v.mutex);
-        refresh(store(), v);
+        (void)refresh(store(), v);  // unreadable now: the values last read
         auto it = v.values.find(key);
         if (it == v.values.end()) return nullptr;
         return strdup(it->second.c_str());
