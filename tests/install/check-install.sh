@@ -26,7 +26,9 @@ export PKG_CONFIG_PATH="$(dirname "$pc")"
 libdir=$(pkg-config --variable=libdir korvan_framework_lib)
 expected='BROWSER focused: 1, default handler: 0, language 0'
 run() {
-    out=$(cd "$scratch" && "$src/sandbox/kvn-sandbox" "$1")
+    # The source tree too: a sanitizer's suppressions lie there, and a tree
+    # under /tmp is hidden by the sandbox's private /tmp.
+    out=$(cd "$scratch" && "$src/sandbox/kvn-sandbox" --ro-bind "$src" --bind "$scratch" -- "$1")
     [ "$out" = "$expected" ] || { echo "$1 printed \"$out\", not \"$expected\"" >&2; exit 1; }
 }
 
