@@ -237,6 +237,7 @@ TEST(FlashSetting, DamagedFilesKeepWhatStillReadsAndWarnOnce) {
             size_t warnings = 0;
             for (size_t at = err.find("warning:"); at != std::string::npos; at = err.find("warning:", at + 1)) ++warnings;
             EXPECT_EQ(1u, warnings) << err;
+            EXPECT_EQ(c.full, err.find("beyond") != std::string::npos) << "only a full store says so: " << err;
             // A write repairs the store and keeps what still read.
             const std::string added(100, 'n');
             testing::internal::CaptureStderr();
