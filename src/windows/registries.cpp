@@ -3,13 +3,13 @@
 #include <stdlib.h>
 
 #include "korvan_framework_lib.h"
+#include "windows_internal.h"
 
 namespace {
 
-// As for the window list: written under the lock, read without it only to
-// answer an empty list at once.
-void set_threads_head(kvn_thread *head) { __atomic_store_n(&kvn_threads_head, head, __ATOMIC_RELEASE); }
-bool threads_list_empty() { return __atomic_load_n(&kvn_threads_head, __ATOMIC_ACQUIRE) == nullptr; }
+// As for the window list (windows_internal.h).
+void set_threads_head(kvn_thread *head) { kvn::set_list_head(&kvn_threads_head, head); }
+bool threads_list_empty() { return kvn::list_empty(&kvn_threads_head); }
 
 }  // namespace
 

@@ -35,8 +35,4 @@ kvn_window *find_window_locked(int window_id) {
     return nullptr;
 }
 
-void set_windows_head(kvn_window *head) { __atomic_store_n(&kvn_windows_head, head, __ATOMIC_RELEASE); }
-
-bool windows_list_empty() { return __atomic_load_n(&kvn_windows_head, __ATOMIC_ACQUIRE) == nullptr; }
-
 }  // namespace kvn

@@ -25,11 +25,19 @@ public:
 // First record with the identifier; caller holds the lock.
 kvn_window *find_window_locked(int window_id);
 
-// The head is written only under the lock, but always atomically, so that
-// a caller may ask whether the list is empty without waiting behind another
-// thread that holds the lock for a focus change.
-void set_windows_head(kvn_window *head);
-bool windows_list_empty();
+// A list's head is written only under its lock, but always atomically, so
+// that a caller may ask whether the list is empty without waiting behind
+// another thread that holds the lock for a focus change.
+template <typename Node>
+void set_list_head(Node **head, Node *value) {
+    __atomic_store_n(head, value, __ATOMIC_RELEASE);
+}
+template <typename Node>
+bool list_empty(Node *const *head) {
+    return __atomic_load_n(head, __ATOMIC_ACQUIRE) == nullptr;
+}
+inline void set_windows_head(kvn_window *head) { set_list_head(&kvn_windows_head, head); }
+inline bool windows_list_empty() { return list_empty(&kvn_windows_head); }
 
 }  // namespace kvn
 
