@@ -30,10 +30,8 @@ extern "C" int register_thread(kvn_thread *thread) {
 extern "C" int unregister_thread(kvn_thread *thread) {
     if (thread == nullptr || threads_list_empty()) return -1;
     pthread_mutex_lock(&kvn_mutex_threads);
-    int result = -1;
-    if (kvn_threads_head == nullptr) {
-        result = -1;  // emptied meanwhile
-    } else if (thread == kvn_threads_head) {
+    int result = -1;  // also when the list was emptied meanwhile
+    if (thread == kvn_threads_head) {
         set_threads_head(thread->next);
         if (kvn_threads_head == nullptr) kvn_threads_end = nullptr;
         result = 0;

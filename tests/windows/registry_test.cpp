@@ -104,6 +104,7 @@ TEST(WindowRegistry, ThreadListStopsInOrderAndForgets) {
     EXPECT_EQ(-1, register_thread(nullptr));
     for (kvn_thread *t : {&one, &none, &three}) ASSERT_EQ(0, register_thread(t));
     EXPECT_EQ(0, unregister_thread(&three));
+    EXPECT_EQ(-1, unregister_thread(&three)) << "a record no longer in the list";
     EXPECT_TRUE(kvn_threads_end == &none && none.next == nullptr);
     ASSERT_EQ(0, register_thread(&three));
     EXPECT_EQ(-1, clean_threads());
