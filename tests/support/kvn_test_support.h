@@ -3,6 +3,12 @@
 #ifndef KVN_TEST_SUPPORT_H
 #define KVN_TEST_SUPPORT_H
 
+#include <malloc.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -11,62 +17,60 @@
 
 namespace kvn_test {
 
-bool in_sandbox();  // tests that touch fixed paths skip themselves outside it
-bool exists(const std::string &path);
-std::string read_file(const std::string &path);  // "" when missing
-void write_file(const std::string &path, const std::string &content);
-void remove_file(const std::string &path);
-
-// A settings value as text, "<null>" when the key has none.
-std::string stored(const char *key);
+inline bool exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
+inline std::string read_file(const std::string &path) {  // "" when missing
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+inline void write_file(const std::string &path, const std::string &text) { std::ofstream(path, std::ios::binary) << text; }
+inline void remove_file(const std::string &path) { unlink(path.c_str()); }
+std::string stored(const char *key);  // "<null>" when the key has none
 
 // Command lines the recording fakes saw, in order ("NAME ARGS...").
 std::vector<std::string> fake_calls();
-void clear_fake_calls();
-void set_torrent_daemon_running(bool running);
-
-// Puts a stand-in of the test's own (a shell script) at a player program's
-// fixed path, such as /etc/shutdown.sh, in place of the sandbox's fake;
-// false when it cannot.
-bool install_stand_in(const std::string &path, const std::string &script);
-// A /etc/shutdown.sh that takes a while and appends "OVERLAP" to the
-// fakes' log when it finds another copy of itself still running.
+inline void clear_fake_calls() { write_file("/run/kvn-fakes/calls.log", ""); }
+inline void set_torrent_daemon_running(bool on) { write_file("/run/kvn-fakes/pidof.status", on ? "0\n" : "1\n"); }
+// A /etc/shutdown.sh that takes a while and logs "OVERLAP" when another copy still runs.
 bool install_overlap_detecting_shutdown();
 
-// What the platform stand-ins recorded.
 std::vector<std::string> trace_lines();
 std::vector<osd_call> osd_calls();
 
-// kvn_dfb_init and kvn_layer_osd_init as an application starts, once per
-// process (DirectFB is process-wide).
+// kvn_dfb_init and kvn_layer_osd_init, once per process (DirectFB is process-wide).
 void start_display();
 
-// A key event as DirectFB delivers it to a window (every other member 0;
-// DWEF_REPEAT in `flags` marks the auto-repeat of a held key).
-DFBWindowEvent key_event(DFBInputDeviceKeySymbol key, DFBWindowEventType type = DWET_KEYDOWN,
-                         DFBWindowEventFlags flags = DWEF_NONE);
-// Posts that event into a window's buffer, as DirectFB does for the
-// focused window.
-void post_key(IDirectFBEventBuffer *buffer, DFBInputDeviceKeySymbol key,
-              DFBWindowEventType type = DWET_KEYDOWN, DFBWindowEventFlags flags = DWEF_NONE);
-// A key press as the input driver delivers it to an input buffer, posted
-// there; `repeat` marks an auto-repeat.
-DFBEvent input_key(DFBInputDeviceKeySymbol key, bool repeat = false);
-void post_input_key(IDirectFBEventBuffer *buffer, DFBInputDeviceKeySymbol key, bool repeat = false);
+// A key event as DirectFB delivers it to a window; DWEF_REPEAT marks an auto-repeat.
+inline DFBWindowEvent key_event(DFBInputDeviceKeySymbol key, DFBWindowEventType type = DWET_KEYDOWN,
+                                DFBWindowEventFlags flags = DWEF_NONE) {
+    DFBWindowEvent e{};
+    e.clazz = DFEC_WINDOW, e.type = type, e.flags = flags, e.key_symbol = key;
+    return e;
+}
+inline void post_key(IDirectFBEventBuffer *buffer, DFBInputDeviceKeySymbol key, DFBWindowEventType type = DWET_KEYDOWN,
+                     DFBWindowEventFlags flags = DWEF_NONE) {
+    DFBEvent event{};
+    event.window = key_event(key, type, flags);
+    buffer->PostEvent(buffer, &event);
+}
+// A key press as the input driver delivers it to an input buffer.
+inline DFBEvent input_key(DFBInputDeviceKeySymbol key, bool repeat = false) {
+    DFBEvent event{};
+    event.input.clazz = DFEC_INPUT, event.input.type = DIET_KEYPRESS, event.input.key_symbol = key;
+    event.input.flags = static_cast<DFBInputEventFlags>(DIEF_KEYSYMBOL | (repeat ? DIEF_REPEAT : 0));
+    return event;
+}
+inline void post_input_key(IDirectFBEventBuffer *buffer, DFBInputDeviceKeySymbol key, bool repeat = false) {
+    DFBEvent event = input_key(key, repeat);
+    buffer->PostEvent(buffer, &event);
+}
 
-// Bytes the C heap has handed out and not had back (for leak checks on
-// repeated calls; constant under the sanitizers' own allocators).
-size_t heap_in_use();
-
-// Writes a small PNG (solid colour) at `path`.
-void write_png(const std::string &path, int width, int height, unsigned rgb);
+inline size_t heap_in_use() { return mallinfo2().uordblks; }  // constant under the sanitizers' allocators
+void write_png(const std::string &path, int width, int height, unsigned rgb);  // solid colour
 
 }  // namespace kvn_test
 
-// Skips the current test unless it runs inside kvn-sandbox.
-#define KVN_REQUIRE_SANDBOX()                                                   \
-    do {                                                                        \
-        if (!kvn_test::in_sandbox()) GTEST_SKIP() << "needs kvn-sandbox";       \
-    } while (0)
+// Tests that touch fixed paths skip themselves outside kvn-sandbox.
+#define KVN_REQUIRE_SANDBOX() \
+    do { if (std::string("1") != (getenv("KVN_IN_SANDBOX") ?: "")) GTEST_SKIP() << "needs kvn-sandbox"; } while (0)
 
 #endif
