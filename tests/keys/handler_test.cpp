@@ -7,14 +7,13 @@
 #include "kvn_trace.h"
 
 using kvn_test::App;
+using kvn_test::key_event;
 
 namespace {
 
-using kvn_test::key_event;
 using Clock = std::chrono::steady_clock;
 
 bool cleared(const DFBWindowEvent &e) { return e.type == 0 && e.key_symbol == DIKS_NULL; }
-
 
 TEST(DefaultHandler, InstallingSoftwareSwallowsEveryEvent) {
     KVN_REQUIRE_SANDBOX();
@@ -29,8 +28,7 @@ TEST(DefaultHandler, InstallingSoftwareSwallowsEveryEvent) {
     DFBWindowEvent up = key_event(DIKS_POWER, DWET_KEYUP);
     EXPECT_EQ(-1, kvn_default_event_handling(&browser.record, &up)) << "a key-up starts nothing";
     EXPECT_EQ(0, kvn_get_standby_mode());
-    EXPECT_EQ(-1, kvn_default_event_handling(nullptr, &up));
-    EXPECT_EQ(-1, kvn_default_event_handling(&browser.record, nullptr));
+    EXPECT_EQ(-2, kvn_default_event_handling(nullptr, &up) + kvn_default_event_handling(&browser.record, nullptr));
 }
 
 // Every row of the handler's key table, with the focus, the media player's
@@ -42,40 +40,31 @@ TEST(DefaultHandler, EveryKeyOfTheTable) {
     constexpr int kNone = -1;
     struct Row {
         DFBInputDeviceKeySymbol key;
-        int focused, audio, player_active, photos_active;
-        const char *lang;
-        int result;
+        int focused, audio, player_active, photos_active, chinese, result;
         bool cleared;
         std::string effect;
     };
     const std::string not_allowed = "104 -3 0 0 |104 13 16384 16 -msg=Not allowed|104 -2 0 0 |";
     const Row rows[] = {
-        {DIKS_CAPITAL_Q, BROWSER, 1, 1, 1, nullptr, 0, false, ""},
-        {DIKS_CAPITAL_S, BROWSER, 1, 1, 1, nullptr, 0, false, ""},
-        {DIKS_SMALL_Q, BROWSER, 1, 1, 1, nullptr, 0, false, ""},
-        {DIKS_SMALL_S, BROWSER, 1, 1, 1, nullptr, 0, false, ""},
-        {DIKS_SHUFFLE, BROWSER, 1, 1, 1, nullptr, 0, false, ""},
-        {DIKS_SWAP, BROWSER, 1, 1, 1, nullptr, 0, false, ""},
-        {DIKS_HOLD, BROWSER, 1, 1, 1, nullptr, -1, false, ""},  // counts only in standby
-        {DIKS_OK, BROWSER, 1, 1, 1, nullptr, -1, false, ""},
-        {DIKS_TV, kNone, 1, 1, 1, nullptr, 0, false, ""},
-        {DIKS_SETUP, kNone, 1, 1, 1, nullptr, 0, false, ""},
-        {DIKS_CALL, kNone, 1, 1, 1, nullptr, 0, false, ""},
-        {DIKS_TV, PHOTO_PLAYER, 1, 1, 1, nullptr, 0, true, not_allowed},
-        {DIKS_CALL, PHOTO_PLAYER, 1, 1, 1, nullptr, 0, true, not_allowed},
-        {DIKS_CALL, PHOTO_PLAYER, 1, 1, 1, "chinese_lang", 0, true,
-         "104 -3 0 0 |104 13 16384 14 -msg=不允许|104 -2 0 0 |"},
-        {DIKS_SETUP, PHOTO_PLAYER, 1, 1, 1, nullptr, 0, false, ""},
-        {DIKS_SETUP, ADVANCE_MEDIA_PLAYER, 1, 1, 1, nullptr, 0, true, "host playback_setting_menu_spawn window|"},
-        {DIKS_HOME, BROWSER, 1, 1, 1, nullptr, 0, true, "host VisualCtrl_Spawn 1|"},
-        {DIKS_PROGRAM, BROWSER, 1, 0, 1, nullptr, 0, true, "host VisualCtrl_Spawn 1|"},
-        {DIKS_HOME, BROWSER, 0, 1, 1, nullptr, 0, false, ""},  // the media player plays no audio
-        {DIKS_PROGRAM, BROWSER, 1, 1, 0, nullptr, 0, false, ""},  // one application active
-        {DIKS_LANGUAGE, BROWSER, 1, 1, 1, nullptr, 0, true, "host VisualCtrl_Spawn 0|"},
-        {DIKS_LANGUAGE, BROWSER, 0, 1, 1, nullptr, 0, false, ""},
-        {DIKS_LANGUAGE, BROWSER, 1, 0, 1, nullptr, 0, false,
+        {DIKS_CAPITAL_Q, BROWSER, 1, 1, 1, 0, 0, false, ""}, {DIKS_CAPITAL_S, BROWSER, 1, 1, 1, 0, 0, false, ""},
+        {DIKS_SMALL_Q, BROWSER, 1, 1, 1, 0, 0, false, ""}, {DIKS_SMALL_S, BROWSER, 1, 1, 1, 0, 0, false, ""},
+        {DIKS_SHUFFLE, BROWSER, 1, 1, 1, 0, 0, false, ""}, {DIKS_SWAP, BROWSER, 1, 1, 1, 0, 0, false, ""},
+        {DIKS_HOLD, BROWSER, 1, 1, 1, 0, -1, false, ""},  // counts only in standby
+        {DIKS_OK, BROWSER, 1, 1, 1, 0, -1, false, ""}, {DIKS_TV, kNone, 1, 1, 1, 0, 0, false, ""},
+        {DIKS_SETUP, kNone, 1, 1, 1, 0, 0, false, ""}, {DIKS_CALL, kNone, 1, 1, 1, 0, 0, false, ""},
+        {DIKS_TV, PHOTO_PLAYER, 1, 1, 1, 0, 0, true, not_allowed},
+        {DIKS_CALL, PHOTO_PLAYER, 1, 1, 1, 0, 0, true, not_allowed},
+        {DIKS_CALL, PHOTO_PLAYER, 1, 1, 1, 1, 0, true, "104 -3 0 0 |104 13 16384 14 -msg=不允许|104 -2 0 0 |"},
+        {DIKS_SETUP, PHOTO_PLAYER, 1, 1, 1, 0, 0, false, ""},
+        {DIKS_SETUP, ADVANCE_MEDIA_PLAYER, 1, 1, 1, 0, 0, true, "host playback_setting_menu_spawn window|"},
+        {DIKS_HOME, BROWSER, 1, 1, 1, 0, 0, true, "host VisualCtrl_Spawn 1|"},
+        {DIKS_PROGRAM, BROWSER, 1, 0, 1, 0, 0, true, "host VisualCtrl_Spawn 1|"},
+        {DIKS_HOME, BROWSER, 0, 1, 1, 0, 0, false, ""},     // the media player plays no audio
+        {DIKS_PROGRAM, BROWSER, 1, 1, 0, 0, 0, false, ""},  // one application active
+        {DIKS_LANGUAGE, BROWSER, 1, 1, 1, 0, 0, true, "host VisualCtrl_Spawn 0|"},
+        {DIKS_LANGUAGE, BROWSER, 0, 1, 1, 0, 0, false, ""}, {DIKS_LANGUAGE, kNone, 1, 0, 1, 0, 0, false, ""},
+        {DIKS_LANGUAGE, BROWSER, 1, 0, 1, 0, 0, false,
          "102 -3 0 0 |102 13 16384 21 -msg=No music started|102 -2 0 0 |"},
-        {DIKS_LANGUAGE, kNone, 1, 0, 1, nullptr, 0, false, ""},
     };
     App browser(BROWSER), photos(PHOTO_PLAYER), player(ADVANCE_MEDIA_PLAYER);
     for (App *a : {&browser, &photos, &player}) ASSERT_EQ(0, register_window(&a->record));
@@ -85,7 +74,7 @@ TEST(DefaultHandler, EveryKeyOfTheTable) {
         host_stub_set_audio_type(row.audio);
         player.record.active = row.player_active;
         photos.record.active = row.photos_active;
-        write_var("lang", row.lang ? row.lang : "english_lang", 0);
+        write_var("lang", row.chinese ? "chinese_lang" : "english_lang", 0);
         size_t dialogs = kvn_test::osd_calls().size();
         kvn_trace_clear();
         DFBWindowEvent e = key_event(row.key);
@@ -98,7 +87,8 @@ TEST(DefaultHandler, EveryKeyOfTheTable) {
         std::vector<osd_call> calls = kvn_test::osd_calls();
         for (size_t i = dialogs; i < calls.size(); ++i)
             effect += std::to_string(calls[i].owner) + " " + std::to_string(calls[i].command) + " " +
-                      std::to_string(calls[i].flags) + " " + std::to_string(calls[i].length) + " " + calls[i].text + "|";
+                      std::to_string(calls[i].flags) + " " + std::to_string(calls[i].length) + " " + calls[i].text +
+                      "|";
         EXPECT_EQ(row.effect, effect);
     }
     EXPECT_EQ(21, vctrl_osd_msg_len);
@@ -118,15 +108,10 @@ DFBResult nothing_queued(IDirectFBEventBuffer *, DFBEvent *) { return DFB_BUFFER
 // The menu on that buffer leaves as on its 10-second time-out (0.5 s here).
 TEST(DefaultHandler, MenuOnAFailingWaitLeavesAsOnATimeOut) {
     KVN_REQUIRE_SANDBOX();
-    IDirectFBEventBuffer failing;
-    memset(&failing, 0, sizeof failing);
-    failing.WaitForEventWithTimeout = failing_wait;
-    failing.GetEvent = nothing_queued;
+    IDirectFBEventBuffer failing{};
+    failing.WaitForEventWithTimeout = failing_wait, failing.GetEvent = nothing_queued;
     kvn_window browser{};
-    browser.window_id = BROWSER;
-    browser.active = 1;
-    browser.opacity = 0xff;
-    browser.events = &failing;
+    browser.window_id = BROWSER, browser.active = 1, browser.opacity = 0xff, browser.events = &failing;
     ASSERT_EQ(0, register_window(&browser));
     ASSERT_EQ(0, focus_on_window(BROWSER));
     kvn_set_time_divisor(20);

@@ -1,9 +1,9 @@
 // The power key's road: the picture goes off, one application's thread runs
 // the standby with the player's programs in order, and a wake-up key brings
 // everything back.  Every program the standby runs is a recording fake.
-#include <signal.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -20,26 +20,35 @@
 
 using kvn_test::App;
 using kvn_test::eventually;
+using kvn_test::fake_calls;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+const std::string kStopRequest = "wget -q -O /dev/null http://127.0.0.1:8008/playback?arg0=stop_vod";
 
 void press_in_standby(DFBInputDeviceKeySymbol key, bool repeat = false) {
     DFBEvent event = kvn_test::input_key(key, repeat);
     ASSERT_EQ(0, kvn_standby_post_input(&event)) << "no standby to press the key in";
 }
-
 bool in_standby() { return kvn_standby_input_buffer() != nullptr && kvn_test::exists("/tmp/goingstandby"); }
 bool awake() { return kvn_get_standby_mode() == 0 && !in_standby(); }
-
+void wake(DFBInputDeviceKeySymbol key = DIKS_POWER) {
+    press_in_standby(key);
+    ASSERT_TRUE(eventually(awake));
+}
 size_t count_calls(const std::string &line) {
-    std::vector<std::string> calls = kvn_test::fake_calls();
+    std::vector<std::string> calls = fake_calls();
     return static_cast<size_t>(std::count(calls.begin(), calls.end(), line));
 }
-
 void settle() { std::this_thread::sleep_for(std::chrono::milliseconds(50)); }
-
+int handle(App &app, DFBInputDeviceKeySymbol key) {
+    DFBWindowEvent e = kvn_test::key_event(key);
+    return kvn_default_event_handling(&app.record, &e);
+}
+void register_all(std::initializer_list<App *> apps) {
+    for (App *a : apps) ASSERT_EQ(0, register_window(&a->record));
+}
 // Registers and focuses the application, runs its loop and presses the
 // power key in it; true once the standby runs.
 bool power_key_to_standby(App &app) {
@@ -48,9 +57,6 @@ bool power_key_to_standby(App &app) {
     app.press(DIKS_POWER);
     return eventually(in_standby);
 }
-
-const std::vector<std::string> kEntryCalls = {"power_led -standby 1 -poweron 0", "pidof transmission-daemon",
-                                              "pidof transmission-daemon", "sdparm -C stop /dev/cdrom"};
 
 class Standby : public ::testing::Test {
 protected:
@@ -66,41 +72,32 @@ protected:
 // Who runs the standby for a power key, by the application it reaches, the
 // flag and the focus; and where the focus is when the player wakes up.
 TEST_F(Standby, PowerKeyRowsByApplicationFlagAndFocus) {
-    constexpr int kNobody = -1;
+    constexpr int kNobody = -1, kFL = FLASH_LITE, kBR = BROWSER, kMP = ADVANCE_MEDIA_PLAYER, kSS = SCREEN_SAVER;
     struct Row {
         const char *name;
         std::vector<int> apps;
         int focused, flag, pressed_in, last_window, runner, focus_after;
     };
     const Row rows[] = {
-        {"flash player, flag 0", {FLASH_LITE}, FLASH_LITE, 0, FLASH_LITE, 3, FLASH_LITE, FLASH_LITE},
-        {"flash player focused, flag 1, nothing handed over", {BROWSER, FLASH_LITE}, FLASH_LITE, 1, FLASH_LITE, 3,
-         kNobody, FLASH_LITE},
+        {"flash player, flag 0", {kFL}, kFL, 0, kFL, 3, kFL, kFL},
+        {"flash player focused, flag 1", {kBR, kFL}, kFL, 1, kFL, 3, kNobody, kFL},
         // Another standby is under way: running a second would make two.
-        {"flash player not focused, flag 1, nothing handed over", {BROWSER, FLASH_LITE}, BROWSER, 1, FLASH_LITE, 3,
-         kNobody, BROWSER},
-        {"browser, flag 1", {BROWSER, FLASH_LITE}, BROWSER, 1, BROWSER, 3, kNobody, BROWSER},
-        {"media player, flag 0", {ADVANCE_MEDIA_PLAYER, FLASH_LITE}, ADVANCE_MEDIA_PLAYER, 0, ADVANCE_MEDIA_PLAYER, 3,
-         ADVANCE_MEDIA_PLAYER, ADVANCE_MEDIA_PLAYER},
-        {"screen saver after the media player", {SCREEN_SAVER, ADVANCE_MEDIA_PLAYER, FLASH_LITE}, SCREEN_SAVER, 0,
-         SCREEN_SAVER, ADVANCE_MEDIA_PLAYER, SCREEN_SAVER, ADVANCE_MEDIA_PLAYER},
-        {"screen saver after the browser", {SCREEN_SAVER, BROWSER, FLASH_LITE}, SCREEN_SAVER, 0, SCREEN_SAVER,
-         BROWSER, FLASH_LITE, FLASH_LITE},
-        {"browser, flag 0", {BROWSER, FLASH_LITE}, BROWSER, 0, BROWSER, 3, FLASH_LITE, FLASH_LITE},
+        {"flash player not focused, flag 1", {kBR, kFL}, kBR, 1, kFL, 3, kNobody, kBR},
+        {"browser, flag 1", {kBR, kFL}, kBR, 1, kBR, 3, kNobody, kBR},
+        {"media player, flag 0", {kMP, kFL}, kMP, 0, kMP, 3, kMP, kMP},
+        {"screen saver after the media player", {kSS, kMP, kFL}, kSS, 0, kSS, kMP, kSS, kMP},
+        {"screen saver after the browser", {kSS, kBR, kFL}, kSS, 0, kSS, kBR, kFL, kFL},
+        {"browser, flag 0", {kBR, kFL}, kBR, 0, kBR, 3, kFL, kFL},
         // The hand-over from an application without the focus reaches a
         // focused flash player: it still runs the standby.
-        {"browser not focused, flag 0", {BROWSER, FLASH_LITE}, FLASH_LITE, 0, BROWSER, 3, FLASH_LITE, FLASH_LITE},
-        {"browser without a flash player", {BROWSER}, BROWSER, 0, BROWSER, 3, BROWSER, BROWSER},
+        {"browser not focused, flag 0", {kBR, kFL}, kFL, 0, kBR, 3, kFL, kFL},
+        {"browser without a flash player", {kBR}, kBR, 0, kBR, 3, kBR, kBR},
     };
-    const std::string stop_request = "wget -q -O /dev/null http://127.0.0.1:8008/playback?arg0=stop_vod";
     int wakes = 0;
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         std::map<int, std::unique_ptr<App>> apps;
-        for (int id : row.apps) {
-            apps[id] = std::make_unique<App>(id);
-            ASSERT_EQ(0, register_window(&apps[id]->record));
-        }
+        for (int id : row.apps) ASSERT_EQ(0, register_window(&(apps[id] = std::make_unique<App>(id))->record));
         ASSERT_EQ(0, focus_on_window(row.focused));
         for (auto &a : apps) a.second->start();
         scsvr_stub_set_last_window(row.last_window);
@@ -115,10 +112,8 @@ TEST_F(Standby, PowerKeyRowsByApplicationFlagAndFocus) {
             settle();
             EXPECT_FALSE(in_standby());
             EXPECT_EQ(0, smpoutd_stub_count()) << "the picture is left as it is";
-            EXPECT_TRUE(kvn_test::fake_calls().empty());
-            if (row.pressed_in != FLASH_LITE) {
-                EXPECT_TRUE(apps[FLASH_LITE]->keys().empty()) << "nothing handed over";
-            }
+            EXPECT_TRUE(fake_calls().empty());
+            EXPECT_TRUE(row.pressed_in == kFL || apps[kFL]->keys().empty()) << "nothing handed over";
             kvn_standby_flag_store(0);
             continue;
         }
@@ -126,19 +121,18 @@ TEST_F(Standby, PowerKeyRowsByApplicationFlagAndFocus) {
         EXPECT_EQ(28, smpoutd_stub_code(0)) << "the picture goes off first";
         EXPECT_EQ(1, kvn_get_standby_mode());
         EXPECT_EQ(0, scsvr_stub_enabled());
-        std::vector<std::string> entry = kEntryCalls;
-        if (row.pressed_in == SCREEN_SAVER && row.runner == SCREEN_SAVER) entry.insert(entry.begin(), stop_request);
-        EXPECT_EQ(entry, kvn_test::fake_calls());
-        for (auto &a : apps) {
-            EXPECT_EQ(a.first != row.runner, a.second->idle()) << window_id_str[a.first] << ": only the runner's loop waits";
-        }
+        std::vector<std::string> entry = {"power_led -standby 1 -poweron 0", "pidof transmission-daemon",
+                                          "pidof transmission-daemon", "sdparm -C stop /dev/cdrom"};
+        if (row.pressed_in == kSS && row.runner == kSS) entry.insert(entry.begin(), kStopRequest);
+        EXPECT_EQ(entry, fake_calls());
+        for (auto &a : apps)
+            EXPECT_EQ(a.first != row.runner, a.second->idle()) << window_id_str[a.first] << ": only the runner waits";
         press_in_standby(DIKS_OK);  // not a wake-up key
         settle();
         EXPECT_TRUE(in_standby());
-        press_in_standby(++wakes % 2 ? DIKS_POWER : DIKS_HOLD);  // HOLD wakes like POWER
-        ASSERT_TRUE(eventually(awake));
+        wake(++wakes % 2 ? DIKS_POWER : DIKS_HOLD);  // HOLD wakes like POWER
         EXPECT_FALSE(kvn_test::exists("/tmp/use_rmfp.txt"));
-        EXPECT_EQ("power_led -standby 0 -poweron 1", kvn_test::fake_calls().back());
+        EXPECT_EQ("power_led -standby 0 -poweron 1", fake_calls().back());
         EXPECT_EQ(5, smpoutd_stub_last_code()) << "the picture comes back in the mode of /tmp/tvmode";
         EXPECT_EQ(1, scsvr_stub_enabled());
         EXPECT_TRUE(eventually([&] { return apps[row.focus_after]->has_directfb_focus(); }));
@@ -156,7 +150,6 @@ TEST_F(Standby, KeysHeldOrQueuedDuringTheWakeDoNotPutThePlayerBackToSleep) {
     press_in_standby(DIKS_POWER, true);
     settle();
     EXPECT_TRUE(in_standby()) << "the repeat of the key that started the standby";
-
     // A second press lands in the window while the wake-up steps run.
     kvn_trace_set_listener(
         [](const char *line, void *events) {
@@ -164,8 +157,7 @@ TEST_F(Standby, KeysHeldOrQueuedDuringTheWakeDoNotPutThePlayerBackToSleep) {
                 kvn_test::post_key(static_cast<IDirectFBEventBuffer *>(events), DIKS_POWER);
         },
         flash.record.events);
-    press_in_standby(DIKS_POWER);
-    ASSERT_TRUE(eventually(awake));
+    wake();
     kvn_trace_set_listener(nullptr, nullptr);
     flash.press(DIKS_POWER, true);  // the wake key still held
     ASSERT_TRUE(flash.wait_for_keys(2));
@@ -173,11 +165,9 @@ TEST_F(Standby, KeysHeldOrQueuedDuringTheWakeDoNotPutThePlayerBackToSleep) {
     EXPECT_TRUE(awake());
     EXPECT_EQ(1u, count_calls("power_led -standby 1 -poweron 0"));
     EXPECT_EQ(5, smpoutd_stub_last_code());
-
     flash.press(DIKS_POWER);  // a new press still works
     ASSERT_TRUE(eventually(in_standby));
-    press_in_standby(DIKS_POWER);
-    ASSERT_TRUE(eventually(awake));
+    wake();
 }
 
 // While the standby runs in the flash player, the focused browser's loop
@@ -185,28 +175,25 @@ TEST_F(Standby, KeysHeldOrQueuedDuringTheWakeDoNotPutThePlayerBackToSleep) {
 // dark.  The standby reads its own keys (power-off, sequences, wake-up).
 TEST_F(Standby, OtherApplicationsFrameworkKeysDoNothingWhileAStandbyRuns) {
     App browser(BROWSER), flash(FLASH_LITE), player(ADVANCE_MEDIA_PLAYER);
-    for (App *a : {&browser, &flash, &player}) ASSERT_EQ(0, register_window(&a->record));
+    register_all({&browser, &flash, &player});
     ASSERT_EQ(0, focus_on_window(BROWSER));
     flash.start();
-    DFBWindowEvent e = kvn_test::key_event(DIKS_POWER);
-    ASSERT_EQ(0, kvn_default_event_handling(&browser.record, &e));
+    ASSERT_EQ(0, handle(browser, DIKS_POWER));
     ASSERT_TRUE(eventually(in_standby));
     size_t dialogs = kvn_test::osd_calls().size();
-    std::vector<std::string> calls = kvn_test::fake_calls();
+    std::vector<std::string> calls = fake_calls();
     for (DFBInputDeviceKeySymbol key : {DIKS_REDIAL, DIKS_TV, DIKS_CALL, DIKS_HOME, DIKS_PROGRAM, DIKS_LANGUAGE,
                                         DIKS_SETUP, DIKS_SMALL_S, DIKS_SHUFFLE}) {
-        e = kvn_test::key_event(key);
+        DFBWindowEvent e = kvn_test::key_event(key);
         EXPECT_EQ(0, kvn_default_event_handling(&browser.record, &e)) << key;
         EXPECT_EQ(DIKS_NULL, e.key_symbol) << key << " is consumed";
     }
-    e = kvn_test::key_event(DIKS_OK);
-    EXPECT_EQ(-1, kvn_default_event_handling(&browser.record, &e)) << "the application's own keys stay its own";
+    EXPECT_EQ(-1, handle(browser, DIKS_OK)) << "the application's own keys stay its own";
     EXPECT_EQ(dialogs, kvn_test::osd_calls().size()) << "no notice and no menu on the dark screen";
-    EXPECT_EQ(calls, kvn_test::fake_calls()) << "no power-off from a second thread";
+    EXPECT_EQ(calls, fake_calls()) << "no power-off from a second thread";
     EXPECT_EQ(0, host_stub_calls("VisualCtrl_Spawn") + host_stub_calls("playback_setting_menu_spawn"));
     EXPECT_EQ(28, smpoutd_stub_last_code());
-    press_in_standby(DIKS_POWER);
-    ASSERT_TRUE(eventually(awake));
+    wake();
 }
 
 // The key handed to the flash player can miss its handling: its thread may
@@ -214,35 +201,28 @@ TEST_F(Standby, OtherApplicationsFrameworkKeysDoNothingWhileAStandbyRuns) {
 // have stopped.  The player must not stay dark with the flag up for good.
 TEST_F(Standby, AHandedOverPowerKeyIsNeverLost) {
     App browser(BROWSER), flash(FLASH_LITE);
-    for (App *a : {&browser, &flash}) ASSERT_EQ(0, register_window(&a->record));
+    register_all({&browser, &flash});
     ASSERT_EQ(0, focus_on_window(FLASH_LITE));
     flash.start();
     size_t dialogs = kvn_test::osd_calls().size();
     flash.press(DIKS_TV);
     ASSERT_TRUE(eventually([&] { return kvn_test::osd_calls().size() > dialogs; })) << "the menu is open";
-    DFBWindowEvent e = kvn_test::key_event(DIKS_POWER);
-    ASSERT_EQ(0, kvn_default_event_handling(&browser.record, &e));
-    ASSERT_TRUE(eventually(in_standby, 5000)) << "the standby runs once the menu has closed";
+    ASSERT_EQ(0, handle(browser, DIKS_POWER));
+    ASSERT_TRUE(eventually(in_standby)) << "the standby runs once the menu has closed";
     EXPECT_EQ(28, smpoutd_stub_last_code());
-    press_in_standby(DIKS_POWER);
-    ASSERT_TRUE(eventually(awake));
-
+    wake();
     // The flash player's loop has stopped: the key waits for it the grace
     // time (3 s of player time, 750 ms here), then the next power key runs
     // the standby where it is pressed.
     flash.stop();
     kvn_set_time_divisor(4);
-    auto press_in_browser = [&] {
-        DFBWindowEvent key = kvn_test::key_event(DIKS_POWER);
-        kvn_default_event_handling(&browser.record, &key);
-    };
-    press_in_browser();
-    std::thread early(press_in_browser);
+    handle(browser, DIKS_POWER);
+    std::thread early([&] { handle(browser, DIKS_POWER); });
     settle();
     EXPECT_FALSE(in_standby()) << "too early: the key is still the flash player's";
     EXPECT_EQ(1, kvn_get_standby_mode());
     std::this_thread::sleep_for(std::chrono::milliseconds(800));
-    std::thread again(press_in_browser);
+    std::thread again([&] { handle(browser, DIKS_POWER); });
     ASSERT_TRUE(eventually(in_standby));
     press_in_standby(DIKS_POWER);
     early.join();
@@ -253,15 +233,13 @@ TEST_F(Standby, AHandedOverPowerKeyIsNeverLost) {
 }
 
 // A playback service that accepts the stop request and never answers gets
-// 3 seconds of player time, then the request is killed and the standby goes
-// on.
+// 3 seconds of player time, then the request is killed and the standby goes on.
 TEST_F(Standby, APlaybackServiceThatNeverAnswersHoldsTheStandbyAFewSecondsOnly) {
     mkdir("/tmp/hung-bin", 0755);
     kvn_test::write_file("/tmp/hung-bin/wget",
                          "#!/bin/sh\necho \"wget $*\" >> /run/kvn-fakes/calls.log\necho $$ > /tmp/wget.pid\nexec sleep 7\n");
     chmod("/tmp/hung-bin/wget", 0755);
-    std::string path = getenv("PATH");
-    setenv("PATH", ("/tmp/hung-bin:" + path).c_str(), 1);
+    setenv("PATH", ("/tmp/hung-bin:" + std::string(getenv("PATH"))).c_str(), 1);
     App saver(SCREEN_SAVER), player(ADVANCE_MEDIA_PLAYER);
     ASSERT_EQ(0, register_window(&player.record));
     scsvr_stub_set_last_window(ADVANCE_MEDIA_PLAYER);
@@ -270,12 +248,10 @@ TEST_F(Standby, APlaybackServiceThatNeverAnswersHoldsTheStandbyAFewSecondsOnly) 
     auto waited = Clock::now() - start;
     EXPECT_GE(waited, std::chrono::milliseconds(140)) << "the service had its 3 s (150 ms here)";
     EXPECT_LT(waited, std::chrono::milliseconds(3000));
-    EXPECT_EQ("wget -q -O /dev/null http://127.0.0.1:8008/playback?arg0=stop_vod", kvn_test::fake_calls()[0]);
+    EXPECT_EQ(kStopRequest, fake_calls()[0]);
     pid_t request = atoi(kvn_test::read_file("/tmp/wget.pid").c_str());
     EXPECT_TRUE(request > 0 && kill(request, 0) != 0) << "the request is killed and reaped, not left behind";
-    setenv("PATH", path.c_str(), 1);
-    press_in_standby(DIKS_POWER);
-    ASSERT_TRUE(eventually(awake));
+    wake();
 }
 
 // Power then eject reboots, power then clear powers off, within 3 s of the
@@ -287,7 +263,7 @@ TEST_F(Standby, SequencesWithinThreeSecondsOfThePowerKey) {
     press_in_standby(DIKS_EJECT);
     ASSERT_TRUE(eventually(awake));
     EXPECT_TRUE(kvn_test::exists("/tmp/wait_to_reboot"));
-    EXPECT_EQ("reboot", kvn_test::fake_calls().back());
+    EXPECT_EQ("reboot", fake_calls().back());
     EXPECT_EQ(0u, count_calls("power_led -standby 0 -poweron 1")) << "the player stays dark while rebooting";
     EXPECT_EQ(28, smpoutd_stub_last_code());
 
@@ -315,18 +291,16 @@ TEST_F(Standby, SequencesWithinThreeSecondsOfThePowerKey) {
     settle();
     EXPECT_EQ(1u, count_calls("/etc/shutdown.sh 1"));
     EXPECT_TRUE(in_standby());
-    press_in_standby(DIKS_POWER);
-    ASSERT_TRUE(eventually(awake));
+    wake();
 }
 
 // The key handled by two applications' handlers at the same instant.
 void press_at_once(App &one, App &other, DFBInputDeviceKeySymbol key) {
     std::atomic<bool> go{false};
     auto press = [&](App *app) {
-        DFBWindowEvent e = kvn_test::key_event(key);
         while (!go) {
         }
-        kvn_default_event_handling(&app->record, &e);
+        handle(*app, key);
     };
     std::thread a(press, &one), b(press, &other);
     go = true;
@@ -334,9 +308,13 @@ void press_at_once(App &one, App &other, DFBInputDeviceKeySymbol key) {
     b.join();
 }
 
-TEST_F(Standby, TwoPowerKeysAtTheSameInstantStartOneStandby) {
+// Two power keys at once start one standby; outside standby the power-off
+// key commits, blanks and runs the script, and two at once run the scripts
+// one after the other.
+TEST_F(Standby, TwoPowerOrPowerOffKeysAtTheSameInstantActOnce) {
+    ASSERT_TRUE(kvn_test::install_overlap_detecting_shutdown());
     App browser(BROWSER), photos(PHOTO_PLAYER), flash(FLASH_LITE);
-    for (App *a : {&browser, &photos, &flash}) ASSERT_EQ(0, register_window(&a->record));
+    register_all({&browser, &photos, &flash});
     flash.start([](DFBWindowEvent &) { return true; });  // only counts what arrives
     press_at_once(browser, photos, DIKS_POWER);
     ASSERT_TRUE(flash.wait_for_keys(1));
@@ -344,11 +322,23 @@ TEST_F(Standby, TwoPowerKeysAtTheSameInstantStartOneStandby) {
     EXPECT_EQ(1u, flash.keys().size());
     EXPECT_EQ(1, kvn_get_standby_mode());
     kvn_standby_flag_store(0);
+
+    DFBWindowEvent e = kvn_test::key_event(DIKS_REDIAL);
+    EXPECT_EQ(0, kvn_default_event_handling(&browser.record, &e));
+    EXPECT_EQ(DIKS_REDIAL, e.key_symbol);
+    // In either order: power_led runs in the background.
+    ASSERT_TRUE(eventually([] { return fake_calls().size() == 2; }));
+    EXPECT_EQ(1u, count_calls("power_led -standby 2"));
+    EXPECT_EQ(1u, count_calls("/etc/shutdown.sh"));
+    EXPECT_EQ(28, smpoutd_stub_last_code());
+    press_at_once(browser, photos, DIKS_REDIAL);
+    EXPECT_EQ(3u, count_calls("/etc/shutdown.sh"));
+    EXPECT_EQ(0u, count_calls("OVERLAP"));
 }
 
 TEST_F(Standby, FlashPlayerStopsTheMediaAndPhotoPlayers) {
     App player(ADVANCE_MEDIA_PLAYER), navigator(PLAYLIST_NAVIGATOR), photos(PHOTO_PLAYER), flash(FLASH_LITE);
-    for (App *a : {&player, &navigator, &photos, &flash}) ASSERT_EQ(0, register_window(&a->record));
+    register_all({&player, &navigator, &photos, &flash});
     ASSERT_EQ(0, focus_on_window(FLASH_LITE));
     static kvn_window *photo_record = &photos.record;
     host_stub_on_force_stop_pod([](void *) { photo_record->active = 0; }, nullptr);
@@ -372,7 +362,7 @@ TEST_F(Standby, DisksAreSpunDownOncePerDriveAndOnlyWellFormedOnes) {
     EXPECT_EQ((std::vector<std::string>{"hdparm -y /dev/sda", "sdparm -C stop /dev/sdb", "hdparm -y /dev/sdd",
                                         "sdparm -C stop /dev/sde", "sdparm -C stop /dev/sdf",
                                         "sdparm -C stop /dev/sdg"}),
-              kvn_test::fake_calls());
+              fake_calls());
     kvn_test::remove_file("/etc/mtab");
     EXPECT_EQ(0, spin_down_disks());
     write_cdrom_pipe(1);  // no /tmp/cdpipe: nothing happens, nothing blocks
@@ -391,49 +381,25 @@ TEST_F(Standby, DelayedSpinDownAfterTheTorrentDaemonsWordOnly) {
     kvn_set_time_divisor(100);
     kvn_test::set_torrent_daemon_running(true);
     kvn_test::write_file("/etc/mtab", "/dev/sda1 /tmp/USB_DRIVE_A ext3 rw 0 0\n");
-    auto spun = [] { return count_calls("sdparm -C stop /dev/sda") > 0; };
     App flash(FLASH_LITE);
-
     // A marker left by a standby woken before its delay ran out, while a
     // torrent seeds now: the disks keep spinning.
     kvn_test::write_file("/tmp/bt_hdd_spindown", "");
     kvn_test::write_file("/run/kvn-fakes/bt_data", "1|2|100|4|5|6|0.5|Seeding|x|10|11|12|13|14|100|a\n");
     ASSERT_TRUE(power_key_to_standby(flash));
     EXPECT_FALSE(kvn_test::exists("/tmp/bt_hdd_spindown"));
-    press_in_standby(DIKS_POWER);
-    ASSERT_TRUE(eventually(awake));
-
+    wake();
     kvn_test::write_file("/run/kvn-fakes/bt_data", "");  // an empty report: no torrent is busy
     flash.press(DIKS_POWER);
     ASSERT_TRUE(eventually(in_standby));
     auto entered = Clock::now();
     EXPECT_TRUE(kvn_test::exists("/tmp/bt_hdd_spindown"));
-    ASSERT_TRUE(eventually(spun, 20000));
+    ASSERT_TRUE(eventually([] { return count_calls("sdparm -C stop /dev/sda") > 0; }, 20000));
     // 3000 passes of 10 ms: 300 ms at divisor 100 if no pass took longer.
     EXPECT_GE(Clock::now() - entered, std::chrono::milliseconds(250)) << "with the daemon running the disks wait";
     EXPECT_TRUE(eventually([] { return !kvn_test::exists("/tmp/bt_hdd_spindown"); }));
-    press_in_standby(DIKS_POWER);
-    ASSERT_TRUE(eventually(awake));
+    wake();
     kvn_test::set_torrent_daemon_running(false);
-}
-
-// Outside standby the power-off key commits, blanks and runs the script;
-// pressed in two applications at once, the scripts run one after the other.
-TEST_F(Standby, PowerOffKeyOutsideStandbyRunsOneScriptAtATime) {
-    ASSERT_TRUE(kvn_test::install_overlap_detecting_shutdown());
-    App browser(BROWSER), photos(PHOTO_PLAYER);
-    DFBWindowEvent e = kvn_test::key_event(DIKS_REDIAL);
-    EXPECT_EQ(0, kvn_default_event_handling(&browser.record, &e));
-    EXPECT_EQ(DIKS_REDIAL, e.key_symbol);
-    // In either order: power_led runs in the background.
-    ASSERT_TRUE(eventually([] { return kvn_test::fake_calls().size() == 2; }));
-    EXPECT_EQ(1u, count_calls("power_led -standby 2"));
-    EXPECT_EQ(1u, count_calls("/etc/shutdown.sh"));
-    EXPECT_EQ(28, smpoutd_stub_last_code());
-
-    press_at_once(browser, photos, DIKS_REDIAL);
-    EXPECT_EQ(3u, count_calls("/etc/shutdown.sh"));
-    EXPECT_EQ(0u, count_calls("OVERLAP"));
 }
 
 // The player's own timing, once: 10 ms passes, woken after about a second.
@@ -442,8 +408,7 @@ TEST(StandbyRealTime, WakesAfterASecondWithRealWaits) {
     App flash(FLASH_LITE);
     ASSERT_TRUE(power_key_to_standby(flash));
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    press_in_standby(DIKS_POWER);
-    ASSERT_TRUE(eventually(awake));
+    wake();
 }
 
 }  // namespace
