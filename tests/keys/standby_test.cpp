@@ -1,6 +1,5 @@
-// The power key's road: the picture goes off, one application's thread runs
-// the standby with the player's programs in order, and a wake-up key brings
-// everything back.  Every program the standby runs is a recording fake.
+// The power key's road: the picture goes off, one application's thread runs the
+// standby with the player's programs (recording fakes) in order, a key wakes it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -37,6 +36,15 @@ void wake(DFBInputDeviceKeySymbol key = DIKS_POWER) {
     press_in_standby(key);
     ASSERT_TRUE(eventually(awake));
 }
+bool power(App &app) {  // a power key in the application's window; true once the standby runs
+    app.press(DIKS_POWER);
+    return eventually(in_standby);
+}
+// The standby flag, whether a standby waits for keys, the picture daemon's last code, the screen saver.
+std::string status() {
+    return "flag " + std::to_string(kvn_get_standby_mode()) + (in_standby() ? ", standby" : "") + ", picture " +
+           std::to_string(smpoutd_stub_last_code()) + ", saver " + std::to_string(scsvr_stub_enabled());
+}
 size_t count_calls(const std::string &line) {
     std::vector<std::string> calls = fake_calls();
     return static_cast<size_t>(std::count(calls.begin(), calls.end(), line));
@@ -49,13 +57,10 @@ int handle(App &app, DFBInputDeviceKeySymbol key) {
 void register_all(std::initializer_list<App *> apps) {
     for (App *a : apps) ASSERT_EQ(0, register_window(&a->record));
 }
-// Registers and focuses the application, runs its loop and presses the
-// power key in it; true once the standby runs.
-bool power_key_to_standby(App &app) {
+bool power_key_to_standby(App &app) {  // registered, focused and running
     if (register_window(&app.record) != 0 || focus_on_window(app.record.window_id) != 0) return false;
     app.start();
-    app.press(DIKS_POWER);
-    return eventually(in_standby);
+    return power(app);
 }
 
 class Standby : public ::testing::Test {
@@ -119,8 +124,7 @@ TEST_F(Standby, PowerKeyRowsByApplicationFlagAndFocus) {
         }
         ASSERT_TRUE(eventually(in_standby));
         EXPECT_EQ(28, smpoutd_stub_code(0)) << "the picture goes off first";
-        EXPECT_EQ(1, kvn_get_standby_mode());
-        EXPECT_EQ(0, scsvr_stub_enabled());
+        EXPECT_EQ("flag 1, standby, picture 28, saver 0", status());
         std::vector<std::string> entry = {"power_led -standby 1 -poweron 0", "pidof transmission-daemon",
                                           "pidof transmission-daemon", "sdparm -C stop /dev/cdrom"};
         if (row.pressed_in == kSS && row.runner == kSS) entry.insert(entry.begin(), kStopRequest);
@@ -133,24 +137,21 @@ TEST_F(Standby, PowerKeyRowsByApplicationFlagAndFocus) {
         wake(++wakes % 2 ? DIKS_POWER : DIKS_HOLD);  // HOLD wakes like POWER
         EXPECT_FALSE(kvn_test::exists("/tmp/use_rmfp.txt"));
         EXPECT_EQ("power_led -standby 0 -poweron 1", fake_calls().back());
-        EXPECT_EQ(5, smpoutd_stub_last_code()) << "the picture comes back in the mode of /tmp/tvmode";
-        EXPECT_EQ(1, scsvr_stub_enabled());
+        EXPECT_EQ("flag 0, picture 5, saver 1", status()) << "the picture back in the mode of /tmp/tvmode";
         EXPECT_TRUE(eventually([&] { return apps[row.focus_after]->has_directfb_focus(); }));
         EXPECT_EQ(1, is_self_on_focus(row.focus_after));
     }
     scsvr_stub_reset();
 }
 
-// The key that wakes the player is often held (auto-repeat) or pressed
-// twice; none of it may start a new standby while or after the player
-// wakes, and a held key does not wake the player it has just put to sleep.
+// Held or pressed twice, the wake key starts no new standby, and a held power key does not wake the standby it started.
 TEST_F(Standby, KeysHeldOrQueuedDuringTheWakeDoNotPutThePlayerBackToSleep) {
     App flash(FLASH_LITE);
     ASSERT_TRUE(power_key_to_standby(flash));
     press_in_standby(DIKS_POWER, true);
     settle();
     EXPECT_TRUE(in_standby()) << "the repeat of the key that started the standby";
-    // A second press lands in the window while the wake-up steps run.
+    // A second press lands in the window during the wake-up steps.
     kvn_trace_set_listener(
         [](const char *line, void *events) {
             if (strcmp(line, "scsvr global_on_off 1") == 0)
@@ -162,17 +163,13 @@ TEST_F(Standby, KeysHeldOrQueuedDuringTheWakeDoNotPutThePlayerBackToSleep) {
     flash.press(DIKS_POWER, true);  // the wake key still held
     ASSERT_TRUE(flash.wait_for_keys(2));
     settle();
-    EXPECT_TRUE(awake());
+    EXPECT_EQ("flag 0, picture 5, saver 1", status());
     EXPECT_EQ(1u, count_calls("power_led -standby 1 -poweron 0"));
-    EXPECT_EQ(5, smpoutd_stub_last_code());
-    flash.press(DIKS_POWER);  // a new press still works
-    ASSERT_TRUE(eventually(in_standby));
+    ASSERT_TRUE(power(flash)) << "a new press still works";
     wake();
 }
 
-// While the standby runs in the flash player, the focused browser's loop
-// still hands its keys to the default handler: none of them may act in the
-// dark.  The standby reads its own keys (power-off, sequences, wake-up).
+// During the flash player's standby the focused browser's framework keys act not in the dark (the standby reads its own).
 TEST_F(Standby, OtherApplicationsFrameworkKeysDoNothingWhileAStandbyRuns) {
     App browser(BROWSER), flash(FLASH_LITE), player(ADVANCE_MEDIA_PLAYER);
     register_all({&browser, &flash, &player});
@@ -192,13 +189,11 @@ TEST_F(Standby, OtherApplicationsFrameworkKeysDoNothingWhileAStandbyRuns) {
     EXPECT_EQ(dialogs, kvn_test::osd_calls().size()) << "no notice and no menu on the dark screen";
     EXPECT_EQ(calls, fake_calls()) << "no power-off from a second thread";
     EXPECT_EQ(0, host_stub_calls("VisualCtrl_Spawn") + host_stub_calls("playback_setting_menu_spawn"));
-    EXPECT_EQ(28, smpoutd_stub_last_code());
+    EXPECT_EQ("flag 1, standby, picture 28, saver 0", status());
     wake();
 }
 
-// The key handed to the flash player can miss its handling: its thread may
-// be in the TV-mode menu, which reads the window's keys, or its loop may
-// have stopped.  The player must not stay dark with the flag up for good.
+// A key handed to the flash player in its TV-mode menu, or with its loop stopped, never leaves the player dark.
 TEST_F(Standby, AHandedOverPowerKeyIsNeverLost) {
     App browser(BROWSER), flash(FLASH_LITE);
     register_all({&browser, &flash});
@@ -209,11 +204,8 @@ TEST_F(Standby, AHandedOverPowerKeyIsNeverLost) {
     ASSERT_TRUE(eventually([&] { return kvn_test::osd_calls().size() > dialogs; })) << "the menu is open";
     ASSERT_EQ(0, handle(browser, DIKS_POWER));
     ASSERT_TRUE(eventually(in_standby)) << "the standby runs once the menu has closed";
-    EXPECT_EQ(28, smpoutd_stub_last_code());
     wake();
-    // The flash player's loop has stopped: the key waits for it the grace
-    // time (3 s of player time, 750 ms here), then the next power key runs
-    // the standby where it is pressed.
+    // The key waits for a stopped loop 3 s (750 ms here); the next power key then runs the standby where pressed.
     flash.stop();
     kvn_set_time_divisor(4);
     handle(browser, DIKS_POWER);
@@ -227,13 +219,11 @@ TEST_F(Standby, AHandedOverPowerKeyIsNeverLost) {
     press_in_standby(DIKS_POWER);
     early.join();
     again.join();
-    EXPECT_TRUE(awake());
-    EXPECT_EQ(5, smpoutd_stub_last_code());
+    EXPECT_EQ("flag 0, picture 5, saver 1", status());
     EXPECT_EQ(2u, count_calls("power_led -standby 0 -poweron 1"));
 }
 
-// A playback service that accepts the stop request and never answers gets
-// 3 seconds of player time, then the request is killed and the standby goes on.
+// A stop request never answered gets 3 s of player time, then it is killed and the standby goes on.
 TEST_F(Standby, APlaybackServiceThatNeverAnswersHoldsTheStandbyAFewSecondsOnly) {
     mkdir("/tmp/hung-bin", 0755);
     kvn_test::write_file("/tmp/hung-bin/wget",
@@ -254,31 +244,26 @@ TEST_F(Standby, APlaybackServiceThatNeverAnswersHoldsTheStandbyAFewSecondsOnly) 
     wake();
 }
 
-// Power then eject reboots, power then clear powers off, within 3 s of the
-// power key (750 ms at divisor 4); later they do nothing.
+// Power then eject reboots, power then clear powers off, within 3 s (750 ms here); later they do nothing.
 TEST_F(Standby, SequencesWithinThreeSecondsOfThePowerKey) {
     kvn_set_time_divisor(4);
     App flash(FLASH_LITE);
     ASSERT_TRUE(power_key_to_standby(flash));
-    press_in_standby(DIKS_EJECT);
-    ASSERT_TRUE(eventually(awake));
+    wake(DIKS_EJECT);
     EXPECT_TRUE(kvn_test::exists("/tmp/wait_to_reboot"));
     EXPECT_EQ("reboot", fake_calls().back());
     EXPECT_EQ(0u, count_calls("power_led -standby 0 -poweron 1")) << "the player stays dark while rebooting";
     EXPECT_EQ(28, smpoutd_stub_last_code());
 
     kvn_test::clear_fake_calls();
-    flash.press(DIKS_POWER);
-    ASSERT_TRUE(eventually(in_standby));
-    press_in_standby(DIKS_CLEAR);
-    ASSERT_TRUE(eventually(awake));
+    ASSERT_TRUE(power(flash));
+    wake(DIKS_CLEAR);
     // power_led runs in the background: its line may come after the script's.
     ASSERT_TRUE(eventually([] { return count_calls("power_led -standby 2") == 1; }));
     EXPECT_EQ(1u, count_calls("/etc/shutdown.sh 1"));
 
     kvn_test::clear_fake_calls();
-    flash.press(DIKS_POWER);
-    ASSERT_TRUE(eventually(in_standby));
+    ASSERT_TRUE(power(flash));
     std::this_thread::sleep_for(std::chrono::milliseconds(1125));  // 4.5 s on the player's clock
     press_in_standby(DIKS_EJECT);
     press_in_standby(DIKS_CLEAR);
@@ -294,7 +279,6 @@ TEST_F(Standby, SequencesWithinThreeSecondsOfThePowerKey) {
     wake();
 }
 
-// The key handled by two applications' handlers at the same instant.
 void press_at_once(App &one, App &other, DFBInputDeviceKeySymbol key) {
     std::atomic<bool> go{false};
     auto press = [&](App *app) {
@@ -308,9 +292,7 @@ void press_at_once(App &one, App &other, DFBInputDeviceKeySymbol key) {
     b.join();
 }
 
-// Two power keys at once start one standby; outside standby the power-off
-// key commits, blanks and runs the script, and two at once run the scripts
-// one after the other.
+// Two power keys at once start one standby; power-off keys run the script, two at once one after the other.
 TEST_F(Standby, TwoPowerOrPowerOffKeysAtTheSameInstantActOnce) {
     ASSERT_TRUE(kvn_test::install_overlap_detecting_shutdown());
     App browser(BROWSER), photos(PHOTO_PLAYER), flash(FLASH_LITE);
@@ -325,8 +307,7 @@ TEST_F(Standby, TwoPowerOrPowerOffKeysAtTheSameInstantActOnce) {
 
     DFBWindowEvent e = kvn_test::key_event(DIKS_REDIAL);
     EXPECT_EQ(0, kvn_default_event_handling(&browser.record, &e));
-    EXPECT_EQ(DIKS_REDIAL, e.key_symbol);
-    // In either order: power_led runs in the background.
+    EXPECT_EQ(DIKS_REDIAL, e.key_symbol);  // power_led runs in the background: either order
     ASSERT_TRUE(eventually([] { return fake_calls().size() == 2; }));
     EXPECT_EQ(1u, count_calls("power_led -standby 2"));
     EXPECT_EQ(1u, count_calls("/etc/shutdown.sh"));
@@ -354,14 +335,12 @@ TEST_F(Standby, DisksAreSpunDownOncePerDriveAndOnlyWellFormedOnes) {
                          "/dev/sdc1;reboot /mnt/x ext3 rw 0 0\n/dev/sdd1 /mnt/HD_d ext3 rw 0 0\n"
                          "/dev/sde1 /tmp/USB_DRIVE_E vfat rw 0 0\n/dev/sdf1 /tmp/USB_DRIVE_F vfat rw 0 0\n"
                          "/dev/sdg1 /tmp/USB_DRIVE_G vfat rw 0 0\n/dev/root / ext4 rw 0 0\n");
-    kvn_test::write_file("/tmp/st_a", "");
-    kvn_test::write_file("/tmp/st_d", "");
+    for (const char *node : {"/tmp/st_a", "/tmp/st_d"}) kvn_test::write_file(node, "");
     kvn_set_tape_device_prefix("/tmp/st_");
     EXPECT_EQ(0, spin_down_disks());
     kvn_set_tape_device_prefix(nullptr);
     EXPECT_EQ((std::vector<std::string>{"hdparm -y /dev/sda", "sdparm -C stop /dev/sdb", "hdparm -y /dev/sdd",
-                                        "sdparm -C stop /dev/sde", "sdparm -C stop /dev/sdf",
-                                        "sdparm -C stop /dev/sdg"}),
+                                        "sdparm -C stop /dev/sde", "sdparm -C stop /dev/sdf", "sdparm -C stop /dev/sdg"}),
               fake_calls());
     kvn_test::remove_file("/etc/mtab");
     EXPECT_EQ(0, spin_down_disks());
@@ -382,16 +361,14 @@ TEST_F(Standby, DelayedSpinDownAfterTheTorrentDaemonsWordOnly) {
     kvn_test::set_torrent_daemon_running(true);
     kvn_test::write_file("/etc/mtab", "/dev/sda1 /tmp/USB_DRIVE_A ext3 rw 0 0\n");
     App flash(FLASH_LITE);
-    // A marker left by a standby woken before its delay ran out, while a
-    // torrent seeds now: the disks keep spinning.
+    // A marker left by a standby woken before its delay, while a torrent seeds now: the disks keep spinning.
     kvn_test::write_file("/tmp/bt_hdd_spindown", "");
     kvn_test::write_file("/run/kvn-fakes/bt_data", "1|2|100|4|5|6|0.5|Seeding|x|10|11|12|13|14|100|a\n");
     ASSERT_TRUE(power_key_to_standby(flash));
     EXPECT_FALSE(kvn_test::exists("/tmp/bt_hdd_spindown"));
     wake();
     kvn_test::write_file("/run/kvn-fakes/bt_data", "");  // an empty report: no torrent is busy
-    flash.press(DIKS_POWER);
-    ASSERT_TRUE(eventually(in_standby));
+    ASSERT_TRUE(power(flash));
     auto entered = Clock::now();
     EXPECT_TRUE(kvn_test::exists("/tmp/bt_hdd_spindown"));
     ASSERT_TRUE(eventually([] { return count_calls("sdparm -C stop /dev/sda") > 0; }, 20000));

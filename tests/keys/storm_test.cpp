@@ -1,9 +1,6 @@
-// Seeded random remote keys, posted to the running applications' windows
-// and to the standby's input buffer with short random gaps: however they
-// fall, the player ends awake with the picture on or in a standby that a key
-// wakes; never dark with nothing waiting, never two standbys or shutdowns.
-// KVN_STORM_SEED=N replays the storm a failure names; KVN_STORM_SEEDS=FIRST:COUNT
-// runs a range (scripts/storm); without them six seeds run.
+// Seeded random remote keys to the applications' windows and the standby's input buffer, at random gaps:
+// the player ends awake with the picture on, never dark with nothing waiting, never two standbys or shutdowns.
+// KVN_STORM_SEED=N replays the storm a failure names; KVN_STORM_SEEDS=FIRST:COUNT runs a range (scripts/storm).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -31,14 +28,14 @@ const DFBInputDeviceKeySymbol kOtherKeys[] = {
     DIKS_0,           DIKS_1,            DIKS_3,         DIKS_4,      DIKS_9,      DIKS_RED,       DIKS_YELLOW,
     DIKS_HOME,        DIKS_CALL,         DIKS_LANGUAGE,  DIKS_SETUP,  DIKS_EJECT,  DIKS_CLEAR};
 
+// A key to the standby's input buffer or the window of `app`, after `gap_us` of real time.
 struct Key {
-    bool to_standby;  // the standby's input buffer; else the window of `app`
+    bool to_standby;
     int app;
     DFBInputDeviceKeySymbol symbol;
     bool repeat;
-    int gap_us;  // real time before the key
+    int gap_us;
 };
-
 struct Storm {
     int last_window;  // what the screen saver says it followed
     bool torrent_daemon, may_power_off, may_reboot;
@@ -73,15 +70,15 @@ bool in_standby_loop() { return kvn_standby_input_buffer() != nullptr && kvn_tes
 
 using Apps = std::map<int, std::unique_ptr<App>>;
 
-int busy_loops(Apps &apps) {
-    return static_cast<int>(std::count_if(apps.begin(), apps.end(), [](auto &a) { return !a.second->idle(); }));
+long busy_loops(Apps &apps) {
+    return std::count_if(apps.begin(), apps.end(), [](auto &a) { return !a.second->idle(); });
 }
 
 // Every loop waits with nothing to handle, but the one in a standby loop
 // that has no key left to read; twice, 20 ms apart.
 bool settled(Apps &apps) {
     for (int pass = 0; pass < 2; ++pass, std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
-        int busy = busy_loops(apps);
+        long busy = busy_loops(apps);
         if (busy > 1 || (busy == 1 && !(in_standby_loop() && kvn_standby_input_pending() == 0))) return false;
     }
     return true;
@@ -95,8 +92,7 @@ size_t count_prefixed(const std::vector<std::string> &lines, const std::string &
     return std::count_if(lines.begin(), lines.end(), [&](const std::string &l) { return l.rfind(prefix, 0) == 0; });
 }
 
-// The state and what led there (the platform's last calls), for a storm
-// that fails only under load and does not replay.
+// The state and the platform's last calls, for a storm that fails only under load and does not replay.
 std::string state(Apps &apps) {
     std::string s = "flag " + std::to_string(kvn_get_standby_mode()) + ", standby loop " +
                     std::to_string(in_standby_loop()) + ", picture " + std::to_string(smpoutd_stub_picture_on()) +
@@ -108,19 +104,9 @@ std::string state(Apps &apps) {
     return s;
 }
 
-// A loop may still be inside a standby that nothing will wake: its thread
-// cannot be joined, so the storm ends the process with what it printed.
-#define STORM_FAILS(what)                                                   \
-    do {                                                                    \
-        ADD_FAILURE() << what << ": " << state(apps);                       \
-        fflush(stdout);                                                     \
-        abort();                                                            \
-    } while (0)
-
 void run_storm(uint32_t seed) {
     SCOPED_TRACE("storm seed " + std::to_string(seed) + " (replay: KVN_STORM_SEED=" + std::to_string(seed) + ")");
     const Storm storm = make_storm(seed);
-    auto started = std::chrono::steady_clock::now();
     kvn_trace_clear();
     kvn_test::clear_fake_calls();
     smpoutd_stub_clear();
@@ -133,6 +119,8 @@ void run_storm(uint32_t seed) {
     const long descriptors = open_descriptors();
     {
         Apps apps;
+        // A loop may be inside a standby nothing will wake: no join, the process ends with what it printed.
+        auto fail = [&](const char *what) { ADD_FAILURE() << what << ": " << state(apps); fflush(stdout); abort(); };
         for (int id : kApps) ASSERT_EQ(0, register_window(&(apps[id] = std::make_unique<App>(id))->record));
         ASSERT_EQ(0, focus_on_window(storm.focused));
         for (auto &a : apps) a.second->start();
@@ -145,7 +133,7 @@ void run_storm(uint32_t seed) {
         // The user presses power until the picture is on, no more than three times.
         bool going_down = false;
         for (int presses = 0, rechecks = 0;; ++presses) {
-            if (!eventually([&] { return settled(apps); }, 20000)) STORM_FAILS("never settled");
+            if (!eventually([&] { return settled(apps); }, 20000)) fail("never settled");
             std::vector<std::string> calls = kvn_test::fake_calls();
             going_down = count_prefixed(calls, "/etc/shutdown.sh") + count_prefixed(calls, "reboot") > 0;
             if (kvn_get_standby_mode() == 1 && !in_standby_loop()) {
@@ -155,22 +143,22 @@ void run_storm(uint32_t seed) {
                     --presses;
                     continue;
                 }
-                STORM_FAILS("dark with no standby waiting for a key");
+                fail("dark with no standby waiting for a key");
             }
             if (!in_standby_loop() && smpoutd_stub_picture_on()) break;
-            if (presses == 3) STORM_FAILS("three presses and still not awake");
+            if (presses == 3) fail("three presses and still not awake");
             if (in_standby_loop()) {
                 DFBEvent power = kvn_test::input_key(DIKS_POWER);
                 kvn_standby_post_input(&power);
                 EXPECT_TRUE(eventually([] { return !in_standby_loop(); })) << state(apps);
-            } else {
-                // Dark and awake: only where a power-off or reboot came back.
-                EXPECT_TRUE(going_down) << "picture off with no standby: " << state(apps);
-                kvn_window *focused = get_window_on_focus();
-                ASSERT_NE(nullptr, focused);
-                apps[focused->window_id]->press(DIKS_POWER);
-                EXPECT_TRUE(eventually(in_standby_loop)) << state(apps);
+                continue;
             }
+            // Dark and awake: only where a power-off or reboot came back.
+            EXPECT_TRUE(going_down) << "picture off with no standby: " << state(apps);
+            kvn_window *focused = get_window_on_focus();
+            ASSERT_NE(nullptr, focused);
+            apps[focused->window_id]->press(DIKS_POWER);
+            EXPECT_TRUE(eventually(in_standby_loop)) << state(apps);
         }
 
         EXPECT_EQ(0, kvn_get_standby_mode());
@@ -193,11 +181,8 @@ void run_storm(uint32_t seed) {
             standbys += line == "scsvr global_on_off 0" ? 1 : line == "scsvr global_on_off 1" ? -1 : 0;
             ASSERT_TRUE(standbys == 0 || standbys == 1) << "two standbys at once";
         }
-        printf("storm seed %u: %zu keys, %zu standbys%s, %lld ms\n", seed, storm.keys.size(),
-               count_prefixed(calls, "power_led -standby 1"), going_down ? ", power-off or reboot" : "",
-               static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                          std::chrono::steady_clock::now() - started).count()));
-        fflush(stdout);
+        printf("storm seed %u: %zu keys, %zu standbys%s\n", seed, storm.keys.size(),
+               count_prefixed(calls, "power_led -standby 1"), going_down ? ", power-off or reboot" : "");
     }
     EXPECT_EQ(descriptors, open_descriptors()) << "descriptors left open";
 }
