@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <random>
 
@@ -14,8 +15,14 @@ using kvn_test::App;
 
 namespace {
 
-// The dialog commands sent since the `first`, one text each: "owner
-// command flags mode length text", all on one opened connection.
+// Opacities as DirectFB reads them back, and focus words, of the applications given.
+std::string seen(std::initializer_list<App *> apps) {
+    std::string out;
+    for (App *a : apps) out += std::to_string(a->opacity()) + (a->record.on_focus ? "* " : " ");
+    return out;
+}
+
+// The dialog commands since the `first`, "owner command flags mode length text", all on one opened connection.
 std::vector<std::string> commands_since(size_t first) {
     std::vector<osd_call> all = kvn_test::osd_calls();
     std::vector<std::string> out;
@@ -28,71 +35,60 @@ std::vector<std::string> commands_since(size_t first) {
     return out;
 }
 
+void register_all(std::initializer_list<App *> apps) {
+    for (App *a : apps) ASSERT_EQ(0, register_window(&a->record));
+}
+
 TEST(Focus, SwitchBetweenApplicationsHidesOthersAndTellsThePlatform) {
     App browser(BROWSER), photos(PHOTO_PLAYER), flash(FLASH_LITE);
-    for (App *a : {&browser, &photos, &flash}) ASSERT_EQ(0, register_window(&a->record));
+    register_all({&browser, &photos, &flash});
     ASSERT_EQ(0, focus_on_window(BROWSER));
-    EXPECT_EQ(0xff, browser.opacity());
-    EXPECT_EQ(0, photos.opacity());
+    EXPECT_EQ("255* 0 0 ", seen({&browser, &photos, &flash}));
     EXPECT_EQ(1, is_self_on_focus(BROWSER));
-
     size_t before = kvn_test::osd_calls().size();
     int switches = scsvr_stub_switch_count();
-    host_stub_set_bgrun(1);  // the photo player runs in the background
+    host_stub_set_bgrun(1);  // the photo player runs in the background: it stays visible under the flash player
     photos.record.window->SetOpacity(photos.record.window, 0x40);
     ASSERT_EQ(0, focus_on_window(FLASH_LITE));
-    EXPECT_EQ(0xff, photos.opacity()) << "a background photo show stays visible under the flash player";
-    EXPECT_EQ(0, browser.opacity());
-    EXPECT_EQ(0, browser.record.on_focus);
-    EXPECT_EQ(1, flash.record.on_focus);
+    EXPECT_EQ("0 255 255* ", seen({&browser, &photos, &flash}));
     EXPECT_EQ(switches + 1, scsvr_stub_switch_count());
     const std::string owner = std::to_string(browser.record.osd_id);  // the one that lost the focus
-    EXPECT_EQ(commands_since(before), (std::vector<std::string>{owner + " -3 0 0 0 ", owner + " 35 -1 -1 0 ",
-                                                                owner + " -2 0 0 0 "}));
-
+    EXPECT_EQ(commands_since(before),
+              (std::vector<std::string>{owner + " -3 0 0 0 ", owner + " 35 -1 -1 0 ", owner + " -2 0 0 0 "}));
     // Focusing the holder again: no platform call.
     before = kvn_test::osd_calls().size();
-    switches = scsvr_stub_switch_count();
     ASSERT_EQ(0, focus_on_window(FLASH_LITE));
-    EXPECT_EQ(switches, scsvr_stub_switch_count());
+    EXPECT_EQ(switches + 1, scsvr_stub_switch_count());
     EXPECT_EQ(before, kvn_test::osd_calls().size());
     host_stub_set_bgrun(0);
-
     // The focused window leaving is hidden; the first eligible one takes over.
     ASSERT_EQ(0, unregister_window(&flash.record));
-    EXPECT_EQ(0, flash.opacity());
-    EXPECT_EQ(0xff, browser.opacity());
+    EXPECT_EQ("255* 0 ", seen({&browser, &flash}));
     EXPECT_TRUE(kvn_test::eventually([&] { return browser.has_directfb_focus(); }));
 }
 
 TEST(Focus, ScreenSaverAndWidgetKeepTheirCompanionsVisible) {
-    App player(ADVANCE_MEDIA_PLAYER), flash(FLASH_LITE), saver(SCREEN_SAVER), widget(FLASH_WIDGET),
-        browser(BROWSER);
-    for (App *a : {&player, &flash, &saver, &widget, &browser}) ASSERT_EQ(0, register_window(&a->record));
+    App player(ADVANCE_MEDIA_PLAYER), flash(FLASH_LITE), saver(SCREEN_SAVER), widget(FLASH_WIDGET), browser(BROWSER);
+    register_all({&player, &flash, &saver, &widget, &browser});
     ASSERT_EQ(0, focus_on_window(FLASH_LITE));
     player.record.window->SetOpacity(player.record.window, 0x33);
     ASSERT_EQ(0, focus_on_window(SCREEN_SAVER));
-    EXPECT_EQ(0x33, player.opacity()) << "the media player is left as it is under the screen saver";
-    EXPECT_EQ(0xff, flash.opacity()) << "the flash player stays under the screen saver it called";
-    EXPECT_EQ(0, browser.opacity());
-
+    // The media player is left as it is; the flash player stays under the screen saver it called.
+    EXPECT_EQ("51 255 0 ", seen({&player, &flash, &browser}));
     ASSERT_EQ(0, focus_on_window(BROWSER));
     ASSERT_EQ(0, focus_on_window(FLASH_WIDGET));
-    EXPECT_EQ(0xff, browser.opacity()) << "the application under the widget stays visible";
-    EXPECT_EQ(0, flash.opacity());
-
+    EXPECT_EQ("255 0 ", seen({&browser, &flash})) << "the application under the widget stays visible";
     // A visible window keeps its opacity when focused; an inactive one is refused.
     widget.record.opacity = 0x80;
     ASSERT_EQ(0, focus_on_window(FLASH_WIDGET));
     EXPECT_EQ(0xff, widget.opacity());
     player.record.active = 0;
-    EXPECT_EQ(-1, focus_on_window(ADVANCE_MEDIA_PLAYER));
-    EXPECT_EQ(-1, focus_on_window(PHOTO_PLAYER));
+    EXPECT_EQ(-2, focus_on_window(ADVANCE_MEDIA_PLAYER) + focus_on_window(PHOTO_PLAYER));
 }
 
 TEST(Focus, BrowserFallsBackToFlashPlayerAndNextAlternatesFirstTwo) {
     App flash(FLASH_LITE, 0), photos(PHOTO_PLAYER, 0), widget(FLASH_WIDGET, 0);
-    for (App *a : {&flash, &photos, &widget}) ASSERT_EQ(0, register_window(&a->record));
+    register_all({&flash, &photos, &widget});
     ASSERT_EQ(0, focus_on_window(BROWSER));
     EXPECT_EQ(1, flash.record.on_focus);
     ASSERT_EQ(0, focus_next_window());
@@ -104,9 +100,8 @@ TEST(Focus, BrowserFallsBackToFlashPlayerAndNextAlternatesFirstTwo) {
     photos.record.hide_others = 1;
     widget.record.window->SetOpacity(widget.record.window, 0x40);
     ASSERT_EQ(0, focus_next_window());
-    EXPECT_EQ((std::vector<int>{0xff, 0, 0}), (std::vector<int>{photos.opacity(), flash.opacity(), widget.opacity()}));
-    photos.record.active = 0;
-    widget.record.active = 0;
+    EXPECT_EQ("255* 0 0 ", seen({&photos, &flash, &widget}));
+    photos.record.active = widget.record.active = 0;
     EXPECT_EQ(0, focus_next_window());
     EXPECT_EQ(1, flash.record.on_focus);
 }
@@ -121,8 +116,7 @@ std::vector<std::string> strings(const kvn_invoke_args *args) {
 
 TEST(Forwarding, KeysAndArgumentsReachTheOtherApplicationsLoop) {
     App browser(BROWSER), flash(FLASH_LITE);
-    ASSERT_EQ(0, register_window(&browser.record));
-    ASSERT_EQ(0, register_window(&flash.record));
+    register_all({&browser, &flash});
     flash.start([](DFBWindowEvent &) { return true; });
     EXPECT_EQ(-1, kvnfw_send_event(TVMODE, DIKS_OK));
     EXPECT_EQ(1, kvn_invoke_framework_apps(42, "%s", "x"));
@@ -132,11 +126,10 @@ TEST(Forwarding, KeysAndArgumentsReachTheOtherApplicationsLoop) {
     EXPECT_EQ((std::vector<DFBInputDeviceKeySymbol>{DIKS_OK, DIKS_CUSTOM0}), flash.keys());
     kvn_invoke_args *args = flash.record.invoke_args;
     EXPECT_EQ(strings(args), (std::vector<std::string>{"a", "b"}));
-
     // Sixteen strings: fourteen kept; a null one arrives empty.
     ASSERT_EQ(0, kvn_invoke_framework_apps(FLASH_LITE, "%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s", "1", "2",
-                                           static_cast<const char *>(nullptr), "4", "5", "6", "7",
-                                           "8", "9", "10", "11", "12", "13", "14", "15", "16"));
+                                           static_cast<const char *>(nullptr), "4", "5", "6", "7", "8", "9", "10",
+                                           "11", "12", "13", "14", "15", "16"));
     EXPECT_EQ(args, flash.record.invoke_args) << "the holder is reused";
     EXPECT_EQ(strings(args),
               (std::vector<std::string>{"1", "2", "", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14"}));
@@ -151,16 +144,14 @@ TEST(Forwarding, UnwantedEventsAreOfferedToTheOthersInOrder) {
     browser.record.external_event_callback = accepts_all;  // the caller's own is never offered it
     photos.record.external_event_callback = declines;      // the media player has none
     flash.record.external_event_callback = accepts_red;
-    for (App *a : {&browser, &player, &photos, &flash}) ASSERT_EQ(0, register_window(&a->record));
+    register_all({&browser, &player, &photos, &flash});
     DFBWindowEvent event = kvn_test::key_event(DIKS_GREEN);
     EXPECT_EQ(-1, redirect_external_event(&browser.record, &event));
     EXPECT_EQ(DIKS_GREEN, event.key_symbol) << "nobody consumed it: unchanged";
     event.key_symbol = DIKS_RED;
     EXPECT_EQ(0, redirect_external_event(&browser.record, &event));
-    EXPECT_EQ(0, static_cast<int>(event.type));
-    EXPECT_EQ(DIKS_NULL, event.key_symbol);
+    EXPECT_TRUE(event.type == 0 && event.key_symbol == DIKS_NULL);
     EXPECT_EQ(-1, redirect_external_event(nullptr, nullptr));
-
     // An event DirectFB refuses is not reported as sent.
     IDirectFBEventBuffer refusing{};
     refusing.PostEvent = [](IDirectFBEventBuffer *, const DFBEvent *) -> DFBResult { return DFB_FAILURE; };
@@ -185,26 +176,25 @@ decltype(IDirectFBDisplayLayer::CreateWindow) create_window;
 decltype(IDirectFBWindow::GetSurface) get_surface;
 decltype(IDirectFBSurface::SetColor) set_color;
 decltype(IDirectFBSurface::FillRectangle) fill;
+std::string text(std::initializer_list<long long> v) {
+    std::string out;
+    for (int n : v) out += " " + std::to_string(n);
+    return out;
+}
 DFBResult spy_get_surface(IDirectFBWindow *w, IDirectFBSurface **s) {
     DFBResult r = get_surface(w, s);
-    set_color = (*s)->SetColor;
-    fill = (*s)->FillRectangle;
+    set_color = (*s)->SetColor, fill = (*s)->FillRectangle;
     (*s)->SetColor = [](IDirectFBSurface *t, u8 r, u8 g, u8 b, u8 a) {
-        log.push_back("colour " + std::to_string(r) + " " + std::to_string(g) + " " + std::to_string(b) + " " +
-                      std::to_string(a));
-        return set_color(t, r, g, b, a);
+        return log.push_back("colour" + text({r, g, b, a})), set_color(t, r, g, b, a);
     };
     (*s)->FillRectangle = [](IDirectFBSurface *t, int x, int y, int w, int h) {
-        log.push_back("fill " + std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(w) + " " +
-                      std::to_string(h));
-        return fill(t, x, y, w, h);
+        return log.push_back("fill" + text({x, y, w, h})), fill(t, x, y, w, h);
     };
     return r;
 }
 DFBResult spy_create_window(IDirectFBDisplayLayer *l, const DFBWindowDescription *d, IDirectFBWindow **w) {
     DFBResult r = create_window(l, d, w);
-    get_surface = (*w)->GetSurface;
-    (*w)->GetSurface = spy_get_surface;
+    get_surface = (*w)->GetSurface, (*w)->GetSurface = spy_get_surface;
     return r;
 }
 }  // namespace drawn
@@ -214,32 +204,36 @@ TEST(Windows, CreationClearsTheSurfaceAndUsesTheLayerSize) {
     IDirectFBDisplayLayer *layer = kvn_dfb_global_context.kvn_layer_osd;
     drawn::create_window = layer->CreateWindow;
     layer->CreateWindow = drawn::spy_create_window;
-    kvn_window w;
-    memset(&w, 0, sizeof w);
+    kvn_window w{};
     DFBWindowDescription desc;
     ASSERT_EQ(0, kvn_create_window_surface_events(&w, &desc, 10, 20, 0, 0, DWCAPS_ALPHACHANNEL, 0x40));
     layer->CreateWindow = drawn::create_window;
-    EXPECT_EQ(KVN_WINDOW_MAGIC, w.magic);
-    EXPECT_EQ(0x7F, static_cast<int>(desc.flags));
     const int width = kvn_dfb_global_context.kvn_layer_osd_config.width;
     const int height = kvn_dfb_global_context.kvn_layer_osd_config.height;
-    EXPECT_EQ(width, desc.width);
-    EXPECT_EQ(DSPF_ARGB, desc.pixelformat);
-    EXPECT_EQ(DSCAPS_DOUBLE, desc.surface_caps);
-    EXPECT_EQ(DWCAPS_ALPHACHANNEL, desc.caps);
-    EXPECT_EQ(drawn::log, (std::vector<std::string>{"colour 0 0 0 0", "fill 0 0 " + std::to_string(width) + " " +
-                                                                          std::to_string(height)}));
+    EXPECT_EQ(drawn::text({KVN_WINDOW_MAGIC, 0x7F, width, DSPF_ARGB, DSCAPS_DOUBLE, DWCAPS_ALPHACHANNEL}),
+              drawn::text({w.magic, desc.flags, desc.width, desc.pixelformat, desc.surface_caps, desc.caps}));
+    EXPECT_EQ(drawn::log, (std::vector<std::string>{"colour 0 0 0 0", "fill 0 0" + drawn::text({width, height})}));
     uint8_t opacity = 0;
-    w.window->GetOpacity(w.window, &opacity);
-    EXPECT_EQ(0x40, opacity);
     int x = -1, y = -1;
+    w.window->GetOpacity(w.window, &opacity);
     w.window->GetPosition(w.window, &x, &y);
-    EXPECT_EQ(10, x);
-    EXPECT_EQ(20, y);
+    EXPECT_EQ(drawn::text({0x40, 10, 20}), drawn::text({opacity, x, y}));
     EXPECT_EQ(0, kvn_window_clean_up(&w));
-    EXPECT_EQ(nullptr, w.window);
-    EXPECT_EQ(nullptr, w.events);
+    EXPECT_TRUE(w.window == nullptr && w.events == nullptr);
     EXPECT_EQ(0, kvn_window_clean_up(&w)) << "a second clean-up does nothing";
+}
+
+// Runs `body(i)` in `count` threads at once and joins them.
+void at_once(int count, const std::function<void(int)> &body) {
+    std::atomic<int> ready{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < count; ++i)
+        threads.emplace_back([&, i] {
+            for (++ready; ready < count;) {
+            }
+            body(i);
+        });
+    for (auto &t : threads) t.join();
 }
 
 // Application threads register, move the focus, post events and leave,
@@ -249,69 +243,51 @@ TEST(Concurrency, ManyApplicationThreadsShareTheList) {
     constexpr int kApps = 6;
     std::vector<std::unique_ptr<App>> apps;
     for (int i = 0; i < kApps; ++i) apps.push_back(std::make_unique<App>(2 + i, i % 2));
-    std::vector<std::thread> threads;
-    for (int i = 0; i < kApps; ++i) {
-        threads.emplace_back([&, i] {
-            std::mt19937 rng(static_cast<unsigned>(i));
-            kvn_window *mine = &apps[static_cast<size_t>(i)]->record;
-            for (int round = 0; round < 60; ++round) {
-                switch (rng() % 6) {
-                    case 0: register_window(mine); break;
-                    case 1: unregister_window(mine); break;
-                    case 2: focus_on_window(2 + static_cast<int>(rng() % kApps)); break;
-                    case 3: focus_next_window(); break;
-                    case 4: kvnfw_send_event(2 + static_cast<int>(rng() % kApps), DIKS_OK); break;
-                    default: get_window_on_focus(); get_active_apps_count(); break;
-                }
+    at_once(kApps, [&](int i) {
+        std::mt19937 rng(static_cast<unsigned>(i));
+        kvn_window *mine = &apps[static_cast<size_t>(i)]->record;
+        for (int round = 0; round < 60; ++round) {
+            switch (rng() % 6) {
+                case 0: register_window(mine); break;
+                case 1: unregister_window(mine); break;
+                case 2: focus_on_window(2 + static_cast<int>(rng() % kApps)); break;
+                case 3: focus_next_window(); break;
+                case 4: kvnfw_send_event(2 + static_cast<int>(rng() % kApps), DIKS_OK); break;
+                default: get_window_on_focus(), get_active_apps_count(); break;
             }
-            unregister_window(mine);
-        });
-    }
-    for (auto &t : threads) t.join();
-    EXPECT_EQ(nullptr, kvn_windows_head);
-    EXPECT_EQ(nullptr, kvn_windows_end);
+        }
+        unregister_window(mine);
+    });
+    EXPECT_TRUE(kvn_windows_head == nullptr && kvn_windows_end == nullptr);
 
-    // The thread list the same way, all threads let go at once: every record
-    // registered is found again.
+    // The thread list the same way: every record registered is found again.
     static kvn_thread records[4][20000];
     for (int round = 0; round < 4; ++round) {
-        std::atomic<int> ready{0};
-        threads.clear();
-        for (int i = 0; i < 4; ++i)
-            threads.emplace_back([i, &ready] {
-                for (++ready; ready < 4;) {
-                }
-                for (kvn_thread &t : records[i]) register_thread(&t);
-            });
-        for (auto &t : threads) t.join();
+        at_once(4, [](int i) {
+            for (kvn_thread &t : records[i]) register_thread(&t);
+        });
         int listed = 0;
         for (kvn_thread *t = kvn_threads_head; t != nullptr; t = t->next) ++listed;
         EXPECT_EQ(80000, listed) << "round " << round;
         EXPECT_EQ(0, unregister_threads());
     }
 
-    // Every sender hands arguments to the same application at once (its
-    // record has no buffer yet: the arguments wait there): each holder
-    // update is whole, no string freed twice, no mix of two calls.
+    // Senders hand arguments to one application at once (no buffer yet: they
+    // wait in its record): each update whole, no string freed twice, no mix.
     kvn_window target{};
     target.window_id = BROWSER;
     ASSERT_EQ(0, register_window(&target));
-    threads.clear();
-    for (int i = 0; i < 4; ++i) {
-        threads.emplace_back([i] {
-            std::string mine(40, static_cast<char>('a' + i));
-            for (int round = 0; round < 20000; ++round)
-                kvn_invoke_framework_apps(BROWSER, "%s %d %s", mine.c_str(), round, mine.c_str());
-        });
-    }
-    for (auto &t : threads) t.join();
+    at_once(4, [](int i) {
+        std::string mine(40, static_cast<char>('a' + i));
+        for (int round = 0; round < 20000; ++round)
+            kvn_invoke_framework_apps(BROWSER, "%s %d %s", mine.c_str(), round, mine.c_str());
+    });
     unregister_window(&target);
     std::vector<std::string> got = strings(target.invoke_args);
     ASSERT_EQ(2u, got.size());
     EXPECT_EQ(got[0], got[1]);
     for (int i = 0; i < 2; ++i) free(target.invoke_args->argv[i]);
-    free(target.invoke_args->argv);
-    free(target.invoke_args);
+    free(target.invoke_args->argv), free(target.invoke_args);
 }
 
 }  // namespace
