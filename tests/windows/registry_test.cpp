@@ -1,7 +1,5 @@
-// The window list is how every application finds the others: its order,
-// lookups and refusals must hold under bad input.
+// The window list is how every application finds the others: order, lookups and refusals hold under bad input.
 #include <gtest/gtest.h>
-#include <string.h>
 
 #include <future>
 
@@ -12,23 +10,19 @@ namespace {
 
 kvn_window record(int id, int active = 1, uint8_t opacity = 0xff) {
     kvn_window w{};
-    w.window_id = id;
-    w.active = active;
-    w.opacity = opacity;
+    w.window_id = id, w.active = active, w.opacity = opacity;
     return w;
 }
 
-// The list from the head, each record's id and focus word, "|" at the tail
-// that kvn_windows_end names.
+// The list from the head, each record's id and focus word, "|" at the tail kvn_windows_end names ("|" when empty).
 std::string listed() {
-    std::string out;
+    std::string out = kvn_windows_head == nullptr && kvn_windows_end == nullptr ? "|" : "";
     for (kvn_window *w = kvn_windows_head; w != nullptr; w = w->next)
         out += std::to_string(w->window_id) + (w->on_focus ? "*" : "") + (w == kvn_windows_end ? "|" : " ");
     return out;
 }
 
-// Empty lists answer -1 at once, even while another thread holds the
-// list's lock for a long focus change.
+// Empty lists answer -1 at once, even while another thread holds the lock for a long focus change.
 TEST(WindowRegistry, EmptyListsAnswerWithoutWaitingForTheLock) {
     kvn_window w = record(BROWSER);
     kvn_thread t = {1, nullptr, nullptr};
@@ -68,8 +62,7 @@ TEST(WindowRegistry, OrderLookupsCountsAndRefusals) {
     for (kvn_window *w : {&idle, &a, &d}) EXPECT_EQ(0, unregister_window(w));  // the tail, the head, a middle one
     EXPECT_EQ("4 2 3|", listed());
     for (kvn_window *w : {&b, &c, &e}) EXPECT_EQ(0, unregister_window(w));
-    EXPECT_EQ(nullptr, kvn_windows_head);
-    EXPECT_EQ(nullptr, kvn_windows_end);
+    EXPECT_EQ("|", listed());
 }
 
 TEST(WindowRegistry, RemovingTheFocusedRecordPassesTheFocusOn) {
@@ -84,8 +77,7 @@ TEST(WindowRegistry, RemovingTheFocusedRecordPassesTheFocusOn) {
 
     // The visual controller leaving during a standby hands the focus to nobody.
     kvn_window controller = record(VISUAL_CONTROLLER);
-    second.on_focus = 0;
-    controller.on_focus = 1;
+    second.on_focus = 0, controller.on_focus = 1;
     ASSERT_EQ(0, register_window(&controller));
     kvn_standby_flag_store(1);
     ASSERT_EQ(0, unregister_window(&controller));
@@ -98,8 +90,7 @@ TEST(WindowRegistry, ThreadListStopsInOrderAndForgets) {
     static std::vector<int> stopped;
     static kvn_thread one, none, three;
     // The first routine reuses its own record, as one that frees it may.
-    one = {1, [] { stopped.push_back(1); one.next = nullptr; }, nullptr};
-    none = {2, nullptr, nullptr};
+    one = {1, [] { stopped.push_back(1); one.next = nullptr; }, nullptr}, none = {2, nullptr, nullptr};
     three = {3, [] { stopped.push_back(3); }, nullptr};
     EXPECT_EQ(-1, register_thread(nullptr));
     for (kvn_thread *t : {&one, &none, &three}) ASSERT_EQ(0, register_thread(t));
@@ -117,13 +108,12 @@ TEST(WindowRegistry, ThreadListStopsInOrderAndForgets) {
 
 TEST(WindowRegistry, SurfaceRegistriesLinkAndUnlink) {
     kvn_surface_node a = {nullptr, nullptr}, b = {nullptr, nullptr};
-    // The caller moves its head: an empty list and the head itself are the caller's.
     EXPECT_EQ((std::vector<int>{-1, 0, 0}), (std::vector<int>{register_surface(&a, &a, nullptr),
                                                              register_surface(nullptr, nullptr, &a),
                                                              register_surface(&a, &a, &b)}));
     EXPECT_EQ(&b, a.next);
     EXPECT_EQ(0, unregister_surface(&a, &b, &a));
-    EXPECT_EQ(&b, a.next);
+    EXPECT_EQ(&b, a.next) << "the head: the caller moves it";
     EXPECT_EQ(0, unregister_surface(&a, &b, &b));
     EXPECT_EQ(nullptr, a.next);
     EXPECT_EQ(-2, unregister_surface(&a, &a, &b) + unregister_surface(nullptr, nullptr, &a));
@@ -152,11 +142,17 @@ TEST(WindowRegistry, SurfaceRegistriesLinkAndUnlink) {
     EXPECT_EQ((std::vector<IDirectFBSurface *>{&s[0], &s[1]}), released);
 }
 
-// A callback run under the list's lock that calls back into the list stops
-// the process with a report naming both operations, instead of deadlocking.
+// A callback under the list's lock calling back into the list stops the process with a report, not a deadlock.
 void (*g_reenter)();
 int reenter(kvn_window *) { return g_reenter(), 0; }
 int reenter_event(DFBWindowEvent *) { return g_reenter(), 0; }
+void hold_and_reenter(bool redirect) {
+    kvn_window a = record(BROWSER), b = record(FLASH_LITE);
+    a.focus_on_window_callback = reenter, b.external_event_callback = reenter_event;
+    register_window(&a), register_window(&b);
+    DFBWindowEvent e{};
+    redirect ? redirect_external_event(&a, &e) : focus_on_window(BROWSER);
+}
 
 TEST(WindowRegistryDeathTest, CallbackCallingBackIntoTheRegistryStopsLoudly) {
     static kvn_window other = record(PHOTO_PLAYER);
@@ -173,7 +169,7 @@ TEST(WindowRegistryDeathTest, CallbackCallingBackIntoTheRegistryStopsLoudly) {
         {"kvn_invoke_framework_apps", [] { kvn_invoke_framework_apps(BROWSER, ""); }},
         {"redirect_external_event", [] { DFBWindowEvent e{}; redirect_external_event(nullptr, &e); }},
     };
-    // Held by focus_on_window for every row; by redirect_external_event for the last run.
+    // The list held by focus_on_window for every row, by redirect_external_event for one more run.
     for (size_t i = 0; i <= std::size(rows); ++i) {
         const bool redirect = i == std::size(rows);
         g_reenter = rows[redirect ? 2 : i].second;
@@ -182,18 +178,7 @@ TEST(WindowRegistryDeathTest, CallbackCallingBackIntoTheRegistryStopsLoudly) {
                                    (redirect ? "redirect_external_event" : "focus_on_window") +
                                    " \\(a window callback must not call window-list operations\\); stopping "
                                    "instead of deadlocking";
-        EXPECT_DEATH(
-            {
-                kvn_window a = record(BROWSER);
-                kvn_window b = record(FLASH_LITE);
-                a.focus_on_window_callback = reenter;
-                b.external_event_callback = reenter_event;
-                register_window(&a);
-                register_window(&b);
-                DFBWindowEvent e{};
-                redirect ? redirect_external_event(&a, &e) : focus_on_window(BROWSER);
-            },
-            report);
+        EXPECT_DEATH(hold_and_reenter(redirect), report);
     }
 }
 
