@@ -2,7 +2,6 @@
 // the player ends awake with the picture on, never dark with nothing waiting, never two standbys or shutdowns.
 // KVN_STORM_SEED=N replays the storm a failure names; KVN_STORM_SEEDS=FIRST:COUNT runs a range (scripts/storm).
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -27,48 +26,9 @@ const DFBInputDeviceKeySymbol kOtherKeys[] = {
     DIKS_CURSOR_LEFT, DIKS_CURSOR_RIGHT, DIKS_CURSOR_UP, DIKS_RETURN, DIKS_RETURN, DIKS_BACKSPACE, DIKS_OK,
     DIKS_0,           DIKS_1,            DIKS_3,         DIKS_4,      DIKS_9,      DIKS_RED,       DIKS_YELLOW,
     DIKS_HOME,        DIKS_CALL,         DIKS_LANGUAGE,  DIKS_SETUP,  DIKS_EJECT,  DIKS_CLEAR};
-
-// A key to the standby's input buffer or the window of `app`, after `gap_us` of real time.
-struct Key {
-    bool to_standby;
-    int app;
-    DFBInputDeviceKeySymbol symbol;
-    bool repeat;
-    int gap_us;
-};
-struct Storm {
-    int last_window;  // what the screen saver says it followed
-    bool torrent_daemon, may_power_off, may_reboot;
-    int focused;
-    std::vector<Key> keys;
-};
-
-Storm make_storm(uint32_t seed) {
-    std::mt19937 rng(seed);
-    auto pick = [&](size_t n) { return static_cast<int>(rng() % n); };
-    Storm s{pick(2) ? ADVANCE_MEDIA_PLAYER : BROWSER, pick(4) == 0, false, false, kApps[pick(5)], {}};
-    for (size_t count = 60 + static_cast<size_t>(pick(100)); s.keys.size() < count;) {
-        Key k{false, kApps[pick(5)], DIKS_POWER, false, pick(8000)};
-        int r = pick(100);
-        if (r >= 50) k.symbol = kOtherKeys[pick(sizeof kOtherKeys / sizeof kOtherKeys[0])];
-        else if (r >= 44) k.symbol = DIKS_TV;
-        else if (r >= 42) k.to_standby = pick(2), k.symbol = DIKS_REDIAL;
-        else if (r >= 36) k.to_standby = true, k.symbol = pick(2) ? DIKS_EJECT : DIKS_CLEAR;
-        else if (r >= 24) k.to_standby = true, k.symbol = pick(3) ? DIKS_POWER : DIKS_HOLD, k.repeat = pick(4) == 0;
-        else if (r >= 22) k.symbol = static_cast<DFBInputDeviceKeySymbol>(0xF072);
-        s.keys.push_back(k);
-        if (r >= 12 && r < 18)  // held: the press and its auto-repeats
-            for (int n = 1 + pick(3); n > 0; --n) s.keys.push_back({false, k.app, DIKS_POWER, true, pick(2000)});
-        if (r >= 18 && r < 22) s.keys.push_back({false, k.app, DIKS_POWER, false, pick(3000)});  // double press
-        s.may_power_off |= k.symbol == DIKS_REDIAL || (k.to_standby && k.symbol == DIKS_CLEAR);
-        s.may_reboot |= k.to_standby && k.symbol == DIKS_EJECT;
-    }
-    return s;
-}
+using Apps = std::map<int, std::unique_ptr<App>>;
 
 bool in_standby_loop() { return kvn_standby_input_buffer() != nullptr && kvn_test::exists("/tmp/goingstandby"); }
-
-using Apps = std::map<int, std::unique_ptr<App>>;
 
 long busy_loops(Apps &apps) {
     return std::count_if(apps.begin(), apps.end(), [](auto &a) { return !a.second->idle(); });
@@ -106,7 +66,8 @@ std::string state(Apps &apps) {
 
 void run_storm(uint32_t seed) {
     SCOPED_TRACE("storm seed " + std::to_string(seed) + " (replay: KVN_STORM_SEED=" + std::to_string(seed) + ")");
-    const Storm storm = make_storm(seed);
+    std::mt19937 rng(seed);
+    auto pick = [&](size_t n) { return static_cast<int>(rng() % n); };
     kvn_trace_clear();
     kvn_test::clear_fake_calls();
     smpoutd_stub_clear();
@@ -114,20 +75,41 @@ void run_storm(uint32_t seed) {
     kvn_test::write_file("/run/kvn-fakes/bt_data", "");
     system("mkdir -p /tmp/cron/crontabs");
     kvn_test::write_file("/tmp/cron/crontabs/root", "0 * * * * /vmk/apps/etc/checktorrent\n");
-    kvn_test::set_torrent_daemon_running(storm.torrent_daemon);
-    scsvr_stub_set_last_window(storm.last_window);
+    scsvr_stub_set_last_window(pick(2) ? ADVANCE_MEDIA_PLAYER : BROWSER);  // what the screen saver followed
+    kvn_test::set_torrent_daemon_running(pick(4) == 0);
     const long descriptors = open_descriptors();
     {
         Apps apps;
         // A loop may be inside a standby nothing will wake: no join, the process ends with what it printed.
         auto fail = [&](const char *what) { ADD_FAILURE() << what << ": " << state(apps); fflush(stdout); abort(); };
         for (int id : kApps) ASSERT_EQ(0, register_window(&(apps[id] = std::make_unique<App>(id))->record));
-        ASSERT_EQ(0, focus_on_window(storm.focused));
+        ASSERT_EQ(0, focus_on_window(kApps[pick(5)]));
         for (auto &a : apps) a.second->start();
-        for (const Key &k : storm.keys) {
-            std::this_thread::sleep_for(std::chrono::microseconds(k.gap_us));
-            DFBEvent event = kvn_test::input_key(k.symbol, k.repeat);
-            k.to_standby ? (void)kvn_standby_post_input(&event) : apps[k.app]->press(k.symbol, k.repeat);
+        bool may_power_off = false, may_reboot = false;
+        size_t keys = 0;
+        // A key to the standby's input buffer or to an application's window, after a gap of real time.
+        auto send = [&](bool to_standby, int app, DFBInputDeviceKeySymbol key, bool repeat, int gap_us) {
+            std::this_thread::sleep_for(std::chrono::microseconds(gap_us));
+            may_power_off |= key == DIKS_REDIAL || (to_standby && key == DIKS_CLEAR);
+            may_reboot |= to_standby && key == DIKS_EJECT;
+            DFBEvent event = kvn_test::input_key(key, repeat);
+            to_standby ? (void)kvn_standby_post_input(&event) : apps[app]->press(key, repeat);
+            ++keys;
+        };
+        for (int count = 60 + pick(100); count > 0; --count) {
+            bool to_standby = false, repeat = false;
+            int app = kApps[pick(5)], gap = pick(8000), r = pick(100);
+            DFBInputDeviceKeySymbol key = DIKS_POWER;
+            if (r >= 50) key = kOtherKeys[pick(sizeof kOtherKeys / sizeof kOtherKeys[0])];
+            else if (r >= 44) key = DIKS_TV;
+            else if (r >= 42) to_standby = pick(2), key = DIKS_REDIAL;
+            else if (r >= 36) to_standby = true, key = pick(2) ? DIKS_EJECT : DIKS_CLEAR;
+            else if (r >= 24) to_standby = true, key = pick(3) ? DIKS_POWER : DIKS_HOLD, repeat = pick(4) == 0;
+            else if (r >= 22) key = static_cast<DFBInputDeviceKeySymbol>(0xF072);
+            send(to_standby, app, key, repeat, gap);
+            if (r >= 12 && r < 18)  // held: the press and its auto-repeats
+                for (int n = 1 + pick(3); n > 0; --n) send(false, app, DIKS_POWER, true, pick(2000));
+            if (r >= 18 && r < 22) send(false, app, DIKS_POWER, false, pick(3000));  // double press
         }
 
         // The user presses power until the picture is on, no more than three times.
@@ -137,8 +119,7 @@ void run_storm(uint32_t seed) {
             std::vector<std::string> calls = kvn_test::fake_calls();
             going_down = count_prefixed(calls, "/etc/shutdown.sh") + count_prefixed(calls, "reboot") > 0;
             if (kvn_get_standby_mode() == 1 && !in_standby_loop()) {
-                // A standby that took its last key just before the check is
-                // on its way out, not dark: its loop is still at work.
+                // A standby that took its last key just before the check is on its way out: its loop still works.
                 if (busy_loops(apps) > 0 && ++rechecks < 100) {
                     --presses;
                     continue;
@@ -171,18 +152,17 @@ void run_storm(uint32_t seed) {
             EXPECT_NE(0, a.second->opacity()) << window_id_str[a.first];
         }
         EXPECT_EQ(1, focused) << "one registered window has the focus";
-
         std::vector<std::string> calls = kvn_test::fake_calls();
-        EXPECT_TRUE(storm.may_power_off || count_prefixed(calls, "/etc/shutdown.sh") == 0) << "power-off from nowhere";
-        EXPECT_TRUE(storm.may_reboot || count_prefixed(calls, "reboot") == 0) << "reboot from nowhere";
+        EXPECT_TRUE(may_power_off || count_prefixed(calls, "/etc/shutdown.sh") == 0) << "power-off from nowhere";
+        EXPECT_TRUE(may_reboot || count_prefixed(calls, "reboot") == 0) << "reboot from nowhere";
         EXPECT_EQ(0u, count_prefixed(calls, "OVERLAP")) << "two shutdown scripts at once";
         int standbys = 0;
         for (const std::string &line : kvn_test::trace_lines()) {
             standbys += line == "scsvr global_on_off 0" ? 1 : line == "scsvr global_on_off 1" ? -1 : 0;
             ASSERT_TRUE(standbys == 0 || standbys == 1) << "two standbys at once";
         }
-        printf("storm seed %u: %zu keys, %zu standbys%s\n", seed, storm.keys.size(),
-               count_prefixed(calls, "power_led -standby 1"), going_down ? ", power-off or reboot" : "");
+        printf("storm seed %u: %zu keys, %zu standbys%s\n", seed, keys, count_prefixed(calls, "power_led -standby 1"),
+               going_down ? ", power-off or reboot" : "");
     }
     EXPECT_EQ(descriptors, open_descriptors()) << "descriptors left open";
 }
@@ -196,9 +176,8 @@ TEST(KeyStorm, EndsAwakeOrInAStandbyThatAKeyWakes) {
     uint32_t first = 1, count = 6;
     if (const char *one = getenv("KVN_STORM_SEED")) first = static_cast<uint32_t>(strtoul(one, nullptr, 10)), count = 1;
     else if (const char *range = getenv("KVN_STORM_SEEDS")) sscanf(range, "%u:%u", &first, &count);
-    // Each storm in a thread of its own: ThreadSanitizer counts the DirectFB
-    // locks that a thread's window clean-ups leave to DirectFB's own threads,
-    // and gives up past 64 in one thread.
+    // Each storm in a thread of its own: ThreadSanitizer gives up past 64 DirectFB locks that one thread's
+    // window clean-ups leave to DirectFB's own threads.
     for (uint32_t seed = first; seed < first + count && !::testing::Test::HasFailure(); ++seed)
         std::thread(run_storm, seed).join();
     kvn_set_time_divisor(1);
