@@ -22,7 +22,8 @@ std::string listed() {
     return out;
 }
 
-// Empty lists answer -1 at once, even while another thread holds the lock for a long focus change.
+// Empty lists answer -1 at once, even while another thread holds the lock for a long focus change; a list
+// with records waits for it.
 TEST(WindowRegistry, EmptyListsAnswerWithoutWaitingForTheLock) {
     kvn_window w = record(BROWSER);
     kvn_thread t = {1, nullptr, nullptr};
@@ -33,9 +34,15 @@ TEST(WindowRegistry, EmptyListsAnswerWithoutWaitingForTheLock) {
     });
     bool answered = answers.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
     pthread_mutex_unlock(&kvn_mutex_threads);
-    pthread_mutex_unlock(&kvn_mutex_windows);
     EXPECT_TRUE(answered) << "blocked behind the lock";
     EXPECT_EQ((std::vector<int>{-1, -1, -1}), answers.get());
+    kvn_window other = record(PHOTO_PLAYER);
+    kvn_windows_head = kvn_windows_end = &other;  // a record already listed while the lock is held
+    auto counted = std::async(std::launch::async, [] { return get_active_window_count(); });
+    EXPECT_EQ(std::future_status::timeout, counted.wait_for(std::chrono::milliseconds(50))) << "read under the lock";
+    pthread_mutex_unlock(&kvn_mutex_windows);
+    EXPECT_EQ(1, counted.get());
+    kvn_windows_head = kvn_windows_end = nullptr;
 }
 
 TEST(WindowRegistry, OrderLookupsCountsAndRefusals) {
@@ -56,6 +63,10 @@ TEST(WindowRegistry, OrderLookupsCountsAndRefusals) {
               (std::vector<int>{is_self_on_focus(-7), check_window_is_active(11), check_window_is_active(PHOTO_PLAYER),
                                 check_window_is_active(PLAYLIST_NAVIGATOR), is_self_on_focus(BROWSER)}));
     EXPECT_EQ(5, get_active_window_count());
+    std::string names;
+    for (const char *name : window_id_str) names += std::string(name) + " ";
+    EXPECT_EQ("DUMMY1 DUMMY2 BROWSER ADVANCE_MEDIA_PLAYER PHOTO_PLAYER SCREEN_SAVER VISUAL_CONTROLLER "
+              "PLAYLIST_NAVIGATOR FLASH_LITE FLASH_WIDGET TVMODE ", names);
     EXPECT_EQ(2, get_active_apps_count()) << "active 2 counts as active, but not here";
 
     EXPECT_EQ(-1, unregister_window(&stranger));
@@ -114,7 +125,11 @@ TEST(WindowRegistry, SurfaceRegistriesLinkAndUnlink) {
     EXPECT_EQ(&b, a.next);
     EXPECT_EQ(0, unregister_surface(&a, &b, &a));
     EXPECT_EQ(&b, a.next) << "the head: the caller moves it";
-    EXPECT_EQ(0, unregister_surface(&a, &b, &b));
+    kvn_surface_node c = {nullptr, nullptr};
+    EXPECT_EQ(0, register_surface(&a, &b, &c));
+    EXPECT_EQ(0, unregister_surface(&a, &c, &b)) << "a middle one";
+    EXPECT_EQ(&c, a.next);
+    EXPECT_EQ(0, unregister_surface(&a, &c, &c));
     EXPECT_EQ(nullptr, a.next);
     EXPECT_EQ(-2, unregister_surface(&a, &a, &b) + unregister_surface(nullptr, nullptr, &a));
 
