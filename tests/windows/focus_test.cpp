@@ -1,7 +1,6 @@
 // Focus and visibility between applications, read back from DirectFB, and events handed between them.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <random>
@@ -14,28 +13,23 @@ using kvn_test::App;
 
 namespace {
 
-// Opacities as DirectFB reads them back, and focus words, of the applications given.
+// Opacity as DirectFB reads it back, and "*" for the focus word, of each application given.
 std::string seen(std::initializer_list<App *> apps) {
     std::string out;
     for (App *a : apps) out += std::to_string(a->opacity()) + (a->record.on_focus ? "* " : " ");
     return out;
 }
 
-// The dialog commands since the `first`, "owner command flags mode length text", all on one opened connection.
-std::vector<std::string> commands_since(size_t first) {
-    std::vector<osd_call> all = kvn_test::osd_calls();
-    std::vector<std::string> out;
-    for (size_t i = first; i < all.size(); ++i) {
-        const osd_call &c = all[i];
-        EXPECT_TRUE(c.connection != 0 && c.connection == all[first].connection) << "one connection per switch";
-        out.push_back(std::to_string(c.owner) + " " + std::to_string(c.command) + " " + std::to_string(c.flags) + " " +
-                      std::to_string(c.mode) + " " + std::to_string(c.length) + " " + c.text);
-    }
-    return out;
-}
-
 void register_all(std::initializer_list<App *> apps) {
     for (App *a : apps) ASSERT_EQ(0, register_window(&a->record));
+}
+
+// The strings handed over, checked against the count and the closing null.
+std::vector<std::string> strings(const kvn_invoke_args *args) {
+    std::vector<std::string> out;
+    for (int i = 0; args != nullptr && args->argv[i] != nullptr; ++i) out.push_back(args->argv[i]);
+    EXPECT_EQ(args ? args->argc : -1, static_cast<int>(out.size()));
+    return out;
 }
 
 TEST(Focus, SwitchBetweenApplicationsHidesOthersAndTellsThePlatform) {
@@ -51,14 +45,19 @@ TEST(Focus, SwitchBetweenApplicationsHidesOthersAndTellsThePlatform) {
     ASSERT_EQ(0, focus_on_window(FLASH_LITE));
     EXPECT_EQ("0 255 255* ", seen({&browser, &photos, &flash}));
     EXPECT_EQ(switches + 1, scsvr_stub_switch_count());
-    const std::string owner = std::to_string(browser.record.osd_id);  // the one that lost the focus
-    EXPECT_EQ(commands_since(before),
-              (std::vector<std::string>{owner + " -3 0 0 0 ", owner + " 35 -1 -1 0 ", owner + " -2 0 0 0 "}));
+    // The one that lost the focus: owner, command, flags, mode, length, all on one opened connection.
+    std::vector<osd_call> calls = kvn_test::osd_calls();
+    std::string sent;
+    for (size_t i = before; i < calls.size(); ++i)
+        sent += std::to_string(calls[i].owner) + " " + std::to_string(calls[i].command) + " " +
+                std::to_string(calls[i].flags) + " " + std::to_string(calls[i].mode) + " " +
+                std::to_string(calls[i].length) + " " + std::to_string(calls[i].connection - calls[before].connection) +
+                (calls[i].connection != 0 ? "|" : " unopened|");
+    EXPECT_EQ("102 -3 0 0 0 0|102 35 -1 -1 0 0|102 -2 0 0 0 0|", sent);
     // Focusing the holder again: no platform call.
-    before = kvn_test::osd_calls().size();
     ASSERT_EQ(0, focus_on_window(FLASH_LITE));
     EXPECT_EQ(switches + 1, scsvr_stub_switch_count());
-    EXPECT_EQ(before, kvn_test::osd_calls().size());
+    EXPECT_EQ(calls.size(), kvn_test::osd_calls().size());
     host_stub_set_bgrun(0);
     // The focused window leaving is hidden; the first eligible one takes over.
     ASSERT_EQ(0, unregister_window(&flash.record));
@@ -67,19 +66,19 @@ TEST(Focus, SwitchBetweenApplicationsHidesOthersAndTellsThePlatform) {
 }
 
 TEST(Focus, ScreenSaverAndWidgetKeepTheirCompanionsVisible) {
-    App player(ADVANCE_MEDIA_PLAYER), flash(FLASH_LITE), saver(SCREEN_SAVER), widget(FLASH_WIDGET), browser(BROWSER),
-        photos(PHOTO_PLAYER);
+    App player(ADVANCE_MEDIA_PLAYER), photos(PHOTO_PLAYER), flash(FLASH_LITE), saver(SCREEN_SAVER),
+        widget(FLASH_WIDGET), browser(BROWSER);
     register_all({&player, &photos, &flash, &saver, &widget, &browser});
     // The media player is left as it is under the screen saver; the flash player stays under the screen saver
     // it or the photo player called, not under one the browser called.
-    std::string seen_under_saver;
+    std::string under_saver;
     for (int previous : {FLASH_LITE, PHOTO_PLAYER, BROWSER}) {
         ASSERT_EQ(0, focus_on_window(previous));
         player.record.window->SetOpacity(player.record.window, 0x33);
         ASSERT_EQ(0, focus_on_window(SCREEN_SAVER));
-        seen_under_saver += seen({&player, &flash, &browser}) + "| ";
+        under_saver += seen({&player, &flash, &browser}) + "| ";
     }
-    EXPECT_EQ("51 255 0 | 51 255 0 | 51 0 0 | ", seen_under_saver);
+    EXPECT_EQ("51 255 0 | 51 255 0 | 51 0 0 | ", under_saver);
     ASSERT_EQ(0, focus_on_window(BROWSER));
     ASSERT_EQ(0, focus_on_window(FLASH_WIDGET));
     EXPECT_EQ("255 0 ", seen({&browser, &flash})) << "the application under the widget stays visible";
@@ -94,12 +93,12 @@ TEST(Focus, ScreenSaverAndWidgetKeepTheirCompanionsVisible) {
 TEST(Focus, BrowserFallsBackToFlashPlayerAndNextAlternatesFirstTwo) {
     App flash(FLASH_LITE, 0), photos(PHOTO_PLAYER, 0), widget(FLASH_WIDGET, 0);
     register_all({&flash, &photos, &widget});
+    // Without a browser the flash player; the walk starts at the head, never reaching the third.
     std::string walk;
     for (int (*step)() : {+[] { return focus_on_window(BROWSER); }, focus_next_window, focus_next_window}) {
         walk += std::to_string(step()) + " ";
         walk += seen({&flash, &photos, &widget}) + "| ";
     }
-    // Without a browser the flash player; the walk starts at the head, never reaching the third.
     EXPECT_EQ("0 255* 0 0 | 0 255 255* 0 | 0 255* 255 0 | ", walk);
     // A record that hides the others does so when the walk focuses it.
     photos.record.hide_others = 1;
@@ -109,14 +108,6 @@ TEST(Focus, BrowserFallsBackToFlashPlayerAndNextAlternatesFirstTwo) {
     photos.record.active = widget.record.active = 0;
     EXPECT_EQ(0, focus_next_window());
     EXPECT_EQ("255* 255 ", seen({&flash, &photos}));
-}
-
-// The handed strings, checked against the count and the closing null.
-std::vector<std::string> strings(const kvn_invoke_args *args) {
-    std::vector<std::string> out;
-    for (int i = 0; args != nullptr && args->argv[i] != nullptr; ++i) out.push_back(args->argv[i]);
-    EXPECT_EQ(args ? args->argc : -1, static_cast<int>(out.size()));
-    return out;
 }
 
 TEST(Forwarding, KeysAndArgumentsReachTheOtherApplicationsLoop) {
@@ -131,24 +122,21 @@ TEST(Forwarding, KeysAndArgumentsReachTheOtherApplicationsLoop) {
     EXPECT_EQ((std::vector<DFBInputDeviceKeySymbol>{DIKS_OK, DIKS_CUSTOM0}), flash.keys());
     kvn_invoke_args *args = flash.record.invoke_args;
     EXPECT_EQ(strings(args), (std::vector<std::string>{"a", "b"}));
-    // Sixteen strings: fourteen kept; a null one arrives empty.
+    // Sixteen strings: fourteen kept; a null one arrives empty; the holder is reused.
     ASSERT_EQ(0, kvn_invoke_framework_apps(FLASH_LITE, "%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s", "1", "2",
                                            static_cast<const char *>(nullptr), "4", "5", "6", "7", "8", "9", "10",
                                            "11", "12", "13", "14", "15", "16"));
-    EXPECT_EQ(args, flash.record.invoke_args) << "the holder is reused";
+    EXPECT_EQ(args, flash.record.invoke_args);
     EXPECT_EQ(strings(args),
               (std::vector<std::string>{"1", "2", "", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14"}));
 }
 
-int declines(DFBWindowEvent *) { return 1; }
-int accepts_red(DFBWindowEvent *event) { return event->key_symbol == DIKS_RED ? 0 : 1; }
-int accepts_all(DFBWindowEvent *) { return 0; }
-
 TEST(Forwarding, UnwantedEventsAreOfferedToTheOthersInOrder) {
     App browser(BROWSER), player(ADVANCE_MEDIA_PLAYER), photos(PHOTO_PLAYER), flash(FLASH_LITE);
-    browser.record.external_event_callback = accepts_all;  // the caller's own is never offered it
-    photos.record.external_event_callback = declines;      // the media player has none
-    flash.record.external_event_callback = accepts_red;
+    // The caller's own callback is never offered it; the media player has none; the photo player declines.
+    browser.record.external_event_callback = [](DFBWindowEvent *) { return 0; };
+    photos.record.external_event_callback = [](DFBWindowEvent *) { return 1; };
+    flash.record.external_event_callback = [](DFBWindowEvent *e) { return e->key_symbol == DIKS_RED ? 0 : 1; };
     register_all({&browser, &player, &photos, &flash});
     DFBWindowEvent event = kvn_test::key_event(DIKS_GREEN);
     EXPECT_EQ(-1, redirect_external_event(&browser.record, &event));
@@ -158,14 +146,14 @@ TEST(Forwarding, UnwantedEventsAreOfferedToTheOthersInOrder) {
     EXPECT_TRUE(event.type == 0 && event.key_symbol == DIKS_NULL);
     EXPECT_EQ(-1, redirect_external_event(nullptr, nullptr));
     // An event DirectFB refuses is not reported as sent.
-    IDirectFBEventBuffer refusing{};
+    IDirectFBEventBuffer refusing{}, *real = photos.record.events;
     refusing.PostEvent = [](IDirectFBEventBuffer *, const DFBEvent *) -> DFBResult { return DFB_FAILURE; };
     refusing.WakeUp = [](IDirectFBEventBuffer *) -> DFBResult { return DFB_OK; };
-    IDirectFBEventBuffer *real = photos.record.events;
     photos.record.events = &refusing;
     testing::internal::CaptureStderr();
     EXPECT_EQ(-1, kvnfw_send_event(PHOTO_PLAYER, DIKS_OK));
-    testing::internal::GetCapturedStderr(), photos.record.events = real;
+    testing::internal::GetCapturedStderr();
+    photos.record.events = real;
     for (auto callback : {func_default_focus_next_window_callback, func_default_focus_on_window_callback,
                           func_focus_next_window_ensure_subwindows_on_top_callback,
                           func_focus_on_window_ensure_subwindows_on_top_callback})
@@ -174,7 +162,7 @@ TEST(Forwarding, UnwantedEventsAreOfferedToTheOthersInOrder) {
 
 // What the library draws on a new window's surface, seen by patching the real interfaces' methods in place.
 namespace drawn {
-std::vector<std::string> log;
+std::string log;
 decltype(IDirectFBDisplayLayer::CreateWindow) create_window;
 decltype(IDirectFBWindow::GetSurface) get_surface;
 decltype(IDirectFBSurface::SetColor) set_color;
@@ -188,16 +176,11 @@ DFBResult spy_get_surface(IDirectFBWindow *w, IDirectFBSurface **s) {
     DFBResult r = get_surface(w, s);
     set_color = (*s)->SetColor, fill = (*s)->FillRectangle;
     (*s)->SetColor = [](IDirectFBSurface *t, u8 r, u8 g, u8 b, u8 a) {
-        return log.push_back("colour" + text({r, g, b, a})), set_color(t, r, g, b, a);
+        return log += "colour" + text({r, g, b, a}) + "|", set_color(t, r, g, b, a);
     };
     (*s)->FillRectangle = [](IDirectFBSurface *t, int x, int y, int w, int h) {
-        return log.push_back("fill" + text({x, y, w, h})), fill(t, x, y, w, h);
+        return log += "fill" + text({x, y, w, h}) + "|", fill(t, x, y, w, h);
     };
-    return r;
-}
-DFBResult spy_create_window(IDirectFBDisplayLayer *l, const DFBWindowDescription *d, IDirectFBWindow **w) {
-    DFBResult r = create_window(l, d, w);
-    get_surface = (*w)->GetSurface, (*w)->GetSurface = spy_get_surface;
     return r;
 }
 }  // namespace drawn
@@ -206,7 +189,11 @@ TEST(Windows, CreationClearsTheSurfaceAndUsesTheLayerSize) {
     kvn_test::start_display();
     IDirectFBDisplayLayer *layer = kvn_dfb_global_context.kvn_layer_osd;
     drawn::create_window = layer->CreateWindow;
-    layer->CreateWindow = drawn::spy_create_window;
+    layer->CreateWindow = [](IDirectFBDisplayLayer *l, const DFBWindowDescription *d, IDirectFBWindow **w) {
+        DFBResult r = drawn::create_window(l, d, w);
+        drawn::get_surface = (*w)->GetSurface, (*w)->GetSurface = drawn::spy_get_surface;
+        return r;
+    };
     kvn_window w{};
     DFBWindowDescription desc;
     ASSERT_EQ(0, kvn_create_window_surface_events(&w, &desc, 10, 20, 0, 0, DWCAPS_ALPHACHANNEL, 0x40));
@@ -215,17 +202,18 @@ TEST(Windows, CreationClearsTheSurfaceAndUsesTheLayerSize) {
     const int height = kvn_dfb_global_context.kvn_layer_osd_config.height;
     EXPECT_EQ(drawn::text({KVN_WINDOW_MAGIC, 0x7F, width, DSPF_ARGB, DSCAPS_DOUBLE, DWCAPS_ALPHACHANNEL}),
               drawn::text({w.magic, desc.flags, desc.width, desc.pixelformat, desc.surface_caps, desc.caps}));
-    EXPECT_EQ(drawn::log, (std::vector<std::string>{"colour 0 0 0 0", "fill 0 0" + drawn::text({width, height})}));
+    EXPECT_EQ("colour 0 0 0 0|fill 0 0" + drawn::text({width, height}) + "|", drawn::log);
     uint8_t opacity = 0;
     int x = -1, y = -1;
-    w.window->GetOpacity(w.window, &opacity), w.window->GetPosition(w.window, &x, &y);
+    w.window->GetOpacity(w.window, &opacity);
+    w.window->GetPosition(w.window, &x, &y);
     EXPECT_EQ(drawn::text({0x40, 10, 20}), drawn::text({opacity, x, y}));
     EXPECT_EQ(0, kvn_window_clean_up(&w));
     EXPECT_TRUE(w.window == nullptr && w.events == nullptr);
     EXPECT_EQ(0, kvn_window_clean_up(&w)) << "a second clean-up does nothing";
 }
 
-// Runs `body(i)` in `count` threads at once and joins them.
+// Runs `body(i)` in `count` threads let go at once.
 void at_once(int count, const std::function<void(int)> &body) {
     std::atomic<int> ready{0};
     std::vector<std::thread> threads;
@@ -238,30 +226,26 @@ void at_once(int count, const std::function<void(int)> &body) {
     for (auto &t : threads) t.join();
 }
 
-// Application threads register, move the focus, post events and leave,
-// all at once: the list must stay whole and nothing may deadlock.
+// Application threads register, move the focus, post events and leave at once: the lists stay whole, no
+// deadlock; senders to one application (no buffer yet: the arguments wait in its record) never mix two calls.
 TEST(Concurrency, ManyApplicationThreadsShareTheList) {
-    kvn_test::start_display();
-    constexpr int kApps = 6;
     std::vector<std::unique_ptr<App>> apps;
-    for (int i = 0; i < kApps; ++i) apps.push_back(std::make_unique<App>(2 + i, i % 2));
-    at_once(kApps, [&](int i) {
+    for (int i = 0; i < 6; ++i) apps.push_back(std::make_unique<App>(2 + i, i % 2));
+    at_once(6, [&](int i) {
         std::mt19937 rng(static_cast<unsigned>(i));
         kvn_window *mine = &apps[static_cast<size_t>(i)]->record;
         for (int round = 0; round < 60; ++round)
             switch (rng() % 6) {
                 case 0: register_window(mine); break;
                 case 1: unregister_window(mine); break;
-                case 2: focus_on_window(2 + static_cast<int>(rng() % kApps)); break;
+                case 2: focus_on_window(2 + static_cast<int>(rng() % 6)); break;
                 case 3: focus_next_window(); break;
-                case 4: kvnfw_send_event(2 + static_cast<int>(rng() % kApps), DIKS_OK); break;
+                case 4: kvnfw_send_event(2 + static_cast<int>(rng() % 6), DIKS_OK); break;
                 default: get_window_on_focus(), get_active_apps_count(); break;
             }
         unregister_window(mine);
     });
     EXPECT_TRUE(kvn_windows_head == nullptr && kvn_windows_end == nullptr);
-
-    // The thread list the same way: every record registered is found again.
     static kvn_thread records[4][20000];
     for (int round = 0; round < 4; ++round) {
         at_once(4, [](int i) {
@@ -272,11 +256,9 @@ TEST(Concurrency, ManyApplicationThreadsShareTheList) {
         EXPECT_EQ(80000, listed) << "round " << round;
         EXPECT_EQ(0, unregister_threads());
     }
-
-    // Senders hand arguments to one application at once (no buffer yet: they
-    // wait in its record): each update whole, no string freed twice, no mix.
     kvn_window target{};
-    ASSERT_EQ(0, register_window(&(target.window_id = BROWSER, target)));
+    target.window_id = BROWSER;
+    ASSERT_EQ(0, register_window(&target));
     at_once(4, [](int i) {
         std::string mine(40, static_cast<char>('a' + i));
         for (int round = 0; round < 20000; ++round)
@@ -286,7 +268,8 @@ TEST(Concurrency, ManyApplicationThreadsShareTheList) {
     std::vector<std::string> got = strings(target.invoke_args);
     EXPECT_TRUE(got.size() == 2 && got[0] == got[1]);
     for (int i = 0; i < target.invoke_args->argc; ++i) free(target.invoke_args->argv[i]);
-    free(target.invoke_args->argv), free(target.invoke_args);
+    free(target.invoke_args->argv);
+    free(target.invoke_args);
 }
 
 }  // namespace
