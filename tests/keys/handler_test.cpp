@@ -17,15 +17,12 @@ bool cleared(const DFBWindowEvent &e) { return e.type == 0 && e.key_symbol == DI
 
 TEST(DefaultHandler, InstallingSoftwareSwallowsEveryEvent) {
     KVN_REQUIRE_SANDBOX();
-    App browser(BROWSER);
-    kvn_test::write_file("/tmp/vmk_installing", "");
+    App browser(BROWSER); kvn_test::write_file("/tmp/vmk_installing", "");
     for (DFBWindowEvent e : {key_event(DIKS_POWER, DWET_KEYUP), key_event(DIKS_OK),
                              key_event(DIKS_NULL, DWET_GOTFOCUS)}) {
-        EXPECT_EQ(0, kvn_default_event_handling(&browser.record, &e));
-        EXPECT_TRUE(cleared(e));
+        EXPECT_EQ(0, kvn_default_event_handling(&browser.record, &e)); EXPECT_TRUE(cleared(e));
     }
-    kvn_test::remove_file("/tmp/vmk_installing");
-    DFBWindowEvent up = key_event(DIKS_POWER, DWET_KEYUP);
+    kvn_test::remove_file("/tmp/vmk_installing"); DFBWindowEvent up = key_event(DIKS_POWER, DWET_KEYUP);
     EXPECT_EQ(-1, kvn_default_event_handling(&browser.record, &up)) << "a key-up starts nothing";
     EXPECT_EQ(0, kvn_get_standby_mode());
     EXPECT_EQ(-2, kvn_default_event_handling(nullptr, &up) + kvn_default_event_handling(&browser.record, nullptr));
@@ -41,8 +38,7 @@ TEST(DefaultHandler, EveryKeyOfTheTable) {
     struct Row {
         DFBInputDeviceKeySymbol key;
         int focused, audio, player_active, photos_active, chinese, result;
-        bool cleared;
-        std::string effect;
+        bool cleared; std::string effect;
     };
     const std::string not_allowed = "104 -3 0 0 |104 13 16384 16 -msg=Not allowed|104 -2 0 0 |";
     const Row rows[] = {
@@ -71,16 +67,11 @@ TEST(DefaultHandler, EveryKeyOfTheTable) {
     for (const Row &row : rows) {
         SCOPED_TRACE(std::to_string(row.key) + " focused " + std::to_string(row.focused));
         for (App *a : {&browser, &photos, &player}) a->record.on_focus = a->record.window_id == row.focused;
-        host_stub_set_audio_type(row.audio);
-        player.record.active = row.player_active;
-        photos.record.active = row.photos_active;
-        write_var("lang", row.chinese ? "chinese_lang" : "english_lang", 0);
-        size_t dialogs = kvn_test::osd_calls().size();
-        kvn_trace_clear();
-        DFBWindowEvent e = key_event(row.key);
-        EXPECT_EQ(row.result, kvn_default_event_handling(&browser.record, &e));
-        EXPECT_EQ(row.cleared, cleared(e));
-        EXPECT_TRUE(row.cleared || e.key_symbol == row.key);
+        host_stub_set_audio_type(row.audio); player.record.active = row.player_active;
+        photos.record.active = row.photos_active; write_var("lang", row.chinese ? "chinese_lang" : "english_lang", 0);
+        size_t dialogs = kvn_test::osd_calls().size(); kvn_trace_clear();
+        DFBWindowEvent e = key_event(row.key); EXPECT_EQ(row.result, kvn_default_event_handling(&browser.record, &e));
+        EXPECT_EQ(row.cleared, cleared(e)); EXPECT_TRUE(row.cleared || e.key_symbol == row.key);
         std::string effect;
         for (const std::string &line : kvn_test::trace_lines())
             if (line.rfind("host V", 0) == 0 || line.rfind("host p", 0) == 0) effect += line + "|";
@@ -91,8 +82,7 @@ TEST(DefaultHandler, EveryKeyOfTheTable) {
                       "|";
         EXPECT_EQ(row.effect, effect);
     }
-    EXPECT_EQ(21, vctrl_osd_msg_len);
-    EXPECT_STREQ("-msg=No music started", vctrl_osd_message);
+    EXPECT_EQ(21, vctrl_osd_msg_len); EXPECT_STREQ("-msg=No music started", vctrl_osd_message);
 }
 
 // A window buffer whose wait fails at once, as a broken one does; after 3 s
@@ -112,20 +102,14 @@ TEST(DefaultHandler, MenuOnAFailingWaitLeavesAsOnATimeOut) {
     failing.WaitForEventWithTimeout = failing_wait, failing.GetEvent = nothing_queued;
     kvn_window browser{};
     browser.window_id = BROWSER, browser.active = 1, browser.opacity = 0xff, browser.events = &failing;
-    ASSERT_EQ(0, register_window(&browser));
-    ASSERT_EQ(0, focus_on_window(BROWSER));
-    kvn_set_time_divisor(20);
-    current_fip_mode = 7;
-    g_failing_since = Clock::now();
-    DFBWindowEvent e = key_event(DIKS_TV);
-    EXPECT_EQ(0, kvn_default_event_handling(&browser, &e));
-    auto took = Clock::now() - g_failing_since;
-    kvn_set_time_divisor(1);
-    EXPECT_GE(took, std::chrono::milliseconds(450));
+    ASSERT_EQ(0, register_window(&browser)); ASSERT_EQ(0, focus_on_window(BROWSER));
+    kvn_set_time_divisor(20); current_fip_mode = 7;
+    g_failing_since = Clock::now(); DFBWindowEvent e = key_event(DIKS_TV);
+    EXPECT_EQ(0, kvn_default_event_handling(&browser, &e)); auto took = Clock::now() - g_failing_since;
+    kvn_set_time_divisor(1); EXPECT_GE(took, std::chrono::milliseconds(450));
     EXPECT_LT(took, std::chrono::milliseconds(2500));
     EXPECT_LE(g_failed_waits.load(), 1001) << "a pause between failed waits";
-    std::vector<osd_call> calls = kvn_test::osd_calls();
-    ASSERT_GE(calls.size(), 2u);
+    std::vector<osd_call> calls = kvn_test::osd_calls(); ASSERT_GE(calls.size(), 2u);
     EXPECT_EQ("9 1 -2", std::to_string(calls[calls.size() - 2].command) + " " +
                             std::to_string(calls[calls.size() - 2].mode) + " " + std::to_string(calls.back().command))
         << "the pages are taken down";

@@ -57,8 +57,7 @@ TEST(Crontab, OnlyTheJobsTheStandbyCommentedComeBackAndHeadersNeverPileUp) {
         {"a job and its disabled twin", "#" + job + job, "#" + job + "#" + job},
     };
     for (const Case &c : cases) {
-        kvn::CronSuspension noted;
-        EXPECT_EQ(c.suspended, kvn::edit_crontab(c.crontab, true, &noted)) << c.what;
+        kvn::CronSuspension noted; EXPECT_EQ(c.suspended, kvn::edit_crontab(c.crontab, true, &noted)) << c.what;
         std::string original = c.crontab;
         while (original.rfind(header, 0) == 0) original.erase(0, header.size());
         EXPECT_EQ(original, kvn::edit_crontab(header + c.suspended, false, &noted)) << c.what;

@@ -33,8 +33,7 @@ void press_in_standby(DFBInputDeviceKeySymbol key, bool repeat = false) {
 bool in_standby() { return kvn_standby_input_buffer() != nullptr && kvn_test::exists("/tmp/goingstandby"); }
 bool awake() { return kvn_get_standby_mode() == 0 && !in_standby(); }
 void wake(DFBInputDeviceKeySymbol key = DIKS_POWER) {
-    press_in_standby(key);
-    ASSERT_TRUE(eventually(awake));
+    press_in_standby(key); ASSERT_TRUE(eventually(awake));
 }
 bool power(App &app) {  // a power key in the application's window; true once the standby runs
     app.press(DIKS_POWER);
@@ -67,8 +66,7 @@ class Standby : public ::testing::Test {
 protected:
     void SetUp() override {
         KVN_REQUIRE_SANDBOX();
-        kvn_set_time_divisor(20);
-        kvn_test::write_file("/tmp/tvmode", "5\n");
+        kvn_set_time_divisor(20); kvn_test::write_file("/tmp/tvmode", "5\n");
         kvn_test::clear_fake_calls();
     }
     void TearDown() override { kvn_set_time_divisor(1); }
@@ -96,27 +94,21 @@ TEST_F(Standby, PowerKeyRowsByApplicationFlagAndFocus) {
     };
     int wakes = 0;
     for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        std::map<int, std::unique_ptr<App>> apps;
+        SCOPED_TRACE(row.name); std::map<int, std::unique_ptr<App>> apps;
         for (int id : row.apps) ASSERT_EQ(0, register_window(&(apps[id] = std::make_unique<App>(id))->record));
         ASSERT_EQ(0, focus_on_window(row.focused));
         for (auto &a : apps) a.second->start();
-        scsvr_stub_set_last_window(row.last_window);
-        kvn_test::clear_fake_calls();
-        smpoutd_stub_clear();
-        kvn_standby_flag_store(row.flag);
-        apps[row.pressed_in]->press(DIKS_POWER);
-        ASSERT_TRUE(apps[row.pressed_in]->wait_for_keys(1));
+        scsvr_stub_set_last_window(row.last_window); kvn_test::clear_fake_calls();
+        smpoutd_stub_clear(); kvn_standby_flag_store(row.flag);
+        apps[row.pressed_in]->press(DIKS_POWER); ASSERT_TRUE(apps[row.pressed_in]->wait_for_keys(1));
         if (row.runner == kNobody) {
             settle();  // another standby is under way: a second would make two
             EXPECT_FALSE(in_standby());
             EXPECT_TRUE(smpoutd_stub_count() == 0 && fake_calls().empty()) << "the picture is left as it is";
             EXPECT_TRUE(row.pressed_in == kFL || apps[kFL]->keys().empty()) << "nothing handed over";
-            kvn_standby_flag_store(0);
-            continue;
+            kvn_standby_flag_store(0); continue;
         }
-        ASSERT_TRUE(eventually(in_standby));
-        EXPECT_EQ(28, smpoutd_stub_code(0)) << "the picture goes off first";
+        ASSERT_TRUE(eventually(in_standby)); EXPECT_EQ(28, smpoutd_stub_code(0)) << "the picture goes off first";
         EXPECT_EQ("flag 1, standby, picture 28, saver 0", status());
         std::vector<std::string> entry = {"power_led -standby 1 -poweron 0", "pidof transmission-daemon",
                                           "pidof transmission-daemon", "sdparm -C stop /dev/cdrom"};
@@ -125,8 +117,7 @@ TEST_F(Standby, PowerKeyRowsByApplicationFlagAndFocus) {
         for (auto &a : apps)
             EXPECT_EQ(a.first != row.runner, a.second->idle()) << window_id_str[a.first] << ": only the runner waits";
         press_in_standby(DIKS_OK);  // not a wake-up key
-        settle();
-        EXPECT_TRUE(in_standby()) << "OK is no wake-up key";
+        settle(); EXPECT_TRUE(in_standby()) << "OK is no wake-up key";
         wake(++wakes % 2 ? DIKS_POWER : DIKS_HOLD);  // HOLD wakes like POWER
         EXPECT_FALSE(kvn_test::exists("/tmp/use_rmfp.txt"));
         EXPECT_EQ("power_led -standby 0 -poweron 1", fake_calls().back());
@@ -139,10 +130,8 @@ TEST_F(Standby, PowerKeyRowsByApplicationFlagAndFocus) {
 
 // Held or pressed twice, the wake key starts no new standby, and a held power key does not wake the standby it started.
 TEST_F(Standby, KeysHeldOrQueuedDuringTheWakeDoNotPutThePlayerBackToSleep) {
-    App flash(FLASH_LITE);
-    ASSERT_TRUE(power_key_to_standby(flash));
-    press_in_standby(DIKS_POWER, true);
-    settle();
+    App flash(FLASH_LITE); ASSERT_TRUE(power_key_to_standby(flash));
+    press_in_standby(DIKS_POWER, true); settle();
     EXPECT_TRUE(in_standby()) << "the repeat of the key that started the standby";
     // A second press lands in the window during the wake-up steps.
     kvn_trace_set_listener(
@@ -151,13 +140,10 @@ TEST_F(Standby, KeysHeldOrQueuedDuringTheWakeDoNotPutThePlayerBackToSleep) {
                 kvn_test::post_key(static_cast<IDirectFBEventBuffer *>(events), DIKS_POWER);
         },
         flash.record.events);
-    wake();
-    kvn_trace_set_listener(nullptr, nullptr);
+    wake(); kvn_trace_set_listener(nullptr, nullptr);
     flash.press(DIKS_POWER, true);  // the wake key still held
-    ASSERT_TRUE(flash.wait_for_keys(2));
-    settle();
-    EXPECT_EQ("flag 0, picture 5, saver 1", status());
-    EXPECT_EQ(1u, count_calls("power_led -standby 1 -poweron 0"));
+    ASSERT_TRUE(flash.wait_for_keys(2)); settle();
+    EXPECT_EQ("flag 0, picture 5, saver 1", status()); EXPECT_EQ(1u, count_calls("power_led -standby 1 -poweron 0"));
     ASSERT_TRUE(power(flash)) << "a new press still works";
     wake();
 }
@@ -166,12 +152,9 @@ TEST_F(Standby, KeysHeldOrQueuedDuringTheWakeDoNotPutThePlayerBackToSleep) {
 TEST_F(Standby, OtherApplicationsFrameworkKeysDoNothingWhileAStandbyRuns) {
     App browser(BROWSER), flash(FLASH_LITE), player(ADVANCE_MEDIA_PLAYER);
     register_all({&browser, &flash, &player});
-    ASSERT_EQ(0, focus_on_window(BROWSER));
-    flash.start();
-    ASSERT_EQ(0, handle(browser, DIKS_POWER));
-    ASSERT_TRUE(eventually(in_standby));
-    size_t dialogs = kvn_test::osd_calls().size();
-    std::vector<std::string> calls = fake_calls();
+    ASSERT_EQ(0, focus_on_window(BROWSER)); flash.start();
+    ASSERT_EQ(0, handle(browser, DIKS_POWER)); ASSERT_TRUE(eventually(in_standby));
+    size_t dialogs = kvn_test::osd_calls().size(); std::vector<std::string> calls = fake_calls();
     for (DFBInputDeviceKeySymbol key : {DIKS_REDIAL, DIKS_TV, DIKS_CALL, DIKS_HOME, DIKS_PROGRAM, DIKS_LANGUAGE,
                                         DIKS_SETUP, DIKS_SMALL_S, DIKS_SHUFFLE}) {
         DFBWindowEvent e = kvn_test::key_event(key);
@@ -182,35 +165,28 @@ TEST_F(Standby, OtherApplicationsFrameworkKeysDoNothingWhileAStandbyRuns) {
     EXPECT_EQ(dialogs, kvn_test::osd_calls().size()) << "no notice and no menu on the dark screen";
     EXPECT_EQ(calls, fake_calls()) << "no power-off from a second thread";
     EXPECT_EQ(0, host_stub_calls("VisualCtrl_Spawn") + host_stub_calls("playback_setting_menu_spawn"));
-    EXPECT_EQ("flag 1, standby, picture 28, saver 0", status());
-    wake();
+    EXPECT_EQ("flag 1, standby, picture 28, saver 0", status()); wake();
 }
 
 // A key handed to the flash player in its TV-mode menu, or with its loop stopped, never leaves the player dark.
 TEST_F(Standby, AHandedOverPowerKeyIsNeverLost) {
     App browser(BROWSER), flash(FLASH_LITE);
     register_all({&browser, &flash});
-    ASSERT_EQ(0, focus_on_window(FLASH_LITE));
-    flash.start();
-    size_t dialogs = kvn_test::osd_calls().size();
-    flash.press(DIKS_TV);
+    ASSERT_EQ(0, focus_on_window(FLASH_LITE)); flash.start();
+    size_t dialogs = kvn_test::osd_calls().size(); flash.press(DIKS_TV);
     ASSERT_TRUE(eventually([&] { return kvn_test::osd_calls().size() > dialogs; })) << "the menu is open";
     ASSERT_EQ(0, handle(browser, DIKS_POWER));
     ASSERT_TRUE(eventually(in_standby)) << "the standby runs once the menu has closed";
     wake();
     // The key waits for a stopped loop 3 s (750 ms here); the next power key then runs the standby where pressed.
-    flash.stop();
-    kvn_set_time_divisor(4);
+    flash.stop(); kvn_set_time_divisor(4);
     handle(browser, DIKS_POWER);
     std::thread early([&] { handle(browser, DIKS_POWER); });  // too early: the key is still the flash player's
-    settle();
-    EXPECT_TRUE(kvn_get_standby_mode() == 1 && !in_standby());
+    settle(); EXPECT_TRUE(kvn_get_standby_mode() == 1 && !in_standby());
     std::this_thread::sleep_for(std::chrono::milliseconds(800));
     std::thread again([&] { handle(browser, DIKS_POWER); });
-    ASSERT_TRUE(eventually(in_standby));
-    press_in_standby(DIKS_POWER);
-    early.join(), again.join();
-    EXPECT_EQ("flag 0, picture 5, saver 1", status());
+    ASSERT_TRUE(eventually(in_standby)); press_in_standby(DIKS_POWER);
+    early.join(), again.join(); EXPECT_EQ("flag 0, picture 5, saver 1", status());
     EXPECT_EQ(2u, count_calls("power_led -standby 0 -poweron 1"));
 }
 
@@ -218,15 +194,11 @@ TEST_F(Standby, AHandedOverPowerKeyIsNeverLost) {
 TEST_F(Standby, APlaybackServiceThatNeverAnswersHoldsTheStandbyAFewSecondsOnly) {
     kvn_test::write_file("/opt/kvn-fakes/bin/wget",
                          "#!/bin/sh\necho \"wget $*\" >> /run/kvn-fakes/calls.log\necho $$ > /tmp/wget.pid\nexec sleep 7\n");
-    App saver(SCREEN_SAVER), player(ADVANCE_MEDIA_PLAYER);
-    ASSERT_EQ(0, register_window(&player.record));
-    scsvr_stub_set_last_window(ADVANCE_MEDIA_PLAYER);
-    auto start = Clock::now();
-    ASSERT_TRUE(power_key_to_standby(saver));
-    auto waited = Clock::now() - start;
+    App saver(SCREEN_SAVER), player(ADVANCE_MEDIA_PLAYER); ASSERT_EQ(0, register_window(&player.record));
+    scsvr_stub_set_last_window(ADVANCE_MEDIA_PLAYER); auto start = Clock::now();
+    ASSERT_TRUE(power_key_to_standby(saver)); auto waited = Clock::now() - start;
     EXPECT_GE(waited, std::chrono::milliseconds(140)) << "the service had its 3 s (150 ms here)";
-    EXPECT_LT(waited, std::chrono::milliseconds(3000));
-    EXPECT_EQ(kStopRequest, fake_calls()[0]);
+    EXPECT_LT(waited, std::chrono::milliseconds(3000)); EXPECT_EQ(kStopRequest, fake_calls()[0]);
     pid_t request = atoi(kvn_test::read_file("/tmp/wget.pid").c_str());
     EXPECT_TRUE(request > 0 && kill(request, 0) != 0) << "the request is killed and reaped, not left behind";
     wake();
@@ -234,37 +206,28 @@ TEST_F(Standby, APlaybackServiceThatNeverAnswersHoldsTheStandbyAFewSecondsOnly) 
 
 // Power then eject reboots, power then clear powers off, within 3 s (750 ms here); later they do nothing.
 TEST_F(Standby, SequencesWithinThreeSecondsOfThePowerKey) {
-    kvn_set_time_divisor(4);
-    App flash(FLASH_LITE);
-    ASSERT_TRUE(power_key_to_standby(flash));
-    wake(DIKS_EJECT);
-    EXPECT_TRUE(kvn_test::exists("/tmp/wait_to_reboot"));
-    EXPECT_EQ("reboot", fake_calls().back());
+    kvn_set_time_divisor(4); App flash(FLASH_LITE);
+    ASSERT_TRUE(power_key_to_standby(flash)); wake(DIKS_EJECT);
+    EXPECT_TRUE(kvn_test::exists("/tmp/wait_to_reboot")); EXPECT_EQ("reboot", fake_calls().back());
     EXPECT_EQ(0u, count_calls("power_led -standby 0 -poweron 1")) << "the player stays dark while rebooting";
     EXPECT_EQ(28, smpoutd_stub_last_code());
 
-    kvn_test::clear_fake_calls();
-    ASSERT_TRUE(power(flash));
+    kvn_test::clear_fake_calls(); ASSERT_TRUE(power(flash));
     wake(DIKS_CLEAR);
     // power_led runs in the background: its line may come after the script's.
     ASSERT_TRUE(eventually([] { return count_calls("power_led -standby 2") == 1; }));
     EXPECT_EQ(1u, count_calls("/etc/shutdown.sh 1"));
 
-    kvn_test::clear_fake_calls();
-    ASSERT_TRUE(power(flash));
+    kvn_test::clear_fake_calls(); ASSERT_TRUE(power(flash));
     std::this_thread::sleep_for(std::chrono::milliseconds(1125));  // 4.5 s on the player's clock
-    press_in_standby(DIKS_EJECT);
-    press_in_standby(DIKS_CLEAR);
-    settle();
-    EXPECT_TRUE(in_standby());
+    press_in_standby(DIKS_EJECT); press_in_standby(DIKS_CLEAR);
+    settle(); EXPECT_TRUE(in_standby());
     EXPECT_EQ(0u, count_calls("reboot") + count_calls("/etc/shutdown.sh 1"));
     press_in_standby(DIKS_REDIAL, true);  // a held power-off key powers off once
     press_in_standby(DIKS_REDIAL);  // powers off, and the player stays in standby if it returns
     ASSERT_TRUE(eventually([] { return count_calls("/etc/shutdown.sh 1") > 0; }));
-    settle();
-    EXPECT_EQ(1u, count_calls("/etc/shutdown.sh 1"));
-    EXPECT_TRUE(in_standby());
-    wake();
+    settle(); EXPECT_EQ(1u, count_calls("/etc/shutdown.sh 1"));
+    EXPECT_TRUE(in_standby()); wake();
 }
 
 void press_at_once(App &one, App &other, DFBInputDeviceKeySymbol key) {
@@ -274,10 +237,8 @@ void press_at_once(App &one, App &other, DFBInputDeviceKeySymbol key) {
         }
         handle(*app, key);
     };
-    std::thread a(press, &one), b(press, &other);
-    go = true;
-    a.join();
-    b.join();
+    std::thread a(press, &one), b(press, &other); go = true;
+    a.join(); b.join();
 }
 
 // Two power keys at once start one standby; power-off keys run the script, two at once one after the other.
@@ -286,30 +247,23 @@ TEST_F(Standby, TwoPowerOrPowerOffKeysAtTheSameInstantActOnce) {
     App browser(BROWSER), photos(PHOTO_PLAYER), flash(FLASH_LITE);
     register_all({&browser, &photos, &flash});
     flash.start([](DFBWindowEvent &) { return true; });  // only counts what arrives
-    press_at_once(browser, photos, DIKS_POWER);
-    ASSERT_TRUE(flash.wait_for_keys(1));
-    settle();
-    EXPECT_EQ(1u, flash.keys().size());
-    EXPECT_EQ(1, kvn_get_standby_mode());
-    kvn_standby_flag_store(0);
+    press_at_once(browser, photos, DIKS_POWER); ASSERT_TRUE(flash.wait_for_keys(1));
+    settle(); EXPECT_EQ(1u, flash.keys().size());
+    EXPECT_EQ(1, kvn_get_standby_mode()); kvn_standby_flag_store(0);
 
     DFBWindowEvent e = kvn_test::key_event(DIKS_REDIAL);
     EXPECT_EQ(0, kvn_default_event_handling(&browser.record, &e));
     EXPECT_EQ(DIKS_REDIAL, e.key_symbol);  // power_led runs in the background: either order
     ASSERT_TRUE(eventually([] { return fake_calls().size() == 2; }));
-    EXPECT_EQ(1u, count_calls("power_led -standby 2"));
-    EXPECT_EQ(1u, count_calls("/etc/shutdown.sh"));
-    EXPECT_EQ(28, smpoutd_stub_last_code());
-    press_at_once(browser, photos, DIKS_REDIAL);
-    EXPECT_EQ(3u, count_calls("/etc/shutdown.sh"));
-    EXPECT_EQ(0u, count_calls("OVERLAP"));
+    EXPECT_EQ(1u, count_calls("power_led -standby 2")); EXPECT_EQ(1u, count_calls("/etc/shutdown.sh"));
+    EXPECT_EQ(28, smpoutd_stub_last_code()); press_at_once(browser, photos, DIKS_REDIAL);
+    EXPECT_EQ(3u, count_calls("/etc/shutdown.sh")); EXPECT_EQ(0u, count_calls("OVERLAP"));
 }
 
 TEST_F(Standby, FlashPlayerStopsTheMediaAndPhotoPlayers) {
     App player(ADVANCE_MEDIA_PLAYER), navigator(PLAYLIST_NAVIGATOR), photos(PHOTO_PLAYER), flash(FLASH_LITE);
     register_all({&player, &navigator, &photos, &flash});
-    ASSERT_EQ(0, focus_on_window(FLASH_LITE));
-    static kvn_window *photo_record = &photos.record;
+    ASSERT_EQ(0, focus_on_window(FLASH_LITE)); static kvn_window *photo_record = &photos.record;
     host_stub_on_force_stop_pod([](void *) { photo_record->active = 0; }, nullptr);
     EXPECT_EQ(1, kvn_standby_terminate_apps());
     EXPECT_EQ(1, host_stub_calls("AmpAPI_PlayList_KeyTriggered_Stop")) << "still playing after the wait";
@@ -324,14 +278,12 @@ TEST_F(Standby, DisksAreSpunDownOncePerDriveAndOnlyWellFormedOnes) {
                          "/dev/sde1 /tmp/USB_DRIVE_E vfat rw 0 0\n/dev/sdf1 /tmp/USB_DRIVE_F vfat rw 0 0\n"
                          "/dev/sdg1 /tmp/USB_DRIVE_G vfat rw 0 0\n/dev/root / ext4 rw 0 0\n");
     for (const char *node : {"/tmp/st_a", "/tmp/st_d"}) kvn_test::write_file(node, "");
-    kvn_set_tape_device_prefix("/tmp/st_");
-    EXPECT_EQ(0, spin_down_disks());
+    kvn_set_tape_device_prefix("/tmp/st_"); EXPECT_EQ(0, spin_down_disks());
     kvn_set_tape_device_prefix(nullptr);
     EXPECT_EQ((std::vector<std::string>{"hdparm -y /dev/sda", "sdparm -C stop /dev/sdb", "hdparm -y /dev/sdd",
                                         "sdparm -C stop /dev/sde", "sdparm -C stop /dev/sdf", "sdparm -C stop /dev/sdg"}),
               fake_calls());
-    kvn_test::remove_file("/etc/mtab");
-    EXPECT_EQ(0, spin_down_disks());
+    kvn_test::remove_file("/etc/mtab"); EXPECT_EQ(0, spin_down_disks());
     write_cdrom_pipe(1);  // no /tmp/cdpipe: nothing happens, nothing blocks
     mkfifo("/tmp/cdpipe", 0644);
     write_cdrom_pipe(0);  // a FIFO without its reader: the open fails at once
@@ -339,31 +291,25 @@ TEST_F(Standby, DisksAreSpunDownOncePerDriveAndOnlyWellFormedOnes) {
     write_cdrom_pipe(1), write_cdrom_pipe(0);
     char got[64] = {0};
     EXPECT_EQ(29, read(monitor, got, sizeof got));
-    EXPECT_EQ(std::string("enable@cdrom\n\0disable@cdrom\n\0", 29), std::string(got, 29));
-    close(monitor);
+    EXPECT_EQ(std::string("enable@cdrom\n\0disable@cdrom\n\0", 29), std::string(got, 29)); close(monitor);
 }
 
 TEST_F(Standby, DelayedSpinDownAfterTheTorrentDaemonsWordOnly) {
-    kvn_set_time_divisor(100);
-    kvn_test::set_torrent_daemon_running(true);
-    kvn_test::write_file("/etc/mtab", "/dev/sda1 /tmp/USB_DRIVE_A ext3 rw 0 0\n");
-    App flash(FLASH_LITE);
+    kvn_set_time_divisor(100); kvn_test::set_torrent_daemon_running(true);
+    kvn_test::write_file("/etc/mtab", "/dev/sda1 /tmp/USB_DRIVE_A ext3 rw 0 0\n"); App flash(FLASH_LITE);
     // A marker left by a standby woken before its delay, while a torrent seeds now: the disks keep spinning.
     kvn_test::write_file("/tmp/bt_hdd_spindown", "");
     kvn_test::write_file("/run/kvn-fakes/bt_data", "1|2|100|4|5|6|0.5|Seeding|x|10|11|12|13|14|100|a\n");
-    ASSERT_TRUE(power_key_to_standby(flash));
-    EXPECT_FALSE(kvn_test::exists("/tmp/bt_hdd_spindown"));
+    ASSERT_TRUE(power_key_to_standby(flash)); EXPECT_FALSE(kvn_test::exists("/tmp/bt_hdd_spindown"));
     wake();
     kvn_test::write_file("/run/kvn-fakes/bt_data", "");  // an empty report: no torrent is busy
-    ASSERT_TRUE(power(flash));
-    auto entered = Clock::now();
+    ASSERT_TRUE(power(flash)); auto entered = Clock::now();
     EXPECT_TRUE(kvn_test::exists("/tmp/bt_hdd_spindown"));
     ASSERT_TRUE(eventually([] { return count_calls("sdparm -C stop /dev/sda") > 0; }, 20000));
     // 3000 passes of 10 ms: 300 ms at divisor 100 if no pass took longer.
     EXPECT_GE(Clock::now() - entered, std::chrono::milliseconds(250)) << "with the daemon running the disks wait";
     EXPECT_TRUE(eventually([] { return !kvn_test::exists("/tmp/bt_hdd_spindown"); }));
-    wake();
-    kvn_test::set_torrent_daemon_running(false);
+    wake(); kvn_test::set_torrent_daemon_running(false);
 }
 
 }  // namespace

@@ -68,16 +68,12 @@ void run_storm(uint32_t seed) {
     SCOPED_TRACE("storm seed " + std::to_string(seed) + " (replay: KVN_STORM_SEED=" + std::to_string(seed) + ")");
     std::mt19937 rng(seed);
     auto pick = [&](size_t n) { return static_cast<int>(rng() % n); };
-    kvn_trace_clear();
-    kvn_test::clear_fake_calls();
-    smpoutd_stub_clear();
-    kvn_test::write_file("/tmp/tvmode", "5\n");
-    kvn_test::write_file("/run/kvn-fakes/bt_data", "");
-    system("mkdir -p /tmp/cron/crontabs");
+    kvn_trace_clear(); kvn_test::clear_fake_calls();
+    smpoutd_stub_clear(); kvn_test::write_file("/tmp/tvmode", "5\n");
+    kvn_test::write_file("/run/kvn-fakes/bt_data", ""); system("mkdir -p /tmp/cron/crontabs");
     kvn_test::write_file("/tmp/cron/crontabs/root", "0 * * * * /vmk/apps/etc/checktorrent\n");
     scsvr_stub_set_last_window(pick(2) ? ADVANCE_MEDIA_PLAYER : BROWSER);  // what the screen saver followed
-    kvn_test::set_torrent_daemon_running(pick(4) == 0);
-    const long descriptors = open_descriptors();
+    kvn_test::set_torrent_daemon_running(pick(4) == 0); const long descriptors = open_descriptors();
     {
         Apps apps;
         // A loop may be inside a standby nothing will wake: no join, the process ends with what it printed.
@@ -85,21 +81,17 @@ void run_storm(uint32_t seed) {
         for (int id : kApps) ASSERT_EQ(0, register_window(&(apps[id] = std::make_unique<App>(id))->record));
         ASSERT_EQ(0, focus_on_window(kApps[pick(5)]));
         for (auto &a : apps) a.second->start();
-        bool may_power_off = false, may_reboot = false;
-        size_t keys = 0;
+        bool may_power_off = false, may_reboot = false; size_t keys = 0;
         // A key to the standby's input buffer or to an application's window, after a gap of real time.
         auto send = [&](bool to_standby, int app, DFBInputDeviceKeySymbol key, bool repeat, int gap_us) {
             std::this_thread::sleep_for(std::chrono::microseconds(gap_us));
             may_power_off |= key == DIKS_REDIAL || (to_standby && key == DIKS_CLEAR);
-            may_reboot |= to_standby && key == DIKS_EJECT;
-            DFBEvent event = kvn_test::input_key(key, repeat);
-            to_standby ? (void)kvn_standby_post_input(&event) : apps[app]->press(key, repeat);
-            ++keys;
+            may_reboot |= to_standby && key == DIKS_EJECT; DFBEvent event = kvn_test::input_key(key, repeat);
+            to_standby ? (void)kvn_standby_post_input(&event) : apps[app]->press(key, repeat); ++keys;
         };
         for (int count = 60 + pick(100); count > 0; --count) {
             bool to_standby = false, repeat = false;
-            int app = kApps[pick(5)], gap = pick(8000), r = pick(100);
-            DFBInputDeviceKeySymbol key = DIKS_POWER;
+            int app = kApps[pick(5)], gap = pick(8000), r = pick(100); DFBInputDeviceKeySymbol key = DIKS_POWER;
             if (r >= 50) key = kOtherKeys[pick(sizeof kOtherKeys / sizeof kOtherKeys[0])];
             else if (r >= 44) key = DIKS_TV;
             else if (r >= 42) to_standby = pick(2), key = DIKS_REDIAL;
@@ -121,25 +113,21 @@ void run_storm(uint32_t seed) {
             if (kvn_get_standby_mode() == 1 && !in_standby_loop()) {
                 // A standby that took its last key just before the check is on its way out: its loop still works.
                 if (busy_loops(apps) > 0 && ++rechecks < 100) {
-                    --presses;
-                    continue;
+                    --presses; continue;
                 }
                 fail("dark with no standby waiting for a key");
             }
             if (!in_standby_loop() && smpoutd_stub_picture_on()) break;
             if (presses == 3) fail("three presses and still not awake");
             if (in_standby_loop()) {
-                DFBEvent power = kvn_test::input_key(DIKS_POWER);
-                kvn_standby_post_input(&power);
+                DFBEvent power = kvn_test::input_key(DIKS_POWER); kvn_standby_post_input(&power);
                 EXPECT_TRUE(eventually([] { return !in_standby_loop(); })) << state(apps);
                 continue;
             }
             // Dark and awake: only where a power-off or reboot came back.
             EXPECT_TRUE(going_down) << "picture off with no standby: " << state(apps);
-            kvn_window *focused = get_window_on_focus();
-            ASSERT_NE(nullptr, focused);
-            apps[focused->window_id]->press(DIKS_POWER);
-            EXPECT_TRUE(eventually(in_standby_loop)) << state(apps);
+            kvn_window *focused = get_window_on_focus(); ASSERT_NE(nullptr, focused);
+            apps[focused->window_id]->press(DIKS_POWER); EXPECT_TRUE(eventually(in_standby_loop)) << state(apps);
         }
 
         EXPECT_EQ(0, kvn_get_standby_mode());
@@ -169,8 +157,7 @@ void run_storm(uint32_t seed) {
 
 TEST(KeyStorm, EndsAwakeOrInAStandbyThatAKeyWakes) {
     KVN_REQUIRE_SANDBOX();
-    kvn_test::start_display();
-    ASSERT_TRUE(kvn_test::install_overlap_detecting_shutdown());
+    kvn_test::start_display(); ASSERT_TRUE(kvn_test::install_overlap_detecting_shutdown());
     save_commit();  // the settings store keeps its file open from the first commit on
     kvn_set_time_divisor(50);  // the 3-second sequences last 60 ms
     uint32_t first = 1, count = 6;

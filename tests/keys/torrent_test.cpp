@@ -28,8 +28,7 @@ const char kSeeding[] = "1|2|100|4|5|6|0.5|Seeding|x|10|11|12|13|14|100|a b\n";
 const char kScript[] = "/vmk/apps/etc/transmission-remote-script";
 
 void install_program(const std::string &path, const std::string &body) {
-    write_file(path, "#!/bin/sh\n" + body);
-    chmod(path.c_str(), 0755);
+    write_file(path, "#!/bin/sh\n" + body); chmod(path.c_str(), 0755);
 }
 // As an ordinary user of the box would (as root runs this as the user nobody).
 std::string as_nobody(const std::string &command) {
@@ -41,42 +40,35 @@ class Torrent : public ::testing::Test {
 protected:
     void SetUp() override {
         KVN_REQUIRE_SANDBOX();
-        kvn_set_time_divisor(100);
-        kvn_test::set_torrent_daemon_running(true);
-        system("mkdir -p /tmp/cron/crontabs");
-        write_file("/tmp/cron/crontabs/root", kCron);
+        kvn_set_time_divisor(100); kvn_test::set_torrent_daemon_running(true);
+        system("mkdir -p /tmp/cron/crontabs"); write_file("/tmp/cron/crontabs/root", kCron);
         kvn_test::clear_fake_calls();
     }
     void TearDown() override { kvn_set_time_divisor(1); }
     std::string installed() { return read_file("/run/kvn-fakes/crontab.installed"); }
     std::chrono::milliseconds timed(int entering) {
-        auto start = std::chrono::steady_clock::now();
-        torrent_standby(entering);
+        auto start = std::chrono::steady_clock::now(); torrent_standby(entering);
         return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     }
 };
 
 TEST_F(Torrent, SeedingKeepsTheDisksSpinningAndTheScheduleSuspended) {
-    write_file("/run/kvn-fakes/bt_data", kSeeding);
-    torrent_standby(1);
+    write_file("/run/kvn-fakes/bt_data", kSeeding); torrent_standby(1);
     EXPECT_EQ(kEdited, installed());
     EXPECT_EQ((std::vector<std::string>{"pidof transmission-daemon", "crontab /tmp/cron_root_temp",
                                         "transmission-remote-script -k"}),
               kvn_test::fake_calls());
     for (const char *gone : {"/tmp/bt_hdd_spindown", "/tmp/cron_root_ori", "/tmp/cron_root_temp"})
         EXPECT_FALSE(exists(gone)) << gone;
-    write_file("/tmp/cron/crontabs/root", installed());
-    torrent_standby(0);
+    write_file("/tmp/cron/crontabs/root", installed()); torrent_standby(0);
     EXPECT_EQ(kCron, installed()) << "only the job the standby commented comes back";
 
     kvn_test::set_torrent_daemon_running(false);  // no daemon: nothing touched
-    kvn_test::clear_fake_calls();
-    torrent_standby(1);
+    kvn_test::clear_fake_calls(); torrent_standby(1);
     EXPECT_EQ((std::vector<std::string>{"pidof transmission-daemon"}), kvn_test::fake_calls());
     kvn_test::set_torrent_daemon_running(true);
     kvn_test::remove_file("/tmp/cron/crontabs/root");  // the copy fails: nothing installed
-    kvn_test::clear_fake_calls();
-    testing::internal::CaptureStderr();
+    kvn_test::clear_fake_calls(); testing::internal::CaptureStderr();
     torrent_standby(0);
     EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find(
                                      "torrent_standby: cannot copy root's crontab; it is left as it is\n"));
@@ -105,14 +97,11 @@ TEST_F(Torrent, TheMarkerOnlyForAReportThatIsMissingOrReadAndIdle) {
     kvn_set_time_divisor(5);
     std::chrono::milliseconds missing{0}, fastest{1000000};
     for (size_t i = 0; i < rows.size(); ++i) {
-        SCOPED_TRACE(rows[i].first);
-        system("rm -rf /tmp/bt_data /tmp/bt_hdd_spindown");
+        SCOPED_TRACE(rows[i].first); system("rm -rf /tmp/bt_data /tmp/bt_hdd_spindown");
         rows[i].second();
         alarm(30);  // a wait on the FIFO would end the test here
-        testing::internal::CaptureStderr();
-        auto took = timed(1);
-        testing::internal::GetCapturedStderr();
-        alarm(0);
+        testing::internal::CaptureStderr(); auto took = timed(1);
+        testing::internal::GetCapturedStderr(); alarm(0);
         EXPECT_EQ(i < 2, exists("/tmp/bt_hdd_spindown"));
         (i == 1 ? missing : fastest) = i == 1 ? took : std::min(fastest, took);
     }
@@ -123,23 +112,18 @@ TEST_F(Torrent, TheMarkerOnlyForAReportThatIsMissingOrReadAndIdle) {
 
 TEST_F(Torrent, HangingScriptIsKilledAfterItsMinuteAndNotWaitedForOnceKilled) {
     // A tracer holds the hanging script: once killed it cannot be reaped, as one stuck in disk I/O.
-    install_program(kScript, "echo $$ > /tmp/script.pid\nexec sleep 30\n");
-    pid_t tracer = -1;
+    install_program(kScript, "echo $$ > /tmp/script.pid\nexec sleep 30\n"); pid_t tracer = -1;
     std::thread hold([&] {
         for (int i = 0; i < 500 && !exists("/tmp/script.pid"); ++i) usleep(2000);
-        usleep(20000);
-        pid_t script = atoi(read_file("/tmp/script.pid").c_str());
+        usleep(20000); pid_t script = atoi(read_file("/tmp/script.pid").c_str());
         if ((tracer = fork()) == 0) _exit(ptrace(PTRACE_SEIZE, script, nullptr, nullptr) + sleep(10));
     });
-    testing::internal::CaptureStderr();
-    auto took = timed(1);
-    std::string err = testing::internal::GetCapturedStderr();
-    hold.join();
+    testing::internal::CaptureStderr(); auto took = timed(1);
+    std::string err = testing::internal::GetCapturedStderr(); hold.join();
     EXPECT_LT(took, std::chrono::seconds(5));
     EXPECT_GT(took, std::chrono::milliseconds(550)) << "60 s / 100 before the kill";
     EXPECT_NE(std::string::npos, err.find("not waiting")) << err;
-    EXPECT_TRUE(exists("/tmp/bt_hdd_spindown"));
-    kill(tracer, SIGKILL);
+    EXPECT_TRUE(exists("/tmp/bt_hdd_spindown")); kill(tracer, SIGKILL);
     waitpid(tracer, nullptr, 0);
 }
 
@@ -157,14 +141,10 @@ TEST_F(Torrent, RootsCrontabGetsNothingFromAnotherUserOrThroughALink) {
         {"the copy made beforehand by another user", [] { made_by_nobody("/tmp/cron_root_ori"); }},
     };
     for (const auto &row : rows) {
-        SCOPED_TRACE(row.first);
-        write_file("/tmp/cron/crontabs/root", kCron);
-        write_file("/opt/victim", "precious\n");
-        kvn_test::remove_file("/run/kvn-fakes/crontab.installed");
-        row.second();
-        torrent_standby(1);
-        EXPECT_EQ(kEdited, installed());
-        EXPECT_EQ("precious\n", read_file("/opt/victim"));
+        SCOPED_TRACE(row.first); write_file("/tmp/cron/crontabs/root", kCron);
+        write_file("/opt/victim", "precious\n"); kvn_test::remove_file("/run/kvn-fakes/crontab.installed");
+        row.second(); torrent_standby(1);
+        EXPECT_EQ(kEdited, installed()); EXPECT_EQ("precious\n", read_file("/opt/victim"));
         torrent_standby(0);  // the suspended jobs come back for the next row
     }
 }
@@ -176,12 +156,9 @@ TEST_F(Torrent, ChildrenGetOnlyTheStandardStreams) {
     int plain = open("/dev/null", O_RDONLY);  // and one of the application's own
     for (const char *program : {kScript, "/etc/shutdown.sh"})
         install_program(program, "pwd > /tmp/child.cwd\nexec ls /proc/self/fd > /tmp/child.fds\n");
-    torrent_standby(1);
-    EXPECT_EQ("0\n1\n2\n3\n", read_file("/tmp/child.fds"));
-    kvn_test::remove_file("/tmp/child.fds");
-    machine_off(0, 1);
-    EXPECT_EQ("0\n1\n2\n3\n", read_file("/tmp/child.fds"));
-    EXPECT_EQ("/\n", read_file("/tmp/child.cwd"));
+    torrent_standby(1); EXPECT_EQ("0\n1\n2\n3\n", read_file("/tmp/child.fds"));
+    kvn_test::remove_file("/tmp/child.fds"); machine_off(0, 1);
+    EXPECT_EQ("0\n1\n2\n3\n", read_file("/tmp/child.fds")); EXPECT_EQ("/\n", read_file("/tmp/child.cwd"));
     close(plain);
 }
 

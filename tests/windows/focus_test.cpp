@@ -37,17 +37,14 @@ TEST(Focus, SwitchBetweenApplicationsHidesOthersAndTellsThePlatform) {
     register_all({&browser, &photos, &flash});
     ASSERT_EQ(0, focus_on_window(BROWSER));
     EXPECT_EQ("255* 0 0 ", seen({&browser, &photos, &flash}));
-    EXPECT_EQ(1, is_self_on_focus(BROWSER));
-    size_t before = kvn_test::osd_calls().size();
+    EXPECT_EQ(1, is_self_on_focus(BROWSER)); size_t before = kvn_test::osd_calls().size();
     int switches = scsvr_stub_switch_count();
     host_stub_set_bgrun(1);  // the photo player runs in the background: it stays visible under the flash player
-    photos.record.window->SetOpacity(photos.record.window, 0x40);
-    ASSERT_EQ(0, focus_on_window(FLASH_LITE));
+    photos.record.window->SetOpacity(photos.record.window, 0x40); ASSERT_EQ(0, focus_on_window(FLASH_LITE));
     EXPECT_EQ("0 255 255* ", seen({&browser, &photos, &flash}));
     EXPECT_EQ(switches + 1, scsvr_stub_switch_count());
     // The one that lost the focus: owner, command, flags, mode, length, all on one opened connection.
-    std::vector<osd_call> calls = kvn_test::osd_calls();
-    std::string sent;
+    std::vector<osd_call> calls = kvn_test::osd_calls(); std::string sent;
     for (size_t i = before; i < calls.size(); ++i)
         sent += std::to_string(calls[i].owner) + " " + std::to_string(calls[i].command) + " " +
                 std::to_string(calls[i].flags) + " " + std::to_string(calls[i].mode) + " " +
@@ -55,10 +52,8 @@ TEST(Focus, SwitchBetweenApplicationsHidesOthersAndTellsThePlatform) {
                 (calls[i].connection != 0 ? "|" : " unopened|");
     EXPECT_EQ("102 -3 0 0 0 0|102 35 -1 -1 0 0|102 -2 0 0 0 0|", sent);
     // Focusing the holder again: no platform call.
-    ASSERT_EQ(0, focus_on_window(FLASH_LITE));
-    EXPECT_EQ(switches + 1, scsvr_stub_switch_count());
-    EXPECT_EQ(calls.size(), kvn_test::osd_calls().size());
-    host_stub_set_bgrun(0);
+    ASSERT_EQ(0, focus_on_window(FLASH_LITE)); EXPECT_EQ(switches + 1, scsvr_stub_switch_count());
+    EXPECT_EQ(calls.size(), kvn_test::osd_calls().size()); host_stub_set_bgrun(0);
     // The focused window leaving is hidden; the first eligible one takes over.
     ASSERT_EQ(0, unregister_window(&flash.record));
     EXPECT_EQ("255* 0 ", seen({&browser, &flash}));
@@ -73,20 +68,16 @@ TEST(Focus, ScreenSaverAndWidgetKeepTheirCompanionsVisible) {
     // it or the photo player called, not under one the browser called.
     std::string under_saver;
     for (int previous : {FLASH_LITE, PHOTO_PLAYER, BROWSER}) {
-        ASSERT_EQ(0, focus_on_window(previous));
-        player.record.window->SetOpacity(player.record.window, 0x33);
+        ASSERT_EQ(0, focus_on_window(previous)); player.record.window->SetOpacity(player.record.window, 0x33);
         ASSERT_EQ(0, focus_on_window(SCREEN_SAVER));
         under_saver += seen({&player, &flash, &browser}) + "| ";
     }
-    EXPECT_EQ("51 255 0 | 51 255 0 | 51 0 0 | ", under_saver);
-    ASSERT_EQ(0, focus_on_window(BROWSER));
+    EXPECT_EQ("51 255 0 | 51 255 0 | 51 0 0 | ", under_saver); ASSERT_EQ(0, focus_on_window(BROWSER));
     ASSERT_EQ(0, focus_on_window(FLASH_WIDGET));
     EXPECT_EQ("255 0 ", seen({&browser, &flash})) << "the application under the widget stays visible";
     // A visible window keeps its opacity when focused; an inactive one is refused.
-    widget.record.opacity = 0x80;
-    ASSERT_EQ(0, focus_on_window(FLASH_WIDGET));
-    EXPECT_EQ(0xff, widget.opacity());
-    player.record.active = 0;
+    widget.record.opacity = 0x80; ASSERT_EQ(0, focus_on_window(FLASH_WIDGET));
+    EXPECT_EQ(0xff, widget.opacity()); player.record.active = 0;
     EXPECT_EQ(-2, focus_on_window(ADVANCE_MEDIA_PLAYER) + focus_on_window(DUMMY1));
 }
 
@@ -101,12 +92,10 @@ TEST(Focus, BrowserFallsBackToFlashPlayerAndNextAlternatesFirstTwo) {
     }
     EXPECT_EQ("0 255* 0 0 | 0 255 255* 0 | 0 255* 255 0 | ", walk);
     // A record that hides the others does so when the walk focuses it.
-    photos.record.hide_others = 1;
-    widget.record.window->SetOpacity(widget.record.window, 0x40);
+    photos.record.hide_others = 1; widget.record.window->SetOpacity(widget.record.window, 0x40);
     ASSERT_EQ(0, focus_next_window());
     EXPECT_EQ("255* 0 0 ", seen({&photos, &flash, &widget}));
-    photos.record.active = widget.record.active = 0;
-    EXPECT_EQ(0, focus_next_window());
+    photos.record.active = widget.record.active = 0; EXPECT_EQ(0, focus_next_window());
     EXPECT_EQ("255* 255 ", seen({&flash, &photos}));
 }
 
@@ -114,11 +103,9 @@ TEST(Forwarding, KeysAndArgumentsReachTheOtherApplicationsLoop) {
     App browser(BROWSER), flash(FLASH_LITE);
     register_all({&browser, &flash});
     flash.start([](DFBWindowEvent &) { return true; });
-    EXPECT_EQ(-1, kvnfw_send_event(TVMODE, DIKS_OK));
-    EXPECT_EQ(1, kvn_invoke_framework_apps(42, "%s", "x"));
+    EXPECT_EQ(-1, kvnfw_send_event(TVMODE, DIKS_OK)); EXPECT_EQ(1, kvn_invoke_framework_apps(42, "%s", "x"));
     ASSERT_EQ(0, kvnfw_send_event(FLASH_LITE, DIKS_OK));
-    ASSERT_EQ(0, kvn_invoke_framework_apps(FLASH_LITE, "%s %d %s", "a", 5, "b"));
-    ASSERT_TRUE(flash.wait_for_keys(2));
+    ASSERT_EQ(0, kvn_invoke_framework_apps(FLASH_LITE, "%s %d %s", "a", 5, "b")); ASSERT_TRUE(flash.wait_for_keys(2));
     EXPECT_EQ((std::vector<DFBInputDeviceKeySymbol>{DIKS_OK, DIKS_CUSTOM0}), flash.keys());
     kvn_invoke_args *args = flash.record.invoke_args;
     EXPECT_EQ(strings(args), (std::vector<std::string>{"a", "b"}));
@@ -141,18 +128,15 @@ TEST(Forwarding, UnwantedEventsAreOfferedToTheOthersInOrder) {
     DFBWindowEvent event = kvn_test::key_event(DIKS_GREEN);
     EXPECT_EQ(-1, redirect_external_event(&browser.record, &event));
     EXPECT_EQ(DIKS_GREEN, event.key_symbol) << "nobody consumed it: unchanged";
-    event.key_symbol = DIKS_RED;
-    EXPECT_EQ(0, redirect_external_event(&browser.record, &event));
+    event.key_symbol = DIKS_RED; EXPECT_EQ(0, redirect_external_event(&browser.record, &event));
     EXPECT_TRUE(event.type == 0 && event.key_symbol == DIKS_NULL);
     EXPECT_EQ(-1, redirect_external_event(nullptr, nullptr));
     // An event DirectFB refuses is not reported as sent.
     IDirectFBEventBuffer refusing{}, *real = photos.record.events;
     refusing.PostEvent = [](IDirectFBEventBuffer *, const DFBEvent *) -> DFBResult { return DFB_FAILURE; };
     refusing.WakeUp = [](IDirectFBEventBuffer *) -> DFBResult { return DFB_OK; };
-    photos.record.events = &refusing;
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(-1, kvnfw_send_event(PHOTO_PLAYER, DIKS_OK));
-    testing::internal::GetCapturedStderr();
+    photos.record.events = &refusing; testing::internal::CaptureStderr();
+    EXPECT_EQ(-1, kvnfw_send_event(PHOTO_PLAYER, DIKS_OK)); testing::internal::GetCapturedStderr();
     photos.record.events = real;
     for (auto callback : {func_default_focus_next_window_callback, func_default_focus_on_window_callback,
                           func_focus_next_window_ensure_subwindows_on_top_callback,
@@ -162,10 +146,8 @@ TEST(Forwarding, UnwantedEventsAreOfferedToTheOthersInOrder) {
 
 // What the library draws on a new window's surface, seen by patching the real interfaces' methods in place.
 namespace drawn {
-std::string log;
-decltype(IDirectFBDisplayLayer::CreateWindow) create_window;
-decltype(IDirectFBWindow::GetSurface) get_surface;
-decltype(IDirectFBSurface::SetColor) set_color;
+std::string log; decltype(IDirectFBDisplayLayer::CreateWindow) create_window;
+decltype(IDirectFBWindow::GetSurface) get_surface; decltype(IDirectFBSurface::SetColor) set_color;
 decltype(IDirectFBSurface::FillRectangle) fill;
 std::string text(std::initializer_list<long long> v) {
     std::string out;
@@ -173,8 +155,7 @@ std::string text(std::initializer_list<long long> v) {
     return out;
 }
 DFBResult spy_get_surface(IDirectFBWindow *w, IDirectFBSurface **s) {
-    DFBResult r = get_surface(w, s);
-    set_color = (*s)->SetColor, fill = (*s)->FillRectangle;
+    DFBResult r = get_surface(w, s); set_color = (*s)->SetColor, fill = (*s)->FillRectangle;
     (*s)->SetColor = [](IDirectFBSurface *t, u8 r, u8 g, u8 b, u8 a) {
         return log += "colour" + text({r, g, b, a}) + "|", set_color(t, r, g, b, a);
     };
@@ -186,8 +167,7 @@ DFBResult spy_get_surface(IDirectFBWindow *w, IDirectFBSurface **s) {
 }  // namespace drawn
 
 TEST(Windows, CreationClearsTheSurfaceAndUsesTheLayerSize) {
-    kvn_test::start_display();
-    IDirectFBDisplayLayer *layer = kvn_dfb_global_context.kvn_layer_osd;
+    kvn_test::start_display(); IDirectFBDisplayLayer *layer = kvn_dfb_global_context.kvn_layer_osd;
     drawn::create_window = layer->CreateWindow;
     layer->CreateWindow = [](IDirectFBDisplayLayer *l, const DFBWindowDescription *d, IDirectFBWindow **w) {
         DFBResult r = drawn::create_window(l, d, w);
@@ -204,12 +184,10 @@ TEST(Windows, CreationClearsTheSurfaceAndUsesTheLayerSize) {
               drawn::text({w.magic, desc.flags, desc.width, desc.pixelformat, desc.surface_caps, desc.caps}));
     EXPECT_EQ("colour 0 0 0 0|fill 0 0" + drawn::text({width, height}) + "|", drawn::log);
     uint8_t opacity = 0;
-    int x = -1, y = -1;
-    w.window->GetOpacity(w.window, &opacity);
+    int x = -1, y = -1; w.window->GetOpacity(w.window, &opacity);
     w.window->GetPosition(w.window, &x, &y);
     EXPECT_EQ(drawn::text({0x40, 10, 20}), drawn::text({opacity, x, y}));
-    EXPECT_EQ(0, kvn_window_clean_up(&w));
-    EXPECT_TRUE(w.window == nullptr && w.events == nullptr);
+    EXPECT_EQ(0, kvn_window_clean_up(&w)); EXPECT_TRUE(w.window == nullptr && w.events == nullptr);
     EXPECT_EQ(0, kvn_window_clean_up(&w)) << "a second clean-up does nothing";
 }
 
@@ -232,8 +210,7 @@ TEST(Concurrency, ManyApplicationThreadsShareTheList) {
     std::vector<std::unique_ptr<App>> apps;
     for (int i = 0; i < 6; ++i) apps.push_back(std::make_unique<App>(2 + i, i % 2));
     at_once(6, [&](int i) {
-        std::mt19937 rng(static_cast<unsigned>(i));
-        kvn_window *mine = &apps[static_cast<size_t>(i)]->record;
+        std::mt19937 rng(static_cast<unsigned>(i)); kvn_window *mine = &apps[static_cast<size_t>(i)]->record;
         for (int round = 0; round < 60; ++round)
             switch (rng() % 6) {
                 case 0: register_window(mine); break;
@@ -245,8 +222,7 @@ TEST(Concurrency, ManyApplicationThreadsShareTheList) {
             }
         unregister_window(mine);
     });
-    EXPECT_TRUE(kvn_windows_head == nullptr && kvn_windows_end == nullptr);
-    static kvn_thread records[4][20000];
+    EXPECT_TRUE(kvn_windows_head == nullptr && kvn_windows_end == nullptr); static kvn_thread records[4][20000];
     for (int round = 0; round < 4; ++round) {
         at_once(4, [](int i) {
             for (kvn_thread &t : records[i]) register_thread(&t);
@@ -257,19 +233,16 @@ TEST(Concurrency, ManyApplicationThreadsShareTheList) {
         EXPECT_EQ(0, unregister_threads());
     }
     kvn_window target{};
-    target.window_id = BROWSER;
-    ASSERT_EQ(0, register_window(&target));
+    target.window_id = BROWSER; ASSERT_EQ(0, register_window(&target));
     at_once(4, [](int i) {
         std::string mine(40, static_cast<char>('a' + i));
         for (int round = 0; round < 20000; ++round)
             kvn_invoke_framework_apps(BROWSER, "%s %d %s", mine.c_str(), round, mine.c_str());
     });
-    unregister_window(&target);
-    std::vector<std::string> got = strings(target.invoke_args);
+    unregister_window(&target); std::vector<std::string> got = strings(target.invoke_args);
     EXPECT_TRUE(got.size() == 2 && got[0] == got[1]);
     for (int i = 0; i < target.invoke_args->argc; ++i) free(target.invoke_args->argv[i]);
-    free(target.invoke_args->argv);
-    free(target.invoke_args);
+    free(target.invoke_args->argv); free(target.invoke_args);
 }
 
 }  // namespace
