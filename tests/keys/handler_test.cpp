@@ -19,19 +19,16 @@ TEST(DefaultHandler, InstallingSoftwareSwallowsEveryEvent) {
     KVN_REQUIRE_SANDBOX();
     App browser(BROWSER); kvn_test::write_file("/tmp/vmk_installing", "");
     for (DFBWindowEvent e : {key_event(DIKS_POWER, DWET_KEYUP), key_event(DIKS_OK),
-                             key_event(DIKS_NULL, DWET_GOTFOCUS)}) {
-        EXPECT_EQ(0, kvn_default_event_handling(&browser.record, &e)); EXPECT_TRUE(cleared(e));
-    }
+                             key_event(DIKS_NULL, DWET_GOTFOCUS)})
+        EXPECT_TRUE(kvn_default_event_handling(&browser.record, &e) == 0 && cleared(e)) << e.type;
     kvn_test::remove_file("/tmp/vmk_installing"); DFBWindowEvent up = key_event(DIKS_POWER, DWET_KEYUP);
     EXPECT_EQ(-1, kvn_default_event_handling(&browser.record, &up)) << "a key-up starts nothing";
     EXPECT_EQ(0, kvn_get_standby_mode());
     EXPECT_EQ(-2, kvn_default_event_handling(nullptr, &up) + kvn_default_event_handling(&browser.record, nullptr));
 }
 
-// Every row of the handler's key table, with the focus, the media player's
-// state and the answer of AmpAPI_is_audio_type that decide it.  The effect:
-// the host calls traced and the dialog commands sent, each "owner command
-// flags length text".
+// Every row of the key table, by focus, media player state and audio type; the effect is the host calls traced
+// and the dialog commands sent ("owner command flags length text").
 TEST(DefaultHandler, EveryKeyOfTheTable) {
     KVN_REQUIRE_SANDBOX();
     constexpr int kNone = -1;
@@ -85,21 +82,18 @@ TEST(DefaultHandler, EveryKeyOfTheTable) {
     EXPECT_EQ(21, vctrl_osd_msg_len); EXPECT_STREQ("-msg=No music started", vctrl_osd_message);
 }
 
-// A window buffer whose wait fails at once, as a broken one does; after 3 s
-// it times out, so that a menu that would spin ends instead of hanging.
+// The menu on a buffer whose wait fails at once (for 3 s; then it times out, so that a menu that would spin
+// ends) leaves as on its 10-second time-out (0.5 s here).
 std::atomic<int> g_failed_waits{0};
 Clock::time_point g_failing_since;
-DFBResult failing_wait(IDirectFBEventBuffer *, unsigned int, unsigned int) {
-    ++g_failed_waits;
-    return Clock::now() - g_failing_since < std::chrono::seconds(3) ? DFB_DESTROYED : DFB_TIMEOUT;
-}
-DFBResult nothing_queued(IDirectFBEventBuffer *, DFBEvent *) { return DFB_BUFFEREMPTY; }
 
-// The menu on that buffer leaves as on its 10-second time-out (0.5 s here).
 TEST(DefaultHandler, MenuOnAFailingWaitLeavesAsOnATimeOut) {
     KVN_REQUIRE_SANDBOX();
     IDirectFBEventBuffer failing{};
-    failing.WaitForEventWithTimeout = failing_wait, failing.GetEvent = nothing_queued;
+    failing.WaitForEventWithTimeout = [](IDirectFBEventBuffer *, unsigned, unsigned) {
+        return ++g_failed_waits, Clock::now() - g_failing_since < std::chrono::seconds(3) ? DFB_DESTROYED : DFB_TIMEOUT;
+    };
+    failing.GetEvent = [](IDirectFBEventBuffer *, DFBEvent *) { return DFB_BUFFEREMPTY; };
     kvn_window browser{};
     browser.window_id = BROWSER, browser.active = 1, browser.opacity = 0xff, browser.events = &failing;
     ASSERT_EQ(0, register_window(&browser)); ASSERT_EQ(0, focus_on_window(BROWSER));

@@ -1,8 +1,8 @@
-// The texts the standby reads come from other programs: the torrent status
-// file, root's crontab and /etc/mtab.
+// The texts the standby reads from other programs: the torrent status file, root's crontab and /etc/mtab.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "keys/power_parse.h"
 
@@ -14,8 +14,7 @@ std::string status_line(const std::string &status, const std::string &have, cons
     return "1|2|" + have + "|4|5|6|0.5|" + status + "|x|10|11|12|13|14|" + size + "|rest|of line\n";
 }
 
-// Busy words are whole fields in any case; runs of separators count as one;
-// short, long and binary lines are never read past.
+// Busy words are whole fields in any case; runs of separators count as one; no line is read past its end.
 TEST(TorrentStatus, EveryBusyWordAndEveryLineTooShortOrOdd) {
     const std::pair<std::string, bool> rows[] = {
         {status_line("Verifying", "5", "5"), true}, {status_line("will verify", "5", "5"), true},
@@ -44,10 +43,8 @@ TEST(Crontab, OnlyTheJobsTheStandbyCommentedComeBackAndHeadersNeverPileUp) {
         "# (/tmp/cron_root_temp installed on Sun Dec  6 21:00:00 2026)\n"
         "# (Cron version -- $Id: crontab.c,v 2.13 1994/01/17 03:20:37 vixie Exp $)\n";
     const std::string long_job = std::string(400, ' ') + "checktorrent\n";
-    struct Case {
-        const char *what;
-        std::string crontab, suspended;  // as installed at entry; wake reads it with a fresh header
-    } cases[] = {
+    // The crontab, and as the standby installs it; the wake reads that back with a fresh header.
+    const std::tuple<const char *, std::string, std::string> cases[] = {
         {"a job, the user's disabled one, a comment, another job",
          job + off + note + "\n" + other, "#" + job + off + note + "\n" + other},
         {"headers of earlier installs are dropped", header + header + job, "#" + job},
@@ -56,21 +53,20 @@ TEST(Crontab, OnlyTheJobsTheStandbyCommentedComeBackAndHeadersNeverPileUp) {
         {"long lines are edited whole", long_job + "checktorrent", "#" + long_job + "#checktorrent"},
         {"a job and its disabled twin", "#" + job + job, "#" + job + "#" + job},
     };
-    for (const Case &c : cases) {
-        kvn::CronSuspension noted; EXPECT_EQ(c.suspended, kvn::edit_crontab(c.crontab, true, &noted)) << c.what;
-        std::string original = c.crontab;
-        while (original.rfind(header, 0) == 0) original.erase(0, header.size());
-        EXPECT_EQ(original, kvn::edit_crontab(header + c.suspended, false, &noted)) << c.what;
-        EXPECT_TRUE(noted.lines.empty()) << c.what;
+    for (auto [what, crontab, suspended] : cases) {
+        kvn::CronSuspension noted;
+        EXPECT_EQ(suspended, kvn::edit_crontab(crontab, true, &noted)) << what;
+        while (crontab.rfind(header, 0) == 0) crontab.erase(0, header.size());
+        EXPECT_EQ(crontab, kvn::edit_crontab(header + suspended, false, &noted)) << what;
+        EXPECT_TRUE(noted.lines.empty()) << what;
     }
 }
 
 TEST(Mtab, OnlyWellFormedDiskNamesGiveALetter) {
     for (const char *good : {"/dev/sda1", "/dev/sdb", "/dev/sdz15"}) EXPECT_EQ(good[7], kvn::disk_letter(good)) << good;
     for (const char *bad : {"/dev/sd", "/dev/sdA1", "/dev/sd;reboot", "/dev/sda1;reboot", "/dev/sda 1",
-                            "/dev/sda$(x)", "/dev/hda1", "sda1", "/dev/sd`", ""})
-        EXPECT_EQ(0, kvn::disk_letter(bad)) << bad;
-    EXPECT_EQ(0, kvn::disk_letter(nullptr));
+                            "/dev/sda$(x)", "/dev/hda1", "sda1", "/dev/sd`", "", static_cast<const char *>(nullptr)})
+        EXPECT_EQ(0, kvn::disk_letter(bad)) << (bad ? bad : "null");
 }
 
 }  // namespace

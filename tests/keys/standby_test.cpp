@@ -1,5 +1,4 @@
-// The power key's road: the picture goes off, one application's thread runs the
-// standby with the player's programs (recording fakes) in order, a key wakes it.
+// The power key's road: picture off, one application's thread runs the standby's programs (fakes), a key wakes it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -24,6 +23,7 @@ using kvn_test::fake_calls;
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using Buffer = IDirectFBEventBuffer;
 const std::string kStopRequest = "wget -q -O /dev/null http://127.0.0.1:8008/playback?arg0=stop_vod";
 
 void press_in_standby(DFBInputDeviceKeySymbol key, bool repeat = false) {
@@ -32,13 +32,9 @@ void press_in_standby(DFBInputDeviceKeySymbol key, bool repeat = false) {
 }
 bool in_standby() { return kvn_standby_input_buffer() != nullptr && kvn_test::exists("/tmp/goingstandby"); }
 bool awake() { return kvn_get_standby_mode() == 0 && !in_standby(); }
-void wake(DFBInputDeviceKeySymbol key = DIKS_POWER) {
-    press_in_standby(key); ASSERT_TRUE(eventually(awake));
-}
-bool power(App &app) {  // a power key in the application's window; true once the standby runs
-    app.press(DIKS_POWER);
-    return eventually(in_standby);
-}
+void wake(DFBInputDeviceKeySymbol key = DIKS_POWER) { press_in_standby(key); ASSERT_TRUE(eventually(awake)); }
+// A power key in the application's window; true once the standby runs.
+bool power(App &app) { return app.press(DIKS_POWER), eventually(in_standby); }
 // The standby flag, whether a standby waits for keys, the picture daemon's last code, the screen saver.
 std::string status() {
     return "flag " + std::to_string(kvn_get_standby_mode()) + (in_standby() ? ", standby" : "") + ", picture " +
@@ -53,9 +49,7 @@ int handle(App &app, DFBInputDeviceKeySymbol key) {
     DFBWindowEvent e = kvn_test::key_event(key);
     return kvn_default_event_handling(&app.record, &e);
 }
-void register_all(std::initializer_list<App *> apps) {
-    for (App *a : apps) ASSERT_EQ(0, register_window(&a->record));
-}
+void register_all(std::initializer_list<App *> apps) { for (App *a : apps) ASSERT_EQ(0, register_window(&a->record)); }
 bool power_key_to_standby(App &app) {  // registered, focused and running
     if (register_window(&app.record) != 0 || focus_on_window(app.record.window_id) != 0) return false;
     app.start();
@@ -66,8 +60,7 @@ class Standby : public ::testing::Test {
 protected:
     void SetUp() override {
         KVN_REQUIRE_SANDBOX();
-        kvn_set_time_divisor(20); kvn_test::write_file("/tmp/tvmode", "5\n");
-        kvn_test::clear_fake_calls();
+        kvn_set_time_divisor(20), kvn_test::write_file("/tmp/tvmode", "5\n"), kvn_test::clear_fake_calls();
     }
     void TearDown() override { kvn_set_time_divisor(1); }
 };
@@ -76,9 +69,7 @@ protected:
 TEST_F(Standby, PowerKeyRowsByApplicationFlagAndFocus) {
     constexpr int kNobody = -1, kFL = FLASH_LITE, kBR = BROWSER, kMP = ADVANCE_MEDIA_PLAYER, kSS = SCREEN_SAVER;
     struct Row {
-        const char *name;
-        std::vector<int> apps;
-        int focused, flag, pressed_in, last_window, runner, focus_after;
+        const char *name; std::vector<int> apps; int focused, flag, pressed_in, last_window, runner, focus_after;
     };
     const Row rows[] = {
         {"flash player, flag 0", {kFL}, kFL, 0, kFL, 3, kFL, kFL},
@@ -116,30 +107,27 @@ TEST_F(Standby, PowerKeyRowsByApplicationFlagAndFocus) {
         EXPECT_EQ(entry, fake_calls());
         for (auto &a : apps)
             EXPECT_EQ(a.first != row.runner, a.second->idle()) << window_id_str[a.first] << ": only the runner waits";
-        press_in_standby(DIKS_OK);  // not a wake-up key
-        settle(); EXPECT_TRUE(in_standby()) << "OK is no wake-up key";
+        press_in_standby(DIKS_OK), settle();
+        EXPECT_TRUE(in_standby()) << "OK is no wake-up key";
         wake(++wakes % 2 ? DIKS_POWER : DIKS_HOLD);  // HOLD wakes like POWER
         EXPECT_FALSE(kvn_test::exists("/tmp/use_rmfp.txt"));
         EXPECT_EQ("power_led -standby 0 -poweron 1", fake_calls().back());
         EXPECT_EQ("flag 0, picture 5, saver 1", status()) << "the picture back in the mode of /tmp/tvmode";
-        EXPECT_TRUE(eventually([&] { return apps[row.focus_after]->has_directfb_focus(); }));
-        EXPECT_EQ(1, is_self_on_focus(row.focus_after));
+        EXPECT_TRUE(is_self_on_focus(row.focus_after) == 1 &&
+                    eventually([&] { return apps[row.focus_after]->has_directfb_focus(); }));
     }
     scsvr_stub_reset();
 }
 
-// Held or pressed twice, the wake key starts no new standby, and a held power key does not wake the standby it started.
+// A held or doubled wake key starts no new standby; a held power key does not wake the standby it started.
 TEST_F(Standby, KeysHeldOrQueuedDuringTheWakeDoNotPutThePlayerBackToSleep) {
     App flash(FLASH_LITE); ASSERT_TRUE(power_key_to_standby(flash));
     press_in_standby(DIKS_POWER, true); settle();
     EXPECT_TRUE(in_standby()) << "the repeat of the key that started the standby";
     // A second press lands in the window during the wake-up steps.
-    kvn_trace_set_listener(
-        [](const char *line, void *events) {
-            if (strcmp(line, "scsvr global_on_off 1") == 0)
-                kvn_test::post_key(static_cast<IDirectFBEventBuffer *>(events), DIKS_POWER);
-        },
-        flash.record.events);
+    kvn_trace_set_listener([](const char *line, void *buffer) {
+        if (strcmp(line, "scsvr global_on_off 1") == 0) kvn_test::post_key(static_cast<Buffer *>(buffer), DIKS_POWER);
+    }, flash.record.events);
     wake(); kvn_trace_set_listener(nullptr, nullptr);
     flash.press(DIKS_POWER, true);  // the wake key still held
     ASSERT_TRUE(flash.wait_for_keys(2)); settle();
@@ -148,7 +136,7 @@ TEST_F(Standby, KeysHeldOrQueuedDuringTheWakeDoNotPutThePlayerBackToSleep) {
     wake();
 }
 
-// During the flash player's standby the focused browser's framework keys act not in the dark (the standby reads its own).
+// During the flash player's standby the focused browser's framework keys do nothing (the standby reads its own).
 TEST_F(Standby, OtherApplicationsFrameworkKeysDoNothingWhileAStandbyRuns) {
     App browser(BROWSER), flash(FLASH_LITE), player(ADVANCE_MEDIA_PLAYER);
     register_all({&browser, &flash, &player});
@@ -192,8 +180,8 @@ TEST_F(Standby, AHandedOverPowerKeyIsNeverLost) {
 
 // A stop request never answered gets 3 s of player time, then it is killed and the standby goes on.
 TEST_F(Standby, APlaybackServiceThatNeverAnswersHoldsTheStandbyAFewSecondsOnly) {
-    kvn_test::write_file("/opt/kvn-fakes/bin/wget",
-                         "#!/bin/sh\necho \"wget $*\" >> /run/kvn-fakes/calls.log\necho $$ > /tmp/wget.pid\nexec sleep 7\n");
+    kvn_test::write_file("/opt/kvn-fakes/bin/wget", "#!/bin/sh\necho \"wget $*\" >> /run/kvn-fakes/calls.log\n"
+                                                    "echo $$ > /tmp/wget.pid\nexec sleep 7\n");
     App saver(SCREEN_SAVER), player(ADVANCE_MEDIA_PLAYER); ASSERT_EQ(0, register_window(&player.record));
     scsvr_stub_set_last_window(ADVANCE_MEDIA_PLAYER); auto start = Clock::now();
     ASSERT_TRUE(power_key_to_standby(saver)); auto waited = Clock::now() - start;
@@ -271,18 +259,17 @@ TEST_F(Standby, FlashPlayerStopsTheMediaAndPhotoPlayers) {
 }
 
 TEST_F(Standby, DisksAreSpunDownOncePerDriveAndOnlyWellFormedOnes) {
-    kvn_test::write_file("/etc/mtab",
-                         "/dev/sda1 /mnt/HD_a1 ext3 rw 0 0\n/dev/sda2 /mnt/HD_a2 ext3 rw 0 0\n"
-                         "/dev/sdb1 /tmp/usbmounts/USB_DRIVE_B ext3 rw 0 0\n"
-                         "/dev/sdc1;reboot /mnt/x ext3 rw 0 0\n/dev/sdd1 /mnt/HD_d ext3 rw 0 0\n"
-                         "/dev/sde1 /tmp/USB_DRIVE_E vfat rw 0 0\n/dev/sdf1 /tmp/USB_DRIVE_F vfat rw 0 0\n"
-                         "/dev/sdg1 /tmp/USB_DRIVE_G vfat rw 0 0\n/dev/root / ext4 rw 0 0\n");
+    kvn_test::write_file("/etc/mtab", "/dev/sda1 /mnt/HD_a1 ext3 rw 0 0\n/dev/sda2 /mnt/HD_a2 ext3 rw 0 0\n"
+                                      "/dev/sdb1 /tmp/usbmounts/USB_DRIVE_B ext3 rw 0 0\n"
+                                      "/dev/sdc1;reboot /mnt/x ext3 rw 0 0\n/dev/sdd1 /mnt/HD_d ext3 rw 0 0\n"
+                                      "/dev/sde1 /tmp/USB_DRIVE_E vfat rw 0 0\n/dev/sdf1 /tmp/USB_DRIVE_F vfat rw 0 0\n"
+                                      "/dev/sdg1 /tmp/USB_DRIVE_G vfat rw 0 0\n/dev/root / ext4 rw 0 0\n");
     for (const char *node : {"/tmp/st_a", "/tmp/st_d"}) kvn_test::write_file(node, "");
     kvn_set_tape_device_prefix("/tmp/st_"); EXPECT_EQ(0, spin_down_disks());
     kvn_set_tape_device_prefix(nullptr);
     EXPECT_EQ((std::vector<std::string>{"hdparm -y /dev/sda", "sdparm -C stop /dev/sdb", "hdparm -y /dev/sdd",
-                                        "sdparm -C stop /dev/sde", "sdparm -C stop /dev/sdf", "sdparm -C stop /dev/sdg"}),
-              fake_calls());
+                                        "sdparm -C stop /dev/sde", "sdparm -C stop /dev/sdf",
+                                        "sdparm -C stop /dev/sdg"}), fake_calls());
     kvn_test::remove_file("/etc/mtab"); EXPECT_EQ(0, spin_down_disks());
     write_cdrom_pipe(1);  // no /tmp/cdpipe: nothing happens, nothing blocks
     mkfifo("/tmp/cdpipe", 0644);

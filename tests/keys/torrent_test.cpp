@@ -28,7 +28,8 @@ const char kSeeding[] = "1|2|100|4|5|6|0.5|Seeding|x|10|11|12|13|14|100|a b\n";
 const char kScript[] = "/vmk/apps/etc/transmission-remote-script";
 
 void install_program(const std::string &path, const std::string &body) {
-    write_file(path, "#!/bin/sh\n" + body); chmod(path.c_str(), 0755);
+    write_file(path, "#!/bin/sh\n" + body);
+    chmod(path.c_str(), 0755);
 }
 // As an ordinary user of the box would (as root runs this as the user nobody).
 std::string as_nobody(const std::string &command) {
@@ -40,14 +41,14 @@ class Torrent : public ::testing::Test {
 protected:
     void SetUp() override {
         KVN_REQUIRE_SANDBOX();
-        kvn_set_time_divisor(100); kvn_test::set_torrent_daemon_running(true);
-        system("mkdir -p /tmp/cron/crontabs"); write_file("/tmp/cron/crontabs/root", kCron);
-        kvn_test::clear_fake_calls();
+        kvn_set_time_divisor(100), kvn_test::set_torrent_daemon_running(true), kvn_test::clear_fake_calls();
+        system("mkdir -p /tmp/cron/crontabs"), write_file("/tmp/cron/crontabs/root", kCron);
     }
     void TearDown() override { kvn_set_time_divisor(1); }
     std::string installed() { return read_file("/run/kvn-fakes/crontab.installed"); }
-    std::chrono::milliseconds timed(int entering) {
-        auto start = std::chrono::steady_clock::now(); torrent_standby(entering);
+    std::chrono::milliseconds timed(int entering) {  // torrent_standby's wall time
+        auto start = std::chrono::steady_clock::now();
+        torrent_standby(entering);
         return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     }
 };
@@ -63,12 +64,11 @@ TEST_F(Torrent, SeedingKeepsTheDisksSpinningAndTheScheduleSuspended) {
     write_file("/tmp/cron/crontabs/root", installed()); torrent_standby(0);
     EXPECT_EQ(kCron, installed()) << "only the job the standby commented comes back";
 
-    kvn_test::set_torrent_daemon_running(false);  // no daemon: nothing touched
-    kvn_test::clear_fake_calls(); torrent_standby(1);
+    kvn_test::set_torrent_daemon_running(false), kvn_test::clear_fake_calls(), torrent_standby(1);  // no daemon
     EXPECT_EQ((std::vector<std::string>{"pidof transmission-daemon"}), kvn_test::fake_calls());
-    kvn_test::set_torrent_daemon_running(true);
+    kvn_test::set_torrent_daemon_running(true), kvn_test::clear_fake_calls();
     kvn_test::remove_file("/tmp/cron/crontabs/root");  // the copy fails: nothing installed
-    kvn_test::clear_fake_calls(); testing::internal::CaptureStderr();
+    testing::internal::CaptureStderr();
     torrent_standby(0);
     EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find(
                                      "torrent_standby: cannot copy root's crontab; it is left as it is\n"));
@@ -130,7 +130,8 @@ TEST_F(Torrent, HangingScriptIsKilledAfterItsMinuteAndNotWaitedForOnceKilled) {
 TEST_F(Torrent, RootsCrontabGetsNothingFromAnotherUserOrThroughALink) {
     // Right after the copy and right before the install, an ordinary user appends a job to each.
     const std::string evil = "echo \"* * * * * /tmp/evil\" >> ";
-    install_program("/opt/kvn-fakes/bin/cp", "/bin/cp \"$@\" || exit 1\n" + as_nobody(evil + "/tmp/cron_root_ori") + "exit 0\n");
+    install_program("/opt/kvn-fakes/bin/cp",
+                    "/bin/cp \"$@\" || exit 1\n" + as_nobody(evil + "/tmp/cron_root_ori") + "exit 0\n");
     install_program("/opt/kvn-fakes/bin/crontab",
                     as_nobody(evil + "/tmp/cron_root_temp") + "cp \"$1\" /run/kvn-fakes/crontab.installed\n");
     write_file("/run/kvn-fakes/bt_data", kSeeding);
@@ -149,8 +150,7 @@ TEST_F(Torrent, RootsCrontabGetsNothingFromAnotherUserOrThroughALink) {
     }
 }
 
-// The control script and the power-off script, the latter in /, get descriptors 0 to 2 only
-// (ls lists its own: 0 to 2 and the one it reads the list with).
+// The control and power-off scripts (the latter in /) get descriptors 0 to 2 only; ls adds the one it reads.
 TEST_F(Torrent, ChildrenGetOnlyTheStandardStreams) {
     kvn_test::start_display();  // DirectFB's descriptors and the framework's pipes
     int plain = open("/dev/null", O_RDONLY);  // and one of the application's own

@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <memory>
-#include <random>
 
 #include "host_stub.h"
 #include "kvn_app_harness.h"
@@ -204,25 +202,10 @@ void at_once(int count, const std::function<void(int)> &body) {
     for (auto &t : threads) t.join();
 }
 
-// Application threads register, move the focus, post events and leave at once: the lists stay whole, no
-// deadlock; senders to one application (no buffer yet: the arguments wait in its record) never mix two calls.
-TEST(Concurrency, ManyApplicationThreadsShareTheList) {
-    std::vector<std::unique_ptr<App>> apps;
-    for (int i = 0; i < 6; ++i) apps.push_back(std::make_unique<App>(2 + i, i % 2));
-    at_once(6, [&](int i) {
-        std::mt19937 rng(static_cast<unsigned>(i)); kvn_window *mine = &apps[static_cast<size_t>(i)]->record;
-        for (int round = 0; round < 60; ++round)
-            switch (rng() % 6) {
-                case 0: register_window(mine); break;
-                case 1: unregister_window(mine); break;
-                case 2: focus_on_window(2 + static_cast<int>(rng() % 6)); break;
-                case 3: focus_next_window(); break;
-                case 4: kvnfw_send_event(2 + static_cast<int>(rng() % 6), DIKS_OK); break;
-                default: get_window_on_focus(), get_active_apps_count(); break;
-            }
-        unregister_window(mine);
-    });
-    EXPECT_TRUE(kvn_windows_head == nullptr && kvn_windows_end == nullptr); static kvn_thread records[4][20000];
+// Threads registering at once lose no record; senders to one application (no buffer yet: the arguments wait in
+// its record) never mix two calls.  The window list's threads are the key storm's.
+TEST(Concurrency, ManyApplicationThreadsShareTheLists) {
+    static kvn_thread records[4][20000];
     for (int round = 0; round < 4; ++round) {
         at_once(4, [](int i) {
             for (kvn_thread &t : records[i]) register_thread(&t);

@@ -166,15 +166,13 @@ TEST(WindowRegistryDeathTest, CallbackCallingBackIntoTheRegistryStopsLoudly) {
         {"kvn_invoke_framework_apps", [] { kvn_invoke_framework_apps(BROWSER, ""); }},
         {"redirect_external_event", [] { DFBWindowEvent e{}; redirect_external_event(nullptr, &e); }},
     };
-    // The list held by focus_on_window for every row, by redirect_external_event for one more run.
+    // The list held by focus_on_window for every row, by redirect_external_event for one more.
     for (size_t i = 0; i <= std::size(rows); ++i) {
         const bool redirect = i == std::size(rows); g_reenter = rows[redirect ? 2 : i].second;
-        const std::string report = "korvan_framework_lib: " + std::string(rows[redirect ? 2 : i].first) +
-                                   " called while this thread holds the window list for " +
-                                   (redirect ? "redirect_external_event" : "focus_on_window") +
-                                   " \\(a window callback must not call window-list operations\\); stopping "
-                                   "instead of deadlocking";
-        EXPECT_DEATH(hold_and_reenter(redirect), report);
+        EXPECT_DEATH(hold_and_reenter(redirect),
+                     "korvan_framework_lib: " + std::string(rows[redirect ? 2 : i].first) + " called while this thread "
+                     "holds the window list for " + (redirect ? "redirect_external_event" : "focus_on_window") +
+                     " \\(a window callback must not call window-list operations\\); stopping instead of deadlocking");
     }
 }
 
