@@ -46,9 +46,7 @@ public:
     }
 
     // Runs the loop in a thread; `own` sees each event first, true: consumed.
-    void start(std::function<bool(DFBWindowEvent &)> own = nullptr) {
-        own_ = own, thread_ = std::thread([this] { loop(); });
-    }
+    void start(std::function<bool(DFBWindowEvent &)> own = nullptr) { own_ = own, thread_ = std::thread([this] { loop(); }); }
     void stop() {
         if (!thread_.joinable()) return;
         running_ = false;
@@ -59,10 +57,7 @@ public:
         post_key(record.events, key, DWET_KEYDOWN, repeat ? DWEF_REPEAT : DWEF_NONE);
     }
     // Key-down events the loop received, in order.
-    std::vector<DFBInputDeviceKeySymbol> keys() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return keys_;
-    }
+    std::vector<DFBInputDeviceKeySymbol> keys() { return std::lock_guard<std::mutex>(mutex_), keys_; }
     bool wait_for_keys(size_t count) { return eventually([&] { return keys().size() >= count; }); }
     int handled() const { return handled_; }  // events the default handler answered with 0
     // The loop waits with nothing queued (not in a handler, standby or menu).
@@ -75,7 +70,7 @@ public:
                 directfb_focus_ = e.window.type == DWET_GOTFOCUS;
         return directfb_focus_;
     }
-    uint8_t opacity() {
+    uint8_t opacity() {  // as DirectFB reads it back
         uint8_t value = 0;
         return record.window->GetOpacity(record.window, &value), value;
     }

@@ -14,8 +14,7 @@ namespace kvn_test {
 std::string stored(const char *key) {
     char *v = get_var_mem(key);
     std::string s = v ? v : "<null>";
-    free(v);
-    return s;
+    return free(v), s;
 }
 
 std::vector<std::string> fake_calls() {
@@ -53,8 +52,7 @@ void start_display() {
     static std::once_flag once;
     std::call_once(once, [] {
         static char *args[] = {const_cast<char *>("kvn-test"), nullptr};
-        int argc = 1;
-        char **argv = args;
+        int argc = 1; char **argv = args;
         kvn_dfb_context &g = kvn_dfb_global_context;
         kvn_dfb_init(&argc, &argv, &g.kvn_dfb, &g.kvn_screen);
         kvn_layer_osd_init(g.kvn_dfb, &g.kvn_layer_osd, &g.kvn_layer_osd_config, nullptr, nullptr);

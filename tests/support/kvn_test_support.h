@@ -1,5 +1,4 @@
-// Helpers shared by the framework's test programs.  Every test process runs
-// inside kvn-sandbox: /tmp is private and the player programs are fakes.
+// Helpers shared by the test programs, which run inside kvn-sandbox: /tmp is private, the player's programs fakes.
 #ifndef KVN_TEST_SUPPORT_H
 #define KVN_TEST_SUPPORT_H
 
@@ -35,9 +34,7 @@ bool install_overlap_detecting_shutdown();
 
 std::vector<std::string> trace_lines();
 std::vector<osd_call> osd_calls();
-
-// kvn_dfb_init and kvn_layer_osd_init, once per process (DirectFB is process-wide).
-void start_display();
+void start_display();  // kvn_dfb_init and kvn_layer_osd_init, once per process (DirectFB is process-wide)
 
 // A key event as DirectFB delivers it to a window; DWEF_REPEAT marks an auto-repeat.
 inline DFBWindowEvent key_event(DFBInputDeviceKeySymbol key, DFBWindowEventType type = DWET_KEYDOWN,
@@ -49,8 +46,7 @@ inline DFBWindowEvent key_event(DFBInputDeviceKeySymbol key, DFBWindowEventType 
 inline void post_key(IDirectFBEventBuffer *buffer, DFBInputDeviceKeySymbol key, DFBWindowEventType type = DWET_KEYDOWN,
                      DFBWindowEventFlags flags = DWEF_NONE) {
     DFBEvent event{};
-    event.window = key_event(key, type, flags);
-    buffer->PostEvent(buffer, &event);
+    event.window = key_event(key, type, flags), buffer->PostEvent(buffer, &event);
 }
 // A key press as the input driver delivers it to an input buffer.
 inline DFBEvent input_key(DFBInputDeviceKeySymbol key, bool repeat = false) {
