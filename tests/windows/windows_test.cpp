@@ -248,10 +248,12 @@ TEST(Focus, ScreenSaverAndWidgetKeepTheirCompanionsVisible) {
     EXPECT_EQ("51 255 0 | 51 255 0 | 51 0 0 | ", under_saver); ASSERT_EQ(0, focus_on_window(BROWSER));
     browser.record.window->SetOpacity(browser.record.window, 0x40); ASSERT_EQ(0, focus_on_window(FLASH_WIDGET));
     EXPECT_EQ("255 0 ", seen({&browser, &flash})) << "the application under the widget is shown";
-    // A visible window keeps its opacity when focused; an inactive one is refused.
+    // A visible window keeps its opacity when focused; an inactive or transparent record is refused.
     widget.record.opacity = 0x80; ASSERT_EQ(0, focus_on_window(FLASH_WIDGET));
-    EXPECT_EQ(0xff, widget.opacity()); player.record.active = 0;
-    EXPECT_EQ(-2, focus_on_window(ADVANCE_MEDIA_PLAYER) + focus_on_window(DUMMY1));
+    EXPECT_EQ(0xff, widget.opacity());
+    player.record.active = 0, widget.record.opacity = 0, browser.record.opacity = 1, browser.record.active = 2;
+    EXPECT_EQ(" -1 -1 -1 0", nums({focus_on_window(ADVANCE_MEDIA_PLAYER), focus_on_window(FLASH_WIDGET),
+                                   focus_on_window(DUMMY1), focus_on_window(BROWSER)}));
 }
 
 TEST(Focus, BrowserFallsBackToFlashPlayerAndNextAlternatesFirstTwo) {
