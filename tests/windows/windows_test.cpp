@@ -125,36 +125,29 @@ TEST(WindowRegistry, ThreadListStopsInOrderForgetsAndLosesNoRecordToARace) {
 
 TEST(WindowRegistry, SurfaceRegistriesLinkAndUnlink) {
     kvn_surface_node a = {nullptr, nullptr}, b = {nullptr, nullptr}, c = {nullptr, nullptr};
-    EXPECT_EQ((std::vector<int>{-1, 0, 0}), (std::vector<int>{register_surface(&a, &a, nullptr),
-                                                             register_surface(nullptr, nullptr, &a),
-                                                             register_surface(&a, &a, &b)}));
+    EXPECT_EQ(" -1 0 0", nums({register_surface(&a, &a, nullptr), register_surface(nullptr, nullptr, &a),
+                               register_surface(&a, &a, &b)}));
     EXPECT_EQ(&b, a.next); EXPECT_EQ(0, unregister_surface(&a, &b, &a));
     EXPECT_EQ(&b, a.next) << "the head: the caller moves it";
     EXPECT_EQ(0, register_surface(&a, &b, &c)); EXPECT_EQ(0, unregister_surface(&a, &c, &b)) << "a middle one";
-    EXPECT_EQ(&c, a.next);
-    EXPECT_TRUE(unregister_surface(&a, &c, &c) == 0 && a.next == nullptr);
+    EXPECT_EQ(&c, a.next); EXPECT_TRUE(unregister_surface(&a, &c, &c) == 0 && a.next == nullptr);
     EXPECT_EQ(-2, unregister_surface(&a, &a, &b) + unregister_surface(nullptr, nullptr, &a));
 
     // clean_surfaces releases every surface and answers -1 all the same.
     static std::vector<IDirectFBSurface *> released;
     IDirectFBSurface s[2]{};
     s[0].Release = s[1].Release = [](IDirectFBSurface *thiz) -> DirectResult { return released.push_back(thiz), DR_OK; };
-    kvn_surface_node *head = nullptr, *tail = nullptr;
-    EXPECT_EQ((std::vector<int>{-1, -1, -1, 0, 0}), (std::vector<int>{register_surface_simple(nullptr, &tail, &s[0]),
-                                                                     register_surface_simple(&head, nullptr, &s[0]),
-                                                                     register_surface_simple(&head, &tail, nullptr),
-                                                                     register_surface_simple(&head, &tail, &s[0]),
-                                                                     register_surface_simple(&head, &tail, &s[1])}));
-    EXPECT_TRUE(head->surface == &s[0] && tail->surface == &s[1]);
-    EXPECT_EQ(0, unregister_surface_simple(&head, &tail, &s[1])); EXPECT_TRUE(head == tail && head->next == nullptr);
-    EXPECT_EQ((std::vector<int>{-1, 0, -1, -1}), (std::vector<int>{unregister_surface_simple(&head, &tail, &s[1]),
-                                                                  unregister_surface_simple(&head, &tail, &s[0]),
-                                                                  unregister_surface_simple(&head, &tail, &s[0]),
-                                                                  clean_surfaces(nullptr)}));
-    EXPECT_TRUE(head == nullptr && tail == nullptr);
-    for (IDirectFBSurface &one : s) ASSERT_EQ(0, register_surface_simple(&head, &tail, &one));
-    EXPECT_EQ(-1, clean_surfaces(head));
-    EXPECT_EQ((std::vector<IDirectFBSurface *>{&s[0], &s[1]}), released);
+    kvn_surface_node *h = nullptr, *t = nullptr;  // head and tail
+    EXPECT_EQ(" -1 -1 -1 0 0", nums({register_surface_simple(nullptr, &t, s), register_surface_simple(&h, nullptr, s),
+                                     register_surface_simple(&h, &t, nullptr), register_surface_simple(&h, &t, &s[0]),
+                                     register_surface_simple(&h, &t, &s[1])}));
+    EXPECT_TRUE(h->surface == &s[0] && t->surface == &s[1]);
+    EXPECT_EQ(0, unregister_surface_simple(&h, &t, &s[1])); EXPECT_TRUE(h == t && h->next == nullptr);
+    EXPECT_EQ(" -1 0 -1 -1", nums({unregister_surface_simple(&h, &t, &s[1]), unregister_surface_simple(&h, &t, &s[0]),
+                                   unregister_surface_simple(&h, &t, &s[0]), clean_surfaces(nullptr)}));
+    EXPECT_TRUE(h == nullptr && t == nullptr);
+    for (IDirectFBSurface &one : s) ASSERT_EQ(0, register_surface_simple(&h, &t, &one));
+    EXPECT_TRUE(clean_surfaces(h) == -1 && released == std::vector<IDirectFBSurface *>{&s[0], &s[1]});
 }
 
 // A callback under the list's lock calling back into it stops the process with a report, not a deadlock.
