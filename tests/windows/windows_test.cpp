@@ -147,7 +147,7 @@ TEST(WindowRegistry, SurfaceRegistriesLinkAndUnlink) {
                                    unregister_surface_simple(&h, &t, &s[0]), clean_surfaces(nullptr)}));
     EXPECT_TRUE(h == nullptr && t == nullptr);
     for (IDirectFBSurface &one : s) ASSERT_EQ(0, register_surface_simple(&h, &t, &one));
-    EXPECT_TRUE(clean_surfaces(h) == -1 && released == std::vector<IDirectFBSurface *>{&s[0], &s[1]});
+    EXPECT_TRUE(clean_surfaces(h) == -1 && (released == std::vector<IDirectFBSurface *>{&s[0], &s[1]}));
 }
 
 // A callback under the list's lock calling back into it stops the process with a report, not a deadlock.
