@@ -49,7 +49,6 @@ int handle(App &app, DFBInputDeviceKeySymbol key) {
     DFBWindowEvent e = kvn_test::key_event(key);
     return kvn_default_event_handling(&app.record, &e);
 }
-void register_all(std::initializer_list<App *> apps) { for (App *a : apps) ASSERT_EQ(0, register_window(&a->record)); }
 bool power_key_to_standby(App &app) {  // registered, focused and running
     if (register_window(&app.record) != 0 || focus_on_window(app.record.window_id) != 0) return false;
     app.start();
@@ -139,7 +138,7 @@ TEST_F(Standby, KeysHeldOrQueuedDuringTheWakeDoNotPutThePlayerBackToSleep) {
 // During the flash player's standby the focused browser's framework keys do nothing (the standby reads its own).
 TEST_F(Standby, OtherApplicationsFrameworkKeysDoNothingWhileAStandbyRuns) {
     App browser(BROWSER), flash(FLASH_LITE), player(ADVANCE_MEDIA_PLAYER);
-    register_all({&browser, &flash, &player});
+    ASSERT_TRUE(kvn_test::register_all({&browser, &flash, &player}));
     ASSERT_EQ(0, focus_on_window(BROWSER)); flash.start();
     ASSERT_EQ(0, handle(browser, DIKS_POWER)); ASSERT_TRUE(eventually(in_standby));
     size_t dialogs = kvn_test::osd_calls().size(); std::vector<std::string> calls = fake_calls();
@@ -159,7 +158,7 @@ TEST_F(Standby, OtherApplicationsFrameworkKeysDoNothingWhileAStandbyRuns) {
 // A key handed to the flash player in its TV-mode menu, or with its loop stopped, never leaves the player dark.
 TEST_F(Standby, AHandedOverPowerKeyIsNeverLost) {
     App browser(BROWSER), flash(FLASH_LITE);
-    register_all({&browser, &flash});
+    ASSERT_TRUE(kvn_test::register_all({&browser, &flash}));
     ASSERT_EQ(0, focus_on_window(FLASH_LITE)); flash.start();
     size_t dialogs = kvn_test::osd_calls().size(); flash.press(DIKS_TV);
     ASSERT_TRUE(eventually([&] { return kvn_test::osd_calls().size() > dialogs; })) << "the menu is open";
@@ -233,7 +232,7 @@ void press_at_once(App &one, App &other, DFBInputDeviceKeySymbol key) {
 TEST_F(Standby, TwoPowerOrPowerOffKeysAtTheSameInstantActOnce) {
     ASSERT_TRUE(kvn_test::install_overlap_detecting_shutdown());
     App browser(BROWSER), photos(PHOTO_PLAYER), flash(FLASH_LITE);
-    register_all({&browser, &photos, &flash});
+    ASSERT_TRUE(kvn_test::register_all({&browser, &photos, &flash}));
     flash.start([](DFBWindowEvent &) { return true; });  // only counts what arrives
     press_at_once(browser, photos, DIKS_POWER); ASSERT_TRUE(flash.wait_for_keys(1));
     settle(); EXPECT_EQ(1u, flash.keys().size());
@@ -250,7 +249,7 @@ TEST_F(Standby, TwoPowerOrPowerOffKeysAtTheSameInstantActOnce) {
 
 TEST_F(Standby, FlashPlayerStopsTheMediaAndPhotoPlayers) {
     App player(ADVANCE_MEDIA_PLAYER), navigator(PLAYLIST_NAVIGATOR), photos(PHOTO_PLAYER), flash(FLASH_LITE);
-    register_all({&player, &navigator, &photos, &flash});
+    ASSERT_TRUE(kvn_test::register_all({&player, &navigator, &photos, &flash}));
     ASSERT_EQ(0, focus_on_window(FLASH_LITE)); static kvn_window *photo_record = &photos.record;
     host_stub_on_force_stop_pod([](void *) { photo_record->active = 0; }, nullptr);
     EXPECT_EQ(1, kvn_standby_terminate_apps());

@@ -106,6 +106,17 @@ private:
     std::vector<DFBInputDeviceKeySymbol> keys_;
 };
 
+inline bool register_all(std::initializer_list<App *> apps) {
+    for (App *a : apps) if (register_window(&a->record) != 0) return false;
+    return true;
+}
+// Opacity as DirectFB reads it back, and "*" for the focus word, of each application given.
+inline std::string seen(std::initializer_list<App *> apps) {
+    std::string out;
+    for (App *a : apps) out += std::to_string(a->opacity()) + (a->record.on_focus ? "* " : " ");
+    return out;
+}
+
 }  // namespace kvn_test
 
 #endif

@@ -9,6 +9,7 @@
 #include "screensaver_stub.h"
 
 using kvn_test::App;
+using kvn_test::seen;
 
 namespace {
 
@@ -185,14 +186,10 @@ TEST(WindowRegistryDeathTest, CallbackCallingBackIntoTheRegistryStopsLoudly) {
 }
 
 
-// Opacity as DirectFB reads it back, and "*" for the focus word, of each application given.
-std::string seen(std::initializer_list<App *> apps) {
-    std::string out;
-    for (App *a : apps) out += std::to_string(a->opacity()) + (a->record.on_focus ? "* " : " ");
-    return out;
-}
 
-void register_all(std::initializer_list<App *> apps) { for (App *a : apps) ASSERT_EQ(0, register_window(&a->record)); }
+
+// An operation's result, then what is seen of the applications after it.
+std::string after(int result, std::initializer_list<App *> apps) { return std::to_string(result) + " " + seen(apps); }
 
 // The strings handed over up to the closing null, "|" after each, then the count.
 std::string strings(const kvn_invoke_args *args) {
@@ -203,9 +200,8 @@ std::string strings(const kvn_invoke_args *args) {
 
 TEST(Focus, SwitchBetweenApplicationsHidesOthersAndTellsThePlatform) {
     App browser(BROWSER), photos(PHOTO_PLAYER), flash(FLASH_LITE);
-    register_all({&browser, &photos, &flash});
-    ASSERT_EQ(0, focus_on_window(BROWSER));
-    EXPECT_EQ("255* 0 0 ", seen({&browser, &photos, &flash}));
+    ASSERT_TRUE(kvn_test::register_all({&browser, &photos, &flash}));
+    EXPECT_EQ("0 255* 0 0 ", after(focus_on_window(BROWSER), {&browser, &photos, &flash}));
     EXPECT_EQ(1, is_self_on_focus(BROWSER)); size_t before = kvn_test::osd_calls().size();
     int switches = scsvr_stub_switch_count();
     host_stub_set_bgrun(1);  // the photo player runs in the background: it stays visible under the flash player
@@ -222,15 +218,14 @@ TEST(Focus, SwitchBetweenApplicationsHidesOthersAndTellsThePlatform) {
     ASSERT_EQ(0, focus_on_window(FLASH_LITE)); EXPECT_EQ(switches + 1, scsvr_stub_switch_count());
     EXPECT_EQ(calls.size(), kvn_test::osd_calls().size()); host_stub_set_bgrun(0);
     // The focused window leaving is hidden; the first eligible one takes over.
-    ASSERT_EQ(0, unregister_window(&flash.record));
-    EXPECT_EQ("255* 0 ", seen({&browser, &flash}));
+    EXPECT_EQ("0 255* 0 ", after(unregister_window(&flash.record), {&browser, &flash}));
     EXPECT_TRUE(kvn_test::eventually([&] { return browser.has_directfb_focus(); }));
 }
 
 TEST(Focus, ScreenSaverAndWidgetKeepTheirCompanionsVisible) {
     App player(ADVANCE_MEDIA_PLAYER), photos(PHOTO_PLAYER), flash(FLASH_LITE), saver(SCREEN_SAVER),
         widget(FLASH_WIDGET), browser(BROWSER);
-    register_all({&player, &photos, &flash, &saver, &widget, &browser});
+    ASSERT_TRUE(kvn_test::register_all({&player, &photos, &flash, &saver, &widget, &browser}));
     // Under the screen saver the media player is as it was; the flash player stays if it or the photos called it.
     std::string under_saver;
     for (int previous : {FLASH_LITE, PHOTO_PLAYER, BROWSER}) {
@@ -251,24 +246,20 @@ TEST(Focus, ScreenSaverAndWidgetKeepTheirCompanionsVisible) {
 
 TEST(Focus, BrowserFallsBackToFlashPlayerAndNextAlternatesFirstTwo) {
     App flash(FLASH_LITE, 0), photos(PHOTO_PLAYER, 0), widget(FLASH_WIDGET, 0);
-    register_all({&flash, &photos, &widget});
-    ASSERT_EQ(0, focus_on_window(BROWSER));
-    EXPECT_EQ("255* 0 0 ", seen({&flash, &photos, &widget})) << "without a browser the flash player";
-    ASSERT_EQ(0, focus_next_window());
-    EXPECT_EQ("255 255* 0 ", seen({&flash, &photos, &widget}));
-    ASSERT_EQ(0, focus_next_window());
-    EXPECT_EQ("255* 255 0 ", seen({&flash, &photos, &widget})) << "the walk starts at the head, not at the third";
+    ASSERT_TRUE(kvn_test::register_all({&flash, &photos, &widget}));
+    EXPECT_EQ("0 255* 0 0 ", after(focus_on_window(BROWSER), {&flash, &photos, &widget})) << "no browser: flash";
+    EXPECT_EQ("0 255 255* 0 ", after(focus_next_window(), {&flash, &photos, &widget}));
+    EXPECT_EQ("0 255* 255 0 ", after(focus_next_window(), {&flash, &photos, &widget})) << "from the head, not the third";
     // A record that hides the others does so when the walk focuses it.
     photos.record.hide_others = 1; widget.record.window->SetOpacity(widget.record.window, 0x40);
-    ASSERT_EQ(0, focus_next_window());
-    EXPECT_EQ("255* 0 0 ", seen({&photos, &flash, &widget}));
-    photos.record.active = widget.record.active = 0; EXPECT_EQ(0, focus_next_window());
-    EXPECT_EQ("255* 255 ", seen({&flash, &photos}));
+    EXPECT_EQ("0 255* 0 0 ", after(focus_next_window(), {&photos, &flash, &widget}));
+    photos.record.active = widget.record.active = 0;
+    EXPECT_EQ("0 255* 255 ", after(focus_next_window(), {&flash, &photos}));
 }
 
 TEST(Forwarding, KeysAndArgumentsReachTheOtherApplicationsLoop) {
     App browser(BROWSER), flash(FLASH_LITE);
-    register_all({&browser, &flash});
+    ASSERT_TRUE(kvn_test::register_all({&browser, &flash}));
     flash.start([](DFBWindowEvent &) { return true; });
     EXPECT_EQ(-1, kvnfw_send_event(TVMODE, DIKS_OK)); EXPECT_EQ(1, kvn_invoke_framework_apps(42, "%s", "x"));
     ASSERT_EQ(0, kvnfw_send_event(FLASH_LITE, DIKS_OK));
@@ -294,7 +285,7 @@ TEST(Forwarding, UnwantedEventsAreOfferedToTheOthersInOrder) {
     browser.record.external_event_callback = [](DFBWindowEvent *) { return 0; };
     photos.record.external_event_callback = [](DFBWindowEvent *) { return 1; };
     flash.record.external_event_callback = [](DFBWindowEvent *e) { return e->key_symbol == DIKS_RED ? 0 : 1; };
-    register_all({&browser, &player, &photos, &flash});
+    ASSERT_TRUE(kvn_test::register_all({&browser, &player, &photos, &flash}));
     DFBWindowEvent event = kvn_test::key_event(DIKS_GREEN);
     EXPECT_TRUE(redirect_external_event(&browser.record, &event) == -1 && event.key_symbol == DIKS_GREEN)
         << "nobody consumed it: unchanged";
