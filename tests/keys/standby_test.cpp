@@ -140,7 +140,8 @@ TEST_F(Standby, OtherApplicationsFrameworkKeysDoNothingWhileAStandbyRuns) {
     App browser(BROWSER), flash(FLASH_LITE), player(ADVANCE_MEDIA_PLAYER);
     ASSERT_TRUE(kvn_test::register_all({&browser, &flash, &player}));
     ASSERT_EQ(0, focus_on_window(BROWSER)); flash.start();
-    ASSERT_EQ(0, handle(browser, DIKS_POWER)); ASSERT_TRUE(eventually(in_standby));
+    DFBWindowEvent power = kvn_test::key_event(DIKS_POWER);
+    ASSERT_EQ(0, handle_power_key(&browser.record, &power)); ASSERT_TRUE(eventually(in_standby));
     size_t dialogs = kvn_test::osd_calls().size(); std::vector<std::string> calls = fake_calls();
     for (DFBInputDeviceKeySymbol key : {DIKS_REDIAL, DIKS_TV, DIKS_CALL, DIKS_HOME, DIKS_PROGRAM, DIKS_LANGUAGE,
                                         DIKS_SETUP, DIKS_SMALL_S, DIKS_SHUFFLE}) {
@@ -263,9 +264,8 @@ TEST_F(Standby, DisksAreSpunDownOncePerDriveAndOnlyWellFormedOnes) {
                                       "/dev/sdc1;reboot /mnt/x ext3 rw 0 0\n/dev/sdd1 /mnt/HD_d ext3 rw 0 0\n"
                                       "/dev/sde1 /tmp/USB_DRIVE_E vfat rw 0 0\n/dev/sdf1 /tmp/USB_DRIVE_F vfat rw 0 0\n"
                                       "/dev/sdg1 /tmp/USB_DRIVE_G vfat rw 0 0\n/dev/root / ext4 rw 0 0\n");
-    for (const char *node : {"/tmp/st_a", "/tmp/st_d"}) kvn_test::write_file(node, "");
-    kvn_set_tape_device_prefix("/tmp/st_"); EXPECT_EQ(0, spin_down_disks());
-    kvn_set_tape_device_prefix(nullptr);
+    for (const char *node : {"/dev/sta", "/dev/std"}) kvn_test::write_file(node, "");  // internal disks
+    EXPECT_EQ(0, spin_down_disks());
     EXPECT_EQ((std::vector<std::string>{"hdparm -y /dev/sda", "sdparm -C stop /dev/sdb", "hdparm -y /dev/sdd",
                                         "sdparm -C stop /dev/sde", "sdparm -C stop /dev/sdf",
                                         "sdparm -C stop /dev/sdg"}), fake_calls());
