@@ -63,9 +63,9 @@ TEST(Crontab, OnlyTheJobsTheStandbyCommentedComeBackAndHeadersNeverPileUp) {
 }
 
 TEST(Mtab, OnlyWellFormedDiskNamesGiveALetter) {
-    for (const char *good : {"/dev/sda1", "/dev/sdb", "/dev/sdz15", "/dev/sdc9"})
+    for (const char *good : {"/dev/sda1", "/dev/sdb", "/dev/sdz10", "/dev/sdc9"})
         EXPECT_EQ(good[7], kvn::disk_letter(good)) << good;
-    for (const char *bad : {"/dev/sd", "/dev/sdA1", "/dev/sd;reboot", "/dev/sda1;reboot", "/dev/sda 1",
+    for (const char *bad : {"/dev/sd", "/dev/sdA1", "/dev/sd;reboot", "/dev/sda1;reboot", "/dev/sda 1", "/dev/sda:",
                             "/dev/sda$(x)", "/dev/hda1", "sda1", "/dev/sd`", "", static_cast<const char *>(nullptr)})
         EXPECT_EQ(0, kvn::disk_letter(bad)) << (bad ? bad : "null");
 }
