@@ -109,6 +109,7 @@ TEST(WindowRegistry, ThreadListStopsInOrderForgetsAndLosesNoRecordToARace) {
     EXPECT_TRUE(kvn_threads_head == nullptr && kvn_threads_end == nullptr);
     for (kvn_thread *t : {&one, &none}) ASSERT_EQ(0, register_thread(t));
     EXPECT_EQ(0, unregister_threads()); EXPECT_TRUE(kvn_threads_head == nullptr && one.next == nullptr);
+    ASSERT_EQ(0, register_thread(&one)); EXPECT_TRUE(unregister_thread(&one) == 0 && kvn_threads_end == nullptr);
     // Threads registering at once lose no record (four rounds, so that a missing lock shows).
     static kvn_thread records[4][20000];
     for (int round = 0; round < 4; ++round) {
@@ -255,6 +256,7 @@ TEST(Focus, BrowserFallsBackToFlashPlayerAndNextAlternatesFirstTwo) {
     EXPECT_EQ("0 255* 0 0 ", after(focus_next_window(), {&photos, &flash, &widget}));
     photos.record.active = widget.record.active = 0;
     EXPECT_EQ("0 255* 255 ", after(focus_next_window(), {&flash, &photos}));
+    flash.record.active = 0; EXPECT_EQ(0, focus_next_window()) << "nothing to focus";
 }
 
 TEST(Forwarding, KeysAndArgumentsReachTheOtherApplicationsLoop) {
@@ -330,8 +332,7 @@ TEST(Windows, CreationClearsTheSurfaceAndUsesTheLayerSize) {
         drawn::get_surface = (*w)->GetSurface, (*w)->GetSurface = drawn::spy_get_surface;
         return r;
     };
-    kvn_window w{};
-    DFBWindowDescription desc;
+    kvn_window w{}; DFBWindowDescription desc;
     ASSERT_EQ(0, kvn_create_window_surface_events(&w, &desc, 10, 20, 0, 0, DWCAPS_ALPHACHANNEL, 0x40));
     layer->CreateWindow = drawn::create_window;
     const int width = kvn_dfb_global_context.kvn_layer_osd_config.width,
@@ -339,8 +340,7 @@ TEST(Windows, CreationClearsTheSurfaceAndUsesTheLayerSize) {
     EXPECT_EQ(nums({KVN_WINDOW_MAGIC, 0x7F, width, DSPF_ARGB, DSCAPS_DOUBLE, DWCAPS_ALPHACHANNEL}),
               nums({w.magic, desc.flags, desc.width, desc.pixelformat, desc.surface_caps, desc.caps}));
     EXPECT_EQ("colour 0 0 0 0|fill 0 0" + nums({width, height}) + "|", drawn::log);
-    uint8_t opacity = 0;
-    int x = -1, y = -1;
+    uint8_t opacity = 0; int x = -1, y = -1;
     w.window->GetOpacity(w.window, &opacity), w.window->GetPosition(w.window, &x, &y);
     EXPECT_EQ(nums({0x40, 10, 20}), nums({opacity, x, y}));
     EXPECT_EQ(0, kvn_window_clean_up(&w)); EXPECT_TRUE(w.window == nullptr && w.events == nullptr);
