@@ -1,7 +1,5 @@
-// The mode pipe as check_tvmode_fifo reads it: the input goes into a real
-// pipe in writes of fuzzed sizes, the writer closing at the end; every
-// command read is a whole line of the input, in order, never an over-long
-// one or its end.  Then the output side's name as read from /tmp/tvname.
+// The mode pipe read from a real pipe in writes of fuzzed sizes: every command is a whole line
+// of the input, in order, never an over-long one or its end.  Then the name in /tmp/tvname.
 #include <fcntl.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -9,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <string>
 #include <vector>
 
 #include "tvmode/mode_lines.h"
@@ -21,11 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     unsigned seed = data[0];  // seeds the sizes of the writes
     std::string text(reinterpret_cast<const char *>(data) + 1, size - 1);
     std::vector<std::string> expected, got;
-    for (size_t start = 0; start < text.size();) {
-        size_t end = text.find('\n', start);
-        std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (line.size() <= longest) expected.push_back(line);
-        start = end == std::string::npos ? text.size() : end + 1;
+    for (size_t start = 0, end = 0; start < text.size(); start = end == std::string::npos ? text.size() : end + 1) {
+        end = text.find('\n', start);
+        if (std::min(end, text.size()) - start <= longest) expected.push_back(text.substr(start, end - start));
     }
     int ends[2];
     if (pipe2(ends, O_NONBLOCK | O_CLOEXEC) != 0) return 0;
