@@ -1,11 +1,11 @@
-// Programs the library starts get only descriptors 0 to 2, also on a kernel
-// without close_range and without /proc, as the player's may be.
+// Programs the library starts get only descriptors 0 to 2, also on a kernel without close_range
+// and without /proc, as the player's may be.
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
+#include <signal.h>
 #include <stddef.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -15,12 +15,9 @@
 
 #include "kvn_child.h"
 
-namespace {
-
-// From now on this process's calls of `number` fail with `error`, as on a
-// kernel without close_range, or (all opens failing: the child opens
-// nothing else before it execs) a system without /proc.
-bool deny(long number, int error) {
+// From now on this process's calls of `number` fail with `error`, as on a kernel without
+// close_range, or (all opens failing: the child opens nothing else before it execs) a system without /proc.
+static bool deny(long number, int error) {
     struct sock_filter filter[] = {
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<unsigned>(number), 0, 1),
@@ -31,13 +28,9 @@ bool deny(long number, int error) {
     return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
 }
 
-}  // namespace
-
 TEST(Child, GetsOnlyStandardInputOutputAndErrorWhateverTheKernelOffers) {
-    const struct {
-        const char *kernel;
-        bool close_range, proc;
-    } rows[] = {{"close_range", true, true}, {"/proc only", false, true}, {"neither", false, false}};
+    const struct { const char *kernel; bool close_range, proc; } rows[] = {
+        {"close_range", true, true}, {"/proc only", false, true}, {"neither", false, false}};
     for (const auto &row : rows) {
         SCOPED_TRACE(row.kernel);
         int ends[2];
@@ -55,15 +48,12 @@ TEST(Child, GetsOnlyStandardInputOutputAndErrorWhateverTheKernelOffers) {
             kvn::close_inherited_descriptors();
             int open_fds = 0;
             for (int fd = 0; fd < 256; ++fd) open_fds += fcntl(fd, F_GETFD) != -1;
-            bool standard = fcntl(0, F_GETFD) != -1 && fcntl(1, F_GETFD) != -1 && fcntl(2, F_GETFD) != -1;
-            _exit(standard && open_fds == 3 ? 0 : 1);
+            _exit(fcntl(0, F_GETFD) != -1 && fcntl(1, F_GETFD) != -1 && fcntl(2, F_GETFD) != -1 && open_fds == 3 ? 0 : 1);
         }
-        close(ends[0]);
-        close(ends[1]);
+        close(ends[0]), close(ends[1]);
         int status = 0;
         if (!kvn::reap_within(pid, 10000, &status)) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
+            kill(pid, SIGKILL), waitpid(pid, &status, 0);
             ADD_FAILURE() << "the child never finished closing";
         }
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;

@@ -1,12 +1,8 @@
-// Process clean-up: pipes, registered threads, layers, screen and the main
-// interface, in that order.
+// Process clean-up: pipes, registered threads, layers, screen and the main interface, in that order.
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
-
-#include <string>
-#include <vector>
 
 #include "context_test_util.h"
 #include "kvn_test_support.h"
@@ -15,37 +11,31 @@ namespace {
 
 std::vector<std::string> g_log;
 
-void note(const std::string &what) { g_log.push_back(what); }
-
 template <typename Interface>
 struct Released {
-    ctx_test::Spy<Interface> spy;
-    const char *name;  // keeps the record standard-layout: the spy is its first member
+    ctx_test::Spy<Interface> spy;  // first member: the record stands where the interface does
+    const char *name;
     Released(Interface *real, const char *n) : spy(real, nullptr), name(n) {
         spy.iface.Release = [](Interface *thiz) -> DirectResult {
             auto *self = reinterpret_cast<Released *>(thiz);
-            note(std::string(self->name) + " released");
+            g_log.push_back(std::string(self->name) + " released");
             return self->spy.real->Release(self->spy.real);
         };
     }
-    Interface *get() { return &spy.iface; }
 };
+// A spy whose Release notes the name before passing the call on.
+template <typename Interface>
+Interface *released(Interface *real, const char *name) { return &ctx_test::keep<Released<Interface>>(real, name)->spy.iface; }
 
-// A registered thread's stop routine: it notes when it ran and whether the
-// layers a drawing thread needs were still there.
+// A registered thread's stop routine: it notes when it ran and whether the layers a drawing
+// thread needs were still there.
 bool g_layer_usable_at_stop[2] = {false, false};
 template <int N>
 void stop_thread() {
     IDirectFBDisplayLayer *layer = kvn_dfb_global_context.kvn_layer_osd;
     DFBDisplayLayerConfig config;
     g_layer_usable_at_stop[N - 1] = layer->GetConfiguration(layer, &config) == DFB_OK;
-    note("thread " + std::to_string(N) + " stopped");
-}
-
-// A spy whose Release notes the name before passing the call on.
-template <typename Interface>
-Interface *released(Interface *real, const char *name) {
-    return ctx_test::keep<Released<Interface>>(real, name)->get();
+    g_log.push_back("thread " + std::to_string(N) + " stopped");
 }
 
 bool is_closed(int fd) { return fcntl(fd, F_GETFD) == -1 && errno == EBADF; }
@@ -66,8 +56,7 @@ TEST(CleanUp, StopsThreadsBeforeReleasingLayersScreenAndMainInterfaceInReverseOr
     ASSERT_EQ(dfb->CreateSurface(dfb, &desc, &bg_surface), DFB_OK);
     IDirectFBDisplayLayer *bg_layer = nullptr;
     ASSERT_EQ(dfb->GetDisplayLayer(dfb, VENDOR_LAYER_BKGND, &bg_layer), DFB_OK);
-    IDirectFBDisplayLayer *osd_layer = released(c.kvn_layer_osd, "osd layer");
-    c.kvn_layer_osd = osd_layer;
+    IDirectFBDisplayLayer *osd_layer = c.kvn_layer_osd = released(c.kvn_layer_osd, "osd layer");
     c.kvn_surface_osd = released(osd_surface, "osd surface");
     c.kvn_layer_background = released(bg_layer, "background layer");
     c.kvn_surface_background_of_layer_background = released(bg_surface, "background surface");
@@ -77,12 +66,9 @@ TEST(CleanUp, StopsThreadsBeforeReleasingLayersScreenAndMainInterfaceInReverseOr
     for (kvn_thread &t : threads) ASSERT_EQ(register_thread(&t), 0);
     const int outport = outport_pipe, command = kvn_command_pipe, key = kvnupnp_key_pipe;
     ASSERT_FALSE(is_closed(command) || is_closed(key));
-
     EXPECT_EQ(kvn_clean_up(), 0);
-    EXPECT_EQ(g_log, (std::vector<std::string>{"thread 1 stopped", "thread 2 stopped", "osd surface released",
-                                               "osd layer released", "background surface released",
-                                               "background layer released", "screen released",
-                                               "main interface released"}));
+    EXPECT_EQ(g_log, (std::vector<std::string>{"thread 1 stopped", "thread 2 stopped", "osd surface released", "osd layer released",
+                                               "background surface released", "background layer released", "screen released", "main interface released"}));
     EXPECT_TRUE(g_layer_usable_at_stop[0] && g_layer_usable_at_stop[1]) << "threads stop while the layers stand";
     EXPECT_TRUE(kvn_threads_head == nullptr && kvn_threads_end == nullptr);
     EXPECT_TRUE(c.kvn_dfb == nullptr && c.kvn_screen == nullptr);

@@ -1,5 +1,5 @@
-// Start-up: DirectFB, the screen and the three framework FIFOs, and the
-// report that ends the process when a DirectFB call fails.
+// Start-up: DirectFB, the screen and the three framework FIFOs, and the report that ends the
+// process when a DirectFB call fails.
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -9,9 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "context_test_util.h"
 #include "kvn_test_support.h"
@@ -19,51 +17,41 @@
 namespace {
 
 bool g_refuse_mknod = false;
-
-// DirectFB's entry points as start-up reaches them: the calls are logged,
-// and the one named in g_fail fails.
+// DirectFB's entry points as start-up reaches them: the calls are logged, and the one named in g_fail fails.
 bool g_watch_dfb = false;
 std::string g_fail;
 std::vector<std::string> g_dfb_calls;
 bool watched(const std::string &call) {
     if (g_watch_dfb) g_dfb_calls.push_back(call);
-    return g_watch_dfb && call.rfind(g_fail, 0) == 0 && !g_fail.empty();
+    return g_watch_dfb && !g_fail.empty() && call.rfind(g_fail, 0) == 0;
 }
 template <typename Fn>
-Fn real(const char *name) {
-    return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
-}
+Fn real(const char *name) { return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name)); }
 
 mode_t permissions(const char *path) {
     struct stat st;
-    if (stat(path, &st) != 0) return static_cast<mode_t>(-1);
-    return st.st_mode & 07777;
+    return stat(path, &st) == 0 ? st.st_mode & 07777 : static_cast<mode_t>(-1);
 }
-
-bool is_fifo(const char *path) {
-    struct stat st;
-    return stat(path, &st) == 0 && S_ISFIFO(st.st_mode);
-}
-
 bool descriptor_is(int fd, const char *path) {
     struct stat a, b;
-    return fstat(fd, &a) == 0 && stat(path, &b) == 0 && a.st_ino == b.st_ino &&
-           a.st_dev == b.st_dev;
+    return fstat(fd, &a) == 0 && stat(path, &b) == 0 && a.st_ino == b.st_ino && a.st_dev == b.st_dev;
+}
+// The three read ends start-up keeps are the three paths.
+void expect_fifo_descriptors() {
+    EXPECT_TRUE(descriptor_is(outport_pipe, "/tmp/display"));
+    EXPECT_TRUE(descriptor_is(kvn_command_pipe, "/tmp/kvn_framework_pipe"));
+    EXPECT_TRUE(descriptor_is(kvnupnp_key_pipe, "/tmp/kvnupnp_key_pipe"));
 }
 
 }  // namespace
 
-// Stands in for a file system on which device nodes and FIFOs cannot be
-// made; the library's call lands here because the executable comes first.
+// Stands in for a file system on which device nodes and FIFOs cannot be made; the library's
+// call lands here because the executable comes first.
 extern "C" int mknod(const char *path, mode_t mode, dev_t dev) {
-    if (g_refuse_mknod) {
-        errno = EPERM;
-        return -1;
-    }
+    if (g_refuse_mknod) return errno = EPERM, -1;
     return static_cast<int>(syscall(SYS_mknodat, AT_FDCWD, path, mode, dev));
 }
 
-// Under a zero umask the permission bits are the ones start-up asks for.
 extern "C" DFBResult DirectFBInit(int *argc, char *(*argv[])) {
     if (watched("DirectFBInit " + std::to_string(*argc) + " " + (*argv)[0])) return DFB_FAILURE;
     return real<DFBResult (*)(int *, char *(*[]))>("DirectFBInit")(argc, argv);
@@ -81,8 +69,7 @@ extern "C" DFBResult DirectFBCreate(IDirectFB **ret) {
         using ScreenSpy = ctx_test::Spy<IDirectFBScreen>;
         ScreenSpy *s = ctx_test::keep<ScreenSpy>(*screen, nullptr);
         s->iface.GetSize = [](IDirectFBScreen *thiz, int *w, int *h) {
-            if (watched("GetSize")) return DFB_FAILURE;
-            return ScreenSpy::of(thiz)->real->GetSize(ScreenSpy::of(thiz)->real, w, h);
+            return watched("GetSize") ? DFB_FAILURE : ScreenSpy::of(thiz)->real->GetSize(ScreenSpy::of(thiz)->real, w, h);
         };
         *screen = &s->iface;
         return r;
@@ -94,22 +81,17 @@ extern "C" DFBResult DirectFBCreate(IDirectFB **ret) {
 TEST(StartupDeathTest, EachFailingDirectFBCallIsReportedWithItsOwnText) {
     KVN_REQUIRE_SANDBOX();
     GTEST_FLAG_SET(death_test_style, "fast");  // DirectFB starts in the child only
-    const struct {
-        const char *call, *text;
-    } rows[] = {{"DirectFBInit", "DirectFBInit( argc, argv )"},
-                {"DirectFBCreate", "DirectFBCreate( dfb )"},
-                {"GetScreen", "(*dfb)->GetScreen((*dfb), 0, screen)"},
-                {"GetSize", "(*screen)->GetSize((*screen), &width, &height)"}};
+    const char *rows[][2] = {{"DirectFBInit", "DirectFBInit( argc, argv )"}, {"DirectFBCreate", "DirectFBCreate( dfb )"},
+                             {"GetScreen", "(*dfb)->GetScreen((*dfb), 0, screen)"}, {"GetSize", "(*screen)->GetSize((*screen), &width, &height)"}};
     for (const auto &row : rows) {
         EXPECT_EXIT(
             {
                 g_watch_dfb = true;
-                g_fail = row.call;
+                g_fail = row[0];
                 ctx_test::init_display();
                 exit(0);
             },
-            [](int status) { return !(WIFEXITED(status) && WEXITSTATUS(status) == 0); },
-            ctx_test::guard_report(row.text));
+            [](int status) { return !(WIFEXITED(status) && WEXITSTATUS(status) == 0); }, ctx_test::guard_report(row[1]));
     }
 }
 
@@ -119,15 +101,13 @@ TEST(Startup, CreatesTheThreeFifosAndOpensThemForReading) {
     EXPECT_EQ(0, kvn_global_state);
     EXPECT_EQ(0, thread_qty);
     EXPECT_EQ(0, kvn_get_standby_mode());
-    EXPECT_TRUE(kvn_windows_head == nullptr && kvn_windows_end == nullptr);
-    EXPECT_TRUE(kvn_threads_head == nullptr && kvn_threads_end == nullptr);
+    EXPECT_TRUE(kvn_windows_head == nullptr && kvn_windows_end == nullptr && kvn_threads_head == nullptr && kvn_threads_end == nullptr);
     EXPECT_TRUE(kvn_dfb_global_context.kvn_dfb == nullptr && kvn_dfb_global_context.kvn_layer_osd == nullptr);
-    kvn_global_state = 7;
-    thread_qty = 3;
+    kvn_global_state = 7, thread_qty = 3;
     // The two counters are reset under kvn_mutex_state, and only there.
     pthread_mutex_lock(&kvn_mutex_state);
     g_watch_dfb = true;
-    umask(0);
+    umask(0);  // the permission bits are the ones start-up asks for
     std::thread start([] { ctx_test::init_display(); });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(kvn_global_state, 7) << "reset without the lock";
@@ -136,34 +116,21 @@ TEST(Startup, CreatesTheThreeFifosAndOpensThemForReading) {
     umask(022);
     EXPECT_EQ(0, pthread_mutex_trylock(&kvn_mutex_state)) << "left locked";
     pthread_mutex_unlock(&kvn_mutex_state);
-
-    ASSERT_NE(kvn_dfb_global_context.kvn_dfb, nullptr);
-    ASSERT_NE(kvn_dfb_global_context.kvn_screen, nullptr);
-    EXPECT_EQ((std::vector<std::string>{"DirectFBInit 1 kvn-context-test", "DirectFBCreate", "GetScreen 0", "GetSize"}),
-              g_dfb_calls);
+    ASSERT_TRUE(kvn_dfb_global_context.kvn_dfb != nullptr && kvn_dfb_global_context.kvn_screen != nullptr);
+    EXPECT_EQ((std::vector<std::string>{"DirectFBInit 1 kvn-context-test", "DirectFBCreate", "GetScreen 0", "GetSize"}), g_dfb_calls);
     EXPECT_EQ(kvn_global_state, 0);
     EXPECT_EQ(thread_qty, 0);
-
-    const struct {
-        const char *path;
-        int fd;
-        mode_t permissions;
-    } fifos[] = {{"/tmp/display", outport_pipe, 0666},
-                 {"/tmp/kvn_framework_pipe", kvn_command_pipe, 0644},
-                 {"/tmp/kvnupnp_key_pipe", kvnupnp_key_pipe, 0644}};
+    expect_fifo_descriptors();
+    const struct { const char *path; int fd; mode_t permissions; } fifos[] = {
+        {"/tmp/display", outport_pipe, 0666}, {"/tmp/kvn_framework_pipe", kvn_command_pipe, 0644}, {"/tmp/kvnupnp_key_pipe", kvnupnp_key_pipe, 0644}};
     for (const auto &f : fifos) {
-        SCOPED_TRACE(f.path);
-        EXPECT_TRUE(is_fifo(f.path));
-        EXPECT_EQ(permissions(f.path), f.permissions);
-        EXPECT_TRUE(descriptor_is(f.fd, f.path));
-        int flags = fcntl(f.fd, F_GETFL);
-        EXPECT_EQ(flags & O_ACCMODE, O_RDONLY);
-        EXPECT_TRUE(flags & O_NONBLOCK);
+        struct stat st;
+        EXPECT_TRUE(stat(f.path, &st) == 0 && S_ISFIFO(st.st_mode)) << f.path;
+        EXPECT_EQ(permissions(f.path), f.permissions) << f.path;
+        EXPECT_EQ(O_RDONLY | O_NONBLOCK, fcntl(f.fd, F_GETFL) & (O_ACCMODE | O_NONBLOCK)) << f.path;
     }
-
     // A writer's bytes reach the read end that start-up keeps.
     int writer = open("/tmp/display", O_WRONLY | O_NONBLOCK);
-    ASSERT_GE(writer, 0);
     ASSERT_EQ(write(writer, "tv=720p", 7), 7);
     close(writer);
     char buf[16] = {0};
@@ -173,21 +140,14 @@ TEST(Startup, CreatesTheThreeFifosAndOpensThemForReading) {
 
 TEST(Startup, ASecondStartReusesTheExistingFifos) {
     KVN_REQUIRE_SANDBOX();
-    ASSERT_EQ(mkfifo("/tmp/display", 0600), 0);
-    ASSERT_EQ(mkfifo("/tmp/kvn_framework_pipe", 0600), 0);
-    ASSERT_EQ(mkfifo("/tmp/kvnupnp_key_pipe", 0600), 0);
-    struct stat before;
+    for (const char *path : {"/tmp/display", "/tmp/kvn_framework_pipe", "/tmp/kvnupnp_key_pipe"}) ASSERT_EQ(mkfifo(path, 0600), 0);
+    struct stat before, after;
     ASSERT_EQ(stat("/tmp/kvn_framework_pipe", &before), 0);
-
     EXPECT_EQ(0, ctx_test::init_display());
-
-    struct stat after;
     ASSERT_EQ(stat("/tmp/kvn_framework_pipe", &after), 0);
-    EXPECT_EQ(before.st_ino, after.st_ino);  // not replaced
+    EXPECT_EQ(before.st_ino, after.st_ino) << "not replaced";
     EXPECT_EQ(permissions("/tmp/display"), 0600u);
-    EXPECT_TRUE(descriptor_is(outport_pipe, "/tmp/display"));
-    EXPECT_TRUE(descriptor_is(kvn_command_pipe, "/tmp/kvn_framework_pipe"));
-    EXPECT_TRUE(descriptor_is(kvnupnp_key_pipe, "/tmp/kvnupnp_key_pipe"));
+    expect_fifo_descriptors();
 }
 
 TEST(Startup, WithoutFifoSupportTheDisplayPathBecomesAPlainFile) {
@@ -197,13 +157,9 @@ TEST(Startup, WithoutFifoSupportTheDisplayPathBecomesAPlainFile) {
     ctx_test::init_display();
     umask(022);
     g_refuse_mknod = false;
-
     struct stat st;
     ASSERT_EQ(stat("/tmp/display", &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
     EXPECT_EQ(st.st_mode & 07777, 0700u);
-    EXPECT_TRUE(descriptor_is(outport_pipe, "/tmp/display"));
-    // The two mkfifo pipes do not depend on mknod.
-    EXPECT_TRUE(descriptor_is(kvn_command_pipe, "/tmp/kvn_framework_pipe"));
-    EXPECT_TRUE(descriptor_is(kvnupnp_key_pipe, "/tmp/kvnupnp_key_pipe"));
+    expect_fifo_descriptors();  // the two mkfifo pipes do not depend on mknod
 }
