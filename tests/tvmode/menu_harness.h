@@ -1,6 +1,5 @@
-// The TV-mode menu run on an application's thread against its real window: keys go into the
-// window's own event buffer, and what the menu did is read back from the dialog service (with
-// the moment each command arrived), the output daemon, /tmp files and the settings store.
+// The TV-mode menu on an application's thread against its real window, keys in the window's own buffer; what it
+// did read back from the dialog service (with the moment of each command), the output daemon, /tmp and the store.
 #ifndef KVN_MENU_HARNESS_H
 #define KVN_MENU_HARNESS_H
 
@@ -9,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <string>
 
 #include "kvn_app_harness.h"
 #include "kvn_platform.h"
@@ -27,9 +25,8 @@ inline void note_time(const osd_call *call, void *) {
     timed.push_back({*call, Clock::now()});
 }
 
-// Seconds from a command matching (command, mode) to the first command matching (end_command,
-// end_mode) after it: from the first such command, or with `from_last` from the last one before
-// the end; -1 if missing.
+// Seconds from a command matching (command, mode) to the first matching (end_command, end_mode) after it:
+// from the first such command, or with `from_last` from the last one before the end; -1 if missing.
 inline double seconds_until(int command, int mode, int end_command, int end_mode, bool from_last = false) {
     std::lock_guard<std::mutex> lock(timed_mutex);
     const Timed *start = nullptr;
@@ -64,20 +61,19 @@ inline ::testing::AssertionResult has(const std::string &text, std::initializer_
     return ::testing::AssertionSuccess();
 }
 // What `run` printed on standard error, or on standard output.
-inline std::string stderr_of(const std::function<void()> &run) {
-    testing::internal::CaptureStderr(), run();
-    return testing::internal::GetCapturedStderr();
-}
-inline std::string stdout_of(const std::function<void()> &run) {
-    testing::internal::CaptureStdout(), run();
-    return testing::internal::GetCapturedStdout();
+inline std::string stderr_of(const std::function<void()> &run) { return testing::internal::CaptureStderr(), run(), testing::internal::GetCapturedStderr(); }
+inline std::string stdout_of(const std::function<void()> &run) { return testing::internal::CaptureStdout(), run(), testing::internal::GetCapturedStdout(); }
+// What a run left: the daemon's codes, the stored mode and the menu's own mode mark.
+inline std::string left() {
+    std::string codes;
+    for (int c : daemon_codes()) codes += std::to_string(c) + " ";
+    return codes + "| " + kvn_test::stored("video_output") + " | " + std::to_string(current_fip_mode);
 }
 // (command, flags, mode, length) of a dialog command.
 inline std::vector<int> head(const osd_call &c) { return {c.command, c.flags, c.mode, c.length}; }
 
-// The stand-ins' trace since kvn_trace_clear(): dialog connections renamed a, b, ... by first
-// use (0 stays: a word never opened), and only the lines of the given sources ("osd",
-// "smpoutd", "flash", ...), all when empty.
+// The stand-ins' trace since kvn_trace_clear(): dialog connections renamed a, b, ... by first use (0 stays: a
+// word never opened), and only the lines of the given sources ("osd", "smpoutd", "flash", ...), all when empty.
 inline std::vector<std::string> platform_trace(std::vector<std::string> sources = {}) {
     std::vector<std::string> out;
     std::map<std::string, std::string> names;
@@ -114,14 +110,12 @@ inline std::string countdown_text(int seconds, const std::string &title = "TV Mo
            " " + unit + "....\t-ntt=" + yes + "\t-rtt=" + no + "\t";
 }
 
-// kvn_tvmode on its own thread for a window, as the default handler runs it on the
-// application's thread.  The recorders are cleared first; keys posted before the run wait in
-// the buffer as a fast remote's would.
+// kvn_tvmode on its own thread for a window, as the default handler runs it on the application's thread.  The
+// recorders are cleared first; keys posted before the run wait in the buffer as a fast remote's would.
 class Menu {
 public:
     explicit Menu(kvn_window *window) : window_(window) {
-        osd_service_clear();
-        smpoutd_stub_clear();
+        osd_service_clear(), smpoutd_stub_clear();
         { std::lock_guard<std::mutex> lock(timed_mutex); timed.clear(); }
         osd_service_set_renderer(note_time, nullptr);
         thread_ = std::thread([this] { result_ = kvn_tvmode(window_), done_ = true; });
