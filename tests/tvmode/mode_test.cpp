@@ -1,12 +1,16 @@
-// Mode changes as the other programs see them: /tmp/tvmode, the event line on the framework
-// pipe, and the stand-ins' ordered trace (dialog commands with owner and connection, daemon
-// codes, stored values, commits).
+// Mode changes as the other programs see them (/tmp/tvmode, the event line on the framework pipe, the stand-ins'
+// ordered trace of dialog commands with owner and connection, daemon codes, stored values, commits), and the
+// small files and pipes under /tmp as a hostile or broken neighbour leaves them: FIFOs and folders where small
+// files belong, planted links, pipes full, split or flooded, numbers out of range.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <sys/stat.h>
 
 #include "../context/context_test_util.h"
+#include "keys/keys_internal.h"
 #include "menu_harness.h"
+#include "tvmode/mode_parse.h"
 #include "tvmode/tvmode_internal.h"
 
 namespace {
@@ -21,11 +25,13 @@ class Mode : public ::testing::Test {
 protected:
     void SetUp() override {
         KVN_REQUIRE_SANDBOX();
+        alarm(60);  // a call that blocks ends the test program instead of hanging it
         kvn_test::start_display();
         write_file("/tmp/tolu_cgi", "");
-        smpoutd_stub_set_auto_name(nullptr);  // the output side names nothing unless asked
+        smpoutd_stub_set_auto_name(nullptr);  // the output side names nothing unless asked (its own write could block on a FIFO)
         reset();
     }
+    void TearDown() override { alarm(0); }
     void reset() {
         menu_test::drain(kvn_command_pipe);
         smpoutd_stub_clear(), osd_service_clear(), kvn_trace_clear();
@@ -36,6 +42,8 @@ protected:
         close(fd);
     }
 };
+using Hostile = Mode;
+using ValueFile = Mode;
 
 // A dialog command as the trace shows it (tabs written as \t).
 std::string osd(int owner, const char *conn, int cmd, int flags = 0, int mode = 0, const std::string &text = "") {
@@ -226,6 +234,288 @@ TEST(TvSystem, WithoutAStoredModeNothingHappensAndWithoutASystemNothingIsSwitche
     EXPECT_EQ("8", stored("video_output"));
     EXPECT_EQ("<null>", stored("tv_system"));
     EXPECT_EQ(std::vector<std::string>{}, platform_trace({"smpoutd"}));
+}
+
+void clear_path(const std::string &path) { (void)system(("rm -rf " + path).c_str()); }
+void set(const char *path, const char *content) { clear_path(path); if (content) write_file(path, content); }  // null: no file
+
+// /tmp/tolu_cgi as the user-interface application keeps it: a FIFO with a reader, every reply counted.
+int reply_reader() {
+    clear_path("/tmp/tolu_cgi");
+    EXPECT_EQ(0, mkfifo("/tmp/tolu_cgi", 0622));
+    return open("/tmp/tolu_cgi", O_RDONLY | O_NONBLOCK);
+}
+
+void fill_pipe(const char *path) {
+    int fd = open(path, O_WRONLY | O_NONBLOCK);
+    ASSERT_GE(fd, 0) << path;
+    for (std::string block(4096, 'x'); write(fd, block.data(), block.size()) > 0;) continue;
+    while (write(fd, "x", 1) > 0) continue;
+    close(fd);
+}
+
+TEST_F(ValueFile, ReadsTheNumberAtTheStartOfItsFirstTenBytes) {
+    const struct { std::string text; int value; } rows[] = {
+        {"7\n", 7},           {"", -1},           {std::string("\0" "5", 2), -1},     {"abc", 0},
+        {"  \t12x", 12},      {"-1\n", -1},       {"+28", 28},                       {"1234567890123", 1234567890},
+        {"000000000012", 0},  {std::string("12\0" "34", 5), 12}, {"2147483647", INT_MAX}, {"2147483648", -1},
+        {"4294967301", -1},   {"9999999999", -1}, {"-2147483648", -214748364},        {"-999999999999", -999999999},
+        {"\r5", 5},           {"\x0e" "5", 0},    {"\x08" "5", 0},                     {"-", 0}};
+    for (const auto &row : rows) {
+        write_file("/tmp/value", row.text);
+        EXPECT_EQ(row.value, get_value_from_file("/tmp/value")) << row.text;
+        write_file("/tmp/tvmode", row.text);  // the polled file reads alike
+        EXPECT_EQ(row.value, get_value_from_file("/tmp/tvmode")) << row.text;
+    }
+    ASSERT_EQ(0, mkdir("/tmp/folder", 0755));
+    for (const char *unreadable : {"/tmp/missing", "/tmp/folder", static_cast<const char *>(nullptr)})
+        EXPECT_EQ(-1, get_value_from_file(unreadable)) << (unreadable ? unreadable : "null");
+}
+
+TEST_F(ValueFile, WritesThroughTheShellOnlyWhatItCanPassSafely) {
+    const struct { const char *path; int value, result; const char *content; } rows[] = {  // result 1: the shell's own failure
+        // "echo "5" > " leaves 19 characters for the path
+        {"/tmp/tvmode", 5, 0, "5\n"}, {"/tmp/tvmode", -1, 0, "-1\n"}, {"/tmp/aAzZ09._-", 4, 0, "4\n"}, {"/tmp/abcdefghijklmn", 5, 0, "5\n"},
+        {"/tmp/abcdefghijklmno", 5, -1, nullptr}, {"/tmp/abcdefghijklmn", 10, -1, nullptr}, {"/tmp/a-b_c.d/../x", 3, 1, nullptr},
+        {"/tmp/x;touch /tmp/pwned", 1, -1, nullptr}, {"/tmp/$(touch /tmp/pwned)", 1, -1, nullptr}, {"/tmp/a b", 1, -1, nullptr},
+        {"/tmp/`id`", 1, -1, nullptr}, {"/tmp/p|tee", 1, -1, nullptr}, {"/tmp/p&", 1, -1, nullptr}, {"/tmp/q\n", 1, -1, nullptr},
+        {"", 1, -1, nullptr}, {nullptr, 1, -1, nullptr}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.path ? row.path : "null");
+        if (row.path && row.content) clear_path(row.path);
+        int result = 0;
+        std::string err = stderr_of([&] { result = write_value_to_file(row.path, row.value); });
+        EXPECT_TRUE(row.result == 1 ? result != 0 && result != -1 : result == row.result) << result;
+        if (row.content) { EXPECT_EQ(row.content, read_file(row.path)); }
+        EXPECT_EQ(row.result == -1, err.find("write_value_to_file") != std::string::npos) << err;
+    }
+    for (const char *made : {"/tmp/pwned", "/tmp/x", "/tmp/a", "/tmp/abcdefghijklmno"}) EXPECT_FALSE(exists(made)) << made;
+}
+
+TEST_F(Hostile, SeedingAndWakingFollowTheModeFileAndTheStore) {
+    // null: none; then after init_video_config, and when the picture comes back: the number said, the daemon's code
+    const struct { const char *tvmode, *stored, *seeded, *stored_after; int printed, woken; } rows[] = {
+        {"9\n", nullptr, "9\n", nullptr, 9, 9}, {nullptr, nullptr, "0\n", "0", -1, -1}, {"-1\n", "11", "11\n", "11", -1, -1},
+        {"", "9", "9\n", "9", -1, -1}, {nullptr, "4294967301", "0\n", "0", -1, -1}, {nullptr, "abc", "0\n", "0", -1, -1},
+        {"0\n", "7", "0\n", "7", 0, 0}, {"22\n", nullptr, "22\n", nullptr, 22, 22}, {"28\n", "9", "28\n", "9", 28, 9},
+        {"28\n", nullptr, "28\n", nullptr, 28, 0}, {"-5\n", "10", "-5\n", "10", -5, 10}, {"15\n", "6", "15\n", "6", 15, 6},
+        {"99999999999\n", "20", "20\n", "20", -1, 20}, {"28\n", "28", "28\n", "28", 28, 0}, {"12\n", "4294967301", "12\n", "4294967301", 12, 0}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(std::string(row.tvmode ? row.tvmode : "(none)") + " / " + (row.stored ? row.stored : "(none)"));
+        // Waking first: it leaves the file and the store as they are.
+        for (bool seed : {false, true}) {
+            set("/tmp/tvmode", row.tvmode);
+            write_var("video_output", row.stored ? row.stored : "", 0);
+            smpoutd_stub_clear();
+            std::string out = stdout_of([&] { stderr_of([&] { EXPECT_EQ(0, seed ? init_video_config(nullptr) : VideoOutputOnOff(1, nullptr)); }); });
+            const char *file = seed ? row.seeded : row.tvmode, *value = seed ? row.stored_after : row.stored;
+            EXPECT_EQ(file ? file : "", read_file("/tmp/tvmode"));
+            EXPECT_EQ(value ? value : "", stored("video_output"));
+            EXPECT_EQ(seed ? std::vector<int>{} : std::vector<int>{row.woken}, daemon_codes());
+            if (!seed) { EXPECT_EQ("Turn ON the display \ntvmode :" + std::to_string(row.printed) + "\n", out); }
+        }
+    }
+}
+
+TEST_F(Hostile, SeedingAndWakingAnythingButOneSwitchesThePictureOff) {
+    write_file("/tmp/tvmode", "7\n");
+    for (int off : {0, 2, -1})
+        EXPECT_EQ("Turn OFF the display \n", stdout_of([&] { EXPECT_EQ(0, VideoOutputOnOff(off, nullptr)); }));
+    EXPECT_EQ((std::vector<int>{28, 28, 28}), daemon_codes());
+    EXPECT_EQ("7\n", read_file("/tmp/tvmode"));
+    EXPECT_EQ(0, init_audio_config());
+}
+
+TEST_F(Hostile, SpecialFilesWhereSmallFilesBelongReadAsMissingAndNothingWaits) {
+    write_var("video_output", "0", 0);
+    const struct { const char *what; std::function<void(const char *)> make; } plants[] = {
+        {"a FIFO without a writer", [](const char *p) { mkfifo(p, 0666); }},
+        {"a folder", [](const char *p) { mkdir(p, 0777); }},
+        {"a link to a FIFO", [](const char *p) { mkfifo("/tmp/elsewhere.fifo", 0666), symlink("/tmp/elsewhere.fifo", p); }},
+        {"a link to an endless device", [](const char *p) { symlink("/dev/zero", p); }}};
+    for (const auto &plant : plants) {
+        SCOPED_TRACE(plant.what);
+        for (const char *path : {"/tmp/tvmode", "/tmp/tvname", "/tmp/elsewhere.fifo"}) clear_path(path);
+        plant.make("/tmp/tvmode"), plant.make("/tmp/tvname");
+        EXPECT_EQ(-1, get_value_from_file("/tmp/tvmode"));
+        EXPECT_EQ(-1, check_hdmi_state_changed());
+        EXPECT_TRUE(has(stderr_of([] { EXPECT_EQ(-1, write_value_to_file("/tmp/tvmode", 5)); EXPECT_EQ(0, init_video_config(nullptr)); }),
+                        {"refusing to write /tmp/tvmode"}));
+        stdout_of([] { VideoOutputOnOff(1, nullptr); }), change_tvmode(0, 0);
+        EXPECT_EQ("", drain(kvn_command_pipe)) << "no name from the output side";
+        kvn_confirm_virtual_screensize();
+        EXPECT_EQ((std::vector<int>{-1, 0}), daemon_codes()) << "read as a missing file";
+        smpoutd_stub_clear();
+        struct stat st;
+        EXPECT_TRUE(lstat("/tmp/tvmode", &st) == 0 && !S_ISREG(st.st_mode)) << "left as it was";
+    }
+    // A FIFO as the mount list must not hold up the standby's spin-down.
+    clear_path("/etc/mtab"), kvn_test::clear_fake_calls();
+    ASSERT_EQ(0, mkfifo("/etc/mtab", 0644));
+    EXPECT_EQ(0, spin_down_disks());
+    EXPECT_TRUE(kvn_test::fake_calls().empty());
+}
+
+TEST_F(Hostile, NothingIsWrittenThroughALinkOrIntoAFileOfTheWrongKind) {
+    const std::string victim = "/opt/victim", hard = "/tmp/.victim";  // a hard link needs the same file system
+    const struct { const char *path; std::function<void()> write; } rows[] = {
+        {"/tmp/tvmode", [] { write_value_to_file("/tmp/tvmode", 5); }},
+        {"/tmp/tvmode", [] { change_tvmode(7, 0); }},
+        {"/tmp/kvn_framework_pipe", [] { EXPECT_EQ(1, notify_tvmode_change("<tvmode>x</tvmode>")); }},
+        {"/tmp/tolu_cgi", [] { EXPECT_EQ(-1, apply_tvmode_selection(10, 2)); }},
+        {"/tmp/cdpipe", [] { write_cdrom_pipe(1); }},
+        {"/tmp/wait_to_reboot", [] { check_standby_power_keys(DIKS_POWER), check_standby_power_keys(DIKS_EJECT); }}};
+    for (const auto &row : rows) {
+        for (std::string kind : {"link", "dangling link", "hard link"}) {
+            SCOPED_TRACE(std::string(row.path) + " as a " + kind);
+            clear_path(row.path), clear_path("/opt/created-through-a-link");
+            write_file(victim, "precious\n"), write_file(hard, "precious\n");
+            if (kind == "link") symlink(victim.c_str(), row.path);
+            if (kind == "dangling link") symlink("/opt/created-through-a-link", row.path);
+            if (kind == "hard link") link(hard.c_str(), row.path);
+            std::string err = stderr_of(row.write);
+            EXPECT_EQ("precious\nprecious\n", read_file(victim) + read_file(hard));
+            EXPECT_FALSE(exists("/opt/created-through-a-link"));
+            EXPECT_TRUE(has(err, {std::string("refusing to write ") + row.path}));
+            EXPECT_EQ(kind != "hard link", err.find("symbolic link") != std::string::npos) << err;
+        }
+    }
+    // The event line belongs in the FIFO only: a missing one is not made, a plain file is not
+    // truncated, and the mode changes all the same.
+    clear_path("/tmp/kvn_framework_pipe");
+    EXPECT_EQ(1, notify_tvmode_change(nullptr));
+    EXPECT_FALSE(exists("/tmp/kvn_framework_pipe"));
+    write_file("/tmp/kvn_framework_pipe", "someone's file\n"), smpoutd_stub_clear();
+    stderr_of([] { change_tvmode(5, 0); });
+    EXPECT_EQ("someone's file\n", read_file("/tmp/kvn_framework_pipe"));
+    EXPECT_EQ(std::vector<int>{5}, daemon_codes());
+}
+
+TEST_F(Hostile, ModeCommandsAreLinesOnePerCallInOrder) {
+    const int replies = reply_reader();
+    std::string burst;
+    std::vector<int> burst_codes;
+    for (int i = 0; i < 20; ++i) burst += i % 2 ? "tv=576i\n" : "tv=480i\n", burst_codes.push_back(i % 2 ? 2 : 1);
+    // writes: by one writer that keeps the pipe open between them; dropped: an over-long line, said so
+    const struct { const char *what; std::vector<std::string> writes; std::vector<int> codes; std::string saved; bool dropped = false; } rows[] = {
+        {"a command split across two writes", {"tv=10", "80i50\n"}, {8}, "none"},
+        {"a one-byte first write", {"t", "v=720p60\n"}, {5}, "none"},
+        {"two commands in one write, save in the second's line", {"tv=720p60\ntv=576i save\n"}, {5, 2}, "2"},
+        {"a burst of twenty", {burst}, burst_codes, "none"},
+        {"an over-long line is dropped whole", {std::string(60, 'a') + "tv=720p50 save\n", "tv=480i\n"}, {1}, "none", true},
+        {"the last line of a writer that closes without a line end", {"tv=1080p24 save"}, {11}, "11"},
+        {"an over-long line with no end at all", {std::string(200, 'a') + "tv=720p50"}, {}, "none", true}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        write_var("video_output", "none", 0);
+        smpoutd_stub_clear(), drain(replies);
+        int writer = open("/tmp/display", O_WRONLY | O_NONBLOCK);
+        std::string err = stderr_of([&] {
+            for (const std::string &chunk : row.writes) {
+                EXPECT_EQ(static_cast<ssize_t>(chunk.size()), write(writer, chunk.data(), chunk.size()));
+                check_tvmode_fifo();
+            }
+            close(writer);
+            for (int call = 0; call < 25; ++call) check_tvmode_fifo();
+        });
+        EXPECT_EQ(row.dropped ? "check_tvmode_fifo: 1 line(s) longer than 60 bytes dropped\n" : "", err);
+        EXPECT_EQ(row.codes, daemon_codes());
+        EXPECT_EQ(row.saved, stored("video_output"));
+        std::string got = drain(replies);
+        EXPECT_EQ(row.codes.size(), static_cast<size_t>(std::count(got.begin(), got.end(), '\0'))) << "a reply each";
+    }
+    // Two application loops polling at once still take the burst in order.
+    smpoutd_stub_clear();
+    std::atomic<bool> polling{true};
+    auto poll = [&] { while (polling) check_tvmode_fifo(); };
+    std::thread first(poll), second(poll);
+    int writer = open("/tmp/display", O_WRONLY | O_NONBLOCK);
+    ASSERT_EQ(static_cast<ssize_t>(burst.size()), write(writer, burst.data(), burst.size()));
+    close(writer);
+    kvn_test::eventually([] { return smpoutd_stub_count() >= 20; });
+    polling = false;
+    first.join(), second.join();
+    EXPECT_EQ(burst_codes, daemon_codes());
+    close(replies);
+}
+
+TEST_F(Hostile, APolledModeFileIsReadAgainWhateverTheRewrite) {
+    for (int i = 0; i < 200; ++i) {  // rewrites of the same size, each right after the last read
+        write_file("/tmp/tvmode", i % 2 ? "7\n" : "5\n");
+        ASSERT_TRUE(get_value_from_file("/tmp/tvmode") == 5 + 2 * (i % 2) && check_hdmi_state_changed() == 5 + 2 * (i % 2)) << i;
+    }
+    clear_path("/tmp/tvmode");
+    EXPECT_EQ(-1, get_value_from_file("/tmp/tvmode"));
+}
+
+TEST_F(Hostile, FullPipesAndStuckMarkersAreHandledOnceAndSaidSo) {
+    // The reply waits for room in a full FIFO instead of being lost.
+    const int replies = reply_reader();
+    fill_pipe("/tmp/tolu_cgi");
+    int writer = open("/tmp/display", O_WRONLY | O_NONBLOCK);
+    ASSERT_EQ(10, write(writer, "tv=720p60\n", 10));
+    close(writer);
+    const std::string reply("tv=720p\0", 8);
+    std::string received;
+    std::thread application([&] {
+        usleep(200000);
+        for (int i = 0; i < 100 && received.find(reply) == std::string::npos; ++i) received += drain(replies), usleep(10000);
+    });
+    check_tvmode_fifo();
+    application.join();
+    EXPECT_EQ(std::vector<int>{5}, daemon_codes());
+    EXPECT_NE(std::string::npos, received.find(reply));
+
+    // An event line that finds the framework pipe full is reported, not counted as written.
+    fill_pipe("/tmp/kvn_framework_pipe");
+    EXPECT_TRUE(has(stderr_of([] { EXPECT_EQ(1, notify_tvmode_change("<tvmode>720p 60Hz</tvmode>")); }), {"not written"}));
+    drain(kvn_command_pipe);
+
+    // A marker that cannot be removed is answered once, not at every poll.
+    write_file("/tmp/tvmode", "0\n"), drain(replies);
+    ASSERT_EQ(0, mkdir("/tmp/hdmi_changed", 0755));
+    EXPECT_TRUE(has(stderr_of([] { for (int poll = 0; poll < 3; ++poll) EXPECT_NE(0, check_hdmi_state_changed()); }), {"cannot remove"}));
+    EXPECT_EQ(std::string("tv=auto\0", 8), drain(replies));
+    rmdir("/tmp/hdmi_changed"), write_file("/tmp/hdmi_changed", "");
+    EXPECT_EQ(0, check_hdmi_state_changed()) << "a new marker is answered again";
+    EXPECT_EQ(std::string("tv=auto\0", 8), drain(replies));
+    close(replies);
+}
+
+TEST(HostileText, ACutNeverSplitsACharacter) {
+    const struct { std::string text; size_t limit, kept; } rows[] = {
+        {"Frequency  50hz", 12, 12}, {"ab\xc3\xa9", 3, 2}, {"ab\xc3\xa9", 4, 4}, {"\xe9\xa2\x91\xe7\x8e\x87  50hz", 4, 3},
+        {"\xe9\xa2\x91\xe7\x8e\x87  50hz", 5, 3}, {"\xe9\xa2\x91\xe7\x8e\x87  50hz", 6, 6}, {"a\xf0\x9f\x93\xba", 4, 1},
+        {"a\xf0\x9f\x93\xba", 5, 5}, {"\x80\x80\x80", 2, 2}};
+    for (const auto &row : rows) EXPECT_EQ(row.kept, kvn::utf8_cut(row.text.data(), row.limit)) << row.text;
+}
+
+TEST(HostileStart, LayerCallsBeforeStartUpFailWithAMessage) {
+    KVN_REQUIRE_SANDBOX();
+    write_var("video_output", "0", 0), write_file("/tmp/tvname", "1080i59\n");
+    IDirectFBDisplayLayer *layer = nullptr;
+    DFBDisplayLayerConfig config;
+    IDirectFBSurface *surface = nullptr;
+    std::string err = stderr_of([&] {
+        kvn_confirm_virtual_screensize();
+        EXPECT_EQ(-1, kvn_layer_background_init(kvn_dfb_global_context.kvn_dfb, &layer, &config, &surface));
+    });
+    EXPECT_TRUE(has(err, {"kvn_confirm_virtual_screensize", "kvn_layer_background_init"}));
+}
+
+TEST(HostileStart, PlantedPipePathsAreNotFollowedAndAreReportedOnce) {
+    KVN_REQUIRE_SANDBOX();
+    ASSERT_EQ(0, mkdir("/tmp/display", 0777));
+    ASSERT_EQ(0, symlink("/opt/created-through-a-link", "/tmp/kvn_framework_pipe"));
+    write_file("/tmp/kvnupnp_key_pipe", "");
+    EXPECT_TRUE(has(stderr_of(kvn_test::start_display),
+                    {"/tmp/display", "/tmp/kvn_framework_pipe", "/tmp/kvnupnp_key_pipe is not a FIFO; no keys will arrive"}));
+    EXPECT_EQ(-1, outport_pipe);
+    EXPECT_FALSE(exists("/opt/created-through-a-link"));
+    EXPECT_EQ("", stderr_of([] { for (int i = 0; i < 3; ++i) check_tvmode_fifo(); })) << "said once, at start-up";
+    // No program the application starts inherits the pipe it did open.
+    ASSERT_GE(kvnupnp_key_pipe, 0);
+    EXPECT_TRUE(fcntl(kvnupnp_key_pipe, F_GETFD) & FD_CLOEXEC);
 }
 
 }  // namespace
