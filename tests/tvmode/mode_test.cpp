@@ -45,6 +45,9 @@ protected:
 using Hostile = Mode;
 using ValueFile = Mode;
 
+void clear_path(const std::string &path) { (void)system(("rm -rf " + path).c_str()); }
+void set(const char *path, const char *content) { clear_path(path); if (content) write_file(path, content); }  // null: no file
+
 // A dialog command as the trace shows it (tabs written as \t).
 std::string osd(int owner, const char *conn, int cmd, int flags = 0, int mode = 0, const std::string &text = "") {
     std::string shown;
@@ -75,12 +78,8 @@ TEST_F(Mode, EveryCodeWritesItsFileEventLineLabelAndCommit) {
         for (const auto &row : rows) {
             for (int announce : {1, 0, 2}) {
                 SCOPED_TRACE(std::to_string(row.code) + (focused ? " focused" : " no focus") + ", announce " + std::to_string(announce));
-                write_file("/tmp/tvmode", "77\n");
-                write_file("/tmp/tvname", "1080i59\n");
-                reset();
-                testing::internal::CaptureStderr();
-                ASSERT_EQ(0, change_tvmode(row.code, announce));
-                std::string err = testing::internal::GetCapturedStderr();
+                write_file("/tmp/tvmode", "77\n"), write_file("/tmp/tvname", "1080i59\n"), reset();
+                std::string err = stderr_of([&] { EXPECT_EQ(0, change_tvmode(row.code, announce)); });
                 EXPECT_EQ(row.code >= 0 ? std::to_string(row.code) + "\n" : "77\n", read_file("/tmp/tvmode"));
                 const std::string payload = row.code ? "<tvmode>" + std::string(row.payload) + "</tvmode>" : row.payload;
                 EXPECT_EQ(kEvent + payload + "\n", menu_test::drain(kvn_command_pipe));
@@ -104,10 +103,7 @@ TEST_F(Mode, TheAutomaticModesEventCarriesTheOutputSidesName) {
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row[0] ? row[0] : "no file");
-        kvn_test::remove_file("/tmp/tvname");
-        if (row[0]) write_file("/tmp/tvname", row[0]);
-        reset();
-        change_tvmode(0, 0);
+        set("/tmp/tvname", row[0]), reset(), change_tvmode(0, 0);
         EXPECT_EQ(row[1] ? kEvent + row[1] + "\n" : "", menu_test::drain(kvn_command_pipe));
         EXPECT_EQ(std::vector<std::string>{"smpoutd code=0"}, platform_trace({"smpoutd"}));
         EXPECT_EQ("0\n", read_file("/tmp/tvmode"));
@@ -123,17 +119,13 @@ TEST_F(Mode, EveryPipeWordSwitchesRepliesAndIsStoredOnlyWithSave) {
         {"tv=4k", 0, "tv=auto", false},    {"tv=1080i609", 7, "tv=1080i", false}, {"tv=1080i5", 0, "tv=auto", false},
         {"tv=", 0, "tv=auto", false},      {"tv=savea", 0, "tv=auto", true},      {"tv=480ptv=576isave", 3, "tv=480p", true},
         {"save tv=576i", -1, "", false},   {"TV=576i", -1, "", false},            {"x", -1, "", false},
-        {"hello=720p60", -1, "", false},   {std::string("tv\0=720p60", 10), -1, "", false},
-    };
+        {"hello=720p60", -1, "", false},   {std::string("tv\0=720p60", 10), -1, "", false}};
     const int descriptors = ctx_test::open_descriptor_count();
     for (const auto &row : rows) {
         SCOPED_TRACE(row.text);
-        write_file("/tmp/tolu_cgi", "");
-        write_var("video_output", "none", 0);
-        reset();
+        write_file("/tmp/tolu_cgi", ""), write_var("video_output", "none", 0), reset();
         send(row.text);
-        check_tvmode_fifo();
-        check_tvmode_fifo();  // an empty pipe does nothing
+        check_tvmode_fifo(), check_tvmode_fifo();  // the second, on an empty pipe, does nothing
         std::vector<std::string> expected;
         if (row.save) expected.push_back("flash write_var video_output=" + std::to_string(row.code));
         if (row.code >= 0) expected.push_back("smpoutd code=" + std::to_string(row.code));
@@ -144,20 +136,15 @@ TEST_F(Mode, EveryPipeWordSwitchesRepliesAndIsStoredOnlyWithSave) {
 }
 
 TEST_F(Mode, HdmiChangeIsAnsweredInTheAutomaticModeOnly) {
-    const struct { const char *tvmode; bool marker; int result; bool answered; } rows[] = {{"0\n", true, 0, true},      {"7\n", true, 7, false}, {"0\n", false, -1, false},
-                {nullptr, true, -1, false}, {"", true, -1, false},   {"-1\n", true, -1, false}};
+    const struct { const char *tvmode; bool marker; int result; bool answered; } rows[] = {  // tvmode null: no file
+        {"0\n", true, 0, true}, {"7\n", true, 7, false}, {"0\n", false, -1, false}, {nullptr, true, -1, false}, {"", true, -1, false}, {"-1\n", true, -1, false}};
     for (const auto &row : rows) {
         SCOPED_TRACE(std::string(row.tvmode ? row.tvmode : "no file") + (row.marker ? " marker" : ""));
-        kvn_test::remove_file("/tmp/tvmode");
-        if (row.tvmode) write_file("/tmp/tvmode", row.tvmode);
-        if (row.marker) write_file("/tmp/hdmi_changed", "");
-        write_file("/tmp/tolu_cgi", "");
-        reset();
+        set("/tmp/tvmode", row.tvmode), set("/tmp/hdmi_changed", row.marker ? "" : nullptr), write_file("/tmp/tolu_cgi", ""), reset();
         EXPECT_EQ(row.result, check_hdmi_state_changed());
         EXPECT_EQ(row.answered ? std::string("tv=auto\0", 8) : "", read_file("/tmp/tolu_cgi"));
         EXPECT_EQ(row.marker && !row.answered, kvn_test::exists("/tmp/hdmi_changed"));
         EXPECT_TRUE(platform_trace().empty()) << "the mode itself is not changed";
-        kvn_test::remove_file("/tmp/hdmi_changed");
     }
 }
 
@@ -166,17 +153,14 @@ TEST_F(Mode, EveryMenuChoiceIsMappedRepliedStoredSwitchedAndCommitted) {
         {10, 2, 6, "tv=720p"},  {10, 3, 5, "tv=720p"},  {10, 1, 5, "tv=720p"},   {11, 2, 8, "tv=1080i"}, {11, 3, 7, "tv=1080i"},
         {11, 0, 7, "tv=1080i"}, {12, 1, 11, "tv=1080p"}, {12, 2, 10, "tv=1080p"}, {12, 3, 9, "tv=1080p"}, {12, 4, 9, "tv=1080p"},
         {13, 1, 22, "tv=4k"},   {13, 4, 21, "tv=4k"},    {13, 2, 20, "tv=4k"},    {13, 5, 20, "tv=4k"},   {0, 3, 0, "tv=auto"},
-        {9, 2, 0, "tv=auto"},   {14, 1, 0, "tv=auto"},   {-1, 2, 0, "tv=auto"},
-    };
+        {9, 2, 0, "tv=auto"},   {14, 1, 0, "tv=auto"},   {-1, 2, 0, "tv=auto"}};
     const int descriptors = ctx_test::open_descriptor_count();
     for (const auto &row : rows) {
         SCOPED_TRACE(std::to_string(row.group) + ", " + std::to_string(row.frequency));
-        write_file("/tmp/tolu_cgi", "");
-        reset();
+        write_file("/tmp/tolu_cgi", ""), reset();
         EXPECT_EQ(0, apply_tvmode_selection(row.group, row.frequency));
-        EXPECT_EQ(std::string(row.reply) + '\0', read_file("/tmp/tolu_cgi"));
         const std::string code = std::to_string(row.code);
-        EXPECT_EQ(code + "\n", read_file("/tmp/tvmode"));
+        EXPECT_EQ(std::string(row.reply) + '\0' + code + "\n", read_file("/tmp/tolu_cgi") + read_file("/tmp/tvmode"));
         EXPECT_EQ((std::vector<std::string>{"flash write_var video_output=" + code, "flash write_var video_setting=tvmode",
                                             "smpoutd code=" + code, "flash save_commit"}),
                   platform_trace(kChanges));
@@ -189,15 +173,10 @@ TEST_F(Mode, AReplyInputThatCannotBeOpenedChangesNothingAndNeverBlocks) {
         SCOPED_TRACE(fifo ? "a FIFO without its reader" : "missing");
         kvn_test::remove_file("/tmp/tolu_cgi");
         if (fifo) { ASSERT_EQ(0, mkfifo("/tmp/tolu_cgi", 0644)); }
-        reset();
-        send("tv=480i save");
-        check_tvmode_fifo();
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(-1, apply_tvmode_selection(12, 1));
-        EXPECT_EQ("open error!!!! line 454 \n", testing::internal::GetCapturedStdout());
+        reset(), send("tv=480i save"), check_tvmode_fifo();
+        EXPECT_EQ("open error!!!! line 454 \n", stdout_of([] { EXPECT_EQ(-1, apply_tvmode_selection(12, 1)); }));
         EXPECT_EQ(std::vector<std::string>{}, platform_trace(kChanges));
-        write_file("/tmp/tvmode", "0\n");
-        write_file("/tmp/hdmi_changed", "");
+        write_file("/tmp/tvmode", "0\n"), write_file("/tmp/hdmi_changed", "");
         EXPECT_EQ(0, check_hdmi_state_changed());
         EXPECT_FALSE(kvn_test::exists("/tmp/hdmi_changed")) << "the marker goes all the same";
         EXPECT_EQ(fifo, kvn_test::exists("/tmp/tolu_cgi")) << "never created";
@@ -210,16 +189,11 @@ TEST_F(Mode, TheTvSystemSwitchMovesEveryModeToItsTwin) {
         {"5", "PAL", "6", "NTSC", 6},  {"6", "PAL", "5", "NTSC", 5},   {"7", "PAL", "8", "NTSC", 8},  {"8", "NTSC", "7", "PAL", 7},
         {"9", "PAL", "10", "NTSC", 10}, {"10", "PAL", "9", "NTSC", 9}, {"00", "PAL", "00", "NTSC", 0}, {"11", "pal", "0", "PAL", 0},
         {"20", "PAL ", "0", "PAL", 0}, {"-3", "", "0", "PAL", 0},      {"99", "PAL", "0", "NTSC", 0}, {"junk", "PAL", "junk", "NTSC", 0},
-        {"4294967301", "PAL", "4294967301", "PAL", -1},
-    };
+        {"4294967301", "PAL", "4294967301", "PAL", -1}};
     for (const auto &row : rows) {
         SCOPED_TRACE(std::string(row.mode) + " / " + row.system);
-        write_var("video_output", row.mode, 0);
-        write_var("tv_system", row.system, 0);
-        reset();
-        SwitchTvSystem();
-        EXPECT_EQ(row.new_mode, stored("video_output"));
-        EXPECT_EQ(row.new_system, stored("tv_system"));
+        write_var("video_output", row.mode, 0), write_var("tv_system", row.system, 0), reset(), SwitchTvSystem();
+        EXPECT_EQ(std::string(row.new_mode) + " " + row.new_system, stored("video_output") + " " + stored("tv_system"));
         EXPECT_EQ(row.code < 0 ? std::vector<std::string>{} : std::vector<std::string>{"smpoutd code=" + std::to_string(row.code)},
                   platform_trace({"smpoutd", "flash save_commit"})) << "switched, never committed";
     }
@@ -229,15 +203,11 @@ TEST(TvSystem, WithoutAStoredModeNothingHappensAndWithoutASystemNothingIsSwitche
     KVN_REQUIRE_SANDBOX();
     SwitchTvSystem();
     EXPECT_EQ(std::vector<std::string>{}, platform_trace({"smpoutd", "flash"}));
-    write_var("video_output", "7", 0);
-    SwitchTvSystem();
-    EXPECT_EQ("8", stored("video_output"));
-    EXPECT_EQ("<null>", stored("tv_system"));
+    write_var("video_output", "7", 0), SwitchTvSystem();
+    EXPECT_EQ("8 <null>", stored("video_output") + " " + stored("tv_system"));
     EXPECT_EQ(std::vector<std::string>{}, platform_trace({"smpoutd"}));
 }
 
-void clear_path(const std::string &path) { (void)system(("rm -rf " + path).c_str()); }
-void set(const char *path, const char *content) { clear_path(path); if (content) write_file(path, content); }  // null: no file
 
 // /tmp/tolu_cgi as the user-interface application keeps it: a FIFO with a reader, every reply counted.
 int reply_reader() {
@@ -429,9 +399,7 @@ TEST_F(Hostile, ModeCommandsAreLinesOnePerCallInOrder) {
     std::atomic<bool> polling{true};
     auto poll = [&] { while (polling) check_tvmode_fifo(); };
     std::thread first(poll), second(poll);
-    int writer = open("/tmp/display", O_WRONLY | O_NONBLOCK);
-    ASSERT_EQ(static_cast<ssize_t>(burst.size()), write(writer, burst.data(), burst.size()));
-    close(writer);
+    send(burst);
     kvn_test::eventually([] { return smpoutd_stub_count() >= 20; });
     polling = false;
     first.join(), second.join();
@@ -452,9 +420,7 @@ TEST_F(Hostile, FullPipesAndStuckMarkersAreHandledOnceAndSaidSo) {
     // The reply waits for room in a full FIFO instead of being lost.
     const int replies = reply_reader();
     fill_pipe("/tmp/tolu_cgi");
-    int writer = open("/tmp/display", O_WRONLY | O_NONBLOCK);
-    ASSERT_EQ(10, write(writer, "tv=720p60\n", 10));
-    close(writer);
+    send("tv=720p60\n");
     const std::string reply("tv=720p\0", 8);
     std::string received;
     std::thread application([&] {
