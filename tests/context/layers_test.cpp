@@ -233,6 +233,18 @@ TEST(Background, At1080LinesWithoutABackdropTheHelpLinesAreStillDrawn) {
     check_background(1080, 21, false);
 }
 
+// Both layers, the mixer and the virtual screen set up, with a backdrop.
+void set_up_everything() {
+    kvn_test::write_png("/desktop.png", 8, 8, 0);
+    ctx_test::init_display({"--dfb:mode=1280x720"});
+    give_screen_a_mixer(0);
+    IDirectFB *dfb = make_dfb_spy();
+    kvn_layer_osd_init(dfb, &kvn_dfb_global_context.kvn_layer_osd, &kvn_dfb_global_context.kvn_layer_osd_config, nullptr, nullptr);
+    background_init(dfb);
+    write_var("video_output", "0", 0), kvn_test::write_file("/tmp/tvname", "720p60\n");
+    kvn_confirm_virtual_screensize();
+}
+
 // Every guarded call of the layer set-ups ends the process with the report naming this module
 // and quoting the call as written; rows first to last (in two tests, so that they run side by side).
 static void check_guard_texts(size_t first, size_t last) {
@@ -265,22 +277,8 @@ static void check_guard_texts(size_t first, size_t last) {
     };
     for (size_t i = first; i <= last && i < sizeof rows / sizeof rows[0]; ++i) {
         SCOPED_TRACE(rows[i].text);
-        EXPECT_EXIT(
-            {
-                g_fail = rows[i].call;
-                g_fail_at = rows[i].occurrence;
-                kvn_test::write_png("/desktop.png", 8, 8, 0);
-                ctx_test::init_display({"--dfb:mode=1280x720"});
-                give_screen_a_mixer(0);
-                IDirectFB *dfb = make_dfb_spy();
-                kvn_layer_osd_init(dfb, &kvn_dfb_global_context.kvn_layer_osd, &kvn_dfb_global_context.kvn_layer_osd_config, nullptr, nullptr);
-                background_init(dfb);
-                write_var("video_output", "0", 0);
-                kvn_test::write_file("/tmp/tvname", "720p60\n");
-                kvn_confirm_virtual_screensize();
-                exit(0);
-            },
-            [](int status) { return !(WIFEXITED(status) && WEXITSTATUS(status) == 0); }, ctx_test::guard_report(rows[i].text));
+        EXPECT_EXIT({ g_fail = rows[i].call; g_fail_at = rows[i].occurrence; set_up_everything(); exit(0); },
+                    [](int status) { return !(WIFEXITED(status) && WEXITSTATUS(status) == 0); }, ctx_test::guard_report(rows[i].text));
     }
 }
 

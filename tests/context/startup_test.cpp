@@ -34,15 +34,12 @@ mode_t permissions(const char *path) {
     struct stat st;
     return stat(path, &st) == 0 ? st.st_mode & 07777 : static_cast<mode_t>(-1);
 }
-bool descriptor_is(int fd, const char *path) {
-    struct stat a, b;
-    return fstat(fd, &a) == 0 && stat(path, &b) == 0 && a.st_ino == b.st_ino && a.st_dev == b.st_dev;
-}
 // The three read ends start-up keeps are the three paths.
 void expect_fifo_descriptors() {
-    EXPECT_TRUE(descriptor_is(outport_pipe, "/tmp/display"));
-    EXPECT_TRUE(descriptor_is(kvn_command_pipe, "/tmp/kvn_framework_pipe"));
-    EXPECT_TRUE(descriptor_is(kvnupnp_key_pipe, "/tmp/kvnupnp_key_pipe"));
+    for (auto [fd, path] : {std::pair{outport_pipe, "/tmp/display"}, {kvn_command_pipe, "/tmp/kvn_framework_pipe"}, {kvnupnp_key_pipe, "/tmp/kvnupnp_key_pipe"}}) {
+        struct stat a, b;
+        EXPECT_TRUE(fstat(fd, &a) == 0 && stat(path, &b) == 0 && a.st_ino == b.st_ino && a.st_dev == b.st_dev) << path;
+    }
 }
 
 
@@ -118,14 +115,8 @@ TEST(StartupDeathTest, EachFailingDirectFBCallIsReportedWithItsOwnText) {
     const char *rows[][2] = {{"DirectFBInit", "DirectFBInit( argc, argv )"}, {"DirectFBCreate", "DirectFBCreate( dfb )"},
                              {"GetScreen", "(*dfb)->GetScreen((*dfb), 0, screen)"}, {"GetSize", "(*screen)->GetSize((*screen), &width, &height)"}};
     for (const auto &row : rows) {
-        EXPECT_EXIT(
-            {
-                g_watch_dfb = true;
-                g_fail = row[0];
-                ctx_test::init_display();
-                exit(0);
-            },
-            [](int status) { return !(WIFEXITED(status) && WEXITSTATUS(status) == 0); }, ctx_test::guard_report(row[1]));
+        EXPECT_EXIT({ g_watch_dfb = true; g_fail = row[0]; ctx_test::init_display(); exit(0); },
+                    [](int status) { return !(WIFEXITED(status) && WEXITSTATUS(status) == 0); }, ctx_test::guard_report(row[1]));
     }
 }
 
@@ -201,8 +192,7 @@ TEST(VirtualScreen, OnlyTheAutomaticModeWithANamedOutputForces1280x720) {
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.video_output ? c.video_output : "no mode") + ", " + (c.tvname ? c.tvname : "no name"));
         if (c.video_output) write_var("video_output", c.video_output, 0);
-        kvn_test::remove_file("/tmp/tvname");
-        if (c.tvname) kvn_test::write_file("/tmp/tvname", c.tvname);
+        c.tvname ? kvn_test::write_file("/tmp/tvname", c.tvname) : kvn_test::remove_file("/tmp/tvname");
         config.width = 800, config.height = 600;
         ASSERT_EQ(DFB_OK, layer->SetConfiguration(layer, &config));
         kvn_confirm_virtual_screensize();
@@ -213,9 +203,7 @@ TEST(VirtualScreen, OnlyTheAutomaticModeWithANamedOutputForces1280x720) {
     EXPECT_EQ(config.flags, DLCONF_WIDTH | DLCONF_HEIGHT);
     EXPECT_EQ(config.pixelformat, format) << "the other members kept";
     EXPECT_EQ(ctx_test::open_descriptor_count(), before_fds);
-    // The stored value's copy is freed on every call.
-    write_var("video_output", "5", 0);
-    kvn_confirm_virtual_screensize();
+    write_var("video_output", "5", 0), kvn_confirm_virtual_screensize();  // the stored value's copy is freed on every call
     size_t heap = kvn_test::heap_in_use();
     for (int i = 0; i < 300; ++i) kvn_confirm_virtual_screensize();
     EXPECT_LT(kvn_test::heap_in_use(), heap + 1000);
@@ -228,13 +216,11 @@ TEST(CleanUp, StopsThreadsBeforeReleasingLayersScreenAndMainInterfaceInReverseOr
     kvn_dfb_context &c = kvn_dfb_global_context;
     IDirectFB *dfb = c.kvn_dfb;
     IDirectFBSurface *osd_surface = nullptr, *bg_surface = nullptr;
-    DFBSurfaceDescription desc;
-    desc.flags = static_cast<DFBSurfaceDescriptionFlags>(DSDESC_WIDTH | DSDESC_HEIGHT);
-    desc.width = desc.height = 16;
-    ASSERT_EQ(dfb->CreateSurface(dfb, &desc, &osd_surface), DFB_OK);
-    ASSERT_EQ(dfb->CreateSurface(dfb, &desc, &bg_surface), DFB_OK);
     IDirectFBDisplayLayer *bg_layer = nullptr;
-    ASSERT_EQ(dfb->GetDisplayLayer(dfb, VENDOR_LAYER_BKGND, &bg_layer), DFB_OK);
+    DFBSurfaceDescription desc{};
+    desc.flags = static_cast<DFBSurfaceDescriptionFlags>(DSDESC_WIDTH | DSDESC_HEIGHT), desc.width = desc.height = 16;
+    ASSERT_TRUE(dfb->CreateSurface(dfb, &desc, &osd_surface) == DFB_OK && dfb->CreateSurface(dfb, &desc, &bg_surface) == DFB_OK &&
+                dfb->GetDisplayLayer(dfb, VENDOR_LAYER_BKGND, &bg_layer) == DFB_OK);
     IDirectFBDisplayLayer *osd_layer = c.kvn_layer_osd = released(c.kvn_layer_osd, "osd layer");
     c.kvn_surface_osd = released(osd_surface, "osd surface");
     c.kvn_layer_background = released(bg_layer, "background layer");
@@ -249,11 +235,9 @@ TEST(CleanUp, StopsThreadsBeforeReleasingLayersScreenAndMainInterfaceInReverseOr
     EXPECT_EQ(g_log, (std::vector<std::string>{"thread 1 stopped", "thread 2 stopped", "osd surface released", "osd layer released",
                                                "background surface released", "background layer released", "screen released", "main interface released"}));
     EXPECT_TRUE(g_layer_usable_at_stop[0] && g_layer_usable_at_stop[1]) << "threads stop while the layers stand";
-    EXPECT_TRUE(kvn_threads_head == nullptr && kvn_threads_end == nullptr);
-    EXPECT_TRUE(c.kvn_dfb == nullptr && c.kvn_screen == nullptr);
+    EXPECT_TRUE(kvn_threads_head == nullptr && kvn_threads_end == nullptr && c.kvn_dfb == nullptr && c.kvn_screen == nullptr);
     EXPECT_EQ(c.kvn_layer_osd, osd_layer) << "released, not cleared";
-    EXPECT_TRUE(is_closed(command) && is_closed(key));
-    EXPECT_FALSE(is_closed(outport));
+    EXPECT_TRUE(is_closed(command) && is_closed(key) && !is_closed(outport)) << "the mode pipe stays open";
 }
 
 TEST(CleanUp, WithoutLayersItStillReleasesScreenAndMainInterface) {
