@@ -4,6 +4,7 @@
 #define KVN_CONTEXT_TEST_UTIL_H
 
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <string.h>
 
 #include <deque>
@@ -48,6 +49,13 @@ inline std::string guard_report(const std::string &text) {
     std::string pattern = "korvan_framework_lib <[0-9]+>:\n\t.*DirectFBError \\[";
     for (char c : text) pattern += std::string(strchr("()*&|.[]{}+?^$\\", c) != nullptr ? "\\" : "") + c;
     return pattern + "\\]";
+}
+
+// Whether `text` holds every one of `parts`; the failure names the missing one.
+inline ::testing::AssertionResult has(const std::string &text, std::initializer_list<std::string> parts) {
+    for (const std::string &p : parts)
+        if (text.find(p) == std::string::npos) return ::testing::AssertionFailure() << "no \"" << p << "\" in: " << text;
+    return ::testing::AssertionSuccess();
 }
 
 // A copy of a real interface whose methods can be replaced one by one; the replaced ones reach

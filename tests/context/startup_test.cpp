@@ -252,3 +252,34 @@ TEST(CleanUp, WithoutLayersItStillReleasesScreenAndMainInterface) {
     EXPECT_TRUE(c.kvn_dfb == nullptr && c.kvn_screen == nullptr && c.kvn_layer_osd == nullptr);
     EXPECT_FALSE(is_closed(outport));
 }
+
+TEST(HostileStart, LayerCallsBeforeStartUpFailWithAMessage) {
+    KVN_REQUIRE_SANDBOX();
+    write_var("video_output", "0", 0), kvn_test::write_file("/tmp/tvname", "1080i59\n");
+    IDirectFBDisplayLayer *layer = nullptr;
+    DFBDisplayLayerConfig config;
+    IDirectFBSurface *surface = nullptr;
+    testing::internal::CaptureStderr();
+    kvn_confirm_virtual_screensize();
+    EXPECT_EQ(-1, kvn_layer_background_init(kvn_dfb_global_context.kvn_dfb, &layer, &config, &surface));
+    EXPECT_TRUE(ctx_test::has(testing::internal::GetCapturedStderr(), {"kvn_confirm_virtual_screensize", "kvn_layer_background_init"}));
+}
+
+TEST(HostileStart, PlantedPipePathsAreNotFollowedAndAreReportedOnce) {
+    KVN_REQUIRE_SANDBOX();
+    ASSERT_EQ(0, mkdir("/tmp/display", 0777) | symlink("/opt/created-through-a-link", "/tmp/kvn_framework_pipe"));
+    kvn_test::write_file("/tmp/kvnupnp_key_pipe", "");
+    testing::internal::CaptureStderr();
+    kvn_test::start_display();
+    EXPECT_TRUE(ctx_test::has(testing::internal::GetCapturedStderr(), {"kvn_dfb_init: cannot open /tmp/display: ", "/tmp/kvn_framework_pipe",
+                                                                      "/tmp/kvnupnp_key_pipe is not a FIFO; no keys will arrive"}));
+    EXPECT_EQ(-1, outport_pipe);
+    EXPECT_FALSE(kvn_test::exists("/opt/created-through-a-link"));
+    testing::internal::CaptureStderr();
+    for (int i = 0; i < 3; ++i) check_tvmode_fifo();
+    EXPECT_EQ("", testing::internal::GetCapturedStderr()) << "said once, at start-up";
+    ASSERT_GE(kvnupnp_key_pipe, 0);  // no program the application starts inherits the pipe it did open
+    EXPECT_TRUE(fcntl(kvnupnp_key_pipe, F_GETFD) & FD_CLOEXEC);
+    kvn_set_time_divisor(0);
+    EXPECT_EQ(1u, kvn_get_time_divisor()) << "a divisor of 0 is taken as 1";
+}

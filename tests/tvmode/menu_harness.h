@@ -9,12 +9,15 @@
 
 #include <map>
 
+#include "../context/context_test_util.h"
 #include "kvn_app_harness.h"
 #include "kvn_platform.h"
 #include "kvn_trace.h"
 #include "smpoutd_api.h"
 
 namespace menu_test {
+
+using ctx_test::has;
 
 using Clock = std::chrono::steady_clock;
 struct Timed { osd_call call; Clock::time_point at; };
@@ -53,12 +56,6 @@ inline std::vector<int> daemon_codes() {
     std::vector<int> out;
     for (int i = 0; i < smpoutd_stub_count(); ++i) out.push_back(smpoutd_stub_code(i));
     return out;
-}
-// Whether `text` holds every one of `parts`; the failure names the missing one.
-inline ::testing::AssertionResult has(const std::string &text, std::initializer_list<std::string> parts) {
-    for (const std::string &p : parts)
-        if (text.find(p) == std::string::npos) return ::testing::AssertionFailure() << "no \"" << p << "\" in: " << text;
-    return ::testing::AssertionSuccess();
 }
 // What `run` printed on standard error, or on standard output.
 inline std::string stderr_of(const std::function<void()> &run) { return testing::internal::CaptureStderr(), run(), testing::internal::GetCapturedStderr(); }

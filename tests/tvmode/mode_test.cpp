@@ -7,7 +7,6 @@
 #include <limits.h>
 #include <sys/stat.h>
 
-#include "../context/context_test_util.h"
 #include "keys/keys_internal.h"
 #include "menu_harness.h"
 #include "tvmode/mode_parse.h"
@@ -454,34 +453,6 @@ TEST(HostileText, ACutNeverSplitsACharacter) {
         {"\xe9\xa2\x91\xe7\x8e\x87  50hz", 5, 3}, {"\xe9\xa2\x91\xe7\x8e\x87  50hz", 6, 6}, {"a\xf0\x9f\x93\xba", 4, 1},
         {"a\xf0\x9f\x93\xba", 5, 5}, {"\x80\x80\x80", 2, 2}};
     for (const auto &row : rows) EXPECT_EQ(row.kept, kvn::utf8_cut(row.text.data(), row.limit)) << row.text;
-}
-
-TEST(HostileStart, LayerCallsBeforeStartUpFailWithAMessage) {
-    KVN_REQUIRE_SANDBOX();
-    write_var("video_output", "0", 0), write_file("/tmp/tvname", "1080i59\n");
-    IDirectFBDisplayLayer *layer = nullptr;
-    DFBDisplayLayerConfig config;
-    IDirectFBSurface *surface = nullptr;
-    std::string err = stderr_of([&] {
-        kvn_confirm_virtual_screensize();
-        EXPECT_EQ(-1, kvn_layer_background_init(kvn_dfb_global_context.kvn_dfb, &layer, &config, &surface));
-    });
-    EXPECT_TRUE(has(err, {"kvn_confirm_virtual_screensize", "kvn_layer_background_init"}));
-}
-
-TEST(HostileStart, PlantedPipePathsAreNotFollowedAndAreReportedOnce) {
-    KVN_REQUIRE_SANDBOX();
-    ASSERT_EQ(0, mkdir("/tmp/display", 0777));
-    ASSERT_EQ(0, symlink("/opt/created-through-a-link", "/tmp/kvn_framework_pipe"));
-    write_file("/tmp/kvnupnp_key_pipe", "");
-    EXPECT_TRUE(has(stderr_of(kvn_test::start_display),
-                    {"/tmp/display", "/tmp/kvn_framework_pipe", "/tmp/kvnupnp_key_pipe is not a FIFO; no keys will arrive"}));
-    EXPECT_EQ(-1, outport_pipe);
-    EXPECT_FALSE(exists("/opt/created-through-a-link"));
-    EXPECT_EQ("", stderr_of([] { for (int i = 0; i < 3; ++i) check_tvmode_fifo(); })) << "said once, at start-up";
-    // No program the application starts inherits the pipe it did open.
-    ASSERT_GE(kvnupnp_key_pipe, 0);
-    EXPECT_TRUE(fcntl(kvnupnp_key_pipe, F_GETFD) & FD_CLOEXEC);
 }
 
 }  // namespace
