@@ -305,16 +305,13 @@ TEST_F(Hostile, SpecialFilesWhereSmallFilesBelongReadAsMissingAndNothingWaits) {
     for (const auto &plant : plants) {
         SCOPED_TRACE(plant.what);
         for (const char *path : {"/tmp/tvmode", "/tmp/tvname", "/tmp/elsewhere.fifo"}) clear_path(path);
-        plant.make("/tmp/tvmode"), plant.make("/tmp/tvname");
-        EXPECT_EQ(-1, get_value_from_file("/tmp/tvmode"));
-        EXPECT_EQ(-1, check_hdmi_state_changed());
+        plant.make("/tmp/tvmode"), plant.make("/tmp/tvname"), smpoutd_stub_clear();
+        EXPECT_EQ((std::vector<int>{-1, -1}), (std::vector<int>{get_value_from_file("/tmp/tvmode"), check_hdmi_state_changed()}));
         EXPECT_TRUE(has(stderr_of([] { EXPECT_EQ(-1, write_value_to_file("/tmp/tvmode", 5)); EXPECT_EQ(0, init_video_config(nullptr)); }),
                         {"refusing to write /tmp/tvmode"}));
-        stdout_of([] { VideoOutputOnOff(1, nullptr); }), change_tvmode(0, 0);
+        stdout_of([] { VideoOutputOnOff(1, nullptr); }), change_tvmode(0, 0), kvn_confirm_virtual_screensize();
         EXPECT_EQ("", drain(kvn_command_pipe)) << "no name from the output side";
-        kvn_confirm_virtual_screensize();
         EXPECT_EQ((std::vector<int>{-1, 0}), daemon_codes()) << "read as a missing file";
-        smpoutd_stub_clear();
         struct stat st;
         EXPECT_TRUE(lstat("/tmp/tvmode", &st) == 0 && !S_ISREG(st.st_mode)) << "left as it was";
     }
@@ -339,9 +336,7 @@ TEST_F(Hostile, NothingIsWrittenThroughALinkOrIntoAFileOfTheWrongKind) {
             SCOPED_TRACE(std::string(row.path) + " as a " + kind);
             clear_path(row.path), clear_path("/opt/created-through-a-link");
             write_file(victim, "precious\n"), write_file(hard, "precious\n");
-            if (kind == "link") symlink(victim.c_str(), row.path);
-            if (kind == "dangling link") symlink("/opt/created-through-a-link", row.path);
-            if (kind == "hard link") link(hard.c_str(), row.path);
+            kind == "hard link" ? link(hard.c_str(), row.path) : symlink(kind == "link" ? victim.c_str() : "/opt/created-through-a-link", row.path);
             std::string err = stderr_of(row.write);
             EXPECT_EQ("precious\nprecious\n", read_file(victim) + read_file(hard));
             EXPECT_FALSE(exists("/opt/created-through-a-link"));
@@ -376,8 +371,7 @@ TEST_F(Hostile, ModeCommandsAreLinesOnePerCallInOrder) {
         {"an over-long line with no end at all", {std::string(200, 'a') + "tv=720p50"}, {}, "none", true}};
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
-        write_var("video_output", "none", 0);
-        smpoutd_stub_clear(), drain(replies);
+        write_var("video_output", "none", 0), smpoutd_stub_clear(), drain(replies);
         int writer = open("/tmp/display", O_WRONLY | O_NONBLOCK);
         std::string err = stderr_of([&] {
             for (const std::string &chunk : row.writes) {
@@ -400,8 +394,7 @@ TEST_F(Hostile, ModeCommandsAreLinesOnePerCallInOrder) {
     std::thread first(poll), second(poll);
     send(burst);
     kvn_test::eventually([] { return smpoutd_stub_count() >= 20; });
-    polling = false;
-    first.join(), second.join();
+    polling = false, first.join(), second.join();
     EXPECT_EQ(burst_codes, daemon_codes());
     close(replies);
 }
@@ -422,7 +415,7 @@ TEST_F(Hostile, FullPipesAndStuckMarkersAreHandledOnceAndSaidSo) {
     send("tv=720p60\n");
     const std::string reply("tv=720p\0", 8);
     std::string received;
-    std::thread application([&] {
+    std::thread application([&] {  // reads only after a while, then until the reply came
         usleep(200000);
         for (int i = 0; i < 100 && received.find(reply) == std::string::npos; ++i) received += drain(replies), usleep(10000);
     });
