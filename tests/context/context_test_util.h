@@ -65,8 +65,7 @@ template <typename Interface>
 struct Spy {
     Interface iface;
     Interface *real;
-    std::vector<std::string> *log;
-    Spy(Interface *real_iface, std::vector<std::string> *calls) : iface(*real_iface), real(real_iface), log(calls) {}
+    explicit Spy(Interface *real_iface) : iface(*real_iface), real(real_iface) {}
     static Spy *of(Interface *thiz) { return reinterpret_cast<Spy *>(thiz); }
 };
 
