@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "context_test_util.h"
 #include "kvn_child.h"
 #include "kvn_files.h"
 #include "kvn_test_support.h"
@@ -31,24 +32,25 @@ TEST(Files, EveryRefusalIsSaidWithItsReason) {
         EXPECT_EQ(row[1] ? std::string("who: refusing to write ") + row[0] + ": " + row[1] + "\n" : "", testing::internal::GetCapturedStderr());
     }
     testing::internal::CaptureStderr();
-    EXPECT_EQ(-1, kvn::create_private("/tmp/no-folder/file", "who"));
-    EXPECT_EQ("who: cannot create /tmp/no-folder/file afresh: No such file or directory\n", testing::internal::GetCapturedStderr());
-    // A private file checked again before use: still the same file (gone right after a check
-    // that found it, or another file put in its place), and still nobody else's to write.
+    EXPECT_EQ((std::vector<int>{-1, -1}), (std::vector<int>{kvn::create_private("/tmp/no-folder/file", "who"), kvn::create_private("/proc/self/status", "who")}));
+    EXPECT_TRUE(ctx_test::has(testing::internal::GetCapturedStderr(), {"who: cannot create /tmp/no-folder/file afresh: No such file or directory\n",
+                                                                      "who: cannot remove /proc/self/status: "}));
+    // A private file checked again before use: still the same file (gone right after a check that found it, or
+    // another file put in its place), and still nobody else's to write (nor another name's).
     int fd = kvn::create_private("/tmp/private", "who");
-    ASSERT_GE(fd, 0);
+    struct stat st;
+    ASSERT_TRUE(fd >= 0 && fstat(fd, &st) == 0);
+    EXPECT_EQ(0600u, st.st_mode & 07777);
     testing::internal::CaptureStderr();
     EXPECT_TRUE(kvn::still_private("/tmp/private", fd, "who"));
-    ASSERT_EQ(0, unlink("/tmp/private"));
-    EXPECT_FALSE(kvn::still_private("/tmp/private", fd, "who"));
-    ASSERT_EQ(0, rename("/tmp/plain", "/tmp/private"));
-    EXPECT_FALSE(kvn::still_private("/tmp/private", fd, "who"));
-    close(fd);
-    fd = kvn::create_private("/tmp/private", "who");
-    ASSERT_EQ(0, fchmod(fd, 0620));
-    EXPECT_FALSE(kvn::still_private("/tmp/private", fd, "who"));
-    EXPECT_EQ("who: /tmp/private was replaced\nwho: /tmp/private was replaced\nwho: /tmp/private is no longer private\n",
-              testing::internal::GetCapturedStderr());
+    EXPECT_FALSE((unlink("/tmp/private"), kvn::still_private("/tmp/private", fd, "who")));
+    EXPECT_FALSE((rename("/tmp/plain", "/tmp/private"), kvn::still_private("/tmp/private", fd, "who")));
+    close(fd), fd = kvn::create_private("/tmp/private", "who");
+    EXPECT_FALSE((link("/tmp/private", "/tmp/private-too"), kvn::still_private("/tmp/private", fd, "who")));
+    close(fd), fd = kvn::create_private("/tmp/private", "who");
+    EXPECT_FALSE((fchmod(fd, 0620), kvn::still_private("/tmp/private", fd, "who")));
+    EXPECT_EQ("who: /tmp/private was replaced\nwho: /tmp/private was replaced\nwho: /tmp/private is no longer private\n"
+              "who: /tmp/private is no longer private\n", testing::internal::GetCapturedStderr());
     close(fd);
 }
 
