@@ -1,5 +1,4 @@
-// Helpers of the display-context tests: start-up with chosen DirectFB options, descriptor
-// counts, and spies over real DirectFB interfaces.
+// Helpers of the display-context tests: start-up with chosen DirectFB options, descriptor counts, spies.
 #ifndef KVN_CONTEXT_TEST_UTIL_H
 #define KVN_CONTEXT_TEST_UTIL_H
 
@@ -19,13 +18,10 @@ namespace ctx_test {
 inline int init_display(std::vector<std::string> options = {}) {
     static std::vector<std::string> args;
     static std::vector<char *> argv;
-    args.assign(1, "kvn-context-test");
-    args.insert(args.end(), options.begin(), options.end());
-    argv.clear();
+    args.assign(1, "kvn-context-test"), args.insert(args.end(), options.begin(), options.end()), argv.clear();
     for (auto &s : args) argv.push_back(&s[0]);
-    argv.push_back(nullptr);
     int argc = static_cast<int>(args.size());
-    char **argv_p = argv.data();
+    char **argv_p = (argv.push_back(nullptr), argv.data());
     return kvn_dfb_init(&argc, &argv_p, &kvn_dfb_global_context.kvn_dfb, &kvn_dfb_global_context.kvn_screen);
 }
 
@@ -43,8 +39,8 @@ inline int open_descriptor_count() {
     return n;
 }
 
-// What the guarded-call report prints for a failing call with this text: this module, the
-// line, then DirectFB's own report quoting the text.
+// What the guarded-call report prints for a failing call with this text: this module, the line, then
+// DirectFB's own report quoting the text.
 inline std::string guard_report(const std::string &text) {
     std::string pattern = "korvan_framework_lib <[0-9]+>:\n\t.*DirectFBError \\[";
     for (char c : text) pattern += std::string(strchr("()*&|.[]{}+?^$\\", c) != nullptr ? "\\" : "") + c;
@@ -58,9 +54,8 @@ inline ::testing::AssertionResult has(const std::string &text, std::initializer_
     return ::testing::AssertionSuccess();
 }
 
-// A copy of a real interface whose methods can be replaced one by one; the replaced ones reach
-// the real object through `real`.  Methods left alone run on the copy, which shares the real
-// object's private data.
+// A copy of a real interface whose methods can be replaced one by one; the replaced ones reach the real
+// object through `real`.  Methods left alone run on the copy, which shares the real object's private data.
 template <typename Interface>
 struct Spy {
     Interface iface;
@@ -69,8 +64,7 @@ struct Spy {
     static Spy *of(Interface *thiz) { return reinterpret_cast<Spy *>(thiz); }
 };
 
-// Keeps an object alive until the process ends, at a stable address (the spies stand where
-// DirectFB interfaces are expected for a whole test).
+// Keeps an object alive until the process ends, at a stable address (spies stand for interfaces a whole test).
 template <typename T, typename... Args>
 T *keep(Args &&...args) {
     static std::deque<T> pool;

@@ -93,8 +93,9 @@ bool note(const char *format, Args... args) {
 #define PASS(SpyType, thiz, Method, ...) SpyType::of(thiz)->real->Method(SpyType::of(thiz)->real, __VA_ARGS__)
 // A method of the spy `s` that logs its line (format and arguments after ARGS) and fails when asked to, else
 // passes the call on to the real interface R with ARGS.
-#define SPIED(Method, PARAMS, ARGS, ...) \
-    s->iface.Method = [] PARAMS { auto *R = std::remove_pointer_t<decltype(s)>::of(thiz)->real; return note(__VA_ARGS__) ? DFB_FAILURE : R->Method ARGS; }
+#define SPIED(Method, PARAMS, ARGS, ...) s->iface.Method = [] PARAMS { \
+        auto *R = std::remove_pointer_t<decltype(s)>::of(thiz)->real; \
+        return note(__VA_ARGS__) ? static_cast<decltype(R->Method ARGS)>(DFB_FAILURE) : R->Method ARGS; }
 
 SurfaceSpy *surface_spy(IDirectFBSurface *real) {
     SurfaceSpy *s = ctx_test::keep<SurfaceSpy>(real);
@@ -139,25 +140,19 @@ IDirectFB *make_dfb_spy() {
         real->GetHeight(real, &g_font_height);
         FontSpy *s = ctx_test::keep<FontSpy>(real);
         SPIED(GetHeight, (IDirectFBFont *thiz, int *height), (R, height), "Font GetHeight");
-        s->iface.Release = [](IDirectFBFont *font) -> DirectResult { return note("Font Release"), FontSpy::of(font)->real->Release(FontSpy::of(font)->real); };
-        *ret = &s->iface;
-        return r;
+        SPIED(Release, (IDirectFBFont *thiz), (R), "Font Release");
+        return *ret = &s->iface, r;
     };
     s->iface.CreateImageProvider = [](IDirectFB *thiz, const char *path, IDirectFBImageProvider **ret) {
         IDirectFBImageProvider *real = nullptr;
         DFBResult r = PASS(DfbSpy, thiz, CreateImageProvider, path, &real);
         note("CreateImageProvider %s %s", path, r == DFB_OK ? "ok" : "failed");
         if (r != DFB_OK) return r;
-        ProviderSpy *p = ctx_test::keep<ProviderSpy>(real);
-        p->iface.RenderTo = [](IDirectFBImageProvider *thiz, IDirectFBSurface *to, const DFBRectangle_C *rect) {
-            note("RenderTo %s", rect == nullptr ? "whole surface" : "a rectangle");
-            return PASS(ProviderSpy, thiz, RenderTo, SurfaceSpy::of(to)->real, rect);
-        };
-        p->iface.Release = [](IDirectFBImageProvider *thiz) -> DirectResult {
-            return note("Provider Release") ? DR_FAILURE : ProviderSpy::of(thiz)->real->Release(ProviderSpy::of(thiz)->real);
-        };
-        *ret = &p->iface;
-        return r;
+        ProviderSpy *s = ctx_test::keep<ProviderSpy>(real);
+        SPIED(RenderTo, (IDirectFBImageProvider *thiz, IDirectFBSurface *to, const DFBRectangle_C *rect), (R, SurfaceSpy::of(to)->real, rect),
+              "RenderTo %s", rect == nullptr ? "whole surface" : "a rectangle");
+        SPIED(Release, (IDirectFBImageProvider *thiz), (R), "Provider Release");
+        return *ret = &s->iface, r;
     };
     return &s->iface;
 }
