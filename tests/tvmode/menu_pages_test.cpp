@@ -130,8 +130,7 @@ TEST_F(MenuTest, ShortcutsApplyAtOnceAndLeaveLaterKeysToTheApplication) {
         {DIKS_9, 9, "tv=1080p"}, {DIKS_YELLOW, 10, "tv=1080p"}, {DIKS_BLUE, 20, "tv=4k"}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.key);
-        write_var("video_output", "6", 0);
-        kvn_test::write_file("/tmp/tolu_cgi", "");
+        write_var("video_output", "6", 0), kvn_test::write_file("/tmp/tolu_cgi", "");
         current_fip_mode = 3;
         post({c.key, DIKS_RETURN, DIKS_CURSOR_LEFT});  // one batch: the keys behind the shortcut already wait
         Menu menu(&app_->record);
@@ -162,8 +161,7 @@ TEST_F(MenuTest, SelectSwitchesTheTvSystemAndBackspaceLeavesUnchanged) {
 
 // Ten seconds of player time after the last key, at a divisor that keeps a second's error visible on either side.
 TEST_F(MenuTest, PagesCloseTenSecondsAfterTheLastKeyWithoutAnyChange) {
-    kvn_set_time_divisor(2);
-    write_var("video_output", "10", 0);
+    kvn_set_time_divisor(2), write_var("video_output", "10", 0);
     current_fip_mode = 7;
     Menu menu(&app_->record);
     ASSERT_TRUE(menu.shown());
@@ -272,8 +270,7 @@ TEST_F(CountdownTest, PendingReturnKeepsAndAFallbackWithoutRowIsAuto) {
 // on behalf of the focused browser and kept.  The menu's own rules are above.
 TEST(TvKey, ChosenModeIsSwitchedOnTheBrowsersThreadAndKeptWithReturn) {
     KVN_REQUIRE_SANDBOX();
-    kvn_set_time_divisor(50);
-    kvn_test::write_file("/tmp/tolu_cgi", "");
+    kvn_set_time_divisor(50), kvn_test::write_file("/tmp/tolu_cgi", "");
     App browser(BROWSER);
     ASSERT_EQ(0, register_window(&browser.record));
     ASSERT_EQ(0, focus_on_window(BROWSER));

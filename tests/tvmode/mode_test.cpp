@@ -32,8 +32,7 @@ protected:
     }
     void TearDown() override { alarm(0); }
     void reset() {
-        menu_test::drain(kvn_command_pipe);
-        smpoutd_stub_clear(), osd_service_clear(), kvn_trace_clear();
+        menu_test::drain(kvn_command_pipe), smpoutd_stub_clear(), osd_service_clear(), kvn_trace_clear();
     }
     static void send(const std::string &command) {
         int fd = open("/tmp/display", O_WRONLY | O_NONBLOCK);
@@ -273,9 +272,7 @@ TEST_F(Hostile, SeedingAndWakingFollowTheModeFileAndTheStore) {
         SCOPED_TRACE(std::string(row.tvmode ? row.tvmode : "(none)") + " / " + (row.stored ? row.stored : "(none)"));
         // Waking first: it leaves the file and the store as they are.
         for (bool seed : {false, true}) {
-            set("/tmp/tvmode", row.tvmode);
-            write_var("video_output", row.stored ? row.stored : "", 0);
-            smpoutd_stub_clear();
+            set("/tmp/tvmode", row.tvmode), write_var("video_output", row.stored ? row.stored : "", 0), smpoutd_stub_clear();
             std::string out = stdout_of([&] { stderr_of([&] { EXPECT_EQ(0, seed ? init_video_config(nullptr) : VideoOutputOnOff(1, nullptr)); }); });
             const char *file = seed ? row.seeded : row.tvmode, *value = seed ? row.stored_after : row.stored;
             EXPECT_EQ(file ? file : "", read_file("/tmp/tvmode"));
