@@ -39,8 +39,7 @@ inline int open_descriptor_count() {
     return n;
 }
 
-// What the guarded-call report prints for a failing call with this text: this module, the line, then
-// DirectFB's own report quoting the text.
+// The guarded-call report for a failing call: this module, the line, then DirectFB's report quoting the text.
 inline std::string guard_report(const std::string &text) {
     std::string pattern = "korvan_framework_lib <[0-9]+>:\n\t.*DirectFBError \\[";
     for (char c : text) pattern += std::string(strchr("()*&|.[]{}+?^$\\", c) != nullptr ? "\\" : "") + c;
@@ -54,8 +53,7 @@ inline ::testing::AssertionResult has(const std::string &text, std::initializer_
     return ::testing::AssertionSuccess();
 }
 
-// A copy of a real interface whose methods can be replaced one by one; the replaced ones reach the real
-// object through `real`.  Methods left alone run on the copy, which shares the real object's private data.
+// A copy of a real interface whose methods can be replaced one by one (they reach the object through `real`).
 template <typename Interface>
 struct Spy {
     Interface iface;

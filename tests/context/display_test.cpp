@@ -1,7 +1,5 @@
-// The display context on real DirectFB (dummy system): start-up (DirectFB, the screen, the three framework
-// FIFOs), the OSD and background layers seen through spies over the real interfaces (every call with its
-// arguments, in order, and the pixels that reach the background), the report that ends the process when a
-// guarded call fails, the 1280x720 virtual screen of the automatic TV mode, and the clean-up at exit.
+// The display context on real DirectFB (dummy system), seen through spies over the real interfaces (every call
+// with its arguments, in order) and read back: start-up, the layers, the guarded-call report, clean-up.
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -35,7 +33,6 @@ mode_t permissions(const char *path) {
     struct stat st;
     return stat(path, &st) == 0 ? st.st_mode & 07777 : static_cast<mode_t>(-1);
 }
-// The three read ends start-up keeps are the three paths.
 void expect_fifo_descriptors() {
     for (auto [fd, path] : {std::pair{outport_pipe, "/tmp/display"}, {kvn_command_pipe, "/tmp/kvn_framework_pipe"}, {kvnupnp_key_pipe, "/tmp/kvnupnp_key_pipe"}}) {
         struct stat a, b;
@@ -45,7 +42,7 @@ void expect_fifo_descriptors() {
 
 
 
-// A spy whose Release notes the name before passing the call on.
+// A spy whose Release notes the interface's name.
 std::map<const void *, std::string> g_names;
 template <typename Interface>
 Interface *released(Interface *real, const char *name) {
@@ -57,8 +54,7 @@ Interface *released(Interface *real, const char *name) {
     return g_names[s] = name, &s->iface;
 }
 
-// A registered thread's stop routine: it notes when it ran and whether the layers a drawing
-// thread needs were still there.
+// A thread's stop routine: notes when it ran and whether a drawing thread's layer still stood.
 bool g_layer_usable_at_stop[2] = {false, false};
 template <int N>
 void stop_thread() {
@@ -89,10 +85,8 @@ bool note(const char *format, Args... args) {
     return !g_fail.empty() && g_calls.back().rfind(g_fail, 0) == 0 && --g_fail_at == 0;
 }
 
-// The call passed on to the real interface behind a spy.
 #define PASS(SpyType, thiz, Method, ...) SpyType::of(thiz)->real->Method(SpyType::of(thiz)->real, __VA_ARGS__)
-// A method of the spy `s` that logs its line (format and arguments after ARGS) and fails when asked to, else
-// passes the call on to the real interface R with ARGS.
+// A method of the spy `s`: logs its line (the format after ARGS), fails when asked to, else calls R with ARGS.
 #define SPIED(Method, PARAMS, ARGS, ...) s->iface.Method = [] PARAMS { \
         auto *R = std::remove_pointer_t<decltype(s)>::of(thiz)->real; \
         return note(__VA_ARGS__) ? static_cast<decltype(R->Method ARGS)>(DFB_FAILURE) : R->Method ARGS; }
@@ -203,7 +197,7 @@ void check_background(int layer_height, int font_height, bool backdrop) {
     EXPECT_EQ(expected, g_calls) << "and never a Flip";
     EXPECT_EQ(layer_height, kvn_dfb_global_context.kvn_layer_background_config.height);
     if (!backdrop) return;
-    // The backdrop reached the whole surface (scaled from 64x48).
+    // The backdrop (64x48) reached the whole surface.
     IDirectFBSurface *bg = g_real_background;
     void *data = nullptr;
     int pitch = 0;
@@ -221,8 +215,7 @@ int recording_hook(IDirectFB *dfb, IDirectFBDisplayLayer *layer, DFBDisplayLayer
 
 }  // namespace
 
-// Stands in for a file system on which device nodes and FIFOs cannot be made; the library's
-// call lands here because the executable comes first.
+// A file system on which FIFOs cannot be made (the executable's mknod comes before the C library's).
 extern "C" int mknod(const char *path, mode_t mode, dev_t dev) {
     if (g_refuse_mknod) return errno = EPERM, -1;
     return static_cast<int>(syscall(SYS_mknodat, AT_FDCWD, path, mode, dev));
@@ -308,8 +301,7 @@ TEST(VirtualScreen, OnlyTheAutomaticModeWithANamedOutputForces1280x720) {
     const DFBSurfacePixelFormat format = config.pixelformat;
     write_var("tv_system", "PAL", 0);  // the store keeps its files open from here on
     int before_fds = ctx_test::open_descriptor_count();
-    // The stored mode (null: none) and /tmp/tvname (null: none): automatic, but the output side
-    // has named nothing yet, is not enough; whatever the name says is; text without digits reads as 0.
+    // Automatic (text without digits reads as 0) with any name forces the size; nothing named yet does not.
     const struct { const char *video_output, *tvname; int width, height; } cases[] = {
         {nullptr, "720p60\n", 800, 600}, {"5", "720p60\n", 800, 600}, {"1", "720p60\n", 800, 600}, {"9", "720p60\n", 800, 600},
         {"0", nullptr, 800, 600}, {"0", "1080i50\n", 1280, 720}, {"a", "720p60\n", 1280, 720}};
@@ -413,8 +405,7 @@ TEST(OsdLayer, FirstSetUpTakesThePrimaryLayerAndLaterOnesReuseItWithTheHookOrThe
     ASSERT_EQ(PASS(LayerSpy, layer, GetConfiguration, &real), DFB_OK);
     EXPECT_TRUE(config.width == real.width && config.height == real.height && real.height > 0);
     EXPECT_EQ(kvn_test::read_file("/tmp/tvmode"), "5\n") << "the stored mode seeds the mode file";
-    // Again with the layer set: it is reused; a hook with its data replaces the default
-    // background, a hook without data or data without a hook does not.
+    // Again: the layer is reused; only a hook with its data replaces the default background.
     IDirectFBDisplayLayer *given = layer;
     int payload = 42;
     void *data = &payload;
@@ -470,8 +461,7 @@ void set_up_everything() {
     kvn_confirm_virtual_screensize();
 }
 
-// Every guarded call of start-up and the layer set-ups ends the process with the report naming
-// this module and quoting the call as written.
+// Every guarded call ends the process with the report naming this module and quoting the call as written.
 TEST(GuardDeathTest, EachFailingCallIsReportedWithItsOwnText) {
     KVN_REQUIRE_SANDBOX();
     GTEST_FLAG_SET(death_test_style, "fast");  // DirectFB starts in the child only

@@ -1,5 +1,5 @@
-// The checks before the library writes a small file under /tmp (every refusal said with its reason, since a
-// neighbour's plant is what the box's owner must be able to find), and the descriptors a started program gets.
+// The checks before writing a small file under /tmp (each refusal said with its reason, for the box's owner to
+// find a neighbour's plant), and the descriptors a started program gets.
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -35,8 +35,7 @@ TEST(Files, EveryRefusalIsSaidWithItsReason) {
     EXPECT_EQ((std::vector<int>{-1, -1}), (std::vector<int>{kvn::create_private("/tmp/no-folder/file", "who"), kvn::create_private("/proc/self/status", "who")}));
     EXPECT_TRUE(ctx_test::has(testing::internal::GetCapturedStderr(), {"who: cannot create /tmp/no-folder/file afresh: No such file or directory\n",
                                                                       "who: cannot remove /proc/self/status: "}));
-    // A private file checked again before use: still the same file (gone right after a check that found it, or
-    // another file put in its place), and still nobody else's to write (nor another name's).
+    // Checked again before use: still the same file (not gone, not replaced), nobody else's, with no other name.
     int fd = kvn::create_private("/tmp/private", "who");
     struct stat st;
     ASSERT_TRUE(fd >= 0 && fstat(fd, &st) == 0);
@@ -54,8 +53,7 @@ TEST(Files, EveryRefusalIsSaidWithItsReason) {
     close(fd);
 }
 
-// From now on this process's calls of `number` fail with `error`, as on a kernel without
-// close_range, or (all opens failing: the child opens nothing else before it execs) a system without /proc.
+// This process's calls of `number` fail with `error` from now on: a kernel without close_range or without /proc.
 static bool deny(long number, int error) {
     struct sock_filter filter[] = {
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),

@@ -1,5 +1,4 @@
-// The TV-mode menu on an application's thread against its real window, keys in the window's own buffer; what it
-// did read back from the dialog service (with the moment of each command), the output daemon, /tmp and the store.
+// The TV-mode menu on an application's thread against its real window, and what it did as the platform saw it.
 #ifndef KVN_MENU_HARNESS_H
 #define KVN_MENU_HARNESS_H
 
@@ -28,8 +27,7 @@ inline void note_time(const osd_call *call, void *) {
     timed.push_back({*call, Clock::now()});
 }
 
-// Seconds from a command matching (command, mode) to the first matching (end_command, end_mode) after it:
-// from the first such command, or with `from_last` from the last one before the end; -1 if missing.
+// Seconds from the first (or with `from_last` the last) (command, mode) to the next (end_command, end_mode); -1 if none.
 inline double seconds_until(int command, int mode, int end_command, int end_mode, bool from_last = false) {
     std::lock_guard<std::mutex> lock(timed_mutex);
     const Timed *start = nullptr;
@@ -69,8 +67,7 @@ inline std::string left() {
 // (command, flags, mode, length) of a dialog command.
 inline std::vector<int> head(const osd_call &c) { return {c.command, c.flags, c.mode, c.length}; }
 
-// The stand-ins' trace since kvn_trace_clear(): dialog connections renamed a, b, ... by first use (0 stays: a
-// word never opened), and only the lines of the given sources ("osd", "smpoutd", "flash", ...), all when empty.
+// The stand-ins' trace lines of these sources (all when none), dialog connections renamed a, b, ... (0 stays).
 inline std::vector<std::string> platform_trace(std::vector<std::string> sources = {}) {
     std::vector<std::string> out;
     std::map<std::string, std::string> names;
@@ -107,8 +104,7 @@ inline std::string countdown_text(int seconds, const std::string &title = "TV Mo
            " " + unit + "....\t-ntt=" + yes + "\t-rtt=" + no + "\t";
 }
 
-// kvn_tvmode on its own thread for a window, as the default handler runs it on the application's thread.  The
-// recorders are cleared first; keys posted before the run wait in the buffer as a fast remote's would.
+// kvn_tvmode on its own thread for a window, the recorders cleared first; keys posted before wait in the buffer.
 class Menu {
 public:
     explicit Menu(kvn_window *window) : window_(window) {

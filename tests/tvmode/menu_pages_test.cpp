@@ -1,5 +1,4 @@
-// The TV-mode menu: where it starts, how the highlight moves, the shortcut keys, the page
-// time-out, the texts in another language, the "Keep current setting?" countdown after a
+// The TV-mode menu: its pages, keys, time-out, languages, the "Keep current setting?" countdown after a
 // confirmed choice, and the TV key's road from the browser's window.
 #include <gtest/gtest.h>
 
@@ -19,12 +18,10 @@ protected:
     void SetUp() override {
         KVN_REQUIRE_SANDBOX();
         kvn_set_time_divisor(100);
-        // apply_tvmode_selection opens it without creating it, as the user interface's end of the reply.
-        kvn_test::write_file("/tmp/tolu_cgi", "");
+        kvn_test::write_file("/tmp/tolu_cgi", "");  // the user interface's end of the reply, never created by the menu
         app_ = std::make_unique<App>(BROWSER);
     }
     void TearDown() override { app_.reset(), kvn_set_time_divisor(1); }
-    // Runs the menu with these keys pressed while it shows its first page.
     void run(std::initializer_list<DFBInputDeviceKeySymbol> keys) {
         Menu menu(&app_->record);
         ASSERT_TRUE(menu.shown()) << "the menu never showed its page";
@@ -39,8 +36,7 @@ protected:
 using CountdownTest = MenuTest;
 
 TEST_F(MenuTest, EveryStoredModeStartsOnItsRowAndFrequency) {
-    // A start without a row shows its frequency index on the 1080p list (index 0 is on no list:
-    // the list's first, 24hz, is taken).
+    // A start without a row shows its frequency index on the 1080p list (index 0, on none, the list's first).
     const char *rows[][3] = {
         {"0", "Auto", "24hz"},  {"1", "Auto", "60hz"},  {"2", "Auto", "50hz"},   {"3", "Auto", "60hz"},   {"4", "Auto", "50hz"},
         {"5", "720p", "60hz"},  {"6", "720p", "50hz"},  {"7", "1080i", "60hz"},  {"8", "1080i", "50hz"},  {"9", "1080p", "60hz"},
@@ -114,7 +110,6 @@ TEST_F(MenuTest, InvalidModeAndOkOnlyRedrawTheCurrentPage) {
     const std::string confirm = "-set=28\t-opts=Frequency  60hz\t-ntt=Yes\t-rtt=No\t-acm=Apply Setting?\t-inm=Resolution 1080p\t";
     const std::string frequency_page = "-set=25\t-opts=24hz,50hz,60hz\t-optdel=,\t-ntt=Select\t-rtt=Back\t-acm=\t-inm=Resolution  1080p\t"
                                        "-fset=25\t-fdis=0\t-fopt=60hz\t";
-    // The keys: OK, Return, OK, Return, OK, a cursor, back, back.
     EXPECT_EQ((std::vector<std::string>{resolution_page("1080p"), highlight(24, "1080p"), frequency_page, highlight(25, "60hz"),
                                         highlight(25, "60hz"), confirm, confirm, confirm, frequency_page, highlight(25, "60hz"),
                                         resolution_page("1080p"), highlight(24, "1080p")}),
@@ -228,8 +223,7 @@ TEST_F(CountdownTest, AutoConfirmedThenBackspaceRevertsAtOnce) {
     EXPECT_EQ((std::vector<int>{-2, all.front().connection}), (std::vector<int>{all.back().command, all.back().connection}));
 }
 
-// About 22 s of player time: 20 numbers of ten ticks, each a 10 ms wait and a 100 ms sleep.
-// At divisor 10 the whole count is measured on both sides.
+// About 22 s of player time (20 numbers of ten ticks, each a 10 ms wait and a 100 ms sleep), both sides measured.
 TEST_F(CountdownTest, RunningOutShowsTwentyToOneForTwentyTwoSecondsThenReverts) {
     kvn_set_time_divisor(10);
     write_var("video_output", "6", 0);  // 720p 50Hz: the fallback is (10, 2)
@@ -265,9 +259,7 @@ TEST_F(CountdownTest, PendingReturnKeepsAndAFallbackWithoutRowIsAuto) {
     EXPECT_EQ(std::string("tv=auto\0", 8), kvn_test::read_file("/tmp/tolu_cgi").substr(0, 8));
 }
 
-// The TV key in the browser's window opens the menu on the browser's own thread through the
-// default handler, the keys come from the browser's own buffer, and the chosen mode is switched
-// on behalf of the focused browser and kept.  The menu's own rules are above.
+// The TV key opens the menu on the browser's own thread with the browser's own keys; the mode is switched for it.
 TEST(TvKey, ChosenModeIsSwitchedOnTheBrowsersThreadAndKeptWithReturn) {
     KVN_REQUIRE_SANDBOX();
     kvn_set_time_divisor(50), kvn_test::write_file("/tmp/tolu_cgi", "");

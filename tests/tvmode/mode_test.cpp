@@ -1,7 +1,5 @@
-// Mode changes as the other programs see them (/tmp/tvmode, the event line on the framework pipe, the stand-ins'
-// ordered trace of dialog commands with owner and connection, daemon codes, stored values, commits), and the
-// small files and pipes under /tmp as a hostile or broken neighbour leaves them: FIFOs and folders where small
-// files belong, planted links, pipes full, split or flooded, numbers out of range.
+// Mode changes as the other programs see them (files, the event line, the stand-ins' ordered trace), and the small
+// files and pipes under /tmp as a hostile or broken neighbour leaves them.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <limits.h>
@@ -341,8 +339,7 @@ TEST_F(Hostile, NothingIsWrittenThroughALinkOrIntoAFileOfTheWrongKind) {
             EXPECT_EQ(kind != "hard link", err.find("symbolic link") != std::string::npos) << err;
         }
     }
-    // The event line belongs in the FIFO only: a missing one is not made, a plain file is not
-    // truncated, and the mode changes all the same.
+    // The event line belongs in the FIFO only: a missing one is not made, a plain file not truncated.
     clear_path("/tmp/kvn_framework_pipe");
     EXPECT_EQ(1, notify_tvmode_change(nullptr));
     EXPECT_FALSE(exists("/tmp/kvn_framework_pipe"));
