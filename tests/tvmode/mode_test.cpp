@@ -29,9 +29,7 @@ protected:
         reset();
     }
     void TearDown() override { alarm(0); }
-    void reset() {
-        menu_test::drain(kvn_command_pipe), smpoutd_stub_clear(), osd_service_clear(), kvn_trace_clear();
-    }
+    void reset() { menu_test::drain(kvn_command_pipe), smpoutd_stub_clear(), osd_service_clear(), kvn_trace_clear(); }
     static void send(const std::string &command) {
         int fd = open("/tmp/display", O_WRONLY | O_NONBLOCK);
         ASSERT_EQ(static_cast<ssize_t>(command.size()), write(fd, command.data(), command.size()));
@@ -55,21 +53,14 @@ std::string osd(int owner, const char *conn, int cmd, int flags = 0, int mode = 
 TEST_F(Mode, EveryCodeWritesItsFileEventLineLabelAndCommit) {
     // payload: between <tvmode> and </tvmode>, but the automatic mode's is bare
     const struct { int code; const char *label, *payload; } rows[] = {
-        {1, "NTSC", "480i"}, {2, "PAL", "576i"}, {3, "720p 60Hz", "480p"}, {4, "720p 60Hz", "576p"},
-        {5, "720p 60Hz", "720p 60Hz"}, {6, "720p 50Hz", "720p 50Hz"}, {7, "1080i 60Hz", "1080i 60Hz"},
-        {8, "1080i 50Hz", "1080i 50Hz"}, {9, "1080p 60Hz", "1080p 60Hz"}, {10, "1080p 50Hz", "1080p 50Hz"},
-        {11, "1080p 24Hz", "1080p 24Hz"}, {20, "4K 30Hz", "1080i 60Hz"}, {21, "4K 25Hz", "1080i 60Hz"},
-        {22, "4K 24Hz", "1080i 60Hz"}, {12, "720p 60Hz", "1080i 60Hz"}, {19, "720p 60Hz", "1080i 60Hz"},
-        {23, "720p 60Hz", "1080i 60Hz"}, {99, "720p 60Hz", "1080i 60Hz"}, {-4, "720p 60Hz", "1080i 60Hz"},
-        {0, "Auto", "1080i60"},
-    };
+        {1, "NTSC", "480i"}, {2, "PAL", "576i"}, {3, "720p 60Hz", "480p"}, {4, "720p 60Hz", "576p"}, {5, "720p 60Hz", "720p 60Hz"},
+        {6, "720p 50Hz", "720p 50Hz"}, {7, "1080i 60Hz", "1080i 60Hz"}, {8, "1080i 50Hz", "1080i 50Hz"}, {9, "1080p 60Hz", "1080p 60Hz"},
+        {10, "1080p 50Hz", "1080p 50Hz"}, {11, "1080p 24Hz", "1080p 24Hz"}, {20, "4K 30Hz", "1080i 60Hz"}, {21, "4K 25Hz", "1080i 60Hz"},
+        {22, "4K 24Hz", "1080i 60Hz"}, {12, "720p 60Hz", "1080i 60Hz"}, {19, "720p 60Hz", "1080i 60Hz"}, {23, "720p 60Hz", "1080i 60Hz"},
+        {99, "720p 60Hz", "1080i 60Hz"}, {-4, "720p 60Hz", "1080i 60Hz"}, {0, "Auto", "1080i60"}};
     for (bool focused : {true, false}) {
-        std::unique_ptr<kvn_test::App> app;
-        if (focused) {
-            app = std::make_unique<kvn_test::App>(BROWSER);
-            ASSERT_EQ(0, register_window(&app->record));
-            ASSERT_EQ(0, focus_on_window(BROWSER));
-        }
+        std::unique_ptr<kvn_test::App> app = focused ? std::make_unique<kvn_test::App>(BROWSER) : nullptr;
+        if (focused) { ASSERT_TRUE(register_window(&app->record) == 0 && focus_on_window(BROWSER) == 0); }
         const int owner = focused ? 100 + BROWSER : 0;
         for (const auto &row : rows) {
             for (int announce : {1, 0, 2}) {
@@ -79,9 +70,8 @@ TEST_F(Mode, EveryCodeWritesItsFileEventLineLabelAndCommit) {
                 EXPECT_EQ(row.code >= 0 ? std::to_string(row.code) + "\n" : "77\n", read_file("/tmp/tvmode"));
                 const std::string payload = row.code ? "<tvmode>" + std::string(row.payload) + "</tvmode>" : row.payload;
                 EXPECT_EQ(kEvent + payload + "\n", menu_test::drain(kvn_command_pipe));
-                std::vector<std::string> expected = {osd(owner, "a", -3), osd(owner, "a", 34), osd(owner, "a", -2),
-                                                     "smpoutd code=" + std::to_string(row.code)};
                 const std::string option = std::string("-opts=") + row.label + "\t-optdel=,\t";
+                std::vector<std::string> expected = {osd(owner, "a", -3), osd(owner, "a", 34), osd(owner, "a", -2), "smpoutd code=" + std::to_string(row.code)};
                 if (announce == 1)
                     expected.insert(expected.end(), {osd(0, "0", 40, 0x4000, 1, option), osd(0, "0", 40, 0x4000, 0, option), "flash save_commit"});
                 expected.push_back(osd(0, "0", -2));
