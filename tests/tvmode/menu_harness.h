@@ -22,10 +22,7 @@ using Clock = std::chrono::steady_clock;
 struct Timed { osd_call call; Clock::time_point at; };
 inline std::mutex timed_mutex;
 inline std::vector<Timed> timed;
-inline void note_time(const osd_call *call, void *) {
-    std::lock_guard<std::mutex> lock(timed_mutex);
-    timed.push_back({*call, Clock::now()});
-}
+inline void note_time(const osd_call *call, void *) { std::lock_guard<std::mutex> lock(timed_mutex); timed.push_back({*call, Clock::now()}); }
 
 // Seconds from the first (or with `from_last` the last) (command, mode) to the next (end_command, end_mode); -1 if none.
 inline double seconds_until(int command, int mode, int end_command, int end_mode, bool from_last = false) {
@@ -114,10 +111,7 @@ public:
         thread_ = std::thread([this] { result_ = kvn_tvmode(window_), done_ = true; });
         shown_ = kvn_test::eventually([] { return osd_service_count() >= 2; });
     }
-    ~Menu() {
-        if (thread_.joinable()) thread_.join();
-        osd_service_set_renderer(nullptr, nullptr);
-    }
+    ~Menu() { if (thread_.joinable()) thread_.join(); osd_service_set_renderer(nullptr, nullptr); }
     bool shown() const { return shown_; }
     void press(std::initializer_list<DFBInputDeviceKeySymbol> keys, DFBWindowEventType type = DWET_KEYDOWN) {
         for (DFBInputDeviceKeySymbol k : keys) kvn_test::post_key(window_->events, k, type);
