@@ -268,26 +268,19 @@ TEST(Startup, CreatesTheThreeFifosAndOpensThemForReading) {
     }
 }
 
-TEST(Startup, ASecondStartReusesTheExistingFifos) {
+TEST(Startup, ExistingFifosAreReusedAndWithoutFifoSupportTheDisplayPathBecomesAPlainFile) {
     KVN_REQUIRE_SANDBOX();
-    for (const char *path : {"/tmp/display", "/tmp/kvn_framework_pipe", "/tmp/kvnupnp_key_pipe"}) ASSERT_EQ(mkfifo(path, 0600), 0);
-    struct stat before, after;
+    for (const char *path : {"/tmp/kvn_framework_pipe", "/tmp/kvnupnp_key_pipe"}) ASSERT_EQ(mkfifo(path, 0600), 0);
+    struct stat before, after, st;
     ASSERT_EQ(stat("/tmp/kvn_framework_pipe", &before), 0);
+    g_refuse_mknod = true, umask(0);
     EXPECT_EQ(0, ctx_test::init_display());
+    g_refuse_mknod = false, umask(022);
     ASSERT_EQ(stat("/tmp/kvn_framework_pipe", &after), 0);
     EXPECT_EQ(before.st_ino, after.st_ino) << "not replaced";
-    EXPECT_EQ(permissions("/tmp/display"), 0600u);
-    expect_fifo_descriptors();
-}
-
-TEST(Startup, WithoutFifoSupportTheDisplayPathBecomesAPlainFile) {
-    KVN_REQUIRE_SANDBOX();
-    g_refuse_mknod = true, umask(0), ctx_test::init_display();
-    g_refuse_mknod = false, umask(022);
-    struct stat st;
+    EXPECT_EQ((std::vector<mode_t>{0600, 0600, 0700}), (std::vector<mode_t>{permissions("/tmp/kvn_framework_pipe"), permissions("/tmp/kvnupnp_key_pipe"), permissions("/tmp/display")}));
     EXPECT_TRUE(stat("/tmp/display", &st) == 0 && S_ISREG(st.st_mode));
-    EXPECT_EQ(permissions("/tmp/display"), 0700u);
-    expect_fifo_descriptors();  // the two mkfifo pipes do not depend on mknod
+    expect_fifo_descriptors();
 }
 
 TEST(VirtualScreen, OnlyTheAutomaticModeWithANamedOutputForces1280x720) {
