@@ -176,8 +176,7 @@ int background_init(IDirectFB *dfb) {
 void check_background(int layer_height, int font_height, bool backdrop) {
     const unsigned colour = 0x2040a0;
     if (backdrop) kvn_test::write_png("/desktop.png", 64, 48, colour);
-    ctx_test::init_display({"--dfb:mode=" + std::to_string(layer_height * 16 / 9) + "x" + std::to_string(layer_height)});
-    ctx_test::init_osd_layer();
+    ctx_test::init_display({"--dfb:mode=" + std::to_string(layer_height * 16 / 9) + "x" + std::to_string(layer_height)}), ctx_test::init_osd_layer();
     give_screen_a_mixer(0x6);
     ASSERT_EQ(0, background_init(make_dfb_spy()));
     const int fh = g_font_height;
@@ -243,15 +242,13 @@ extern "C" DFBResult DirectFBCreate(IDirectFB **ret) {
 TEST(Startup, CreatesTheThreeFifosAndOpensThemForReading) {
     KVN_REQUIRE_SANDBOX();
     EXPECT_EQ((std::vector<int>{0, 0, 0}), (std::vector<int>{kvn_global_state, thread_qty, kvn_get_standby_mode()})) << "as loaded";
-    kvn_global_state = 7, thread_qty = 3;
     // The two counters are reset under kvn_mutex_state, and only there.
-    pthread_mutex_lock(&kvn_mutex_state);
+    kvn_global_state = 7, thread_qty = 3, pthread_mutex_lock(&kvn_mutex_state);
     g_watch_dfb = true, umask(0);  // under a zero umask the permission bits are the ones start-up asks for
     std::thread start([] { ctx_test::init_display(); });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(kvn_global_state, 7) << "reset without the lock";
-    pthread_mutex_unlock(&kvn_mutex_state);
-    start.join(), umask(022);
+    pthread_mutex_unlock(&kvn_mutex_state), start.join(), umask(022);
     EXPECT_EQ(0, pthread_mutex_trylock(&kvn_mutex_state)) << "left locked";
     pthread_mutex_unlock(&kvn_mutex_state);
     ASSERT_TRUE(kvn_dfb_global_context.kvn_dfb != nullptr && kvn_dfb_global_context.kvn_screen != nullptr);
@@ -286,8 +283,7 @@ TEST(Startup, ExistingFifosAreReusedAndWithoutFifoSupportTheDisplayPathBecomesAP
 TEST(VirtualScreen, OnlyTheAutomaticModeWithANamedOutputForces1280x720) {
     KVN_REQUIRE_SANDBOX();
     kvn_test::write_file("/tmp/tvmode", "0\n");  // present, so the OSD set-up does not write the key
-    ctx_test::init_display({"--dfb:mode=800x600"});
-    ctx_test::init_osd_layer();
+    ctx_test::init_display({"--dfb:mode=800x600"}), ctx_test::init_osd_layer();
     ASSERT_EQ("<null>", kvn_test::stored("video_output"));
     DFBDisplayLayerConfig &config = kvn_dfb_global_context.kvn_layer_osd_config;
     IDirectFBDisplayLayer *layer = kvn_dfb_global_context.kvn_layer_osd;
@@ -319,8 +315,7 @@ TEST(VirtualScreen, OnlyTheAutomaticModeWithANamedOutputForces1280x720) {
 
 TEST(CleanUp, StopsThreadsBeforeReleasingLayersScreenAndMainInterfaceInReverseOrder) {
     KVN_REQUIRE_SANDBOX();
-    ctx_test::init_display({"--dfb:mode=640x480"});
-    ctx_test::init_osd_layer();
+    ctx_test::init_display({"--dfb:mode=640x480"}), ctx_test::init_osd_layer();
     kvn_dfb_context &c = kvn_dfb_global_context;
     IDirectFB *dfb = c.kvn_dfb;
     IDirectFBSurface *osd_surface = nullptr, *bg_surface = nullptr;
@@ -383,7 +378,7 @@ TEST(HostileStart, PlantedPipePathsAreNotFollowedAndAreReportedOnce) {
     EXPECT_EQ(1u, kvn_get_time_divisor()) << "a divisor of 0 is taken as 1";
 }
 
-TEST(OsdLayer, FirstSetUpTakesThePrimaryLayerAndLaterOnesReuseItWithTheHookOrTheDefaultBackground) {
+TEST(OsdLayer, FirstSetUpTakesThePrimaryLayerAndLaterOnesReuseItWithTheHookOrTheDefaultBackgroundAndTheBackgroundRefusesBadArguments) {
     KVN_REQUIRE_SANDBOX();
     write_var("video_output", "5", 0);
     ctx_test::init_display();
@@ -412,11 +407,8 @@ TEST(OsdLayer, FirstSetUpTakesThePrimaryLayerAndLaterOnesReuseItWithTheHookOrThe
         EXPECT_EQ(g_calls, (std::vector<std::string>{"GetConfiguration", "SetBackgroundColor 0 0 0 0", "SetBackgroundMode COLOR"}));
     }
     EXPECT_EQ(g_hook.count, 1);
-}
-
-TEST(Background, RefusesANullSurfaceAddressOrASecondSetUpWithoutTouchingTheMixer) {
-    KVN_REQUIRE_SANDBOX();
-    ctx_test::init_display();
+    // The background refuses a null surface address or a second set-up, without touching the mixer.
+    g_calls.clear();
     give_screen_a_mixer(0);
     kvn_dfb_context &c = kvn_dfb_global_context;
     EXPECT_EQ(kvn_layer_background_init(c.kvn_dfb, &c.kvn_layer_background, &c.kvn_layer_background_config, nullptr), -1);
