@@ -9,6 +9,7 @@
 #include "menu_harness.h"
 #include "tvmode/mode_parse.h"
 #include "tvmode/tvmode_internal.h"
+#include "tvmode/value_file.h"
 
 namespace {
 
@@ -220,6 +221,7 @@ TEST_F(ValueFile, ReadsTheNumberAtTheStartOfItsFirstTenBytes) {
     for (const auto &row : rows) {
         write_file("/tmp/value", row.text);
         EXPECT_EQ(row.value, get_value_from_file("/tmp/value")) << row.text;
+        EXPECT_EQ(row.value, kvn_parse_value_text(row.text.data(), row.text.size())) << row.text;  // the fuzzed parse agrees
         write_file("/tmp/tvmode", row.text);  // the polled file reads alike
         EXPECT_EQ(row.value, get_value_from_file("/tmp/tvmode")) << row.text;
     }
@@ -309,13 +311,13 @@ TEST_F(Hostile, SpecialFilesWhereSmallFilesBelongReadAsMissingAndNothingWaits) {
 
 TEST_F(Hostile, NothingIsWrittenThroughALinkOrIntoAFileOfTheWrongKind) {
     const std::string victim = "/opt/victim", hard = "/tmp/.victim";  // a hard link needs the same file system
-    const struct { const char *path; std::function<void()> write; } rows[] = {
-        {"/tmp/tvmode", [] { write_value_to_file("/tmp/tvmode", 5); }},
-        {"/tmp/tvmode", [] { change_tvmode(7, 0); }},
-        {"/tmp/kvn_framework_pipe", [] { EXPECT_EQ(1, notify_tvmode_change("<tvmode>x</tvmode>")); }},
-        {"/tmp/tolu_cgi", [] { EXPECT_EQ(-1, apply_tvmode_selection(10, 2)); }},
-        {"/tmp/cdpipe", [] { write_cdrom_pipe(1); }},
-        {"/tmp/wait_to_reboot", [] { check_standby_power_keys(DIKS_POWER), check_standby_power_keys(DIKS_EJECT); }}};
+    const struct { const char *path, *who; std::function<void()> write; } rows[] = {
+        {"/tmp/tvmode", "write_value_to_file", [] { write_value_to_file("/tmp/tvmode", 5); }},
+        {"/tmp/tvmode", "write_value_to_file", [] { change_tvmode(7, 0); }},
+        {"/tmp/kvn_framework_pipe", "notify_tvmode_change", [] { EXPECT_EQ(1, notify_tvmode_change("<tvmode>x</tvmode>")); }},
+        {"/tmp/tolu_cgi", "tolu_cgi", [] { EXPECT_EQ(-1, apply_tvmode_selection(10, 2)); }},
+        {"/tmp/cdpipe", "write_cdrom_pipe", [] { write_cdrom_pipe(1); }},
+        {"/tmp/wait_to_reboot", "reboot", [] { check_standby_power_keys(DIKS_POWER), check_standby_power_keys(DIKS_EJECT); }}};
     for (const auto &row : rows) {
         for (std::string kind : {"link", "dangling link", "hard link"}) {
             SCOPED_TRACE(std::string(row.path) + " as a " + kind);
@@ -325,7 +327,7 @@ TEST_F(Hostile, NothingIsWrittenThroughALinkOrIntoAFileOfTheWrongKind) {
             std::string err = stderr_of(row.write);
             EXPECT_EQ("precious\nprecious\n", read_file(victim) + read_file(hard));
             EXPECT_FALSE(exists("/opt/created-through-a-link"));
-            EXPECT_TRUE(has(err, {std::string("refusing to write ") + row.path}));
+            EXPECT_TRUE(has(err, {std::string(row.who) + ": refusing to write " + row.path}));
             EXPECT_EQ(kind != "hard link", err.find("symbolic link") != std::string::npos) << err;
         }
     }
