@@ -4,8 +4,6 @@
 
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <map>
 
 #include "../context/context_test_util.h"

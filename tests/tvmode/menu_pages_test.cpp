@@ -257,11 +257,8 @@ TEST(TvKey, ChosenModeIsSwitchedOnTheBrowsersThreadAndKeptWithReturn) {
     KVN_REQUIRE_SANDBOX();
     kvn_set_time_divisor(50), kvn_test::write_file("/tmp/tolu_cgi", "");
     App browser(BROWSER);
-    ASSERT_EQ(0, register_window(&browser.record));
-    ASSERT_EQ(0, focus_on_window(BROWSER));
-    write_var("video_output", "8", 0);  // 1080i 50Hz
-    current_fip_mode = 5;
-    osd_service_clear(), smpoutd_stub_clear();
+    ASSERT_TRUE(register_window(&browser.record) == 0 && focus_on_window(BROWSER) == 0);
+    write_var("video_output", "8", 0), current_fip_mode = 5, osd_service_clear(), smpoutd_stub_clear();  // 1080i 50Hz
     for (DFBInputDeviceKeySymbol k : {DIKS_TV, DIKS_RETURN, DIKS_CURSOR_RIGHT, DIKS_RETURN, DIKS_RETURN, DIKS_RETURN}) browser.press(k);
     browser.start();
     ASSERT_TRUE(kvn_test::eventually([&] { return browser.handled() >= 1; }, 10000)) << "the menu never ended";
