@@ -35,8 +35,7 @@ inline int open_descriptor_count() {
     DIR *dir = opendir("/proc/self/fd");
     if (dir == nullptr) return -1;
     while (struct dirent *e = readdir(dir)) n += e->d_name[0] != '.';
-    closedir(dir);
-    return n;
+    return closedir(dir), n;
 }
 
 // The guarded-call report for a failing call: this module, the line, then DirectFB's report quoting the text.

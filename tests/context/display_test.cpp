@@ -107,8 +107,7 @@ LayerSpy *layer_spy(IDirectFBDisplayLayer *real) {
     SPIED(SetConfiguration, (IDirectFBDisplayLayer *thiz, const DFBDisplayLayerConfig *config), (R, config), "SetConfiguration %dx%d", config->width, config->height);
     s->iface.GetSurface = [](IDirectFBDisplayLayer *thiz, IDirectFBSurface **ret) {
         DFBResult r = note("GetSurface") ? DFB_FAILURE : PASS(LayerSpy, thiz, GetSurface, &g_real_background);
-        if (r == DFB_OK) *ret = &surface_spy(g_real_background)->iface;
-        return r;
+        return r == DFB_OK ? (*ret = &surface_spy(g_real_background)->iface, r) : r;
     };
     return s;
 }
@@ -118,8 +117,7 @@ IDirectFB *make_dfb_spy() {
     s->iface.GetDisplayLayer = [](IDirectFB *thiz, DFBDisplayLayerID id, IDirectFBDisplayLayer **ret) {
         IDirectFBDisplayLayer *real = nullptr;
         DFBResult r = note("GetDisplayLayer %u", id) ? DFB_FAILURE : PASS(DfbSpy, thiz, GetDisplayLayer, id, &real);
-        if (r == DFB_OK) *ret = &layer_spy(real)->iface;
-        return r;
+        return r == DFB_OK ? (*ret = &layer_spy(real)->iface, r) : r;
     };
     s->iface.CreateFont = [](IDirectFB *thiz, const char *path, const DFBFontDescription *desc, IDirectFBFont **ret) {
         IDirectFBFont *real = nullptr;
@@ -176,9 +174,7 @@ void check_background(int layer_height, int font_height, bool backdrop) {
     ASSERT_EQ(0, background_init(make_dfb_spy()));
     const int fh = g_font_height;
     ASSERT_GT(fh, 0);
-    auto draw = [&](const char *text, int y) {
-        return "DrawString \"" + std::string(text) + "\" -1 150," + std::to_string(y) + " flags " + std::to_string(DSTF_LEFT | DSTF_TOP);
-    };
+    auto draw = [&](const char *text, int y) { return "DrawString \"" + std::string(text) + "\" -1 150," + std::to_string(y) + " flags " + std::to_string(DSTF_TOPLEFT); };
     std::vector<std::string> expected = {
         "GetMixerConfiguration 0", "SetMixerConfiguration 0 flags " + std::to_string(DSMCONF_LAYERS) + " layers 0x7",  // primary added
         "GetDisplayLayer 0", "SetCooperativeLevel ADMINISTRATIVE", "SetCooperativeLevel EXCLUSIVE", "GetSurface", "GetConfiguration",
