@@ -4,7 +4,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdio.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -13,7 +12,6 @@
 #include <chrono>
 #include <map>
 #include <thread>
-#include <type_traits>
 
 #include "context_test_util.h"
 #include "kvn_platform.h"
@@ -167,6 +165,7 @@ int background_init(IDirectFB *dfb) {
 
 // The whole background set-up at a layer height, with or without a backdrop: the calls in order.
 void check_background(int layer_height, int font_height, bool backdrop) {
+    KVN_REQUIRE_SANDBOX();
     const unsigned colour = 0x2040a0;
     if (backdrop) kvn_test::write_png("/desktop.png", 64, 48, colour);
     ctx_test::init_display({"--dfb:mode=" + std::to_string(layer_height * 16 / 9) + "x" + std::to_string(layer_height)}), ctx_test::init_osd_layer();
@@ -279,8 +278,7 @@ TEST(VirtualScreen, OnlyTheAutomaticModeWithANamedOutputForces1280x720) {
     DFBDisplayLayerConfig &config = kvn_dfb_global_context.kvn_layer_osd_config;
     IDirectFBDisplayLayer *layer = kvn_dfb_global_context.kvn_layer_osd;
     const DFBSurfacePixelFormat format = config.pixelformat;
-    write_var("tv_system", "PAL", 0);  // the store keeps its files open from here on
-    int before_fds = ctx_test::open_descriptor_count();
+    const int before_fds = (write_var("tv_system", "PAL", 0), ctx_test::open_descriptor_count());  // the store's files open from here on
     // Automatic (text without digits reads as 0) with any name forces the size; nothing named yet does not.
     const struct { const char *video_output, *tvname; int width, height; } cases[] = {
         {nullptr, "720p60\n", 800, 600}, {"5", "720p60\n", 800, 600}, {"1", "720p60\n", 800, 600}, {"9", "720p60\n", 800, 600},
@@ -289,8 +287,8 @@ TEST(VirtualScreen, OnlyTheAutomaticModeWithANamedOutputForces1280x720) {
         SCOPED_TRACE(std::string(c.video_output ? c.video_output : "no mode") + ", " + (c.tvname ? c.tvname : "no name"));
         if (c.video_output) write_var("video_output", c.video_output, 0);
         c.tvname ? kvn_test::write_file("/tmp/tvname", c.tvname) : kvn_test::remove_file("/tmp/tvname");
-        config.width = 800, config.height = 600;
         DFBDisplayLayerConfig real;
+        config.width = 800, config.height = 600;
         ASSERT_EQ(DFB_OK, layer->SetConfiguration(layer, &config));
         kvn_confirm_virtual_screensize();
         ASSERT_EQ(layer->GetConfiguration(layer, &real), DFB_OK);
@@ -326,8 +324,8 @@ TEST(CleanUp, StopsThreadsBeforeReleasingLayersScreenAndMainInterfaceInReverseOr
     EXPECT_EQ(kvn_clean_up(), 0);
     EXPECT_EQ(g_calls, (std::vector<std::string>{"thread 1 stopped", "thread 2 stopped", "osd surface released", "osd layer released",
                                                "background surface released", "background layer released", "screen released", "main interface released"}));
-    EXPECT_TRUE(kvn_threads_head == nullptr && kvn_threads_end == nullptr && c.kvn_dfb == nullptr && c.kvn_screen == nullptr);
-    EXPECT_EQ(c.kvn_layer_osd, osd_layer) << "released, not cleared";
+    EXPECT_TRUE(kvn_threads_head == nullptr && kvn_threads_end == nullptr && c.kvn_dfb == nullptr && c.kvn_screen == nullptr &&
+                c.kvn_layer_osd == osd_layer) << "the layers released, not cleared";
     EXPECT_TRUE(is_closed(command) && is_closed(key) && !is_closed(outport)) << "the mode pipe stays open";
 }
 
@@ -414,15 +412,8 @@ TEST(OsdLayer, FirstSetUpTakesThePrimaryLayerAndLaterOnesReuseItWithTheHookOrThe
 }
 
 // The font is a fiftieth of the layer height: 14 at 720 lines, 21 at 1080.
-TEST(Background, At720LinesPaintsTheBackdropAndThreeHelpLinesAFontHeightApart) {
-    KVN_REQUIRE_SANDBOX();
-    check_background(720, 14, true);
-}
-
-TEST(Background, At1080LinesWithoutABackdropTheHelpLinesAreStillDrawn) {
-    KVN_REQUIRE_SANDBOX();
-    check_background(1080, 21, false);
-}
+TEST(Background, At720LinesPaintsTheBackdropAndThreeHelpLinesAFontHeightApart) { check_background(720, 14, true); }
+TEST(Background, At1080LinesWithoutABackdropTheHelpLinesAreStillDrawn) { check_background(1080, 21, false); }
 
 // Both layers, the mixer and the virtual screen set up, with a backdrop.
 void set_up_everything() {
