@@ -24,8 +24,7 @@ static bool edit(const std::string &text, bool entering, kvn::CronSuspension *no
     if (!ok) return false;
     int fd = open(g_temp.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0 || !kvn::read_all(fd, out, 1 << 22)) abort();
-    close(fd);
-    return true;
+    return close(fd), true;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {

@@ -26,11 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (pipe2(ends, O_NONBLOCK | O_CLOEXEC) != 0) return 0;
     kvn::LineReader reader(longest);
     std::string line;
-    for (size_t at = 0; at < text.size();) {
+    for (size_t at = 0, chunk = 0; at < text.size(); at += chunk) {
         seed = seed * 1103515245u + 12345u;
-        size_t chunk = std::min<size_t>(1 + (seed >> 16) % 97, text.size() - at);
+        chunk = std::min<size_t>(1 + (seed >> 16) % 97, text.size() - at);
         if (write(ends[1], text.data() + at, chunk) != static_cast<ssize_t>(chunk)) abort();
-        at += chunk;
         while (reader.next(ends[0], &line)) got.push_back(line);
     }
     close(ends[1]);
@@ -39,8 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (got != expected) abort();
     for (const std::string &command : got) {
         kvn::ModeCommand parsed = kvn::parse_mode_command(command.c_str());
-        if (parsed.code < 0 || parsed.code > 11 || strncmp(parsed.reply, "tv=", 3) != 0) abort();
-        if (parsed.has_prefix != (command.compare(0, 3, "tv=") == 0)) abort();
+        if (parsed.code < 0 || parsed.code > 11 || strncmp(parsed.reply, "tv=", 3) || parsed.has_prefix != !command.compare(0, 3, "tv=")) abort();
     }
     char name[10] = {0};
     memcpy(name, text.data(), std::min<size_t>(text.size(), 9));
