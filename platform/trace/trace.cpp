@@ -1,10 +1,12 @@
 #include "kvn_trace.h"
 
+#include <pthread.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -27,9 +29,26 @@ struct Trace {
     }
 };
 
+// Programs that trace also fork (the player runs shell commands from every
+// application's thread): a child must not inherit the trace locked or half
+// made, so forking waits for the call in progress.
+std::mutex g_making;
+std::atomic<Trace *> g_trace{nullptr};
+void fork_prepare() {
+    g_making.lock();
+    if (Trace *t = g_trace.load()) t->mutex.lock();
+}
+void fork_done() {
+    if (Trace *t = g_trace.load()) t->mutex.unlock();
+    g_making.unlock();
+}
+const int g_fork_guard = pthread_atfork(fork_prepare, fork_done, fork_done);
+
 Trace &trace() {
-    static Trace *instance = new Trace();  // outlives every static destructor that may trace
-    return *instance;
+    if (Trace *t = g_trace.load(std::memory_order_acquire)) return *t;
+    std::lock_guard<std::mutex> making(g_making);
+    if (g_trace.load() == nullptr) g_trace.store(new Trace());  // outlives every static destructor that may trace
+    return *g_trace.load();
 }
 
 }  // namespace

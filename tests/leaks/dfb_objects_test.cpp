@@ -1,19 +1,141 @@
 // Every DirectFB interface the library makes is released again: none is
 // left over after a standby, a TV-mode menu, and none at all once the
-// windows and the context are cleaned up.
+// windows and the context are cleaned up.  The interfaces are counted from
+// outside the library: this program takes DirectFBCreate over and counts
+// AddRef and Release of every interface made from it, which no leak
+// checker's suppression of DirectFB's own allocations can hide.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <string.h>
 
 #include <algorithm>
+#include <map>
+#include <mutex>
+#include <unordered_map>
 
-#include "dfb_objects.h"
 #include "keys/keys_internal.h"
 #include "kvn_app_harness.h"
 
-using kvn_test::App;
-using kvn_test::dfb_objects_alive;
-using kvn_test::eventually;
+namespace {
+
+std::mutex g_mutex;
+std::unordered_map<void *, std::pair<const char *, int>> g_alive;  // kind, references
+// Each interface's own table as DirectFB made it; kept after the release,
+// since an address may be reused only by a new interface, which replaces it.
+std::unordered_map<void *, std::vector<char>> g_original;
+
+template <typename I>
+I original(I *thiz) {
+    I table;
+    std::lock_guard<std::mutex> lock(g_mutex);
+    memcpy(&table, g_original.at(thiz).data(), sizeof table);
+    return table;
+}
+
+template <typename I>
+DirectResult add_ref(I *thiz) {
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        ++g_alive[thiz].second;
+    }
+    return original(thiz).AddRef(thiz);
+}
+
+template <typename I>
+DirectResult release(I *thiz) {
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        auto it = g_alive.find(thiz);
+        if (it != g_alive.end() && --it->second.second <= 0) g_alive.erase(it);
+    }
+    return original(thiz).Release(thiz);
+}
+
+template <typename I>
+void wrap_makers(I *) {}
+void wrap_makers(IDirectFB *i);
+void wrap_makers(IDirectFBDisplayLayer *i);
+void wrap_makers(IDirectFBWindow *i);
+
+// Counts a new interface; one handed out again was counted by its AddRef.
+template <typename I>
+void track(I *i, const char *kind) {
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (g_alive.count(i) != 0) return;
+        g_alive[i] = {kind, 1};
+        g_original[i].assign(reinterpret_cast<const char *>(i), reinterpret_cast<const char *>(i) + sizeof(I));
+    }
+    i->AddRef = add_ref<I>;
+    i->Release = release<I>;
+    wrap_makers(i);
+}
+
+#define KIND(I) inline void track(I *i) { track(i, #I); }
+KIND(IDirectFB)
+KIND(IDirectFBScreen)
+KIND(IDirectFBDisplayLayer)
+KIND(IDirectFBWindow)
+KIND(IDirectFBSurface)
+KIND(IDirectFBEventBuffer)
+KIND(IDirectFBFont)
+KIND(IDirectFBImageProvider)
+
+template <typename I>
+DFBResult made(DFBResult result, I **made_one) {
+    if (result == DFB_OK && made_one != nullptr && *made_one != nullptr) track(*made_one);
+    return result;
+}
+
+// Every maker the library calls, passed on and its product counted.
+#define WRAP(METHOD, PARAMS, ARGS) \
+    i->METHOD = [] PARAMS { return made(original(t).METHOD ARGS, r); }
+
+void wrap_makers(IDirectFB *i) {
+    WRAP(GetScreen, (IDirectFB * t, DFBScreenID id, IDirectFBScreen **r), (t, id, r));
+    WRAP(GetDisplayLayer, (IDirectFB * t, DFBDisplayLayerID id, IDirectFBDisplayLayer **r), (t, id, r));
+    WRAP(CreateEventBuffer, (IDirectFB * t, IDirectFBEventBuffer **r), (t, r));
+    WRAP(CreateInputEventBuffer,
+         (IDirectFB * t, DFBInputDeviceCapabilities c, DFBBoolean g, IDirectFBEventBuffer **r), (t, c, g, r));
+    WRAP(CreateImageProvider, (IDirectFB * t, const char *f, IDirectFBImageProvider **r), (t, f, r));
+    WRAP(CreateFont, (IDirectFB * t, const char *f, const DFBFontDescription *d, IDirectFBFont **r),
+         (t, f, d, r));
+}
+
+void wrap_makers(IDirectFBDisplayLayer *i) {
+    WRAP(GetSurface, (IDirectFBDisplayLayer * t, IDirectFBSurface **r), (t, r));
+    WRAP(CreateWindow,
+         (IDirectFBDisplayLayer * t, const DFBWindowDescription *d, IDirectFBWindow **r), (t, d, r));
+}
+
+void wrap_makers(IDirectFBWindow *i) {
+    WRAP(GetSurface, (IDirectFBWindow * t, IDirectFBSurface **r), (t, r));
+    WRAP(CreateEventBuffer, (IDirectFBWindow * t, IDirectFBEventBuffer **r), (t, r));
+}
+
+}  // namespace
+
+// Taken over from libdirectfb: the library's call lands here first.
+extern "C" DFBResult DirectFBCreate(IDirectFB **interface_ptr) {
+    using Create = DFBResult (*)(IDirectFB **);
+    static Create real = reinterpret_cast<Create>(dlsym(RTLD_NEXT, "DirectFBCreate"));
+    return made(real(interface_ptr), interface_ptr);
+}
 
 namespace {
+
+using kvn_test::App;
+using kvn_test::eventually;
+
+size_t dfb_objects_alive(std::string *which = nullptr) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (which != nullptr) {
+        std::map<std::string, int> kinds;
+        for (const auto &a : g_alive) kinds[a.second.first] += 1;
+        for (const auto &k : kinds) *which += k.first + " x" + std::to_string(k.second) + " ";
+    }
+    return g_alive.size();
+}
 
 std::string alive() {
     std::string which;

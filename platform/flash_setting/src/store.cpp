@@ -36,6 +36,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <mutex>
 #include <set>
 #include <string>
@@ -131,24 +132,34 @@ struct Store {
 
 Store &store();
 
-// A child forked while another thread is inside the store would inherit a
-// locked mutex and hang at its first call; forking waits for that call.
+// A child forked while another thread is inside the store, or making it,
+// would inherit a locked mutex (or a half-made store) and hang at its first
+// call; forking waits for that call.  The store itself is made at first use,
+// so that a process may choose its path until then.
+std::mutex g_making;
+std::atomic<Store *> g_store{nullptr};
+
 void before_fork() {
-    store().writer.lock();
-    store().view.mutex.lock();
+    g_making.lock();
+    if (Store *s = g_store.load()) {
+        s->writer.lock();
+        s->view.mutex.lock();
+    }
 }
 void after_fork() {
-    store().view.mutex.unlock();
-    store().writer.unlock();
+    if (Store *s = g_store.load()) {
+        s->view.mutex.unlock();
+        s->writer.unlock();
+    }
+    g_making.unlock();
 }
+const int g_fork_guard = pthread_atfork(before_fork, after_fork, after_fork);
 
 Store &store() {
-    static Store *instance = [] {
-        Store *s = new Store();  // never destroyed: callers may run during exit
-        pthread_atfork(before_fork, after_fork, after_fork);
-        return s;
-    }();
-    return *instance;
+    if (Store *s = g_store.load(std::memory_order_acquire)) return *s;
+    std::lock_guard<std::mutex> making(g_making);
+    if (g_store.load() == nullptr) g_store.store(new Store());  // never destroyed: callers may run during exit
+    return *g_store.load();
 }
 
 // Keys and values in messages and the trace, with line ends made visible
