@@ -79,7 +79,7 @@ TEST(Child, GetsOnlyStandardInputOutputAndErrorWhateverTheKernelOffers) {
 #endif
             if (!row.proc && !(deny(SYS_openat, ENOENT) && deny(SYS_open, ENOENT))) _exit(2);
             struct rlimit limit = {256, 256};
-            setrlimit(RLIMIT_NOFILE, &limit);
+            setrlimit(RLIMIT_NOFILE, &limit), dup2(ends[0], 0);  // standard input a pipe, on which nothing can seek
             for (int fd : {3, 4, 100, 255}) dup2(ends[1], fd);
             kvn::close_inherited_descriptors();
             int open_fds = 0;
