@@ -251,7 +251,7 @@ TEST_F(ValueFile, WritesThroughTheShellOnlyWhatItCanPassSafely) {
 TEST_F(Hostile, SeedingAndWakingFollowTheModeFileAndTheStore) {
     // null: none; then after init_video_config, and when the picture comes back: the number said, the daemon's code
     const struct { const char *tvmode, *stored, *seeded, *stored_after; int printed, woken; } rows[] = {
-        {"9\n", nullptr, "9\n", nullptr, 9, 9}, {nullptr, nullptr, "0\n", "0", -1, -1}, {"-1\n", "11", "11\n", "11", -1, -1},
+        {"11\n", nullptr, "11\n", nullptr, 11, 11}, {nullptr, nullptr, "0\n", "0", -1, -1}, {"-1\n", "11", "11\n", "11", -1, -1},
         {"", "9", "9\n", "9", -1, -1}, {nullptr, "4294967301", "0\n", "0", -1, -1}, {nullptr, "abc", "0\n", "0", -1, -1},
         {"0\n", "7", "0\n", "7", 0, 0}, {"22\n", nullptr, "22\n", nullptr, 22, 22}, {"28\n", "9", "28\n", "9", 28, 9},
         {"28\n", nullptr, "28\n", nullptr, 28, 0}, {"-5\n", "10", "-5\n", "10", -5, 10}, {"15\n", "6", "15\n", "6", 15, 6},
