@@ -17,8 +17,14 @@ int run_driver(const std::string &call, int n, bool forever, const char *value) 
     kvn_test::write_file(kTrace, "");
     std::string env = "KVN_TRACE_FILE=" + std::string(kTrace) + " KVN_FAULT_CALL=" + call + " KVN_FAULT_N=" +
                       std::to_string(n) + " KVN_FAULT_FOREVER=" + (forever ? "1 " : "0 ");
-    int status = system((env + KVN_FAULT_DRIVER + " " + value).c_str());
+    int status = system((env + KVN_FAULT_DRIVER + " " + value + " 2>/tmp/fault-stderr").c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+size_t count(const std::string &what, const std::string &text) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
 }
 
 bool acknowledged(const std::string &call) {  // the driver's last such call returned 0
@@ -60,6 +66,9 @@ TEST(SettingsFaults, EveryFailingCallLeavesTheStoreWholeAndKeepsWhatItAcknowledg
                 bool has_old = data.find("a=" + std::to_string(committed) + "\n") != std::string::npos;
                 bool has_new = data.find("a=" + std::to_string(next) + "\n") != std::string::npos;
                 ASSERT_TRUE(has_old || has_new) << data;
+                // A commit whose folder could not be synced is not acknowledged.
+                EXPECT_LE(count("cannot sync", kvn_test::read_file("/tmp/fault-stderr")),
+                          count("flash save_commit failed", kvn_test::read_file(kTrace)));
                 if (acknowledged("save_commit")) {
                     EXPECT_EQ(acknowledged("write_var a="), has_new) << "an acknowledged commit is not on the flash";
                 } else {
