@@ -46,7 +46,7 @@ TEST(SettingsFaults, EveryFailingCallLeavesTheStoreWholeAndKeepsWhatItAcknowledg
     // A read that a signal interrupts is tried again.
     for (int n = 1; n <= 6; ++n) {
         EXPECT_EQ(0, run_driver("read", n, false, "1", "KVN_FAULT_ERRNO=4"));
-        EXPECT_TRUE(acknowledged("write_var a=") && acknowledged("save_commit")) << "read #" << n << " interrupted";
+        EXPECT_EQ(0u, count(" failed", kvn_test::read_file(kTrace))) << "read #" << n << " interrupted";
     }
     ASSERT_EQ(0, write_var("kept", "precious", 0));  // a key the driver never writes
     ASSERT_EQ(0, save_commit());
