@@ -1,28 +1,22 @@
-// Root's crontab through the standby's edit and the wake-up's: the wake-up
-// gives back what the standby found (less the crontab program's header),
-// and the standby comments active checktorrent jobs only, one sign each.
+// Root's crontab through the standby's edit and back: the wake-up gives back what the standby
+// found (less the crontab program's header); only active checktorrent jobs get one sign each.
 #include <fcntl.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <string>
 
 #include "context/kvn_files.h"
 #include "keys/power_parse.h"
 
-namespace {
-
-std::string g_temp;
-
 // One edit through the real reading and writing; false when it refused.
-bool edit(const std::string &text, bool entering, kvn::CronSuspension *noted, std::string *out) {
-    if (g_temp.empty()) {
+static bool edit(const std::string &text, bool entering, kvn::CronSuspension *noted, std::string *out) {
+    static const std::string g_temp = [] {
         char folder[] = "/tmp/kvn-fuzz-cron-XXXXXX";
         if (mkdtemp(folder) == nullptr) abort();
-        g_temp = std::string(folder) + "/cron_root_temp";
-    }
+        return std::string(folder) + "/cron_root_temp";
+    }();
     int copy = memfd_create("cron_root_ori", MFD_CLOEXEC);
     if (copy < 0 || write(copy, text.data(), text.size()) != static_cast<ssize_t>(text.size())) abort();
     bool ok = kvn::rewrite_crontab(copy, g_temp.c_str(), entering, noted, "fuzz");
@@ -30,11 +24,8 @@ bool edit(const std::string &text, bool entering, kvn::CronSuspension *noted, st
     if (!ok) return false;
     int fd = open(g_temp.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0 || !kvn::read_all(fd, out, 1 << 22)) abort();
-    close(fd);
-    return true;
+    return close(fd), true;
 }
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string crontab(reinterpret_cast<const char *>(data), size), suspended, restored;
@@ -42,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (!edit(crontab, true, &noted, &suspended)) return 0;
     const std::string plain = kvn::edit_crontab(crontab, false, &none);
     if (suspended.size() != plain.size() + noted.lines.size()) abort();
-    for (const auto &line : noted.lines)
+    for (const auto &line : noted.lines)  // a commented job: active, and a checktorrent one
         if (line.second.empty() || line.second[0] == '#' || line.second.find("checktorrent") == std::string::npos) abort();
     if (!edit(suspended, false, &noted, &restored) || !noted.lines.empty() || restored != plain) abort();
     return 0;

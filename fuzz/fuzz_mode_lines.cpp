@@ -1,7 +1,5 @@
-// The mode pipe as check_tvmode_fifo reads it: the input goes into a real
-// pipe in writes of fuzzed sizes, the writer closing at the end; every
-// command read is a whole line of the input, in order, never an over-long
-// one or its end.  Then the output side's name as read from /tmp/tvname.
+// The mode pipe read from a real pipe in writes of fuzzed sizes: every command is a whole line
+// of the input, in order, never an over-long one or its end.  Then the name in /tmp/tvname.
 #include <fcntl.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -9,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <string>
 #include <vector>
 
 #include "tvmode/mode_lines.h"
@@ -21,21 +18,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     unsigned seed = data[0];  // seeds the sizes of the writes
     std::string text(reinterpret_cast<const char *>(data) + 1, size - 1);
     std::vector<std::string> expected, got;
-    for (size_t start = 0; start < text.size();) {
-        size_t end = text.find('\n', start);
-        std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (line.size() <= longest) expected.push_back(line);
-        start = end == std::string::npos ? text.size() : end + 1;
+    for (size_t start = 0, end = 0; start < text.size(); start = end == std::string::npos ? text.size() : end + 1) {
+        end = text.find('\n', start);
+        if (std::min(end, text.size()) - start <= longest) expected.push_back(text.substr(start, end - start));
     }
     int ends[2];
     if (pipe2(ends, O_NONBLOCK | O_CLOEXEC) != 0) return 0;
     kvn::LineReader reader(longest);
     std::string line;
-    for (size_t at = 0; at < text.size();) {
+    for (size_t at = 0, chunk = 0; at < text.size(); at += chunk) {
         seed = seed * 1103515245u + 12345u;
-        size_t chunk = std::min<size_t>(1 + (seed >> 16) % 97, text.size() - at);
+        chunk = std::min<size_t>(1 + (seed >> 16) % 97, text.size() - at);
         if (write(ends[1], text.data() + at, chunk) != static_cast<ssize_t>(chunk)) abort();
-        at += chunk;
         while (reader.next(ends[0], &line)) got.push_back(line);
     }
     close(ends[1]);
@@ -44,8 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (got != expected) abort();
     for (const std::string &command : got) {
         kvn::ModeCommand parsed = kvn::parse_mode_command(command.c_str());
-        if (parsed.code < 0 || parsed.code > 11 || strncmp(parsed.reply, "tv=", 3) != 0) abort();
-        if (parsed.has_prefix != (command.compare(0, 3, "tv=") == 0)) abort();
+        if (parsed.code < 0 || parsed.code > 11 || strncmp(parsed.reply, "tv=", 3) || parsed.has_prefix != !command.compare(0, 3, "tv=")) abort();
     }
     char name[10] = {0};
     memcpy(name, text.data(), std::min<size_t>(text.size(), 9));

@@ -1,10 +1,8 @@
-// The texts the standby reads from other programs: a torrent status line
-// and a mount entry's device name, which reaches the shell.
+// A torrent status line and a mount entry's device name (which reaches the shell) as the standby reads them.
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include <string>
 
 #include "keys/power_parse.h"
 
@@ -13,7 +11,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     (void)kvn::torrent_line_busy(text, size);
     std::string device(text, strnlen(text, size));
     char letter = kvn::disk_letter(device.c_str());
-    if (letter != 0 && (letter < 'a' || letter > 'z' || device.find_first_of(" ;|&$`'\"\\<>*?()\n\t") != std::string::npos))
-        abort();
+    if (letter != 0 && (letter < 'a' || letter > 'z' || device.find_first_of(" ;|&$`'\"\\<>*?()\n\t") != std::string::npos)) abort();
     return 0;
 }

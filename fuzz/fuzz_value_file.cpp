@@ -1,5 +1,4 @@
-// The TV mode value files (/tmp/tvmode and the like), which other programs
-// write, and the paths the shell may be given.
+// The mode value files other programs write (/tmp/tvmode, ...), and the paths the shell may be given.
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -10,7 +9,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const char *text = reinterpret_cast<const char *>(data);
     int value = kvn_parse_value_text(text, size);
     if ((size == 0 || data[0] == 0) && value != -1) abort();
-    // Only the first ten bytes count.
     if (size > KVN_VALUE_FILE_MAX_BYTES && kvn_parse_value_text(text, KVN_VALUE_FILE_MAX_BYTES) != value) abort();
     char path[64] = {0};
     memcpy(path, data, size < 63 ? size : 63);

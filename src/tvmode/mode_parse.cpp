@@ -14,21 +14,21 @@ struct ModeRow {
 const char kFallbackPayload[] = "<tvmode>1080i 60Hz</tvmode>";
 
 const ModeRow kModes[] = {
-    {0, {"Auto", nullptr, "tv=auto"}},
-    {1, {"NTSC", "<tvmode>480i</tvmode>", "tv=480i"}},
-    {2, {"PAL", "<tvmode>576i</tvmode>", "tv=576i"}},
-    {3, {"720p 60Hz", "<tvmode>480p</tvmode>", "tv=480p"}},
-    {4, {"720p 60Hz", "<tvmode>576p</tvmode>", "tv=576p"}},
-    {5, {"720p 60Hz", "<tvmode>720p 60Hz</tvmode>", "tv=720p"}},
-    {6, {"720p 50Hz", "<tvmode>720p 50Hz</tvmode>", "tv=720p"}},
-    {7, {"1080i 60Hz", "<tvmode>1080i 60Hz</tvmode>", "tv=1080i"}},
-    {8, {"1080i 50Hz", "<tvmode>1080i 50Hz</tvmode>", "tv=1080i"}},
-    {9, {"1080p 60Hz", "<tvmode>1080p 60Hz</tvmode>", "tv=1080p"}},
-    {10, {"1080p 50Hz", "<tvmode>1080p 50Hz</tvmode>", "tv=1080p"}},
-    {11, {"1080p 24Hz", "<tvmode>1080p 24Hz</tvmode>", "tv=1080p"}},
-    {20, {"4K 30Hz", kFallbackPayload, "tv=4k"}},
-    {21, {"4K 25Hz", kFallbackPayload, "tv=4k"}},
-    {22, {"4K 24Hz", kFallbackPayload, "tv=4k"}},
+    {0, {"Auto", nullptr}},
+    {1, {"NTSC", "<tvmode>480i</tvmode>"}},
+    {2, {"PAL", "<tvmode>576i</tvmode>"}},
+    {3, {"720p 60Hz", "<tvmode>480p</tvmode>"}},
+    {4, {"720p 60Hz", "<tvmode>576p</tvmode>"}},
+    {5, {"720p 60Hz", "<tvmode>720p 60Hz</tvmode>"}},
+    {6, {"720p 50Hz", "<tvmode>720p 50Hz</tvmode>"}},
+    {7, {"1080i 60Hz", "<tvmode>1080i 60Hz</tvmode>"}},
+    {8, {"1080i 50Hz", "<tvmode>1080i 50Hz</tvmode>"}},
+    {9, {"1080p 60Hz", "<tvmode>1080p 60Hz</tvmode>"}},
+    {10, {"1080p 50Hz", "<tvmode>1080p 50Hz</tvmode>"}},
+    {11, {"1080p 24Hz", "<tvmode>1080p 24Hz</tvmode>"}},
+    {20, {"4K 30Hz", kFallbackPayload}},
+    {21, {"4K 25Hz", kFallbackPayload}},
+    {22, {"4K 24Hz", kFallbackPayload}},
 };
 
 struct ModeWord {
@@ -51,7 +51,7 @@ ModeStrings mode_strings(int code) {
     for (const ModeRow &row : kModes) {
         if (row.code == code) return row.strings;
     }
-    return {"720p 60Hz", kFallbackPayload, nullptr};
+    return {"720p 60Hz", kFallbackPayload};
 }
 
 ModeCommand parse_mode_command(const char *text) {

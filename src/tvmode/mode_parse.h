@@ -7,12 +7,10 @@
 
 namespace kvn {
 
-// Label when announcing, payload of the "change_tvmode" event line, and
-// the reply for the main user-interface application (null: none).
+// Label when announcing, and payload of the "change_tvmode" event line.
 struct ModeStrings {
     const char *label;
     const char *payload;
-    const char *reply;
 };
 // Strings of a mode code; codes without a mode get the fallback row.
 ModeStrings mode_strings(int code);

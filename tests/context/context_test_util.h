@@ -1,80 +1,71 @@
-// Helpers of the display-context tests: start-up with chosen DirectFB
-// options, descriptor counts, and spies over real DirectFB interfaces.
+// Helpers of the display-context tests: start-up with chosen DirectFB options, descriptor counts, spies.
 #ifndef KVN_CONTEXT_TEST_UTIL_H
 #define KVN_CONTEXT_TEST_UTIL_H
 
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <string.h>
 
 #include <deque>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "korvan_framework_lib.h"
 
 namespace ctx_test {
 
-// kvn_dfb_init on the global context, with extra DirectFB options such as
-// "--dfb:mode=800x600".
+// kvn_dfb_init on the global context, with extra DirectFB options such as "--dfb:mode=800x600".
 inline int init_display(std::vector<std::string> options = {}) {
-    static std::vector<std::string> store;
-    static std::vector<char *> argv_store;
-    store.assign(1, "kvn-context-test");
-    for (auto &o : options) store.push_back(o);
-    argv_store.clear();
-    for (auto &s : store) argv_store.push_back(&s[0]);
-    argv_store.push_back(nullptr);
-    int argc = static_cast<int>(store.size());
-    char **argv = argv_store.data();
-    return kvn_dfb_init(&argc, &argv, &kvn_dfb_global_context.kvn_dfb, &kvn_dfb_global_context.kvn_screen);
+    static std::vector<std::string> args;
+    static std::vector<char *> argv;
+    args.assign(1, "kvn-context-test"), args.insert(args.end(), options.begin(), options.end()), argv.clear();
+    for (auto &s : args) argv.push_back(&s[0]);
+    int argc = static_cast<int>(args.size());
+    char **argv_p = (argv.push_back(nullptr), argv.data());
+    return kvn_dfb_init(&argc, &argv_p, &kvn_dfb_global_context.kvn_dfb, &kvn_dfb_global_context.kvn_screen);
 }
 
 inline void init_osd_layer() {
-    kvn_layer_osd_init(kvn_dfb_global_context.kvn_dfb, &kvn_dfb_global_context.kvn_layer_osd,
-                       &kvn_dfb_global_context.kvn_layer_osd_config, nullptr, nullptr);
+    kvn_dfb_context &c = kvn_dfb_global_context;
+    kvn_layer_osd_init(c.kvn_dfb, &c.kvn_layer_osd, &c.kvn_layer_osd_config, nullptr, nullptr);
 }
 
 inline int open_descriptor_count() {
-    int n = 0;
+    int n = -1;  // the directory's own descriptor
     DIR *dir = opendir("/proc/self/fd");
     if (dir == nullptr) return -1;
-    while (struct dirent *e = readdir(dir)) {
-        if (e->d_name[0] != '.') ++n;
-    }
-    closedir(dir);
-    return n - 1;  // the directory's own descriptor
+    while (struct dirent *e = readdir(dir)) n += e->d_name[0] != '.';
+    return closedir(dir), n;
 }
 
-// What the guarded-call report prints for a failing call with this text:
-// this module, the line, then DirectFB's own report quoting the text.
+// The guarded-call report for a failing call: this module, the line, then DirectFB's report quoting the text.
 inline std::string guard_report(const std::string &text) {
     std::string pattern = "korvan_framework_lib <[0-9]+>:\n\t.*DirectFBError \\[";
     for (char c : text) pattern += std::string(strchr("()*&|.[]{}+?^$\\", c) != nullptr ? "\\" : "") + c;
     return pattern + "\\]";
 }
 
-// A copy of a real interface whose methods can be replaced one by one; the
-// replaced ones reach the real object through `real`.  Methods left alone
-// run on the copy, which shares the real object's private data.
+// Whether `text` holds every one of `parts`; the failure names the missing one.
+inline ::testing::AssertionResult has(const std::string &text, std::initializer_list<std::string> parts) {
+    for (const std::string &p : parts)
+        if (text.find(p) == std::string::npos) return ::testing::AssertionFailure() << "no \"" << p << "\" in: " << text;
+    return ::testing::AssertionSuccess();
+}
+
+// A copy of a real interface whose methods can be replaced one by one (they reach the object through `real`).
 template <typename Interface>
 struct Spy {
     Interface iface;
     Interface *real;
-    std::vector<std::string> *log;
-
-    Spy(Interface *real_iface, std::vector<std::string> *calls)
-        : iface(*real_iface), real(real_iface), log(calls) {}
+    explicit Spy(Interface *real_iface) : iface(*real_iface), real(real_iface) {}
     static Spy *of(Interface *thiz) { return reinterpret_cast<Spy *>(thiz); }
 };
 
-// Keeps an object alive until the process ends, at a stable address (the
-// spies stand where DirectFB interfaces are expected for a whole test).
+// Keeps an object alive until the process ends, at a stable address (spies stand for interfaces a whole test).
 template <typename T, typename... Args>
 T *keep(Args &&...args) {
     static std::deque<T> pool;
-    pool.emplace_back(std::forward<Args>(args)...);
-    return &pool.back();
+    return &pool.emplace_back(std::forward<Args>(args)...);
 }
 
 }  // namespace ctx_test

@@ -1,55 +1,94 @@
-// The checks before the library writes a small file under /tmp: every
-// refusal is said with its reason, since a neighbour's plant is what the
-// box's owner must be able to find.
+// The checks before writing a small file under /tmp (each refusal said with its reason, for the box's owner to
+// find a neighbour's plant), and the descriptors a started program gets.
+#include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <signal.h>
+#include <stddef.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include "context_test_util.h"
+#include "kvn_child.h"
 #include "kvn_files.h"
 #include "kvn_test_support.h"
 
 TEST(Files, EveryRefusalIsSaidWithItsReason) {
     KVN_REQUIRE_SANDBOX();
-    kvn_test::write_file("/tmp/plain", "x");
-    kvn_test::write_file("/tmp/named", "x");
-    ASSERT_EQ(0, link("/tmp/named", "/tmp/second-name"));
-    ASSERT_EQ(0, symlink("/tmp/plain", "/tmp/link"));
-    ASSERT_EQ(0, mkdir("/tmp/folder", 0755));
-    ASSERT_EQ(0, mkfifo("/tmp/fifo", 0644));
-    const struct {
-        const char *path, *said;  // said null: allowed, nothing said
-    } rows[] = {
-        {"/tmp/plain", nullptr},  {"/tmp/missing", nullptr},          {"/tmp/link", "it is a symbolic link"},
-        {"/tmp/folder", "it is a directory"}, {"/tmp/fifo", "it is not a plain file"},
-        {"/tmp/second-name", "it has another name"},
-    };
+    kvn_test::write_file("/tmp/plain", "x"), kvn_test::write_file("/tmp/named", "x");
+    ASSERT_EQ(0, link("/tmp/named", "/tmp/second-name") | symlink("/tmp/plain", "/tmp/link") | mkdir("/tmp/folder", 0755) | mkfifo("/tmp/fifo", 0644));
+    const char *rows[][2] = {  // said null: allowed, nothing said
+        {"/tmp/plain", nullptr}, {"/tmp/missing", nullptr}, {"/tmp/link", "it is a symbolic link"}, {"/tmp/folder", "it is a directory"},
+        {"/tmp/fifo", "it is not a plain file"}, {"/tmp/second-name", "it has another name"}};
     for (const auto &row : rows) {
         testing::internal::CaptureStderr();
-        EXPECT_EQ(row.said == nullptr, kvn::shell_may_write(row.path, "who")) << row.path;
-        EXPECT_EQ(row.said ? std::string("who: refusing to write ") + row.path + ": " + row.said + "\n" : "",
-                  testing::internal::GetCapturedStderr());
+        EXPECT_EQ(row[1] == nullptr, kvn::shell_may_write(row[0], "who")) << row[0];
+        EXPECT_EQ(row[1] ? std::string("who: refusing to write ") + row[0] + ": " + row[1] + "\n" : "", testing::internal::GetCapturedStderr());
     }
     testing::internal::CaptureStderr();
-    EXPECT_EQ(-1, kvn::create_private("/tmp/no-folder/file", "who"));
-    EXPECT_EQ("who: cannot create /tmp/no-folder/file afresh: No such file or directory\n",
-              testing::internal::GetCapturedStderr());
-    // A private file checked again before use: still the same file (gone
-    // right after a check that found it, or another file put in its place),
-    // and still nobody else's to write.
+    EXPECT_EQ((std::vector<int>{-1, -1}), (std::vector<int>{kvn::create_private("/tmp/no-folder/file", "who"), kvn::create_private("/proc/self/status", "who")}));
+    EXPECT_TRUE(ctx_test::has(testing::internal::GetCapturedStderr(), {"who: cannot create /tmp/no-folder/file afresh: No such file or directory\n",
+                                                                      "who: cannot remove /proc/self/status: "}));
+    // Checked again before use: still the same file (not gone, not replaced), nobody else's, with no other name.
     int fd = kvn::create_private("/tmp/private", "who");
-    ASSERT_GE(fd, 0);
+    struct stat st;
+    ASSERT_TRUE(fd >= 0 && fstat(fd, &st) == 0);
+    EXPECT_EQ(0600u, st.st_mode & 07777);
     testing::internal::CaptureStderr();
     EXPECT_TRUE(kvn::still_private("/tmp/private", fd, "who"));
-    ASSERT_EQ(0, unlink("/tmp/private"));
-    EXPECT_FALSE(kvn::still_private("/tmp/private", fd, "who"));
-    ASSERT_EQ(0, rename("/tmp/plain", "/tmp/private"));
-    EXPECT_FALSE(kvn::still_private("/tmp/private", fd, "who"));
+    EXPECT_FALSE((unlink("/tmp/private"), kvn::still_private("/tmp/private", fd, "who")));
+    EXPECT_FALSE((rename("/tmp/plain", "/tmp/private"), kvn::still_private("/tmp/private", fd, "who")));
+    close(fd), fd = kvn::create_private("/tmp/private", "who");
+    EXPECT_FALSE((link("/tmp/private", "/tmp/private-too"), kvn::still_private("/tmp/private", fd, "who")));
+    close(fd), fd = kvn::create_private("/tmp/private", "who");
+    EXPECT_FALSE((fchmod(fd, 0620), kvn::still_private("/tmp/private", fd, "who")));
+    EXPECT_EQ("who: /tmp/private was replaced\nwho: /tmp/private was replaced\nwho: /tmp/private is no longer private\n"
+              "who: /tmp/private is no longer private\n", testing::internal::GetCapturedStderr());
     close(fd);
-    fd = kvn::create_private("/tmp/private", "who");
-    ASSERT_EQ(0, fchmod(fd, 0620));
-    EXPECT_FALSE(kvn::still_private("/tmp/private", fd, "who"));
-    EXPECT_EQ("who: /tmp/private was replaced\nwho: /tmp/private was replaced\nwho: /tmp/private is no longer private\n",
-              testing::internal::GetCapturedStderr());
-    close(fd);
+}
+
+// This process's calls of `number` fail with `error` from now on: a kernel without close_range or without /proc.
+static bool deny(long number, int error) {
+    struct sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<unsigned>(number), 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | static_cast<unsigned>(error)),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    struct sock_fprog program = {sizeof filter / sizeof filter[0], filter};
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+TEST(Child, GetsOnlyStandardInputOutputAndErrorWhateverTheKernelOffers) {
+    const struct { const char *kernel; bool close_range, proc; } rows[] = {
+        {"close_range", true, true}, {"/proc only", false, true}, {"neither", false, false}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.kernel);
+        int ends[2];
+        ASSERT_EQ(0, pipe(ends));
+        const pid_t pid = fork();
+        if (pid == 0) {
+#ifdef SYS_close_range
+            if (!row.close_range && !deny(SYS_close_range, ENOSYS)) _exit(2);
+#endif
+            if (!row.proc && !(deny(SYS_openat, ENOENT) && deny(SYS_open, ENOENT))) _exit(2);
+            struct rlimit limit = {256, 256};
+            setrlimit(RLIMIT_NOFILE, &limit), dup2(ends[0], 0);  // standard input a pipe, on which nothing can seek
+            for (int fd : {3, 4, 100, 255}) dup2(ends[1], fd);
+            kvn::close_inherited_descriptors();
+            int open_fds = 0;
+            for (int fd = 0; fd < 256; ++fd) open_fds += fcntl(fd, F_GETFD) != -1;
+            _exit(fcntl(0, F_GETFD) != -1 && fcntl(1, F_GETFD) != -1 && fcntl(2, F_GETFD) != -1 && open_fds == 3 ? 0 : 1);
+        }
+        close(ends[0]), close(ends[1]);
+        int status = 0;
+        EXPECT_TRUE(kvn::reap_within(pid, 10000, &status) || (kill(pid, SIGKILL), waitpid(pid, &status, 0), false)) << "never finished closing";
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
 }

@@ -13,10 +13,10 @@ namespace {
 
 const char kTrace[] = "/tmp/faults/trace.log";
 
-int run_driver(const std::string &call, int n, bool forever, const char *value) {
+int run_driver(const std::string &call, int n, bool forever, const char *value, const std::string &more = "") {
     kvn_test::write_file(kTrace, "");
     std::string env = "KVN_TRACE_FILE=" + std::string(kTrace) + " KVN_FAULT_CALL=" + call + " KVN_FAULT_N=" +
-                      std::to_string(n) + " KVN_FAULT_FOREVER=" + (forever ? "1 " : "0 ");
+                      std::to_string(n) + " KVN_FAULT_FOREVER=" + (forever ? "1 " : "0 ") + more + " ";
     int status = system((env + KVN_FAULT_DRIVER + " " + value + " 2>/tmp/fault-stderr").c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
@@ -38,7 +38,16 @@ bool acknowledged(const std::string &call) {  // the driver's last such call ret
 TEST(SettingsFaults, EveryFailingCallLeavesTheStoreWholeAndKeepsWhatItAcknowledged) {
     KVN_REQUIRE_SANDBOX();
     setenv("FLASH_SETTING_FILE", "/tmp/faults/store.db", 1);
-    ASSERT_EQ(0, run_driver("none", 0, false, "1")) << "the driver works without faults";
+    ASSERT_EQ(0, run_driver("none", 0, false, "1", "KVN_SYNC_LOG=/tmp/syncs")) << "the driver works without faults";
+    // A commit syncs the new file before it takes the store's name, and the folder after.
+    std::string syncs = kvn_test::read_file("/tmp/syncs");
+    size_t file = syncs.find("/tmp/faults/store.db.tmp\n");
+    EXPECT_TRUE(file != std::string::npos && syncs.find("/tmp/faults\n", file) != std::string::npos) << syncs;
+    // A read that a signal interrupts is tried again.
+    for (int n = 1; n <= 6; ++n) {
+        EXPECT_EQ(0, run_driver("read", n, false, "1", "KVN_FAULT_ERRNO=4"));
+        EXPECT_EQ(0u, count(" failed", kvn_test::read_file(kTrace))) << "read #" << n << " interrupted";
+    }
     ASSERT_EQ(0, write_var("kept", "precious", 0));  // a key the driver never writes
     ASSERT_EQ(0, save_commit());
     int committed = 1, runs = 0, failed_commits = 0;

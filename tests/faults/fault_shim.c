@@ -2,12 +2,14 @@
  * of any sanitizer runtime (so the sanitizer builds run it too): fails call
  * number KVN_FAULT_N of KVN_FAULT_CALL (write, read, pread, fsync, rename or
  * open), once or, with KVN_FAULT_FOREVER=1, from then on, the way a full or
- * failing flash would. */
+ * failing flash would (or with KVN_FAULT_ERRNO, as a signal would).  With
+ * KVN_SYNC_LOG, the path of every file or folder synced is added there. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdarg.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
@@ -20,23 +22,37 @@ static int should_fail(const char *name) {
     return forever && strcmp(forever, "1") == 0 ? seen >= atol(n ? n : "0") : seen == atol(n ? n : "0");
 }
 
-/* The real call, or the failure with `err` when its turn has come. */
-#define FAULTY(ret, name, err, cond, params, args)                                   \
-    ret name params {                                                                \
-        static ret (*real) params;                                                   \
-        if (!real) real = (ret (*) params)dlsym(RTLD_NEXT, #name);                   \
-        if ((cond) && should_fail(#name)) { errno = err; return -1; }                \
-        return real args;                                                            \
-    }
-FAULTY(ssize_t, write, ENOSPC, fd > 2, (int fd, const void *buf, size_t count), (fd, buf, count))
-FAULTY(ssize_t, read, EIO, fd > 2, (int fd, void *buf, size_t count), (fd, buf, count))
-FAULTY(ssize_t, pread, EIO, 1, (int fd, void *buf, size_t count, off_t offset), (fd, buf, count, offset))
-FAULTY(int, fsync, EIO, 1, (int fd), (fd))
-FAULTY(int, rename, EIO, 1, (const char *from, const char *to), (from, to))
+static int fail(int err) {
+    errno = getenv("KVN_FAULT_ERRNO") ? atoi(getenv("KVN_FAULT_ERRNO")) : err;
+    return -1;
+}
+
+#define REAL(ret, name, params) \
+    static ret (*real) params;  \
+    if (!real) real = (ret (*) params)dlsym(RTLD_NEXT, #name)
+
+ssize_t write(int fd, const void *buf, size_t count) {
+    REAL(ssize_t, write, (int, const void *, size_t));
+    return fd > 2 && should_fail("write") ? fail(ENOSPC) : real(fd, buf, count);
+}
+
+ssize_t read(int fd, void *buf, size_t count) {
+    REAL(ssize_t, read, (int, void *, size_t));
+    return fd > 2 && should_fail("read") ? fail(EIO) : real(fd, buf, count);
+}
+
+ssize_t pread(int fd, void *buf, size_t count, off_t offset) {
+    REAL(ssize_t, pread, (int, void *, size_t, off_t));
+    return should_fail("pread") ? fail(EIO) : real(fd, buf, count, offset);
+}
+
+int rename(const char *from, const char *to) {
+    REAL(int, rename, (const char *, const char *));
+    return should_fail("rename") ? fail(EIO) : real(from, to);
+}
 
 int open(const char *path, int flags, ...) {
-    static int (*real)(const char *, int, ...);
-    if (!real) real = (int (*)(const char *, int, ...))dlsym(RTLD_NEXT, "open");
+    REAL(int, open, (const char *, int, ...));
     mode_t mode = 0;
     if (flags & O_CREAT) {
         va_list ap;
@@ -44,6 +60,15 @@ int open(const char *path, int flags, ...) {
         mode = (mode_t)va_arg(ap, int);
         va_end(ap);
     }
-    if (strncmp(path, "/proc/", 6) != 0 && should_fail("open")) { errno = EMFILE; return -1; }
-    return real(path, flags, mode);
+    return strncmp(path, "/proc/", 6) != 0 && should_fail("open") ? fail(EMFILE) : real(path, flags, mode);
+}
+
+int fsync(int fd) {
+    REAL(int, fsync, (int));
+    char link[64], path[4097];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    ssize_t n = getenv("KVN_SYNC_LOG") ? readlink(link, path, sizeof path - 1) : -1;
+    FILE *log = n > 0 ? fopen(getenv("KVN_SYNC_LOG"), "ae") : NULL;  /* not counted: the shim's own calls */
+    if (log) fprintf(log, "%.*s\n", (int)n, path), fclose(log);
+    return should_fail("fsync") ? fail(EIO) : real(fd);
 }

@@ -34,20 +34,18 @@ I original(I *thiz) {
 
 template <typename I>
 DirectResult add_ref(I *thiz) {
-    {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        ++g_alive[thiz].second;
-    }
+    std::unique_lock<std::mutex> lock(g_mutex);
+    ++g_alive[thiz].second;
+    lock.unlock();
     return original(thiz).AddRef(thiz);
 }
 
 template <typename I>
 DirectResult release(I *thiz) {
-    {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        auto it = g_alive.find(thiz);
-        if (it != g_alive.end() && --it->second.second <= 0) g_alive.erase(it);
-    }
+    std::unique_lock<std::mutex> lock(g_mutex);
+    auto it = g_alive.find(thiz);
+    if (it != g_alive.end() && --it->second.second <= 0) g_alive.erase(it);
+    lock.unlock();
     return original(thiz).Release(thiz);
 }
 
@@ -72,14 +70,8 @@ void track(I *i, const char *kind) {
 }
 
 #define KIND(I) inline void track(I *i) { track(i, #I); }
-KIND(IDirectFB)
-KIND(IDirectFBScreen)
-KIND(IDirectFBDisplayLayer)
-KIND(IDirectFBWindow)
-KIND(IDirectFBSurface)
-KIND(IDirectFBEventBuffer)
-KIND(IDirectFBFont)
-KIND(IDirectFBImageProvider)
+KIND(IDirectFB) KIND(IDirectFBScreen) KIND(IDirectFBDisplayLayer) KIND(IDirectFBWindow) KIND(IDirectFBSurface)
+KIND(IDirectFBEventBuffer) KIND(IDirectFBFont) KIND(IDirectFBImageProvider)
 
 template <typename I>
 DFBResult made(DFBResult result, I **made_one) {
@@ -127,19 +119,17 @@ namespace {
 using kvn_test::App;
 using kvn_test::eventually;
 
-size_t dfb_objects_alive(std::string *which = nullptr) {
+size_t dfb_objects_alive() {
     std::lock_guard<std::mutex> lock(g_mutex);
-    if (which != nullptr) {
-        std::map<std::string, int> kinds;
-        for (const auto &a : g_alive) kinds[a.second.first] += 1;
-        for (const auto &k : kinds) *which += k.first + " x" + std::to_string(k.second) + " ";
-    }
     return g_alive.size();
 }
 
-std::string alive() {
+std::string alive() {  // their kinds
+    std::lock_guard<std::mutex> lock(g_mutex);
+    std::map<std::string, int> kinds;
+    for (const auto &a : g_alive) kinds[a.second.first] += 1;
     std::string which;
-    dfb_objects_alive(&which);
+    for (const auto &k : kinds) which += k.first + " x" + std::to_string(k.second) + " ";
     return which;
 }
 

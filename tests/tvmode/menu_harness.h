@@ -1,21 +1,12 @@
-// The TV-mode menu run on an application's thread against its real window:
-// keys go into the window's own event buffer from the test's thread, and
-// what the menu did is read back from the dialog service (with the moment
-// each command arrived), the output daemon, /tmp/tvmode, /tmp/tolu_cgi and
-// the settings store.
+// The TV-mode menu on an application's thread against its real window, and what it did as the platform saw it.
 #ifndef KVN_MENU_HARNESS_H
 #define KVN_MENU_HARNESS_H
 
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
 #include <map>
-#include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
 
+#include "../context/context_test_util.h"
 #include "kvn_app_harness.h"
 #include "kvn_platform.h"
 #include "kvn_trace.h"
@@ -23,33 +14,19 @@
 
 namespace menu_test {
 
+using ctx_test::has;
+
 using Clock = std::chrono::steady_clock;
+struct Timed { osd_call call; Clock::time_point at; };
+inline std::mutex timed_mutex;
+inline std::vector<Timed> timed;
+inline void note_time(const osd_call *call, void *) { std::lock_guard<std::mutex> lock(timed_mutex); timed.push_back({*call, Clock::now()}); }
 
-struct Timed {
-    osd_call call;
-    Clock::time_point at;
-};
-
-inline std::mutex &timed_mutex() {
-    static std::mutex m;
-    return m;
-}
-inline std::vector<Timed> &timed() {
-    static std::vector<Timed> calls;
-    return calls;
-}
-inline void note_time(const osd_call *call, void *) {
-    std::lock_guard<std::mutex> lock(timed_mutex());
-    timed().push_back({*call, Clock::now()});
-}
-
-// Seconds from a command matching (command, mode) to the first command
-// matching (end_command, end_mode) after it: from the first such command,
-// or with `from_last` from the last one before the end; -1 if missing.
+// Seconds from the first (or with `from_last` the last) (command, mode) to the next (end_command, end_mode); -1 if none.
 inline double seconds_until(int command, int mode, int end_command, int end_mode, bool from_last = false) {
-    std::lock_guard<std::mutex> lock(timed_mutex());
+    std::lock_guard<std::mutex> lock(timed_mutex);
     const Timed *start = nullptr;
-    for (const Timed &t : timed()) {
+    for (const Timed &t : timed) {
         if (t.call.command == end_command && t.call.mode == end_mode && start != nullptr)
             return std::chrono::duration<double>(t.at - start->at).count();
         if (t.call.command == command && t.call.mode == mode && (from_last || start == nullptr)) start = &t;
@@ -73,10 +50,19 @@ inline std::vector<int> daemon_codes() {
     for (int i = 0; i < smpoutd_stub_count(); ++i) out.push_back(smpoutd_stub_code(i));
     return out;
 }
+// What `run` printed on standard error, or on standard output.
+inline std::string stderr_of(const std::function<void()> &run) { return testing::internal::CaptureStderr(), run(), testing::internal::GetCapturedStderr(); }
+inline std::string stdout_of(const std::function<void()> &run) { return testing::internal::CaptureStdout(), run(), testing::internal::GetCapturedStdout(); }
+// What a run left: the daemon's codes, the stored mode and the menu's own mode mark.
+inline std::string left() {
+    std::string codes;
+    for (int c : daemon_codes()) codes += std::to_string(c) + " ";
+    return codes + "| " + kvn_test::stored("video_output") + " | " + std::to_string(current_fip_mode);
+}
+// (command, flags, mode, length) of a dialog command.
+inline std::vector<int> head(const osd_call &c) { return {c.command, c.flags, c.mode, c.length}; }
 
-// The stand-ins' trace since kvn_trace_clear(): dialog connections renamed
-// a, b, ... by first use (0 stays: a word never opened), and only the lines
-// of the given sources ("osd", "smpoutd", "flash", ...), all when empty.
+// The stand-ins' trace lines of these sources (all when none), dialog connections renamed a, b, ... (0 stays).
 inline std::vector<std::string> platform_trace(std::vector<std::string> sources = {}) {
     std::vector<std::string> out;
     std::map<std::string, std::string> names;
@@ -85,9 +71,8 @@ inline std::vector<std::string> platform_trace(std::vector<std::string> sources 
         for (const std::string &s : sources) wanted = wanted || line.rfind(s + " ", 0) == 0;
         size_t at = line.find(" conn=");
         if (at != std::string::npos) {
-            at += 6;
-            std::string n = line.substr(at, line.find(' ', at) - at);
-            if (n != "0") line.replace(at, n.size(), names.emplace(n, std::string(1, char('a' + names.size()))).first->second);
+            std::string n = line.substr(at + 6, line.find(' ', at + 6) - at - 6);
+            if (n != "0") line.replace(at + 6, n.size(), names.emplace(n, std::string(1, char('a' + names.size()))).first->second);
         }
         if (wanted) out.push_back(line);
     }
@@ -97,53 +82,36 @@ inline std::vector<std::string> platform_trace(std::vector<std::string> sources 
 inline std::string drain(int fd) {
     std::string out;
     char buf[4096];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
     return out;
 }
 
-inline std::string resolution_page(const std::string &row, const std::string &next = "Next",
-                                   const std::string &exit = "Exit") {
+inline std::string resolution_page(const std::string &row, const std::string &next = "Next", const std::string &exit = "Exit") {
     return "-set=24\t-opts=Auto,720p,1080i,1080p,4K\t-optdel=,\t-ntt=" + next + "\t-rtt=" + exit +
            "\t-acm=\t-inm=\t-fset=24\t-fdis=0\t-fopt=" + row + "\t";
 }
 inline std::string highlight(int page, const std::string &name) {
     return "-set=" + std::to_string(page) + "\t-fdis=0\t-fopt=" + name + "\t";
 }
-inline std::string countdown_text(int seconds, const std::string &title = "TV Mode",
-                                  const std::string &keep = "Keep current setting?",
-                                  const std::string &unit = "seconds", const std::string &yes = "Yes",
-                                  const std::string &no = "No") {
-    return "-tit=" + title + "\t-msg=" + std::string(20, ' ') + keep + std::string(51, ' ') +
-           std::to_string(seconds) + " " + unit + "....\t-ntt=" + yes + "\t-rtt=" + no + "\t";
+inline std::string countdown_text(int seconds, const std::string &title = "TV Mode", const std::string &keep = "Keep current setting?",
+                                  const std::string &unit = "seconds", const std::string &yes = "Yes", const std::string &no = "No") {
+    return "-tit=" + title + "\t-msg=" + std::string(20, ' ') + keep + std::string(51, ' ') + std::to_string(seconds) +
+           " " + unit + "....\t-ntt=" + yes + "\t-rtt=" + no + "\t";
 }
 
-// kvn_tvmode on its own thread for a window, as the default handler runs it
-// on the application's thread.  The recorders are cleared first; keys
-// posted before the run wait in the buffer as a fast remote's would.
+// kvn_tvmode on its own thread for a window, the recorders cleared first; keys posted before wait in the buffer.
 class Menu {
 public:
     explicit Menu(kvn_window *window) : window_(window) {
-        osd_service_clear();
-        smpoutd_stub_clear();
-        {
-            std::lock_guard<std::mutex> lock(timed_mutex());
-            timed().clear();
-        }
+        osd_service_clear(), smpoutd_stub_clear();
+        { std::lock_guard<std::mutex> lock(timed_mutex); timed.clear(); }
         osd_service_set_renderer(note_time, nullptr);
-        thread_ = std::thread([this] {
-            result_ = kvn_tvmode(window_);
-            done_ = true;
-        });
+        thread_ = std::thread([this] { result_ = kvn_tvmode(window_), done_ = true; });
         shown_ = kvn_test::eventually([] { return osd_service_count() >= 2; });
     }
-    ~Menu() {
-        if (thread_.joinable()) thread_.join();
-        osd_service_set_renderer(nullptr, nullptr);
-    }
+    ~Menu() { if (thread_.joinable()) thread_.join(); osd_service_set_renderer(nullptr, nullptr); }
     bool shown() const { return shown_; }
-    void press(std::initializer_list<DFBInputDeviceKeySymbol> keys,
-               DFBWindowEventType type = DWET_KEYDOWN) {
+    void press(std::initializer_list<DFBInputDeviceKeySymbol> keys, DFBWindowEventType type = DWET_KEYDOWN) {
         for (DFBInputDeviceKeySymbol k : keys) kvn_test::post_key(window_->events, k, type);
     }
     // Waits for the end of the menu; true when it ended and returned 0.
@@ -155,10 +123,8 @@ public:
     // Key-down symbols still waiting in the window's buffer, drained.
     std::vector<DFBInputDeviceKeySymbol> left_in_buffer() {
         std::vector<DFBInputDeviceKeySymbol> out;
-        DFBEvent event;
-        while (window_->events->GetEvent(window_->events, &event) == DFB_OK)
-            if (event.clazz == DFEC_WINDOW && event.window.type == DWET_KEYDOWN)
-                out.push_back(event.window.key_symbol);
+        for (DFBEvent e; window_->events->GetEvent(window_->events, &e) == DFB_OK;)
+            if (e.clazz == DFEC_WINDOW && e.window.type == DWET_KEYDOWN) out.push_back(e.window.key_symbol);
         return out;
     }
 

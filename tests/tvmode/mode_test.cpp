@@ -1,20 +1,20 @@
-// Mode changes as the other programs see them: /tmp/tvmode, the event line on
-// the framework pipe, and the stand-ins' ordered trace (dialog commands with
-// owner and connection, daemon codes, stored values, commits).
+// Mode changes as the other programs see them (files, the event line, the stand-ins' ordered trace), and the small
+// files and pipes under /tmp as a hostile or broken neighbour leaves them.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <sys/stat.h>
 
-#include "../context/context_test_util.h"
+#include "keys/keys_internal.h"
 #include "menu_harness.h"
+#include "tvmode/mode_parse.h"
 #include "tvmode/tvmode_internal.h"
+#include "tvmode/value_file.h"
 
 namespace {
 
-using kvn_test::read_file;
-using kvn_test::stored;
-using kvn_test::write_file;
-using menu_test::platform_trace;
+using namespace kvn_test;
+using namespace menu_test;
 
 const std::string kEvent = "swf=<event>change_tvmode</event>";
 const std::vector<std::string> kChanges = {"smpoutd", "flash"};
@@ -23,23 +23,25 @@ class Mode : public ::testing::Test {
 protected:
     void SetUp() override {
         KVN_REQUIRE_SANDBOX();
+        alarm(60);  // a call that blocks ends the test program instead of hanging it
         kvn_test::start_display();
         write_file("/tmp/tolu_cgi", "");
-        smpoutd_stub_set_auto_name(nullptr);  // the output side names nothing unless asked
+        smpoutd_stub_set_auto_name(nullptr);  // the output side names nothing unless asked (its own write could block on a FIFO)
         reset();
     }
-    void reset() {
-        menu_test::drain(kvn_command_pipe);
-        smpoutd_stub_clear();
-        osd_service_clear();
-        kvn_trace_clear();
-    }
+    void TearDown() override { alarm(0); }
+    void reset() { menu_test::drain(kvn_command_pipe), smpoutd_stub_clear(), osd_service_clear(), kvn_trace_clear(); }
     static void send(const std::string &command) {
         int fd = open("/tmp/display", O_WRONLY | O_NONBLOCK);
         ASSERT_EQ(static_cast<ssize_t>(command.size()), write(fd, command.data(), command.size()));
         close(fd);
     }
 };
+using Hostile = Mode;
+using ValueFile = Mode;
+
+void clear_path(const std::string &path) { (void)system(("rm -rf " + path).c_str()); }
+void set(const char *path, const char *content) { clear_path(path); if (content) write_file(path, content); }  // null: no file
 
 // A dialog command as the trace shows it (tabs written as \t).
 std::string osd(int owner, const char *conn, int cmd, int flags = 0, int mode = 0, const std::string &text = "") {
@@ -50,106 +52,67 @@ std::string osd(int owner, const char *conn, int cmd, int flags = 0, int mode = 
 }
 
 TEST_F(Mode, EveryCodeWritesItsFileEventLineLabelAndCommit) {
-    const struct {
-        int code;
-        const char *label, *payload;
-    } rows[] = {
-        {1, "NTSC", "<tvmode>480i</tvmode>"},          {2, "PAL", "<tvmode>576i</tvmode>"},
-        {3, "720p 60Hz", "<tvmode>480p</tvmode>"},     {4, "720p 60Hz", "<tvmode>576p</tvmode>"},
-        {5, "720p 60Hz", "<tvmode>720p 60Hz</tvmode>"}, {6, "720p 50Hz", "<tvmode>720p 50Hz</tvmode>"},
-        {7, "1080i 60Hz", "<tvmode>1080i 60Hz</tvmode>"}, {8, "1080i 50Hz", "<tvmode>1080i 50Hz</tvmode>"},
-        {9, "1080p 60Hz", "<tvmode>1080p 60Hz</tvmode>"}, {10, "1080p 50Hz", "<tvmode>1080p 50Hz</tvmode>"},
-        {11, "1080p 24Hz", "<tvmode>1080p 24Hz</tvmode>"}, {20, "4K 30Hz", "<tvmode>1080i 60Hz</tvmode>"},
-        {21, "4K 25Hz", "<tvmode>1080i 60Hz</tvmode>"},   {22, "4K 24Hz", "<tvmode>1080i 60Hz</tvmode>"},
-        {12, "720p 60Hz", "<tvmode>1080i 60Hz</tvmode>"}, {19, "720p 60Hz", "<tvmode>1080i 60Hz</tvmode>"},
-        {23, "720p 60Hz", "<tvmode>1080i 60Hz</tvmode>"}, {99, "720p 60Hz", "<tvmode>1080i 60Hz</tvmode>"},
-        {-4, "720p 60Hz", "<tvmode>1080i 60Hz</tvmode>"}, {0, "Auto", "1080i60"},
-    };
+    // payload: between <tvmode> and </tvmode>, but the automatic mode's is bare
+    const struct { int code; const char *label, *payload; } rows[] = {
+        {1, "NTSC", "480i"}, {2, "PAL", "576i"}, {3, "720p 60Hz", "480p"}, {4, "720p 60Hz", "576p"}, {5, "720p 60Hz", "720p 60Hz"},
+        {6, "720p 50Hz", "720p 50Hz"}, {7, "1080i 60Hz", "1080i 60Hz"}, {8, "1080i 50Hz", "1080i 50Hz"}, {9, "1080p 60Hz", "1080p 60Hz"},
+        {10, "1080p 50Hz", "1080p 50Hz"}, {11, "1080p 24Hz", "1080p 24Hz"}, {20, "4K 30Hz", "1080i 60Hz"}, {21, "4K 25Hz", "1080i 60Hz"},
+        {22, "4K 24Hz", "1080i 60Hz"}, {12, "720p 60Hz", "1080i 60Hz"}, {19, "720p 60Hz", "1080i 60Hz"}, {23, "720p 60Hz", "1080i 60Hz"},
+        {99, "720p 60Hz", "1080i 60Hz"}, {-4, "720p 60Hz", "1080i 60Hz"}, {0, "Auto", "1080i60"}};
     for (bool focused : {true, false}) {
-        std::unique_ptr<kvn_test::App> app;
-        if (focused) {
-            app = std::make_unique<kvn_test::App>(BROWSER);
-            ASSERT_EQ(0, register_window(&app->record));
-            ASSERT_EQ(0, focus_on_window(BROWSER));
-        }
+        std::unique_ptr<kvn_test::App> app = focused ? std::make_unique<kvn_test::App>(BROWSER) : nullptr;
+        if (focused) { ASSERT_TRUE(register_window(&app->record) == 0 && focus_on_window(BROWSER) == 0); }
         const int owner = focused ? 100 + BROWSER : 0;
         for (const auto &row : rows) {
             for (int announce : {1, 0, 2}) {
-                SCOPED_TRACE(std::to_string(row.code) + (focused ? " focused" : " no focus") + ", announce " +
-                             std::to_string(announce));
-                write_file("/tmp/tvmode", "77\n");
-                write_file("/tmp/tvname", "1080i59\n");
-                reset();
-                testing::internal::CaptureStderr();
-                ASSERT_EQ(0, change_tvmode(row.code, announce));
-                std::string err = testing::internal::GetCapturedStderr();
+                SCOPED_TRACE(std::to_string(row.code) + (focused ? " focused" : " no focus") + ", announce " + std::to_string(announce));
+                write_file("/tmp/tvmode", "77\n"), write_file("/tmp/tvname", "1080i59\n"), reset();
+                std::string err = stderr_of([&] { EXPECT_EQ(0, change_tvmode(row.code, announce)); });
                 EXPECT_EQ(row.code >= 0 ? std::to_string(row.code) + "\n" : "77\n", read_file("/tmp/tvmode"));
-                EXPECT_EQ(kEvent + row.payload + "\n", menu_test::drain(kvn_command_pipe));
-                std::vector<std::string> expected = {osd(owner, "a", -3), osd(owner, "a", 34), osd(owner, "a", -2),
-                                                     "smpoutd code=" + std::to_string(row.code)};
+                const std::string payload = row.code ? "<tvmode>" + std::string(row.payload) + "</tvmode>" : row.payload;
+                EXPECT_EQ(kEvent + payload + "\n", menu_test::drain(kvn_command_pipe));
                 const std::string option = std::string("-opts=") + row.label + "\t-optdel=,\t";
+                std::vector<std::string> expected = {osd(owner, "a", -3), osd(owner, "a", 34), osd(owner, "a", -2), "smpoutd code=" + std::to_string(row.code)};
                 if (announce == 1)
-                    expected.insert(expected.end(), {osd(0, "0", 40, 0x4000, 1, option), osd(0, "0", 40, 0x4000, 0, option),
-                                                     "flash save_commit"});
+                    expected.insert(expected.end(), {osd(0, "0", 40, 0x4000, 1, option), osd(0, "0", 40, 0x4000, 0, option), "flash save_commit"});
                 expected.push_back(osd(0, "0", -2));
                 EXPECT_EQ(expected, platform_trace());
-                EXPECT_EQ(announce == 1 && !focused, err.find("WARNING!: get_current_apps [5322] \n") != std::string::npos)
-                    << err;
+                EXPECT_EQ(announce == 1 && !focused, err.find("WARNING!: get_current_apps [5322] \n") != std::string::npos) << err;
             }
         }
     }
 }
 
 TEST_F(Mode, TheAutomaticModesEventCarriesTheOutputSidesName) {
-    const struct {
-        const char *tvname;  // null: no file
-        const char *line;    // null: no event
-    } rows[] = {
+    const char *rows[][2] = {  // the name in /tmp/tvname (null: no file), the event's (null: none)
         {"1080i59\n", "1080i60"}, {"1080p59.94\n", "1080p60"}, {"720p59\n", "720p60"}, {"576p\n", "576p\n"},
-        {"1080i50\n", "1080i50\n"}, {"720p5\n", "720p5\n"}, {"123456789012", "123456789"},
-        {"", nullptr}, {nullptr, nullptr},
+        {"1080i50\n", "1080i50\n"}, {"720p5\n", "720p5\n"}, {"123456789012", "123456789"}, {"", nullptr}, {nullptr, nullptr},
     };
     for (const auto &row : rows) {
-        SCOPED_TRACE(row.tvname ? row.tvname : "no file");
-        kvn_test::remove_file("/tmp/tvname");
-        if (row.tvname) write_file("/tmp/tvname", row.tvname);
-        reset();
-        change_tvmode(0, 0);
-        EXPECT_EQ(row.line ? kEvent + row.line + "\n" : "", menu_test::drain(kvn_command_pipe));
+        SCOPED_TRACE(row[0] ? row[0] : "no file");
+        set("/tmp/tvname", row[0]), reset(), change_tvmode(0, 0);
+        EXPECT_EQ(row[1] ? kEvent + row[1] + "\n" : "", menu_test::drain(kvn_command_pipe));
         EXPECT_EQ(std::vector<std::string>{"smpoutd code=0"}, platform_trace({"smpoutd"}));
         EXPECT_EQ("0\n", read_file("/tmp/tvmode"));
     }
 }
 
 TEST_F(Mode, EveryPipeWordSwitchesRepliesAndIsStoredOnlyWithSave) {
-    const struct {
-        std::string text;
-        int code;  // -1: nothing happens
-        const char *reply;
-        bool save;
-    } rows[] = {
-        {"tv=auto", 0, "tv=auto", false},        {"tv=480i", 1, "tv=480i", false},
-        {"tv=576i", 2, "tv=576i", false},        {"tv=480p", 3, "tv=480p", false},
-        {"tv=576p", 4, "tv=576p", false},        {"tv=720p60\n", 5, "tv=720p", false},
-        {"tv=720p50", 6, "tv=720p", false},      {"tv=1080i60", 7, "tv=1080i", false},
-        {"tv=1080i50", 8, "tv=1080i", false},    {"tv=1080p60", 9, "tv=1080p", false},
-        {"tv=1080p50", 10, "tv=1080p", false},   {"tv=1080p24 save", 11, "tv=1080p", true},
-        {"tv=4k", 0, "tv=auto", false},          {"tv=1080i609", 7, "tv=1080i", false},
-        {"tv=1080i5", 0, "tv=auto", false},      {"tv=", 0, "tv=auto", false},
-        {"tv=savea", 0, "tv=auto", true},        {"tv=480ptv=576isave", 3, "tv=480p", true},
-        {"save tv=576i", -1, "", false},         {"TV=576i", -1, "", false},
-        {"x", -1, "", false},                    {"hello=720p60", -1, "", false},
-        {std::string("tv\0=720p60", 10), -1, "", false},
-    };
+    const struct { std::string text; int code; const char *reply; bool save; } rows[] = {  // code -1: nothing happens
+        {"tv=auto", 0, "tv=auto", false},  {"tv=480i", 1, "tv=480i", false},      {"tv=576i", 2, "tv=576i", false},
+        {"tv=480p", 3, "tv=480p", false},  {"tv=576p", 4, "tv=576p", false},      {"tv=720p60\n", 5, "tv=720p", false},
+        {"tv=720p50", 6, "tv=720p", false}, {"tv=1080i60", 7, "tv=1080i", false}, {"tv=1080i50", 8, "tv=1080i", false},
+        {"tv=1080p60", 9, "tv=1080p", false}, {"tv=1080p50", 10, "tv=1080p", false}, {"tv=1080p24 save", 11, "tv=1080p", true},
+        {"tv=4k", 0, "tv=auto", false},    {"tv=1080i609", 7, "tv=1080i", false}, {"tv=1080i5", 0, "tv=auto", false},
+        {"tv=", 0, "tv=auto", false},      {"tv=savea", 0, "tv=auto", true},      {"tv=480ptv=576isave", 3, "tv=480p", true},
+        {"save tv=576i", -1, "", false},   {"TV=576i", -1, "", false},            {"x", -1, "", false},
+        {"hello=720p60", -1, "", false},   {std::string("tv\0=720p60", 10), -1, "", false}};
     const int descriptors = ctx_test::open_descriptor_count();
     for (const auto &row : rows) {
         SCOPED_TRACE(row.text);
-        write_file("/tmp/tolu_cgi", "");
-        write_var("video_output", "none", 0);
-        reset();
+        write_file("/tmp/tolu_cgi", ""), write_var("video_output", "none", 0), reset();
         send(row.text);
-        check_tvmode_fifo();
-        check_tvmode_fifo();  // an empty pipe does nothing
+        check_tvmode_fifo(), check_tvmode_fifo();  // the second, on an empty pipe, does nothing
         std::vector<std::string> expected;
         if (row.save) expected.push_back("flash write_var video_output=" + std::to_string(row.code));
         if (row.code >= 0) expected.push_back("smpoutd code=" + std::to_string(row.code));
@@ -160,53 +123,33 @@ TEST_F(Mode, EveryPipeWordSwitchesRepliesAndIsStoredOnlyWithSave) {
 }
 
 TEST_F(Mode, HdmiChangeIsAnsweredInTheAutomaticModeOnly) {
-    const struct {
-        const char *tvmode;  // null: no file
-        bool marker;
-        int result;
-        bool answered;
-    } rows[] = {
-        {"0\n", true, 0, true}, {"7\n", true, 7, false}, {"0\n", false, -1, false},
-        {nullptr, true, -1, false}, {"", true, -1, false}, {"-1\n", true, -1, false},
-    };
+    const struct { const char *tvmode; bool marker; int result; bool answered; } rows[] = {  // tvmode null: no file
+        {"0\n", true, 0, true}, {"7\n", true, 7, false}, {"0\n", false, -1, false}, {nullptr, true, -1, false}, {"", true, -1, false}, {"-1\n", true, -1, false}};
     for (const auto &row : rows) {
         SCOPED_TRACE(std::string(row.tvmode ? row.tvmode : "no file") + (row.marker ? " marker" : ""));
-        kvn_test::remove_file("/tmp/tvmode");
-        if (row.tvmode) write_file("/tmp/tvmode", row.tvmode);
-        if (row.marker) write_file("/tmp/hdmi_changed", "");
-        write_file("/tmp/tolu_cgi", "");
-        reset();
+        set("/tmp/tvmode", row.tvmode), set("/tmp/hdmi_changed", row.marker ? "" : nullptr), write_file("/tmp/tolu_cgi", ""), reset();
         EXPECT_EQ(row.result, check_hdmi_state_changed());
         EXPECT_EQ(row.answered ? std::string("tv=auto\0", 8) : "", read_file("/tmp/tolu_cgi"));
         EXPECT_EQ(row.marker && !row.answered, kvn_test::exists("/tmp/hdmi_changed"));
         EXPECT_TRUE(platform_trace().empty()) << "the mode itself is not changed";
-        kvn_test::remove_file("/tmp/hdmi_changed");
     }
 }
 
 TEST_F(Mode, EveryMenuChoiceIsMappedRepliedStoredSwitchedAndCommitted) {
-    const struct {
-        int group, frequency, code;
-        const char *reply;
-    } rows[] = {
-        {10, 2, 6, "tv=720p"},   {10, 3, 5, "tv=720p"},   {10, 1, 5, "tv=720p"},   {11, 2, 8, "tv=1080i"},
-        {11, 3, 7, "tv=1080i"},  {11, 0, 7, "tv=1080i"},  {12, 1, 11, "tv=1080p"}, {12, 2, 10, "tv=1080p"},
-        {12, 3, 9, "tv=1080p"},  {12, 4, 9, "tv=1080p"},  {13, 1, 22, "tv=4k"},    {13, 4, 21, "tv=4k"},
-        {13, 2, 20, "tv=4k"},    {13, 5, 20, "tv=4k"},    {0, 3, 0, "tv=auto"},    {9, 2, 0, "tv=auto"},
-        {14, 1, 0, "tv=auto"},   {-1, 2, 0, "tv=auto"},
-    };
+    const struct { int group, frequency, code; const char *reply; } rows[] = {
+        {10, 2, 6, "tv=720p"},  {10, 3, 5, "tv=720p"},  {10, 1, 5, "tv=720p"},   {11, 2, 8, "tv=1080i"}, {11, 3, 7, "tv=1080i"},
+        {11, 0, 7, "tv=1080i"}, {12, 1, 11, "tv=1080p"}, {12, 2, 10, "tv=1080p"}, {12, 3, 9, "tv=1080p"}, {12, 4, 9, "tv=1080p"},
+        {13, 1, 22, "tv=4k"},   {13, 4, 21, "tv=4k"},    {13, 2, 20, "tv=4k"},    {13, 5, 20, "tv=4k"},   {0, 3, 0, "tv=auto"},
+        {9, 2, 0, "tv=auto"},   {14, 1, 0, "tv=auto"},   {-1, 2, 0, "tv=auto"}};
     const int descriptors = ctx_test::open_descriptor_count();
     for (const auto &row : rows) {
         SCOPED_TRACE(std::to_string(row.group) + ", " + std::to_string(row.frequency));
-        write_file("/tmp/tolu_cgi", "");
-        reset();
+        write_file("/tmp/tolu_cgi", ""), reset();
         EXPECT_EQ(0, apply_tvmode_selection(row.group, row.frequency));
-        EXPECT_EQ(std::string(row.reply) + '\0', read_file("/tmp/tolu_cgi"));
-        EXPECT_EQ(std::to_string(row.code) + "\n", read_file("/tmp/tvmode"));
         const std::string code = std::to_string(row.code);
-        EXPECT_EQ((std::vector<std::string>{"flash write_var video_output=" + code,
-                                            "flash write_var video_setting=tvmode", "smpoutd code=" + code,
-                                            "flash save_commit"}),
+        EXPECT_EQ(std::string(row.reply) + '\0' + code + "\n", read_file("/tmp/tolu_cgi") + read_file("/tmp/tvmode"));
+        EXPECT_EQ((std::vector<std::string>{"flash write_var video_output=" + code, "flash write_var video_setting=tvmode",
+                                            "smpoutd code=" + code, "flash save_commit"}),
                   platform_trace(kChanges));
     }
     EXPECT_EQ(descriptors, ctx_test::open_descriptor_count()) << "every reply closed";
@@ -216,18 +159,11 @@ TEST_F(Mode, AReplyInputThatCannotBeOpenedChangesNothingAndNeverBlocks) {
     for (bool fifo : {false, true}) {
         SCOPED_TRACE(fifo ? "a FIFO without its reader" : "missing");
         kvn_test::remove_file("/tmp/tolu_cgi");
-        if (fifo) {
-            ASSERT_EQ(0, mkfifo("/tmp/tolu_cgi", 0644));
-        }
-        reset();
-        send("tv=480i save");
-        check_tvmode_fifo();
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(-1, apply_tvmode_selection(12, 1));
-        EXPECT_EQ("open error!!!! line 454 \n", testing::internal::GetCapturedStdout());
+        if (fifo) { ASSERT_EQ(0, mkfifo("/tmp/tolu_cgi", 0644)); }
+        reset(), send("tv=480i save"), check_tvmode_fifo();
+        EXPECT_EQ("open error!!!! line 454 \n", stdout_of([] { EXPECT_EQ(-1, apply_tvmode_selection(12, 1)); }));
         EXPECT_EQ(std::vector<std::string>{}, platform_trace(kChanges));
-        write_file("/tmp/tvmode", "0\n");
-        write_file("/tmp/hdmi_changed", "");
+        write_file("/tmp/tvmode", "0\n"), write_file("/tmp/hdmi_changed", "");
         EXPECT_EQ(0, check_hdmi_state_changed());
         EXPECT_FALSE(kvn_test::exists("/tmp/hdmi_changed")) << "the marker goes all the same";
         EXPECT_EQ(fifo, kvn_test::exists("/tmp/tolu_cgi")) << "never created";
@@ -235,29 +171,18 @@ TEST_F(Mode, AReplyInputThatCannotBeOpenedChangesNothingAndNeverBlocks) {
 }
 
 TEST_F(Mode, TheTvSystemSwitchMovesEveryModeToItsTwin) {
-    const struct {
-        const char *mode, *system;
-        const char *new_mode, *new_system;
-        int code;  // -1: no change
-    } rows[] = {
-        {"1", "PAL", "2", "NTSC", 2},    {"2", "NTSC", "1", "PAL", 1},  {"3", "PAL", "4", "NTSC", 4},
-        {"4", "PAL", "3", "NTSC", 3},    {"5", "PAL", "6", "NTSC", 6},  {"6", "PAL", "5", "NTSC", 5},
-        {"7", "PAL", "8", "NTSC", 8},    {"8", "NTSC", "7", "PAL", 7},  {"9", "PAL", "10", "NTSC", 10},
-        {"10", "PAL", "9", "NTSC", 9},   {"00", "PAL", "00", "NTSC", 0}, {"11", "pal", "0", "PAL", 0},
-        {"20", "PAL ", "0", "PAL", 0},   {"-3", "", "0", "PAL", 0},    {"99", "PAL", "0", "NTSC", 0},
-        {"junk", "PAL", "junk", "NTSC", 0}, {"4294967301", "PAL", "4294967301", "PAL", -1},
-    };
+    const struct { const char *mode, *system, *new_mode, *new_system; int code; } rows[] = {  // code -1: no change
+        {"1", "PAL", "2", "NTSC", 2},  {"2", "NTSC", "1", "PAL", 1},   {"3", "PAL", "4", "NTSC", 4},  {"4", "PAL", "3", "NTSC", 3},
+        {"5", "PAL", "6", "NTSC", 6},  {"6", "PAL", "5", "NTSC", 5},   {"7", "PAL", "8", "NTSC", 8},  {"8", "NTSC", "7", "PAL", 7},
+        {"9", "PAL", "10", "NTSC", 10}, {"10", "PAL", "9", "NTSC", 9}, {"00", "PAL", "00", "NTSC", 0}, {"11", "pal", "0", "PAL", 0},
+        {"20", "PAL ", "0", "PAL", 0}, {"-3", "", "0", "PAL", 0},      {"99", "PAL", "0", "NTSC", 0}, {"junk", "PAL", "junk", "NTSC", 0},
+        {"4294967301", "PAL", "4294967301", "PAL", -1}};
     for (const auto &row : rows) {
         SCOPED_TRACE(std::string(row.mode) + " / " + row.system);
-        write_var("video_output", row.mode, 0);
-        write_var("tv_system", row.system, 0);
-        reset();
-        SwitchTvSystem();
-        EXPECT_EQ(row.new_mode, stored("video_output"));
-        EXPECT_EQ(row.new_system, stored("tv_system"));
-        std::vector<std::string> codes = platform_trace({"smpoutd", "flash save_commit"});
+        write_var("video_output", row.mode, 0), write_var("tv_system", row.system, 0), reset(), SwitchTvSystem();
+        EXPECT_EQ(std::string(row.new_mode) + " " + row.new_system, stored("video_output") + " " + stored("tv_system"));
         EXPECT_EQ(row.code < 0 ? std::vector<std::string>{} : std::vector<std::string>{"smpoutd code=" + std::to_string(row.code)},
-                  codes) << "switched, never committed";
+                  platform_trace({"smpoutd", "flash save_commit"})) << "switched, never committed";
     }
 }
 
@@ -265,11 +190,245 @@ TEST(TvSystem, WithoutAStoredModeNothingHappensAndWithoutASystemNothingIsSwitche
     KVN_REQUIRE_SANDBOX();
     SwitchTvSystem();
     EXPECT_EQ(std::vector<std::string>{}, platform_trace({"smpoutd", "flash"}));
-    write_var("video_output", "7", 0);
-    SwitchTvSystem();
-    EXPECT_EQ("8", stored("video_output"));
-    EXPECT_EQ("<null>", stored("tv_system"));
+    write_var("video_output", "7", 0), SwitchTvSystem();
+    EXPECT_EQ("8 <null>", stored("video_output") + " " + stored("tv_system"));
     EXPECT_EQ(std::vector<std::string>{}, platform_trace({"smpoutd"}));
+}
+
+
+// /tmp/tolu_cgi as the user-interface application keeps it: a FIFO with a reader, every reply counted.
+int reply_reader() {
+    clear_path("/tmp/tolu_cgi");
+    EXPECT_EQ(0, mkfifo("/tmp/tolu_cgi", 0622));
+    return open("/tmp/tolu_cgi", O_RDONLY | O_NONBLOCK);
+}
+
+void fill_pipe(const char *path) {
+    int fd = open(path, O_WRONLY | O_NONBLOCK);
+    ASSERT_GE(fd, 0) << path;
+    for (std::string block(4096, 'x'); write(fd, block.data(), block.size()) > 0;) continue;
+    while (write(fd, "x", 1) > 0) continue;
+    close(fd);
+}
+
+TEST_F(ValueFile, ReadsTheNumberAtTheStartOfItsFirstTenBytes) {
+    const struct { std::string text; int value; } rows[] = {
+        {"7\n", 7},           {"", -1},           {std::string("\0" "5", 2), -1},     {"abc", 0},
+        {"  \t12x", 12},      {"-1\n", -1},       {"+28", 28},                       {"1234567890123", 1234567890},
+        {"000000000012", 0},  {std::string("12\0" "34", 5), 12}, {"2147483647", INT_MAX}, {"2147483648", -1},
+        {"4294967301", -1},   {"9999999999", -1}, {"-2147483648", -214748364},        {"-999999999999", -999999999},
+        {"\r5", 5},           {"\x0e" "5", 0},    {"\x08" "5", 0},                     {"-", 0}};
+    for (const auto &row : rows) {
+        write_file("/tmp/value", row.text), write_file("/tmp/tvmode", row.text);  // the polled file reads alike, and the fuzzed parse
+        EXPECT_EQ(std::vector<int>(3, row.value), (std::vector<int>{get_value_from_file("/tmp/value"), get_value_from_file("/tmp/tvmode"),
+                                                                     kvn_parse_value_text(row.text.data(), row.text.size())})) << row.text;
+    }
+    ASSERT_EQ(0, mkdir("/tmp/folder", 0755));
+    for (const char *unreadable : {"/tmp/missing", "/tmp/folder", static_cast<const char *>(nullptr)})
+        EXPECT_EQ(-1, get_value_from_file(unreadable)) << (unreadable ? unreadable : "null");
+}
+
+TEST_F(ValueFile, WritesThroughTheShellOnlyWhatItCanPassSafely) {
+    const struct { const char *path; int value, result; const char *content; } rows[] = {  // result 1: the shell's own failure
+        // "echo "5" > " leaves 19 characters for the path
+        {"/tmp/tvmode", 5, 0, "5\n"}, {"/tmp/tvmode", -1, 0, "-1\n"}, {"/tmp/aAzZ09._-", 4, 0, "4\n"}, {"/tmp/abcdefghijklmn", 5, 0, "5\n"},
+        {"/tmp/abcdefghijklmno", 5, -1, nullptr}, {"/tmp/abcdefghijklmn", 10, -1, nullptr}, {"/tmp/a-b_c.d/../x", 3, 1, nullptr},
+        {"/tmp/x;touch /tmp/pwned", 1, -1, nullptr}, {"/tmp/$(touch /tmp/pwned)", 1, -1, nullptr}, {"/tmp/a b", 1, -1, nullptr},
+        {"/tmp/`id`", 1, -1, nullptr}, {"/tmp/p|tee", 1, -1, nullptr}, {"/tmp/p&", 1, -1, nullptr}, {"/tmp/q\n", 1, -1, nullptr},
+        {"", 1, -1, nullptr}, {nullptr, 1, -1, nullptr}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.path ? row.path : "null");
+        if (row.path && row.content) clear_path(row.path);
+        int result = 0;
+        std::string err = stderr_of([&] { result = write_value_to_file(row.path, row.value); });
+        EXPECT_TRUE(row.result == 1 ? result != 0 && result != -1 : result == row.result) << result;
+        if (row.content) { EXPECT_EQ(row.content, read_file(row.path)); }
+        EXPECT_EQ(row.result == -1, err.find("write_value_to_file") != std::string::npos) << err;
+    }
+    for (const char *made : {"/tmp/pwned", "/tmp/x", "/tmp/a", "/tmp/abcdefghijklmno"}) EXPECT_FALSE(exists(made)) << made;
+}
+
+TEST_F(Hostile, SeedingAndWakingFollowTheModeFileAndTheStore) {
+    // null: none; then after init_video_config, and when the picture comes back: the number said, the daemon's code
+    const struct { const char *tvmode, *stored, *seeded, *stored_after; int printed, woken; } rows[] = {
+        {"11\n", nullptr, "11\n", nullptr, 11, 11}, {nullptr, nullptr, "0\n", "0", -1, -1}, {"-1\n", "11", "11\n", "11", -1, -1},
+        {"", "9", "9\n", "9", -1, -1}, {nullptr, "4294967301", "0\n", "0", -1, -1}, {nullptr, "abc", "0\n", "0", -1, -1},
+        {"0\n", "7", "0\n", "7", 0, 0}, {"22\n", nullptr, "22\n", nullptr, 22, 22}, {"28\n", "9", "28\n", "9", 28, 9},
+        {"28\n", nullptr, "28\n", nullptr, 28, 0}, {"-5\n", "10", "-5\n", "10", -5, 10}, {"19\n", "6", "19\n", "6", 19, 6},
+        {"99999999999\n", "20", "20\n", "20", -1, 20}, {"23\n", "28", "23\n", "28", 23, 0}, {"12\n", "4294967301", "12\n", "4294967301", 12, 0}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(std::string(row.tvmode ? row.tvmode : "(none)") + " / " + (row.stored ? row.stored : "(none)"));
+        // Waking first: it leaves the file and the store as they are.
+        for (bool seed : {false, true}) {
+            set("/tmp/tvmode", row.tvmode), write_var("video_output", row.stored ? row.stored : "", 0), smpoutd_stub_clear();
+            std::string out = stdout_of([&] { stderr_of([&] { EXPECT_EQ(0, seed ? init_video_config(nullptr) : VideoOutputOnOff(1, nullptr)); }); });
+            const char *file = seed ? row.seeded : row.tvmode, *value = seed ? row.stored_after : row.stored;
+            EXPECT_EQ(std::string(file ? file : "") + "|" + (value ? value : ""), read_file("/tmp/tvmode") + "|" + stored("video_output"));
+            EXPECT_EQ(seed ? std::vector<int>{} : std::vector<int>{row.woken}, daemon_codes());
+            if (!seed) { EXPECT_EQ("Turn ON the display \ntvmode :" + std::to_string(row.printed) + "\n", out); }
+        }
+    }
+}
+
+TEST_F(Hostile, SeedingAndWakingAnythingButOneSwitchesThePictureOff) {
+    write_file("/tmp/tvmode", "7\n");
+    for (int off : {0, 2, -1})
+        EXPECT_EQ("Turn OFF the display \n", stdout_of([&] { EXPECT_EQ(0, VideoOutputOnOff(off, nullptr)); }));
+    EXPECT_EQ((std::vector<int>{28, 28, 28}), daemon_codes());
+    EXPECT_EQ("7\n", read_file("/tmp/tvmode"));
+    EXPECT_EQ(0, init_audio_config());
+}
+
+TEST_F(Hostile, SpecialFilesWhereSmallFilesBelongReadAsMissingAndNothingWaits) {
+    write_var("video_output", "0", 0);
+    const struct { const char *what; std::function<void(const char *)> make; } plants[] = {
+        {"a FIFO without a writer", [](const char *p) { mkfifo(p, 0666); }},
+        {"a folder", [](const char *p) { mkdir(p, 0777); }},
+        {"a link to a FIFO", [](const char *p) { mkfifo("/tmp/elsewhere.fifo", 0666), symlink("/tmp/elsewhere.fifo", p); }},
+        {"a link to an endless device", [](const char *p) { symlink("/dev/zero", p); }}};
+    for (const auto &plant : plants) {
+        SCOPED_TRACE(plant.what);
+        for (const char *path : {"/tmp/tvmode", "/tmp/tvname", "/tmp/elsewhere.fifo"}) clear_path(path);
+        plant.make("/tmp/tvmode"), plant.make("/tmp/tvname"), smpoutd_stub_clear();
+        EXPECT_EQ((std::vector<int>{-1, -1}), (std::vector<int>{get_value_from_file("/tmp/tvmode"), check_hdmi_state_changed()}));
+        EXPECT_TRUE(has(stderr_of([] { EXPECT_EQ(-1, write_value_to_file("/tmp/tvmode", 5)); EXPECT_EQ(0, init_video_config(nullptr)); }),
+                        {"refusing to write /tmp/tvmode"}));
+        stdout_of([] { VideoOutputOnOff(1, nullptr); }), change_tvmode(0, 0), kvn_confirm_virtual_screensize();
+        EXPECT_EQ("", drain(kvn_command_pipe)) << "no name from the output side";
+        EXPECT_EQ((std::vector<int>{-1, 0}), daemon_codes()) << "read as a missing file";
+        struct stat st;
+        EXPECT_TRUE(lstat("/tmp/tvmode", &st) == 0 && !S_ISREG(st.st_mode)) << "left as it was";
+    }
+    // A FIFO as the mount list must not hold up the standby's spin-down.
+    clear_path("/etc/mtab"), kvn_test::clear_fake_calls();
+    ASSERT_EQ(0, mkfifo("/etc/mtab", 0644));
+    EXPECT_EQ(0, spin_down_disks());
+    EXPECT_TRUE(kvn_test::fake_calls().empty());
+}
+
+TEST_F(Hostile, NothingIsWrittenThroughALinkOrIntoAFileOfTheWrongKind) {
+    const std::string victim = "/opt/victim", hard = "/tmp/.victim";  // a hard link needs the same file system
+    const struct { const char *path, *who; std::function<void()> write; } rows[] = {
+        {"/tmp/tvmode", "write_value_to_file", [] { write_value_to_file("/tmp/tvmode", 5); }},
+        {"/tmp/tvmode", "write_value_to_file", [] { change_tvmode(7, 0); }},
+        {"/tmp/kvn_framework_pipe", "notify_tvmode_change", [] { EXPECT_EQ(1, notify_tvmode_change("<tvmode>x</tvmode>")); }},
+        {"/tmp/tolu_cgi", "tolu_cgi", [] { EXPECT_EQ(-1, apply_tvmode_selection(10, 2)); }},
+        {"/tmp/cdpipe", "write_cdrom_pipe", [] { write_cdrom_pipe(1); }},
+        {"/tmp/wait_to_reboot", "reboot", [] { check_standby_power_keys(DIKS_POWER), check_standby_power_keys(DIKS_EJECT); }}};
+    for (const auto &row : rows) {
+        for (std::string kind : {"link", "dangling link", "hard link"}) {
+            SCOPED_TRACE(std::string(row.path) + " as a " + kind);
+            clear_path(row.path), clear_path("/opt/created-through-a-link");
+            write_file(victim, "precious\n"), write_file(hard, "precious\n");
+            kind == "hard link" ? link(hard.c_str(), row.path) : symlink(kind == "link" ? victim.c_str() : "/opt/created-through-a-link", row.path);
+            std::string err = stderr_of(row.write);
+            EXPECT_EQ("precious\nprecious\n", read_file(victim) + read_file(hard));
+            EXPECT_FALSE(exists("/opt/created-through-a-link"));
+            EXPECT_TRUE(has(err, {std::string(row.who) + ": refusing to write " + row.path}));
+            EXPECT_EQ(kind != "hard link", err.find("symbolic link") != std::string::npos) << err;
+        }
+    }
+    // The event line belongs in the FIFO only: a missing one is not made, a plain file not truncated.
+    clear_path("/tmp/kvn_framework_pipe");
+    EXPECT_EQ(1, notify_tvmode_change(nullptr));
+    EXPECT_FALSE(exists("/tmp/kvn_framework_pipe"));
+    write_file("/tmp/kvn_framework_pipe", "someone's file\n"), smpoutd_stub_clear();
+    stderr_of([] { change_tvmode(5, 0); });
+    EXPECT_EQ("someone's file\n", read_file("/tmp/kvn_framework_pipe"));
+    EXPECT_EQ(std::vector<int>{5}, daemon_codes());
+}
+
+TEST_F(Hostile, ModeCommandsAreLinesOnePerCallInOrder) {
+    const int replies = reply_reader();
+    std::string burst;
+    std::vector<int> burst_codes;
+    for (int i = 0; i < 20; ++i) burst += i % 2 ? "tv=576i\n" : "tv=480i\n", burst_codes.push_back(i % 2 ? 2 : 1);
+    // writes: by one writer that keeps the pipe open between them; dropped: an over-long line, said so
+    const struct { const char *what; std::vector<std::string> writes; std::vector<int> codes; std::string saved; bool dropped = false; } rows[] = {
+        {"a command split across two writes", {"tv=10", "80i50\n"}, {8}, "none"},
+        {"a one-byte first write", {"t", "v=720p60\n"}, {5}, "none"},
+        {"two commands in one write, save in the second's line", {"tv=720p60\ntv=576i save\n"}, {5, 2}, "2"},
+        {"a burst of twenty", {burst}, burst_codes, "none"},
+        {"an over-long line is dropped whole", {std::string(60, 'a') + "tv=720p50 save\n", "tv=480i\n"}, {1}, "none", true},
+        {"the last line of a writer that closes without a line end", {"tv=1080p24 save"}, {11}, "11"},
+        {"an over-long line with no end at all", {std::string(200, 'a') + "tv=720p50"}, {}, "none", true}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        write_var("video_output", "none", 0), smpoutd_stub_clear(), drain(replies);
+        int writer = open("/tmp/display", O_WRONLY | O_NONBLOCK);
+        std::string err = stderr_of([&] {
+            for (const std::string &chunk : row.writes) {
+                EXPECT_EQ(static_cast<ssize_t>(chunk.size()), write(writer, chunk.data(), chunk.size()));
+                check_tvmode_fifo();
+            }
+            close(writer);
+            for (int call = 0; call < 25; ++call) check_tvmode_fifo();
+        });
+        EXPECT_EQ(row.dropped ? "check_tvmode_fifo: 1 line(s) longer than 60 bytes dropped\n" : "", err);
+        EXPECT_EQ(row.codes, daemon_codes());
+        EXPECT_EQ(row.saved, stored("video_output"));
+        std::string got = drain(replies);
+        EXPECT_EQ(row.codes.size(), static_cast<size_t>(std::count(got.begin(), got.end(), '\0'))) << "a reply each";
+    }
+    // Two application loops polling at once still take the burst in order.
+    smpoutd_stub_clear();
+    std::atomic<bool> polling{true};
+    auto poll = [&] { while (polling) check_tvmode_fifo(); };
+    std::thread first(poll), second(poll);
+    send(burst);
+    kvn_test::eventually([] { return smpoutd_stub_count() >= 20; });
+    polling = false, first.join(), second.join();
+    EXPECT_EQ(burst_codes, daemon_codes());
+    close(replies);
+}
+
+TEST_F(Hostile, APolledModeFileIsReadAgainWhateverTheRewrite) {
+    for (int i = 0; i < 200; ++i) {  // rewrites of the same size, each right after the last read
+        write_file("/tmp/tvmode", i % 2 ? "7\n" : "5\n");
+        ASSERT_TRUE(get_value_from_file("/tmp/tvmode") == 5 + 2 * (i % 2) && check_hdmi_state_changed() == 5 + 2 * (i % 2)) << i;
+    }
+    clear_path("/tmp/tvmode");
+    EXPECT_EQ(-1, get_value_from_file("/tmp/tvmode"));
+}
+
+TEST_F(Hostile, FullPipesAndStuckMarkersAreHandledOnceAndSaidSo) {
+    // The reply waits for room in a full FIFO instead of being lost.
+    const int replies = reply_reader();
+    fill_pipe("/tmp/tolu_cgi");
+    send("tv=720p60\n");
+    const std::string reply("tv=720p\0", 8);
+    std::string received;
+    std::thread application([&] {  // reads only after a while, then until the reply came
+        usleep(200000);
+        for (int i = 0; i < 100 && received.find(reply) == std::string::npos; ++i) received += drain(replies), usleep(10000);
+    });
+    check_tvmode_fifo();
+    application.join();
+    EXPECT_EQ(std::vector<int>{5}, daemon_codes());
+    EXPECT_NE(std::string::npos, received.find(reply));
+
+    // An event line that finds the framework pipe full is reported, not counted as written.
+    fill_pipe("/tmp/kvn_framework_pipe");
+    EXPECT_TRUE(has(stderr_of([] { EXPECT_EQ(1, notify_tvmode_change("<tvmode>720p 60Hz</tvmode>")); }), {"not written"}));
+    drain(kvn_command_pipe);
+
+    // A marker that cannot be removed is answered once, not at every poll.
+    write_file("/tmp/tvmode", "0\n"), drain(replies);
+    ASSERT_EQ(0, mkdir("/tmp/hdmi_changed", 0755));
+    EXPECT_TRUE(has(stderr_of([] { for (int poll = 0; poll < 3; ++poll) EXPECT_NE(0, check_hdmi_state_changed()); }), {"cannot remove"}));
+    EXPECT_EQ(std::string("tv=auto\0", 8), drain(replies));
+    rmdir("/tmp/hdmi_changed"), write_file("/tmp/hdmi_changed", "");
+    EXPECT_EQ(0, check_hdmi_state_changed()) << "a new marker is answered again";
+    EXPECT_EQ(std::string("tv=auto\0", 8), drain(replies));
+    close(replies);
+}
+
+TEST(HostileText, ACutNeverSplitsACharacter) {
+    const struct { std::string text; size_t limit, kept; } rows[] = {
+        {"Frequency  50hz", 12, 12}, {"ab\xc3\xa9", 3, 2}, {"ab\xc3\xa9", 4, 4}, {"\xe9\xa2\x91\xe7\x8e\x87  50hz", 4, 3},
+        {"\xe9\xa2\x91\xe7\x8e\x87  50hz", 5, 3}, {"\xe9\xa2\x91\xe7\x8e\x87  50hz", 6, 6}, {"a\xf0\x9f\x93\xba", 4, 1},
+        {"a\xf0\x9f\x93\xba", 5, 5}, {"\x80\x80\x80", 2, 2}};
+    for (const auto &row : rows) EXPECT_EQ(row.kept, kvn::utf8_cut(row.text.data(), row.limit)) << row.text;
 }
 
 }  // namespace
