@@ -1,5 +1,5 @@
-// The settings store holds the user's choices: nothing written may be lost
-// across processes or damaged files, and nobody waits on another's writer.
+// The settings store holds the user's choices: nothing written may be lost across processes or damaged files,
+// and nobody waits on another's writer.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -48,9 +48,8 @@ int wait_for(pid_t pid) {
     return waitpid(pid, &status, 0), WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// The library reads the store path once per process, so each test runs in a
-// child of its own with a fresh store `root/name/store.db`; a child that
-// hangs is ended by SIGALRM.
+// The library reads the store path once per process, so each test runs in a child of its own with a fresh
+// store `root/name/store.db`; a child that hangs is ended by SIGALRM.
 template <typename F>
 void in_child(const std::string &root, const char *name, F body, const char *run_dir = nullptr) {
     pid_t pid = fork();
@@ -84,16 +83,14 @@ TEST(FlashSetting, RoundTripsTextAndNumbersAndRecordsEachCall) {
         setenv("FLASH_SETTING_FILE", path.c_str(), 1);
         EXPECT_EQ(path, flash_setting_path());
         EXPECT_EQ(nullptr, get_var_mem("never_written"));
-        const std::vector<std::pair<int, const char *>> numbers = {
-            {0, "0"}, {-17, "-17"}, {2147483647, "2147483647"}, {-2147483647 - 1, "-2147483648"}};
+        const std::vector<std::pair<int, const char *>> numbers = {{0, "0"}, {-17, "-17"}, {2147483647, "2147483647"}, {-2147483647 - 1, "-2147483648"}};
         for (const auto &n : numbers) EXPECT_EQ(0, write_var(n.second, &n.first, 1));
-        const std::vector<std::pair<const char *, const char *>> texts = {
-            {"tv_system", "PAL"}, {"empty", ""}, {"spaced", " a=b = c "}, {"tv_system", "NTSC"}};
+        const std::vector<std::pair<const char *, const char *>> texts = {{"tv_system", "PAL"}, {"empty", ""}, {"spaced", " a=b = c "}, {"tv_system", "NTSC"}};
         kvn_trace_clear();
         std::vector<std::string> recorded;
         for (const auto &t : texts) {
-            EXPECT_EQ(0, write_var(t.first, t.second, 0));
             recorded.push_back(std::string("flash write_var ") + t.first + "=" + t.second);
+            EXPECT_EQ(0, write_var(t.first, t.second, 0));
         }
         EXPECT_EQ(0, save_commit());
         recorded.push_back("flash save_commit");
@@ -102,24 +99,17 @@ TEST(FlashSetting, RoundTripsTextAndNumbersAndRecordsEachCall) {
         for (const auto &n : numbers) EXPECT_EQ(n.second, value_of(n.second));
         for (size_t i = 1; i < texts.size(); ++i) EXPECT_EQ(texts[i].second, value_of(texts[i].first));
         EXPECT_EQ(nullptr, get_var_mem("never_written"));
-        for (const std::string &made : {folder + "/new", folder + "/new/deeper", path, path + ".lock"}) {
-            struct stat st;
-            ASSERT_EQ(0, stat(made.c_str(), &st));
-            EXPECT_EQ(made == path || made == path + ".lock" ? 0644u : 0755u, st.st_mode & 07777) << made;
-        }
+        struct stat st;
+        for (const std::string &made : {folder + "/new", folder + "/new/deeper", path, path + ".lock"})
+            EXPECT_TRUE(stat(made.c_str(), &st) == 0 && (st.st_mode & 07777) == (made.find(".db") != std::string::npos ? 0644u : 0755u)) << made;
         // A killed writer's temporaries are never read, and go at the next write.
         for (const std::string &t : {path + ".tmp", live() + ".tmp"})
             std::ofstream(t) << "kvn-flash-setting 1\ntv_system=junk\n";
         EXPECT_EQ("NTSC", value_of("tv_system"));
         EXPECT_EQ(0, write_var("after", "1", 0));
         for (const std::string &t : {path + ".tmp", live() + ".tmp"}) EXPECT_NE(0, access(t.c_str(), F_OK)) << t;
-        // A live copy that others could have written is ignored, at every
-        // look, and nothing is left open: the committed values hold.
-        auto descriptors = [] {
-            int n = 0;
-            for (int fd = 0; fd < 1024; ++fd) n += fcntl(fd, F_GETFD) != -1;
-            return n;
-        };
+        // A live copy that others could have written is ignored, at every look, and nothing is left open.
+        auto descriptors = [] { int n = 0; for (int fd = 0; fd < 1024; ++fd) n += fcntl(fd, F_GETFD) != -1; return n; };
         int open_before = descriptors();
         testing::internal::CaptureStderr();
         for (int i = 0; i < 3; ++i) {
@@ -136,27 +126,21 @@ TEST(FlashSetting, RoundTripsTextAndNumbersAndRecordsEachCall) {
 
 TEST(FlashSetting, RefusesWhatTheFormatCannotHoldAndTouchesNothing) {
     in_child(g_tmp, "refuse", [](const std::string &path) {
-        ASSERT_EQ(0, write_var("lang", "english_lang", 0));
-        ASSERT_EQ(0, save_commit());
+        ASSERT_TRUE(write_var("lang", "english_lang", 0) == 0 && save_commit() == 0);
         std::string half(flash_setting::kMaxStoreBytes / 2, 'h'), too_big(flash_setting::kMaxStoreBytes, 'x');
         ASSERT_EQ(0, write_var("half", half.c_str(), 0));
         std::string before = slurp(path), live_before = slurp(live()), long_key = std::string(300, 'k') + "=";
         static const int n = 3;
         const struct { const char *key; const void *value; int kind; } bad[] = {
             {"bad\nkey", "x", 0}, {"bad\rkey", "x", 0}, {"a=b", "x", 0}, {"", "x", 0}, {nullptr, "x", 0},
-            {"lang", "two\nlines", 0}, {"lang", "cr\r", 0}, {"lang", nullptr, 0}, {"lang", nullptr, 1},
-            {"lang", &n, 2}, {"lang", "x", -1},
-            {"big", too_big.c_str(), 0},  // more than readers would take
-            {"other_half", half.c_str(), 0},  // fits alone, but not beside "half"
-            {long_key.c_str(), "x", 0}};
+            {"lang", "two\nlines", 0}, {"lang", "cr\r", 0}, {"lang", nullptr, 0}, {"lang", nullptr, 1}, {"lang", &n, 2}, {"lang", "x", -1},
+            {"big", too_big.c_str(), 0}, {"other_half", half.c_str(), 0}, {long_key.c_str(), "x", 0}};  // more than readers take; not beside "half"
         kvn_trace_clear();
         testing::internal::CaptureStderr();
         for (const auto &b : bad) EXPECT_EQ(-1, write_var(b.key, b.value, b.kind)) << (b.key ? b.key : "null");
         std::string err = testing::internal::GetCapturedStderr();  // one line each, saying so
         EXPECT_TRUE(std::regex_match(err, std::regex("(flash_setting: write_var[^\n]*; nothing stored\n){14}"))) << err;
-        EXPECT_EQ(before, slurp(path));
-        EXPECT_EQ(live_before, slurp(live()));
-        EXPECT_EQ("english_lang", value_of("lang"));
+        EXPECT_TRUE(before == slurp(path) && live_before == slurp(live()) && value_of("lang") == "english_lang");
         std::vector<std::string> calls = trace();
         ASSERT_EQ(std::size(bad), calls.size());
         EXPECT_EQ("flash write_var bad\\nkey=x failed", calls[0]);
@@ -164,9 +148,7 @@ TEST(FlashSetting, RefusesWhatTheFormatCannotHoldAndTouchesNothing) {
         EXPECT_EQ("flash write_var " + std::string(200, 'k') + "...=x failed", calls[13]);
 
         // A commit that cannot replace the file says so, in its result and the record.
-        ASSERT_EQ(0, unlink(path.c_str()));
-        ASSERT_EQ(0, mkdir(path.c_str(), 0755));
-        ASSERT_EQ(0, mkdir((path + "/in_the_way").c_str(), 0755));
+        ASSERT_TRUE(unlink(path.c_str()) == 0 && mkdir(path.c_str(), 0755) == 0 && mkdir((path + "/in_the_way").c_str(), 0755) == 0);
         testing::internal::CaptureStderr();
         EXPECT_EQ(-1, save_commit());
         EXPECT_EQ(0u, testing::internal::GetCapturedStderr().rfind("flash_setting: cannot rename onto " + path + ": ", 0));
@@ -176,12 +158,8 @@ TEST(FlashSetting, RefusesWhatTheFormatCannotHoldAndTouchesNothing) {
 
 // Each damage is named once in one warning, and what still reads is kept.
 TEST(FlashSetting, DamagedFilesKeepWhatStillReadsAndWarnOnce) {
-    struct Case {
-        const char *what;
-        std::string data;
-        std::vector<std::pair<const char *, const char *>> kept;  // value "<null>": dropped
-        std::string warning;  // after "is damaged: " or "is "
-        bool full = false;    // the kept entries fill a store: a write that adds is refused
+    struct Case {  // kept "<null>": dropped; full: the kept entries fill a store, a write that adds is refused
+        const char *what; std::string data; std::vector<std::pair<const char *, const char *>> kept; std::string warning; bool full = false;
     };
     const std::string h = "kvn-flash-setting 1\n", scan_limit_note = std::to_string(4 * flash_setting::kMaxStoreBytes);
     std::string over_long = h + "a=1\nbig=" + std::string(flash_setting::kMaxStoreBytes, 'x') + "\nz=2\n";
@@ -192,27 +170,20 @@ TEST(FlashSetting, DamagedFilesKeepWhatStillReadsAndWarnOnce) {
     overfull += "zz_last=" + std::string(4 * flash_setting::kMaxStoreBytes - overfull.size() - 9, 'z') + "\n";
     const std::string beyond_scan = overfull + "more=1\n";
     const std::vector<Case> cases = {
-        {"garbage lines", h + "a=1\nwhat is this\n=novalue\nb=2\n", {{"a", "1"}, {"b", "2"}},
-         "damaged: 2 damaged lines (first: line 3); keeping the 2 entries"},
-        {"binary junk", h + "a=1\n\x01\x02\xff\xfe\x80\nb=2\n", {{"a", "1"}, {"b", "2"}},
-         "damaged: 1 damaged line (first: line 3); keeping the 2 entries"},
+        {"garbage lines", h + "a=1\nwhat is this\n=novalue\nb=2\n", {{"a", "1"}, {"b", "2"}}, "damaged: 2 damaged lines (first: line 3); keeping the 2 entries"},
+        {"binary junk", h + "a=1\n\x01\x02\xff\xfe\x80\nb=2\n", {{"a", "1"}, {"b", "2"}}, "damaged: 1 damaged line (first: line 3); keeping the 2 entries"},
         {"NUL bytes", h + std::string("a=1\nn\0l=1\nm=x\0y\nb=2\n", 20),
          {{"a", "1"}, {"n", "<null>"}, {"m", "<null>"}, {"b", "2"}},
          "damaged: 2 damaged lines (first: line 3); keeping the 2 entries"},
-        {"no marker", "a=1\nb=2\n", {{"a", "1"}, {"b", "2"}},
-         "damaged: no format marker on its first line; keeping the 2 entries"},
-        {"cut last line", h + "a=1\nb=2", {{"a", "1"}, {"b", "<null>"}},
-         "damaged: 1 damaged line (first: line 3), the last line cut short; keeping the 1 entry "},
-        {"DOS line ends", h + "a=1\r\nb=\r\n", {{"a", "1"}, {"b", ""}},
-         "damaged: 2 damaged lines (first: line 2); keeping the 2 entries"},
-        {"repeated key", h + "a=1\nb=2\na=3\n", {{"a", "3"}, {"b", "2"}},
-         "damaged: 1 repeated key (first: line 4), the last one kept; keeping the 2 entries"},
+        {"no marker", "a=1\nb=2\n", {{"a", "1"}, {"b", "2"}}, "damaged: no format marker on its first line; keeping the 2 entries"},
+        {"cut last line", h + "a=1\nb=2", {{"a", "1"}, {"b", "<null>"}}, "damaged: 1 damaged line (first: line 3), the last line cut short; keeping the 1 entry "},
+        {"DOS line ends", h + "a=1\r\nb=\r\n", {{"a", "1"}, {"b", ""}}, "damaged: 2 damaged lines (first: line 2); keeping the 2 entries"},
+        {"repeated key", h + "a=1\nb=2\na=3\n", {{"a", "3"}, {"b", "2"}}, "damaged: 1 repeated key (first: line 4), the last one kept; keeping the 2 entries"},
         {"zero length", "", {{"a", "<null>"}}, "damaged: it is empty; keeping the 0 entries"},
         {"all NUL", std::string(100000, '\0'), {{"a", "<null>"}},
          "damaged: no format marker on its first line, 1 damaged line (first: line 1), the last line cut short; "
          "keeping the 0 entries"},
-        {"a line longer than a store", over_long, {{"a", "1"}, {"big", "<null>"}, {"z", "2"}},
-         "damaged: 1 damaged line (first: line 3); keeping the 2 entries"},
+        {"a line longer than a store", over_long, {{"a", "1"}, {"big", "<null>"}, {"z", "2"}}, "damaged: 1 damaged line (first: line 3); keeping the 2 entries"},
         {"more than a store holds", overfull, {{"first", "1"}, {"k1000000", v1k.c_str()}, {"zz_last", "<null>"}},
          "entries beyond the 16777216 bytes a store holds; keeping the ", true},
         {"more than a reader looks at", beyond_scan, {{"first", "1"}, {"more", "<null>"}},
@@ -222,11 +193,7 @@ TEST(FlashSetting, DamagedFilesKeepWhatStillReadsAndWarnOnce) {
     for (const Case &c : cases) {
         in_child(g_tmp, "damage", [&c](const std::string &path) {
             SCOPED_TRACE(c.what);
-            if (c.data == "fifo") {
-                ASSERT_EQ(0, mkfifo(path.c_str(), 0644));
-            } else {
-                std::ofstream(path, std::ios::binary) << c.data;
-            }
+            ASSERT_TRUE(c.data == "fifo" ? mkfifo(path.c_str(), 0644) == 0 : bool(std::ofstream(path, std::ios::binary) << c.data));
             testing::internal::CaptureStderr();
             for (int round = 0; round < 3; ++round)
                 for (const auto &kv : c.kept) EXPECT_EQ(kv.second, value_of(kv.first)) << kv.first;
@@ -238,8 +205,7 @@ TEST(FlashSetting, DamagedFilesKeepWhatStillReadsAndWarnOnce) {
             // A write repairs the store and keeps what still read.
             const std::string added(100, 'n');
             testing::internal::CaptureStderr();
-            ASSERT_EQ(c.full ? -1 : 0, write_var("new", added.c_str(), 0));
-            ASSERT_EQ(0, save_commit());
+            ASSERT_TRUE(write_var("new", added.c_str(), 0) == (c.full ? -1 : 0) && save_commit() == 0);
             testing::internal::GetCapturedStderr();
             std::string data = slurp(path);
             flash_setting::ParseResult r = flash_setting::parse(data.data(), data.size());
@@ -252,8 +218,7 @@ TEST(FlashSetting, DamagedFilesKeepWhatStillReadsAndWarnOnce) {
 }
 
 TEST(FlashSetting, OtherProcessesSeeAWriteAtOnce) {
-    // With the live copy in memory, and beside the store on a real disk,
-    // where inodes are reused at once.
+    // With the live copy in memory, and beside the store on a real disk, where inodes are reused at once.
     for (const char *run_dir : {(const char *)nullptr, ""}) {
         SCOPED_TRACE(run_dir ? "live copy beside the store" : "live copy in the run dir");
         in_child(g_local, "visible", [](const std::string &) {
@@ -264,8 +229,7 @@ TEST(FlashSetting, OtherProcessesSeeAWriteAtOnce) {
                 ASSERT_EQ(0, stat(live().c_str(), &cached));
                 pid_t pid = fork();
                 if (pid == 0) {
-                    // Two writes within one timestamp tick: the second file may
-                    // get the freed inode, the size and the mtime of the cached one.
+                    // Two writes within one timestamp tick: the second file may get the cached one's inode, size and mtime.
                     int ok = write_var("video_output", "8", 0) == 0 && write_var("video_output", "9", 0) == 0;
                     struct timespec times[2] = {cached.st_mtim, cached.st_mtim};
                     utimensat(AT_FDCWD, live().c_str(), times, 0);
@@ -277,13 +241,11 @@ TEST(FlashSetting, OtherProcessesSeeAWriteAtOnce) {
             }
         }, run_dir);
         // A store made anew in its place never meets the old one's live copy.
-        in_child(g_local, "visible", [](const std::string &) { EXPECT_EQ("<null>", value_of("video_output")); },
-                 run_dir);
+        in_child(g_local, "visible", [](const std::string &) { EXPECT_EQ("<null>", value_of("video_output")); }, run_dir);
     }
 }
 
-// An entry is kept while the store stays within its limit, to the byte; a
-// repeated key gives back the bytes of the value it replaces.
+// An entry is kept while the store stays within its limit, to the byte; a repeated key gives back its old value's bytes.
 TEST(FlashSetting, ParserKeepsEntriesUpToTheLimitToTheByte) {
     const struct { size_t limit; const char *body, *kept; } rows[] = {
         {28, "a=12345\n", "a=12345 "}, {27, "a=12345\n", ""}, {32, "a=12345\nb=1\n", "a=12345 b=1 "},
@@ -292,15 +254,14 @@ TEST(FlashSetting, ParserKeepsEntriesUpToTheLimitToTheByte) {
         flash_setting::Parser parser(row.limit);
         std::string data = std::string("kvn-flash-setting 1\n") + row.body;  // a marker of 20 bytes
         parser.feed(data.data(), data.size());
-        std::string kept;
+        std::string kept;  // "key=value " each
         for (const auto &kv : parser.finish().values) kept += kv.first + "=" + kv.second + " ";
         EXPECT_EQ(row.kept, kept) << row.limit << " bytes for " << row.body;
     }
 }
 
-// The first writer names the live copy in the lock file, whatever a damaged
-// lock file says: in the run dir under a random name, or beside the store
-// when there is no run dir, or one that others could write in.
+// The first writer names the live copy in the lock file, whatever a damaged lock file says: in the run dir
+// under a random name, or beside the store when there is no run dir, or one that others could write in.
 TEST(FlashSetting, TheLiveCopyLiesInTheRunDirOrBesideTheStore) {
     const std::string names = g_tmp + "/names";  // the random ones, from every child
     for (std::string run_dir : {"none", "", "/tmp/open-run", "/tmp/foreign-run"}) {
@@ -309,15 +270,14 @@ TEST(FlashSetting, TheLiveCopyLiesInTheRunDirOrBesideTheStore) {
                                   ? chmod(run_dir.c_str(), 0777) : chown(run_dir.c_str(), 1, 1)) != 0))
             continue;
         const bool beside = run_dir != "none";
-        const std::vector<std::string> locks = {"", "relative/x.live\n", "/no-line-end", std::string("/nul\0x\n", 7)};
-        for (const std::string &lock : locks) {
+        for (const std::string &lock : {std::string(), std::string("relative/x.live\n"), std::string("/no-line-end"),
+                                        std::string("/nul\0x\n", 7)}) {
             in_child(g_tmp, "live", [&](const std::string &path) {
                 std::ofstream(path + ".lock") << lock;
                 pid_t writer = fork();  // this process learns the name from the lock file
                 if (writer == 0) _exit(write_var("a", "1", 0) == 0 ? 0 : 1);
                 ASSERT_EQ(0, wait_for(writer));
-                std::string name = live();
-                std::string expected = beside ? std::regex_replace(path, std::regex("[.]"), "[.]") + "[.]live"
+                std::string name = live(), expected = beside ? std::regex_replace(path, std::regex("[.]"), "[.]") + "[.]live"
                                               : "/run/kvn-flash-setting/[0-9a-f]{24}-store[.]db[.]live";
                 EXPECT_TRUE(std::regex_match(name, std::regex(expected))) << name << " after a lock file of " << lock;
                 EXPECT_EQ(flash_setting::serialise({{"a", "1"}}), slurp(name));
@@ -325,14 +285,12 @@ TEST(FlashSetting, TheLiveCopyLiesInTheRunDirOrBesideTheStore) {
             }, run_dir == "none" ? nullptr : run_dir.c_str());
         }
     }
-    // A lock file that names a live copy in a folder others can write in is
-    // not followed: nothing is stored.
+    // A lock file that names a live copy in a folder others can write in is not followed: nothing is stored.
     in_child(g_tmp, "planted", [](const std::string &path) {
         std::ofstream(path + ".lock") << "/tmp/open-run/planted.live\n";
         testing::internal::CaptureStderr();
         EXPECT_EQ(-1, write_var("a", "1", 0));
-        EXPECT_EQ("flash_setting: cannot keep the live copy in /tmp/open-run; nothing stored\n",
-                  testing::internal::GetCapturedStderr());
+        EXPECT_EQ("flash_setting: cannot keep the live copy in /tmp/open-run; nothing stored\n", testing::internal::GetCapturedStderr());
         EXPECT_FALSE(std::ifstream("/tmp/open-run/planted.live").good());
     });
     std::string hex = slurp(names), low_halves;
@@ -340,9 +298,8 @@ TEST(FlashSetting, TheLiveCopyLiesInTheRunDirOrBesideTheStore) {
     EXPECT_NE(std::string::npos, low_halves.find_first_of("13579bdf")) << "every byte's low half even: " << hex;
 }
 
-// Three processes and three threads of this one write their own keys at
-// once; the processes start while the threads write (a child forked while
-// a thread holds a lock must still write).
+// Three processes and three threads of this one write their own keys at once; the processes start while the
+// threads write (a child forked while a thread holds a lock must still write).
 TEST(FlashSetting, ConcurrentWritersOfDifferentKeysLoseNothing) {
     in_child(g_tmp, "concurrent", [](const std::string &) {
         const int kRounds = 100;
@@ -358,11 +315,8 @@ TEST(FlashSetting, ConcurrentWritersOfDifferentKeysLoseNothing) {
         std::vector<std::thread> threads;
         for (const char *who : {"t0", "t1", "t2"}) threads.emplace_back([&, who] { EXPECT_TRUE(writes(who, true)) << who; });
         std::vector<pid_t> children;
-        for (const char *who : {"p0", "p1", "p2"}) {
-            pid_t pid = fork();
-            if (pid == 0) _exit(writes(who, false) ? 0 : 1);
-            children.push_back(pid);
-        }
+        for (const char *who : {"p0", "p1", "p2"})
+            if (children.push_back(fork()), children.back() == 0) _exit(writes(who, false) ? 0 : 1);
         for (auto &th : threads) th.join();
         for (pid_t pid : children) EXPECT_EQ(0, wait_for(pid));
         for (const char *who : {"p0", "p1", "p2", "t0", "t1", "t2"})
@@ -375,8 +329,7 @@ TEST(FlashSetting, ReadersNeverWaitForAnotherProcesssWriter) {
     in_child(g_tmp, "nowait", [](const std::string &path) {
         ASSERT_EQ(0, write_var("video_output", "5", 0));
         int locked[2], release[2];
-        ASSERT_EQ(0, pipe(locked));
-        ASSERT_EQ(0, pipe(release));
+        ASSERT_TRUE(pipe(locked) == 0 && pipe(release) == 0);
         pid_t holder = fork();
         if (holder == 0) {  // another process's writer, slow to commit
             int fd = open((path + ".lock").c_str(), O_RDWR);
@@ -384,8 +337,7 @@ TEST(FlashSetting, ReadersNeverWaitForAnotherProcesssWriter) {
             _exit(write(locked[1], &c, 1) != 1 || read(release[0], &c, 1) < 0);
         }
         char c = 0;
-        ASSERT_EQ(1, read(locked[0], &c, 1));
-        ASSERT_EQ('L', c);
+        ASSERT_TRUE(read(locked[0], &c, 1) == 1 && c == 'L');
         std::atomic<bool> written{false};
         std::thread writer([&] {
             EXPECT_EQ(0, write_var("video_output", "8", 0));
