@@ -1,9 +1,7 @@
-/* Linked into a writer of the settings store, ahead of the C library and
- * of any sanitizer runtime (so the sanitizer builds run it too): fails call
- * number KVN_FAULT_N of KVN_FAULT_CALL (write, read, pread, fsync, rename or
- * open), once or, with KVN_FAULT_FOREVER=1, from then on, the way a full or
- * failing flash would (or with KVN_FAULT_ERRNO, as a signal would).  With
- * KVN_SYNC_LOG, the path of every file or folder synced is added there. */
+/* Linked into a writer of the settings store, ahead of the C library and of any sanitizer runtime (so the
+ * sanitizer builds run it too): fails call number KVN_FAULT_N of KVN_FAULT_CALL (write, read, pread, fsync,
+ * rename or open), once or, with KVN_FAULT_FOREVER=1, from then on, the way a full or failing flash would
+ * (or with KVN_FAULT_ERRNO, as a signal would).  With KVN_SYNC_LOG, every path synced is added there. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -22,10 +20,7 @@ static int should_fail(const char *name) {
     return forever && strcmp(forever, "1") == 0 ? seen >= atol(n ? n : "0") : seen == atol(n ? n : "0");
 }
 
-static int fail(int err) {
-    errno = getenv("KVN_FAULT_ERRNO") ? atoi(getenv("KVN_FAULT_ERRNO")) : err;
-    return -1;
-}
+static int fail(int err) { return errno = getenv("KVN_FAULT_ERRNO") ? atoi(getenv("KVN_FAULT_ERRNO")) : err, -1; }
 
 #define REAL(ret, name, params) \
     static ret (*real) params;  \
