@@ -82,8 +82,7 @@ TEST(SimTrace, MemoryKeepsTheNewestLinesAndTheStandInsAreEmptiedPastTheirLimit) 
     TraceLog log(3);
     for (int i = 1; i <= 5; ++i) log.add("line " + std::to_string(i));
     std::string found;
-    EXPECT_EQ(log.size(), 3u);
-    EXPECT_FALSE(log.search(std::regex("line 2"), found));
+    EXPECT_TRUE(log.size() == 3u && !log.search(std::regex("line 2"), found));
     EXPECT_TRUE(log.search(std::regex("line [0-9]"), found) && found == "line 3") << found;
 
     int word = 0;
@@ -93,8 +92,7 @@ TEST(SimTrace, MemoryKeepsTheNewestLinesAndTheStandInsAreEmptiedPastTheirLimit) 
         smpoutd_api_set_tvmode(5);
     }
     bound_platform_records(10);
-    EXPECT_EQ(kvn_trace_count(), 0u);
-    EXPECT_EQ(osd_service_count() + smpoutd_stub_count(), 0);
+    EXPECT_TRUE(kvn_trace_count() == 0u && osd_service_count() + smpoutd_stub_count() == 0);
     kvn_trace("y");
     bound_platform_records(10);  // under the limit: kept
     EXPECT_EQ(kvn_trace_count(), 1u);
@@ -122,12 +120,11 @@ TEST(SimOptions, FoldersTheSandboxNeverShares) {
 // overlay shows it, and only the arrows repeat.
 TEST(SimKeyboard, TheTableAndItsDocumentationAgree) {
     std::ifstream doc(KVN_SOURCE_DIR "/docs/simulator.md");
-    std::stringstream text;
-    text << doc.rdbuf();
+    const std::string text{std::istreambuf_iterator<char>(doc), {}};
     std::set<int> seen;
     for (const KeyboardKey &k : keyboard_map()) {
         std::string row = std::string("| ") + k.label + " | `" + key_name(k.remote) + "` | " + k.meaning + " |";
-        EXPECT_NE(text.str().find(row), std::string::npos) << row;
+        EXPECT_NE(text.find(row), std::string::npos) << row;
         EXPECT_TRUE(seen.insert(k.keycode).second) << k.label;
         EXPECT_EQ(remote_key_for(k.keycode), &k);
         bool arrow = k.remote == DIKS_CURSOR_LEFT || k.remote == DIKS_CURSOR_RIGHT || k.remote == DIKS_CURSOR_UP ||
