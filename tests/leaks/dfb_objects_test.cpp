@@ -1,9 +1,7 @@
-// Every DirectFB interface the library makes is released again: none is
-// left over after a standby, a TV-mode menu, and none at all once the
-// windows and the context are cleaned up.  The interfaces are counted from
-// outside the library: this program takes DirectFBCreate over and counts
-// AddRef and Release of every interface made from it, which no leak
-// checker's suppression of DirectFB's own allocations can hide.
+// Every DirectFB interface the library makes is released again: none is left over after a standby, a TV-mode
+// menu, and none at all once the windows and the context are cleaned up.  Counted from outside the library:
+// this program takes DirectFBCreate over and counts AddRef and Release of every interface made from it, which
+// no leak checker's suppression of DirectFB's own allocations can hide.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <string.h>
@@ -75,8 +73,7 @@ KIND(IDirectFBEventBuffer) KIND(IDirectFBFont) KIND(IDirectFBImageProvider)
 
 template <typename I>
 DFBResult made(DFBResult result, I **made_one) {
-    if (result == DFB_OK && made_one != nullptr && *made_one != nullptr) track(*made_one);
-    return result;
+    return result == DFB_OK && made_one != nullptr && *made_one != nullptr ? (track(*made_one), result) : result;
 }
 
 // Every maker the library calls, passed on and its product counted.
@@ -87,17 +84,14 @@ void wrap_makers(IDirectFB *i) {
     WRAP(GetScreen, (IDirectFB * t, DFBScreenID id, IDirectFBScreen **r), (t, id, r));
     WRAP(GetDisplayLayer, (IDirectFB * t, DFBDisplayLayerID id, IDirectFBDisplayLayer **r), (t, id, r));
     WRAP(CreateEventBuffer, (IDirectFB * t, IDirectFBEventBuffer **r), (t, r));
-    WRAP(CreateInputEventBuffer,
-         (IDirectFB * t, DFBInputDeviceCapabilities c, DFBBoolean g, IDirectFBEventBuffer **r), (t, c, g, r));
+    WRAP(CreateInputEventBuffer, (IDirectFB * t, DFBInputDeviceCapabilities c, DFBBoolean g, IDirectFBEventBuffer **r), (t, c, g, r));
     WRAP(CreateImageProvider, (IDirectFB * t, const char *f, IDirectFBImageProvider **r), (t, f, r));
-    WRAP(CreateFont, (IDirectFB * t, const char *f, const DFBFontDescription *d, IDirectFBFont **r),
-         (t, f, d, r));
+    WRAP(CreateFont, (IDirectFB * t, const char *f, const DFBFontDescription *d, IDirectFBFont **r), (t, f, d, r));
 }
 
 void wrap_makers(IDirectFBDisplayLayer *i) {
     WRAP(GetSurface, (IDirectFBDisplayLayer * t, IDirectFBSurface **r), (t, r));
-    WRAP(CreateWindow,
-         (IDirectFBDisplayLayer * t, const DFBWindowDescription *d, IDirectFBWindow **r), (t, d, r));
+    WRAP(CreateWindow, (IDirectFBDisplayLayer * t, const DFBWindowDescription *d, IDirectFBWindow **r), (t, d, r));
 }
 
 void wrap_makers(IDirectFBWindow *i) {
@@ -138,16 +132,13 @@ TEST(DirectFBObjects, NoneLeftByAStandbyAMenuOrTheCleanUp) {
     kvn_set_time_divisor(50);
     {
         App browser(BROWSER), flash(FLASH_LITE);
-        ASSERT_EQ(0, register_window(&browser.record));
-        ASSERT_EQ(0, register_window(&flash.record));
-        ASSERT_EQ(0, focus_on_window(BROWSER));
+        ASSERT_TRUE(register_window(&browser.record) == 0 && register_window(&flash.record) == 0 && focus_on_window(BROWSER) == 0);
         const size_t before = dfb_objects_alive();
         const std::string before_kinds = alive();
         // Main interface, screen, OSD layer, two windows with surfaces and buffers.
         ASSERT_GE(before, 9u) << before_kinds;
 
-        browser.start();
-        flash.start();
+        browser.start(), flash.start();
         browser.press(DIKS_POWER);  // the flash player runs the standby
         ASSERT_TRUE(eventually([] { return kvn_standby_input_buffer() != nullptr; })) << "no standby";
         kvn_test::post_input_key(kvn_standby_input_buffer(), DIKS_POWER);
