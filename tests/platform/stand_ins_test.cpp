@@ -1,7 +1,6 @@
 // The platform stand-ins keep the rules the framework's tests rely on: the dialog service's connection words,
 // its record of every command, and one ordered trace of what all the stand-ins saw.
 #include <gtest/gtest.h>
-#include <string.h>
 
 #include "kvn_test_support.h"
 #include "kvn_trace.h"

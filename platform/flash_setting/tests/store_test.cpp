@@ -11,7 +11,6 @@
 #include <fstream>
 #include <future>
 #include <regex>
-#include <sstream>
 #include <thread>
 
 #include "flash_setting.h"
@@ -38,8 +37,7 @@ std::string live() { return flash_setting_live_path() ? flash_setting_live_path(
 
 std::vector<std::string> trace() {
     std::vector<std::string> lines;
-    char line[512];
-    for (size_t i = 0; kvn_trace_get(i, line, sizeof line) >= 0; ++i) lines.push_back(line);
+    for (char line[512]; kvn_trace_get(lines.size(), line, sizeof line) >= 0;) lines.push_back(line);
     return lines;
 }
 
