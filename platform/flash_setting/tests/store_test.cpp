@@ -200,6 +200,7 @@ TEST(FlashSetting, DamagedFilesKeepWhatStillReadsAndWarnOnce) {
             EXPECT_EQ(err.size() - 1, err.find('\n')) << "one warning: " << err;
             EXPECT_NE(std::string::npos, err.find(c.warning)) << err;
             EXPECT_EQ(c.full, err.find("beyond") != std::string::npos) << "only a full store says so: " << err;
+            EXPECT_EQ(c.warning.find(" are read") != std::string::npos, err.find(" are read") != std::string::npos) << err;
             // A write repairs the store and keeps what still read.
             const std::string added(100, 'n');
             testing::internal::CaptureStderr();
