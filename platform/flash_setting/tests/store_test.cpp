@@ -111,7 +111,7 @@ TEST(FlashSetting, RoundTripsTextAndNumbersAndRecordsEachCall) {
         int open_before = descriptors();
         testing::internal::CaptureStderr();
         for (int i = 0; i < 3; ++i) {
-            ASSERT_EQ(0, chmod(live().c_str(), 0666));
+            ASSERT_TRUE((i == 1 && chown(live().c_str(), 1, 1) == 0) || chmod(live().c_str(), 0666) == 0);  // another's, or open to all
             struct timespec later[2] = {{0, UTIME_NOW}, {time(nullptr) + 5 + i, 0}};
             ASSERT_EQ(0, utimensat(AT_FDCWD, live().c_str(), later, 0));  // as another process's write would
             EXPECT_EQ("<null>", value_of("after"));
@@ -141,7 +141,7 @@ TEST(FlashSetting, RefusesWhatTheFormatCannotHoldAndTouchesNothing) {
         EXPECT_TRUE(before == slurp(path) && live_before == slurp(live()) && value_of("lang") == "english_lang");
         std::vector<std::string> calls = trace();
         ASSERT_EQ(std::size(bad), calls.size());
-        EXPECT_EQ("flash write_var bad\\nkey=x failed", calls[0]);
+        EXPECT_TRUE(calls[0] == "flash write_var bad\\nkey=x failed" && calls[1] == "flash write_var bad\\rkey=x failed") << calls[1];
         EXPECT_EQ("flash write_var big=" + std::string(200, 'x') + "... failed", calls[11]);
         EXPECT_EQ("flash write_var " + std::string(200, 'k') + "...=x failed", calls[13]);
 
