@@ -173,7 +173,7 @@ TEST(FlashSetting, DamagedFilesKeepWhatStillReadsAndWarnOnce) {
         {"NUL bytes", h + std::string("a=1\nn\0l=1\nm=x\0y\nb=2\n", 20),
          {{"a", "1"}, {"n", "<null>"}, {"m", "<null>"}, {"b", "2"}},
          "damaged: 2 damaged lines (first: line 3); keeping the 2 entries"},
-        {"no marker", "a=1\nb=2\n", {{"a", "1"}, {"b", "2"}}, "damaged: no format marker on its first line; keeping the 2 entries"},
+        {"no marker, a first line as long as one", "abcdefghijklmnop=12\nb=2\n", {{"abcdefghijklmnop", "12"}, {"b", "2"}}, "damaged: no format marker on its first line; keeping the 2 entries"},
         {"cut last line", h + "a=1\nb=2", {{"a", "1"}, {"b", "<null>"}}, "damaged: 1 damaged line (first: line 3), the last line cut short; keeping the 1 entry "},
         {"DOS line ends", h + "a=1\r\nb=\r\n", {{"a", "1"}, {"b", ""}}, "damaged: 2 damaged lines (first: line 2); keeping the 2 entries"},
         {"repeated key", h + "a=1\nb=2\na=3\n", {{"a", "3"}, {"b", "2"}}, "damaged: 1 repeated key (first: line 4), the last one kept; keeping the 2 entries"},
