@@ -110,8 +110,7 @@ extern "C" DFBResult DirectFBCreate(IDirectFB **interface_ptr) {
 
 namespace {
 
-using kvn_test::App;
-using kvn_test::eventually;
+using kvn_test::App, kvn_test::eventually;
 
 size_t dfb_objects_alive() {
     std::lock_guard<std::mutex> lock(g_mutex);
