@@ -148,6 +148,8 @@ TEST(WindowRegistry, SurfaceRegistriesLinkAndUnlink) {
     EXPECT_EQ(" -1 0 -1 -1", nums({unregister_surface_simple(&h, &t, &s[1]), unregister_surface_simple(&h, &t, &s[0]),
                                    unregister_surface_simple(&h, &t, &s[0]), clean_surfaces(nullptr)}));
     EXPECT_TRUE(h == nullptr && t == nullptr);
+    const size_t heap = kvn_test::heap_in_use(); for (int i = 0; i < 10000; ++i) register_surface_simple(&h, &t, &s[0]), unregister_surface_simple(&h, &t, &s[0]);
+    EXPECT_LT(kvn_test::heap_in_use(), heap + 100000) << "an unlinked node is freed";
     for (IDirectFBSurface &one : s) ASSERT_EQ(0, register_surface_simple(&h, &t, &one));
     EXPECT_TRUE(clean_surfaces(h) == -1 && (released == std::vector<IDirectFBSurface *>{&s[0], &s[1]}));
 }

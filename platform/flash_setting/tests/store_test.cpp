@@ -21,7 +21,7 @@
 namespace {
 
 const std::string g_tmp = "/tmp/flash-setting-test";
-std::string g_local;
+std::string g_local;  // under the working directory: a real disk, where inodes are reused at once
 
 // AddressSanitizer's allocator is not ready for a fork: a child forked while another thread allocates may hang.
 const bool kAsan = dlsym(RTLD_DEFAULT, "__asan_init") != nullptr;
@@ -66,7 +66,6 @@ void in_child(const std::string &root, const char *name, F body, const char *run
     EXPECT_EQ(0, wait_for(pid)) << "the test's child failed";
 }
 
-// Under the sandbox's private /tmp, and under the working directory (a real disk).
 class Env : public ::testing::Environment {
     void SetUp() override {
         char cwd[4096];
