@@ -1,15 +1,16 @@
 #include "launcher.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
+#include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -100,12 +101,28 @@ int check_paths(const Options &o, std::vector<std::string> &binds) {
             return refuse(kStatusPluginStart, "--app " + app.path + ": no such file");
         binds.push_back(resolved(dir));
     }
-    for (const std::string &dir : binds) {
-        if (system_folder(dir))
-            return refuse(kStatusSandbox, "the sandbox never shares the system folder " + dir +
-                                              "; give --shots, --trace, --script and --app paths in a folder of your own");
-    }
     return kStatusOk;
+}
+
+// Whether the sandbox would share every one of the folders: it alone
+// judges them (--check-folder), and says why when it would not.
+bool sandbox_shares(const std::string &sandbox, const std::vector<std::string> &dirs, bool quiet) {
+    std::vector<std::string> args = {sandbox, "--check-folder"};
+    args.insert(args.end(), dirs.begin(), dirs.end());
+    std::vector<char *> raw;
+    for (std::string &a : args) raw.push_back(&a[0]);
+    raw.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (quiet) posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t child;
+    int wait_status = 0;
+    bool spawned =
+        posix_spawn(&child, sandbox.c_str(), &actions, nullptr, raw.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    while (spawned && waitpid(child, &wait_status, 0) < 0 && errno == EINTR) {
+    }
+    return spawned && WIFEXITED(wait_status) && WEXITSTATUS(wait_status) == 0;
 }
 
 int pass_status_on(int wait_status, const std::vector<std::string> &binds) {
@@ -139,19 +156,23 @@ int launch(const Options &given) {
         return refuse(kStatusBadInput, "--record writes the keys pressed in the live window, and there is none");
     std::vector<std::string> binds;
     if (int status = check_paths(o, binds)) return status;
-    Recorder recorder;
-    std::string error;
-    if (!o.record.empty() && !recorder.open(absolute_path(o.record), o.divisor, error))
-        return refuse(kStatusBadInput, "--record: " + error);
-
     std::string exe = own_executable();
     std::string sandbox = exe.empty() ? std::string() : find_sandbox(exe);
     if (sandbox.empty())
         return refuse(kStatusSandbox, "kvn-sandbox not found beside korvan-sim nor in " KVN_SOURCE_DIR
                                       "/sandbox; refusing to run outside the sandbox");
-    // The build tree (or installed prefix) holds the libraries it runs on.
+    if (!sandbox_shares(sandbox, binds, false))
+        return refuse(kStatusSandbox,
+                      "the sandbox will not share that folder; give --shots, --trace, --script and "
+                      "--app paths in a folder of your own");
+    // The build tree (or installed prefix) holds the libraries it runs on;
+    // one in a system folder is seen inside anyway, read-only.
     std::string tree = resolved(folder_of(folder_of(exe)));
-    if (!system_folder(tree)) binds.push_back(tree);
+    if (sandbox_shares(sandbox, {tree}, true)) binds.push_back(tree);
+    Recorder recorder;
+    std::string error;
+    if (!o.record.empty() && !recorder.open(absolute_path(o.record), o.divisor, error))
+        return refuse(kStatusBadInput, "--record: " + error);
     std::sort(binds.begin(), binds.end());
     binds.erase(std::unique(binds.begin(), binds.end()), binds.end());
 

@@ -99,17 +99,6 @@ std::string folder_of(const std::string &path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-bool system_folder(const std::string &path) {
-    if (path == "/" || path == "/var" || path == "/tmp" || path == "/root") return true;
-    size_t end = path.find('/', 1);
-    std::string top = path.substr(0, end);
-    static const char *const kSystem[] = {"/usr", "/etc", "/bin", "/sbin", "/opt", "/run",
-                                          "/dev", "/proc", "/sys", "/boot"};
-    for (const char *s : kSystem)
-        if (top == s) return true;
-    return top.compare(0, 4, "/lib") == 0;
-}
-
 std::vector<std::string> to_arguments(const Options &o) {
     std::vector<std::string> args;
     auto add = [&](const char *name, const std::string &value) {

@@ -34,9 +34,6 @@ std::string usage_text();
 std::vector<std::string> to_arguments(const Options &options);
 
 std::string absolute_path(const std::string &path);
-// True for a folder the sandbox never shares: a system folder, or one
-// inside /usr, /etc, /opt, /run and the like.
-bool system_folder(const std::string &absolute);
 std::string folder_of(const std::string &path);
 
 }  // namespace kvn_sim
