@@ -17,4 +17,7 @@ if(BUILD_TESTING)
   add_test(NAME Sandbox.HostUntouched
     COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/check-host-untouched ${PROJECT_BINARY_DIR})
   set_tests_properties(Sandbox.HostUntouched PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
+  # Outside it too, as any user: every spelling of a system folder refused.
+  add_test(NAME Sandbox.Folders COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/check-folders ${KVN_SANDBOX})
+  set_tests_properties(Sandbox.Folders PROPERTIES TIMEOUT 120)
 endif()
