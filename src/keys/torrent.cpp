@@ -125,8 +125,8 @@ void edit_crontab(bool entering) {
     if (!ok) return;
     int status = system("crontab /tmp/cron_root_temp");
     if (status != 0) {
-        fprintf(stderr, "%s: crontab failed (status %d); root's crontab is taken as it was\n", kWho,
-                status);
+        fprintf(stderr, "%s: crontab failed (exit status %d); root's crontab is taken as it was\n",
+                kWho, WIFEXITED(status) ? WEXITSTATUS(status) : -1);
         return;
     }
     save_note(noted);
