@@ -82,20 +82,29 @@ TEST_F(Torrent, TheMarkerUnlessAReportIsReadAsBusy) {
     // Every row but the last is marked; the last line without its line end is read too.
     const Rows rows = {
         {"idle and complete, in any case",
-         [] { write_file("/tmp/bt_data", "1|2|100|4|5|6|0.5|iDLE|x|10|11|12|13|14|100|z\n1|2|3|4"); }},
+         [] {
+             write_file("/tmp/bt_data", "1|2|100|4|5|6|0.5|iDLE|x|10|11|12|13|14|100|z\n1|2|3|4");
+         }},
         {"missing after every try", [] {}},
         {"a FIFO", [] { mkfifo("/tmp/bt_data", 0666); }},
         {"a link to an endless device", [] { symlink("/dev/zero", "/tmp/bt_data"); }},
         {"a folder", [] { mkdir("/tmp/bt_data", 0755); }},
-        {"a line longer than any report", [] { write_file("/tmp/bt_data", std::string(1 << 20, 'x')); }},
+        {"a line longer than any report",
+         [] { write_file("/tmp/bt_data", std::string(1 << 20, 'x')); }},
         {"more lines than torrents", [&] { write_file("/tmp/bt_data", many); }},
-        // The script ends by the library's first look (200 ms); the seventh read is 1 s later.
+        // The script ends by the library's first look (500 ms); the sixth read is 2 s later, the
+        // seventh 2.5 s.
         {"written before the seventh read only",
-         [] { install_program(kScript, "(sleep 1.1; echo '1|2|100|4|5|6|0.5|Seeding|x|10|11|12|13|14|100|a' > "
-                                       "/tmp/bt_data) &\n"); }},
+         [] {
+             install_program(
+                 kScript,
+                 "(sleep 2.75; echo '1|2|100|4|5|6|0.5|Seeding|x|10|11|12|13|14|100|a' > "
+                 "/tmp/bt_data) &\n");
+         }},
     };
-    // At divisor 5 the five pauses between seven reads of a missing report take 1 s; other rows read at once.
-    kvn_set_time_divisor(5);
+    // At divisor 2 the five pauses between seven reads of a missing report take 2.5 s; other rows
+    // read at once.
+    kvn_set_time_divisor(2);
     std::chrono::milliseconds missing{0}, fastest{1000000};
     for (size_t i = 0; i < rows.size(); ++i) {
         SCOPED_TRACE(rows[i].first); system("rm -rf /tmp/bt_data /tmp/bt_hdd_spindown");
@@ -106,9 +115,9 @@ TEST_F(Torrent, TheMarkerUnlessAReportIsReadAsBusy) {
         EXPECT_EQ(i + 1 < rows.size(), exists("/tmp/bt_hdd_spindown"));
         (i == 1 ? missing : fastest) = i == 1 ? took : std::min(fastest, took);
     }
-    EXPECT_LT(fastest, std::chrono::milliseconds(500));
-    EXPECT_GE(missing - fastest, std::chrono::milliseconds(900)) << "five pauses of a second";
-    EXPECT_LT(missing - fastest, std::chrono::milliseconds(1100));
+    EXPECT_LT(fastest, std::chrono::milliseconds(1250));
+    EXPECT_GE(missing - fastest, std::chrono::milliseconds(2250)) << "five pauses of a second";
+    EXPECT_LT(missing - fastest, std::chrono::milliseconds(2750));
 }
 
 TEST_F(Torrent, HangingScriptIsKilledAfterItsMinuteAndNotWaitedForOnceKilled) {
