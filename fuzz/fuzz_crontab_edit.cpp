@@ -35,6 +35,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (suspended.size() != plain.size() + noted.lines.size()) abort();
     for (const auto &line : noted.lines)  // a commented job: active, and a checktorrent one
         if (line.second.empty() || line.second[0] == '#' || line.second.find("checktorrent") == std::string::npos) abort();
+    kvn::CronSuspension kept;  // the note through its file's text, and any text as a note
+    if (!kvn::read_note(kvn::note_text(noted, "boot"), "boot", &kept) || kept.lines != noted.lines)
+        abort();
+    kvn::read_note(kvn::note_text(kvn::CronSuspension{}, "") + crontab, "", &kept);
     if (!edit(suspended, false, &noted, &restored) || !noted.lines.empty() || restored != plain) abort();
     return 0;
 }

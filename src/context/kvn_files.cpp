@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -142,16 +143,125 @@ int touch_marker(const char *path, const char *who) {
     return system(command.c_str());
 }
 
+namespace {
+
+// Clears `path` for a new file.  A folder that is not empty is moved aside
+// whole rather than emptied: a tree that another user can change while root
+// removes it may be turned into a road elsewhere through a link, and one
+// rename of the name itself cannot.
+bool clear_path(const char *path, const char *who) {
+    if (unlink(path) == 0 || errno == ENOENT) return true;
+    int error = errno;
+    struct stat st;
+    if ((error == EISDIR || error == EPERM) && lstat(path, &st) == 0 && S_ISDIR(st.st_mode)) {
+        if (rmdir(path) == 0 || errno == ENOENT) return true;
+        error = errno;
+        std::string aside = std::string(path) + ".moved-XXXXXX";
+        // A name of root's own that nobody else can take first; the folder
+        // replaces it, since it is empty.
+        if (mkdtemp(&aside[0]) != nullptr) {
+            if (rename(path, aside.c_str()) == 0) {
+                fprintf(stderr, "%s: %s was a folder; moved aside to %s\n", who, path,
+                        aside.c_str());
+                return true;
+            }
+            error = errno;
+            rmdir(aside.c_str());
+        }
+    }
+    fprintf(stderr, "%s: cannot remove %s: %s\n", who, path, strerror(error));
+    return false;
+}
+
+bool roots(uid_t uid) { return uid == 0 || uid == geteuid(); }
+
+// The first step of `path` (from / down to `path` itself, whose last link is
+// not followed) that another user can change: null when there is none.
+const char *changeable_step(const std::string &path, std::string *step) {
+    std::string prefix;
+    size_t at = 0;
+    do {
+        size_t end = path.find('/', at);
+        if (end == std::string::npos) end = path.size();
+        if (end > at) prefix += "/" + path.substr(at, end - at);
+        at = end + 1;
+        *step = prefix.empty() ? "/" : prefix;
+        struct stat st;
+        if (lstat(step->c_str(), &st) != 0) return strerror(errno);
+        if (S_ISLNK(st.st_mode)) {
+            if (!roots(st.st_uid)) return "a link of another user";
+        } else if (!S_ISDIR(st.st_mode)) {
+            return "not a folder";
+        } else if (!roots(st.st_uid)) {
+            return "a folder of another user";
+        } else if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0) {
+            return "a folder others may write to";
+        }
+    } while (at <= path.size());
+    return nullptr;
+}
+
+}  // namespace
+
 int create_private(const char *path, const char *who) {
     // Whoever made the old file could still hold it open, or have put a link
-    // there; a new file created exclusively is nobody's but ours.
-    if (unlink(path) != 0 && errno != ENOENT && errno != EISDIR) {
-        fprintf(stderr, "%s: cannot remove %s: %s\n", who, path, strerror(errno));
+    // there; a new file created exclusively is nobody's but ours.  Something
+    // put back at once is cleared again; one who keeps putting it back only
+    // makes this one file fail.
+    int error = 0;
+    for (int round = 0; round < 3; ++round) {
+        if (!clear_path(path, who)) return -1;
+        int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
+        if (fd >= 0) return fd;
+        error = errno;
+        if (error != EEXIST) break;
+    }
+    fprintf(stderr, "%s: cannot create %s afresh: %s\n", who, path, strerror(error));
+    return -1;
+}
+
+bool roots_folder(const char *dir, std::string *why) {
+    char resolved[PATH_MAX];
+    std::string step = dir;
+    const char *reason = nullptr;
+    if (realpath(dir, resolved) == nullptr) {
+        reason = strerror(errno);
+    } else {
+        // The path as given (its links must be root's) and where it leads.
+        reason = changeable_step(dir, &step);
+        if (reason == nullptr) reason = changeable_step(resolved, &step);
+    }
+    if (reason == nullptr) return true;
+    *why = step + ": " + reason;
+    return false;
+}
+
+int open_roots_file(const char *path, std::string *why) {
+    why->clear();
+    struct stat st;
+    if (stat(path, &st) != 0 && errno == ENOENT) return -1;  // nothing there, or a dangling link
+    std::string dir = path;
+    size_t slash = dir.rfind('/');
+    dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : dir.substr(0, slash));
+    if (!roots_folder(dir.c_str(), why)) return -1;
+    int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno != ENOENT)
+            *why = std::string(path) + ": " + (errno == ELOOP ? "a link" : strerror(errno));
         return -1;
     }
-    int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
-    if (fd < 0) fprintf(stderr, "%s: cannot create %s afresh: %s\n", who, path, strerror(errno));
-    return fd;
+    const char *reason = nullptr;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        reason = "not a plain file";
+    } else if (!roots(st.st_uid)) {
+        reason = "a file of another user";
+    } else if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        reason = "a file others may write to";
+    }
+    if (reason == nullptr) return fd;
+    close(fd);
+    *why = std::string(path) + ": " + reason;
+    return -1;
 }
 
 bool still_private(const char *path, int fd, const char *who) {

@@ -48,10 +48,24 @@ bool shell_may_write(const char *path, const char *who);
 int touch_marker(const char *path, const char *who);
 
 // Makes `path` afresh as a file of the effective user that no one else can
-// have made, opened or replaced: what was there is removed, and the file is
-// created exclusively, without following a link, with mode 0600.  Returns a
+// have made, opened or replaced: what was there is removed (a folder that is
+// not empty is moved aside to a new name beside it), and the file is created
+// exclusively, without following a link, with mode 0600.  Returns a
 // read-write descriptor, or -1 after a message naming `who`.
 int create_private(const char *path, const char *who);
+
+// Root here is uid 0 or the effective user the library runs as.  True when
+// no other user can change the folder `dir`, a folder above it or where a
+// link on the way leads: each folder is root's and writable by no one else,
+// or sticky (as /tmp), where others may add names but not replace root's;
+// each link is root's.  Otherwise false, with `why` naming the place.
+bool roots_folder(const char *dir, std::string *why);
+
+// Opens for reading the file at `path` when only root can have written it:
+// a regular file, not a link, root's, writable by no one else, in a folder
+// as above.  Otherwise -1, with `why` saying what is wrong; `why` is empty
+// when simply nothing is there.
+int open_roots_file(const char *path, std::string *why);
 
 // True when `path` still names the file open on `fd` and that file is still
 // private: regular, one name, owned by the effective user, writable by no one

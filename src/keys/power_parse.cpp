@@ -20,7 +20,9 @@ constexpr size_t kLongestStatusLine = 4096;
 constexpr size_t kMostTorrents = 10000;
 constexpr size_t kLargestCrontab = 1 << 20;
 
-bool mentions_checktorrent(const std::string &line) { return line.find("checktorrent") != std::string::npos; }
+bool mentions_checktorrent(const std::string &line) {
+    return line.find("checktorrent") != std::string::npos;
+}
 
 // The three lines the crontab program writes at the top of what it installs:
 // this one, then "# (FILE installed on DATE)" and "# (Cron version ...)".  The
@@ -33,6 +35,22 @@ size_t header_lines(const std::vector<std::string> &lines, size_t at) {
     size_t n = 1;
     while (n < 3 && at + n < lines.size() && lines[at + n].rfind("# (", 0) == 0) ++n;
     return n;
+}
+
+// The first line of a note; the boot it belongs to follows on the same line.
+const char kNoteHead[] = "torrent_standby crontab note, boot ";
+
+// A decimal count at `*at` ended by `end`; moves past both.
+bool read_count(const std::string &text, size_t *at, char end, size_t *count) {
+    size_t stop = text.find(end, *at);
+    if (stop == std::string::npos || stop == *at || stop - *at > 9) return false;
+    *count = 0;
+    for (size_t i = *at; i < stop; ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        *count = *count * 10 + static_cast<size_t>(text[i] - '0');
+    }
+    *at = stop + 1;
+    return true;
 }
 
 std::vector<std::string> split_lines(const std::string &text) {
@@ -81,7 +99,8 @@ bool torrent_line_busy(const char *line, size_t length) {
 TorrentReport read_torrent_report(const char *path) {
     Found found;
     int fd = open_regular(path, &found);
-    if (fd < 0) return found == Found::kNothing ? TorrentReport::kMissing : TorrentReport::kUnreadable;
+    if (fd < 0)
+        return found == Found::kNothing ? TorrentReport::kMissing : TorrentReport::kUnreadable;
     TorrentReport result = TorrentReport::kIdle;
     std::string line;
     size_t lines = 0;
@@ -95,7 +114,8 @@ TorrentReport read_torrent_report(const char *path) {
             break;
         }
         if (n == 0) {  // a last line without its line end counts too
-            if (!line.empty() && torrent_line_busy(line.data(), line.size())) result = TorrentReport::kBusy;
+            if (!line.empty() && torrent_line_busy(line.data(), line.size()))
+                result = TorrentReport::kBusy;
             break;
         }
         for (ssize_t at = 0; at < n && !done; ++at) {
@@ -132,36 +152,67 @@ std::string edit_crontab(const std::string &text, bool entering, CronSuspension 
         }
         out.push_back(in[i++]);
     }
+    // The noted jobs that are still off: at their own line, or else (the
+    // crontab changed meanwhile) at the first such line not taken yet.  One
+    // that is on again, or gone, is the user's affair now.
+    CronSuspension still_off;
+    std::vector<bool> taken(out.size(), false);
+    for (const auto &noted : suspended->lines) {
+        const std::string commented = "#" + noted.second;
+        size_t at = noted.first;
+        if (at >= out.size() || taken[at] || out[at] != commented) {
+            for (at = 0; at < out.size() && (taken[at] || out[at] != commented); ++at) {
+            }
+        }
+        if (at == out.size()) continue;
+        taken[at] = true;
+        if (entering) {
+            still_off.lines.emplace_back(at, noted.second);
+        } else {
+            out[at] = noted.second;
+        }
+    }
     if (entering) {
         for (size_t i = 0; i < out.size(); ++i) {
             const std::string &line = out[i];
             bool commented = !line.empty() && line[0] == '#';
             bool empty = line.empty() || line == "\n";
             if (commented || empty || !mentions_checktorrent(line)) continue;
-            suspended->lines.emplace_back(i, line);
+            still_off.lines.emplace_back(i, line);
             out[i] = "#" + line;
         }
-    } else {
-        std::vector<bool> restored(out.size(), false);
-        for (const auto &noted : suspended->lines) {
-            const std::string commented = "#" + noted.second;
-            size_t at = noted.first;
-            // Where it was put, or else (the crontab changed meanwhile) the
-            // first such line not restored yet.
-            if (at >= out.size() || restored[at] || out[at] != commented) {
-                for (at = 0; at < out.size() && (restored[at] || out[at] != commented); ++at) {
-                }
-            }
-            if (at < out.size()) {
-                out[at] = noted.second;
-                restored[at] = true;
-            }
-        }
-        suspended->lines.clear();
     }
+    *suspended = still_off;
     std::string result;
     for (const std::string &line : out) result += line;
     return result;
+}
+
+std::string note_text(const CronSuspension &noted, const std::string &boot) {
+    std::string text = kNoteHead + boot + "\n";
+    for (const auto &line : noted.lines) {
+        text += std::to_string(line.first) + " " + std::to_string(line.second.size()) + "\n";
+        text += line.second + "\n";
+    }
+    return text;
+}
+
+bool read_note(const std::string &text, const std::string &boot, CronSuspension *noted) {
+    const std::string head = kNoteHead + boot + "\n";
+    if (text.compare(0, head.size(), head) != 0) return false;
+    CronSuspension found;
+    size_t at = head.size();
+    while (at < text.size()) {
+        size_t index;
+        size_t length;
+        if (!read_count(text, &at, ' ', &index) || !read_count(text, &at, '\n', &length))
+            return false;
+        if (length >= text.size() - at || text[at + length] != '\n') return false;
+        found.lines.emplace_back(index, text.substr(at, length));
+        at += length + 1;
+    }
+    *noted = found;
+    return true;
 }
 
 bool rewrite_crontab(int copy_fd, const char *temp_path, bool entering, CronSuspension *suspended,
@@ -175,7 +226,8 @@ bool rewrite_crontab(int copy_fd, const char *temp_path, bool entering, CronSusp
     std::string edited = edit_crontab(text, entering, &noted);
     int out = create_private(temp_path, who);
     if (out < 0) return false;
-    bool ok = write_fully(out, edited.data(), edited.size(), 0) && still_private(temp_path, out, who);
+    bool ok =
+        write_fully(out, edited.data(), edited.size(), 0) && still_private(temp_path, out, who);
     if (close(out) != 0) ok = false;
     if (!ok) {
         fprintf(stderr, "%s: the edited crontab could not be written\n", who);

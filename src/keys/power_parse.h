@@ -18,8 +18,7 @@ bool torrent_line_busy(const char *line, size_t length);
 
 // What the torrent status file says.  kUnreadable: something is there but it
 // cannot be read as a report (no regular file, a read error, a line or a
-// number of lines beyond any real report), so whether a torrent is busy is
-// not known.
+// number of lines beyond any real report).
 enum class TorrentReport { kMissing, kUnreadable, kIdle, kBusy };
 TorrentReport read_torrent_report(const char *path);
 
@@ -31,10 +30,18 @@ struct CronSuspension {
 };
 
 // Root's crontab edited for standby entry (the active checktorrent jobs
-// commented out and noted in `suspended`) or for wake-up (the noted ones
-// restored).  The header the crontab program puts at the top of an installed
-// crontab is dropped, so that it does not pile up at every install.
+// commented out and added to `suspended`, where the noted jobs still off
+// stay) or for wake-up (the noted ones restored, `suspended` emptied).  The
+// header the crontab program puts at the top of an installed crontab is
+// dropped, so that it does not pile up at every install.
 std::string edit_crontab(const std::string &text, bool entering, CronSuspension *suspended);
+
+// The note as a text kept in a file between standby entry and wake-up, and
+// back; `boot` names the boot it belongs to (root's crontab lies in /tmp and
+// is made afresh at every boot).  read_note is false for any text that is no
+// whole note of that boot.
+std::string note_text(const CronSuspension &noted, const std::string &boot);
+bool read_note(const std::string &text, const std::string &boot, CronSuspension *noted);
 
 // Reads the crontab copy open on `copy_fd`, edits it as above and writes the
 // result to a new private file at `temp_path`.  False, with a message naming

@@ -4,11 +4,13 @@
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "keys_internal.h"
@@ -20,8 +22,16 @@
 namespace {
 
 const char kWho[] = "torrent_standby";
+const char kSource[] = "/tmp/cron/crontabs/root";
 const char kCopy[] = "/tmp/cron_root_ori";
 const char kTemp[] = "/tmp/cron_root_temp";
+// Which jobs the standby turned off, kept where a restart of the player's
+// process between standby and wake-up does not lose it, and where only root
+// can write.
+const char kNoteFolder[] = "/opt/kvn/var";
+const char kNote[] = "/opt/kvn/var/torrent_crontab_note";
+const char kNoteNew[] = "/opt/kvn/var/torrent_crontab_note.new";
+constexpr size_t kLargestNote = 2 << 20;  // the noted lines of the largest crontab read, and more
 constexpr unsigned kScriptLimitMs = 60000;
 // A killed script normally ends at once; one stuck in disk I/O may not, and
 // the standby does not wait for it.
@@ -29,8 +39,10 @@ constexpr unsigned kReapLimitMs = 2000;
 
 struct TorrentState {
     std::mutex mutex;
-    kvn::CronSuspension suspended;  // the jobs commented out at the last entry
-    std::vector<pid_t> unreaped;    // killed scripts that had not ended yet
+    // The note as this process last made it, for when its file cannot be
+    // kept or read.
+    kvn::CronSuspension suspended;
+    std::vector<pid_t> unreaped;  // killed scripts that had not ended yet
 };
 TorrentState g_torrent;
 
@@ -39,22 +51,85 @@ void remove_copies() {
     remove(kCopy);
 }
 
-// Both copies are files that only root can have made or changed: the copy
-// is created afresh before `cp` fills it and checked after, and the edited
-// file is written to a new file of its own.  Root's crontab is replaced only
-// when every step was complete, never by an empty, partial or foreign file.
+std::string boot_id() {
+    char id[64];
+    ssize_t n = kvn::read_regular("/proc/sys/kernel/random/boot_id", id, sizeof id);
+    std::string text(id, n > 0 ? static_cast<size_t>(n) : 0);
+    return text.substr(0, text.find('\n'));
+}
+
+// The note of this boot's last standby, from its file when that is root's
+// alone, else as this process has it.
+kvn::CronSuspension load_note() {
+    std::string why;
+    int fd = kvn::open_roots_file(kNote, &why);
+    if (fd >= 0) {
+        std::string text;
+        kvn::CronSuspension noted;
+        bool ok = kvn::read_all(fd, &text, kLargestNote) && kvn::read_note(text, boot_id(), &noted);
+        close(fd);
+        if (ok) return noted;
+        fprintf(stderr, "%s: %s is no note of this boot; not used\n", kWho, kNote);
+    } else if (!why.empty()) {
+        fprintf(stderr, "%s: the note is not used: %s\n", kWho, why.c_str());
+    }
+    return g_torrent.suspended;
+}
+
+void save_note(const kvn::CronSuspension &noted) {
+    g_torrent.suspended = noted;
+    mkdir(kNoteFolder, 0755);  // once, where the player's folder lacks it
+    std::string why;
+    if (!kvn::roots_folder(kNoteFolder, &why)) {
+        fprintf(stderr, "%s: the note is kept in memory only: %s\n", kWho, why.c_str());
+        return;
+    }
+    if (noted.lines.empty()) {
+        unlink(kNote);
+        return;
+    }
+    std::string text = kvn::note_text(noted, boot_id());
+    int fd = kvn::create_private(kNoteNew, kWho);
+    bool ok = fd >= 0 && kvn::write_fully(fd, text.data(), text.size(), 0);
+    if (fd >= 0 && close(fd) != 0) ok = false;
+    if (ok && rename(kNoteNew, kNote) == 0) return;
+    fprintf(stderr, "%s: the note is kept in memory only: %s cannot be written\n", kWho, kNote);
+    unlink(kNoteNew);
+    unlink(kNote);  // an older one would be taken for it
+}
+
+// Root's crontab is edited only when root alone can have written it, and
+// replaced only when every step was complete: never by an empty, partial or
+// foreign file.  The copy is created afresh before `cp` fills it and checked
+// after, and the edited file is written to a new file of its own.  The note
+// changes only once `crontab` has installed the edit, so that the wake-up
+// turns on no line that the installed crontab did not have turned off.
 void edit_crontab(bool entering) {
+    std::lock_guard<std::mutex> lock(g_torrent.mutex);
+    std::string why;
+    int source = kvn::open_roots_file(kSource, &why);
+    if (source < 0) {
+        if (why.empty()) why = std::string(kSource) + " is missing";
+        fprintf(stderr, "%s: root's crontab is left alone: %s\n", kWho, why.c_str());
+        return;
+    }
+    close(source);
     int copy = kvn::create_private(kCopy, kWho);
     if (copy < 0) return;
     bool ok = system("cp /tmp/cron/crontabs/root /tmp/cron_root_ori") == 0;
     if (!ok) fprintf(stderr, "%s: cannot copy root's crontab; it is left as it is\n", kWho);
     ok = ok && kvn::still_private(kCopy, copy, kWho);
-    {
-        std::lock_guard<std::mutex> lock(g_torrent.mutex);
-        ok = ok && kvn::rewrite_crontab(copy, kTemp, entering, &g_torrent.suspended, kWho);
-    }
+    kvn::CronSuspension noted = load_note();
+    ok = ok && kvn::rewrite_crontab(copy, kTemp, entering, &noted, kWho);
     close(copy);
-    if (ok) (void)system("crontab /tmp/cron_root_temp");
+    if (!ok) return;
+    int status = system("crontab /tmp/cron_root_temp");
+    if (status != 0) {
+        fprintf(stderr, "%s: crontab failed (exit status %d); root's crontab is taken as it was\n",
+                kWho, WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+        return;
+    }
+    save_note(noted);
 }
 
 void reap_earlier_scripts() {
@@ -80,12 +155,13 @@ void run_status_script() {
     unsigned start = static_cast<unsigned>(get_time_ms());
     for (;;) {
         int status;
-        if (waitpid(pid, &status, WNOHANG) != 0) return;  // ended, or an error
+        if (waitpid(pid, &status, WNOHANG) != 0) return;                  // ended, or an error
         unsigned elapsed = static_cast<unsigned>(get_time_ms()) - start;  // wraps safely
         if (elapsed >= kScriptLimitMs) {
             kill(pid, SIGKILL);
             if (!kvn::reap_within(pid, kReapLimitMs, &status)) {
-                fprintf(stderr, "%s: the status script (%d) has not ended after SIGKILL; not waiting\n",
+                fprintf(stderr,
+                        "%s: the status script (%d) has not ended after SIGKILL; not waiting\n",
                         kWho, static_cast<int>(pid));
                 std::lock_guard<std::mutex> lock(g_torrent.mutex);
                 g_torrent.unreaped.push_back(pid);
@@ -114,14 +190,12 @@ extern "C" void torrent_standby(int entering) {
         report = kvn::read_torrent_report("/tmp/bt_data");
         if (attempt >= 2 && attempt <= 6) kvn::sleep_us(1000000);
     }
-    // A missing report lets the disks sleep, as ever; one that is there but
-    // cannot be read says nothing about the torrents, and a disk that keeps
-    // spinning loses nothing.
+    // Whatever cannot be read as a report within the bounds (something that
+    // is no file, a read error, more than any real report holds) is no
+    // readable report, and then the disks may sleep, as when none is there.
     if (report == kvn::TorrentReport::kUnreadable) {
-        fprintf(stderr, "%s: /tmp/bt_data cannot be read as a report; the disks keep spinning\n", kWho);
+        fprintf(stderr, "%s: /tmp/bt_data cannot be read as a report; taken as none\n", kWho);
     }
-    if (report == kvn::TorrentReport::kMissing || report == kvn::TorrentReport::kIdle) {
-        kvn::touch_marker("/tmp/bt_hdd_spindown", kWho);
-    }
+    if (report != kvn::TorrentReport::kBusy) kvn::touch_marker("/tmp/bt_hdd_spindown", kWho);
     remove_copies();
 }

@@ -60,6 +60,11 @@ TEST(Crontab, OnlyTheJobsTheStandbyCommentedComeBackAndHeadersNeverPileUp) {
         EXPECT_EQ(crontab, kvn::edit_crontab(header + suspended, false, &noted)) << what;
         EXPECT_TRUE(noted.lines.empty()) << what;
     }
+    // A second entry before any wake-up (the last one failed): the first's jobs stay noted.
+    kvn::CronSuspension noted;
+    const std::string off_once = kvn::edit_crontab(job + other, true, &noted);
+    EXPECT_EQ(off_once, kvn::edit_crontab(off_once, true, &noted));
+    EXPECT_EQ(job + other, kvn::edit_crontab(off_once, false, &noted));
 }
 
 TEST(Mtab, OnlyWellFormedDiskNamesGiveALetter) {
