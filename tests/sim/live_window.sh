@@ -29,7 +29,7 @@ trap cleanup EXIT
 for _ in $(seq 50); do [ -s "$out/display" ] && break; sleep 0.1; done
 export DISPLAY=:$(head -n1 "$out/display")
 
-"$sim" --window --shots "$out" --trace "$out/live.trace" --record "$out/session.kvs" --time-divisor 5 \
+"$sim" --window --shots "$out" --trace "$out/live.trace" --record "$out/session.kvs" \
     < /dev/null > "$out/sim.log" 2>&1 &
 sim_pid=$!
 window=$(timeout 20 xdotool search --sync --name '^korvan-sim' | head -n1) || fail "no window within 20 s"

@@ -48,12 +48,20 @@ TEST(SimLineReader, LongLinesAreCutWithoutHoldingThemAndStopEndsTheWait) {
 }
 
 // (That a recorded session replays is shown by the live window's test.)
-TEST(SimRecorder, WaitsAreInPlayerTimeRoundedToATenthAndSplitAtTheLongestWait) {
-    struct Row { long long real_ms; unsigned divisor; std::vector<long> waits; } rows[] = {
-        {0, 1, {}}, {-5, 1, {}}, {40, 1, {}}, {50, 1, {100}}, {1234, 1, {1200}},
-        {1250, 1, {1300}}, {1234, 10, {12300}}, {kMaxWaitMs + 500, 1, {kMaxWaitMs, 500}},
+TEST(SimRecorder, WaitsAreRoundedToATenthAndSplitAtTheLongestWait) {
+    struct Row {
+        long long real_ms;
+        std::vector<long> waits;
+    } rows[] = {
+        {0, {}},
+        {-5, {}},
+        {40, {}},
+        {50, {100}},
+        {1234, {1200}},
+        {1250, {1300}},
+        {kMaxWaitMs + 500, {kMaxWaitMs, 500}},
     };
-    for (const Row &r : rows) EXPECT_EQ(recorded_waits(r.real_ms, r.divisor), r.waits) << r.real_ms;
+    for (const Row &r : rows) EXPECT_EQ(recorded_waits(r.real_ms), r.waits) << r.real_ms;
 }
 
 TEST(SimTrace, MemoryKeepsTheNewestLinesAndTheStandInsAreEmptiedPastTheirLimit) {
