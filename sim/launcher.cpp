@@ -186,7 +186,10 @@ int launch(const Options &given) {
     env.push_back(nullptr);
     const char *cannot = "korvan-sim: cannot start the sandbox; refusing to run outside it\n";
     on_stop_request(nullptr);
-    if (stop_requested()) return kStatusSignalBase + stop_signal();
+    if (stop_requested())
+        return refuse(
+            kStatusSignalBase + stop_signal(),
+            "stopped by signal " + std::to_string(stop_signal()) + " before the player started");
     fflush(nullptr);
     pid_t child = fork();
     if (child < 0) return refuse(kStatusCannotAct, std::string("cannot start the sandbox: ") + strerror(errno));

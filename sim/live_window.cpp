@@ -30,7 +30,7 @@ enum ChannelEvent { kScreenCame = 1, kFrameCame, kChannelEnded };
 // and every error once it is gone, are expected; the rest go on as before.
 Display *g_x_display = nullptr;
 Window g_x_window = 0;
-bool g_window_gone = false;  // only the window's thread calls Xlib
+std::atomic<bool> g_window_gone{false};  // SDL's wake-ups may meet the error elsewhere
 XErrorHandler g_x_errors = nullptr;
 
 int on_x_error(Display *display, XErrorEvent *e) {
