@@ -38,7 +38,9 @@
  *    simulator wakes the window's event buffer when it stops and gives the
  *    application 1.5 seconds to return.
  * 3. It calls unregister_window() and kvn_window_clean_up() for its window,
- *    and returns 0.
+ *    and returns 0.  A crash after the start, in this thread or in a thread
+ *    the application started itself, ends the simulator with exit status 5
+ *    and a message naming the application.
  *
  * It must not call kvn_dfb_init(), kvn_layer_osd_init() or kvn_clean_up():
  * the display belongs to the simulator.  The TV key may keep the thread

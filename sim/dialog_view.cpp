@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "korvan_framework_lib.h"
 #include "osd_service.h"
 #include "screen.h"
 #include "sim_script.h"
@@ -25,12 +26,19 @@ struct DialogState {
     std::string title, message;
     std::string notice;
     long long notice_until = 0;
+    bool dark = false;  // the picture is off: no notice is seen, now or later
     Overlay overlay;
 } g_dialog;
 
 long long now_ms() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
+}
+
+// A notice's time on screen, in player time like every other wait.
+long long notice_end(long long player_ms) {
+    unsigned divisor = kvn_get_time_divisor();
+    return now_ms() + player_ms / (divisor == 0 ? 1 : divisor);
 }
 
 std::vector<std::string> split(const std::string &text, char by) {
@@ -143,15 +151,15 @@ void osd_renderer(const osd_call *call, void *) {
         d.page_up = true;
         break;
     case 13:
-        if (field("msg", value)) {
+        if (field("msg", value) && !d.dark) {
             d.notice = value;
-            d.notice_until = now_ms() + 3000;
+            d.notice_until = notice_end(3000);
         }
         break;
     case 40:
-        if (call->mode == 0 && field("opts", value) && !value.empty()) {
+        if (call->mode == 0 && field("opts", value) && !value.empty() && !d.dark) {
             d.notice = "TV mode: " + split(value, ',').front();
-            d.notice_until = now_ms() + 2000;
+            d.notice_until = notice_end(2000);
         }
         break;
     case 42:
@@ -187,6 +195,15 @@ void stop_dialog_view() {
 void expire_dialog_notice() {
     std::lock_guard<std::mutex> lock(g_dialog.mutex);
     if (!g_dialog.notice.empty() && now_ms() >= g_dialog.notice_until) {
+        g_dialog.notice.clear();
+        draw_dialog_locked();
+    }
+}
+
+void set_dialog_dark(bool dark) {
+    std::lock_guard<std::mutex> lock(g_dialog.mutex);
+    g_dialog.dark = dark;
+    if (dark && !g_dialog.notice.empty()) {
         g_dialog.notice.clear();
         draw_dialog_locked();
     }

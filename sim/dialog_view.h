@@ -9,6 +9,9 @@ void start_dialog_view();
 void stop_dialog_view();
 // Takes down a notice whose time is up; called by the platform watcher.
 void expire_dialog_notice();
+// The picture off (standby): a notice is taken down and none is shown until
+// the picture is back; called by the platform watcher.
+void set_dialog_dark(bool dark);
 
 struct MenuState {
     bool pages = false;      // a page of the TV-mode menu is up

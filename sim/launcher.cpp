@@ -146,6 +146,17 @@ int pass_status_on(int wait_status, const std::vector<std::string> &binds) {
 }  // namespace
 
 int launch(const Options &given) {
+    // Until the sandbox starts nothing needs putting in order, and a script
+    // or record FIFO may hold this thread: a signal ends the launcher here.
+    on_stop_request([](int signal_number) {
+        char text[96];
+        int n =
+            snprintf(text, sizeof text,
+                     "korvan-sim: stopped by signal %d before the player started\n", signal_number);
+        ssize_t written = write(STDERR_FILENO, text, static_cast<size_t>(n));
+        (void)written;
+        _exit(kStatusSignalBase + signal_number);
+    });
     Options o = given;
     // A session at the desk gets the window; commands piped in do not.
     if (o.window == Options::Window::Auto)
@@ -171,7 +182,7 @@ int launch(const Options &given) {
     if (sandbox_shares(sandbox, {tree}, true)) binds.push_back(tree);
     Recorder recorder;
     std::string error;
-    if (!o.record.empty() && !recorder.open(absolute_path(o.record), o.divisor, error))
+    if (!o.record.empty() && !recorder.open(absolute_path(o.record), error))
         return refuse(kStatusBadInput, "--record: " + error);
     std::sort(binds.begin(), binds.end());
     binds.erase(std::unique(binds.begin(), binds.end()), binds.end());
@@ -195,6 +206,11 @@ int launch(const Options &given) {
     env.push_back(&variable[0]);
     env.push_back(nullptr);
     const char *cannot = "korvan-sim: cannot start the sandbox; refusing to run outside it\n";
+    on_stop_request(nullptr);
+    if (stop_requested())
+        return refuse(
+            kStatusSignalBase + stop_signal(),
+            "stopped by signal " + std::to_string(stop_signal()) + " before the player started");
     fflush(nullptr);
     pid_t child = fork();
     if (child < 0) return refuse(kStatusCannotAct, std::string("cannot start the sandbox: ") + strerror(errno));
@@ -211,7 +227,8 @@ int launch(const Options &given) {
     }
     close(channel[1]);
     int fd = channel[0];
-    // A signal, or the window closed, stops the player in order inside.
+    // A signal, or the window closed, stops the player in order inside
+    // (also one that came while the sandbox was starting).
     on_stop_request([fd](int signal_number) {
         ControlMessage m;
         m.type = kMsgStop;

@@ -1,10 +1,11 @@
 #include "live_window.h"
 
+#include <SDL2/SDL.h>
+#include <SDL2/SDL_syswm.h>
+#include <X11/Xlib.h>
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
-
-#include <SDL2/SDL.h>
 
 #include <atomic>
 #include <thread>
@@ -21,6 +22,40 @@ SDL_Window *g_window = nullptr;
 SDL_Renderer *g_renderer = nullptr;
 Uint32 g_channel_event = 0;  // SDL user events: the channel's messages
 enum ChannelEvent { kScreenCame = 1, kFrameCame, kChannelEnded };
+
+// A window destroyed from outside (by some window managers, or `xdotool
+// windowclose`) turns every later call on it into an X error, which Xlib's
+// default handler answers by ending the process: the player inside would
+// lose its launcher instead of stopping in order.  Errors about the window,
+// and every error once it is gone, are expected; the rest go on as before.
+Display *g_x_display = nullptr;
+Window g_x_window = 0;
+std::atomic<bool> g_window_gone{false};  // SDL's wake-ups may meet the error elsewhere
+XErrorHandler g_x_errors = nullptr;
+
+int on_x_error(Display *display, XErrorEvent *e) {
+    if (g_window_gone || (g_x_window != 0 && e->resourceid == g_x_window)) {
+        g_window_gone = true;
+        return 0;
+    }
+    return g_x_errors != nullptr ? g_x_errors(display, e) : 0;
+}
+
+void follow_x_window() {
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (!SDL_GetWindowWMInfo(g_window, &info) || info.subsystem != SDL_SYSWM_X11) return;
+    g_x_display = info.info.x11.display;
+    g_x_window = info.info.x11.window;
+    g_x_errors = XSetErrorHandler(on_x_error);
+    SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
+}
+
+bool destroyed_event(const SDL_Event &e) {
+    if (e.type != SDL_SYSWMEVENT || e.syswm.msg->subsystem != SDL_SYSWM_X11) return false;
+    const XEvent &x = e.syswm.msg->msg.x11.event;
+    return x.type == DestroyNotify && x.xdestroywindow.window == g_x_window;
+}
 
 struct View {
     SharedScreen screen;
@@ -70,6 +105,7 @@ SDL_Texture *texture_of(const Picture &p, bool blended) {
 
 // The player's 16:9 picture scaled to the window, with bars as needed.
 void present(View &view) {
+    if (g_window_gone) return;
     SDL_SetRenderDrawColor(g_renderer, 0, 0, 0, 255);
     SDL_RenderClear(g_renderer);
     int w = 0, h = 0;
@@ -121,6 +157,7 @@ bool open_live_window(std::string &error) {
     SDL_SetRenderDrawColor(g_renderer, 0, 0, 0, 255);
     SDL_RenderClear(g_renderer);
     SDL_RenderPresent(g_renderer);
+    follow_x_window();
     return true;
 }
 
@@ -130,7 +167,13 @@ void run_live_window(int fd, Recorder &recorder) {
     std::thread reader([fd, &frame_pending] { read_channel(fd, frame_pending); });
     int shots = 0;
     SDL_Event e;
-    for (bool open = true; open && SDL_WaitEvent(&e);) {
+    for (bool open = true; open;) {
+        // SDL wakes a waiting loop through the window, so a destroyed one
+        // would leave the channel's end unseen: look at the queue anyway.
+        if (!SDL_WaitEventTimeout(&e, 100)) continue;
+        if (destroyed_event(e)) g_window_gone = true;
+        // Gone without a close: as a close, without the window's last calls.
+        if (g_window_gone && !stop_requested()) request_stop(0);
         if (e.type == g_channel_event) {
             if (e.user.code == kChannelEnded) {
                 open = false;
@@ -154,7 +197,7 @@ void run_live_window(int fd, Recorder &recorder) {
         } else if (e.type == SDL_QUIT) {
             // Closing the window ends the player in order; the window goes now.
             request_stop(0);
-            SDL_HideWindow(g_window);
+            if (!g_window_gone) SDL_HideWindow(g_window);
         } else if (e.type == SDL_WINDOWEVENT) {
             present(view);
         } else if (e.type == SDL_KEYDOWN && !stop_requested()) {
@@ -185,6 +228,9 @@ void run_live_window(int fd, Recorder &recorder) {
     if (view.help) SDL_DestroyTexture(view.help);
     SDL_DestroyRenderer(g_renderer);
     SDL_DestroyWindow(g_window);
+    // SDL_Quit puts the previous error handler back before its last sync:
+    // the errors of destroying a window already gone must come in first.
+    if (g_x_display != nullptr) XSync(g_x_display, False);
     SDL_Quit();
 }
 

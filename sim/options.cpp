@@ -81,6 +81,14 @@ bool parse_options(const std::vector<std::string> &args, Options &o, bool &help,
         error = "--record writes the keys pressed in the live window: it needs --window";
         return false;
     }
+    // Faster menus and countdowns would close before a person at the window
+    // can answer them; the recorded script replays at any divisor.
+    if (!o.record.empty() && o.divisor != 1) {
+        error =
+            "--record runs the window at the player's own timing: leave out --time-divisor "
+            "(the recorded script replays with it)";
+        return false;
+    }
     return true;
 }
 

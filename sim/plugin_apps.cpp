@@ -1,6 +1,8 @@
 // Developers' applications, loaded from shared objects and run in threads
 // of their own, as the player's applications are.
 #include <dlfcn.h>
+#include <execinfo.h>
+#include <link.h>
 #include <pthread.h>
 #include <signal.h>
 #include <string.h>
@@ -30,12 +32,55 @@ int plugin_stopping(void) { return g_stopping ? 1 : 0; }
 // What the crash report needs, prepared before anything can crash: a
 // signal handler may only write.
 enum Phase { kIdle, kLoading, kStarting, kRunning };
+constexpr int kMaxCodeRanges = 8;
 struct CrashNote {
     std::atomic<pid_t> tid{0};
     std::atomic<int> phase{kIdle};
     char text[512] = {0};  // "korvan-sim: the plug-in application NAME (PATH) crashed with "
+    // Where the plug-in's code is mapped, for crashes in threads it started itself.
+    std::atomic<int> ranges{0};
+    uintptr_t code[kMaxCodeRanges][2] = {};
 };
 CrashNote g_notes[KVN_APPLICATION_COUNT];
+
+// Notes the executable segments of the object loaded at `base`.
+void note_code(CrashNote &note, uintptr_t base) {
+    struct Search {
+        CrashNote *note;
+        uintptr_t base;
+    } search = {&note, base};
+    dl_iterate_phdr(
+        [](struct dl_phdr_info *info, size_t, void *data) {
+            Search *s = static_cast<Search *>(data);
+            if (info->dlpi_addr != s->base) return 0;
+            int n = 0;
+            for (int i = 0; i < info->dlpi_phnum && n < kMaxCodeRanges; ++i) {
+                const ElfW(Phdr) &ph = info->dlpi_phdr[i];
+                if (ph.p_type != PT_LOAD || !(ph.p_flags & PF_X)) continue;
+                s->note->code[n][0] = info->dlpi_addr + ph.p_vaddr;
+                s->note->code[n][1] = info->dlpi_addr + ph.p_vaddr + ph.p_memsz;
+                ++n;
+            }
+            s->note->ranges = n;
+            return 1;
+        },
+        &search);
+}
+
+// The plug-in with a frame on the calling thread's stack (the crash's own
+// address included), or null.  The unwinder was loaded before any crash.
+CrashNote *plugin_on_stack() {
+    void *frames[64];
+    int depth = backtrace(frames, 64);
+    for (int f = 0; f < depth; ++f) {
+        uintptr_t at = reinterpret_cast<uintptr_t>(frames[f]);
+        for (CrashNote &note : g_notes) {
+            for (int r = 0; r < note.ranges; ++r)
+                if (at >= note.code[r][0] && at < note.code[r][1]) return &note;
+        }
+    }
+    return nullptr;
+}
 
 pid_t thread_id() { return static_cast<pid_t>(syscall(SYS_gettid)); }
 
@@ -46,14 +91,24 @@ void write_all(const char *text) {
 
 void on_crash(int sig) {
     pid_t self = thread_id();
-    for (CrashNote &note : g_notes) {
-        int phase = note.phase;
-        if (phase == kIdle || note.tid != self) continue;
-        write_all(note.text);
+    CrashNote *culprit = nullptr;
+    for (CrashNote &note : g_notes)
+        if (note.phase != kIdle && note.tid == self) culprit = &note;
+    // A thread the plug-in started itself (or one running its callback)
+    // has the plug-in's code on its stack.
+    bool own_thread = culprit == nullptr && (culprit = plugin_on_stack()) != nullptr;
+    if (culprit != nullptr) {
+        int phase = culprit->phase;
+        write_all(culprit->text);
         write_all(sig == SIGSEGV ? "SIGSEGV" : sig == SIGBUS ? "SIGBUS" : sig == SIGFPE ? "SIGFPE"
                   : sig == SIGILL ? "SIGILL" : "SIGABRT");
-        write_all(phase == kLoading ? " while loading\n" : phase == kStarting ? " while starting\n" : " while running\n");
-        _exit(phase == kRunning ? 5 : 4);
+        if (own_thread) write_all(" in a thread of its own");
+        write_all(phase == kLoading    ? " while loading\n"
+                  : phase == kStarting ? " while starting\n"
+                                       : " while running\n");
+        // Ended as the kernel ends a crashed process: the threads still
+        // running are the crash's, not leaks for a sanitizer's exit check.
+        syscall(SYS_exit_group, phase == kLoading || phase == kStarting ? 4 : 5);
     }
     // Not a plug-in's thread: the simulator's own fault, left to the system.
     signal(sig, SIG_DFL);
@@ -133,6 +188,9 @@ void report_plugin_crashes() {
     sa.sa_handler = on_crash;
     sa.sa_flags = SA_RESETHAND;
     for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) sigaction(sig, &sa, nullptr);
+    // The first backtrace loads the unwinder, which a signal handler must not.
+    void *frame;
+    backtrace(&frame, 1);
 }
 
 std::unique_ptr<PlayerApp> start_plugin_app(const AppOption &option, std::string &error) {
@@ -156,6 +214,8 @@ std::unique_ptr<PlayerApp> start_plugin_app(const AppOption &option, std::string
         error = who + ": cannot load it: " + (why ? why : "unknown error");
         return nullptr;
     }
+    struct link_map *map = nullptr;
+    if (dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr) note_code(note, map->l_addr);
     auto entry = reinterpret_cast<kvn_sim_app_main_fn>(dlsym(handle, KVN_SIM_APP_ENTRY));
     if (entry == nullptr) {
         error = who + ": it has no entry point " KVN_SIM_APP_ENTRY " (see korvan_sim_app.h)";

@@ -1,17 +1,18 @@
 #include "recorder.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <string.h>
+#include <unistd.h>
 
 #include "sim_script.h"
 
 namespace kvn_sim {
 
-std::vector<long> recorded_waits(long long real_ms, unsigned divisor) {
+std::vector<long> recorded_waits(long long real_ms) {
     std::vector<long> waits;
     if (real_ms <= 0) return waits;
-    long long player = real_ms * (divisor == 0 ? 1 : divisor);
-    player = (player + 50) / 100 * 100;
+    long long player = (real_ms + 50) / 100 * 100;
     while (player > 0) {
         long part = player > kMaxWaitMs ? kMaxWaitMs : static_cast<long>(player);
         waits.push_back(part);
@@ -24,17 +25,27 @@ Recorder::~Recorder() {
     if (file_ != nullptr) fclose(file_);
 }
 
-bool Recorder::open(const std::string &path, unsigned divisor, std::string &error) {
-    file_ = fopen(path.c_str(), "we");
-    if (file_ == nullptr) {
-        error = "cannot write " + path + ": " + strerror(errno);
+bool Recorder::open(const std::string &path, std::string &error) {
+    // Opened without waiting: a FIFO nobody reads would otherwise hold the
+    // launcher before the window opens.
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0) {
+        error =
+            "cannot write " + path + ": " +
+            (errno == ENXIO ? std::string("it is a FIFO that no process reads") : strerror(errno));
         return false;
     }
-    divisor_ = divisor;
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    file_ = fdopen(fd, "w");
+    if (file_ == nullptr) {
+        error = "cannot write " + path + ": " + strerror(errno);
+        ::close(fd);
+        return false;
+    }
     last_ = Clock::now();
-    fprintf(file_, "# Recorded at the live window of korvan-sim (--time-divisor %u); waits are\n"
-                   "# in player time.  Replay: korvan-sim --script THIS-FILE --time-divisor %u\n",
-            divisor, divisor);
+    fprintf(file_,
+            "# Recorded at the live window of korvan-sim; waits are in player time.\n"
+            "# Replay: korvan-sim --script THIS-FILE [--time-divisor N]\n");
     fflush(file_);
     return true;
 }
@@ -43,7 +54,7 @@ void Recorder::line(const std::string &text, Clock::time_point at) {
     if (file_ == nullptr) return;
     auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(at - last_).count();
     last_ = at;
-    for (long wait : recorded_waits(gap, divisor_)) fprintf(file_, "wait %ld\n", wait);
+    for (long wait : recorded_waits(gap)) fprintf(file_, "wait %ld\n", wait);
     if (!text.empty()) fprintf(file_, "%s\n", text.c_str());
     // Each line reaches the file at once: a session cut off is still a script.
     fflush(file_);

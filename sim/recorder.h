@@ -12,17 +12,19 @@
 
 namespace kvn_sim {
 
-// The waits, in player milliseconds and rounded to a tenth of a second,
-// that stand for `real_ms` of desk time at the given time divisor; a gap
-// longer than a wait may be is split over several.
-std::vector<long> recorded_waits(long long real_ms, unsigned divisor);
+// The waits, in milliseconds rounded to a tenth of a second, that stand for
+// `real_ms` of desk time; a gap longer than a wait may be is split over
+// several.  A session is recorded at the player's own timing (a person
+// must be able to answer its menus), so desk time is player time.
+std::vector<long> recorded_waits(long long real_ms);
 
 class Recorder {
 public:
     using Clock = std::chrono::steady_clock;
     ~Recorder();
-    // Creates the file; false with `error` when it cannot be written.
-    bool open(const std::string &path, unsigned divisor, std::string &error);
+    // Creates the file; false with `error` when it cannot be written.  A
+    // FIFO is written only while a process reads it: never waited on.
+    bool open(const std::string &path, std::string &error);
     bool active() const { return file_ != nullptr; }
     void key(DFBInputDeviceKeySymbol key, Clock::time_point at);
     void shot(const std::string &name, Clock::time_point at);
@@ -32,7 +34,6 @@ public:
 private:
     void line(const std::string &text, Clock::time_point at);
     FILE *file_ = nullptr;
-    unsigned divisor_ = 1;
     Clock::time_point last_;
 };
 

@@ -109,6 +109,12 @@ ParseResult parse_line(const std::string &raw, int line_number, Command &out, st
         error = "longer than " + std::to_string(kMaxLineBytes) + " bytes";
         return ParseResult::Error;
     }
+    // The words are read as C strings: a NUL would silently end the line early.
+    size_t nul = raw.find('\0');
+    if (nul != std::string::npos) {
+        error = "a NUL byte at byte " + std::to_string(nul + 1);
+        return ParseResult::Error;
+    }
     std::string line = trim_right(strip_comment(raw));
     std::string rest;
     std::string verb = first_word(line, rest);

@@ -109,6 +109,7 @@ struct Watcher {
         bool picture = smpoutd_stub_picture_on() != 0;
         if (picture == black_shown) {
             black_shown = !picture;
+            set_dialog_dark(black_shown);
             black.show(black_shown);
             // The simulator's own status stays readable over the dark picture.
             bar.raise();

@@ -99,8 +99,15 @@ int stop_fd() { return stop().fd; }
 
 void on_stop_request(std::function<void(int)> callback) {
     Stop &s = stop();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.callback = std::move(callback);
+    int signal_number = 0;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.callback = callback;
+        if (!s.requested || !callback) return;
+        signal_number = s.signal_number;
+    }
+    // Requested before anyone listened: a stop is never lost.
+    callback(signal_number);
 }
 
 }  // namespace kvn_sim

@@ -24,7 +24,8 @@ int stop_signal();
 bool sleep_unless_stopped(std::chrono::microseconds duration);
 // A descriptor that becomes readable once the stop is requested.
 int stop_fd();
-// Called once, in the requesting thread, with the first request's signal.
+// Called once, in the requesting thread, with the first request's signal;
+// at once, in the calling thread, when the stop was requested before.
 void on_stop_request(std::function<void(int)> callback);
 
 }  // namespace kvn_sim

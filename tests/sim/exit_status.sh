@@ -48,7 +48,8 @@ got=$?
 { [ "$got" = 0 ] && grep -q 'line 2: longer than 4096 bytes: skipped' "$dir/log" && grep -q 'ok: /tmp/marker holds' "$dir/log"; } ||
     { fail "200 MB line on standard input gave $got"; tail -5 "$dir/log"; }
 
-# Plug-ins that do not load or do not start: status 4, never a hang.
+# Plug-ins that do not load or do not start: status 4, never a hang; a
+# crash later, also in a thread the plug-in started: status 5.
 printf 'not an ELF file\n' > "$dir/text.so"
 check 4 "PHOTO_PLAYER ($dir/none.so): no such file" --app "PHOTO_PLAYER=$dir/none.so" --script "$dir/holds.kvs"
 check 4 'cannot load it: ' --app "PHOTO_PLAYER=$dir/text.so" --script "$dir/holds.kvs"
@@ -56,6 +57,8 @@ check 4 'it has no entry point kvn_sim_app_main' --app "BROWSER=$no_entry" --scr
 check 4 "crashed with SIGSEGV while starting" --app "BROWSER=$bad/kvn_bad_app_crash.so" --script "$dir/holds.kvs"
 check 4 'its entry point returned 7 before it registered a window' \
     --app "FLASH_LITE=$bad/kvn_bad_app_return.so" --script "$dir/holds.kvs"
+check 5 'crashed with SIGSEGV in a thread of its own while running' \
+    --app "PHOTO_PLAYER=$bad/kvn_bad_app_thread.so" --script "$dir/holds.kvs"
 start=$(date +%s%N)
 check 4 'it registered no window within 5 s' --app "TVMODE=$bad/kvn_bad_app_silent.so" --script "$dir/holds.kvs"
 took=$(( ($(date +%s%N) - start) / 1000000 ))

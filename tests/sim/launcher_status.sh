@@ -26,6 +26,9 @@ check 2 'the folder of --trace /none/t.trace does not exist' "$sim" --trace /non
 check 2 "$dir: is a folder, not a script file" "$sim" --script "$dir" --shots "$dir"
 check 2 'line 1: wait takes at most' "$sim" --script <(echo 'wait 99999999999') --shots "$dir"
 check 2 '--record writes the keys pressed in the live window' "$sim" --record "$dir/r.kvs" --script "$dir/ok.kvs" --shots "$dir"
+check 2 "--record runs the window at the player's own timing" "$sim" --window --record "$dir/r.kvs" --time-divisor 5
+mkfifo "$dir/fifo"
+check 2 "cannot write $dir/fifo: it is a FIFO that no process reads" "$sim" --window --record "$dir/fifo" --shots "$dir"
 check 2 '--app needs NAME=PATH' "$sim" --app NOBODY=x.so --script "$dir/ok.kvs"
 check 2 '--app BROWSER is given twice' "$sim" --app BROWSER=a.so --app BROWSER=b.so
 check 2 '--time-divisor needs a number from 1 to 1000' "$sim" --time-divisor 0
@@ -40,5 +43,17 @@ printf '#!/bin/sh\n[ "$1" = --check-folder ] && exit 0\necho "kvn-sandbox: will 
 chmod +x "$dir/bin/kvn-sandbox"
 check 125 "Folders it was asked to share: $dir" "$dir/bin/korvan-sim" --script "$dir/ok.kvs" --shots "$dir"
 grep -q 'kvn-sandbox: will not share that' "$dir/log" || { echo "FAIL: the sandbox's own reason is lost"; failures=$((failures + 1)); }
+# Held before the sandbox starts (a script FIFO whose writer has not
+# finished): the first SIGTERM ends it at once.
+exec 7<>"$dir/fifo"
+env -u KVN_IN_SANDBOX -u DISPLAY -u WAYLAND_DISPLAY "$sim" --script "$dir/fifo" --shots "$dir" >"$dir/log" 2>&1 &
+pid=$!
+sleep 0.5
+kill -TERM "$pid"
+timeout 2 tail --pid="$pid" -f /dev/null || { echo "FAIL: running 2 s after SIGTERM"; failures=$((failures + 1)); kill -KILL "$pid"; }
+wait "$pid"
+got=$?
+exec 7>&-
+[ "$got" = 143 ] || { echo "FAIL: SIGTERM before the sandbox gave $got"; cat "$dir/log"; failures=$((failures + 1)); }
 rm -rf "$dir"
 exit $failures

@@ -3,7 +3,8 @@
 # xdotool, the window captured with ImageMagick's import and compared with
 # the simulator's own shot of the same moment (the menu after the TV key,
 # the dark screen after the power key); closed by the window manager's close
-# message, it stops in order; the recorded session replays with --script.
+# message or destroyed, it stops in order; the recorded session replays
+# with --script.
 # Usage: live_window.sh KORVAN-SIM OUT-DIR
 set -euo pipefail
 sim=$1
@@ -29,7 +30,7 @@ trap cleanup EXIT
 for _ in $(seq 50); do [ -s "$out/display" ] && break; sleep 0.1; done
 export DISPLAY=:$(head -n1 "$out/display")
 
-"$sim" --window --shots "$out" --trace "$out/live.trace" --record "$out/session.kvs" --time-divisor 5 \
+"$sim" --window --shots "$out" --trace "$out/live.trace" --record "$out/session.kvs" \
     < /dev/null > "$out/sim.log" 2>&1 &
 sim_pid=$!
 window=$(timeout 20 xdotool search --sync --name '^korvan-sim' | head -n1) || fail "no window within 20 s"
@@ -73,6 +74,23 @@ wait "$sim_pid" || status=$?
 sim_pid=
 [ "$status" = 0 ] || { cat "$out/sim.log"; fail "exit status $status after the window was closed"; }
 grep -q '^run power_led -standby 0 -poweron 1$' "$out/live.trace" || fail "not woken before the end"
+
+# Destroyed instead of closed (some window managers, xdotool windowclose)
+# with the menu open: the same orderly end, the menu taken down.
+"$sim" --window --shots "$out" --trace "$out/destroyed.trace" < /dev/null > "$out/destroyed.log" 2>&1 &
+sim_pid=$!
+window=$(timeout 20 xdotool search --sync --name '^korvan-sim' | head -n1) || fail "no second window within 20 s"
+xdotool windowfocus --sync "$window"
+sleep 1
+xdotool key t
+sleep 1
+xdotool windowclose "$window"
+timeout 5 tail --pid="$sim_pid" -f /dev/null || fail "still running 5 s after the window was destroyed"
+status=0
+wait "$sim_pid" || status=$?
+sim_pid=
+[ "$status" = 0 ] || { cat "$out/destroyed.log"; fail "exit status $status after the window was destroyed"; }
+grep -q 'cmd=9 flags=32770 mode=1 ' "$out/destroyed.trace" || fail "the menu was not taken down"
 
 # The recorded session replays the same road.
 grep -q '^key TV$' "$out/session.kvs" && grep -q '^shot window-002$' "$out/session.kvs" \

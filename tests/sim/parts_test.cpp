@@ -48,12 +48,20 @@ TEST(SimLineReader, LongLinesAreCutWithoutHoldingThemAndStopEndsTheWait) {
 }
 
 // (That a recorded session replays is shown by the live window's test.)
-TEST(SimRecorder, WaitsAreInPlayerTimeRoundedToATenthAndSplitAtTheLongestWait) {
-    struct Row { long long real_ms; unsigned divisor; std::vector<long> waits; } rows[] = {
-        {0, 1, {}}, {-5, 1, {}}, {40, 1, {}}, {50, 1, {100}}, {1234, 1, {1200}},
-        {1250, 1, {1300}}, {1234, 10, {12300}}, {kMaxWaitMs + 500, 1, {kMaxWaitMs, 500}},
+TEST(SimRecorder, WaitsAreRoundedToATenthAndSplitAtTheLongestWait) {
+    struct Row {
+        long long real_ms;
+        std::vector<long> waits;
+    } rows[] = {
+        {0, {}},
+        {-5, {}},
+        {40, {}},
+        {50, {100}},
+        {1234, {1200}},
+        {1250, {1300}},
+        {kMaxWaitMs + 500, {kMaxWaitMs, 500}},
     };
-    for (const Row &r : rows) EXPECT_EQ(recorded_waits(r.real_ms, r.divisor), r.waits) << r.real_ms;
+    for (const Row &r : rows) EXPECT_EQ(recorded_waits(r.real_ms), r.waits) << r.real_ms;
 }
 
 TEST(SimTrace, MemoryKeepsTheNewestLinesAndTheStandInsAreEmptiedPastTheirLimit) {
@@ -154,6 +162,7 @@ TEST(SimScript, EveryCommandCommentAndMalformedLine) {
     const std::pair<std::string, const char *> bad[] = {
         {"key", "key name"}, {"key NOSUCHKEY", "NOSUCHKEY"}, {"key power", "power"}, {"key POWE", ""}, {"key 0x", ""},
         {"key 0x1FFFF", ""}, {"key 0xF0zz", ""}, {"wait 3600001", "at most 3600000"},
+        {std::string("wait 5\0junk", 11), "NUL byte at byte 7"},
         {"key " + std::string(kMaxLineBytes, 'A'), "longer than 4096"}, {"press TV", "press"},
         {"key TV RETURN", ""}, {"wait", ""}, {"wait -5", ""}, {"wait 10ms", ""}, {"wait 99999999999999999999999", ""},
         {"shot", ""}, {"shot ../escape", ""}, {"shot a/b", ""}, {"shot .hidden", ""}, {"pipe", ""},
