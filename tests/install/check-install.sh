@@ -73,7 +73,7 @@ int main(void) {
     return 0;
 }
 C
-"$cc" -std=c99 $san "$scratch/clock.c" $(pkg-config --cflags --libs korvan_framework_lib) \
+"$cc" -std=c99 $san "$scratch/clock.c" $(pkg-config --cflags --libs korvan_framework_lib korvan_stand_ins) \
     -o "$scratch/clock" -Wl,-rpath,"$libdir"
 case "$(KVN_TIME_DIVISOR=50 "$scratch/clock")" in
     "1 7 $version $version") ;;
