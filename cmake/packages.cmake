@@ -19,7 +19,8 @@ set(KVN_DEB_MAINTAINER "libkorvan_framework_lib developers <korvan-framework@exa
 
 # --- What every package carries in /usr/share/doc/<package>: the licence in
 # --- Debian's machine-readable form, and the changelog (these are native
-# --- packages: the project is its own upstream).
+# --- packages: the project is its own upstream).  Only the packages install
+# --- them; a plain install has LICENSE and CHANGELOG.md in its doc folder.
 file(READ ${PROJECT_SOURCE_DIR}/LICENSE KVN_LICENSE_TEXT)
 string(REGEX REPLACE "^.*Copyright[^\n]*\n\n" "" KVN_LICENSE_TEXT "${KVN_LICENSE_TEXT}")
 string(STRIP "${KVN_LICENSE_TEXT}" KVN_LICENSE_TEXT)
@@ -53,11 +54,12 @@ file(WRITE ${KVN_DEB_DIR}/triggers "activate-noawait ldconfig\n")
 foreach(part runtime stand_ins dev sim)
   string(TOUPPER ${part} PART)
   install(FILES ${KVN_DEB_DIR}/copyright ${KVN_DEB_DIR}/changelog.gz
-    DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${KVN_DEB_${PART}} COMPONENT ${part})
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${KVN_DEB_${PART}} COMPONENT ${part} EXCLUDE_FROM_ALL)
 endforeach()
-install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md
-  ${PROJECT_SOURCE_DIR}/docs/linking.md
-  DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${KVN_DEB_DEV} COMPONENT dev)
+# (scripts/build-packages sets CMAKE_INSTALL_DOCDIR to the development package's.)
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/README.md
+  ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${PROJECT_SOURCE_DIR}/docs/linking.md
+  DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT dev)
 
 # --- The API reference (the Doxyfile's, written into the build tree), for
 # --- the development package.
@@ -72,8 +74,7 @@ if(KVN_API_DOCS)
       ${PROJECT_SOURCE_DIR}/include/korvan_sim_app.h ${PROJECT_SOURCE_DIR}/docs/api-mainpage.md
     VERBATIM)
   add_custom_target(kvn_api_docs ALL DEPENDS ${KVN_API_DOCS_DIR}/html/index.html)
-  install(DIRECTORY ${KVN_API_DOCS_DIR}/html
-    DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${KVN_DEB_DEV} COMPONENT dev)
+  install(DIRECTORY ${KVN_API_DOCS_DIR}/html DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT dev)
 endif()
 
 # --- CPack
