@@ -793,32 +793,52 @@ int redirect_external_event(kvn_window *self, DFBWindowEvent *event);
  * A result of -1 means the event is not the framework's: the application
  * handles it.  A result of 0 means the key is one of the framework's, and
  * the event is either consumed (its `type` and `key_symbol` set to 0: the
- * application does nothing more with it) or kept as it was, as the table
- * says.  The keys, in the order the handler looks at them:
+ * application does nothing more with it) or kept as it was.  Before it
+ * looks at the key, the handler
+ * - returns -1 for a null record or event, and for an event that is not a
+ *   key-down, the event kept;
+ * - consumes every event, key or not, and returns 0 while
+ *   /tmp/vmk_installing exists (software being installed);
+ * - consumes every key of the table but the power keys and the last row,
+ *   doing nothing, and returns 0 while a standby runs or a power key is on
+ *   its way to one (kvn_get_standby_mode() is 1).
  *
- * | Key (symbol value) | When | What the handler does | Event | Result |
+ * The keys (DIKS_ names without the prefix):
+ *
+ * | Key | Value | Result | Event | What the handler does |
  * |---|---|---|---|---|
- * | any event | the record or the event is null | nothing | kept | -1 |
- * | any event, key or not | /tmp/vmk_installing exists (software being installed) | nothing | consumed | 0 |
- * | any event but a key-down | | nothing | kept | -1 |
- * | DIKS_POWER (0xF00F), and the remote's second power code 0xF072 | not an auto-repeat (DWEF_REPEAT) | standby: run here, or handed to the flash player (see Blocking) | consumed when this call ran the standby, else kept | 0 |
- * | DIKS_POWER, 0xF072 | an auto-repeat: the key still held | nothing | kept | 0 |
- * | each key of the rows below but the last | a standby runs, or a power key is on its way to one (kvn_get_standby_mode() is 1) | nothing | consumed | 0 |
- * | `q`, `s`, `Q`, `S` (0x71, 0x73, 0x51, 0x53), DIKS_SHUFFLE (0xF058), DIKS_SWAP (0xF069) | | nothing: reserved | kept | 0 |
- * | DIKS_REDIAL (0xF06F) | | power-off: machine_off(1, 0) | kept | 0 |
- * | DIKS_HOME (0xF005), DIKS_PROGRAM (0xF018) | at least two of BROWSER, PLAYLIST_NAVIGATOR, PHOTO_PLAYER, FLASH_LITE active, and the media player not active or playing audio | starts the visual controller: `VisualCtrl_Spawn(1)` | consumed | 0 |
- * | DIKS_HOME, DIKS_PROGRAM | otherwise | nothing | kept | 0 |
- * | DIKS_LANGUAGE (0xF01E), the music key | the media player active and playing audio | starts the visual controller: `VisualCtrl_Spawn(0)` | consumed | 0 |
- * | DIKS_LANGUAGE | the media player active, not playing audio | nothing | kept | 0 |
- * | DIKS_LANGUAGE | the media player registered but inactive | "No music started" on the focused window | kept | 0 |
- * | DIKS_LANGUAGE | no window focused, or no media player registered | nothing | kept | 0 |
- * | DIKS_TV (0xF027) | the browser or the flash player focused | the TV-mode menu, kvn_tvmode() with the caller's record | consumed | 0 |
- * | DIKS_TV | another application focused | "Not allowed" on the focused window | consumed | 0 |
- * | DIKS_SETUP (0xF063) | the media player focused | its playback settings menu: `playback_setting_menu_spawn()` | consumed | 0 |
- * | DIKS_SETUP | otherwise | nothing | kept | 0 |
- * | DIKS_CALL (0xF06C) | an application focused | "Not allowed" on the focused window | consumed | 0 |
- * | DIKS_TV, DIKS_CALL | no window focused | nothing | kept | 0 |
- * | any other key, DIKS_HOLD (0xF071) among them | | nothing | kept | -1 |
+ * | `q`, `s`, `Q`, `S` | 0x71, 0x73, 0x51, 0x53 | 0 | kept | nothing: reserved |
+ * | SHUFFLE, SWAP | 0xF058, 0xF069 | 0 | kept | nothing: reserved |
+ * | POWER, and the second power code | 0xF00F, 0xF072 | 0 | note 1 | standby (note 1) |
+ * | REDIAL | 0xF06F | 0 | kept | power-off: machine_off(1, 0) |
+ * | HOME, PROGRAM | 0xF005, 0xF018 | 0 | note 2 | the visual controller (note 2) |
+ * | LANGUAGE, the music key | 0xF01E | 0 | note 3 | the visual controller or a notice (note 3) |
+ * | TV | 0xF027 | 0 | note 4 | the TV-mode menu or a notice (note 4) |
+ * | SETUP | 0xF063 | 0 | note 5 | the media player's settings menu (note 5) |
+ * | CALL | 0xF06C | 0 | note 6 | "Not allowed" (note 6) |
+ * | any other, HOLD (0xF071) too | | -1 | kept | nothing |
+ *
+ * 1. The standby runs in this call, or the key is handed to the flash
+ *    player (see Blocking); the event is consumed when this call ran the
+ *    standby, else kept.  An auto-repeat (DWEF_REPEAT set), the key still
+ *    held, does nothing.
+ * 2. With at least two of BROWSER, PLAYLIST_NAVIGATOR, PHOTO_PLAYER and
+ *    FLASH_LITE active, and the media player not active or playing audio
+ *    (`AmpAPI_is_audio_type()`): starts the visual controller
+ *    (`VisualCtrl_Spawn(1)`), consumed.  Otherwise nothing, kept.
+ * 3. With a window focused and the media player registered: active and
+ *    playing audio, starts the visual controller (`VisualCtrl_Spawn(0)`),
+ *    consumed; active and not playing audio, nothing, kept; inactive, shows
+ *    "No music started" on the focused window, kept.  Otherwise nothing,
+ *    kept.
+ * 4. The browser or the flash player focused: runs the TV-mode menu,
+ *    kvn_tvmode() with the caller's record, consumed.  Another application
+ *    focused: shows "Not allowed" on it, consumed.  None: nothing, kept.
+ * 5. The media player focused: opens its playback settings menu
+ *    (`playback_setting_menu_spawn()` with its record), consumed.
+ *    Otherwise nothing, kept.
+ * 6. An application focused: shows "Not allowed" on it, consumed.  None:
+ *    nothing, kept.
  *
  * The notices are dialog commands in the language of get_current_charset().
  * DIKS_HOLD counts only inside a standby, where it wakes the player.
