@@ -41,6 +41,30 @@
  *   registry operation.
  * - No operation holds two of the three mutexes.
  *
+ * @par Threads and shared data
+ * Each operation says under "Threads" whether two threads may call it at
+ * once.  In short: the window-list, focus and forwarding operations are
+ * serialised by ::kvn_mutex_windows and the thread registry by
+ * ::kvn_mutex_threads; start-up, the layer operations and clean-up run in
+ * one thread while no other uses the library; the surface lists have no
+ * lock.  These exported globals are plain data without a lock:
+ * - ::vctrl_osdfd, ::vctrl_osd_message and ::vctrl_osd_msg_len, written by
+ *   every "No music started" notice: two notices at once share them;
+ * - ::current_fip_mode, written by every TV-mode menu that ends;
+ * - ::kvn_dfb_global_context and the pipe descriptors ::outport_pipe,
+ *   ::kvn_command_pipe and ::kvnupnp_key_pipe, written by start-up and
+ *   clean-up only;
+ * - ::get_play_type_func_ptr, ::get_media_space_func_ptr and
+ *   ::get_media_type_func_ptr, the applications' own.
+ *
+ * ::kvn_global_state and ::thread_qty are guarded by ::kvn_mutex_state, the
+ * list heads and tails by their lists' mutexes: hold the mutex to read
+ * them.  The standby flag is not exported: kvn_get_standby_mode() reads it
+ * atomically.  The focus operations read a record's `active`, `opacity` and
+ * `hide_others` under ::kvn_mutex_windows: change them in a registered
+ * record with that mutex held (a window callback already holds it), and
+ * call no window-list operation meanwhile.
+ *
  * @par Ownership
  * The application owns its window, thread and surface-node records; the
  * library links them into its lists but never frees them.  The library owns
@@ -64,6 +88,37 @@ extern "C" {
 #if defined(__GNUC__)
 #pragma GCC visibility push(default)
 #endif
+
+/* ------------------------------------------------------------------ */
+/** @defgroup kvn_version Version
+ *  The header's version, fixed at compile time, and the version of the
+ *  library loaded at run time.  The major number is the shared library's
+ *  soname: a program built against 1.x runs on every later 1.y.
+ *  @{ */
+
+/** Major version of this header (the soname's number). */
+#define KVN_VERSION_MAJOR 1
+/** Minor version of this header: additions that keep compatibility (0 to 99). */
+#define KVN_VERSION_MINOR 0
+/** Patch version of this header: fixes only (0 to 99). */
+#define KVN_VERSION_PATCH 0
+/** The version of this header as text, "MAJOR.MINOR.PATCH". */
+#define KVN_VERSION_STRING "1.0.0"
+/** A version as one number that grows with every release: 10203 for 1.2.3. */
+#define KVN_VERSION_NUMBER(major, minor, patch) ((major)*10000 + (minor)*100 + (patch))
+/** The version of this header as one number (::KVN_VERSION_NUMBER). */
+#define KVN_VERSION KVN_VERSION_NUMBER(KVN_VERSION_MAJOR, KVN_VERSION_MINOR, KVN_VERSION_PATCH)
+
+/**
+ * The version of the library loaded at run time, which may be newer than
+ * the header the program was compiled with.
+ * @return the version as ::KVN_VERSION_NUMBER makes it: 10000 for 1.0.0.
+ * @par Threads
+ * Any thread, at any time, also before kvn_dfb_init().
+ */
+int kvn_get_version(void);
+
+/** @} */
 
 /* ------------------------------------------------------------------ */
 /** @defgroup kvn_apps Application identifiers
@@ -172,6 +227,9 @@ extern void *get_media_type_func_ptr;
  * @param dfb    must be `&kvn_dfb_global_context.kvn_dfb`
  * @param screen must be `&kvn_dfb_global_context.kvn_screen`
  * @return 0, always.
+ * @par Threads
+ * Once, in the main thread, before any other thread uses the library: it writes the display
+ * context and the pipe descriptors without a lock.
  */
 int kvn_dfb_init(int *argc, char ***argv, IDirectFB **dfb, IDirectFBScreen **screen);
 
@@ -200,6 +258,9 @@ typedef int (*kvn_background_hook_fn)(IDirectFB *dfb, IDirectFBDisplayLayer *lay
  * @param background_hook      the application's background set-up, or null;
  *                             used only when both hook and data are given
  * @return 0, always.
+ * @par Threads
+ * At start-up, in one thread, after kvn_dfb_init() and before windows are created: it writes
+ * the display context without a lock.
  */
 int kvn_layer_osd_init(IDirectFB *dfb, IDirectFBDisplayLayer **kvn_layer_osd,
                        DFBDisplayLayerConfig *kvn_layer_osd_config, void **background_hook_data,
@@ -222,6 +283,9 @@ int kvn_layer_osd_init(IDirectFB *dfb, IDirectFBDisplayLayer **kvn_layer_osd,
  * @return 0; -1, doing nothing, when the layer pointer is already set or the
  *         surface address is null, and (with a message) before
  *         kvn_dfb_init().
+ * @par Threads
+ * At start-up, in one thread: its test for a layer already set up is no lock, and two calls at
+ * once would both set it up.
  */
 int kvn_layer_background_init(IDirectFB *dfb, IDirectFBDisplayLayer **kvn_layer_background,
                               DFBDisplayLayerConfig *kvn_layer_background_config,
@@ -233,6 +297,8 @@ int kvn_layer_background_init(IDirectFB *dfb, IDirectFBDisplayLayer **kvn_layer_
  * named the mode it chose (/tmp/tvname is a regular file); otherwise does
  * nothing.  Needs kvn_layer_osd_init() first: before it, it says so and does
  * nothing.  A DirectFB failure ends the process.
+ * @par Threads
+ * At start-up, in one thread, after kvn_layer_osd_init().
  */
 void kvn_confirm_virtual_screensize(void);
 
@@ -243,6 +309,8 @@ void kvn_confirm_virtual_screensize(void);
  * @param layer   the layer, or null
  * @param surface the layer's surface, or null
  * @return 0, always.
+ * @par Threads
+ * At exit, in the thread that runs kvn_clean_up(), once no other thread draws.
  */
 int kvn_layer_osd_clean_up(IDirectFBDisplayLayer *layer, IDirectFBSurface *surface);
 
@@ -253,6 +321,8 @@ int kvn_layer_osd_clean_up(IDirectFBDisplayLayer *layer, IDirectFBSurface *surfa
  * @param layer   the layer, or null
  * @param surface the layer's surface, or null
  * @return 0, always.
+ * @par Threads
+ * At exit, in the thread that runs kvn_clean_up(), once no other thread draws.
  */
 int kvn_layer_background_clean_up(IDirectFBDisplayLayer *layer, IDirectFBSurface *surface);
 
@@ -270,6 +340,8 @@ int kvn_layer_background_clean_up(IDirectFBDisplayLayer *layer, IDirectFBSurface
  * (those two fields become null).  No operation may run afterwards.
  *
  * @return 0, always.
+ * @par Threads
+ * Once, in the main thread, last: no other thread may use the library meanwhile or afterwards.
  */
 int kvn_clean_up(void);
 
@@ -362,6 +434,10 @@ extern kvn_window *kvn_windows_end;
  * both set, then gives it the focus with focus_on_window().
  * @param window the application's record, not yet registered
  * @return 0; -1 for a null record or one that is already registered.
+ * @par Threads
+ * Any thread, at the same time as other window-list operations: they are serialised by
+ * ::kvn_mutex_windows.  Never from a window callback (the process stops with a message) nor
+ * while the caller holds ::kvn_mutex_windows itself (it would deadlock).
  */
 int register_window(kvn_window *window);
 
@@ -373,6 +449,9 @@ int register_window(kvn_window *window);
  * kvn_window_clean_up().  A DirectFB failure ends the process.
  * @param window a registered record
  * @return 0; -1 when the list is empty or the record is not in it.
+ * @par Threads
+ * Any thread, serialised with the other window-list operations by ::kvn_mutex_windows; never
+ * from a window callback.
  */
 int unregister_window(kvn_window *window);
 
@@ -380,16 +459,25 @@ int unregister_window(kvn_window *window);
  * @param window_id an application identifier
  * @return the first registered record with that identifier, or null.  It
  *         stays valid while it remains registered.
+ * @par Threads
+ * Any thread, serialised by ::kvn_mutex_windows; never from a window callback.  The record is
+ * read afterwards without the lock: its owner may change `active` meanwhile.
  */
 kvn_window *get_window_node(int window_id);
 
-/** @return the first registered record whose `on_focus` is set, or null. */
+/**
+ * @return the first registered record whose `on_focus` is set, or null.
+ * @par Threads
+ * Any thread, serialised by ::kvn_mutex_windows; never from a window callback.
+ */
 kvn_window *get_window_on_focus(void);
 
 /**
  * @param window_id an application identifier
  * @return 1 if its first record has the focus, 0 if not, -1 if no record
  *         has the identifier.
+ * @par Threads
+ * Any thread, serialised by ::kvn_mutex_windows; never from a window callback.
  */
 int is_self_on_focus(int window_id);
 
@@ -397,14 +485,24 @@ int is_self_on_focus(int window_id);
  * @param window_id an application identifier
  * @return 1 if its first record is active, 0 if not, -1 if no record has
  *         the identifier.
+ * @par Threads
+ * Any thread, serialised by ::kvn_mutex_windows; never from a window callback.
  */
 int check_window_is_active(int window_id);
 
-/** @return the number of registered records whose `active` is nonzero. */
+/**
+ * @return the number of registered records whose `active` is nonzero.
+ * @par Threads
+ * Any thread, serialised by ::kvn_mutex_windows; never from a window callback.
+ */
 int get_active_window_count(void);
 
 /** @return how many of BROWSER, PLAYLIST_NAVIGATOR, PHOTO_PLAYER and
- *          FLASH_LITE have a first record whose `active` is exactly 1 (0 to 4). */
+ *          FLASH_LITE have a first record whose `active` is exactly 1 (0 to 4).
+ * @par Threads
+ * Any thread; it looks each application up under ::kvn_mutex_windows in turn, so with records
+ * changing meanwhile the count is of no single moment.  Never from a window callback.
+ */
 int get_active_apps_count(void);
 
 /**
@@ -426,6 +524,9 @@ int get_active_apps_count(void);
  * @param window_id an application identifier
  * @return 0; -1, changing nothing, when no record has the identifier or
  *         its first record is inactive or has opacity 0.
+ * @par Threads
+ * Any thread: two focus changes at once are serialised by ::kvn_mutex_windows, and the later
+ * one wins.  Never from a window callback.
  */
 int focus_on_window(int window_id);
 
@@ -439,6 +540,9 @@ int focus_on_window(int window_id);
  * DirectFB failure ends the process.
  * @return 0, also when no other record could take the focus; -1 when the
  *         list is empty or no record has `on_focus` equal to 1.
+ * @par Threads
+ * Any thread, serialised with the other window-list operations by ::kvn_mutex_windows; never
+ * from a window callback.
  */
 int focus_next_window(void);
 
@@ -447,6 +551,8 @@ int focus_next_window(void);
  * func_focus_next_window_ensure_subwindows_on_top_callback().
  * @param window the record just focused
  * @return 0.
+ * @par Threads
+ * Called by focus_next_window() with ::kvn_mutex_windows held.
  */
 int func_default_focus_next_window_callback(kvn_window *window);
 /**
@@ -454,6 +560,8 @@ int func_default_focus_next_window_callback(kvn_window *window);
  * func_focus_on_window_ensure_subwindows_on_top_callback().
  * @param window the record just focused
  * @return 0.
+ * @par Threads
+ * Called by focus_on_window() with ::kvn_mutex_windows held.
  */
 int func_default_focus_on_window_callback(kvn_window *window);
 /**
@@ -461,6 +569,8 @@ int func_default_focus_on_window_callback(kvn_window *window);
  * focus_next_window(); the library's does nothing.
  * @param window the record just focused
  * @return 0.
+ * @par Threads
+ * Called with ::kvn_mutex_windows held.
  */
 int func_focus_next_window_ensure_subwindows_on_top_callback(kvn_window *window);
 /**
@@ -468,6 +578,8 @@ int func_focus_next_window_ensure_subwindows_on_top_callback(kvn_window *window)
  * focus_on_window(); the library's does nothing.
  * @param window the record just focused
  * @return 0.
+ * @par Threads
+ * Called with ::kvn_mutex_windows held.
  */
 int func_focus_on_window_ensure_subwindows_on_top_callback(kvn_window *window);
 
@@ -487,6 +599,9 @@ int func_focus_on_window_ensure_subwindows_on_top_callback(kvn_window *window);
  * @param caps       DirectFB window capabilities
  * @param opacity    the window's initial opacity (0: invisible until focused)
  * @return 0, always.
+ * @par Threads
+ * Any thread, for its own record, after kvn_layer_osd_init(); several applications may create
+ * their windows at once.
  */
 int kvn_create_window_surface_events(kvn_window *kvn_window, DFBWindowDescription *desc, int posx,
                                      int posy, int width, int height, DFBWindowCapabilities caps,
@@ -498,6 +613,10 @@ int kvn_create_window_surface_events(kvn_window *kvn_window, DFBWindowDescriptio
  * nothing.  Unregister the record first.
  * @param kvn_window the application's record
  * @return 0, always.
+ * @par Threads
+ * The record's own thread, after unregister_window().  kvn_invoke_framework_apps() and
+ * kvnfw_send_event() post into the record's event buffer after they let the window list go:
+ * release it only once no other application may still send to it.
  */
 int kvn_window_clean_up(kvn_window *kvn_window);
 
@@ -519,17 +638,23 @@ extern kvn_thread *kvn_threads_end;
  * Appends a record to the thread list.
  * @param thread the application's record
  * @return 0; -1 for a null record.
+ * @par Threads
+ * Any thread, serialised by ::kvn_mutex_threads; never from a stop routine.
  */
 int register_thread(kvn_thread *thread);
 /**
  * Removes a record from the thread list.
  * @param thread a registered record
  * @return 0; -1 when the list is empty or the record is not in it.
+ * @par Threads
+ * Any thread, serialised by ::kvn_mutex_threads; never from a stop routine.
  */
 int unregister_thread(kvn_thread *thread);
 /**
  * Forgets every registered thread without stopping it.
  * @return 0.
+ * @par Threads
+ * Any thread, serialised by ::kvn_mutex_threads; never from a stop routine.
  */
 int unregister_threads(void);
 /**
@@ -538,6 +663,8 @@ int unregister_threads(void);
  * routine (and the thread it stops) must not call a thread registry
  * operation meanwhile.
  * @return -1, always.
+ * @par Threads
+ * Any thread, serialised by ::kvn_mutex_threads; kvn_clean_up() calls it at exit.
  */
 int clean_threads(void);
 
@@ -556,6 +683,8 @@ struct kvn_surface_node {
  * @param tail the list's last node
  * @param node the new node
  * @return 0; -1 for a null node.
+ * @par Threads
+ * No lock: one thread at a time per list; different lists in different threads at once.
  */
 int register_surface(kvn_surface_node *head, kvn_surface_node *tail, kvn_surface_node *node);
 /**
@@ -566,6 +695,8 @@ int register_surface(kvn_surface_node *head, kvn_surface_node *tail, kvn_surface
  * @param tail the list's last node
  * @param node the node to remove
  * @return 0; -1 when the head is null or the node is not in the list.
+ * @par Threads
+ * No lock: one thread at a time per list.
  */
 int unregister_surface(kvn_surface_node *head, kvn_surface_node *tail, kvn_surface_node *node);
 /**
@@ -575,6 +706,8 @@ int unregister_surface(kvn_surface_node *head, kvn_surface_node *tail, kvn_surfa
  * @param tail address of the caller's tail pointer
  * @param surface the surface; not released by the list
  * @return 0; -1 for a null surface or when no node can be allocated.
+ * @par Threads
+ * No lock: one thread at a time per list.
  */
 int register_surface_simple(kvn_surface_node **head, kvn_surface_node **tail,
                             IDirectFBSurface *surface);
@@ -587,6 +720,8 @@ int register_surface_simple(kvn_surface_node **head, kvn_surface_node **tail,
  * @param surface the surface
  * @return 0; -1 when the head address is null, the list is empty or no
  *         node holds the surface.
+ * @par Threads
+ * No lock: one thread at a time per list.
  */
 int unregister_surface_simple(kvn_surface_node **head, kvn_surface_node **tail,
                               IDirectFBSurface *surface);
@@ -596,6 +731,8 @@ int unregister_surface_simple(kvn_surface_node **head, kvn_surface_node **tail,
  * head and tail pointers to null.
  * @param head the list's first node
  * @return -1, always.
+ * @par Threads
+ * No lock: one thread at a time per list.
  */
 int clean_surfaces(kvn_surface_node *head);
 
@@ -611,6 +748,9 @@ int clean_surfaces(kvn_surface_node *head);
  * @return 0; 1 when no record has the identifier; -1 when memory for the
  *         holder cannot be allocated.  With no event buffer the arguments
  *         wait in the record and 0 is returned.
+ * @par Threads
+ * Any thread: two senders to the same application are serialised by ::kvn_mutex_windows, and
+ * the later one's arguments are what the target finds.  Never from a window callback.
  */
 int kvn_invoke_framework_apps(int window_id, const char *format, ...);
 
@@ -620,6 +760,8 @@ int kvn_invoke_framework_apps(int window_id, const char *format, ...);
  * @param window_id  the target application
  * @param key_symbol the key
  * @return 0; -1 when no record has the identifier or it has no event buffer.
+ * @par Threads
+ * Any thread, at the same time as others; never from a window callback.
  */
 int kvnfw_send_event(int window_id, DFBInputDeviceKeySymbol key_symbol);
 
@@ -631,6 +773,9 @@ int kvnfw_send_event(int window_id, DFBInputDeviceKeySymbol key_symbol);
  * @param self  the calling application's record (skipped), or null
  * @param event the event
  * @return 0 when a handler consumed it; -1 otherwise, event unchanged.
+ * @par Threads
+ * Any thread, serialised with the window-list operations by ::kvn_mutex_windows; never from a
+ * window callback.
  */
 int redirect_external_event(kvn_window *self, DFBWindowEvent *event);
 
@@ -645,26 +790,75 @@ int redirect_external_event(kvn_window *self, DFBWindowEvent *event);
  * in every application.  Call it from the application's event loop with
  * the application's own record for each window event it does not consume.
  *
- * While /tmp/vmk_installing exists (software being installed) every event
- * is consumed.  Otherwise, for key-down events: the power keys put the
- * player into standby, DIKS_REDIAL powers it off, DIKS_TV opens the TV-mode
- * menu (browser or flash player focused) or shows "Not allowed",
- * DIKS_HOME, DIKS_PROGRAM and DIKS_LANGUAGE start the visual controller,
- * DIKS_SETUP opens the media player's settings menu, and a few keys are
- * reserved.
+ * A result of -1 means the event is not the framework's: the application
+ * handles it.  A result of 0 means the key is one of the framework's, and
+ * the event is either consumed (its `type` and `key_symbol` set to 0: the
+ * application does nothing more with it) or kept as it was.  Before it
+ * looks at the key, the handler
+ * - returns -1 for a null record or event, and for an event that is not a
+ *   key-down, the event kept;
+ * - consumes every event, key or not, and returns 0 while
+ *   /tmp/vmk_installing exists (software being installed);
+ * - consumes every key of the table but the power keys and the last row,
+ *   doing nothing, and returns 0 while a standby runs or a power key is on
+ *   its way to one (kvn_get_standby_mode() is 1).
+ *
+ * The keys (DIKS_ names without the prefix):
+ *
+ * | Key | Value | Result | Event | What the handler does |
+ * |---|---|---|---|---|
+ * | `q`, `s`, `Q`, `S` | 0x71, 0x73, 0x51, 0x53 | 0 | kept | nothing: reserved |
+ * | SHUFFLE, SWAP | 0xF058, 0xF069 | 0 | kept | nothing: reserved |
+ * | POWER, and the second power code | 0xF00F, 0xF072 | 0 | note 1 | standby (note 1) |
+ * | REDIAL | 0xF06F | 0 | kept | power-off: machine_off(1, 0) |
+ * | HOME, PROGRAM | 0xF005, 0xF018 | 0 | note 2 | the visual controller (note 2) |
+ * | LANGUAGE, the music key | 0xF01E | 0 | note 3 | the visual controller or a notice (note 3) |
+ * | TV | 0xF027 | 0 | note 4 | the TV-mode menu or a notice (note 4) |
+ * | SETUP | 0xF063 | 0 | note 5 | the media player's settings menu (note 5) |
+ * | CALL | 0xF06C | 0 | note 6 | "Not allowed" (note 6) |
+ * | any other, HOLD (0xF071) too | | -1 | kept | nothing |
+ *
+ * 1. The standby runs in this call, or the key is handed to the flash
+ *    player (see Blocking); the event is consumed when this call ran the
+ *    standby, else kept.  An auto-repeat (DWEF_REPEAT set), the key still
+ *    held, does nothing.
+ * 2. With at least two of BROWSER, PLAYLIST_NAVIGATOR, PHOTO_PLAYER and
+ *    FLASH_LITE active, and the media player not active or playing audio
+ *    (`AmpAPI_is_audio_type()`): starts the visual controller
+ *    (`VisualCtrl_Spawn(1)`), consumed.  Otherwise nothing, kept.
+ * 3. With a window focused and the media player registered: active and
+ *    playing audio, starts the visual controller (`VisualCtrl_Spawn(0)`),
+ *    consumed; active and not playing audio, nothing, kept; inactive, shows
+ *    "No music started" on the focused window, kept.  Otherwise nothing,
+ *    kept.
+ * 4. The browser or the flash player focused: runs the TV-mode menu,
+ *    kvn_tvmode() with the caller's record, consumed.  Another application
+ *    focused: shows "Not allowed" on it, consumed.  None: nothing, kept.
+ * 5. The media player focused: opens its playback settings menu
+ *    (`playback_setting_menu_spawn()` with its record), consumed.
+ *    Otherwise nothing, kept.
+ * 6. An application focused: shows "Not allowed" on it, consumed.  None:
+ *    nothing, kept.
+ *
+ * The notices are dialog commands in the language of get_current_charset().
+ * DIKS_HOLD counts only inside a standby, where it wakes the player.
  *
  * @par Blocking
  * The call runs its work in the caller's thread:
  * - the TV key runs the TV-mode menu (kvn_tvmode()) until it ends: up to
  *   10 s after the last key on its pages, plus about 22 s of countdown
- *   after a new mode is confirmed;
+ *   after a new mode is confirmed; in the flash player it then runs a
+ *   standby that another application handed over meanwhile;
  * - the power key in the flash player, in the media player, or in the
  *   screen saver after the media player runs the whole standby and returns
  *   only when the player wakes up (or is being rebooted or powered off);
  *   in the flash player that includes waiting up to 10 s for the media and
  *   photo players to stop and up to about a minute for the torrent
  *   daemon's script.  In other applications the power key switches the
- *   picture off, hands the key to the flash player and returns at once;
+ *   picture off, hands the key to the flash player and returns at once
+ *   (it runs the standby itself when no flash player is registered, and
+ *   so does a later power key once a key handed to the flash player has
+ *   waited there for 3 s);
  * - DIKS_REDIAL waits for the shutdown script.
  *
  * @param window the calling application's registered record
@@ -672,11 +866,19 @@ int redirect_external_event(kvn_window *self, DFBWindowEvent *event);
  * @return -1 when the event is not a key-down of a framework key (the
  *         application handles it); 0 for a framework key, the event
  *         consumed (type 0) or left as it was for the application to see.
+ * @par Threads
+ * Every application's loop calls it, at the same time as the others; this is what it is for.
+ * Two power keys at once start one standby; two notices at once share the unguarded
+ * ::vctrl_osdfd, ::vctrl_osd_message and ::vctrl_osd_msg_len; a shutdown script runs once at a
+ * time.
  */
 int kvn_default_event_handling(kvn_window *window, DFBWindowEvent *event);
 
 /** @return 1 while a power key is being handled or a standby is under way,
- *          else 0. */
+ *          else 0.
+ * @par Threads
+ * Any thread, at any time: the flag is read atomically.
+ */
 int kvn_get_standby_mode(void);
 
 /**
@@ -686,6 +888,8 @@ int kvn_get_standby_mode(void);
  * to turn inactive.  The flash player's standby calls it; it blocks for up
  * to 10 s.
  * @return 1, always.
+ * @par Threads
+ * Any thread; the flash player's standby calls it.
  */
 int kvn_standby_terminate_apps(void);
 
@@ -697,15 +901,20 @@ int kvn_standby_terminate_apps(void);
  * @param script_arg nonzero: pass the argument "1" to the script
  * @return the `waitpid` result for the script's process; -1 when no
  *         process could be started.
+ * @par Threads
+ * Any thread: two calls at once run the script one after the other.
  */
 int machine_off(int commit, int script_arg);
 
 /** Connection word of the dialog service for the default handler's "No
- *  music started" notice. */
+ *  music started" notice.  Written by every such notice, in whichever
+ *  application's thread, without a lock. */
 extern int vctrl_osdfd;
-/** Text of the last "No music started" notice ("-msg=" and the message). */
+/** Text of the last "No music started" notice ("-msg=" and the message).
+ *  Written by every such notice without a lock. */
 extern char vctrl_osd_message[128];
-/** Length of ::vctrl_osd_message's text. */
+/** Length of ::vctrl_osd_message's text.  Written by every such notice
+ *  without a lock. */
 extern int vctrl_osd_msg_len;
 
 /** @} */
@@ -727,6 +936,9 @@ extern int vctrl_osd_msg_len;
  * @param announce 1: also show the mode's label on screen and commit the
  *                 settings store; any other value: neither
  * @return 0, always.
+ * @par Threads
+ * Any thread, but two changes at the same moment are not serialised: /tmp/tvmode, the event
+ * line and the output daemon may each end with a different one of the two modes.
  */
 int change_tvmode(int mode, int announce);
 
@@ -741,6 +953,9 @@ int change_tvmode(int mode, int announce);
  * command is there, or while another thread is carrying one out; a command
  * that arrives while /tmp/tolu_cgi cannot be opened (missing, no reader, a
  * link) is dropped.  Poll it from the application's loop.
+ * @par Threads
+ * Any thread: while one thread carries a command out, a call in another returns at once, so
+ * commands are carried out one at a time and in order.
  */
 void check_tvmode_fifo(void);
 
@@ -752,6 +967,8 @@ void check_tvmode_fifo(void);
  * @return the mode code in /tmp/tvmode when it is not 0 (-1 for a missing
  *         or empty file); -1 when there is no marker; otherwise the result
  *         of the shell command that removed it (0 on success).
+ * @par Threads
+ * Any thread: a marker is answered once, whichever threads poll it.
  */
 int check_hdmi_state_changed(void);
 
@@ -764,6 +981,8 @@ int check_hdmi_state_changed(void);
  * @return the result of `system`; -1 without running anything (and with a
  *         message) for a path that is unsafe or too long, or where something
  *         other than a plain file with one name is: a link, a FIFO, a folder.
+ * @par Threads
+ * Any thread; two writes of the same file at once leave one of the two values.
  */
 int write_value_to_file(const char *path, int value);
 
@@ -774,6 +993,8 @@ int write_value_to_file(const char *path, int value);
  * @return the number (0 for text without digits); -1 when the file cannot
  *         be opened, is no regular file (a FIFO is not waited on), is empty,
  *         or holds a number beyond the range of int.
+ * @par Threads
+ * Any thread.
  */
 int get_value_from_file(const char *path);
 
@@ -783,12 +1004,16 @@ int get_value_from_file(const char *path);
  * the value back under the key.  kvn_layer_osd_init() calls it.
  * @param context ignored
  * @return 0, always.
+ * @par Threads
+ * At start-up, in one thread (kvn_layer_osd_init() calls it).
  */
 int init_video_config(void *context);
 
 /**
  * Does nothing; kvn_layer_osd_init() calls it.
  * @return 0.
+ * @par Threads
+ * Any thread.
  */
 int init_audio_config(void);
 
@@ -803,6 +1028,8 @@ int init_audio_config(void);
  * @param on     1: on; any other value: off
  * @param window ignored
  * @return 0, always.
+ * @par Threads
+ * Any thread; two calls at the same moment reach the output daemon in either order.
  */
 int VideoOutputOnOff(int on, kvn_window *window);
 
@@ -814,6 +1041,9 @@ int VideoOutputOnOff(int on, kvn_window *window);
  * switches to it with change_tvmode().  Does nothing when `video_output`
  * is not stored or holds a number beyond the range of int; stores the new mode but switches nothing when `tv_system`
  * is not stored.  Does not commit the settings store.
+ * @par Threads
+ * One thread at a time: it reads, changes and writes back the stored settings without a lock,
+ * so two switches at once may count as one.
  */
 void SwitchTvSystem(void);
 
@@ -829,11 +1059,15 @@ void SwitchTvSystem(void);
  * plus about 22 s of countdown.
  * @param window the record whose event buffer delivers the keys
  * @return 0, always.
+ * @par Threads
+ * The thread that reads the window's event buffer, as its loop does: the menu consumes that
+ * buffer's events.  One menu at a time in the process: two would draw over each other through
+ * the dialog service.
  */
 int kvn_tvmode(kvn_window *window);
 
-/** Set to 28 whenever the TV-mode menu leaves normally (not on its time-out);
- *  the library never reads it. */
+/** Set to 28 whenever the TV-mode menu leaves normally (not on its time-out),
+ *  without a lock; the library never reads it. */
 extern int current_fip_mode;
 
 /** @} */
@@ -854,6 +1088,8 @@ extern int current_fip_mode;
  * @return the language index 0 to 25 ("english_lang" 0, "chinese_lang" 1,
  *         "chinese_lang_trad" 2, ... "romanian_lang" 25); 0 for a missing
  *         or unknown name.
+ * @par Threads
+ * Any thread.
  */
 int get_current_charset(void);
 
@@ -893,10 +1129,16 @@ extern const char *lang_navigator_nowplaying[KVN_LANGUAGE_COUNT];  /**< "NOW PLA
  * read run `divisor` times faster.  The library never takes it from the
  * environment; a player keeps the default, 1, its real timing.
  * @param divisor the factor; 0 counts as 1
+ * @par Threads
+ * Any thread; set it before anything waits: a wait already under way keeps its length.
  */
 void kvn_set_time_divisor(unsigned divisor);
 
-/** @return the factor set by kvn_set_time_divisor(), 1 by default. */
+/**
+ * @return the factor set by kvn_set_time_divisor(), 1 by default.
+ * @par Threads
+ * Any thread.
+ */
 unsigned kvn_get_time_divisor(void);
 
 /** @} */

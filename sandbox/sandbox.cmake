@@ -7,9 +7,9 @@ set(KVN_SANDBOX_RUN ${KVN_SANDBOX} --ro-bind ${PROJECT_SOURCE_DIR} --bind ${PROJ
 
 # Installed beside korvan-sim; it finds its fake in libexec.
 install(PROGRAMS ${CMAKE_CURRENT_LIST_DIR}/kvn-sandbox
-  DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT kvn_sandbox)
+  DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT sim)
 install(PROGRAMS ${CMAKE_CURRENT_LIST_DIR}/fakes/fake-program
-  DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/korvan_framework_lib COMPONENT kvn_sandbox)
+  DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/korvan_framework_lib COMPONENT sim)
 
 if(BUILD_TESTING)
   # Runs outside the sandbox on purpose: it starts the sandbox from system

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "korvan_framework_lib.h"
 #include "launcher.h"
 #include "options.h"
 #include "player.h"
@@ -28,6 +29,14 @@ int main(int argc, char **argv) {
     }
     if (help) {
         fputs(usage_text().c_str(), stdout);
+        return kStatusOk;
+    }
+    if (options.version) {
+        // The library's own version is the one loaded, which may be newer
+        // than the one the simulator was built with.
+        int library = kvn_get_version();
+        printf("korvan-sim %s (libkorvan_framework_lib %d.%d.%d)\n", KVN_VERSION_STRING,
+               library / 10000, library / 100 % 100, library % 100);
         return kStatusOk;
     }
     // A power key in standby runs reboot and shutdown programs: never let

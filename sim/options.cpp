@@ -12,6 +12,7 @@ namespace kvn_sim {
 std::string usage_text() {
     return "usage: korvan-sim [--script FILE] [--shots DIR] [--trace FILE] [--time-divisor N] [--quiet]\n"
            "                  [--app NAME=PATH]... [--window | --no-window] [--record FILE]\n"
+           "       korvan-sim --help | --version\n"
            "  Without --script, commands are read from standard input, one a line.  With a\n"
            "  display and no script, the player is shown live in a window (--window) whose\n"
            "  keyboard is the remote; --record FILE writes the keys pressed there as a script.\n"
@@ -72,6 +73,8 @@ bool parse_options(const std::vector<std::string> &args, Options &o, bool &help,
             o.quiet = true;
         } else if (a == "--help" || a == "-h") {
             help = true;
+        } else if (a == "--version") {
+            o.version = true;
         } else {
             error = "unknown option " + a;
             return false;

@@ -21,6 +21,7 @@ struct Options {
     std::vector<AppOption> apps;
     unsigned divisor = 1;
     bool quiet = false;
+    bool version = false;
     Window window = Window::Auto;
 };
 

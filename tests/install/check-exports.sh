@@ -14,7 +14,7 @@ trap 'rm -rf "$scratch"' EXIT
 # cut into file-scope statements; typedefs and type definitions name
 # nothing that the library defines.
 echo "#include \"$header\"" | "$cc" -E -x c "$@" - |
-awk -v f="\"$header\"" '/^# [0-9]+ "/ { mine = ($3 == f); next } mine' |
+awk -v f="\"$header\"" '/^# [0-9]+ "/ { mine = ($3 == f); next } mine && !/^[ \t]*#/' |
 tr '\n' ' ' |
 awk '{
     depth = 0; stmt = ""
