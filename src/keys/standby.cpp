@@ -118,7 +118,8 @@ bool take_handover() {
 bool take_stale_handover() {
     std::lock_guard<std::mutex> lock(g_handover.mutex);
     if (!g_handover.pending) return false;
-    long long waited = (steady_ms() - g_handover.since) * static_cast<long long>(kvn::time_divisor());
+    long long waited =
+        (steady_ms() - g_handover.since) * static_cast<long long>(kvn::time_divisor());
     if (waited < kHandoverGraceMs) return false;
     g_handover.pending = false;
     return true;

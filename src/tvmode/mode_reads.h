@@ -12,7 +12,7 @@
 namespace kvn {
 
 class CommandReader {
-public:
+  public:
     static constexpr size_t kMaxReadSize = 512;
 
     // `read_size` (1 to kMaxReadSize) bytes are asked of one read; only the
@@ -29,7 +29,7 @@ public:
     // False when there is no command.
     bool next(int fd, std::string *command);
 
-private:
+  private:
     bool take(std::string *command);
 
     const size_t read_size_, longest_;

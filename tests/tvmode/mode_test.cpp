@@ -171,17 +171,24 @@ TEST_F(Mode, AReplyInputThatCannotBeOpenedChangesNothingAndNeverBlocks) {
 }
 
 TEST_F(Mode, TheTvSystemSwitchMovesEveryModeToItsTwin) {
-    const struct { const char *mode, *system, *new_mode, *new_system; int code; } rows[] = {
-        {"1", "PAL", "2", "NTSC", 2},  {"2", "NTSC", "1", "PAL", 1},   {"3", "PAL", "4", "NTSC", 4},  {"4", "PAL", "3", "NTSC", 3},
-        {"5", "PAL", "6", "NTSC", 6},  {"6", "PAL", "5", "NTSC", 5},   {"7", "PAL", "8", "NTSC", 8},  {"8", "NTSC", "7", "PAL", 7},
-        {"9", "PAL", "10", "NTSC", 10}, {"10", "PAL", "9", "NTSC", 9}, {"00", "PAL", "00", "NTSC", 0}, {"11", "pal", "0", "PAL", 0},
-        {"20", "PAL ", "0", "PAL", 0}, {"-3", "", "0", "PAL", 0},      {"99", "PAL", "0", "NTSC", 0}, {"junk", "PAL", "junk", "NTSC", 0},
-        {"4294967301", "PAL", "0", "NTSC", 0}};
+    const struct {
+        const char *mode, *system, *new_mode, *new_system;
+        int code;
+    } rows[] = {{"1", "PAL", "2", "NTSC", 2},         {"2", "NTSC", "1", "PAL", 1},
+                {"3", "PAL", "4", "NTSC", 4},         {"4", "PAL", "3", "NTSC", 3},
+                {"5", "PAL", "6", "NTSC", 6},         {"6", "PAL", "5", "NTSC", 5},
+                {"7", "PAL", "8", "NTSC", 8},         {"8", "NTSC", "7", "PAL", 7},
+                {"9", "PAL", "10", "NTSC", 10},       {"10", "PAL", "9", "NTSC", 9},
+                {"00", "PAL", "00", "NTSC", 0},       {"11", "pal", "0", "PAL", 0},
+                {"20", "PAL ", "0", "PAL", 0},        {"-3", "", "0", "PAL", 0},
+                {"99", "PAL", "0", "NTSC", 0},        {"junk", "PAL", "junk", "NTSC", 0},
+                {"4294967301", "PAL", "0", "NTSC", 0}};
     for (const auto &row : rows) {
         SCOPED_TRACE(std::string(row.mode) + " / " + row.system);
         write_var("video_output", row.mode, 0), write_var("tv_system", row.system, 0), reset(), SwitchTvSystem();
         EXPECT_EQ(std::string(row.new_mode) + " " + row.new_system, stored("video_output") + " " + stored("tv_system"));
-        EXPECT_EQ(std::vector<std::string>{"smpoutd code=" + std::to_string(row.code)}, platform_trace({"smpoutd", "flash save_commit"}))
+        EXPECT_EQ(std::vector<std::string>{"smpoutd code=" + std::to_string(row.code)},
+                  platform_trace({"smpoutd", "flash save_commit"}))
             << "switched, never committed";
     }
 }
@@ -344,22 +351,28 @@ TEST_F(Hostile, ModeCommandsAreWhatOneReadReturnsOnePerCallInOrder) {
     // Five empty lines, then pairs; the read of 512 bytes ends inside the 27th "tv=1080i50".
     std::string burst = "\n\n\n\n\n";
     std::vector<int> burst_codes;
-    for (int i = 0; i < 40; ++i) burst += "tv=576i\ntv=1080i50\n", burst_codes.insert(burst_codes.end(), {2, 8});
+    for (int i = 0; i < 40; ++i)
+        burst += "tv=576i\ntv=1080i50\n", burst_codes.insert(burst_codes.end(), {2, 8});
     // writes: by one writer that keeps the pipe open, a poll after each
-    const struct { const char *what; std::vector<std::string> writes; std::vector<int> codes; std::string saved; } rows[] = {
-        {"no line ends, save in the second command only", {"tv=720p60", "tv=1080p24 save"}, {5, 11}, "11"},
-        {"one command after another", {"tv=576i", "tv=480p"}, {2, 3}, "none"},
-        {"two commands in one write, save in the second's line", {"tv=720p60\ntv=576i save\n"}, {5, 2}, "2"},
-        {"76 bytes: the first 60 count", {"tv=1080i50" + std::string(62, ' ') + "save"}, {8}, "none"},
-        {"a write that fills a read", {"tv=480p save" + std::string(500, ' ')}, {3}, "3"},
-        {"a command split across two polls is two", {"tv=10", "80i50\n"}, {0}, "none"},
-        {"a burst larger than one read", {burst}, burst_codes, "none"}};
+    const struct {
+        const char *what;
+        std::vector<std::string> writes;
+        std::vector<int> codes;
+        std::string saved;
+    } rows[] = {{"no line ends", {"tv=720p60", "tv=1080p24 save"}, {5, 11}, "11"},
+                {"one after another", {"tv=576i", "tv=480p"}, {2, 3}, "none"},
+                {"two in one write", {"tv=720p60\ntv=576i save\n"}, {5, 2}, "2"},
+                {"76 bytes, 60 count", {"tv=1080i50" + std::string(62, ' ') + "save"}, {8}, "none"},
+                {"a write that fills a read", {"tv=480p save" + std::string(500, ' ')}, {3}, "3"},
+                {"split across two polls", {"tv=10", "80i50\n"}, {0}, "none"},
+                {"a burst larger than one read", {burst}, burst_codes, "none"}};
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
         write_var("video_output", "none", 0), smpoutd_stub_clear(), drain(replies);
         int writer = open("/tmp/display", O_WRONLY | O_NONBLOCK);
         for (const std::string &chunk : row.writes) {
-            EXPECT_EQ(static_cast<ssize_t>(chunk.size()), write(writer, chunk.data(), chunk.size()));
+            EXPECT_EQ(static_cast<ssize_t>(chunk.size()),
+                      write(writer, chunk.data(), chunk.size()));
             check_tvmode_fifo();
         }
         for (int call = 0; call < 100; ++call) check_tvmode_fifo();
