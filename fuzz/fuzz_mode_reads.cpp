@@ -26,6 +26,18 @@ void expect_pieces(const std::string &text, std::vector<std::string> *expected) 
     }
 }
 
+// Polls until the pipe is empty and nothing is held.
+void drain(kvn::CommandReader &reader, int fd, std::vector<std::string> *got) {
+    std::string command;
+    for (bool more = true; more;) {
+        if (reader.next(fd, &command)) {
+            got->push_back(command);
+        } else {
+            more = reader.holding();
+        }
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -37,7 +49,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     int ends[2];
     if (pipe2(ends, O_NONBLOCK | O_CLOEXEC) != 0) return 0;
     kvn::CommandReader reader(read_size, kLongest);
-    std::string command;
     size_t polled = 0;  // the text up to here was read by polls that emptied the pipe
     for (size_t at = 0, chunk = 0; at < text.size(); at += chunk) {
         seed = seed * 1103515245u + 12345u;
@@ -46,10 +57,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         if ((seed >> 8) % 3 == 0) continue;  // no poll before the next write
         expect_pieces(text.substr(polled, at + chunk - polled), &expected);
         polled = at + chunk;
-        while (reader.next(ends[0], &command)) got.push_back(command);
+        drain(reader, ends[0], &got);
     }
     expect_pieces(text.substr(polled), &expected);
-    while (reader.next(ends[0], &command)) got.push_back(command);
+    drain(reader, ends[0], &got);
     close(ends[0]), close(ends[1]);
     if (got != expected) abort();
     for (const std::string &c : got) {

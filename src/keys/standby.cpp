@@ -66,8 +66,9 @@ std::mutex g_machine_off_mutex;
 // loop that has stopped), so the standby it asks for is a hand-over that the
 // first to find it takes, exactly once: the flash player, whatever key brings
 // it there, or another application's power key once the flash player has had
-// it for 3 s.  The handed key itself is told from a fresh press by count, not
-// by time: the flash player's window is a queue, so the handed keys still in
+// it for 3 s.  Those 3 s decide who runs the one standby, never whether a
+// second runs: the handed key itself is told from a fresh press by count, not
+// by time.  The flash player's window is a queue, so the handed keys still in
 // it come out as its next power keys.  One that finds its hand-over already
 // taken does nothing, so that a slow loop never starts a second standby after
 // the first one has woken.  (Power keys are alike: which of two queued
@@ -96,7 +97,10 @@ void offer_handover(IDirectFBEventBuffer *buffer) {
     std::lock_guard<std::mutex> lock(g_handover.mutex);
     g_handover.pending = true;
     g_handover.since = steady_ms();
-    if (g_handover.buffer != buffer) g_handover.buffer = buffer, g_handover.in_flight = 0;
+    if (g_handover.buffer != buffer) {
+        g_handover.buffer = buffer;
+        g_handover.in_flight = 0;
+    }
     ++g_handover.in_flight;
 }
 

@@ -29,6 +29,10 @@ class CommandReader {
     // False when there is no command.
     bool next(int fd, std::string *command);
 
+    // True while the end of a read that filled the buffer is held: the next
+    // call reads on, though this one gave no command.
+    bool holding() const { return open_; }
+
   private:
     bool take(std::string *command);
 
