@@ -65,15 +65,9 @@ int music_key(DFBWindowEvent *event, int language) {
     return 0;
 }
 
-// The keys of the table other than the power keys.
-bool framework_key(int key) {
+// The keys of the table that act, other than the power keys.
+bool acting_key(int key) {
     switch (key) {
-        case DIKS_CAPITAL_Q:
-        case DIKS_CAPITAL_S:
-        case DIKS_SMALL_Q:
-        case DIKS_SMALL_S:
-        case DIKS_SHUFFLE:
-        case DIKS_SWAP:
         case DIKS_REDIAL:
         case DIKS_HOME:
         case DIKS_PROGRAM:
@@ -81,6 +75,21 @@ bool framework_key(int key) {
         case DIKS_TV:
         case DIKS_SETUP:
         case DIKS_CALL:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// The keys the table reserves: answered 0, the event kept, nothing done.
+bool reserved_key(int key) {
+    switch (key) {
+        case DIKS_CAPITAL_Q:
+        case DIKS_CAPITAL_S:
+        case DIKS_SMALL_Q:
+        case DIKS_SMALL_S:
+        case DIKS_SHUFFLE:
+        case DIKS_SWAP:
             return true;
         default:
             return false;
@@ -105,12 +114,13 @@ extern "C" int kvn_default_event_handling(kvn_window *window, DFBWindowEvent *ev
         if ((event->flags & DWEF_REPEAT) == 0) handle_power_key(window, event);
         return 0;
     }
-    if (!framework_key(key)) return -1;
+    if (reserved_key(key)) return 0;
+    if (!acting_key(key)) return -1;
     // While a standby runs (or a power key is on its way to one) the screen
-    // is dark: the other applications' framework keys are consumed without
-    // acting, so that no second thread powers the player off, draws a notice
-    // or opens the menu.  The standby reads what it needs from its own input
-    // buffer.
+    // is dark: the other applications' framework keys that act are consumed
+    // without acting, so that no second thread powers the player off, draws a
+    // notice or opens the menu.  The standby reads what it needs from its own
+    // input buffer.
     if (kvn_standby_flag_load() == 1) {
         consume(event);
         return 0;
@@ -155,7 +165,7 @@ extern "C" int kvn_default_event_handling(kvn_window *window, DFBWindowEvent *ev
             consume(event);
             return 0;
         }
-        default:  // the reserved keys: nothing to do, the event stays as it is
+        default:
             return 0;
     }
 }

@@ -14,6 +14,9 @@ int handle_power_key(kvn_window *window, DFBWindowEvent *event);
 // thread was in the TV-mode menu, which read it); 0 at once when no
 // hand-over is pending.
 int take_over_handed_standby(kvn_window *window);
+// A DIKS_POWER key read from `window`: 1 when it is one that another
+// application handed to the flash player (and it is counted as met), else 0.
+int kvn_meet_handed_key(const kvn_window *window);
 int run_standby(kvn_window *window, DFBWindowEvent *event);
 int check_standby_power_keys(DFBInputDeviceKeySymbol key);
 void write_cdrom_pipe(int enable);

@@ -59,33 +59,80 @@ std::string g_tape_prefix = "/dev/st";
 // One shutdown script at a time, whichever thread pressed the key.
 std::mutex g_machine_off_mutex;
 
-// A power key handed to the flash player, not yet taken: the moment it was
-// handed over (steady-clock milliseconds, 0 for none).  The key itself can
-// be lost on the way (the flash player's thread busy in the TV-mode menu,
-// which reads its window's keys, or a loop that has stopped), and with the
-// picture off and the flag at 1 no later key could bring the player back;
-// the pending hand-over lets whoever finds it run the standby, once.
-std::atomic<long long> g_handover_since{0};
+// A power key handed to the flash player.  Its window's loop brings the key
+// back to the power-key handling, and until then the picture is off and the
+// flag at 1.  The key can be slow (a busy loop) or never come (the flash
+// player's thread in the TV-mode menu, which reads its window's keys, or a
+// loop that has stopped), so the standby it asks for is a hand-over that the
+// first to find it takes, exactly once: the flash player, whatever key brings
+// it there, or another application's power key once the flash player has had
+// it for 3 s.  Those 3 s decide who runs the one standby, never whether a
+// second runs: the handed key itself is told from a fresh press by count, not
+// by time.  The flash player's window is a queue, so the handed keys still in
+// it come out as its next power keys.  One that finds its hand-over already
+// taken does nothing, so that a slow loop never starts a second standby after
+// the first one has woken.  (Power keys are alike: which of two queued
+// presses counts as the handed one changes nothing the user sees.)
+struct Handover {
+    std::mutex mutex;
+    bool pending = false;
+    long long since = 0;  // steady-clock milliseconds of the pending one
+    // Handed keys posted into the flash player's event buffer `buffer` and not
+    // met since, by its handler or its menu.
+    IDirectFBEventBuffer *buffer = nullptr;
+    int in_flight = 0;
+};
+Handover g_handover;
 // How long the flash player may take before another application's power
 // key takes the hand-over from it.
 constexpr long long kHandoverGraceMs = 3000;
 
 long long steady_ms() {
     using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count() + 1;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-void offer_handover() { g_handover_since.store(steady_ms()); }
+// Before the key is posted, so that its arrival always finds it counted.
+void offer_handover(IDirectFBEventBuffer *buffer) {
+    std::lock_guard<std::mutex> lock(g_handover.mutex);
+    g_handover.pending = true;
+    g_handover.since = steady_ms();
+    if (g_handover.buffer != buffer) {
+        g_handover.buffer = buffer;
+        g_handover.in_flight = 0;
+    }
+    ++g_handover.in_flight;
+}
 
-bool take_handover() { return g_handover_since.exchange(0) != 0; }
+// For a key that was never posted.
+void withdraw_handover() {
+    std::lock_guard<std::mutex> lock(g_handover.mutex);
+    g_handover.pending = false;
+    if (g_handover.in_flight > 0) --g_handover.in_flight;
+}
+
+bool take_handover() {
+    std::lock_guard<std::mutex> lock(g_handover.mutex);
+    bool pending = g_handover.pending;
+    g_handover.pending = false;
+    return pending;
+}
 
 // Takes the hand-over only if the flash player has had it for too long.
 bool take_stale_handover() {
-    long long since = g_handover_since.load();
-    if (since == 0) return false;
-    long long waited = (steady_ms() - since) * static_cast<long long>(kvn::time_divisor());
+    std::lock_guard<std::mutex> lock(g_handover.mutex);
+    if (!g_handover.pending) return false;
+    long long waited =
+        (steady_ms() - g_handover.since) * static_cast<long long>(kvn::time_divisor());
     if (waited < kHandoverGraceMs) return false;
-    return g_handover_since.compare_exchange_strong(since, 0);
+    g_handover.pending = false;
+    return true;
+}
+
+// The flash player's events were thrown away: no handed key is left in them.
+void forget_handed_keys(const kvn_window *window) {
+    std::lock_guard<std::mutex> lock(g_handover.mutex);
+    if (window->events == g_handover.buffer) g_handover.in_flight = 0;
 }
 
 void sync_five_times() {
@@ -114,11 +161,15 @@ void discard_power_keys(kvn_window *window) {
     for (DFBEvent &e : kept) window->events->PostEvent(window->events, &e);
 }
 
-// Tells the local playback service to stop.  A service that accepts the
-// connection and never answers must not hold the standby with the picture
-// off, so the request gets a few seconds and one try, then it is killed.
+// Tells the local playback service to stop, and waits for it: a service
+// that is slow to answer (its disk busy, or asleep and spinning up) must have
+// stopped before the standby goes on.  Only a service that never answers is
+// given up on, with the picture off and every key ignored meanwhile: after
+// 60 s of player time, twice the time the kernel allows one disk command
+// before it gives up on it (30 s), so that a service held up by a disk that
+// is slow but answering is still waited for.
 void stop_playback_service() {
-    constexpr unsigned kRequestLimitMs = 3000;
+    constexpr unsigned kRequestLimitMs = 60000;
     char wget[] = "wget", quiet[] = "-q", output[] = "-O", null[] = "/dev/null",
          url[] = "http://127.0.0.1:8008/playback?arg0=stop_vod";
     char *const argv[] = {wget, quiet, output, null, url, nullptr};
@@ -135,6 +186,15 @@ void stop_playback_service() {
 }
 
 }  // namespace
+
+extern "C" int kvn_meet_handed_key(const kvn_window *window) {
+    if (window == nullptr || window->window_id != FLASH_LITE) return 0;
+    std::lock_guard<std::mutex> lock(g_handover.mutex);
+    if (window->events == nullptr || window->events != g_handover.buffer) return 0;
+    if (g_handover.in_flight == 0) return 0;
+    --g_handover.in_flight;
+    return 1;
+}
 
 extern "C" IDirectFBEventBuffer *kvn_standby_input_buffer(void) { return g_standby_input.load(); }
 
@@ -322,6 +382,7 @@ extern "C" int run_standby(kvn_window *window, DFBWindowEvent *event) {
                     outcome = 2;
                 } else if (key == DIKS_POWER || key == DIKS_HOLD) {
                     discard_window_events(window);
+                    forget_handed_keys(window);
                     outcome = 1;
                 }
             }
@@ -363,6 +424,13 @@ extern "C" int run_standby(kvn_window *window, DFBWindowEvent *event) {
 
 extern "C" int handle_power_key(kvn_window *window, DFBWindowEvent *event) {
     const int id = window->window_id;
+    // A key handed to the flash player runs the standby if its hand-over is
+    // still there; once it was taken (by the flash player through another
+    // key, by another application's rescue, or by its standby, which may
+    // have woken meanwhile) the key does nothing, whatever the flag says now.
+    if (event->key_symbol == DIKS_POWER && kvn_meet_handed_key(window)) {
+        return take_handover() ? run_standby(window, event) : 0;
+    }
     // One atomic test-and-set: two power keys at the same instant start one
     // standby.
     if (kvn_standby_flag_claim()) {
@@ -372,12 +440,13 @@ extern "C" int handle_power_key(kvn_window *window, DFBWindowEvent *event) {
             stop_playback_service();
             return run_standby(window, event);
         }
-        offer_handover();
+        kvn_window *flash = get_window_node(FLASH_LITE);
+        offer_handover(flash != nullptr ? flash->events : nullptr);
         if (kvnfw_send_event(FLASH_LITE, DIKS_POWER) != 0) {
             // No flash player to hand the key to: left alone the picture would
             // stay off and every later power key would be ignored, so this
             // application runs the standby itself.
-            take_handover();
+            withdraw_handover();
             return run_standby(window, event);
         }
         return 0;
@@ -387,8 +456,8 @@ extern "C" int handle_power_key(kvn_window *window, DFBWindowEvent *event) {
     // whatever has the focus (the focus may have moved since, or the key
     // may come from an application that did not have it); another
     // application takes it only once it is overdue (the flash player's loop
-    // stuck or gone).  Any other power key does nothing, so that one standby
-    // runs at a time.
+    // busy, stuck or gone).  Any other power key does nothing, so that one
+    // standby runs at a time.
     if (id == FLASH_LITE ? take_handover() : take_stale_handover()) return run_standby(window, event);
     return 0;
 }

@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "keys/keys_internal.h"
 #include "kvn_clock.h"
 #include "kvn_platform.h"
 #include "mode_parse.h"
@@ -83,7 +84,7 @@ int compose(char *buffer, size_t size, const char *format, ...) {
 
 class Menu {
 public:
-    explicit Menu(kvn_window *window) : events_(window->events) {}
+    explicit Menu(kvn_window *window) : window_(window), events_(window->events) {}
 
     void run() {
         language_ = get_current_charset();
@@ -299,6 +300,15 @@ private:
         return Outcome::kStay;
     }
 
+    // A power key read here in the flash player's window may be one that
+    // another application handed over: it is spent, and the hand-over waits
+    // for whoever takes it next.
+    bool key_down(const DFBEvent &event) {
+        if (event.clazz != DFEC_WINDOW || event.window.type != DWET_KEYDOWN) return false;
+        if (event.window.key_symbol == DIKS_POWER) kvn_meet_handed_key(window_);
+        return true;
+    }
+
     // kStay means the time-out exit.
     Outcome event_loop() {
         // A wait that fails at once (an interrupted wait, or a buffer that
@@ -321,7 +331,7 @@ private:
             // the buffer for the countdown or the application.
             DFBEvent event;
             while (events_->GetEvent(events_, &event) == DFB_OK) {
-                if (event.clazz != DFEC_WINDOW || event.window.type != DWET_KEYDOWN) continue;
+                if (!key_down(event)) continue;
                 Outcome outcome = key(event.window.key_symbol);
                 if (outcome != Outcome::kStay) return outcome;
             }
@@ -347,7 +357,7 @@ private:
             --counter;
             DFBEvent event;
             while (events_->GetEvent(events_, &event) == DFB_OK) {
-                if (event.clazz != DFEC_WINDOW || event.window.type != DWET_KEYDOWN) continue;
+                if (!key_down(event)) continue;
                 if (event.window.key_symbol == DIKS_BACKSPACE) {
                     counter = 0;
                 } else if (event.window.key_symbol == DIKS_RETURN) {
@@ -361,6 +371,7 @@ private:
         if (!keep) apply_tvmode_selection(fallback_group_, fallback_frequency_);
     }
 
+    const kvn_window *window_;
     IDirectFBEventBuffer *events_;
     int language_ = 0;
     int connection_ = 0;

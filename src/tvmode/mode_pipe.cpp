@@ -14,24 +14,28 @@
 #include "korvan_framework_lib.h"
 #include "kvn_files.h"
 #include "kvn_platform.h"
-#include "mode_lines.h"
 #include "mode_parse.h"
+#include "mode_reads.h"
 #include "tvmode_internal.h"
 
 namespace {
 
 constexpr const char *kReplyInput = "/tmp/tolu_cgi";
 constexpr const char *kHdmiMarker = "/tmp/hdmi_changed";
-// A command is short ("tv=1080p24 save"); a line beyond the pipe's old read
-// size is no command, and none of it is acted on.
+// Only the first 60 bytes of a command count ("tv=1080p24 save" needs 15).
 constexpr size_t kLongestCommand = 60;
+// One read asks for more than the longest command, so that a command written
+// whole (one write of up to 60 bytes, as the other programs send them) never
+// fills the buffer and is carried out by the call that reads it.  512 bytes
+// take a burst of dozens of commands in one read; the rest waits in the pipe.
+constexpr size_t kReadSize = 512;
 // The user-interface application reads its input all the time; a reply that
 // finds the pipe full waits this long for room.
 constexpr unsigned kReplyWaitMs = 3000;
 
 struct ModePipe {
     std::mutex mutex;  // held while a command is taken and carried out
-    kvn::LineReader lines{kLongestCommand};
+    kvn::CommandReader commands{kReadSize, kLongestCommand};
 };
 ModePipe g_mode_pipe;
 
@@ -72,15 +76,10 @@ extern "C" void check_tvmode_fifo(void) {
     // it are its to take, in order.
     std::unique_lock<std::mutex> lock(g_mode_pipe.mutex, std::try_to_lock);
     if (!lock.owns_lock()) return;
-    std::string line;
-    bool got = g_mode_pipe.lines.next(outport_pipe, &line);
-    if (size_t dropped = g_mode_pipe.lines.take_dropped()) {
-        fprintf(stderr, "check_tvmode_fifo: %zu line(s) longer than %zu bytes dropped\n", dropped,
-                kLongestCommand);
-    }
-    if (!got || line.size() <= 1) return;
+    std::string command;
+    if (!g_mode_pipe.commands.next(outport_pipe, &command) || command.size() <= 1) return;
     // As text: a NUL byte inside ends it.
-    kvn::ModeCommand parsed = kvn::parse_mode_command(line.c_str());
+    kvn::ModeCommand parsed = kvn::parse_mode_command(command.c_str());
     if (!parsed.has_prefix) return;
     int fd = kvn_open_reply_input();
     if (fd < 0) return;

@@ -45,8 +45,13 @@ extern "C" int apply_tvmode_selection(int group, int frequency) {
 }
 
 extern "C" void SwitchTvSystem(void) {
+    char *stored = get_var_mem("video_output");
+    if (stored == nullptr) return;
+    // A number too large for an int has no twin either: like every code
+    // without one, it becomes the automatic mode.
     int code = 0;
-    if (!kvn::stored_number("video_output", &code)) return;
+    if (!kvn::parse_number(stored, strlen(stored), &code)) code = -1;
+    free(stored);
     if (code >= 1 && code <= 10) {
         code = (code % 2 == 1) ? code + 1 : code - 1;
         write_var("video_output", &code, 1);

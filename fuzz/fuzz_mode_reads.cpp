@@ -1,0 +1,78 @@
+// The mode pipe read from a real pipe in writes of fuzzed sizes, with reads of a fuzzed size:
+// whatever reached the pipe between two polls that emptied it comes out as the pieces between
+// its line ends, in order, each cut to its first 60 bytes, none cut in two by the reads.  Then
+// the command parse and the name in /tmp/tvname.
+#include <fcntl.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "tvmode/mode_parse.h"
+#include "tvmode/mode_reads.h"
+
+namespace {
+
+const size_t kLongest = 60;
+
+void expect_pieces(const std::string &text, std::vector<std::string> *expected) {
+    for (size_t start = 0; start < text.size();) {
+        size_t end = std::min(text.find('\n', start), text.size());
+        if (end > start) expected->push_back(text.substr(start, std::min(end - start, kLongest)));
+        start = end + 1;
+    }
+}
+
+// Polls until the pipe is empty and nothing is held.
+void drain(kvn::CommandReader &reader, int fd, std::vector<std::string> *got) {
+    std::string command;
+    for (bool more = true; more;) {
+        if (reader.next(fd, &command)) {
+            got->push_back(command);
+        } else {
+            more = reader.holding();
+        }
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    if (size < 2) return 0;
+    unsigned seed = data[0];  // seeds the sizes of the writes and the polls between them
+    size_t read_size = data[1] < 128 ? 1 + data[1] : kvn::CommandReader::kMaxReadSize;
+    std::string text(reinterpret_cast<const char *>(data) + 2, size - 2);
+    std::vector<std::string> expected, got;
+    int ends[2];
+    if (pipe2(ends, O_NONBLOCK | O_CLOEXEC) != 0) return 0;
+    kvn::CommandReader reader(read_size, kLongest);
+    size_t polled = 0;  // the text up to here was read by polls that emptied the pipe
+    for (size_t at = 0, chunk = 0; at < text.size(); at += chunk) {
+        seed = seed * 1103515245u + 12345u;
+        chunk = std::min<size_t>(1 + (seed >> 16) % 97, text.size() - at);
+        if (write(ends[1], text.data() + at, chunk) != static_cast<ssize_t>(chunk)) abort();
+        if ((seed >> 8) % 3 == 0) continue;  // no poll before the next write
+        expect_pieces(text.substr(polled, at + chunk - polled), &expected);
+        polled = at + chunk;
+        drain(reader, ends[0], &got);
+    }
+    expect_pieces(text.substr(polled), &expected);
+    drain(reader, ends[0], &got);
+    close(ends[0]), close(ends[1]);
+    if (got != expected) abort();
+    for (const std::string &c : got) {
+        kvn::ModeCommand parsed = kvn::parse_mode_command(c.c_str());
+        bool prefix = c.compare(0, 3, "tv=") == 0;
+        if (parsed.code < 0 || parsed.code > 11 || strncmp(parsed.reply, "tv=", 3) ||
+            parsed.has_prefix != prefix)
+            abort();
+    }
+    char name[10] = {0};
+    memcpy(name, text.data(), std::min<size_t>(text.size(), 9));
+    kvn::map_tvname(name, sizeof name);
+    if (strlen(name) > 9) abort();
+    return 0;
+}
