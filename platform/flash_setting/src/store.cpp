@@ -355,11 +355,13 @@ class Session {
     Side look(const std::string &path, uid_t owner, std::string *what, struct stat *st);
     Opened mend(bool present, Side sides[3], const std::string what[3]);
     Opened connect();
+    bool index_fits_wal();
 
     int folder_ = -1;
     Connection *conn_ = nullptr;
     bool clean_ = true;  // no error that could leave the connection in doubt
     bool fresh_ = false;
+    bool alone_ = false;  // the folder's flock held exclusive
     std::string folder_path_, path_, error_;
     struct stat st_[3] = {};  // the database, -wal and -shm as the call found them
 };
@@ -404,7 +406,7 @@ Session::Opened Session::open(bool create) {
 
     Side sides[3];
     std::string what[3];
-    for (bool alone = false;; alone = true) {
+    for (;; alone_ = true) {
         bool present = lstat(path_.c_str(), &st_[0]) == 0;
         if (!present && errno != ENOENT)
             return fail("cannot look at " + path_ + ": " + strerror(errno));
@@ -415,8 +417,12 @@ Session::Opened Session::open(bool create) {
         for (int i = 0; i < 3; ++i)
             sides[i] = look(path_ + kSides[i], present ? st_[0].st_uid : geteuid(), &what[i],
                             i < 2 ? &st_[i + 1] : &journal);
+        // SQLite makes no rollback journal in WAL mode: its rollback would wait
+        // for every connection to close.
+        if (sides[2] == kTheirs && (sides[0] != kAbsent || sides[1] != kAbsent))
+            sides[2] = kPlanted, what[2] = "a rollback journal beside a WAL";
         if (present && sides[0] == kTheirs && sides[1] == kTheirs && sides[2] == kAbsent) break;
-        if (alone) {
+        if (alone_) {
             Opened mended = mend(present, sides, what);
             if (mended != kOpened) return mended;
             fresh_ = true;  // whatever a kept connection has open is gone or stale
@@ -425,7 +431,46 @@ Session::Opened Session::open(bool create) {
         if (!lock_folder(LOCK_EX))
             return fail(folder_path_ + " stayed locked by another program: its store not mended");
     }
+    Opened opened = connect();
+    if (opened != kOpened || !fresh_) return opened;
+    kind();  // reads through the index, which may fail
+    if (index_fits_wal()) return opened;
+    if (!alone_ && !lock_folder(LOCK_EX))
+        return fail(folder_path_ + " stayed locked by another program: its store not mended");
+    delete conn_;
+    conn_ = nullptr;
+    const std::string shm = path_ + kSides[1];
+    if (unlink(shm.c_str()) != 0 && errno != ENOENT)
+        return fail("cannot remove " + shm + ": " + strerror(errno));
+    say("warning: " + shm + " indexed another -wal than " + path_ +
+        "-wal: made anew, and the values written after the last commit are lost");
+    clean_ = true;
+    error_.clear();
     return connect();
+}
+
+// The -shm indexes the frames of the -wal whose header salts it copied (SQLite's
+// WAL format).  A -wal put in the place of the one it indexes, while another
+// process's connection keeps the index, must not be read through it.  Read
+// through the connection's own files: a descriptor of the -shm opened and
+// closed here would drop the locks SQLite holds on it for this process.
+bool Session::index_fits_wal() {
+    sqlite3_file *database = nullptr, *wal = nullptr;
+    volatile void *index = nullptr;
+    sqlite3_file_control(db(), "main", SQLITE_FCNTL_FILE_POINTER, &database);
+    sqlite3_file_control(db(), "main", SQLITE_FCNTL_JOURNAL_POINTER, &wal);
+    if (database == nullptr || database->pMethods == nullptr || database->pMethods->iVersion < 2 ||
+        wal == nullptr || wal->pMethods == nullptr ||
+        database->pMethods->xShmMap(database, 0, 32768, 0, &index) != SQLITE_OK || index == nullptr)
+        return true;  // not in WAL mode, or nothing indexed yet
+    unsigned char header[48], wal_header[32];
+    for (size_t i = 0; i < sizeof header; ++i)
+        header[i] = static_cast<volatile unsigned char *>(index)[i];
+    uint32_t frames = 0;
+    memcpy(&frames, header + 16, sizeof frames);
+    if (header[12] == 0 || frames == 0) return true;  // the index is empty, or not made yet
+    return wal->pMethods->xRead(wal, wal_header, sizeof wal_header, 0) == SQLITE_OK &&
+           memcmp(wal_header + 16, header + 32, 8) == 0;
 }
 
 // Alone on the store (the folder's flock held exclusive): no process has a
