@@ -286,7 +286,8 @@ class Session {
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
     ~Session() {
-        if (conn_ != nullptr && !sqlite3_get_autocommit(conn_->db) && !run("ROLLBACK"))
+        if (conn_ != nullptr && conn_->db != nullptr && !sqlite3_get_autocommit(conn_->db) &&
+            !run("ROLLBACK"))
             clean_ = false;
         // A new connection is kept once the files it opened are known.
         if (conn_ != nullptr) clean_ && (!fresh_ || same_files()) ? keep_idle(conn_) : delete conn_;
@@ -437,6 +438,8 @@ Session::Opened Session::open(bool create) {
     if (index_fits_wal()) return opened;
     if (!alone_ && !lock_folder(LOCK_EX))
         return fail(folder_path_ + " stayed locked by another program: its store not mended");
+    // Alone, and so with no writer starting the WAL afresh in between.
+    if ((alone_ = true, index_fits_wal())) return clean_ = true, error_.clear(), opened;
     delete conn_;
     conn_ = nullptr;
     const std::string shm = path_ + kSides[1];
@@ -489,12 +492,12 @@ Session::Opened Session::mend(bool present, Side sides[3], const std::string wha
         }
     }
     if (present && sides[0] != kTheirs && sides[1] == kTheirs) {
-        // Its WAL is gone, and with it the values written since the last commit.
+        // The index of a WAL that is gone.
         std::string shm = path_ + kSides[1];
         if (unlink(shm.c_str()) != 0 && errno != ENOENT)
             return fail("cannot remove " + shm + ": " + strerror(errno));
         say("warning: " + path_ +
-            "-wal was removed: the values written after the last commit are lost");
+            "-wal is gone, and with it the values written after the last commit");
     }
     if (!present) {
         int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
