@@ -237,7 +237,6 @@ struct Connection {
     dev_t dev[3] = {};  // the database, -wal and -shm
     ino_t ino[3] = {};
     bool ours = false;  // the database is known to be this store's
-    bool wal = false;   // known to be in WAL mode
     int wal_frames = 0;
 
     Connection() = default;
@@ -302,12 +301,10 @@ class Session {
         return s.run() || failed(sql);
     }
     // The first column of the first row, its statement done with.
-    bool query(const char *sql, std::initializer_list<const char *> args, sqlite3_int64 *number,
-               std::string *text = nullptr) {
+    bool query(const char *sql, std::initializer_list<const char *> args, sqlite3_int64 *number) {
         Statement s(db(), sql, args);
         if (!s.step()) return failed("reading");
         *number = s.integer(0);
-        if (text != nullptr) *text = s.text(0);
         return true;
     }
     // FULL waits for the other processes' writers and readers to be done with
@@ -323,7 +320,6 @@ class Session {
         }
         return rc == SQLITE_OK || failed("the checkpoint");
     }
-    bool wal_mode();
     // False when the database, -wal or -shm at the path are no longer the
     // ones the connection has open (a write may then be lost with them).
     bool same_files();
@@ -571,16 +567,6 @@ Session::Kind Session::kind() {
     return kNotOurs;
 }
 
-// A new store, or ours put back in rollback mode by hand, is put in WAL mode.
-bool Session::wal_mode() {
-    sqlite3_int64 unused = 0;
-    std::string mode;
-    if (!conn_->wal && !(query("PRAGMA journal_mode", {}, &unused, &mode) &&
-                         (mode == "wal" || run("PRAGMA journal_mode=WAL"))))
-        return false;
-    return conn_->wal = true;
-}
-
 char *read_value(const char *key, std::string *error) {
     Session s;
     Session::Opened opened = s.open(false);
@@ -605,7 +591,10 @@ int write_text(const char *key, const char *text, std::string *error) {
     }
     Session s;
     if (s.open(true) != Session::kOpened) return *error = s.error(), -1;
-    if (s.kind() == Session::kNotOurs || !s.wal_mode() || !s.run("BEGIN IMMEDIATE"))
+    // A new store, or ours put back in rollback mode by hand, goes to WAL mode (for one in it
+    // already, nothing is done); another program's database is left as it is.
+    if (s.kind() == Session::kNotOurs || !s.run("PRAGMA journal_mode=WAL") ||
+        !s.run("BEGIN IMMEDIATE"))
         return *error = s.error(), -1;
     Session::Kind kind = s.kind();  // again, now that no other writer can make it
     if (kind == Session::kNotOurs) return *error = s.error(), -1;
