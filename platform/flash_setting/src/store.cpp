@@ -218,10 +218,6 @@ class Statement {
     }
     bool ok() const { return rc_ == SQLITE_OK || rc_ == SQLITE_ROW || rc_ == SQLITE_DONE; }
     sqlite3_int64 integer(int column) const { return sqlite3_column_int64(stmt_, column); }
-    const char *text(int column) const {
-        const unsigned char *t = sqlite3_column_text(stmt_, column);
-        return t != nullptr ? reinterpret_cast<const char *>(t) : "";
-    }
 
   private:
     sqlite3_stmt *stmt_ = nullptr;
@@ -238,11 +234,15 @@ struct Connection {
     ino_t ino[3] = {};
     bool ours = false;  // the database is known to be this store's
     int wal_frames = 0;
+    sqlite3_stmt *read = nullptr;  // prepared once: preparing costs more than the read
 
     Connection() = default;
     Connection(const Connection &) = delete;
     Connection &operator=(const Connection &) = delete;
-    ~Connection() { sqlite3_close(db); }
+    ~Connection() {
+        sqlite3_finalize(read);
+        sqlite3_close(db);
+    }
 };
 
 // One idle connection a process; more at once are closed after their call.
@@ -324,6 +324,7 @@ class Session {
     // ones the connection has open (a write may then be lost with them).
     bool same_files();
     sqlite3 *db() const { return conn_->db; }
+    Connection *connection() const { return conn_; }
     int wal_frames() const { return conn_->wal_frames; }
     dev_t dev() const { return st_[0].st_dev; }
     ino_t ino() const { return st_[0].st_ino; }
@@ -576,10 +577,19 @@ char *read_value(const char *key, std::string *error) {
         return nullptr;
     }
     if (opened == Session::kNoStore || kind == Session::kEmpty) return nullptr;
-    Statement value(s.db(), "SELECT value FROM settings WHERE key = ?1", {key});
-    if (value.step()) return strdup(value.text(0));
-    if (!value.ok()) s.failed("reading"), *error = s.error();
-    return nullptr;
+    sqlite3_stmt *&read = s.connection()->read;
+    if (read == nullptr &&
+        sqlite3_prepare_v3(s.db(), "SELECT value FROM settings WHERE key = ?1", -1,
+                           SQLITE_PREPARE_PERSISTENT, &read, nullptr) != SQLITE_OK)
+        return s.failed("reading"), *error = s.error(), nullptr;
+    sqlite3_bind_text(read, 1, key, -1, SQLITE_STATIC);
+    int rc = sqlite3_step(read);
+    const unsigned char *text = rc == SQLITE_ROW ? sqlite3_column_text(read, 0) : nullptr;
+    char *value = text != nullptr ? strdup(reinterpret_cast<const char *>(text)) : nullptr;
+    sqlite3_reset(read);  // ends the read transaction
+    sqlite3_clear_bindings(read);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) s.failed("reading"), *error = s.error();
+    return value;
 }
 
 int write_text(const char *key, const char *text, std::string *error) {
