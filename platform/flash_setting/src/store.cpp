@@ -7,31 +7,36 @@
 // never damage the database.  save_commit is that checkpoint: the WAL is
 // synced, copied into the database, and the database synced.
 //
-// Each call opens a connection of its own and closes it before it returns.
-// None outlives a call, so a fork never copies one (SQLite's POSIX locks stay
-// with the parent, and a child using the copy would damage the database), and
-// nothing found at the path is trusted beyond one call.
+// A call takes its process's idle connection, or opens one, and gives it
+// back after; a thread never shares one.  The idle one is kept only while the
+// files it has open are the ones at the path, which each call checks by their
+// identities first.  A forked child drops its parent's unused: SQLite's POSIX
+// locks stay with the parent, and a child using the copy could damage the
+// database.
 //
 // SQLite keeps working files beside the database by name: "-wal" and "-shm"
 // in WAL mode, "-journal" in rollback mode.  It opens them without following
 // links, but a link, FIFO or folder planted at one stops or blocks it, a file
-// planted there is taken for its own, and a -wal or -shm removed while a
+// planted there is taken for its own, and a -wal or -shm replaced while a
 // connection has it open splits the processes in two.  So a call looks at
-// them before it opens the database:
+// them before it uses the database:
 // - each must be absent or a regular file with one name, owned by the
 //   database's owner or root (SQLite gives its files the database's owner);
-//   anything else was planted, and is moved aside as "<name>.refused-<hex>"
-//   with a message: never followed, opened or deleted;
+//   anything else, and a -journal beside a WAL, was planted, and is moved
+//   aside as "<name>.refused-<hex>" with a message: never followed, opened or
+//   deleted;
 // - connections never checkpoint on close, so the -wal and -shm stay from
 //   the first connection on, both made by it.  Anything but that pair (one of
-//   them alone, neither, a -journal) means a new store, a crash or a removal.
-// Every call holds a shared flock on the store's folder while its connection
-// is open; a call that does not find the pair takes the flock exclusive, so
-// that leftovers are cleared and the pair made anew only while no process
-// has a connection on the old files.  The folder and not a file: closing a
-// descriptor of the database would drop the POSIX locks that SQLite holds on
-// it for this process's other connections, and a lock file would be one more
-// name to remove or plant.
+//   them alone, neither, a -journal) means a new store, a crash or a removal;
+// - a new connection checks that the -shm indexes the -wal at the path.
+// Every call holds a shared flock on the store's folder while it uses its
+// connection; a call that finds the files other than a whole pair takes the
+// flock exclusive, so that leftovers are cleared and the pair made anew only
+// while no process has a call in flight on the old files (the idle
+// connections on them go at their process's next call).  The folder and not
+// a file: closing a descriptor of the database would drop the POSIX locks
+// that SQLite holds on it for this process's connections, and a lock file
+// would be one more name to remove or plant.
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -58,8 +63,8 @@ constexpr sqlite3_int64 kMaxStoreBytes = 16 << 20;  // keys and values together
 constexpr int kApplicationId = 0x4b564e53;          // "KVNS": a database of this store
 constexpr int kBusyMs = 30000;        // SQLite's locks: another writer, a checkpoint's readers
 constexpr int kFolderLockMs = 10000;  // the folder's flock: another process's call or mend
-// Every connection that is alone on the store indexes the WAL afresh, reading
-// it whole; a writer checkpoints a WAL this long itself.
+// The first connection after every process closed theirs indexes the WAL
+// afresh, reading it whole; a writer checkpoints a WAL this long itself.
 constexpr int kCheckpointFrames = 64;
 
 // A fork waits for the calls in flight: the child must not inherit a mutex of
