@@ -394,16 +394,28 @@ Session::Opened Session::open(bool create) {
     const std::string &configured = configured_path();
     const std::string name = configured.substr(configured.rfind('/') + 1);
     if (name.empty() || name == "." || name == "..") return fail(configured + " names no file");
+    // The folder with the links in its path resolved, once a process: SQLite
+    // refuses a path with a link in it.  Made when a write finds it missing.
+    static std::mutex mutex;
+    static std::string resolved;
     const std::string parent = parent_of(configured);
-    if (create) make_dirs(parent);
-    char real[PATH_MAX];
-    if (realpath(parent.c_str(), real) == nullptr)
-        return errno == ENOENT && !create ? kNoStore
-                                          : fail("cannot reach " + parent + ": " + strerror(errno));
-    folder_path_ = real;
+    for (bool made = false; folder_ < 0; made = true) {
+        {
+            std::lock_guard<std::mutex> guard(mutex);
+            char real[PATH_MAX];
+            if (resolved.empty() || made) resolved = realpath(parent.c_str(), real) ? real : "";
+            folder_path_ = resolved;
+        }
+        folder_ = folder_path_.empty()
+                      ? -1
+                      : ::open(folder_path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folder_ < 0 && (errno != ENOENT || !create || made))
+            return errno == ENOENT && !create
+                       ? kNoStore
+                       : fail("cannot open " + parent + ": " + strerror(errno));
+        if (folder_ < 0) make_dirs(parent);
+    }
     path_ = folder_path_ + (folder_path_ == "/" ? "" : "/") + name;
-    folder_ = ::open(real, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder_ < 0) return fail("cannot open " + folder_path_ + ": " + strerror(errno));
     if (!lock_folder(LOCK_SH))
         say("warning: " + folder_path_ + " stayed locked by another program; going on", true);
 
