@@ -282,8 +282,8 @@ void read_lib(long n) {
 }
 
 // The least a read that must see another process's write through a file
-// can do: look once at a small file in memory (/run, a tmpfs, as the
-// store's live copy is) and copy the value held in this process.
+// can do: look once at a small file in memory (/run, a tmpfs) and copy the
+// value held in this process.
 void read_bare(long n) {
     const char *path = "/run/kvn-bench-read";
     static bool made = [path] {

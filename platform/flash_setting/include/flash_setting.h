@@ -1,11 +1,13 @@
 /*
- * The player's settings store: a small key/value store whose committed
- * values survive power cuts.
+ * The player's settings store: a small key/value store shared by every
+ * process of the machine, whose committed values survive power cuts.
  *
- * Every process that links it sees a value as soon as write_var returns;
- * save_commit makes all values durable.  Keys are non-empty text without
- * '=', line ends or NUL; values are text without line ends; a store holds
- * at most 16 MiB.
+ * Every process sees a value as soon as write_var returns; save_commit
+ * makes every value written so far durable.  Keys are non-empty text,
+ * values any text; the keys and values of a store total at most 16 MiB.
+ * The store is one SQLite database; a path that holds anything else (a
+ * link, a FIFO, a folder, a file that is not such a database) is refused
+ * with a message and left as it is.
  *
  * Each call is recorded in the stand-ins' trace (kvn_trace.h):
  * "flash write_var KEY=VALUE" and "flash save_commit", with " failed"
@@ -20,7 +22,7 @@ extern "C" {
 #endif
 
 /* Heap copy of the value (the caller frees it), or NULL when the key has
- * no value. */
+ * no value or the store cannot be read. */
 char *get_var_mem(const char *key);
 
 /* kind 0: value is a NUL-terminated string stored verbatim; kind 1: value
@@ -30,19 +32,10 @@ int write_var(const char *key, const void *value, int kind);
 /* Makes every value durable.  0 or -1. */
 int save_commit(void);
 
-/* The committed store file in use: $FLASH_SETTING_FILE (read at the first
- * call in the process), else /opt/kvn/var/flash_setting.db.  Beside it
- * lives "<path>.lock". */
+/* The store's database: $FLASH_SETTING_FILE (read at the first call in the
+ * process), else /opt/kvn/var/flash_setting.db.  The first write makes it
+ * and its folders. */
 const char *flash_setting_path(void);
-
-/* The live copy: the file in memory that holds every value in force,
- * uncommitted ones too, while there is one (a reboot or power cut loses
- * it, and the committed values hold again).  The first writer of a store
- * puts it in $FLASH_SETTING_RUN_DIR (read at the first call; default
- * /run/kvn-flash-setting; empty or unusable: "<path>.live") and names it on
- * the first line of the lock file, for the life of the lock file.  NULL
- * while no writer has named it. */
-const char *flash_setting_live_path(void);
 
 #ifdef __cplusplus
 }
