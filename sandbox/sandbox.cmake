@@ -9,10 +9,12 @@ set(KVN_SANDBOX_RUN ${KVN_SANDBOX} --ro-bind ${PROJECT_SOURCE_DIR} --bind ${PROJ
 # KVN_SANDBOX_RUN find the emulator in KVN_EMULATOR, for the programs of the
 # build that they start.
 set(KVN_SANDBOX_EXEC ${KVN_SANDBOX_RUN})
+set(KVN_EMULATOR_ENV "")  # a command's prefix that hands the emulator to a script
 if(CMAKE_CROSSCOMPILING_EMULATOR)
   list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " KVN_EMULATOR_WORDS)
+  set(KVN_EMULATOR_ENV env "KVN_EMULATOR=${KVN_EMULATOR_WORDS}")
   set(KVN_SANDBOX_RUN ${KVN_SANDBOX} --ro-bind ${PROJECT_SOURCE_DIR} --bind ${PROJECT_BINARY_DIR}
-    --ro-bind ${KVN_SYSROOT} -- env "KVN_EMULATOR=${KVN_EMULATOR_WORDS}")
+    --ro-bind ${KVN_SYSROOT} -- ${KVN_EMULATOR_ENV})
   set(KVN_SANDBOX_EXEC ${KVN_SANDBOX_RUN} ${CMAKE_CROSSCOMPILING_EMULATOR})
 endif()
 

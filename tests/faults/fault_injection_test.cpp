@@ -14,6 +14,8 @@ int run_driver(const std::string &call, int n, bool forever, const char *value, 
     kvn_test::write_file(kTrace, "");
     std::string env = "KVN_TRACE_FILE=" + std::string(kTrace) + " KVN_FAULT_CALL=" + call + " KVN_FAULT_N=" +
                       std::to_string(n) + " KVN_FAULT_FOREVER=" + (forever ? "1 " : "0 ") + more + " ";
+    const char *emulator = getenv("KVN_EMULATOR");  // a cross build's, which starts the driver
+    if (emulator != nullptr) env += std::string(emulator) + " ";
     int status = system((env + KVN_FAULT_DRIVER + " " + value + " 2>/tmp/fault-stderr").c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }

@@ -21,7 +21,7 @@ now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 run() {
     local name=$1 text=$2 ready=$3 sig=$4 want=$5
     printf "$text" > "$dir/$name.kvs"
-    "$sim" --script "$dir/$name.kvs" --shots "$dir" --trace "$dir/$name.trace" > "$dir/$name.log" 2>&1 &
+    ${KVN_EMULATOR:-} "$sim" --script "$dir/$name.kvs" --shots "$dir" --trace "$dir/$name.trace" > "$dir/$name.log" 2>&1 &
     local pid=$! i
     for i in $(seq 300); do grep -qE "$ready" "$dir/$name.trace" 2>/dev/null && break; sleep 0.05; done
     grep -qE "$ready" "$dir/$name.trace" || fail "$name: never saw \"$ready\""
