@@ -23,7 +23,9 @@ set(CMAKE_FIND_ROOT_PATH "${KVN_SYSROOT}")
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+if(NOT DEFINED CMAKE_FIND_ROOT_PATH_MODE_PACKAGE)  # BOTH: also a package installed elsewhere
+  set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+endif()
 # pkg-config must read the target's .pc files and prefix their paths with the root.
 set(ENV{PKG_CONFIG_LIBDIR} "${KVN_SYSROOT}/usr/lib/${KVN_CROSS_TRIPLET}/pkgconfig:${KVN_SYSROOT}/usr/share/pkgconfig")
 set(ENV{PKG_CONFIG_SYSROOT_DIR} "${KVN_SYSROOT}")

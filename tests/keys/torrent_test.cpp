@@ -105,13 +105,14 @@ TEST_F(Torrent, TheMarkerOnlyForAReportThatIsMissingOrReadAndIdle) {
         EXPECT_EQ(i < 2, exists("/tmp/bt_hdd_spindown"));
         (i == 1 ? missing : fastest) = i == 1 ? took : std::min(fastest, took);
     }
-    EXPECT_LT(fastest, std::chrono::milliseconds(500));
+    EXPECT_LT(fastest, std::chrono::milliseconds(kvn_test::emulated() ? 1000 : 500));  // qemu: slow shells
     EXPECT_GE(missing - fastest, std::chrono::milliseconds(900)) << "five pauses of a second";
     EXPECT_LT(missing - fastest, std::chrono::milliseconds(1100));
 }
 
 TEST_F(Torrent, HangingScriptIsKilledAfterItsMinuteAndNotWaitedForOnceKilled) {
     // A tracer holds the hanging script: once killed it cannot be reaped, as one stuck in disk I/O.
+    if (kvn_test::emulated()) GTEST_SKIP() << "qemu-user has no ptrace";
     install_program(kScript, "echo $$ > /tmp/script.pid\nexec sleep 30\n"); pid_t tracer = -1;
     std::thread hold([&] {
         for (int i = 0; i < 500 && !exists("/tmp/script.pid"); ++i) usleep(2000);
