@@ -6,9 +6,9 @@
 # Usage: stop_in_order.sh KORVAN-SIM [SANITIZER]
 set -u
 sim=$1
-# A sanitizer's instrumentation slows the clean-up: give it three times.
+# A sanitizer's instrumentation, or an emulator, slows the clean-up: give it three times.
 limit=2000
-[ -n "${2:-}" ] && limit=6000
+[ -n "${2:-}${KVN_EMULATOR:-}" ] && limit=6000
 dir=$(mktemp -d /tmp/kvn-sim-stop.XXXXXX)
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
