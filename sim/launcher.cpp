@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <sstream>
 
 #include "live_window.h"
 #include "recorder.h"
@@ -163,18 +164,8 @@ int launch(const Options &given) {
     // with (KVN_EMULATOR, words without spaces: scripts/qemu-run QEMU ROOT),
     // which the sandbox must see.
     std::vector<std::string> emulator;
-    if (const char *e = getenv("KVN_EMULATOR")) {
-        std::string word;
-        for (const char *c = e;; ++c) {
-            if (*c != ' ' && *c != '\0') {
-                word += *c;
-                continue;
-            }
-            if (!word.empty()) emulator.push_back(word);
-            word.clear();
-            if (*c == '\0') break;
-        }
-    }
+    std::istringstream words(getenv("KVN_EMULATOR") ? getenv("KVN_EMULATOR") : "");
+    for (std::string word; words >> word;) emulator.push_back(word);
     for (const std::string &w : emulator) {
         struct stat st;
         if (w[0] != '/' || stat(w.c_str(), &st) != 0) continue;
