@@ -4,6 +4,19 @@ set(KVN_SANDBOX ${CMAKE_CURRENT_LIST_DIR}/kvn-sandbox)
 # read-only and the build tree writable wherever they are (a checkout under
 # /tmp too, whose host folder is otherwise hidden by the private /tmp).
 set(KVN_SANDBOX_RUN ${KVN_SANDBOX} --ro-bind ${PROJECT_SOURCE_DIR} --bind ${PROJECT_BINARY_DIR} --)
+# How a test program of this build runs: the same, through the emulator of a
+# cross build (cmake/cross-sysroot.cmake) when there is one.  Scripts run by
+# KVN_SANDBOX_RUN find the emulator in KVN_EMULATOR, for the programs of the
+# build that they start.
+set(KVN_SANDBOX_EXEC ${KVN_SANDBOX_RUN})
+set(KVN_EMULATOR_ENV "")  # a command's prefix that hands the emulator to a script
+if(CMAKE_CROSSCOMPILING_EMULATOR)
+  list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " KVN_EMULATOR_WORDS)
+  set(KVN_EMULATOR_ENV env "KVN_EMULATOR=${KVN_EMULATOR_WORDS}")
+  set(KVN_SANDBOX_RUN ${KVN_SANDBOX} --ro-bind ${PROJECT_SOURCE_DIR} --bind ${PROJECT_BINARY_DIR}
+    --ro-bind ${KVN_SYSROOT} -- ${KVN_EMULATOR_ENV})
+  set(KVN_SANDBOX_EXEC ${KVN_SANDBOX_RUN} ${CMAKE_CROSSCOMPILING_EMULATOR})
+endif()
 
 # Installed beside korvan-sim; it finds its fake in libexec.
 install(PROGRAMS ${CMAKE_CURRENT_LIST_DIR}/kvn-sandbox

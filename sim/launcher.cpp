@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <sstream>
 
 #include "live_window.h"
 #include "recorder.h"
@@ -191,7 +192,20 @@ int launch(const Options &given) {
     inner.record.clear();
     std::vector<std::string> args = {sandbox};
     for (const std::string &b : binds) args.insert(args.end(), {"--bind", b});
+    // A build for another processor runs through the emulator it was tested
+    // with (KVN_EMULATOR, words without spaces: scripts/qemu-run QEMU ROOT),
+    // which the sandbox must see.
+    std::vector<std::string> emulator;
+    std::istringstream words(getenv("KVN_EMULATOR") ? getenv("KVN_EMULATOR") : "");
+    for (std::string word; words >> word;) emulator.push_back(word);
+    for (const std::string &w : emulator) {
+        struct stat st;
+        if (w[0] != '/' || stat(w.c_str(), &st) != 0) continue;
+        std::string dir = resolved(S_ISDIR(st.st_mode) ? w : folder_of(w));
+        if (!system_folder(dir)) args.insert(args.end(), {"--ro-bind", dir});
+    }
     args.push_back("--");
+    args.insert(args.end(), emulator.begin(), emulator.end());
     args.push_back(exe);
     for (const std::string &a : to_arguments(inner)) args.push_back(a);
 

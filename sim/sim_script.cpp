@@ -1,6 +1,7 @@
 #include "sim_script.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -52,13 +53,13 @@ std::string trim_right(std::string text) {
     return text;
 }
 
+// Digits only.  A number too large for a long (on 32-bit ARM, ten digits
+// already) is still a number, over every limit, not a malformed word.
 bool parse_number(const std::string &word, long &out) {
-    if (word.empty() || word[0] == '-' || word[0] == '+') return false;
+    if (word.empty() || word.find_first_not_of("0123456789") != std::string::npos) return false;
     errno = 0;
-    char *end = nullptr;
-    long value = strtol(word.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || value < 0) return false;
-    out = value;
+    unsigned long long value = strtoull(word.c_str(), nullptr, 10);
+    out = errno == ERANGE || value > LONG_MAX ? LONG_MAX : static_cast<long>(value);
     return true;
 }
 

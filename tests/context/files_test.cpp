@@ -70,6 +70,7 @@ TEST(Child, GetsOnlyStandardInputOutputAndErrorWhateverTheKernelOffers) {
         {"close_range", true, true}, {"/proc only", false, true}, {"neither", false, false}};
     for (const auto &row : rows) {
         SCOPED_TRACE(row.kernel);
+        if (!row.close_range && kvn_test::emulated()) GTEST_SKIP() << "qemu-user installs no seccomp filter";
         int ends[2];
         ASSERT_EQ(0, pipe(ends));
         const pid_t pid = fork();
@@ -77,7 +78,10 @@ TEST(Child, GetsOnlyStandardInputOutputAndErrorWhateverTheKernelOffers) {
 #ifdef SYS_close_range
             if (!row.close_range && !deny(SYS_close_range, ENOSYS)) _exit(2);
 #endif
-            if (!row.proc && !(deny(SYS_openat, ENOENT) && deny(SYS_open, ENOENT))) _exit(2);
+            if (!row.proc && !deny(SYS_openat, ENOENT)) _exit(2);
+#ifdef SYS_open  // (arm64 has openat alone)
+            if (!row.proc && !deny(SYS_open, ENOENT)) _exit(2);
+#endif
             struct rlimit limit = {256, 256};
             setrlimit(RLIMIT_NOFILE, &limit), dup2(ends[0], 0);  // standard input a pipe, on which nothing can seek
             for (int fd : {3, 4, 100, 255}) dup2(ends[1], fd);

@@ -1,7 +1,7 @@
 #!/bin/sh
 # The shared library exports exactly the names that its public header
 # declares (functions and data), no internal function, test hook or C++ name.
-# Usage: check-exports.sh LIBRARY HEADER CC [CFLAGS...]
+# Usage: [NM=nm-of-the-target] check-exports.sh LIBRARY HEADER CC [CFLAGS...]
 set -eu
 lib=$1
 header=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
@@ -39,7 +39,7 @@ awk '/^[ \t]*typedef[ \t]/ || /[{}]/ || /^[ \t]*$/ { next }
 
 # (AddressSanitizer adds an ODR indicator, __odr_asan.NAME, for each
 # exported variable of an instrumented build.)
-nm -D --defined-only "$lib" | awk '{ print $NF }' | grep -v '^__odr_asan[._]' | sort -u > "$scratch/exported"
+"${NM:-nm}" -D --defined-only "$lib" | awk '{ print $NF }' | grep -v '^__odr_asan[._]' | sort -u > "$scratch/exported"
 [ "$(wc -l < "$scratch/declared")" -gt 50 ] || { echo "too few names read from $header" >&2; exit 1; }
 if ! diff -u "$scratch/declared" "$scratch/exported" > "$scratch/diff"; then
     echo "exports of $lib differ from the declarations of $header (- declared only, + exported only):" >&2

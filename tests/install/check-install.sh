@@ -6,6 +6,9 @@
 # player's link, which must need no stand-in.  Also compiles the installed
 # headers as C99 and as C++, and checks the installed library's version and
 # that it takes no time scale from the environment.
+# A cross build's copy (KVN_SYSROOT, KVN_TOOLCHAIN and KVN_EMULATOR set by
+# CTest) is compiled against its root, the host's DirectFB headers standing
+# for the root's (the same version), and run through the emulator.
 set -eu
 build=$(cd "$1" && pwd)
 cc=${2:-cc}
@@ -16,6 +19,14 @@ case "${3:-}" in
     thread) san="-fsanitize=thread" ;;
     *) san="" ;;
 esac
+cxx=c++
+cmake_cc=-DCMAKE_C_COMPILER="$cc"
+emulator=${KVN_EMULATOR:-}
+if [ -n "${KVN_SYSROOT:-}" ]; then
+    cxx="${cc%gcc}g++ --sysroot=$KVN_SYSROOT"
+    cmake_cc="-DCMAKE_TOOLCHAIN_FILE=$KVN_TOOLCHAIN -DCMAKE_FIND_ROOT_PATH_MODE_PACKAGE=BOTH"
+    cc="$cc --sysroot=$KVN_SYSROOT"
+fi
 scratch=$(mktemp -d "$build/install-check.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 cmake --install "$build" --prefix "$scratch/staged" >/dev/null
@@ -31,7 +42,7 @@ expected='BROWSER focused: 1, default handler: 0, language 0'
 run() {
     # The source tree too: a sanitizer's suppressions lie there, and a tree
     # under /tmp is hidden by the sandbox's private /tmp.
-    out=$(cd "$scratch" && "$src/sandbox/kvn-sandbox" --ro-bind "$src" --bind "$scratch" -- "$1")
+    out=$(cd "$scratch" && "$src/sandbox/kvn-sandbox" --ro-bind "$src" --bind "$scratch" ${KVN_SYSROOT:+--ro-bind "$KVN_SYSROOT"} -- $emulator "$1")
     [ "$out" = "$expected" ] || { echo "$1 printed \"$out\", not \"$expected\"" >&2; exit 1; }
 }
 # What a program or library needs at run time: its NEEDED entries.
@@ -55,9 +66,9 @@ fi
 
 for header in "$prefix"/include/*.h; do
     printf '#include <%s>\nint main(void) { return 0; }\n' "$(basename "$header")" > "$scratch/h.c"
-    "$cc" -std=c99 -Wall -Wextra -Werror -fsyntax-only $(pkg-config --cflags korvan_framework_lib) "$scratch/h.c"
+    $cc -std=c99 -Wall -Wextra -Werror -fsyntax-only $(pkg-config --cflags korvan_framework_lib) "$scratch/h.c"
     # (DirectFB's own headers still use `register`, which C++17 dropped.)
-    c++ -x c++ -std=c++17 -Wall -Wextra -Werror -Wno-register -fsyntax-only $(pkg-config --cflags korvan_framework_lib) "$scratch/h.c"
+    $cxx -x c++ -std=c++17 -Wall -Wextra -Werror -Wno-register -fsyntax-only $(pkg-config --cflags korvan_framework_lib) "$scratch/h.c"
 done
 
 # Time runs at the player's speed whatever the environment says: only the
@@ -73,26 +84,26 @@ int main(void) {
     return 0;
 }
 C
-"$cc" -std=c99 $san "$scratch/clock.c" $(pkg-config --cflags --libs korvan_framework_lib korvan_stand_ins) \
+$cc -std=c99 $san "$scratch/clock.c" $(pkg-config --cflags --libs korvan_framework_lib korvan_stand_ins) \
     -o "$scratch/clock" -Wl,-rpath,"$libdir"
-case "$(KVN_TIME_DIVISOR=50 "$scratch/clock")" in
+case "$(KVN_TIME_DIVISOR=50 $emulator "$scratch/clock")" in
     "1 7 $version $version") ;;
-    "1 7 "*) echo "library, header and pkg-config disagree on the version ($version): $("$scratch/clock")" >&2; exit 1 ;;
+    "1 7 "*) echo "library, header and pkg-config disagree on the version ($version): $($emulator "$scratch/clock")" >&2; exit 1 ;;
     *) echo "the time divisor came from the environment" >&2; exit 1 ;;
 esac
 
 # The desk's link: a program of its own on the stand-ins.
 cp "$src/examples/minimal_host.c" "$scratch/app.c"
-(cd "$scratch" && "$cc" -std=c99 -Wall -Wextra -Werror $san app.c \
+(cd "$scratch" && $cc -std=c99 -Wall -Wextra -Werror $san app.c \
     $(pkg-config --cflags --libs korvan_framework_lib korvan_stand_ins) -o app -Wl,-rpath,"$libdir")
 run ./app
 # The player's link: an application for the host process, the library alone.
-"$cc" -std=c99 -Wall -Wextra -Werror $san -shared -fPIC "$src/examples/sim_app.c" \
+$cc -std=c99 -Wall -Wextra -Werror $san -shared -fPIC "$src/examples/sim_app.c" \
     $(pkg-config --cflags --libs korvan_framework_lib) -o "$scratch/app.so"
 player_link "$scratch/app.so"
 
 cmake -S "$src/tests/install/find_package" -B "$scratch/cmake-app" -DCMAKE_PREFIX_PATH="$prefix" \
-    -DCMAKE_C_COMPILER="$cc" -DKVN_EXAMPLE="$src/examples/minimal_host.c" \
+    $cmake_cc -DKVN_SYSROOT="${KVN_SYSROOT:-}" -DKVN_EXAMPLE="$src/examples/minimal_host.c" \
     -DKVN_PLUGIN_EXAMPLE="$src/examples/sim_app.c" \
     -DCMAKE_C_FLAGS="$san" -DCMAKE_EXE_LINKER_FLAGS="$san" >/dev/null
 cmake --build "$scratch/cmake-app" >/dev/null

@@ -80,7 +80,7 @@ TEST_F(Torrent, TheMarkerUnlessAReportIsReadAsBusy) {
     std::string many;
     for (int i = 0; i < 10001; ++i) many += "1|2|3|4|5|6|0.5|Stopped|x|10|11|12|13|14|3|t\n";
     // Every row but the last is marked; the last line without its line end is read too.
-    const Rows rows = {
+    Rows rows = {
         {"idle and complete, in any case",
          [] {
              write_file("/tmp/bt_data", "1|2|100|4|5|6|0.5|iDLE|x|10|11|12|13|14|100|z\n1|2|3|4");
@@ -104,26 +104,30 @@ TEST_F(Torrent, TheMarkerUnlessAReportIsReadAsBusy) {
     };
     // The first two rows and the last run at the player's own timing, the others at 1/100: a report
     // that is there is read once, a missing one seven times with five pauses of a second.
+    const size_t busy_row = rows.size() - 1;
+    if (kvn_test::emulated()) rows.pop_back();  // the last row's timing is a real machine's
     std::chrono::milliseconds took[2];
     for (size_t i = 0; i < rows.size(); ++i) {
         SCOPED_TRACE(rows[i].first);
         system("rm -rf /tmp/bt_data /tmp/bt_hdd_spindown");
         rows[i].second();
-        kvn_set_time_divisor(i < 2 || i + 1 == rows.size() ? 1 : 100);
+        kvn_set_time_divisor(i < 2 || i == busy_row ? 1 : 100);
         alarm(30);  // a wait on the FIFO would end the test here
         testing::internal::CaptureStderr();
         auto row_took = timed(1);
         testing::internal::GetCapturedStderr();
         alarm(0);
-        EXPECT_EQ(i + 1 < rows.size(), exists("/tmp/bt_hdd_spindown"));
+        EXPECT_EQ(i != busy_row, exists("/tmp/bt_hdd_spindown"));
         if (i < 2) took[i] = row_took;
     }
+    if (kvn_test::emulated()) return;  // under qemu-user its shells alone take longer than the pauses
     EXPECT_GE(took[1] - took[0], std::chrono::milliseconds(4500)) << "five pauses of a second";
     EXPECT_LT(took[1] - took[0], std::chrono::milliseconds(5500));
 }
 
 TEST_F(Torrent, HangingScriptIsKilledAfterItsMinuteAndNotWaitedForOnceKilled) {
     // A tracer holds the hanging script: once killed it cannot be reaped, as one stuck in disk I/O.
+    if (kvn_test::emulated()) GTEST_SKIP() << "qemu-user has no ptrace";
     install_program(kScript, "echo $$ > /tmp/script.pid\nexec sleep 30\n"); pid_t tracer = -1;
     std::thread hold([&] {
         for (int i = 0; i < 500 && !exists("/tmp/script.pid"); ++i) usleep(2000);

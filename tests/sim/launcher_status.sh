@@ -10,7 +10,7 @@ dir=$(mktemp -d /tmp/kvn-sim-launch.XXXXXX)
 failures=0
 check() {
     local want=$1 pattern=$2; shift 2
-    env -u KVN_IN_SANDBOX -u DISPLAY -u WAYLAND_DISPLAY timeout 30 "$@" >"$dir/log" 2>&1
+    env -u KVN_IN_SANDBOX -u DISPLAY -u WAYLAND_DISPLAY timeout 30 ${KVN_EMULATOR:-} "$@" >"$dir/log" 2>&1
     local got=$?
     if [ "$got" != "$want" ] || ! grep -q -- "$pattern" "$dir/log"; then
         echo "FAIL: $* gave $got (wanted $want and \"$pattern\"):"; cat "$dir/log"

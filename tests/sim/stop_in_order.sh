@@ -6,9 +6,9 @@
 # Usage: stop_in_order.sh KORVAN-SIM [SANITIZER]
 set -u
 sim=$1
-# A sanitizer's instrumentation slows the clean-up: give it three times.
+# A sanitizer's instrumentation, or an emulator, slows the clean-up: give it three times.
 limit=2000
-[ -n "${2:-}" ] && limit=6000
+[ -n "${2:-}${KVN_EMULATOR:-}" ] && limit=6000
 dir=$(mktemp -d /tmp/kvn-sim-stop.XXXXXX)
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
@@ -21,7 +21,7 @@ now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 run() {
     local name=$1 text=$2 ready=$3 sig=$4 want=$5
     printf "$text" > "$dir/$name.kvs"
-    "$sim" --script "$dir/$name.kvs" --shots "$dir" --trace "$dir/$name.trace" > "$dir/$name.log" 2>&1 &
+    ${KVN_EMULATOR:-} "$sim" --script "$dir/$name.kvs" --shots "$dir" --trace "$dir/$name.trace" > "$dir/$name.log" 2>&1 &
     local pid=$! i
     for i in $(seq 300); do grep -qE "$ready" "$dir/$name.trace" 2>/dev/null && break; sleep 0.05; done
     grep -qE "$ready" "$dir/$name.trace" || fail "$name: never saw \"$ready\""

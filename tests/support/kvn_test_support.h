@@ -62,6 +62,9 @@ inline void post_input_key(IDirectFBEventBuffer *buffer, DFBInputDeviceKeySymbol
 
 inline size_t heap_in_use() { return mallinfo2().uordblks; }  // constant under the sanitizers' allocators
 void write_png(const std::string &path, int width, int height, unsigned rgb);  // solid colour
+// A cross build under qemu-user (scripts/qemu-run): no ptrace, no seccomp filters, and every
+// fork and exec of a shell takes a tenth of a second or more.
+inline bool emulated() { return getenv("KVN_EMULATOR") != nullptr; }
 
 }  // namespace kvn_test
 
