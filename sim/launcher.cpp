@@ -202,7 +202,7 @@ int launch(const Options &given) {
         struct stat st;
         if (w[0] != '/' || stat(w.c_str(), &st) != 0) continue;
         std::string dir = resolved(S_ISDIR(st.st_mode) ? w : folder_of(w));
-        if (!system_folder(dir)) args.insert(args.end(), {"--ro-bind", dir});
+        if (sandbox_shares(sandbox, {dir}, true)) args.insert(args.end(), {"--ro-bind", dir});
     }
     args.push_back("--");
     args.insert(args.end(), emulator.begin(), emulator.end());
