@@ -7,6 +7,10 @@
 
 namespace kvn {
 
+// --- osd_command: the owner of the framework's own dialogs, and of those
+// shown while no window has the focus.
+constexpr int kDialogFrameworkOwner = 0;
+
 // --- osd_command: the command.
 constexpr int kDialogOpen = -3;   // opens a connection into the caller's word
 constexpr int kDialogClose = -2;  // closes it; harmless on a word never opened
@@ -29,6 +33,10 @@ constexpr int kDialogFocusFlags = -1;
 constexpr int kDialogShow = 0;
 constexpr int kDialogTakeDown = 1;
 constexpr int kDialogFocusMode = -1;
+
+// --- write_var: the kind of the value given.
+constexpr int kStoreText = 0;    // a NUL-terminated string
+constexpr int kStoreNumber = 1;  // a pointer to an int
 
 // --- TV mode codes, as the output daemon, /tmp/tvmode and the settings key
 // video_output have them.  12 to 19 and 23 to 27 name no mode.

@@ -59,7 +59,7 @@ extern "C" int change_tvmode(int mode, int announce) {
     if (mode >= 0) write_value_to_file("/tmp/tvmode", mode);
 
     kvn_window *focused = get_window_on_focus();
-    int owner = focused != nullptr ? focused->osd_id : 0;
+    int owner = focused != nullptr ? focused->osd_id : kvn::kDialogFrameworkOwner;
     osd_command(owner, &osd_handle, kvn::kDialogOpen, kvn::kDialogNoFlags, kvn::kDialogShow, 0,
                 nullptr);
     osd_command(owner, &osd_handle, kvn::kDialogModeChanging, kvn::kDialogNoFlags, kvn::kDialogShow,
@@ -85,16 +85,18 @@ extern "C" int change_tvmode(int mode, int announce) {
         int length = snprintf(option, sizeof option, "-opts=%s\t-optdel=%c\t", label, ',');
         if (length < 0) length = 0;
         if (length >= static_cast<int>(sizeof option)) length = sizeof option - 1;
-        osd_command(0, &osd_handle_label, kvn::kDialogModeLabel, kvn::kDialogMessageFlags,
-                    kvn::kDialogTakeDown, static_cast<unsigned short>(length), option);
-        osd_command(0, &osd_handle_label, kvn::kDialogModeLabel, kvn::kDialogMessageFlags,
-                    kvn::kDialogShow, static_cast<unsigned short>(length), option);
+        osd_command(kvn::kDialogFrameworkOwner, &osd_handle_label, kvn::kDialogModeLabel,
+                    kvn::kDialogMessageFlags, kvn::kDialogTakeDown,
+                    static_cast<unsigned short>(length), option);
+        osd_command(kvn::kDialogFrameworkOwner, &osd_handle_label, kvn::kDialogModeLabel,
+                    kvn::kDialogMessageFlags, kvn::kDialogShow, static_cast<unsigned short>(length),
+                    option);
         if (get_window_on_focus() == nullptr) {
             fprintf(stderr, "WARNING!: %s [%d] \n", "get_current_apps", 5322);
         }
         save_commit();
     }
-    osd_command(0, &osd_handle_label, kvn::kDialogClose, kvn::kDialogNoFlags, kvn::kDialogShow, 0,
-                nullptr);
+    osd_command(kvn::kDialogFrameworkOwner, &osd_handle_label, kvn::kDialogClose,
+                kvn::kDialogNoFlags, kvn::kDialogShow, 0, nullptr);
     return 0;
 }

@@ -127,7 +127,8 @@ private:
     const char *text(const char *const *table) const { return table[language_]; }
 
     void send(int command, int flags, int mode, const char *buffer, int length) {
-        osd_command(0, &connection_, command, flags, mode, static_cast<unsigned short>(length), buffer);
+        osd_command(kDialogFrameworkOwner, &connection_, command, flags, mode,
+                    static_cast<unsigned short>(length), buffer);
     }
 
     void send_form(const char *format_args_done, int length) {

@@ -51,8 +51,8 @@ int apply_tvmode_selection(int group, int frequency) {
         return -1;
     }
     send_reply(fd, selection.reply);
-    write_var("video_output", &selection.code, 1);
-    write_var("video_setting", "tvmode", 0);
+    write_var("video_output", &selection.code, kStoreNumber);
+    write_var("video_setting", "tvmode", kStoreText);
     change_tvmode(selection.code, 0);
     save_commit();
     return 0;

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 
+#include "common/codes.h"
 #include "common/warn.h"
 #include "korvan_framework_lib.h"
 #include "mode_parse.h"
@@ -66,7 +67,7 @@ extern "C" void check_tvmode_fifo(void) {
     if (parsed.save) {
         char value[16];
         snprintf(value, sizeof value, "%d", parsed.code);
-        write_var("video_output", value, 0);
+        write_var("video_output", value, kvn::kStoreText);
     }
     change_tvmode(parsed.code, 0);
     kvn::send_reply(fd, parsed.reply);
@@ -74,7 +75,7 @@ extern "C" void check_tvmode_fifo(void) {
 
 extern "C" int check_hdmi_state_changed(void) {
     int mode = get_value_from_file("/tmp/tvmode");
-    if (mode != 0) return mode;
+    if (mode != kvn::kModeAuto) return mode;
     struct stat st;
     if (stat(kvn::kHdmiMarker, &st) != 0) return -1;
     kvn::Marker &marker = kvn::g_marker;

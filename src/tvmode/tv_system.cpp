@@ -19,14 +19,14 @@ extern "C" void SwitchTvSystem(void) {
     // the next code its 50 Hz (or PAL) twin.
     if (code >= kvn::kMode480i && code <= kvn::kMode1080p50) {
         code = (code % 2 == 1) ? code + 1 : code - 1;
-        write_var("video_output", &code, 1);
+        write_var("video_output", &code, kvn::kStoreNumber);
     } else if (code != kvn::kModeAuto) {
         code = kvn::kModeAuto;
-        write_var("video_output", &code, 1);
+        write_var("video_output", &code, kvn::kStoreNumber);
     }
     char *system_name = get_var_mem("tv_system");
     if (system_name == nullptr) return;
-    write_var("tv_system", strcmp(system_name, "PAL") == 0 ? "NTSC" : "PAL", 0);
+    write_var("tv_system", strcmp(system_name, "PAL") == 0 ? "NTSC" : "PAL", kvn::kStoreText);
     change_tvmode(code, 0);
     free(system_name);
 }

@@ -14,7 +14,7 @@ extern "C" int init_video_config(void *context) {
     if (get_value_from_file(kvn::kTvmodeFile) != -1) return 0;
     int mode = kvn::kModeAuto;  // when nothing (usable) was ever stored
     if (!kvn::stored_number("video_output", &mode)) mode = kvn::kModeAuto;
-    write_var("video_output", &mode, 1);
+    write_var("video_output", &mode, kvn::kStoreNumber);
     write_value_to_file(kvn::kTvmodeFile, mode);
     return 0;
 }
