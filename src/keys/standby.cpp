@@ -4,7 +4,6 @@
 #include "standby.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <mntent.h>
 #include <signal.h>
 #include <stdio.h>
