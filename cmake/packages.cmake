@@ -71,7 +71,8 @@ if(KVN_API_DOCS)
     COMMAND sh -c "{ cat Doxyfile; echo 'OUTPUT_DIRECTORY = ${KVN_API_DOCS_DIR}'; } | ${KVN_DOXYGEN} -"
     WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
     DEPENDS ${PROJECT_SOURCE_DIR}/Doxyfile ${PROJECT_SOURCE_DIR}/include/korvan_framework_lib.h
-      ${PROJECT_SOURCE_DIR}/include/korvan_sim_app.h ${PROJECT_SOURCE_DIR}/docs/api-mainpage.md
+      ${PROJECT_SOURCE_DIR}/include/korvan_framework_dev.h ${PROJECT_SOURCE_DIR}/include/korvan_sim_app.h
+      ${PROJECT_SOURCE_DIR}/docs/api-mainpage.md
     VERBATIM)
   add_custom_target(kvn_api_docs ALL DEPENDS ${KVN_API_DOCS_DIR}/html/index.html)
   install(DIRECTORY ${KVN_API_DOCS_DIR}/html DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT dev)

@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 
-#include "context/kvn_files.h"
-#include "keys/power_parse.h"
+#include "common/files.h"
+#include "keys/crontab_edit.h"
 
 // One edit through the real reading and writing; false when it refused.
 static bool edit(const std::string &text, bool entering, kvn::CronSuspension *noted, std::string *out) {

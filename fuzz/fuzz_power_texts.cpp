@@ -3,8 +3,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <string>
 
-#include "keys/power_parse.h"
+#include "keys/disk_names.h"
+#include "keys/torrent_report.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const char *text = reinterpret_cast<const char *>(data);

@@ -6,7 +6,9 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "keys/power_parse.h"
+#include <string>
+
+#include "keys/torrent_report.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     int fd = memfd_create("bt_data", MFD_CLOEXEC);

@@ -7,11 +7,11 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const char *text = reinterpret_cast<const char *>(data);
-    int value = kvn_parse_value_text(text, size);
+    int value = kvn::parse_value_text(text, size);
     if ((size == 0 || data[0] == 0) && value != -1) abort();
-    if (size > KVN_VALUE_FILE_MAX_BYTES && kvn_parse_value_text(text, KVN_VALUE_FILE_MAX_BYTES) != value) abort();
+    if (size > kvn::kValueFileMaxBytes && kvn::parse_value_text(text, kvn::kValueFileMaxBytes) != value) abort();
     char path[64] = {0};
     memcpy(path, data, size < 63 ? size : 63);
-    if (kvn_value_path_is_safe(path) && strpbrk(path, " ;|&$`'\"\\<>*?()\n\t") != nullptr) abort();
+    if (kvn::value_path_is_safe(path) && strpbrk(path, " ;|&$`'\"\\<>*?()\n\t") != nullptr) abort();
     return 0;
 }

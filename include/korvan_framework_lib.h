@@ -1118,31 +1118,6 @@ extern const char *lang_navigator_nowplaying[KVN_LANGUAGE_COUNT];  /**< "NOW PLA
 
 /** @} */
 
-/* ------------------------------------------------------------------ */
-/** @defgroup kvn_time Time scale, for tests and the simulator
- *  @{ */
-
-/**
- * For tests and the player simulator only: divides every wait of the
- * library (menu time-outs, countdown, standby passes, torrent script limit,
- * retries) by `divisor` and makes the clock that the key-sequence deadlines
- * read run `divisor` times faster.  The library never takes it from the
- * environment; a player keeps the default, 1, its real timing.
- * @param divisor the factor; 0 counts as 1
- * @par Threads
- * Any thread; set it before anything waits: a wait already under way keeps its length.
- */
-void kvn_set_time_divisor(unsigned divisor);
-
-/**
- * @return the factor set by kvn_set_time_divisor(), 1 by default.
- * @par Threads
- * Any thread.
- */
-unsigned kvn_get_time_divisor(void);
-
-/** @} */
-
 #if defined(__GNUC__)
 #pragma GCC visibility pop
 #endif

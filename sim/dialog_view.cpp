@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "korvan_framework_lib.h"
+#include "korvan_framework_dev.h"
 #include "osd_service.h"
 #include "screen.h"
 #include "sim_script.h"

@@ -14,6 +14,7 @@
 #include "commands.h"
 #include "dialog_view.h"
 #include "host_stub.h"
+#include "korvan_framework_dev.h"
 #include "korvan_framework_lib.h"
 #include "remote.h"
 #include "screen.h"

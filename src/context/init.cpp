@@ -2,15 +2,14 @@
 // start-up.
 #include <errno.h>
 #include <fcntl.h>
-#include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
+#include "common/guard.h"
+#include "common/warn.h"
 #include "korvan_framework_lib.h"
-#include "kvn_guard.h"
-#include "kvn_standby_flag.h"
 
 extern "C" {
 
@@ -37,8 +36,7 @@ void *get_media_type_func_ptr = nullptr;
 
 }  // extern "C"
 
-// Not exported: applications read it through kvn_get_standby_mode.
-int kvn_standby_mode = 0;
+namespace kvn {
 
 namespace {
 
@@ -47,13 +45,15 @@ namespace {
 void report_unusable(const char *path, int fd, bool fifo_only, const char *consequence) {
     struct stat st;
     if (fd < 0) {
-        fprintf(stderr, "kvn_dfb_init: cannot open %s: %s; %s\n", path, strerror(errno), consequence);
+        warn("kvn_dfb_init", "cannot open %s: %s; %s", path, strerror(errno), consequence);
     } else if (fifo_only && fstat(fd, &st) == 0 && !S_ISFIFO(st.st_mode)) {
-        fprintf(stderr, "kvn_dfb_init: %s is not a FIFO; %s\n", path, consequence);
+        warn("kvn_dfb_init", "%s is not a FIFO; %s", path, consequence);
     }
 }
 
 }  // namespace
+
+}  // namespace kvn
 
 extern "C" int kvn_dfb_init(int *argc, char ***argv, IDirectFB **dfb, IDirectFBScreen **screen) {
     pthread_mutex_lock(&kvn_mutex_state);
@@ -76,12 +76,13 @@ extern "C" int kvn_dfb_init(int *argc, char ***argv, IDirectFB **dfb, IDirectFBS
     // inherits them.
     (void)mknod("/tmp/display", S_IFIFO | 0666, 0);
     outport_pipe = open("/tmp/display", O_RDONLY | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0700);
-    report_unusable("/tmp/display", outport_pipe, false, "mode commands will not be read");
+    kvn::report_unusable("/tmp/display", outport_pipe, false, "mode commands will not be read");
     (void)mkfifo("/tmp/kvn_framework_pipe", 0644);
     kvn_command_pipe = open("/tmp/kvn_framework_pipe", O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-    report_unusable("/tmp/kvn_framework_pipe", kvn_command_pipe, true, "no event lines will arrive");
+    kvn::report_unusable("/tmp/kvn_framework_pipe", kvn_command_pipe, true,
+                         "no event lines will arrive");
     (void)mkfifo("/tmp/kvnupnp_key_pipe", 0644);
     kvnupnp_key_pipe = open("/tmp/kvnupnp_key_pipe", O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-    report_unusable("/tmp/kvnupnp_key_pipe", kvnupnp_key_pipe, true, "no keys will arrive");
+    kvn::report_unusable("/tmp/kvnupnp_key_pipe", kvnupnp_key_pipe, true, "no keys will arrive");
     return 0;
 }

@@ -1,22 +1,35 @@
 // The two display layers: the OSD layer that every application window is
 // created on, and the vendor's background layer with its backdrop and key
 // help.
-#include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include "common/codes.h"
+#include "common/files.h"
+#include "common/guard.h"
+#include "common/numbers.h"
+#include "common/warn.h"
 #include "korvan_framework_lib.h"
-#include "kvn_files.h"
-#include "kvn_guard.h"
-#include "kvn_platform.h"
-#include "tvmode/value_file.h"
+
+namespace kvn {
 
 namespace {
 
-constexpr const char *FONT = "/opt/kvn/share/fonts/decker.ttf";
+constexpr const char *kFont = "/opt/kvn/share/fonts/decker.ttf";
 constexpr const char *kBackdrop = "/desktop.png";
+// The virtual screen of the automatic mode.
+constexpr int kVirtualWidth = 1280;
+constexpr int kVirtualHeight = 720;
+
+int release_layer_and_surface(IDirectFBDisplayLayer *layer, IDirectFBSurface *surface) {
+    if (surface != nullptr) surface->Release(surface);
+    if (layer != nullptr) layer->Release(layer);
+    return 0;
+}
 
 }  // namespace
+
+}  // namespace kvn
 
 extern "C" int kvn_layer_osd_init(IDirectFB *kvn_dfb, IDirectFBDisplayLayer **kvn_layer_osd,
                                   DFBDisplayLayerConfig *kvn_layer_osd_config,
@@ -59,7 +72,7 @@ extern "C" int kvn_layer_background_init(
         return -1;
     // Before start-up there is no DirectFB and no screen to ask.
     if (kvn_dfb == nullptr || kvn_dfb_global_context.kvn_screen == nullptr) {
-        fprintf(stderr, "kvn_layer_background_init: called before kvn_dfb_init; nothing done\n");
+        kvn::warn("kvn_layer_background_init", "called before kvn_dfb_init; nothing done");
         return -1;
     }
 
@@ -100,14 +113,14 @@ extern "C" int kvn_layer_background_init(
     font_desc.flags = DFDESC_HEIGHT;
     font_desc.height = kvn_layer_background_config->height / 50;
     IDirectFBFont *font = nullptr;
-    KVN_DFB_CHECK(kvn_dfb->CreateFont(kvn_dfb, FONT, &font_desc, &font),
+    KVN_DFB_CHECK(kvn_dfb->CreateFont(kvn_dfb, kvn::kFont, &font_desc, &font),
                   "kvn_dfb->CreateFont(kvn_dfb, FONT, &font_desc, &font)");
     int font_height = 0;
     KVN_DFB_CHECK(font->GetHeight(font, &font_height), "font->GetHeight(font, &font_height)");
 
     // No backdrop is no error: the help text is drawn over what is there.
     IDirectFBImageProvider *provider = nullptr;
-    if (kvn_dfb->CreateImageProvider(kvn_dfb, kBackdrop, &provider) == DFB_OK) {
+    if (kvn_dfb->CreateImageProvider(kvn_dfb, kvn::kBackdrop, &provider) == DFB_OK) {
         provider->RenderTo(provider, *kvn_surface_background_of_layer_background, nullptr);
         KVN_DFB_CHECK(static_cast<DFBResult>(provider->Release(provider)),
                       "provider->Release( provider )");
@@ -153,7 +166,7 @@ extern "C" int kvn_layer_background_init(
 
 extern "C" void kvn_confirm_virtual_screensize(void) {
     int mode = 0;
-    if (!kvn::stored_number("video_output", &mode) || mode != 0) return;
+    if (!kvn::stored_number("video_output", &mode) || mode != kvn::kModeAuto) return;
 
     // Only once the output side has named the mode it picked (in a regular
     // file: a FIFO there must not hold up the start).
@@ -162,14 +175,15 @@ extern "C" void kvn_confirm_virtual_screensize(void) {
     close(name);
 
     if (kvn_dfb_global_context.kvn_layer_osd == nullptr) {
-        fprintf(stderr, "kvn_confirm_virtual_screensize: called before kvn_layer_osd_init; nothing done\n");
+        kvn::warn("kvn_confirm_virtual_screensize",
+                  "called before kvn_layer_osd_init; nothing done");
         return;
     }
 
     DFBDisplayLayerConfig &config = kvn_dfb_global_context.kvn_layer_osd_config;
     config.flags = static_cast<DFBDisplayLayerConfigFlags>(DLCONF_WIDTH | DLCONF_HEIGHT);
-    config.width = 1280;
-    config.height = 720;
+    config.width = kvn::kVirtualWidth;
+    config.height = kvn::kVirtualHeight;
     KVN_DFB_CHECK((kvn_dfb_global_context.kvn_layer_osd)
                       ->SetConfiguration((kvn_dfb_global_context.kvn_layer_osd),
                                          &(kvn_dfb_global_context.kvn_layer_osd_config)),
@@ -177,21 +191,11 @@ extern "C" void kvn_confirm_virtual_screensize(void) {
                   "context.kvn_layer_osd), &(kvn_dfb_global_context.kvn_layer_osd_config))");
 }
 
-namespace {
-
-int release_layer_and_surface(IDirectFBDisplayLayer *layer, IDirectFBSurface *surface) {
-    if (surface != nullptr) surface->Release(surface);
-    if (layer != nullptr) layer->Release(layer);
-    return 0;
-}
-
-}  // namespace
-
 extern "C" int kvn_layer_osd_clean_up(IDirectFBDisplayLayer *layer, IDirectFBSurface *surface) {
-    return release_layer_and_surface(layer, surface);
+    return kvn::release_layer_and_surface(layer, surface);
 }
 
 extern "C" int kvn_layer_background_clean_up(IDirectFBDisplayLayer *layer,
                                              IDirectFBSurface *surface) {
-    return release_layer_and_surface(layer, surface);
+    return kvn::release_layer_and_surface(layer, surface);
 }

@@ -4,15 +4,18 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "keys_internal.h"
-#include "kvn_platform.h"
-#include "kvn_standby_flag.h"
+#include "common/codes.h"
+#include "common/standby_flag.h"
+#include "platform/platform.h"
+#include "power_keys.h"
 
 extern "C" {
 int vctrl_osdfd = 0;
 char vctrl_osd_message[128];
 int vctrl_osd_msg_len = 0;
 }
+
+namespace kvn {
 
 namespace {
 
@@ -27,9 +30,10 @@ void show_osd_notice(const kvn_window *focused, int *connection, char *buffer, s
     if (length < 0) length = 0;
     if (static_cast<size_t>(length) >= size) length = static_cast<int>(size) - 1;
     if (length_out != nullptr) *length_out = length;
-    osd_command(focused->osd_id, connection, -3, 0, 0, 0, nullptr);
-    osd_command(focused->osd_id, connection, 13, 0x4000, 0, static_cast<unsigned short>(length), buffer);
-    osd_command(focused->osd_id, connection, -2, 0, 0, 0, nullptr);
+    osd_command(focused->osd_id, connection, kDialogOpen, kDialogNoFlags, kDialogShow, 0, nullptr);
+    osd_command(focused->osd_id, connection, kDialogNotice, kDialogMessageFlags, kDialogShow,
+                static_cast<unsigned short>(length), buffer);
+    osd_command(focused->osd_id, connection, kDialogClose, kDialogNoFlags, kDialogShow, 0, nullptr);
 }
 
 void show_not_allowed(const kvn_window *focused, int language) {
@@ -98,31 +102,33 @@ bool reserved_key(int key) {
 
 }  // namespace
 
+}  // namespace kvn
+
 extern "C" int kvn_default_event_handling(kvn_window *window, DFBWindowEvent *event) {
     if (window == nullptr || event == nullptr) return -1;
     // While software is being installed the applications see no input.
     if (access("/tmp/vmk_installing", F_OK) == 0) {
-        consume(event);
+        kvn::consume(event);
         return 0;
     }
     if (event->type != DWET_KEYDOWN) return -1;
 
     const int key = static_cast<int>(event->key_symbol);
-    if (is_power_key(key)) {
+    if (kvn::is_power_key(key)) {
         // An auto-repeat is the key still held, not a new press: it must not
         // put the player back to sleep as it wakes up.
-        if ((event->flags & DWEF_REPEAT) == 0) handle_power_key(window, event);
+        if ((event->flags & DWEF_REPEAT) == 0) kvn::handle_power_key(window, event);
         return 0;
     }
-    if (reserved_key(key)) return 0;
-    if (!acting_key(key)) return -1;
+    if (kvn::reserved_key(key)) return 0;
+    if (!kvn::acting_key(key)) return -1;
     // While a standby runs (or a power key is on its way to one) the screen
     // is dark: the other applications' framework keys that act are consumed
     // without acting, so that no second thread powers the player off, draws a
     // notice or opens the menu.  The standby reads what it needs from its own
     // input buffer.
-    if (kvn_standby_flag_load() == 1) {
-        consume(event);
+    if (kvn::standby_flag_load() == 1) {
+        kvn::consume(event);
         return 0;
     }
     switch (key) {
@@ -131,38 +137,38 @@ extern "C" int kvn_default_event_handling(kvn_window *window, DFBWindowEvent *ev
             return 0;
         case DIKS_HOME:
         case DIKS_PROGRAM:
-            return visual_controller_key(event);
+            return kvn::visual_controller_key(event);
         case DIKS_LANGUAGE:
             // The language is read only for the keys that show a notice: every
             // other event of every application's loop passes here too.
-            return music_key(event, get_current_charset());
+            return kvn::music_key(event, get_current_charset());
         case DIKS_TV: {
             kvn_window *focused = get_window_on_focus();
             if (focused == nullptr) return 0;
             if (focused->window_id == BROWSER || focused->window_id == FLASH_LITE) {
                 kvn_tvmode(window);
             } else {
-                show_not_allowed(focused, get_current_charset());
+                kvn::show_not_allowed(focused, get_current_charset());
             }
-            consume(event);
+            kvn::consume(event);
             // The menu reads this window's keys: in the flash player it may
             // have eaten a power key another application handed over.
-            if (window->window_id == FLASH_LITE) take_over_handed_standby(window);
+            if (window->window_id == FLASH_LITE) kvn::take_over_handed_standby(window);
             return 0;
         }
         case DIKS_SETUP: {
             kvn_window *focused = get_window_on_focus();
             if (focused != nullptr && focused->window_id == ADVANCE_MEDIA_PLAYER) {
                 playback_setting_menu_spawn(focused);
-                consume(event);
+                kvn::consume(event);
             }
             return 0;
         }
         case DIKS_CALL: {
             kvn_window *focused = get_window_on_focus();
             if (focused == nullptr) return 0;
-            show_not_allowed(focused, get_current_charset());
-            consume(event);
+            kvn::show_not_allowed(focused, get_current_charset());
+            kvn::consume(event);
             return 0;
         }
         default:

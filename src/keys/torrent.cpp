@@ -1,6 +1,5 @@
-// The torrent daemon's part of standby: its scheduled checks are suspended
-// while the player sleeps, and the disks are spun down only when no
-// torrent is busy.
+#include "torrent.h"
+
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -13,11 +12,14 @@
 #include <string>
 #include <vector>
 
-#include "keys_internal.h"
-#include "kvn_child.h"
-#include "kvn_clock.h"
-#include "kvn_files.h"
-#include "power_parse.h"
+#include "common/child.h"
+#include "common/clock.h"
+#include "common/files.h"
+#include "common/warn.h"
+#include "crontab_edit.h"
+#include "torrent_report.h"
+
+namespace kvn {
 
 namespace {
 
@@ -41,7 +43,7 @@ struct TorrentState {
     std::mutex mutex;
     // The note as this process last made it, for when its file cannot be
     // kept or read.
-    kvn::CronSuspension suspended;
+    CronSuspension suspended;
     std::vector<pid_t> unreaped;  // killed scripts that had not ended yet
 };
 TorrentState g_torrent;
@@ -53,47 +55,47 @@ void remove_copies() {
 
 std::string boot_id() {
     char id[64];
-    ssize_t n = kvn::read_regular("/proc/sys/kernel/random/boot_id", id, sizeof id);
+    ssize_t n = read_regular("/proc/sys/kernel/random/boot_id", id, sizeof id);
     std::string text(id, n > 0 ? static_cast<size_t>(n) : 0);
     return text.substr(0, text.find('\n'));
 }
 
 // The note of this boot's last standby, from its file when that is root's
 // alone, else as this process has it.
-kvn::CronSuspension load_note() {
+CronSuspension load_note() {
     std::string why;
-    int fd = kvn::open_roots_file(kNote, &why);
+    int fd = open_roots_file(kNote, &why);
     if (fd >= 0) {
         std::string text;
-        kvn::CronSuspension noted;
-        bool ok = kvn::read_all(fd, &text, kLargestNote) && kvn::read_note(text, boot_id(), &noted);
+        CronSuspension noted;
+        bool ok = read_all(fd, &text, kLargestNote) && read_note(text, boot_id(), &noted);
         close(fd);
         if (ok) return noted;
-        fprintf(stderr, "%s: %s is no note of this boot; not used\n", kWho, kNote);
+        warn(kWho, "%s is no note of this boot; not used", kNote);
     } else if (!why.empty()) {
-        fprintf(stderr, "%s: the note is not used: %s\n", kWho, why.c_str());
+        warn(kWho, "the note is not used: %s", why.c_str());
     }
     return g_torrent.suspended;
 }
 
-void save_note(const kvn::CronSuspension &noted) {
+void save_note(const CronSuspension &noted) {
     g_torrent.suspended = noted;
     mkdir(kNoteFolder, 0755);  // once, where the player's folder lacks it
     std::string why;
-    if (!kvn::roots_folder(kNoteFolder, &why)) {
-        fprintf(stderr, "%s: the note is kept in memory only: %s\n", kWho, why.c_str());
+    if (!roots_folder(kNoteFolder, &why)) {
+        warn(kWho, "the note is kept in memory only: %s", why.c_str());
         return;
     }
     if (noted.lines.empty()) {
         unlink(kNote);
         return;
     }
-    std::string text = kvn::note_text(noted, boot_id());
-    int fd = kvn::create_private(kNoteNew, kWho);
-    bool ok = fd >= 0 && kvn::write_fully(fd, text.data(), text.size(), 0);
+    std::string text = note_text(noted, boot_id());
+    int fd = create_private(kNoteNew, kWho);
+    bool ok = fd >= 0 && write_fully(fd, text.data(), text.size(), 0);
     if (fd >= 0 && close(fd) != 0) ok = false;
     if (ok && rename(kNoteNew, kNote) == 0) return;
-    fprintf(stderr, "%s: the note is kept in memory only: %s cannot be written\n", kWho, kNote);
+    warn(kWho, "the note is kept in memory only: %s cannot be written", kNote);
     unlink(kNoteNew);
     unlink(kNote);  // an older one would be taken for it
 }
@@ -104,29 +106,29 @@ void save_note(const kvn::CronSuspension &noted) {
 // after, and the edited file is written to a new file of its own.  The note
 // changes only once `crontab` has installed the edit, so that the wake-up
 // turns on no line that the installed crontab did not have turned off.
-void edit_crontab(bool entering) {
+void suspend_or_restore_jobs(bool entering) {
     std::lock_guard<std::mutex> lock(g_torrent.mutex);
     std::string why;
-    int source = kvn::open_roots_file(kSource, &why);
+    int source = open_roots_file(kSource, &why);
     if (source < 0) {
         if (why.empty()) why = std::string(kSource) + " is missing";
-        fprintf(stderr, "%s: root's crontab is left alone: %s\n", kWho, why.c_str());
+        warn(kWho, "root's crontab is left alone: %s", why.c_str());
         return;
     }
     close(source);
-    int copy = kvn::create_private(kCopy, kWho);
+    int copy = create_private(kCopy, kWho);
     if (copy < 0) return;
     bool ok = system("cp /tmp/cron/crontabs/root /tmp/cron_root_ori") == 0;
-    if (!ok) fprintf(stderr, "%s: cannot copy root's crontab; it is left as it is\n", kWho);
-    ok = ok && kvn::still_private(kCopy, copy, kWho);
-    kvn::CronSuspension noted = load_note();
-    ok = ok && kvn::rewrite_crontab(copy, kTemp, entering, &noted, kWho);
+    if (!ok) warn(kWho, "cannot copy root's crontab; it is left as it is");
+    ok = ok && still_private(kCopy, copy, kWho);
+    CronSuspension noted = load_note();
+    ok = ok && rewrite_crontab(copy, kTemp, entering, &noted, kWho);
     close(copy);
     if (!ok) return;
     int status = system("crontab /tmp/cron_root_temp");
     if (status != 0) {
-        fprintf(stderr, "%s: crontab failed (exit status %d); root's crontab is taken as it was\n",
-                kWho, WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+        warn(kWho, "crontab failed (exit status %d); root's crontab is taken as it was",
+             WIFEXITED(status) ? WEXITSTATUS(status) : -1);
         return;
     }
     save_note(noted);
@@ -147,7 +149,7 @@ void run_status_script() {
     char name[] = "transmission-remote-script";
     char option[] = "-k";
     char *const argv[] = {name, option, nullptr};
-    pid_t pid = kvn::start_child("/vmk/apps/etc/transmission-remote-script", argv, nullptr);
+    pid_t pid = start_child("/vmk/apps/etc/transmission-remote-script", argv, nullptr);
     if (pid < 0) {
         perror("fork failed:");
         return;
@@ -159,43 +161,44 @@ void run_status_script() {
         unsigned elapsed = static_cast<unsigned>(get_time_ms()) - start;  // wraps safely
         if (elapsed >= kScriptLimitMs) {
             kill(pid, SIGKILL);
-            if (!kvn::reap_within(pid, kReapLimitMs, &status)) {
-                fprintf(stderr,
-                        "%s: the status script (%d) has not ended after SIGKILL; not waiting\n",
-                        kWho, static_cast<int>(pid));
+            if (!reap_within(pid, kReapLimitMs, &status)) {
+                warn(kWho, "the status script (%d) has not ended after SIGKILL; not waiting",
+                     static_cast<int>(pid));
                 std::lock_guard<std::mutex> lock(g_torrent.mutex);
                 g_torrent.unreaped.push_back(pid);
             }
             return;
         }
-        kvn::sleep_us(1000000);
+        sleep_us(1000000);
     }
 }
 
 }  // namespace
 
-extern "C" int get_time_ms(void) { return kvn::now_milliseconds(); }
+int get_time_ms() { return now_milliseconds(); }
 
-extern "C" void torrent_standby(int entering) {
+void torrent_standby(int entering) {
     if (system("pidof transmission-daemon 1>/dev/null 2>/dev/null") != 0) return;
     reap_earlier_scripts();
-    edit_crontab(entering != 0);
+    suspend_or_restore_jobs(entering != 0);
     if (!entering) {
         remove_copies();
         return;
     }
     run_status_script();
-    kvn::TorrentReport report = kvn::TorrentReport::kMissing;
-    for (int attempt = 1; attempt <= 7 && report == kvn::TorrentReport::kMissing; ++attempt) {
-        report = kvn::read_torrent_report("/tmp/bt_data");
-        if (attempt >= 2 && attempt <= 6) kvn::sleep_us(1000000);
+    TorrentReport report = TorrentReport::kMissing;
+    for (int attempt = 1; attempt <= 7 && report == TorrentReport::kMissing; ++attempt) {
+        report = read_torrent_report("/tmp/bt_data");
+        if (attempt >= 2 && attempt <= 6) sleep_us(1000000);
     }
     // Whatever cannot be read as a report within the bounds (something that
     // is no file, a read error, more than any real report holds) is no
     // readable report, and then the disks may sleep, as when none is there.
-    if (report == kvn::TorrentReport::kUnreadable) {
-        fprintf(stderr, "%s: /tmp/bt_data cannot be read as a report; taken as none\n", kWho);
+    if (report == TorrentReport::kUnreadable) {
+        warn(kWho, "/tmp/bt_data cannot be read as a report; taken as none");
     }
-    if (report != kvn::TorrentReport::kBusy) kvn::touch_marker("/tmp/bt_hdd_spindown", kWho);
+    if (report != TorrentReport::kBusy) touch_marker("/tmp/bt_hdd_spindown", kWho);
     remove_copies();
 }
+
+}  // namespace kvn

@@ -3,7 +3,9 @@
 #include <string.h>
 
 #include "korvan_framework_lib.h"
-#include "kvn_platform.h"
+#include "platform/platform.h"
+
+namespace kvn {
 
 namespace {
 
@@ -24,11 +26,13 @@ const Language kLanguages[] = {
 
 }  // namespace
 
+}  // namespace kvn
+
 extern "C" int get_current_charset(void) {
     char *value = get_var_mem("lang");
     if (value == nullptr) return 0;
     int index = 0;
-    for (const Language &language : kLanguages) {
+    for (const kvn::Language &language : kvn::kLanguages) {
         if (strcmp(value, language.name) == 0) {
             index = language.index;
             break;

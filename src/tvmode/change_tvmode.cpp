@@ -1,21 +1,26 @@
-// The one road by which the framework changes the television output mode.
+#include "change_tvmode.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
 
-#include "kvn_files.h"
-#include "kvn_platform.h"
+#include "common/codes.h"
+#include "common/files.h"
+#include "common/warn.h"
+#include "korvan_framework_lib.h"
 #include "mode_parse.h"
-#include "tvmode_internal.h"
+#include "platform/platform.h"
 
-extern "C" int notify_tvmode_change(const char *payload) {
+namespace kvn {
+
+int notify_tvmode_change(const char *payload) {
     // Into the FIFO only: never created (a plain file there would be
     // truncated at every event), never through a link, and without waiting
     // for a reader: with nobody reading, the open fails (ENXIO) and the change
     // goes on without its event line.
-    int fd = kvn::open_for_writing("/tmp/kvn_framework_pipe", false, "notify_tvmode_change");
+    int fd = open_for_writing("/tmp/kvn_framework_pipe", false, "notify_tvmode_change");
     if (fd < 0) {
         perror("fopen pipe failed");
         return 1;
@@ -30,12 +35,14 @@ extern "C" int notify_tvmode_change(const char *payload) {
     int error = errno;
     close(fd);
     if (written != length) {
-        fprintf(stderr, "notify_tvmode_change: event line not written: %s\n",
-                written < 0 ? strerror(error) : "cut short");
+        warn("notify_tvmode_change", "event line not written: %s",
+             written < 0 ? strerror(error) : "cut short");
         return 1;
     }
     return 0;
 }
+
+}  // namespace kvn
 
 extern "C" int change_tvmode(int mode, int announce) {
     char label[20];
@@ -52,21 +59,24 @@ extern "C" int change_tvmode(int mode, int announce) {
     if (mode >= 0) write_value_to_file("/tmp/tvmode", mode);
 
     kvn_window *focused = get_window_on_focus();
-    int owner = focused != nullptr ? focused->osd_id : 0;
-    osd_command(owner, &osd_handle, -3, 0, 0, 0, nullptr);
-    osd_command(owner, &osd_handle, 34, 0, 0, 0, nullptr);
-    osd_command(owner, &osd_handle, -2, 0, 0, 0, nullptr);
+    int owner = focused != nullptr ? focused->osd_id : kvn::kDialogFrameworkOwner;
+    osd_command(owner, &osd_handle, kvn::kDialogOpen, kvn::kDialogNoFlags, kvn::kDialogShow, 0,
+                nullptr);
+    osd_command(owner, &osd_handle, kvn::kDialogModeChanging, kvn::kDialogNoFlags, kvn::kDialogShow,
+                0, nullptr);
+    osd_command(owner, &osd_handle, kvn::kDialogClose, kvn::kDialogNoFlags, kvn::kDialogShow, 0,
+                nullptr);
 
-    if (mode == 0) {
+    if (mode == kvn::kModeAuto) {
         // One line of at most 9 characters, its line end kept; anything but a
         // regular file there counts as no name.
         if (kvn::read_regular("/tmp/tvname", tvname, sizeof tvname - 1) >= 0) {
             if (char *end = strchr(tvname, '\n')) end[1] = '\0';
             kvn::map_tvname(tvname, sizeof tvname);
-            if (tvname[0] != '\0') notify_tvmode_change(tvname);
+            if (tvname[0] != '\0') kvn::notify_tvmode_change(tvname);
         }
     } else {
-        notify_tvmode_change(strings.payload);
+        kvn::notify_tvmode_change(strings.payload);
     }
 
     smpoutd_api_set_tvmode(mode);
@@ -75,13 +85,18 @@ extern "C" int change_tvmode(int mode, int announce) {
         int length = snprintf(option, sizeof option, "-opts=%s\t-optdel=%c\t", label, ',');
         if (length < 0) length = 0;
         if (length >= static_cast<int>(sizeof option)) length = sizeof option - 1;
-        osd_command(0, &osd_handle_label, 40, 16384, 1, static_cast<unsigned short>(length), option);
-        osd_command(0, &osd_handle_label, 40, 16384, 0, static_cast<unsigned short>(length), option);
+        osd_command(kvn::kDialogFrameworkOwner, &osd_handle_label, kvn::kDialogModeLabel,
+                    kvn::kDialogMessageFlags, kvn::kDialogTakeDown,
+                    static_cast<unsigned short>(length), option);
+        osd_command(kvn::kDialogFrameworkOwner, &osd_handle_label, kvn::kDialogModeLabel,
+                    kvn::kDialogMessageFlags, kvn::kDialogShow, static_cast<unsigned short>(length),
+                    option);
         if (get_window_on_focus() == nullptr) {
             fprintf(stderr, "WARNING!: %s [%d] \n", "get_current_apps", 5322);
         }
         save_commit();
     }
-    osd_command(0, &osd_handle_label, -2, 0, 0, 0, nullptr);
+    osd_command(kvn::kDialogFrameworkOwner, &osd_handle_label, kvn::kDialogClose,
+                kvn::kDialogNoFlags, kvn::kDialogShow, 0, nullptr);
     return 0;
 }

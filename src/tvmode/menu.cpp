@@ -2,6 +2,8 @@
 // the dialog service, keys read from the caller's window, and a
 // "Keep current setting?" countdown that falls back to the starting row and
 // frequency unless the user confirms the new mode.
+#include "menu.h"
+
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -9,38 +11,45 @@
 
 #include <string>
 
-#include "keys/keys_internal.h"
-#include "kvn_clock.h"
-#include "kvn_platform.h"
+#include "common/clock.h"
+#include "common/codes.h"
+#include "common/numbers.h"
+#include "keys/power_keys.h"
+#include "menu_selection.h"
 #include "mode_parse.h"
-#include "value_file.h"
-#include "tvmode_internal.h"
+#include "platform/platform.h"
 
 extern "C" {
-int current_fip_mode = 28;
+int current_fip_mode = kvn::kFipModeMenuClosed;
 }
+
+namespace kvn {
 
 namespace {
 
 constexpr int kRowCount = 5;
 const char *const kRowNames[kRowCount] = {"Auto", "720p", "1080i", "1080p", "4K"};
-const int kRowGroups[kRowCount] = {0, 10, 11, 12, 13};
+const int kRowGroups[kRowCount] = {kGroupAuto, kGroup720p, kGroup1080i, kGroup1080p, kGroup4K};
+// By frequency index (kFrequency*).
 const char *const kFrequencyNames[6] = {"Auto", "24hz", "50hz", "60hz", "25hz", "30hz"};
 
 struct FrequencyList {
     int count;
     int indexes[3];
 };
-const FrequencyList k720And1080i = {2, {2, 3, 0}};
-const FrequencyList k1080p = {3, {1, 2, 3}};
-const FrequencyList k4K = {3, {1, 4, 5}};
+const FrequencyList k720And1080i = {2, {kFrequency50Hz, kFrequency60Hz, kFrequencyAuto}};
+const FrequencyList k1080p = {3, {kFrequency24Hz, kFrequency50Hz, kFrequency60Hz}};
+const FrequencyList k4K = {3, {kFrequency24Hz, kFrequency25Hz, kFrequency30Hz}};
 
 const FrequencyList *list_for_group(int group) {
     switch (group) {
-        case 10:
-        case 11: return &k720And1080i;
-        case 12: return &k1080p;
-        case 13: return &k4K;
+        case kGroup720p:
+        case kGroup1080i:
+            return &k720And1080i;
+        case kGroup1080p:
+            return &k1080p;
+        case kGroup4K:
+            return &k4K;
         default: return nullptr;
     }
 }
@@ -50,14 +59,17 @@ struct StartPoint {
     int row;
     int frequency;
 };
-const StartPoint kModeToRow[23] = {
-    {-1, 0},                                          // 0: automatic
-    {-1, 3}, {-1, 2}, {-1, 3}, {-1, 2},               // 480i 576i 480p 576p
-    {1, 3},  {1, 2},                                  // 720p 60 / 50
-    {2, 3},  {2, 2},                                  // 1080i 60 / 50
-    {3, 3},  {3, 2},  {3, 1},                         // 1080p 60 / 50 / 24
-    {-1, 0}, {-1, 0}, {-1, 0}, {-1, 0}, {-1, 0}, {-1, 0}, {-1, 0}, {-1, 0},  // 12-19
-    {4, 5},  {4, 4},  {4, 1},                         // 4K 30 / 25 / 24
+constexpr int kAuto = kFrequencyAuto, k24 = kFrequency24Hz, k25 = kFrequency25Hz,
+              k30 = kFrequency30Hz, k50 = kFrequency50Hz, k60 = kFrequency60Hz;
+const StartPoint kModeToRow[kMode4K24 + 1] = {
+    {-1, kAuto},                                         // 0: automatic
+    {-1, k60},   {-1, k50},   {-1, k60},   {-1, k50},    // 480i 576i 480p 576p
+    {1, k60},    {1, k50},                               // 720p 60 / 50
+    {2, k60},    {2, k50},                               // 1080i 60 / 50
+    {3, k60},    {3, k50},    {3, k24},                  // 1080p 60 / 50 / 24
+    {-1, kAuto}, {-1, kAuto}, {-1, kAuto}, {-1, kAuto},  // 12-15
+    {-1, kAuto}, {-1, kAuto}, {-1, kAuto}, {-1, kAuto},  // 16-19
+    {4, k30},    {4, k25},    {4, k24},                  // 4K 30 / 25 / 24
 };
 
 enum class Page { kResolution, kFrequency, kConfirmation };
@@ -76,7 +88,7 @@ int compose(char *buffer, size_t size, const char *format, ...) {
     }
     size_t length = static_cast<size_t>(n);
     if (length >= size) {
-        length = kvn::utf8_cut(buffer, size - 1);
+        length = utf8_cut(buffer, size - 1);
         buffer[length] = '\0';
     }
     return static_cast<int>(length);
@@ -89,45 +101,51 @@ public:
     void run() {
         language_ = get_current_charset();
         int mode = -1;
-        if (!kvn::stored_number("video_output", &mode)) mode = -1;
-        StartPoint start = (mode >= 1 && mode <= 22) ? kModeToRow[mode] : StartPoint{-1, 0};
+        if (!stored_number("video_output", &mode)) mode = -1;
+        StartPoint start =
+            (mode >= kMode480i && mode <= kMode4K24) ? kModeToRow[mode] : StartPoint{-1, kAuto};
         row_ = start.row < 0 ? 0 : start.row;
         frequency_ = start.frequency;
         fallback_group_ = kRowGroups[row_];
         fallback_frequency_ = frequency_;
 
-        send(-3, 0, 0, nullptr, 0);
+        send(kDialogOpen, kDialogNoFlags, kDialogShow, nullptr, 0);
         send_resolution_page();
         Outcome outcome = event_loop();
         if (outcome == Outcome::kStay) {  // time-out exit
-            send(9, 0x8002, 1, nullptr, 0);
-            send(-2, 0, 0, nullptr, 0);
+            send(kDialogForm, kDialogFormFlags, kDialogTakeDown, nullptr, 0);
+            send(kDialogClose, kDialogNoFlags, kDialogShow, nullptr, 0);
             return;
         }
-        send(9, 0x8002, 1, nullptr, 0);
-        current_fip_mode = 28;
+        send(kDialogForm, kDialogFormFlags, kDialogTakeDown, nullptr, 0);
+        current_fip_mode = kFipModeMenuClosed;
         if (outcome == Outcome::kLeaveWithCountdown) countdown();
-        send(-2, 0, 0, nullptr, 0);
+        send(kDialogClose, kDialogNoFlags, kDialogShow, nullptr, 0);
     }
 
 private:
     const char *text(const char *const *table) const { return table[language_]; }
 
     void send(int command, int flags, int mode, const char *buffer, int length) {
-        osd_command(0, &connection_, command, flags, mode, static_cast<unsigned short>(length), buffer);
+        osd_command(kDialogFrameworkOwner, &connection_, command, flags, mode,
+                    static_cast<unsigned short>(length), buffer);
     }
 
-    void send_form(const char *format_args_done, int length) { send(9, 0x8002, 0, format_args_done, length); }
+    void send_form(const char *format_args_done, int length) {
+        send(kDialogForm, kDialogFormFlags, kDialogShow, format_args_done, length);
+    }
 
     void send_resolution_page() {
         char rows[64];
         compose(rows, sizeof rows, "%s,%s,%s,%s,%s", kRowNames[0], kRowNames[1], kRowNames[2],
                 kRowNames[3], kRowNames[4]);
         char buffer[170];
-        int n = compose(buffer, sizeof buffer,
-                        "-set=%d\t-opts=%s\t-optdel=%c\t-ntt=%s\t-rtt=%s\t-acm=%s\t-inm=%s\t-fset=%d\t-fdis=%d\t-fopt=%s\t",
-                        24, rows, ',', text(lang_korvan_framework_next),
-                        text(lang_korvan_framework_exit), "", "", 24, 0, kRowNames[row_]);
+        int n =
+            compose(buffer, sizeof buffer,
+                    "-set=%d\t-opts=%s\t-optdel=%c\t-ntt=%s\t-rtt=%s\t-acm=%s\t-inm=%s\t-fset=%d\t-"
+                    "fdis=%d\t-fopt=%s\t",
+                    kPageResolution, rows, ',', text(lang_korvan_framework_next),
+                    text(lang_korvan_framework_exit), "", "", kPageResolution, 0, kRowNames[row_]);
         send_form(buffer, n);
     }
 
@@ -144,16 +162,17 @@ private:
         compose(heading, sizeof heading, "%s  %s", text(lang_korvan_framework_resolution), kRowNames[row_]);
         char buffer[170];
         int n = compose(buffer, sizeof buffer,
-                        "-set=%d\t-opts=%s\t-optdel=%c\t-ntt=%s\t-rtt=%s\t-acm=%s\t-inm=%s\t-fset=%d\t-fdis=%d\t-fopt=%s\t",
-                        25, options, ',', text(lang_korvan_framework_select),
-                        text(lang_korvan_framework_back), "", heading, 25, 0,
+                        "-set=%d\t-opts=%s\t-optdel=%c\t-ntt=%s\t-rtt=%s\t-acm=%s\t-inm=%s\t-fset=%"
+                        "d\t-fdis=%d\t-fopt=%s\t",
+                        kPageFrequency, options, ',', text(lang_korvan_framework_select),
+                        text(lang_korvan_framework_back), "", heading, kPageFrequency, 0,
                         kFrequencyNames[frequency_]);
         send_form(buffer, n);
     }
 
     void send_highlight(int page) {
         char buffer[170];
-        const char *name = page == 24 ? kRowNames[row_] : kFrequencyNames[frequency_];
+        const char *name = page == kPageResolution ? kRowNames[row_] : kFrequencyNames[frequency_];
         int n = compose(buffer, sizeof buffer, "-set=%d\t-fdis=%d\t-fopt=%s\t", page, 0, name);
         send_form(buffer, n);
     }
@@ -161,7 +180,7 @@ private:
     void send_confirmation_page() {
         char heading[30];
         char line[20];
-        if (frequency_ == 0) {
+        if (frequency_ == kFrequencyAuto) {
             compose(heading, sizeof heading, "%s", text(lang_korvan_framework_TV_system));
             compose(line, sizeof line, "%s", kRowNames[row_]);
         } else {
@@ -170,16 +189,17 @@ private:
                     kFrequencyNames[frequency_]);
         }
         char buffer[170];
-        int n = compose(buffer, sizeof buffer, "-set=%d\t-opts=%s\t-ntt=%s\t-rtt=%s\t-acm=%s\t-inm=%s\t",
-                        28, line, text(lang_korvan_framework_yes), text(lang_korvan_framework_no),
-                        text(lang_korvan_framework_apply_setting), heading);
+        int n = compose(
+            buffer, sizeof buffer, "-set=%d\t-opts=%s\t-ntt=%s\t-rtt=%s\t-acm=%s\t-inm=%s\t",
+            kPageConfirmation, line, text(lang_korvan_framework_yes),
+            text(lang_korvan_framework_no), text(lang_korvan_framework_apply_setting), heading);
         send_form(buffer, n);
     }
 
     void send_invalid_mode() {
         char buffer[170];
         int n = compose(buffer, sizeof buffer, "%s%s", "-msg=", text(lang_korvan_framework_invalid_mode));
-        send(13, 0x4000, 0, buffer, n);
+        send(kDialogNotice, kDialogMessageFlags, kDialogShow, buffer, n);
     }
 
     void go_to_frequency_page() {
@@ -188,13 +208,13 @@ private:
         for (int i = 0; i < list_->count; ++i) held = held || list_->indexes[i] == frequency_;
         if (!held) frequency_ = list_->indexes[0];
         send_frequency_page();
-        send_highlight(25);
+        send_highlight(kPageFrequency);
         page_ = Page::kFrequency;
     }
 
     void go_to_resolution_page() {
         send_resolution_page();
-        send_highlight(24);
+        send_highlight(kPageResolution);
         page_ = Page::kResolution;
     }
 
@@ -220,19 +240,29 @@ private:
         *handled = true;
         switch (key) {
             case DIKS_0:
-            case DIKS_RED: return select(0, 0);
-            case DIKS_1: return select(6, 0);
-            case DIKS_2: return select(8, 0);
+            case DIKS_RED:
+                return select(kGroupAuto, kFrequencyAuto);
+            // Mode codes where a group belongs, as the player has always had
+            // them: neither is a group, so both mean the automatic mode.
+            case DIKS_1:
+                return select(kMode720p50, kFrequencyAuto);
+            case DIKS_2:
+                return select(kMode1080i50, kFrequencyAuto);
             case DIKS_3: send_invalid_mode(); return Outcome::kStay;
             case DIKS_4:
             case DIKS_7:
-            case DIKS_GREEN: return select(10, 3);
+            case DIKS_GREEN:
+                return select(kGroup720p, kFrequency60Hz);
             case DIKS_5:
-            case DIKS_8: return select(11, 3);
+            case DIKS_8:
+                return select(kGroup1080i, kFrequency60Hz);
             case DIKS_6:
-            case DIKS_9: return select(12, 3);
-            case DIKS_YELLOW: return select(12, 2);
-            case DIKS_BLUE: return select(13, 5);
+            case DIKS_9:
+                return select(kGroup1080p, kFrequency60Hz);
+            case DIKS_YELLOW:
+                return select(kGroup1080p, kFrequency50Hz);
+            case DIKS_BLUE:
+                return select(kGroup4K, kFrequency30Hz);
             case DIKS_SELECT: SwitchTvSystem(); return Outcome::kLeave;
             case DIKS_TV:
             case DIKS_STOP: return Outcome::kLeave;
@@ -250,10 +280,10 @@ private:
                     row_ += key == DIKS_CURSOR_LEFT ? -1 : 1;
                     if (row_ < 0) row_ = 0;
                     if (row_ >= kRowCount) row_ = kRowCount - 1;
-                    send_highlight(24);
+                    send_highlight(kPageResolution);
                 } else if (key == DIKS_RETURN) {
                     if (row_ == 0) {
-                        frequency_ = 0;
+                        frequency_ = kFrequencyAuto;
                         send_confirmation_page();
                         page_ = Page::kConfirmation;
                     } else {
@@ -262,20 +292,20 @@ private:
                 } else if (key == DIKS_BACKSPACE) {
                     return Outcome::kLeave;
                 } else {
-                    send_highlight(24);
+                    send_highlight(kPageResolution);
                 }
                 return Outcome::kStay;
             case Page::kFrequency:
                 if (key == DIKS_CURSOR_LEFT || key == DIKS_CURSOR_RIGHT) {
                     move_frequency(key == DIKS_CURSOR_LEFT ? -1 : 1);
-                    send_highlight(25);
+                    send_highlight(kPageFrequency);
                 } else if (key == DIKS_RETURN) {
                     send_confirmation_page();
                     page_ = Page::kConfirmation;
                 } else if (key == DIKS_BACKSPACE) {
                     go_to_resolution_page();
                 } else {
-                    send_highlight(25);
+                    send_highlight(kPageFrequency);
                 }
                 return Outcome::kStay;
             case Page::kConfirmation:
@@ -284,12 +314,12 @@ private:
                     return Outcome::kLeaveWithCountdown;
                 }
                 if (key == DIKS_BACKSPACE) {
-                    if (frequency_ == 0) {
+                    if (frequency_ == kFrequencyAuto) {
                         go_to_resolution_page();
                     } else {
                         list_ = list_for_group(kRowGroups[row_]);
                         send_frequency_page();
-                        send_highlight(25);
+                        send_highlight(kPageFrequency);
                         page_ = Page::kFrequency;
                     }
                 } else {
@@ -305,7 +335,7 @@ private:
     // for whoever takes it next.
     bool key_down(const DFBEvent &event) {
         if (event.clazz != DFEC_WINDOW || event.window.type != DWET_KEYDOWN) return false;
-        if (event.window.key_symbol == DIKS_POWER) kvn_meet_handed_key(window_);
+        if (event.window.key_symbol == DIKS_POWER) meet_handed_key(window_);
         return true;
     }
 
@@ -319,11 +349,11 @@ private:
         constexpr int kMaxFailedWaits = 10 * 1000000 / kRetryPauseUs;
         int failed_waits = 0;
         for (;;) {
-            DFBResult waited = kvn::wait_for_event(events_, 10, 0);
+            DFBResult waited = wait_for_event(events_, 10, 0);
             if (waited == DFB_TIMEOUT) return Outcome::kStay;
             if (waited != DFB_OK) {
                 if (++failed_waits >= kMaxFailedWaits) return Outcome::kStay;
-                kvn::sleep_us(kRetryPauseUs);
+                sleep_us(kRetryPauseUs);
                 continue;
             }
             failed_waits = 0;
@@ -351,9 +381,9 @@ private:
                 int n = compose(buffer, sizeof buffer, "-tit=%s\t-msg=%s\t-ntt=%s\t-rtt=%s\t",
                                 text(lang_korvan_framework_TV_mode), line,
                                 text(lang_korvan_framework_yes), text(lang_korvan_framework_no));
-                send(42, 0x8000, 0, buffer, n);
+                send(kDialogCountdown, kDialogCountdownFlags, kDialogShow, buffer, n);
             }
-            kvn::wait_for_event(events_, 0, 10);
+            wait_for_event(events_, 0, 10);
             --counter;
             DFBEvent event;
             while (events_->GetEvent(events_, &event) == DFB_OK) {
@@ -365,9 +395,9 @@ private:
                     counter = 0;
                 }
             }
-            if (counter > 0) kvn::sleep_us(100000);
+            if (counter > 0) sleep_us(100000);
         }
-        send(42, 0x8000, 1, nullptr, 0);
+        send(kDialogCountdown, kDialogCountdownFlags, kDialogTakeDown, nullptr, 0);
         if (!keep) apply_tvmode_selection(fallback_group_, fallback_frequency_);
     }
 
@@ -385,7 +415,7 @@ private:
 
 }  // namespace
 
-extern "C" int tvmode_menu(kvn_window *window) {
+int tvmode_menu(kvn_window *window) {
     // Without an event buffer no key could ever reach the menu.
     if (window == nullptr || window->events == nullptr) return 0;
     Menu menu(window);
@@ -393,7 +423,9 @@ extern "C" int tvmode_menu(kvn_window *window) {
     return 0;
 }
 
+}  // namespace kvn
+
 extern "C" int kvn_tvmode(kvn_window *window) {
-    tvmode_menu(window);
+    kvn::tvmode_menu(window);
     return 0;
 }

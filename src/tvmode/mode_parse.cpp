@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "common/codes.h"
+
 namespace kvn {
 
 namespace {
@@ -14,21 +16,21 @@ struct ModeRow {
 const char kFallbackPayload[] = "<tvmode>1080i 60Hz</tvmode>";
 
 const ModeRow kModes[] = {
-    {0, {"Auto", nullptr}},
-    {1, {"NTSC", "<tvmode>480i</tvmode>"}},
-    {2, {"PAL", "<tvmode>576i</tvmode>"}},
-    {3, {"720p 60Hz", "<tvmode>480p</tvmode>"}},
-    {4, {"720p 60Hz", "<tvmode>576p</tvmode>"}},
-    {5, {"720p 60Hz", "<tvmode>720p 60Hz</tvmode>"}},
-    {6, {"720p 50Hz", "<tvmode>720p 50Hz</tvmode>"}},
-    {7, {"1080i 60Hz", "<tvmode>1080i 60Hz</tvmode>"}},
-    {8, {"1080i 50Hz", "<tvmode>1080i 50Hz</tvmode>"}},
-    {9, {"1080p 60Hz", "<tvmode>1080p 60Hz</tvmode>"}},
-    {10, {"1080p 50Hz", "<tvmode>1080p 50Hz</tvmode>"}},
-    {11, {"1080p 24Hz", "<tvmode>1080p 24Hz</tvmode>"}},
-    {20, {"4K 30Hz", kFallbackPayload}},
-    {21, {"4K 25Hz", kFallbackPayload}},
-    {22, {"4K 24Hz", kFallbackPayload}},
+    {kModeAuto, {"Auto", nullptr}},
+    {kMode480i, {"NTSC", "<tvmode>480i</tvmode>"}},
+    {kMode576i, {"PAL", "<tvmode>576i</tvmode>"}},
+    {kMode480p, {"720p 60Hz", "<tvmode>480p</tvmode>"}},
+    {kMode576p, {"720p 60Hz", "<tvmode>576p</tvmode>"}},
+    {kMode720p60, {"720p 60Hz", "<tvmode>720p 60Hz</tvmode>"}},
+    {kMode720p50, {"720p 50Hz", "<tvmode>720p 50Hz</tvmode>"}},
+    {kMode1080i60, {"1080i 60Hz", "<tvmode>1080i 60Hz</tvmode>"}},
+    {kMode1080i50, {"1080i 50Hz", "<tvmode>1080i 50Hz</tvmode>"}},
+    {kMode1080p60, {"1080p 60Hz", "<tvmode>1080p 60Hz</tvmode>"}},
+    {kMode1080p50, {"1080p 50Hz", "<tvmode>1080p 50Hz</tvmode>"}},
+    {kMode1080p24, {"1080p 24Hz", "<tvmode>1080p 24Hz</tvmode>"}},
+    {kMode4K30, {"4K 30Hz", kFallbackPayload}},
+    {kMode4K25, {"4K 25Hz", kFallbackPayload}},
+    {kMode4K24, {"4K 24Hz", kFallbackPayload}},
 };
 
 struct ModeWord {
@@ -39,10 +41,12 @@ struct ModeWord {
 
 // Compared in this order; the first word the text begins with wins.
 const ModeWord kWords[] = {
-    {"auto", 0, "tv=auto"},       {"480i", 1, "tv=480i"},       {"576i", 2, "tv=576i"},
-    {"480p", 3, "tv=480p"},       {"576p", 4, "tv=576p"},       {"720p60", 5, "tv=720p"},
-    {"720p50", 6, "tv=720p"},     {"1080i60", 7, "tv=1080i"},   {"1080i50", 8, "tv=1080i"},
-    {"1080p60", 9, "tv=1080p"},   {"1080p50", 10, "tv=1080p"},  {"1080p24", 11, "tv=1080p"},
+    {"auto", kModeAuto, "tv=auto"},        {"480i", kMode480i, "tv=480i"},
+    {"576i", kMode576i, "tv=576i"},        {"480p", kMode480p, "tv=480p"},
+    {"576p", kMode576p, "tv=576p"},        {"720p60", kMode720p60, "tv=720p"},
+    {"720p50", kMode720p50, "tv=720p"},    {"1080i60", kMode1080i60, "tv=1080i"},
+    {"1080i50", kMode1080i50, "tv=1080i"}, {"1080p60", kMode1080p60, "tv=1080p"},
+    {"1080p50", kMode1080p50, "tv=1080p"}, {"1080p24", kMode1080p24, "tv=1080p"},
 };
 
 }  // namespace

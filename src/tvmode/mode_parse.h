@@ -1,9 +1,11 @@
 // The TV mode table and the parsing of the texts other programs send us,
 // kept apart from their I/O so that they can be tested and fuzzed.
-#ifndef KVN_MODE_PARSE_H
-#define KVN_MODE_PARSE_H
+#ifndef KVN_TVMODE_MODE_PARSE_H
+#define KVN_TVMODE_MODE_PARSE_H
 
 #include <stddef.h>
+
+#include "common/codes.h"
 
 namespace kvn {
 
@@ -19,7 +21,7 @@ ModeStrings mode_strings(int code);
 struct ModeCommand {
     bool has_prefix = false;  // begins with "tv="
     bool save = false;        // "save" anywhere in the text
-    int code = 0;             // the mode asked for (0 when no word matches)
+    int code = kModeAuto;     // the mode asked for (automatic when no word matches)
     const char *reply = "tv=auto";
 };
 // `text` is NUL-terminated; whatever follows the mode word is ignored

@@ -1,26 +1,24 @@
 // Mode commands from other programs through /tmp/display, and the
 // follow-up of an HDMI hot-plug.
-#include <errno.h>
-#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <mutex>
 #include <string>
 
+#include "common/codes.h"
+#include "common/warn.h"
 #include "korvan_framework_lib.h"
-#include "kvn_files.h"
-#include "kvn_platform.h"
 #include "mode_parse.h"
 #include "mode_reads.h"
-#include "tvmode_internal.h"
+#include "platform/platform.h"
+#include "reply_input.h"
+
+namespace kvn {
 
 namespace {
 
-constexpr const char *kReplyInput = "/tmp/tolu_cgi";
 constexpr const char *kHdmiMarker = "/tmp/hdmi_changed";
 // Only the first 60 bytes of a command count ("tv=1080p24 save" needs 15).
 constexpr size_t kLongestCommand = 60;
@@ -29,13 +27,10 @@ constexpr size_t kLongestCommand = 60;
 // fills the buffer and is carried out by the call that reads it.  512 bytes
 // take a burst of dozens of commands in one read; the rest waits in the pipe.
 constexpr size_t kReadSize = 512;
-// The user-interface application reads its input all the time; a reply that
-// finds the pipe full waits this long for room.
-constexpr unsigned kReplyWaitMs = 3000;
 
 struct ModePipe {
     std::mutex mutex;  // held while a command is taken and carried out
-    kvn::CommandReader commands{kReadSize, kLongestCommand};
+    CommandReader commands{kReadSize, kLongestCommand};
 };
 ModePipe g_mode_pipe;
 
@@ -55,62 +50,49 @@ bool same_marker(const struct stat &a, const struct stat &b) {
 
 }  // namespace
 
-int kvn_open_reply_input(void) {
-    // Non-blocking, so that a FIFO whose reader has gone fails at once, like a
-    // missing file, instead of freezing the calling application's loop; never
-    // created, never through a link.
-    return kvn::open_for_writing(kReplyInput, true, "tolu_cgi");
-}
-
-void kvn_send_reply(int fd, const char *reply) {
-    // With its NUL byte.  A full FIFO is waited on for a while: the mode has
-    // already changed, and the application must hear of it.
-    if (!kvn::write_fully(fd, reply, strlen(reply) + 1, kReplyWaitMs)) {
-        fprintf(stderr, "tolu_cgi: reply \"%s\" not delivered: %s\n", reply, strerror(errno));
-    }
-    close(fd);
-}
+}  // namespace kvn
 
 extern "C" void check_tvmode_fifo(void) {
     // Another application's thread is carrying out a command: the ones behind
     // it are its to take, in order.
-    std::unique_lock<std::mutex> lock(g_mode_pipe.mutex, std::try_to_lock);
+    std::unique_lock<std::mutex> lock(kvn::g_mode_pipe.mutex, std::try_to_lock);
     if (!lock.owns_lock()) return;
     std::string command;
-    if (!g_mode_pipe.commands.next(outport_pipe, &command) || command.size() <= 1) return;
+    if (!kvn::g_mode_pipe.commands.next(outport_pipe, &command) || command.size() <= 1) return;
     // As text: a NUL byte inside ends it.
     kvn::ModeCommand parsed = kvn::parse_mode_command(command.c_str());
     if (!parsed.has_prefix) return;
-    int fd = kvn_open_reply_input();
+    int fd = kvn::open_reply_input();
     if (fd < 0) return;
     if (parsed.save) {
         char value[16];
         snprintf(value, sizeof value, "%d", parsed.code);
-        write_var("video_output", value, 0);
+        write_var("video_output", value, kvn::kStoreText);
     }
     change_tvmode(parsed.code, 0);
-    kvn_send_reply(fd, parsed.reply);
+    kvn::send_reply(fd, parsed.reply);
 }
 
 extern "C" int check_hdmi_state_changed(void) {
     int mode = get_value_from_file("/tmp/tvmode");
-    if (mode != 0) return mode;
+    if (mode != kvn::kModeAuto) return mode;
     struct stat st;
-    if (stat(kHdmiMarker, &st) != 0) return -1;
-    std::lock_guard<std::mutex> lock(g_marker.mutex);
+    if (stat(kvn::kHdmiMarker, &st) != 0) return -1;
+    kvn::Marker &marker = kvn::g_marker;
+    std::lock_guard<std::mutex> lock(marker.mutex);
     // A marker that cannot be removed (a folder, say) would otherwise be
     // answered again on every poll, for ever.
-    if (g_marker.stuck && same_marker(st, g_marker.seen)) return g_marker.result;
-    if (stat(kHdmiMarker, &st) != 0) return -1;  // another thread took it meanwhile
-    int fd = kvn_open_reply_input();
-    if (fd >= 0) kvn_send_reply(fd, "tv=auto");
+    if (marker.stuck && kvn::same_marker(st, marker.seen)) return marker.result;
+    if (stat(kvn::kHdmiMarker, &st) != 0) return -1;  // another thread took it meanwhile
+    int fd = kvn::open_reply_input();
+    if (fd >= 0) kvn::send_reply(fd, "tv=auto");
     int result = system("rm /tmp/hdmi_changed");
     struct stat after;
-    g_marker.stuck = stat(kHdmiMarker, &after) == 0 && same_marker(after, st);
-    if (g_marker.stuck) {
-        g_marker.seen = st;
-        g_marker.result = result;
-        fprintf(stderr, "check_hdmi_state_changed: cannot remove %s; answered once\n", kHdmiMarker);
+    marker.stuck = stat(kvn::kHdmiMarker, &after) == 0 && kvn::same_marker(after, st);
+    if (marker.stuck) {
+        marker.seen = st;
+        marker.result = result;
+        kvn::warn("check_hdmi_state_changed", "cannot remove %s; answered once", kvn::kHdmiMarker);
     }
     return result;
 }

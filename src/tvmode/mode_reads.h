@@ -2,8 +2,8 @@
 // command per write ("tv=720p60 save"), with or without a line end, and now
 // and then several at once.  What one read returns is a command; line ends
 // inside it separate commands of their own.
-#ifndef KVN_MODE_READS_H
-#define KVN_MODE_READS_H
+#ifndef KVN_TVMODE_MODE_READS_H
+#define KVN_TVMODE_MODE_READS_H
 
 #include <stddef.h>
 

@@ -1,8 +1,11 @@
 // Which application's window is shown and takes the input, with the rules
 // by which applications stay visible under one another.
-#include "kvn_guard.h"
-#include "kvn_platform.h"
-#include "windows_internal.h"
+#include "common/codes.h"
+#include "common/guard.h"
+#include "platform/platform.h"
+#include "window_list.h"
+
+namespace kvn {
 
 namespace {
 
@@ -25,13 +28,15 @@ void give_input_and_raise(kvn_window *dest_window) {
 
 }  // namespace
 
+}  // namespace kvn
+
 extern "C" int focus_on_window(int window_id) {
     int id = window_id;
     if (id == BROWSER && get_window_node(BROWSER) == nullptr) id = FLASH_LITE;
 
     kvn::WindowsLock lock("focus_on_window");
     kvn_window *dest_window = kvn::find_window_locked(id);
-    if (dest_window == nullptr || !eligible(dest_window)) return -1;
+    if (dest_window == nullptr || !kvn::eligible(dest_window)) return -1;
     const int target = dest_window->window_id;
 
     kvn_window *previous = nullptr;
@@ -42,33 +47,39 @@ extern "C" int focus_on_window(int window_id) {
         temp_window->on_focus = 0;
         if (!dest_window->hide_others) continue;
         if (temp_window->window_id == PHOTO_PLAYER && target == FLASH_LITE && get_bgrun() == 1) {
-            set_opacity(temp_window, 0xff, "temp_window->window->SetOpacity(temp_window->window, 0xff)");
+            kvn::set_opacity(temp_window, 0xff,
+                             "temp_window->window->SetOpacity(temp_window->window, 0xff)");
             continue;
         }
         if (previous != nullptr && target == FLASH_WIDGET &&
             temp_window->window_id == previous->window_id) {
-            set_opacity(temp_window, 0xff, "temp_window->window->SetOpacity(temp_window->window, 0xff)");
+            kvn::set_opacity(temp_window, 0xff,
+                             "temp_window->window->SetOpacity(temp_window->window, 0xff)");
             continue;
         }
         if (target == SCREEN_SAVER) {
             if (previous != nullptr &&
                 (previous->window_id == FLASH_LITE || previous->window_id == PHOTO_PLAYER) &&
                 temp_window->window_id == FLASH_LITE) {
-                set_opacity(temp_window, 0xFF,
-                            "temp_window->window->SetOpacity(temp_window->window, 0xFF)");
+                kvn::set_opacity(temp_window, 0xFF,
+                                 "temp_window->window->SetOpacity(temp_window->window, 0xFF)");
                 continue;
             }
             if (temp_window->window_id == ADVANCE_MEDIA_PLAYER) continue;
         }
-        set_opacity(temp_window, 0x00, "temp_window->window->SetOpacity(temp_window->window, 0x00)");
+        kvn::set_opacity(temp_window, 0x00,
+                         "temp_window->window->SetOpacity(temp_window->window, 0x00)");
     }
 
     if (previous != nullptr && previous->window_id != target) {
         scsvr_callback_window_switch();
         int connection = 0;
-        osd_command(previous->osd_id, &connection, -3, 0, 0, 0, nullptr);
-        osd_command(previous->osd_id, &connection, 35, -1, -1, 0, nullptr);
-        osd_command(previous->osd_id, &connection, -2, 0, 0, 0, nullptr);
+        osd_command(previous->osd_id, &connection, kvn::kDialogOpen, kvn::kDialogNoFlags,
+                    kvn::kDialogShow, 0, nullptr);
+        osd_command(previous->osd_id, &connection, kvn::kDialogFocusLeaving, kvn::kDialogFocusFlags,
+                    kvn::kDialogFocusMode, 0, nullptr);
+        osd_command(previous->osd_id, &connection, kvn::kDialogClose, kvn::kDialogNoFlags,
+                    kvn::kDialogShow, 0, nullptr);
     }
 
     dest_window->on_focus = 1;
@@ -83,7 +94,7 @@ extern "C" int focus_on_window(int window_id) {
         KVN_DFB_CHECK(dest_window->window->SetOpacity(dest_window->window, dest_window->opacity),
                       "dest_window->window->SetOpacity(dest_window->window, dest_window->opacity)");
     }
-    give_input_and_raise(dest_window);
+    kvn::give_input_and_raise(dest_window);
     if (dest_window->focus_on_window_callback != nullptr) dest_window->focus_on_window_callback(dest_window);
     return 0;
 }
@@ -102,7 +113,7 @@ extern "C" int focus_next_window(void) {
     if (focused == nullptr) return -1;
     kvn_window *dest_window = nullptr;
     for (kvn_window *w = kvn_windows_head; w != nullptr; w = w->next) {
-        if (w != focused && eligible(w)) {
+        if (w != focused && kvn::eligible(w)) {
             dest_window = w;
             break;
         }
@@ -112,7 +123,8 @@ extern "C" int focus_next_window(void) {
         for (kvn_window *temp_window = kvn_windows_head; temp_window != nullptr;
              temp_window = temp_window->next) {
             if (temp_window == dest_window) continue;
-            set_opacity(temp_window, 0x00, "temp_window->window->SetOpacity(temp_window->window, 0x00)");
+            kvn::set_opacity(temp_window, 0x00,
+                             "temp_window->window->SetOpacity(temp_window->window, 0x00)");
         }
     }
     focused->on_focus = 0;
@@ -120,7 +132,7 @@ extern "C" int focus_next_window(void) {
     if (dest_window->window != nullptr) {
         KVN_DFB_CHECK(dest_window->window->SetOpacity(dest_window->window, dest_window->opacity),
                       "dest_window->window->SetOpacity(dest_window->window, dest_window->opacity)");
-        give_input_and_raise(dest_window);
+        kvn::give_input_and_raise(dest_window);
     }
     if (dest_window->focus_next_window_callback != nullptr) {
         dest_window->focus_next_window_callback(dest_window);

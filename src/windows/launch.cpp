@@ -1,10 +1,10 @@
 // Handing arguments and keys between the applications of the process.
 #include <stdarg.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include "windows_internal.h"
+#include "common/warn.h"
+#include "window_list.h"
 
 extern "C" {
 const char *window_id_str[KVN_APPLICATION_COUNT] = {
@@ -12,6 +12,8 @@ const char *window_id_str[KVN_APPLICATION_COUNT] = {
     "PHOTO_PLAYER", "SCREEN_SAVER", "VISUAL_CONTROLLER", "PLAYLIST_NAVIGATOR",
     "FLASH_LITE",   "FLASH_WIDGET", "TVMODE"};
 }
+
+namespace kvn {
 
 namespace {
 
@@ -31,14 +33,16 @@ bool post_key(IDirectFBEventBuffer *events, DFBInputDeviceKeySymbol key_symbol) 
     DFBResult posted = events->PostEvent(events, &event);
     events->WakeUp(events);
     if (posted != DFB_OK) {
-        fprintf(stderr, "korvan_framework_lib: PostEvent of key 0x%x failed: %s\n",
-                static_cast<unsigned>(key_symbol), DirectFBErrorString(posted));
+        warn(nullptr, "PostEvent of key 0x%x failed: %s", static_cast<unsigned>(key_symbol),
+             DirectFBErrorString(posted));
         return false;
     }
     return true;
 }
 
 }  // namespace
+
+}  // namespace kvn
 
 extern "C" int kvn_invoke_framework_apps(int window_id, const char *format, ...) {
     IDirectFBEventBuffer *events = nullptr;
@@ -91,14 +95,14 @@ extern "C" int kvn_invoke_framework_apps(int window_id, const char *format, ...)
         record->invoke_args = holder;
         events = record->events;
     }
-    if (events != nullptr) post_key(events, DIKS_CUSTOM0);
+    if (events != nullptr) kvn::post_key(events, DIKS_CUSTOM0);
     return 0;
 }
 
 extern "C" int kvnfw_send_event(int window_id, DFBInputDeviceKeySymbol key_symbol) {
     kvn_window *record = get_window_node(window_id);
     if (record == nullptr || record->events == nullptr) return -1;
-    return post_key(record->events, key_symbol) ? 0 : -1;
+    return kvn::post_key(record->events, key_symbol) ? 0 : -1;
 }
 
 extern "C" int redirect_external_event(kvn_window *self, DFBWindowEvent *event) {

@@ -3,22 +3,26 @@
 #include <stdlib.h>
 
 #include "korvan_framework_lib.h"
-#include "windows_internal.h"
+#include "window_list.h"
+
+namespace kvn {
 
 namespace {
 
-// As for the window list (windows_internal.h).
-void set_threads_head(kvn_thread *head) { kvn::set_list_head(&kvn_threads_head, head); }
-bool threads_list_empty() { return kvn::list_empty(&kvn_threads_head); }
+// As for the window list (window_list.h).
+void set_threads_head(kvn_thread *head) { set_list_head(&kvn_threads_head, head); }
+bool threads_list_empty() { return list_empty(&kvn_threads_head); }
 
 }  // namespace
+
+}  // namespace kvn
 
 extern "C" int register_thread(kvn_thread *thread) {
     if (thread == nullptr) return -1;
     pthread_mutex_lock(&kvn_mutex_threads);
     thread->next = nullptr;
     if (kvn_threads_head == nullptr) {
-        set_threads_head(thread);
+        kvn::set_threads_head(thread);
     } else {
         kvn_threads_end->next = thread;
     }
@@ -28,11 +32,11 @@ extern "C" int register_thread(kvn_thread *thread) {
 }
 
 extern "C" int unregister_thread(kvn_thread *thread) {
-    if (thread == nullptr || threads_list_empty()) return -1;
+    if (thread == nullptr || kvn::threads_list_empty()) return -1;
     pthread_mutex_lock(&kvn_mutex_threads);
     int result = -1;  // also when the list was emptied meanwhile
     if (thread == kvn_threads_head) {
-        set_threads_head(thread->next);
+        kvn::set_threads_head(thread->next);
         if (kvn_threads_head == nullptr) kvn_threads_end = nullptr;
         result = 0;
     } else {
@@ -54,7 +58,7 @@ extern "C" int unregister_thread(kvn_thread *thread) {
 extern "C" int unregister_threads(void) {
     pthread_mutex_lock(&kvn_mutex_threads);
     if (kvn_threads_head != nullptr) kvn_threads_head->next = nullptr;
-    set_threads_head(nullptr);
+    kvn::set_threads_head(nullptr);
     kvn_threads_end = nullptr;
     pthread_mutex_unlock(&kvn_mutex_threads);
     return 0;
@@ -69,7 +73,7 @@ extern "C" int clean_threads(void) {
         if (t->stop != nullptr) t->stop();
         t = next;
     }
-    set_threads_head(nullptr);
+    kvn::set_threads_head(nullptr);
     kvn_threads_end = nullptr;
     pthread_mutex_unlock(&kvn_mutex_threads);
     return -1;

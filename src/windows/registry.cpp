@@ -1,9 +1,8 @@
 // The registration-ordered list of the process's window records.
-#include <stdio.h>
-
-#include "kvn_guard.h"
-#include "kvn_standby_flag.h"
-#include "windows_internal.h"
+#include "common/guard.h"
+#include "common/standby_flag.h"
+#include "common/warn.h"
+#include "window_list.h"
 
 extern "C" int register_window(kvn_window *window) {
     if (window == nullptr) return -1;
@@ -15,7 +14,7 @@ extern "C" int register_window(kvn_window *window) {
         // A record linked twice would make the list a loop.
         for (kvn_window *w = kvn_windows_head; w != nullptr; w = w->next) {
             if (w == window) {
-                fprintf(stderr, "korvan_framework_lib: register_window: record already registered\n");
+                kvn::warn("register_window", "record already registered");
                 return -1;
             }
         }
@@ -47,7 +46,7 @@ extern "C" int unregister_window(kvn_window *window) {
         if (kvn_windows_end == window) kvn_windows_end = prev;
     }
     if (window->on_focus &&
-        !(window->window_id == VISUAL_CONTROLLER && kvn_standby_flag_load() == 1)) {
+        !(window->window_id == VISUAL_CONTROLLER && kvn::standby_flag_load() == 1)) {
         for (kvn_window *dest_window = kvn_windows_head; dest_window != nullptr;
              dest_window = dest_window->next) {
             if (dest_window->active && dest_window->opacity) {

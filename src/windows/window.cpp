@@ -1,6 +1,6 @@
 // An application window: a DirectFB window on the OSD layer with a
 // double-buffered ARGB surface and its own event buffer.
-#include "kvn_guard.h"
+#include "common/guard.h"
 #include "korvan_framework_lib.h"
 
 extern "C" int kvn_create_window_surface_events(kvn_window *kvn_window, DFBWindowDescription *desc,

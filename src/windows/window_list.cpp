@@ -1,22 +1,22 @@
 // The window list's lock and the walks every window operation shares.
-#include <stdio.h>
+#include "window_list.h"
+
 #include <stdlib.h>
 
-#include "windows_internal.h"
+#include "common/warn.h"
+
+namespace kvn {
 
 namespace {
 thread_local const char *t_holding = nullptr;  // operation holding kvn_mutex_windows
 }
 
-namespace kvn {
-
 void lock_windows(const char *operation) {
     if (t_holding != nullptr) {
-        fprintf(stderr,
-                "korvan_framework_lib: %s called while this thread holds the window list for %s "
-                "(a window callback must not call window-list operations); stopping instead of "
-                "deadlocking\n",
-                operation, t_holding);
+        warn(nullptr,
+             "%s called while this thread holds the window list for %s (a window callback must "
+             "not call window-list operations); stopping instead of deadlocking",
+             operation, t_holding);
         abort();
     }
     pthread_mutex_lock(&kvn_mutex_windows);

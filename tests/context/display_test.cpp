@@ -14,8 +14,8 @@
 #include <thread>
 
 #include "context_test_util.h"
-#include "kvn_platform.h"
 #include "kvn_test_support.h"
+#include "platform/platform.h"
 
 namespace {
 

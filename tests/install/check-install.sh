@@ -74,6 +74,7 @@ done
 # Time runs at the player's speed whatever the environment says: only the
 # explicit call changes it.
 cat > "$scratch/clock.c" <<'C'
+#include <korvan_framework_dev.h>
 #include <korvan_framework_lib.h>
 #include <stdio.h>
 int main(void) {

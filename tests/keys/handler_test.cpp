@@ -3,8 +3,8 @@
 
 #include "host_stub.h"
 #include "kvn_app_harness.h"
-#include "kvn_platform.h"
 #include "kvn_trace.h"
+#include "platform/platform.h"
 
 using kvn_test::App;
 using kvn_test::key_event;

@@ -4,7 +4,9 @@
 #include <string>
 #include <tuple>
 
-#include "keys/power_parse.h"
+#include "keys/crontab_edit.h"
+#include "keys/disk_names.h"
+#include "keys/torrent_report.h"
 
 namespace {
 

@@ -1,4 +1,6 @@
 // The power key's road: picture off, one application's thread runs the standby's programs (fakes), a key wakes it.
+#include "keys/standby.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -8,10 +10,10 @@
 #include <map>
 #include <memory>
 
+#include "common/standby_flag.h"
 #include "host_stub.h"
-#include "keys/keys_internal.h"
+#include "keys/power_keys.h"
 #include "kvn_app_harness.h"
-#include "kvn_standby_flag.h"
 #include "kvn_trace.h"
 #include "screensaver_stub.h"
 #include "smpoutd_api.h"
@@ -27,10 +29,12 @@ using Buffer = IDirectFBEventBuffer;
 const std::string kStopRequest = "wget -q -O /dev/null http://127.0.0.1:8008/playback?arg0=stop_vod";
 
 void press_in_standby(DFBInputDeviceKeySymbol key, bool repeat = false) {
-    DFBEvent event = kvn_test::input_key(key, repeat);
-    ASSERT_EQ(0, kvn_standby_post_input(&event)) << "no standby to press the key in";
+    ASSERT_TRUE(kvn_test::post_standby_input(kvn_test::input_key(key, repeat)))
+        << "no standby to press the key in";
 }
-bool in_standby() { return kvn_standby_input_buffer() != nullptr && kvn_test::exists("/tmp/goingstandby"); }
+bool in_standby() {
+    return kvn_test::standby_input() != nullptr && kvn_test::exists("/tmp/goingstandby");
+}
 bool awake() { return kvn_get_standby_mode() == 0 && !in_standby(); }
 void wake(DFBInputDeviceKeySymbol key = DIKS_POWER) { press_in_standby(key); ASSERT_TRUE(eventually(awake)); }
 // A power key in the application's window; true once the standby runs.
@@ -91,14 +95,16 @@ TEST_F(Standby, PowerKeyRowsByApplicationFlagAndFocus) {
         ASSERT_EQ(0, focus_on_window(row.focused));
         for (auto &a : apps) a.second->start();
         scsvr_stub_set_last_window(row.last_window); kvn_test::clear_fake_calls();
-        smpoutd_stub_clear(); kvn_standby_flag_store(row.flag);
+        smpoutd_stub_clear();
+        kvn::standby_flag_store(row.flag);
         apps[row.pressed_in]->press(DIKS_POWER); ASSERT_TRUE(apps[row.pressed_in]->wait_for_keys(1));
         if (row.runner == kNobody) {
             settle();  // another standby is under way: a second would make two
             EXPECT_FALSE(in_standby());
             EXPECT_TRUE(smpoutd_stub_count() == 0 && fake_calls().empty()) << "the picture is left as it is";
             EXPECT_TRUE(row.pressed_in == kFL || apps[kFL]->keys().empty()) << "nothing handed over";
-            kvn_standby_flag_store(0); continue;
+            kvn::standby_flag_store(0);
+            continue;
         }
         ASSERT_TRUE(eventually(in_standby)); EXPECT_EQ(28, smpoutd_stub_code(0)) << "the picture goes off first";
         EXPECT_EQ("flag 1, standby, picture 28, saver 0", status());
@@ -143,7 +149,8 @@ TEST_F(Standby, OtherApplicationsFrameworkKeysDoNothingWhileAStandbyRuns) {
     ASSERT_TRUE(kvn_test::register_all({&browser, &flash, &player}));
     ASSERT_EQ(0, focus_on_window(BROWSER)); flash.start();
     DFBWindowEvent power = kvn_test::key_event(DIKS_POWER);
-    EXPECT_EQ(0, handle_power_key(&browser.record, &power)); ASSERT_TRUE(eventually(in_standby));
+    EXPECT_EQ(0, kvn::handle_power_key(&browser.record, &power));
+    ASSERT_TRUE(eventually(in_standby));
     size_t dialogs = kvn_test::osd_calls().size(); std::vector<std::string> calls = fake_calls();
     for (DFBInputDeviceKeySymbol key :
          {DIKS_REDIAL, DIKS_TV, DIKS_CALL, DIKS_HOME, DIKS_PROGRAM, DIKS_LANGUAGE, DIKS_SETUP,
@@ -323,7 +330,8 @@ TEST_F(Standby, TwoPowerOrPowerOffKeysAtTheSameInstantActOnce) {
     flash.start([](DFBWindowEvent &) { return true; });  // only counts what arrives
     press_at_once(browser, photos, DIKS_POWER); ASSERT_TRUE(flash.wait_for_keys(1));
     settle(); EXPECT_EQ(1u, flash.keys().size());
-    EXPECT_EQ(1, kvn_get_standby_mode()); kvn_standby_flag_store(0);
+    EXPECT_EQ(1, kvn_get_standby_mode());
+    kvn::standby_flag_store(0);
 
     DFBWindowEvent e = kvn_test::key_event(DIKS_REDIAL);
     EXPECT_EQ(0, kvn_default_event_handling(&browser.record, &e));
@@ -351,16 +359,17 @@ TEST_F(Standby, DisksAreSpunDownOncePerDriveAndOnlyWellFormedOnes) {
                                       "/dev/sde1 /tmp/USB_DRIVE_E vfat rw 0 0\n/dev/sdf1 /tmp/USB_DRIVE_F vfat rw 0 0\n"
                                       "/dev/sdg1 /tmp/USB_DRIVE_G vfat rw 0 0\n/dev/root / ext4 rw 0 0\n");
     for (const char *node : {"/dev/sta", "/dev/std"}) kvn_test::write_file(node, "");  // internal disks
-    EXPECT_EQ(0, spin_down_disks());
+    EXPECT_EQ(0, kvn::spin_down_disks());
     EXPECT_EQ((std::vector<std::string>{"hdparm -y /dev/sda", "sdparm -C stop /dev/sdb", "hdparm -y /dev/sdd",
                                         "sdparm -C stop /dev/sde", "sdparm -C stop /dev/sdf",
                                         "sdparm -C stop /dev/sdg"}), fake_calls());
-    kvn_test::remove_file("/etc/mtab"); EXPECT_EQ(0, spin_down_disks());
-    write_cdrom_pipe(1);  // no /tmp/cdpipe: nothing happens, nothing blocks
+    kvn_test::remove_file("/etc/mtab");
+    EXPECT_EQ(0, kvn::spin_down_disks());
+    kvn::write_cdrom_pipe(1);  // no /tmp/cdpipe: nothing happens, nothing blocks
     mkfifo("/tmp/cdpipe", 0644);
-    write_cdrom_pipe(0);  // a FIFO without its reader: the open fails at once
+    kvn::write_cdrom_pipe(0);  // a FIFO without its reader: the open fails at once
     int monitor = open("/tmp/cdpipe", O_RDONLY | O_NONBLOCK);  // the optical-drive monitor
-    write_cdrom_pipe(1), write_cdrom_pipe(0);
+    kvn::write_cdrom_pipe(1), kvn::write_cdrom_pipe(0);
     char got[64] = {0};
     EXPECT_EQ(29, read(monitor, got, sizeof got));
     EXPECT_EQ(std::string("enable@cdrom\n\0disable@cdrom\n\0", 29), std::string(got, 29)); close(monitor);

@@ -10,10 +10,9 @@
 #include <memory>
 #include <random>
 
-#include "keys/keys_internal.h"
 #include "kvn_app_harness.h"
-#include "kvn_platform.h"
 #include "kvn_trace.h"
+#include "platform/platform.h"
 #include "screensaver_stub.h"
 #include "smpoutd_api.h"
 
@@ -29,7 +28,9 @@ const DFBInputDeviceKeySymbol kOtherKeys[] = {
     DIKS_HOME,        DIKS_CALL,         DIKS_LANGUAGE,  DIKS_SETUP,  DIKS_EJECT,  DIKS_CLEAR};
 using Apps = std::map<int, std::unique_ptr<App>>;
 
-bool in_standby_loop() { return kvn_standby_input_buffer() != nullptr && kvn_test::exists("/tmp/goingstandby"); }
+bool in_standby_loop() {
+    return kvn_test::standby_input() != nullptr && kvn_test::exists("/tmp/goingstandby");
+}
 
 long busy_loops(Apps &apps) { return std::count_if(apps.begin(), apps.end(), [](auto &a) { return !a.second->idle(); }); }
 
@@ -37,7 +38,9 @@ long busy_loops(Apps &apps) { return std::count_if(apps.begin(), apps.end(), [](
 bool settled(Apps &apps) {
     for (int pass = 0; pass < 2; ++pass, std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
         long busy = busy_loops(apps);
-        if (busy > 1 || (busy == 1 && !(in_standby_loop() && kvn_standby_input_pending() == 0))) return false;
+        if (busy > 1 ||
+            (busy == 1 && !(in_standby_loop() && kvn_test::standby_input_pending() == 0)))
+            return false;
     }
     return true;
 }
@@ -95,7 +98,8 @@ void run_storm(uint32_t seed) {
             std::this_thread::sleep_for(std::chrono::microseconds(gap_us));
             may_power_off |= key == DIKS_REDIAL || (to_standby && key == DIKS_CLEAR);
             may_reboot |= to_standby && key == DIKS_EJECT; DFBEvent event = kvn_test::input_key(key, repeat);
-            to_standby ? (void)kvn_standby_post_input(&event) : apps[app]->press(key, repeat); ++keys;
+            to_standby ? (void)kvn_test::post_standby_input(event) : apps[app]->press(key, repeat);
+            ++keys;
         };
         for (int count = 60 + pick(100); count > 0; --count) {
             bool to_standby = false, repeat = false;
@@ -128,7 +132,7 @@ void run_storm(uint32_t seed) {
             if (!in_standby_loop() && smpoutd_stub_picture_on()) break;
             if (presses == 3) fail("three presses and still not awake");
             if (in_standby_loop()) {
-                DFBEvent power = kvn_test::input_key(DIKS_POWER); kvn_standby_post_input(&power);
+                kvn_test::post_standby_input(kvn_test::input_key(DIKS_POWER));
                 EXPECT_TRUE(eventually([] { return !in_standby_loop(); })) << state(apps);
                 continue;
             }

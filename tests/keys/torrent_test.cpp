@@ -1,4 +1,6 @@
 // The torrent daemon's schedule around standby (crontab and control script are recording fakes).
+#include "keys/torrent.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -11,7 +13,6 @@
 #include <thread>
 #include <tuple>
 
-#include "keys/keys_internal.h"
 #include "kvn_test_support.h"
 
 namespace {
@@ -51,27 +52,30 @@ protected:
     std::string installed() { return read_file("/run/kvn-fakes/crontab.installed"); }
     std::chrono::milliseconds timed(int entering) {  // torrent_standby's wall time
         auto start = std::chrono::steady_clock::now();
-        torrent_standby(entering);
+        kvn::torrent_standby(entering);
         return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     }
 };
 
 TEST_F(Torrent, SeedingKeepsTheDisksSpinningAndTheScheduleSuspended) {
-    write_file("/run/kvn-fakes/bt_data", kSeeding); torrent_standby(1);
+    write_file("/run/kvn-fakes/bt_data", kSeeding);
+    kvn::torrent_standby(1);
     EXPECT_EQ(kEdited, installed());
     EXPECT_EQ((std::vector<std::string>{"pidof transmission-daemon", "crontab /tmp/cron_root_temp",
                                         "transmission-remote-script -k"}),
               kvn_test::fake_calls());
     for (const char *gone : {"/tmp/bt_hdd_spindown", "/tmp/cron_root_ori", "/tmp/cron_root_temp"})
         EXPECT_FALSE(exists(gone)) << gone;
-    write_file("/tmp/cron/crontabs/root", installed()); torrent_standby(0);
+    write_file("/tmp/cron/crontabs/root", installed());
+    kvn::torrent_standby(0);
     EXPECT_EQ(kCron, installed()) << "only the job the standby commented comes back";
 
-    kvn_test::set_torrent_daemon_running(false), kvn_test::clear_fake_calls(), torrent_standby(1);  // no daemon
+    kvn_test::set_torrent_daemon_running(false), kvn_test::clear_fake_calls(),
+        kvn::torrent_standby(1);  // no daemon
     EXPECT_EQ((std::vector<std::string>{"pidof transmission-daemon"}), kvn_test::fake_calls());
     kvn_test::set_torrent_daemon_running(true), kvn_test::clear_fake_calls();
     kvn_test::remove_file("/tmp/cron/crontabs/root");  // nothing to copy: nothing installed
-    torrent_standby(0);
+    kvn::torrent_standby(0);
     for (const std::string &c : kvn_test::fake_calls()) EXPECT_EQ(std::string::npos, c.find("crontab")) << c;
 }
 
@@ -171,10 +175,10 @@ TEST_F(Torrent, RootsCrontabGetsNothingFromAnotherUserOrThroughALink) {
         write_file("/opt/victim", "precious\n");
         kvn_test::remove_file("/run/kvn-fakes/crontab.installed");
         plant();
-        torrent_standby(1);
+        kvn::torrent_standby(1);
         EXPECT_EQ(installs ? kEdited : "", installed());
         EXPECT_EQ("precious\n", read_file("/opt/victim"));
-        torrent_standby(0);  // the suspended jobs come back for the next row
+        kvn::torrent_standby(0);  // the suspended jobs come back for the next row
         if (!installs) {
             EXPECT_EQ("", installed());
         }
@@ -194,8 +198,8 @@ TEST_F(Torrent, AnotherUsersCrontabIsNeverInstalledForRoot) {
     for (const std::string &plant : plants) {
         SCOPED_TRACE(plant);
         system(("rm -rf /tmp/cron && mkdir -p /tmp/cron/crontabs\n" + plant).c_str());
-        torrent_standby(1);
-        torrent_standby(0);
+        kvn::torrent_standby(1);
+        kvn::torrent_standby(0);
         EXPECT_EQ("", installed());
     }
 }
@@ -237,9 +241,9 @@ TEST_F(Torrent, TheWakeUpRestoresExactlyWhatTheStandbyInstalledAfterAFailureOrAR
         kvn_test::remove_file("/run/kvn-fakes/crontab.installed");
         if (row.fails) write_file("/tmp/crontab.fails", "");
         if (!row.restart) {
-            torrent_standby(1);
+            kvn::torrent_standby(1);
         } else if (pid_t child = fork(); child == 0) {
-            torrent_standby(1);
+            kvn::torrent_standby(1);
             _exit(0);
         } else {
             waitpid(child, nullptr, 0);
@@ -247,7 +251,7 @@ TEST_F(Torrent, TheWakeUpRestoresExactlyWhatTheStandbyInstalledAfterAFailureOrAR
         if (exists("/run/kvn-fakes/crontab.installed"))
             write_file(kRoot, installed());  // as cron keeps it
         row.between();
-        torrent_standby(0);
+        kvn::torrent_standby(0);
         EXPECT_EQ(row.woken, installed());
     }
 }
@@ -258,7 +262,8 @@ TEST_F(Torrent, ChildrenGetOnlyTheStandardStreams) {
     int plain = open("/dev/null", O_RDONLY);  // and one of the application's own
     for (const char *program : {kScript, "/etc/shutdown.sh"})
         install_program(program, "pwd > /tmp/child.cwd\nexec ls /proc/self/fd > /tmp/child.fds\n");
-    torrent_standby(1); EXPECT_EQ("0\n1\n2\n3\n", read_file("/tmp/child.fds"));
+    kvn::torrent_standby(1);
+    EXPECT_EQ("0\n1\n2\n3\n", read_file("/tmp/child.fds"));
     kvn_test::remove_file("/tmp/child.fds"); machine_off(0, 1);
     EXPECT_EQ("0\n1\n2\n3\n", read_file("/tmp/child.fds")); EXPECT_EQ("/\n", read_file("/tmp/child.cwd"));
     close(plain);

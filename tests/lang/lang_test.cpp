@@ -1,8 +1,8 @@
 // Every dialog text in every language, and the language names the store may hold.
 #include <gtest/gtest.h>
 
-#include "kvn_platform.h"
 #include "kvn_test_support.h"
+#include "platform/platform.h"
 
 TEST(StringTables, EveryTableHasEveryLanguage) {
     const struct {

@@ -11,7 +11,6 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "keys/keys_internal.h"
 #include "kvn_app_harness.h"
 
 namespace {
@@ -139,9 +138,11 @@ TEST(DirectFBObjects, NoneLeftByAStandbyAMenuOrTheCleanUp) {
 
         browser.start(), flash.start();
         browser.press(DIKS_POWER);  // the flash player runs the standby
-        ASSERT_TRUE(eventually([] { return kvn_standby_input_buffer() != nullptr; })) << "no standby";
-        kvn_test::post_input_key(kvn_standby_input_buffer(), DIKS_POWER);
-        ASSERT_TRUE(eventually([] { return kvn_get_standby_mode() == 0 && kvn_standby_input_buffer() == nullptr; }));
+        ASSERT_TRUE(eventually([] { return kvn_test::standby_input() != nullptr; }))
+            << "no standby";
+        ASSERT_TRUE(kvn_test::post_standby_input(kvn_test::input_key(DIKS_POWER)));
+        ASSERT_TRUE(eventually(
+            [] { return kvn_get_standby_mode() == 0 && kvn_test::standby_input() == nullptr; }));
         EXPECT_EQ(before, dfb_objects_alive()) << "after a standby: " << alive() << "\nbefore: " << before_kinds;
 
         ASSERT_EQ(0, focus_on_window(BROWSER));

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "korvan_framework_dev.h"
 #include "korvan_framework_lib.h"
 #include "osd_service.h"
 
@@ -55,10 +56,13 @@ inline DFBEvent input_key(DFBInputDeviceKeySymbol key, bool repeat = false) {
     event.input.flags = static_cast<DFBInputEventFlags>(DIEF_KEYSYMBOL | (repeat ? DIEF_REPEAT : 0));
     return event;
 }
-inline void post_input_key(IDirectFBEventBuffer *buffer, DFBInputDeviceKeySymbol key, bool repeat = false) {
-    DFBEvent event = input_key(key, repeat);
-    buffer->PostEvent(buffer, &event);
-}
+// The input event buffers the library makes through DirectFB's main interface once start_display
+// has run (the standby waits for its keys in one), reached as the player's input driver reaches
+// them: the one alive (null: none), an event posted into it (false: none alive), whether a key
+// waits in it (1, 0; -1: none alive).
+IDirectFBEventBuffer *standby_input();
+bool post_standby_input(const DFBEvent &event);
+int standby_input_pending();
 
 inline size_t heap_in_use() { return mallinfo2().uordblks; }  // constant under the sanitizers' allocators
 void write_png(const std::string &path, int width, int height, unsigned rgb);  // solid colour

@@ -8,8 +8,8 @@
 
 #include "../context/context_test_util.h"
 #include "kvn_app_harness.h"
-#include "kvn_platform.h"
 #include "kvn_trace.h"
+#include "platform/platform.h"
 #include "smpoutd_api.h"
 
 namespace menu_test {

@@ -5,10 +5,12 @@
 #include <limits.h>
 #include <sys/stat.h>
 
-#include "keys/keys_internal.h"
+#include "keys/power_keys.h"
+#include "keys/standby.h"
 #include "menu_harness.h"
+#include "tvmode/change_tvmode.h"
+#include "tvmode/menu_selection.h"
 #include "tvmode/mode_parse.h"
-#include "tvmode/tvmode_internal.h"
 #include "tvmode/value_file.h"
 
 namespace {
@@ -145,7 +147,7 @@ TEST_F(Mode, EveryMenuChoiceIsMappedRepliedStoredSwitchedAndCommitted) {
     for (const auto &row : rows) {
         SCOPED_TRACE(std::to_string(row.group) + ", " + std::to_string(row.frequency));
         write_file("/tmp/tolu_cgi", ""), reset();
-        EXPECT_EQ(0, apply_tvmode_selection(row.group, row.frequency));
+        EXPECT_EQ(0, kvn::apply_tvmode_selection(row.group, row.frequency));
         const std::string code = std::to_string(row.code);
         EXPECT_EQ(std::string(row.reply) + '\0' + code + "\n", read_file("/tmp/tolu_cgi") + read_file("/tmp/tvmode"));
         EXPECT_EQ((std::vector<std::string>{"flash write_var video_output=" + code, "flash write_var video_setting=tvmode",
@@ -161,7 +163,8 @@ TEST_F(Mode, AReplyInputThatCannotBeOpenedChangesNothingAndNeverBlocks) {
         kvn_test::remove_file("/tmp/tolu_cgi");
         if (fifo) { ASSERT_EQ(0, mkfifo("/tmp/tolu_cgi", 0644)); }
         reset(), send("tv=480i save"), check_tvmode_fifo();
-        EXPECT_EQ("open error!!!! line 454 \n", stdout_of([] { EXPECT_EQ(-1, apply_tvmode_selection(12, 1)); }));
+        EXPECT_EQ("open error!!!! line 454 \n",
+                  stdout_of([] { EXPECT_EQ(-1, kvn::apply_tvmode_selection(12, 1)); }));
         EXPECT_EQ(std::vector<std::string>{}, platform_trace(kChanges));
         write_file("/tmp/tvmode", "0\n"), write_file("/tmp/hdmi_changed", "");
         EXPECT_EQ(0, check_hdmi_state_changed());
@@ -227,8 +230,11 @@ TEST_F(ValueFile, ReadsTheNumberAtTheStartOfItsFirstTenBytes) {
         {"\r5", 5},           {"\x0e" "5", 0},    {"\x08" "5", 0},                     {"-", 0}};
     for (const auto &row : rows) {
         write_file("/tmp/value", row.text), write_file("/tmp/tvmode", row.text);  // the polled file reads alike, and the fuzzed parse
-        EXPECT_EQ(std::vector<int>(3, row.value), (std::vector<int>{get_value_from_file("/tmp/value"), get_value_from_file("/tmp/tvmode"),
-                                                                     kvn_parse_value_text(row.text.data(), row.text.size())})) << row.text;
+        EXPECT_EQ(
+            std::vector<int>(3, row.value),
+            (std::vector<int>{get_value_from_file("/tmp/value"), get_value_from_file("/tmp/tvmode"),
+                              kvn::parse_value_text(row.text.data(), row.text.size())}))
+            << row.text;
     }
     ASSERT_EQ(0, mkdir("/tmp/folder", 0755));
     for (const char *unreadable : {"/tmp/missing", "/tmp/folder", static_cast<const char *>(nullptr)})
@@ -309,19 +315,23 @@ TEST_F(Hostile, SpecialFilesWhereSmallFilesBelongReadAsMissingAndNothingWaits) {
     // A FIFO as the mount list must not hold up the standby's spin-down.
     clear_path("/etc/mtab"), kvn_test::clear_fake_calls();
     ASSERT_EQ(0, mkfifo("/etc/mtab", 0644));
-    EXPECT_EQ(0, spin_down_disks());
+    EXPECT_EQ(0, kvn::spin_down_disks());
     EXPECT_TRUE(kvn_test::fake_calls().empty());
 }
 
 TEST_F(Hostile, NothingIsWrittenThroughALinkOrIntoAFileOfTheWrongKind) {
     const std::string victim = "/opt/victim", hard = "/tmp/.victim";  // a hard link needs the same file system
-    const struct { const char *path, *who; std::function<void()> write; } rows[] = {
+    const struct { const char *path, *who; std::function<void()> write;
+    } rows[] = {
         {"/tmp/tvmode", "write_value_to_file", [] { write_value_to_file("/tmp/tvmode", 5); }},
         {"/tmp/tvmode", "write_value_to_file", [] { change_tvmode(7, 0); }},
-        {"/tmp/kvn_framework_pipe", "notify_tvmode_change", [] { EXPECT_EQ(1, notify_tvmode_change("<tvmode>x</tvmode>")); }},
-        {"/tmp/tolu_cgi", "tolu_cgi", [] { EXPECT_EQ(-1, apply_tvmode_selection(10, 2)); }},
-        {"/tmp/cdpipe", "write_cdrom_pipe", [] { write_cdrom_pipe(1); }},
-        {"/tmp/wait_to_reboot", "reboot", [] { check_standby_power_keys(DIKS_POWER), check_standby_power_keys(DIKS_EJECT); }}};
+        {"/tmp/kvn_framework_pipe", "notify_tvmode_change",
+         [] { EXPECT_EQ(1, kvn::notify_tvmode_change("<tvmode>x</tvmode>")); }},
+        {"/tmp/tolu_cgi", "tolu_cgi", [] { EXPECT_EQ(-1, kvn::apply_tvmode_selection(10, 2)); }},
+        {"/tmp/cdpipe", "write_cdrom_pipe", [] { kvn::write_cdrom_pipe(1); }},
+        {"/tmp/wait_to_reboot", "reboot", [] {
+             kvn::check_standby_power_keys(DIKS_POWER), kvn::check_standby_power_keys(DIKS_EJECT);
+         }}};
     for (const auto &row : rows) {
         for (std::string kind : {"link", "dangling link", "hard link"}) {
             SCOPED_TRACE(std::string(row.path) + " as a " + kind);
@@ -337,7 +347,7 @@ TEST_F(Hostile, NothingIsWrittenThroughALinkOrIntoAFileOfTheWrongKind) {
     }
     // The event line belongs in the FIFO only: a missing one is not made, a plain file not truncated.
     clear_path("/tmp/kvn_framework_pipe");
-    EXPECT_EQ(1, notify_tvmode_change(nullptr));
+    EXPECT_EQ(1, kvn::notify_tvmode_change(nullptr));
     EXPECT_FALSE(exists("/tmp/kvn_framework_pipe"));
     write_file("/tmp/kvn_framework_pipe", "someone's file\n"), smpoutd_stub_clear();
     stderr_of([] { change_tvmode(5, 0); });
@@ -420,7 +430,9 @@ TEST_F(Hostile, FullPipesAndStuckMarkersAreHandledOnceAndSaidSo) {
 
     // An event line that finds the framework pipe full is reported, not counted as written.
     fill_pipe("/tmp/kvn_framework_pipe");
-    EXPECT_TRUE(has(stderr_of([] { EXPECT_EQ(1, notify_tvmode_change("<tvmode>720p 60Hz</tvmode>")); }), {"not written"}));
+    EXPECT_TRUE(has(
+        stderr_of([] { EXPECT_EQ(1, kvn::notify_tvmode_change("<tvmode>720p 60Hz</tvmode>")); }),
+        {"not written"}));
     drain(kvn_command_pipe);
 
     // A marker that cannot be removed is answered once, not at every poll.

@@ -3,9 +3,9 @@
 
 #include <future>
 
+#include "common/standby_flag.h"
 #include "host_stub.h"
 #include "kvn_app_harness.h"
-#include "kvn_standby_flag.h"
 #include "screensaver_stub.h"
 
 using kvn_test::App;
@@ -90,8 +90,10 @@ TEST(WindowRegistry, RemovingTheFocusedRecordPassesTheFocusOn) {
 
     // The visual controller leaving during a standby hands the focus to nobody.
     kvn_window controller = record(VISUAL_CONTROLLER); second.on_focus = 0, controller.on_focus = 1;
-    ASSERT_EQ(0, register_window(&controller)); kvn_standby_flag_store(1);
-    ASSERT_EQ(0, unregister_window(&controller)); kvn_standby_flag_store(0);
+    ASSERT_EQ(0, register_window(&controller));
+    kvn::standby_flag_store(1);
+    ASSERT_EQ(0, unregister_window(&controller));
+    kvn::standby_flag_store(0);
     EXPECT_EQ("2 7 4 10|", listed());
 }
 

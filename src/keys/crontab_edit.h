@@ -1,26 +1,17 @@
-// The outside texts the standby reads (the torrent status file, root's
-// crontab, /etc/mtab): their parsing, and the reading and writing of the
-// files they come in, bounded whatever the files hold.
-#ifndef KVN_POWER_PARSE_H
-#define KVN_POWER_PARSE_H
+// Root's crontab around standby: the torrent daemon's scheduled checks are
+// commented out at standby entry and the same lines turned on again at the
+// wake-up, with a note of which ones in between.  The parsing and the
+// writing of the edited copy, bounded whatever the files hold.
+#ifndef KVN_KEYS_CRONTAB_EDIT_H
+#define KVN_KEYS_CRONTAB_EDIT_H
 
 #include <stddef.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kvn {
-
-// One line of /tmp/bt_data (fields separated by runs of '|'): true when
-// the torrent keeps the disks busy.  A line too short to hold the fields
-// a decision needs counts as not busy.
-bool torrent_line_busy(const char *line, size_t length);
-
-// What the torrent status file says.  kUnreadable: something is there but it
-// cannot be read as a report (no regular file, a read error, a line or a
-// number of lines beyond any real report).
-enum class TorrentReport { kMissing, kUnreadable, kIdle, kBusy };
-TorrentReport read_torrent_report(const char *path);
 
 // The checktorrent jobs the framework commented out in root's crontab at
 // standby entry: their line numbers and texts, so that the wake-up restores
@@ -48,11 +39,6 @@ bool read_note(const std::string &text, const std::string &boot, CronSuspension 
 // `who`, when any step fails: then nothing must be installed.
 bool rewrite_crontab(int copy_fd, const char *temp_path, bool entering, CronSuspension *suspended,
                      const char *who);
-
-// The drive letter of a mount entry's device when it is a well-formed SCSI
-// disk name ("/dev/sd" + a letter a-z + optional partition digits), else 0.
-// Only such names may reach a shell command.
-char disk_letter(const char *device);
 
 }  // namespace kvn
 

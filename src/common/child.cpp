@@ -1,4 +1,4 @@
-#include "kvn_child.h"
+#include "common/child.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -8,7 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "kvn_clock.h"
+#include "common/clock.h"
 
 namespace kvn {
 

@@ -1,5 +1,7 @@
 // The checks before writing a small file under /tmp (each refusal said with its reason, for the box's owner to
 // find a neighbour's plant), and the descriptors a started program gets.
+#include "common/files.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -14,9 +16,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "context_test_util.h"
-#include "kvn_child.h"
-#include "kvn_files.h"
+#include "../context/context_test_util.h"
+#include "common/child.h"
 #include "kvn_test_support.h"
 
 TEST(Files, EveryRefusalIsSaidWithItsReason) {
@@ -29,7 +30,10 @@ TEST(Files, EveryRefusalIsSaidWithItsReason) {
     for (const auto &row : rows) {
         testing::internal::CaptureStderr();
         EXPECT_EQ(row[1] == nullptr, kvn::shell_may_write(row[0], "who")) << row[0];
-        EXPECT_EQ(row[1] ? std::string("who: refusing to write ") + row[0] + ": " + row[1] + "\n" : "", testing::internal::GetCapturedStderr());
+        EXPECT_EQ(row[1] ? std::string("korvan_framework_lib: who: refusing to write ") + row[0] +
+                               ": " + row[1] + "\n"
+                         : "",
+                  testing::internal::GetCapturedStderr());
     }
     testing::internal::CaptureStderr();
     EXPECT_EQ((std::vector<int>{-1, -1}), (std::vector<int>{kvn::create_private("/tmp/no-folder/file", "who"), kvn::create_private("/proc/self/status", "who")}));
@@ -48,8 +52,10 @@ TEST(Files, EveryRefusalIsSaidWithItsReason) {
     EXPECT_FALSE((link("/tmp/private", "/tmp/private-too"), kvn::still_private("/tmp/private", fd, "who")));
     close(fd), fd = kvn::create_private("/tmp/private", "who");
     EXPECT_FALSE((fchmod(fd, 0620), kvn::still_private("/tmp/private", fd, "who")));
-    EXPECT_EQ("who: /tmp/private was replaced\nwho: /tmp/private was replaced\nwho: /tmp/private is no longer private\n"
-              "who: /tmp/private is no longer private\n", testing::internal::GetCapturedStderr());
+    const std::string said = "korvan_framework_lib: who: /tmp/private ";
+    EXPECT_EQ(said + "was replaced\n" + said + "was replaced\n" + said + "is no longer private\n" +
+                  said + "is no longer private\n",
+              testing::internal::GetCapturedStderr());
     close(fd);
 }
 

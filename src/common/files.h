@@ -3,8 +3,8 @@
 // the library runs as root, so whatever sits at one of these paths may be a
 // link, a FIFO, a folder or a file of any size.  Nothing here blocks on what
 // it finds, writes through a link, or reads without bound.
-#ifndef KVN_FILES_H
-#define KVN_FILES_H
+#ifndef KVN_COMMON_FILES_H
+#define KVN_COMMON_FILES_H
 
 #include <stddef.h>
 #include <sys/stat.h>

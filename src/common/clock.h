@@ -1,10 +1,10 @@
 /*
  * The library's waits and clocks go through here so that a development
- * host can run them faster (kvn_set_time_divisor); on the player the
- * divisor is 1 and every value is the real one.
+ * host can run them faster (kvn_set_time_divisor, korvan_framework_dev.h);
+ * on the player the divisor is 1 and every value is the real one.
  */
-#ifndef KVN_CLOCK_H
-#define KVN_CLOCK_H
+#ifndef KVN_COMMON_CLOCK_H
+#define KVN_COMMON_CLOCK_H
 
 #include <stdint.h>
 

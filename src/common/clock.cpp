@@ -1,4 +1,4 @@
-#include "kvn_clock.h"
+#include "common/clock.h"
 
 #include <sys/time.h>
 #include <time.h>
@@ -6,7 +6,9 @@
 
 #include <atomic>
 
-#include "korvan_framework_lib.h"
+#include "korvan_framework_dev.h"
+
+namespace kvn {
 
 namespace {
 
@@ -26,8 +28,6 @@ uint64_t scaled_now_us() {
 }
 
 }  // namespace
-
-namespace kvn {
 
 unsigned time_divisor() { return g_divisor.load(std::memory_order_relaxed); }
 
@@ -65,7 +65,7 @@ int now_milliseconds() {
 }  // namespace kvn
 
 extern "C" void kvn_set_time_divisor(unsigned divisor) {
-    g_divisor.store(divisor == 0 ? 1 : divisor, std::memory_order_relaxed);
+    kvn::g_divisor.store(divisor == 0 ? 1 : divisor, std::memory_order_relaxed);
 }
 
 extern "C" unsigned kvn_get_time_divisor(void) { return kvn::time_divisor(); }

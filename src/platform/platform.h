@@ -4,8 +4,8 @@
  * and the screen-saver library are linked platform libraries, and the rest
  * is provided by the host process that loads the framework.
  */
-#ifndef KVN_PLATFORM_H
-#define KVN_PLATFORM_H
+#ifndef KVN_PLATFORM_PLATFORM_H
+#define KVN_PLATFORM_PLATFORM_H
 
 #ifdef __cplusplus
 extern "C" {

@@ -1,4 +1,4 @@
-#include "kvn_files.h"
+#include "common/files.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -10,7 +10,8 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "kvn_clock.h"
+#include "common/clock.h"
+#include "common/warn.h"
 
 namespace kvn {
 
@@ -72,8 +73,8 @@ int open_for_writing(const char *path, bool regular_too, const char *who) {
     if (fd < 0) {
         int error = errno;
         if (error == ELOOP || error == EISDIR) {
-            fprintf(stderr, "%s: refusing to write %s: %s\n", who, path,
-                    error == ELOOP ? "it is a symbolic link" : "it is a directory");
+            warn(who, "refusing to write %s: %s", path,
+                 error == ELOOP ? "it is a symbolic link" : "it is a directory");
         }
         errno = error;
         return -1;
@@ -82,8 +83,8 @@ int open_for_writing(const char *path, bool regular_too, const char *who) {
     bool fits = fstat(fd, &st) == 0 &&
                 (S_ISFIFO(st.st_mode) || (regular_too && S_ISREG(st.st_mode) && st.st_nlink == 1));
     if (!fits) {
-        fprintf(stderr, "%s: refusing to write %s: not a %s\n", who, path,
-                regular_too ? "FIFO or a plain file with one name" : "FIFO");
+        warn(who, "refusing to write %s: not a %s", path,
+             regular_too ? "FIFO or a plain file with one name" : "FIFO");
         close(fd);
         errno = EINVAL;
         return -1;
@@ -133,7 +134,7 @@ bool shell_may_write(const char *path, const char *who) {
         why = "it has another name";
     }
     if (why == nullptr) return true;
-    fprintf(stderr, "%s: refusing to write %s: %s\n", who, path, why);
+    warn(who, "refusing to write %s: %s", path, why);
     return false;
 }
 
@@ -161,15 +162,14 @@ bool clear_path(const char *path, const char *who) {
         // replaces it, since it is empty.
         if (mkdtemp(&aside[0]) != nullptr) {
             if (rename(path, aside.c_str()) == 0) {
-                fprintf(stderr, "%s: %s was a folder; moved aside to %s\n", who, path,
-                        aside.c_str());
+                warn(who, "%s was a folder; moved aside to %s", path, aside.c_str());
                 return true;
             }
             error = errno;
             rmdir(aside.c_str());
         }
     }
-    fprintf(stderr, "%s: cannot remove %s: %s\n", who, path, strerror(error));
+    warn(who, "cannot remove %s: %s", path, strerror(error));
     return false;
 }
 
@@ -216,7 +216,7 @@ int create_private(const char *path, const char *who) {
         error = errno;
         if (error != EEXIST) break;
     }
-    fprintf(stderr, "%s: cannot create %s afresh: %s\n", who, path, strerror(error));
+    warn(who, "cannot create %s afresh: %s", path, strerror(error));
     return -1;
 }
 
@@ -269,12 +269,12 @@ bool still_private(const char *path, int fd, const char *who) {
     struct stat by_name;
     if (fstat(fd, &by_fd) != 0 || lstat(path, &by_name) != 0 || by_fd.st_dev != by_name.st_dev ||
         by_fd.st_ino != by_name.st_ino) {
-        fprintf(stderr, "%s: %s was replaced\n", who, path);
+        warn(who, "%s was replaced", path);
         return false;
     }
     if (!S_ISREG(by_fd.st_mode) || by_fd.st_nlink != 1 || by_fd.st_uid != geteuid() ||
         (by_fd.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-        fprintf(stderr, "%s: %s is no longer private\n", who, path);
+        warn(who, "%s is no longer private", path);
         return false;
     }
     return true;

@@ -2,8 +2,8 @@
 // control script) get only standard input, output and error: none of the
 // framework's pipes, DirectFB's devices or whatever else the application has
 // open.
-#ifndef KVN_CHILD_H
-#define KVN_CHILD_H
+#ifndef KVN_COMMON_CHILD_H
+#define KVN_COMMON_CHILD_H
 
 #include <sys/types.h>
 

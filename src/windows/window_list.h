@@ -4,8 +4,8 @@
 // callbacks; a callback that calls back into the registry would deadlock on
 // it, so the lock notes its holder and ends the process with a clear
 // message instead.
-#ifndef KVN_WINDOWS_INTERNAL_H
-#define KVN_WINDOWS_INTERNAL_H
+#ifndef KVN_WINDOWS_WINDOW_LIST_H
+#define KVN_WINDOWS_WINDOW_LIST_H
 
 #include "korvan_framework_lib.h"
 

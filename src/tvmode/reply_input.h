@@ -1,0 +1,17 @@
+// The main user-interface application's command input, /tmp/tolu_cgi, where
+// the TV-mode code tells it of a mode it has set.
+#ifndef KVN_TVMODE_REPLY_INPUT_H
+#define KVN_TVMODE_REPLY_INPUT_H
+
+namespace kvn {
+
+// The input open for one reply, or -1 when it cannot be (missing, no
+// reader, something else than a FIFO or a plain file there).
+int open_reply_input();
+
+// Sends the reply with its NUL byte on the descriptor, and closes it.
+void send_reply(int fd, const char *reply);
+
+}  // namespace kvn
+
+#endif
