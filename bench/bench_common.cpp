@@ -38,7 +38,8 @@ std::string bench_verdict(const Spread &ratio, double goal) {
     double width = ratio.q3 - ratio.q1, distance = std::fabs(ratio.median - goal);
     char text[160];
     if (width > distance) {
-        snprintf(text, sizeof text, "undecided (spread %.2f wider than the distance %.2f to the goal)", width,
+        snprintf(text, sizeof text,
+                 "undecided (spread %.2f wider than the distance %.2f to the goal)", width,
                  distance);
         return text;
     }
@@ -119,7 +120,8 @@ long bench_resident_kb(const char *mapping) {
         if (mapping == nullptr) {
             if (strncmp(line, "VmRSS:", 6) == 0) kb = strtol(line + 6, nullptr, 10);
         } else if ((line[0] >= '0' && line[0] <= '9') || (line[0] >= 'a' && line[0] <= 'f')) {
-            inside = strstr(line, mapping) != nullptr;  // a mapping's header line: its address range
+            inside =
+                strstr(line, mapping) != nullptr;  // a mapping's header line: its address range
         } else if (inside && strncmp(line, "Rss:", 4) == 0) {
             kb += strtol(line + 4, nullptr, 10);
         }

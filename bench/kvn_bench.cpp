@@ -96,7 +96,8 @@ kvn_window *app(int id) {
 }
 
 bool is_posted_key(const DFBEvent &e) {
-    return e.clazz == DFEC_WINDOW && e.window.type == DWET_KEYDOWN && e.window.key_symbol == DIKS_OK;
+    return e.clazz == DFEC_WINDOW && e.window.type == DWET_KEYDOWN &&
+           e.window.key_symbol == DIKS_OK;
 }
 
 // Focus changes leave events in every window's buffer; nobody reads them
@@ -123,7 +124,8 @@ void idle_setup() {
     unlink("/tmp/hdmi_changed");
     unlink("/tmp/vmk_installing");
     bench_fixed_tvmode();
-    expect(check_hdmi_state_changed() == 5, "check_hdmi_state_changed does not read the fixed mode 5");
+    expect(check_hdmi_state_changed() == 5,
+           "check_hdmi_state_changed does not read the fixed mode 5");
 }
 
 void idle_lib(long n) {
@@ -157,7 +159,8 @@ int focus_target(long i) { return i % 2 ? BROWSER : PHOTO_PLAYER; }
 
 void focus_lib(long n) {
     static long i = 0;
-    for (long k = 0; k < n; ++k) expect(focus_on_window(focus_target(i++)) == 0, "focus_on_window failed");
+    for (long k = 0; k < n; ++k)
+        expect(focus_on_window(focus_target(i++)) == 0, "focus_on_window failed");
 }
 
 void check(DFBResult r) { expect(r == DFB_OK, "a DirectFB call of the bare focus switch failed"); }
@@ -199,7 +202,8 @@ DFBEvent posted_key() {
 }
 
 void post_lib(long n) {
-    for (long i = 0; i < n; ++i) expect(kvnfw_send_event(FLASH_LITE, DIKS_OK) == 0, "kvnfw_send_event failed");
+    for (long i = 0; i < n; ++i)
+        expect(kvnfw_send_event(FLASH_LITE, DIKS_OK) == 0, "kvnfw_send_event failed");
 }
 
 void post_bare(long n) {
@@ -262,7 +266,8 @@ void commit_bare(long n) {
     for (long i = 0; i < n; ++i) {
         int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         expect(fd >= 0, "cannot create the bare store file");
-        expect(write(fd, data.data(), data.size()) == static_cast<ssize_t>(data.size()), "short write");
+        expect(write(fd, data.data(), data.size()) == static_cast<ssize_t>(data.size()),
+               "short write");
         fsync(fd);
         close(fd);
         rename(temp.c_str(), target.c_str());
@@ -368,7 +373,8 @@ void BM_Pair(benchmark::State &state, const Unit *u, int pair) {
             bool lib = (half == 0) == lib_first;
             int64_t t0 = now_ns();
             (lib ? u->lib : u->bare)(u->block);
-            (lib ? out.lib : out.bare).push_back(static_cast<double>(now_ns() - t0) / static_cast<double>(u->block));
+            (lib ? out.lib : out.bare)
+                .push_back(static_cast<double>(now_ns() - t0) / static_cast<double>(u->block));
         }
     }
     state.counters["lib_ns"] = bench_spread(out.lib).median;
@@ -401,8 +407,10 @@ void BM_HandOver(benchmark::State &state, int pair) {
     for (auto _ : state) {
         bool lib = (sent + pair) % 2 == 0;
         int64_t t0 = now_ns();
-        if (lib) post_lib(1);
-        else post_bare(1);
+        if (lib)
+            post_lib(1);
+        else
+            post_bare(1);
         ++sent;
         // Yielding, not spinning: on a loaded machine the waiter may have
         // to run on this thread's core.
@@ -424,7 +432,8 @@ void register_all() {
     const long scale = g_options.quick ? 10 : 1;
     auto add = [&](const Unit &u) {
         for (int p = 0; p < g_options.pairs; ++p)
-            benchmark::RegisterBenchmark((std::string(u.key) + ":" + std::to_string(p)).c_str(), BM_Pair, &u, p)
+            benchmark::RegisterBenchmark((std::string(u.key) + ":" + std::to_string(p)).c_str(),
+                                         BM_Pair, &u, p)
                 ->Iterations(std::max(1L, u.iterations / scale))
                 ->UseRealTime();
     };
@@ -462,7 +471,9 @@ const Figure kFigures[] = {
 
 double quantile_of(std::vector<double> v, double q) {
     std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[std::min(v.size() - 1, static_cast<size_t>(q * static_cast<double>(v.size())))];
+    return v.empty()
+               ? 0
+               : v[std::min(v.size() - 1, static_cast<size_t>(q * static_cast<double>(v.size())))];
 }
 
 void print_results() {
@@ -473,18 +484,23 @@ void print_results() {
         std::vector<double> lib, bare, ratio;
         for (const auto &pair : it->second) {
             if (pair.second.lib.empty() || pair.second.bare.empty()) continue;
-            double l = quantile_of(pair.second.lib, f.quantile), b = quantile_of(pair.second.bare, f.quantile);
+            double l = quantile_of(pair.second.lib, f.quantile),
+                   b = quantile_of(pair.second.bare, f.quantile);
             lib.push_back(l * f.per_ns);
             bare.push_back(b * f.per_ns);
             ratio.push_back(b > 0 ? l / b : 0);
         }
         if (ratio.empty()) continue;
         Spread r = bench_spread(ratio);
-        printf("FIGURE %s lib %.3f %s bare %.3f %s ratio %.2f iqr %.2f-%.2f range %.2f-%.2f pairs %zu goal ",
-               f.name, bench_spread(lib).median, f.unit, bench_spread(bare).median, f.unit, r.median, r.q1,
-               r.q3, r.min, r.max, ratio.size());
-        if (f.goal > 0) printf("<=%.1f %s\n", f.goal, bench_verdict(r, f.goal).c_str());
-        else printf("none -\n");
+        printf(
+            "FIGURE %s lib %.3f %s bare %.3f %s ratio %.2f iqr %.2f-%.2f range %.2f-%.2f pairs %zu "
+            "goal ",
+            f.name, bench_spread(lib).median, f.unit, bench_spread(bare).median, f.unit, r.median,
+            r.q1, r.q3, r.min, r.max, ratio.size());
+        if (f.goal > 0)
+            printf("<=%.1f %s\n", f.goal, bench_verdict(r, f.goal).c_str());
+        else
+            printf("none -\n");
     }
 }
 
@@ -496,11 +512,11 @@ int fixed_work(const char *what, long count) {
         void (*run)(long);
     };
     static const Work works[] = {
-        {"idle", idle_setup, idle_lib},       {"idle-bare", idle_setup, idle_bare},
-        {"focus", drain_all, focus_lib},      {"focus-bare", drain_all, focus_bare},
-        {"post", drain_all, post_lib},        {"post-bare", drain_all, post_bare},
-        {"commit", nullptr, commit_lib},      {"commit-bare", nullptr, commit_bare},
-        {"read", nullptr, read_lib},          {"read-bare", nullptr, read_bare},
+        {"idle", idle_setup, idle_lib},  {"idle-bare", idle_setup, idle_bare},
+        {"focus", drain_all, focus_lib}, {"focus-bare", drain_all, focus_bare},
+        {"post", drain_all, post_lib},   {"post-bare", drain_all, post_bare},
+        {"commit", nullptr, commit_lib}, {"commit-bare", nullptr, commit_bare},
+        {"read", nullptr, read_lib},     {"read-bare", nullptr, read_bare},
     };
     for (const Work &w : works) {
         if (strcmp(w.name, what) != 0) continue;
@@ -523,10 +539,14 @@ int main(int argc, char **argv) {
     if (argc == 4 && strcmp(argv[1], "--work") == 0) return fixed_work(argv[2], atol(argv[3]));
     std::vector<char *> rest;
     for (int i = 0; i < argc; ++i) {
-        if (strcmp(argv[i], "--quick") == 0) g_options.quick = true;
-        else if (strcmp(argv[i], "--startup") == 0) g_options.startup = true;
-        else if (strcmp(argv[i], "--pairs") == 0 && i + 1 < argc) g_options.pairs = std::max(5, atoi(argv[++i]));
-        else rest.push_back(argv[i]);
+        if (strcmp(argv[i], "--quick") == 0)
+            g_options.quick = true;
+        else if (strcmp(argv[i], "--startup") == 0)
+            g_options.startup = true;
+        else if (strcmp(argv[i], "--pairs") == 0 && i + 1 < argc)
+            g_options.pairs = std::max(5, atoi(argv[++i]));
+        else
+            rest.push_back(argv[i]);
     }
     int rest_argc = static_cast<int>(rest.size());
     rest.push_back(nullptr);

@@ -20,6 +20,7 @@ int main(int argc, char **argv) {
     (void)argv;
     bench_bare_start();
 #endif
-    printf("RSS_KB %ld LIB_RSS_KB %ld\n", bench_resident_kb(nullptr), bench_resident_kb("libkorvan_framework_lib"));
+    printf("RSS_KB %ld LIB_RSS_KB %ld\n", bench_resident_kb(nullptr),
+           bench_resident_kb("libkorvan_framework_lib"));
     return 0;
 }

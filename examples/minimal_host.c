@@ -1,10 +1,9 @@
 /* The least an application does with the framework: start the display,
  * create and register its window, take the focus, handle a key through the
  * framework's default handler, and clean up in reverse order. */
+#include <korvan_framework_lib.h>
 #include <stdio.h>
 #include <string.h>
-
-#include <korvan_framework_lib.h>
 
 int main(int argc, char **argv) {
     kvn_dfb_init(&argc, &argv, &kvn_dfb_global_context.kvn_dfb, &kvn_dfb_global_context.kvn_screen);

@@ -9,15 +9,14 @@
  *     cc -shared -fPIC sim_app.c $(pkg-config --cflags --libs korvan_framework_lib) -o sim_app.so
  *     korvan-sim --app PHOTO_PLAYER=./sim_app.so
  */
-#include <string.h>
-
 #include <korvan_framework_lib.h>
 #include <korvan_sim_app.h>
+#include <string.h>
 
 enum { COLUMNS = 4, ROWS = 2, TILE_W = 240, TILE_H = 200, GAP = 40, FRAME = 10, TOP = 200 };
 
-static const unsigned int tile_colours[ROWS * COLUMNS] = {
-    0xc03030, 0x30a040, 0x3060d0, 0xd0b020, 0x9040b0, 0x20a0a0, 0xe07020, 0x808080};
+static const unsigned int tile_colours[ROWS * COLUMNS] = {0xc03030, 0x30a040, 0x3060d0, 0xd0b020,
+                                                          0x9040b0, 0x20a0a0, 0xe07020, 0x808080};
 
 struct tiles {
     kvn_window record;
@@ -46,7 +45,8 @@ static void draw(struct tiles *t) {
                 int x = left + column * (TILE_W + GAP), y = TOP + row * (TILE_H + GAP);
                 if (row == t->row && column == t->column) {
                     set_colour(s, 0xffffff);
-                    s->FillRectangle(s, x - FRAME, y - FRAME, TILE_W + 2 * FRAME, TILE_H + 2 * FRAME);
+                    s->FillRectangle(s, x - FRAME, y - FRAME, TILE_W + 2 * FRAME,
+                                     TILE_H + 2 * FRAME);
                 }
                 set_colour(s, tile_colours[row * COLUMNS + column]);
                 s->FillRectangle(s, x, y, TILE_W, TILE_H);
@@ -55,7 +55,8 @@ static void draw(struct tiles *t) {
         if (t->font != NULL) {
             set_colour(s, 0xffffff);
             s->SetFont(s, t->font);
-            s->DrawString(s, "Tiles: arrows move, RETURN opens, BACKSPACE closes", -1, left, 100, DSTF_TOPLEFT);
+            s->DrawString(s, "Tiles: arrows move, RETURN opens, BACKSPACE closes", -1, left, 100,
+                          DSTF_TOPLEFT);
         }
     }
     s->Flip(s, NULL, DSFLIP_NONE);
@@ -64,13 +65,26 @@ static void draw(struct tiles *t) {
 /* The application's own keys; 0 when the key is not one of them. */
 static int own_key(struct tiles *t, DFBInputDeviceKeySymbol key) {
     switch (key) {
-    case DIKS_CURSOR_LEFT: if (!t->opened && t->column > 0) t->column--; return 1;
-    case DIKS_CURSOR_RIGHT: if (!t->opened && t->column < COLUMNS - 1) t->column++; return 1;
-    case DIKS_CURSOR_UP: if (!t->opened && t->row > 0) t->row--; return 1;
-    case DIKS_CURSOR_DOWN: if (!t->opened && t->row < ROWS - 1) t->row++; return 1;
-    case DIKS_RETURN: t->opened = 1; return 1;
-    case DIKS_BACKSPACE: t->opened = 0; return 1;
-    default: return 0;
+        case DIKS_CURSOR_LEFT:
+            if (!t->opened && t->column > 0) t->column--;
+            return 1;
+        case DIKS_CURSOR_RIGHT:
+            if (!t->opened && t->column < COLUMNS - 1) t->column++;
+            return 1;
+        case DIKS_CURSOR_UP:
+            if (!t->opened && t->row > 0) t->row--;
+            return 1;
+        case DIKS_CURSOR_DOWN:
+            if (!t->opened && t->row < ROWS - 1) t->row++;
+            return 1;
+        case DIKS_RETURN:
+            t->opened = 1;
+            return 1;
+        case DIKS_BACKSPACE:
+            t->opened = 0;
+            return 1;
+        default:
+            return 0;
     }
 }
 
@@ -96,7 +110,8 @@ int kvn_sim_app_main(const kvn_sim_app *app) {
     memset(&font, 0, sizeof font);
     font.flags = DFDESC_HEIGHT;
     font.height = 32;
-    if (dfb->CreateFont(dfb, "/opt/kvn/share/fonts/decker.ttf", &font, &t.font) != DFB_OK) t.font = NULL;
+    if (dfb->CreateFont(dfb, "/opt/kvn/share/fonts/decker.ttf", &font, &t.font) != DFB_OK)
+        t.font = NULL;
     draw(&t);
     register_window(r);
 

@@ -6,19 +6,20 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-
 #include "common/files.h"
 #include "keys/crontab_edit.h"
 
 // One edit through the real reading and writing; false when it refused.
-static bool edit(const std::string &text, bool entering, kvn::CronSuspension *noted, std::string *out) {
+static bool edit(const std::string &text, bool entering, kvn::CronSuspension *noted,
+                 std::string *out) {
     static const std::string g_temp = [] {
         char folder[] = "/tmp/kvn-fuzz-cron-XXXXXX";
         if (mkdtemp(folder) == nullptr) abort();
         return std::string(folder) + "/cron_root_temp";
     }();
     int copy = memfd_create("cron_root_ori", MFD_CLOEXEC);
-    if (copy < 0 || write(copy, text.data(), text.size()) != static_cast<ssize_t>(text.size())) abort();
+    if (copy < 0 || write(copy, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+        abort();
     bool ok = kvn::rewrite_crontab(copy, g_temp.c_str(), entering, noted, "fuzz");
     close(copy);
     if (!ok) return false;
@@ -34,11 +35,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string plain = kvn::edit_crontab(crontab, false, &none);
     if (suspended.size() != plain.size() + noted.lines.size()) abort();
     for (const auto &line : noted.lines)  // a commented job: active, and a checktorrent one
-        if (line.second.empty() || line.second[0] == '#' || line.second.find("checktorrent") == std::string::npos) abort();
+        if (line.second.empty() || line.second[0] == '#' ||
+            line.second.find("checktorrent") == std::string::npos)
+            abort();
     kvn::CronSuspension kept;  // the note through its file's text, and any text as a note
     if (!kvn::read_note(kvn::note_text(noted, "boot"), "boot", &kept) || kept.lines != noted.lines)
         abort();
     kvn::read_note(kvn::note_text(kvn::CronSuspension{}, "") + crontab, "", &kept);
-    if (!edit(suspended, false, &noted, &restored) || !noted.lines.empty() || restored != plain) abort();
+    if (!edit(suspended, false, &noted, &restored) || !noted.lines.empty() || restored != plain)
+        abort();
     return 0;
 }

@@ -75,10 +75,9 @@
 #ifndef KORVAN_FRAMEWORK_LIB_H
 #define KORVAN_FRAMEWORK_LIB_H
 
+#include <directfb.h>
 #include <pthread.h>
 #include <stdint.h>
-
-#include <directfb.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -126,17 +125,17 @@ int kvn_get_version(void);
 
 /** The application a window record belongs to (kvn_window::window_id). */
 enum kvn_application_id {
-    DUMMY1 = 0,              /**< not treated specially by the library */
-    DUMMY2 = 1,              /**< not treated specially by the library */
-    BROWSER = 2,             /**< the web browser */
+    DUMMY1 = 0,               /**< not treated specially by the library */
+    DUMMY2 = 1,               /**< not treated specially by the library */
+    BROWSER = 2,              /**< the web browser */
     ADVANCE_MEDIA_PLAYER = 3, /**< the media player */
-    PHOTO_PLAYER = 4,        /**< the photo player */
-    SCREEN_SAVER = 5,        /**< the screen saver */
-    VISUAL_CONTROLLER = 6,   /**< the visual controller */
-    PLAYLIST_NAVIGATOR = 7,  /**< the playlist navigator */
-    FLASH_LITE = 8,          /**< the flash player; it runs the standby for most applications */
-    FLASH_WIDGET = 9,        /**< the flash widget host */
-    TVMODE = 10              /**< the TV-mode menu application */
+    PHOTO_PLAYER = 4,         /**< the photo player */
+    SCREEN_SAVER = 5,         /**< the screen saver */
+    VISUAL_CONTROLLER = 6,    /**< the visual controller */
+    PLAYLIST_NAVIGATOR = 7,   /**< the playlist navigator */
+    FLASH_LITE = 8,           /**< the flash player; it runs the standby for most applications */
+    FLASH_WIDGET = 9,         /**< the flash widget host */
+    TVMODE = 10               /**< the TV-mode menu application */
 };
 /** Number of application identifiers, and of entries of ::window_id_str. */
 #define KVN_APPLICATION_COUNT 11
@@ -154,20 +153,20 @@ extern const char *window_id_str[KVN_APPLICATION_COUNT];
 /** The one process-wide display context (::kvn_dfb_global_context).  Each
  *  pointer holds one DirectFB reference, released by kvn_clean_up(). */
 typedef struct kvn_dfb_context {
-    uint32_t reserved_word0; /**< not used by the library; kept for layout compatibility */
-    uint32_t reserved_word1; /**< not used by the library; kept for layout compatibility */
-    IDirectFB *kvn_dfb;      /**< the DirectFB main interface, set by kvn_dfb_init() */
+    uint32_t reserved_word0;     /**< not used by the library; kept for layout compatibility */
+    uint32_t reserved_word1;     /**< not used by the library; kept for layout compatibility */
+    IDirectFB *kvn_dfb;          /**< the DirectFB main interface, set by kvn_dfb_init() */
     IDirectFBScreen *kvn_screen; /**< the primary screen, set by kvn_dfb_init() */
-    IDirectFBDisplayLayer *kvn_layer_osd; /**< the primary layer on which every window is
-                                               created, set by kvn_layer_osd_init() */
+    IDirectFBDisplayLayer *kvn_layer_osd;       /**< the primary layer on which every window is
+                                                     created, set by kvn_layer_osd_init() */
     DFBDisplayLayerConfig kvn_layer_osd_config; /**< the OSD layer's configuration as last read
                                                      or set; its size is the default window size */
     IDirectFBSurface *kvn_surface_osd; /**< a surface of the OSD layer if the application got
                                             one; released by kvn_clean_up() */
-    IDirectFBDisplayLayer *kvn_layer_background; /**< the background layer, set by
-                                                      kvn_layer_background_init() */
-    DFBDisplayLayerConfig kvn_layer_background_config; /**< the background layer's
-                                                            configuration */
+    IDirectFBDisplayLayer *kvn_layer_background;                  /**< the background layer, set by
+                                                                       kvn_layer_background_init() */
+    DFBDisplayLayerConfig kvn_layer_background_config;            /**< the background layer's
+                                                                       configuration */
     IDirectFBSurface *kvn_surface_background_of_layer_background; /**< the background
                                                                        layer's surface */
 } kvn_dfb_context;
@@ -390,13 +389,13 @@ typedef int (*kvn_focus_callback_fn)(kvn_window *window);
  * record.
  */
 struct kvn_window {
-    uint32_t magic; /**< ::KVN_WINDOW_MAGIC once the DirectFB objects were created */
-    int window_id;  /**< the application (::kvn_application_id); lookups by identifier find
-                         the first registered record with it */
+    uint32_t magic;          /**< ::KVN_WINDOW_MAGIC once the DirectFB objects were created */
+    int window_id;           /**< the application (::kvn_application_id); lookups by identifier find
+                                  the first registered record with it */
     uint32_t reserved_word0; /**< not used by the library; kept for layout compatibility */
     IDirectFBWindow *window; /**< the DirectFB window, created by
                                   kvn_create_window_surface_events() */
-    IDirectFBSurface *surface; /**< the window's surface, created with it */
+    IDirectFBSurface *surface;    /**< the window's surface, created with it */
     IDirectFBEventBuffer *events; /**< the window's event buffer, created with it; other
                                        applications post keys here */
     kvn_external_event_fn external_event_callback; /**< offered the events other
@@ -404,24 +403,24 @@ struct kvn_window {
     uint32_t reserved_words1[3]; /**< not used by the library; kept for layout compatibility */
     kvn_focus_callback_fn focus_next_window_callback; /**< called after focus_next_window()
                                                            focused this record, or null */
-    kvn_focus_callback_fn focus_on_window_callback; /**< called after focus_on_window()
-                                                         focused this record, or null */
+    kvn_focus_callback_fn focus_on_window_callback;   /**< called after focus_on_window()
+                                                           focused this record, or null */
     kvn_invoke_args *invoke_args; /**< the arguments last handed to this application, set by
                                        kvn_invoke_framework_apps(); null until then */
-    int active; /**< nonzero: the application is active and may take the focus */
-    int on_focus; /**< nonzero: this record has the focus.  Set it with `active` before
-                       register_window() to take the focus at registration; the focus
-                       operations write 0 and 1 afterwards */
+    int active;                   /**< nonzero: the application is active and may take the focus */
+    int on_focus;            /**< nonzero: this record has the focus.  Set it with `active` before
+                                  register_window() to take the focus at registration; the focus
+                                  operations write 0 and 1 afterwards */
     uint32_t reserved_word2; /**< not used by the library; kept for layout compatibility */
-    int osd_id; /**< owner passed to the dialog service for dialogs shown on behalf of this
-                     window */
+    int osd_id;      /**< owner passed to the dialog service for dialogs shown on behalf of this
+                          window */
     int hide_others; /**< nonzero: the other windows are hidden when this one is focused
                           (with exceptions between applications) */
     uint8_t opacity; /**< opacity the window gets when it takes the focus; 0: it can never
                           take the focus */
     uint32_t reserved_word3; /**< not used by the library; kept for layout compatibility */
-    kvn_window *next; /**< next record of the window list, null at the tail; written by the
-                           list operations */
+    kvn_window *next;        /**< next record of the window list, null at the tail; written by the
+                                  list operations */
 };
 
 /** First registered window record, or null. */
@@ -624,10 +623,10 @@ int kvn_window_clean_up(kvn_window *kvn_window);
 typedef struct kvn_thread kvn_thread;
 /** A registered thread. */
 struct kvn_thread {
-    uint32_t thread; /**< the application's thread identifier; not interpreted */
+    uint32_t thread;    /**< the application's thread identifier; not interpreted */
     void (*stop)(void); /**< stops the thread; called by clean_threads() with
                              ::kvn_mutex_threads held, or null */
-    kvn_thread *next; /**< next record, null at the tail; written by the registry */
+    kvn_thread *next;   /**< next record, null at the tail; written by the registry */
 };
 /** First registered thread record, or null. */
 extern kvn_thread *kvn_threads_head;
@@ -1039,8 +1038,8 @@ int VideoOutputOnOff(int on, kvn_window *window);
  * (720p at 60 Hz to 720p at 50 Hz and back, and so on; modes without a
  * twin become automatic) and
  * switches to it with change_tvmode().  Does nothing when `video_output`
- * is not stored or holds a number beyond the range of int; stores the new mode but switches nothing when `tv_system`
- * is not stored.  Does not commit the settings store.
+ * is not stored or holds a number beyond the range of int; stores the new mode but switches nothing
+ * when `tv_system` is not stored.  Does not commit the settings store.
  * @par Threads
  * One thread at a time: it reads, changes and writes back the stored settings without a lock,
  * so two switches at once may count as one.
@@ -1093,28 +1092,33 @@ extern int current_fip_mode;
  */
 int get_current_charset(void);
 
-extern const char *lang_korvan_framework_no_music[KVN_LANGUAGE_COUNT];     /**< "No music started" */
-extern const char *lang_korvan_framework_not_allowed[KVN_LANGUAGE_COUNT];  /**< "Not allowed" */
-extern const char *lang_korvan_framework_TV_mode[KVN_LANGUAGE_COUNT];      /**< "TV Mode" */
-extern const char *lang_korvan_framework_TV_system[KVN_LANGUAGE_COUNT];    /**< "TV System" */
-extern const char *lang_korvan_framework_resolution[KVN_LANGUAGE_COUNT];   /**< "Resolution" */
-extern const char *lang_korvan_framework_frequency[KVN_LANGUAGE_COUNT];    /**< "Frequency" */
-extern const char *lang_korvan_framework_select[KVN_LANGUAGE_COUNT];       /**< "Select" */
-extern const char *lang_korvan_framework_back[KVN_LANGUAGE_COUNT];         /**< "Back" */
-extern const char *lang_korvan_framework_next[KVN_LANGUAGE_COUNT];         /**< "Next" */
-extern const char *lang_korvan_framework_exit[KVN_LANGUAGE_COUNT];         /**< "Exit" */
+extern const char *lang_korvan_framework_no_music[KVN_LANGUAGE_COUNT];    /**< "No music started" */
+extern const char *lang_korvan_framework_not_allowed[KVN_LANGUAGE_COUNT]; /**< "Not allowed" */
+extern const char *lang_korvan_framework_TV_mode[KVN_LANGUAGE_COUNT];     /**< "TV Mode" */
+extern const char *lang_korvan_framework_TV_system[KVN_LANGUAGE_COUNT];   /**< "TV System" */
+extern const char *lang_korvan_framework_resolution[KVN_LANGUAGE_COUNT];  /**< "Resolution" */
+extern const char *lang_korvan_framework_frequency[KVN_LANGUAGE_COUNT];   /**< "Frequency" */
+extern const char *lang_korvan_framework_select[KVN_LANGUAGE_COUNT];      /**< "Select" */
+extern const char *lang_korvan_framework_back[KVN_LANGUAGE_COUNT];        /**< "Back" */
+extern const char *lang_korvan_framework_next[KVN_LANGUAGE_COUNT];        /**< "Next" */
+extern const char *lang_korvan_framework_exit[KVN_LANGUAGE_COUNT];        /**< "Exit" */
 extern const char *lang_korvan_framework_apply_setting[KVN_LANGUAGE_COUNT]; /**< "Apply Setting?" */
-extern const char *lang_korvan_framework_yes[KVN_LANGUAGE_COUNT];          /**< "Yes" */
-extern const char *lang_korvan_framework_no[KVN_LANGUAGE_COUNT];           /**< "No" */
-extern const char *lang_korvan_framework_keep_setting[KVN_LANGUAGE_COUNT]; /**< "Keep current setting?" */
+extern const char *lang_korvan_framework_yes[KVN_LANGUAGE_COUNT];           /**< "Yes" */
+extern const char *lang_korvan_framework_no[KVN_LANGUAGE_COUNT];            /**< "No" */
+extern const char
+    *lang_korvan_framework_keep_setting[KVN_LANGUAGE_COUNT]; /**< "Keep current setting?" */
 extern const char *lang_korvan_framework_seconds[KVN_LANGUAGE_COUNT];      /**< "seconds" */
 extern const char *lang_korvan_framework_invalid_mode[KVN_LANGUAGE_COUNT]; /**< "Invalid mode" */
-extern const char *lang_dsd_unknown_title[KVN_LANGUAGE_COUNT];     /**< "Unknown Title", for other applications */
-extern const char *lang_dsd_unknown_artist[KVN_LANGUAGE_COUNT];    /**< "Unknown Artist", for other applications */
-extern const char *lang_navigator_genre[KVN_LANGUAGE_COUNT];       /**< "GENRE", for other applications */
-extern const char *lang_navigator_album[KVN_LANGUAGE_COUNT];       /**< "ALBUM", for other applications */
-extern const char *lang_navigator_artist[KVN_LANGUAGE_COUNT];      /**< "ARTIST", for other applications */
-extern const char *lang_navigator_nowplaying[KVN_LANGUAGE_COUNT];  /**< "NOW PLAYING", for other applications */
+extern const char
+    *lang_dsd_unknown_title[KVN_LANGUAGE_COUNT]; /**< "Unknown Title", for other applications */
+extern const char
+    *lang_dsd_unknown_artist[KVN_LANGUAGE_COUNT]; /**< "Unknown Artist", for other applications */
+extern const char *lang_navigator_genre[KVN_LANGUAGE_COUNT]; /**< "GENRE", for other applications */
+extern const char *lang_navigator_album[KVN_LANGUAGE_COUNT]; /**< "ALBUM", for other applications */
+extern const char
+    *lang_navigator_artist[KVN_LANGUAGE_COUNT]; /**< "ARTIST", for other applications */
+extern const char
+    *lang_navigator_nowplaying[KVN_LANGUAGE_COUNT]; /**< "NOW PLAYING", for other applications */
 
 /** @} */
 

@@ -11,7 +11,7 @@
 namespace kvn_sim {
 
 class PlayerApp {
-public:
+  public:
     virtual ~PlayerApp() = default;
     virtual int id() const = 0;
     // Tells the application to leave its loop and wakes its window.

@@ -4,9 +4,8 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
-#include <unistd.h>
-
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <regex>
 
@@ -31,11 +30,14 @@ int expect_file(const Command &c) {
     // Never waiting on a FIFO or a device: only a regular file holds a text.
     int fd = open(c.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return complain(c.line, "expected " + c.path + " to hold \"" + c.text + "\", but it does not exist", 1);
+        return complain(
+            c.line, "expected " + c.path + " to hold \"" + c.text + "\", but it does not exist", 1);
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd);
-        return complain(c.line, "expected " + c.path + " to hold \"" + c.text + "\", but it is no regular file", 1);
+        return complain(
+            c.line, "expected " + c.path + " to hold \"" + c.text + "\", but it is no regular file",
+            1);
     }
     // No player file is this large: read no more than a line's worth.
     std::string content(kMaxLineBytes + 2, '\0');
@@ -44,7 +46,9 @@ int expect_file(const Command &c) {
     content.resize(n > 0 ? static_cast<size_t>(n) : 0);
     if (!content.empty() && content.back() == '\n') content.pop_back();
     if (content != c.text)
-        return complain(c.line, "expected " + c.path + " to hold \"" + c.text + "\", it holds \"" + content + "\"", 1);
+        return complain(
+            c.line,
+            "expected " + c.path + " to hold \"" + c.text + "\", it holds \"" + content + "\"", 1);
     say("  ok: " + c.path + " holds \"" + c.text + "\"");
     return kGoOn;
 }
@@ -62,33 +66,43 @@ int expect_trace(const Command &c) {
 int run(const Command &c, const CommandContext &context) {
     std::string error;
     switch (c.kind) {
-    case CommandKind::Key: press(c.key); return kGoOn;
-    case CommandKind::Wait:
-        sleep_unless_stopped(std::chrono::microseconds(c.milliseconds * 1000 / context.divisor));
-        return kGoOn;
-    case CommandKind::Shot:
-        if (!take_shot(context.shots, c.text, error)) return complain(c.line, error, 3);
-        return kGoOn;
-    case CommandKind::Pipe:
-    case CommandKind::File: {
-        // A FIFO without a reader is refused at once instead of waited on.
-        std::string path = c.kind == CommandKind::Pipe ? "/tmp/display" : c.path;
-        int create = c.kind == CommandKind::File ? O_CREAT | O_TRUNC : 0;
-        int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | create, 0644);
-        std::string line = c.text + "\n";
-        bool written = fd >= 0 && write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
-        int saved = errno;
-        if (fd >= 0) close(fd);
-        if (!written) return complain(c.line, "cannot write " + path + ": " + strerror(saved), 3);
-        return kGoOn;
-    }
-    case CommandKind::Focus:
-        if (focus_on_window(c.window_id) != 0)
-            return complain(c.line, std::string("focus_on_window(") + window_id_str[c.window_id] + ") failed", 3);
-        return kGoOn;
-    case CommandKind::ExpectFile: return expect_file(c);
-    case CommandKind::ExpectTrace: return expect_trace(c);
-    case CommandKind::Quit: return kQuit;
+        case CommandKind::Key:
+            press(c.key);
+            return kGoOn;
+        case CommandKind::Wait:
+            sleep_unless_stopped(
+                std::chrono::microseconds(c.milliseconds * 1000 / context.divisor));
+            return kGoOn;
+        case CommandKind::Shot:
+            if (!take_shot(context.shots, c.text, error)) return complain(c.line, error, 3);
+            return kGoOn;
+        case CommandKind::Pipe:
+        case CommandKind::File: {
+            // A FIFO without a reader is refused at once instead of waited on.
+            std::string path = c.kind == CommandKind::Pipe ? "/tmp/display" : c.path;
+            int create = c.kind == CommandKind::File ? O_CREAT | O_TRUNC : 0;
+            int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | create, 0644);
+            std::string line = c.text + "\n";
+            bool written =
+                fd >= 0 && write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+            int saved = errno;
+            if (fd >= 0) close(fd);
+            if (!written)
+                return complain(c.line, "cannot write " + path + ": " + strerror(saved), 3);
+            return kGoOn;
+        }
+        case CommandKind::Focus:
+            if (focus_on_window(c.window_id) != 0)
+                return complain(
+                    c.line,
+                    std::string("focus_on_window(") + window_id_str[c.window_id] + ") failed", 3);
+            return kGoOn;
+        case CommandKind::ExpectFile:
+            return expect_file(c);
+        case CommandKind::ExpectTrace:
+            return expect_trace(c);
+        case CommandKind::Quit:
+            return kQuit;
     }
     return kGoOn;
 }

@@ -16,12 +16,13 @@
 
 namespace kvn_sim {
 
-const int kPlayerApps[6] = {BROWSER, ADVANCE_MEDIA_PLAYER, PHOTO_PLAYER, SCREEN_SAVER, FLASH_LITE, TVMODE};
+const int kPlayerApps[6] = {BROWSER,      ADVANCE_MEDIA_PLAYER, PHOTO_PLAYER,
+                            SCREEN_SAVER, FLASH_LITE,           TVMODE};
 
 namespace {
 
 const uint32_t kColours[KVN_APPLICATION_COUNT] = {0, 0, 0x204060, 0x603020, 0x206030, 0x404040,
-                                                  0, 0, 0x503060, 0, 0x306060};
+                                                  0, 0, 0x503060, 0,        0x306060};
 
 void set_active(kvn_window &record, int active) {
     pthread_mutex_lock(&kvn_mutex_windows);
@@ -30,7 +31,7 @@ void set_active(kvn_window &record, int active) {
 }
 
 class DemoApp : public PlayerApp {
-public:
+  public:
     explicit DemoApp(int id) : id_(id) {
         memset(&record_, 0, sizeof record_);
         record_.window_id = id;
@@ -41,7 +42,8 @@ public:
         record_.focus_on_window_callback = func_default_focus_on_window_callback;
         record_.focus_next_window_callback = func_default_focus_next_window_callback;
         DFBWindowDescription desc;
-        kvn_create_window_surface_events(&record_, &desc, 0, 0, g_screen.width, g_screen.height, DWCAPS_NONE, 0);
+        kvn_create_window_surface_events(&record_, &desc, 0, 0, g_screen.width, g_screen.height,
+                                         DWCAPS_NONE, 0);
         register_window(&record_);
         if (id == PHOTO_PLAYER) host_stub_on_force_stop_pod(&DemoApp::playback_stopped, this);
         thread_ = std::thread([this] {
@@ -66,7 +68,7 @@ public:
         return true;
     }
 
-private:
+  private:
     // The standby stops the photo player's playback and waits until it is no
     // longer active, as the player's photo player is; it comes back after
     // the wake-up.
@@ -86,7 +88,8 @@ private:
         text_at(s, g_screen.big_font, window_id_str[id_], 40, 80);
         int y = 160;
         text_at(s, g_screen.font, std::string("focus: ") + (focused_ ? "yes" : "no"), 40, y);
-        text_at(s, g_screen.font, "last key: " + last_key_ + " (" + last_result_ + ")", 40, y += 34);
+        text_at(s, g_screen.font, "last key: " + last_key_ + " (" + last_result_ + ")", 40,
+                y += 34);
         if (!args_.empty()) text_at(s, g_screen.font, "arguments: " + args_, 40, y += 34);
         s->Flip(s, nullptr, DSFLIP_NONE);
     }
@@ -96,7 +99,8 @@ private:
         last_key_ = key_name(key);
         if (key == DIKS_CUSTOM0 && record_.invoke_args != nullptr) {
             args_.clear();
-            for (int i = 0; i < record_.invoke_args->argc; ++i) args_ += std::string(record_.invoke_args->argv[i]) + " ";
+            for (int i = 0; i < record_.invoke_args->argc; ++i)
+                args_ += std::string(record_.invoke_args->argv[i]) + " ";
         }
         say(std::string("  ") + window_id_str[id_] + " got key " + last_key_);
         // The menu and the standby keep this thread until they end: show
@@ -130,7 +134,8 @@ private:
             if (record_.events->WaitForEventWithTimeout(record_.events, 0, 20) != DFB_OK) continue;
             DFBEvent event;
             while (running_ && record_.events->GetEvent(record_.events, &event) == DFB_OK) {
-                if (event.clazz == DFEC_WINDOW && event.window.type == DWET_KEYDOWN) handle(event.window);
+                if (event.clazz == DFEC_WINDOW && event.window.type == DWET_KEYDOWN)
+                    handle(event.window);
             }
         }
     }
@@ -145,6 +150,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<PlayerApp> start_demo_app(int id) { return std::unique_ptr<PlayerApp>(new DemoApp(id)); }
+std::unique_ptr<PlayerApp> start_demo_app(int id) {
+    return std::unique_ptr<PlayerApp>(new DemoApp(id));
+}
 
 }  // namespace kvn_sim

@@ -31,7 +31,8 @@ struct DialogState {
 } g_dialog;
 
 long long now_ms() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
@@ -105,7 +106,8 @@ void draw_dialog_locked() {
             y += 34;
         }
         s->SetColor(s, 0xff, 0xe0, 0x40, 0xff);
-        text_at(s, font, "[RETURN] " + d.ok_label + "    [BACKSPACE] " + d.back_label, 24, d.overlay.h - 40);
+        text_at(s, font, "[RETURN] " + d.ok_label + "    [BACKSPACE] " + d.back_label, 24,
+                d.overlay.h - 40);
     }
     if (notice) {
         s->SetColor(s, 0xff, 0x80, 0x80, 0xff);
@@ -130,51 +132,51 @@ void osd_renderer(const osd_call *call, void *) {
     };
     std::string value;
     switch (call->command) {
-    case 9:
-        if (call->mode == 1) {
-            d.page_up = false;
+        case 9:
+            if (call->mode == 1) {
+                d.page_up = false;
+                break;
+            }
+            if (field("set", value)) d.page = atoi(value.c_str());
+            if (field("opts", value)) {
+                std::string del = ",";
+                field("optdel", del);
+                d.options = split(value, del.empty() ? ',' : del[0]);
+                d.highlight.clear();
+                d.ok_label = d.back_label = d.question = d.heading = "";
+                field("ntt", d.ok_label);
+                field("rtt", d.back_label);
+                field("acm", d.question);
+                field("inm", d.heading);
+            }
+            field("fopt", d.highlight);
+            d.page_up = true;
             break;
-        }
-        if (field("set", value)) d.page = atoi(value.c_str());
-        if (field("opts", value)) {
-            std::string del = ",";
-            field("optdel", del);
-            d.options = split(value, del.empty() ? ',' : del[0]);
-            d.highlight.clear();
-            d.ok_label = d.back_label = d.question = d.heading = "";
+        case 13:
+            if (field("msg", value) && !d.dark) {
+                d.notice = value;
+                d.notice_until = notice_end(3000);
+            }
+            break;
+        case 40:
+            if (call->mode == 0 && field("opts", value) && !value.empty() && !d.dark) {
+                d.notice = "TV mode: " + split(value, ',').front();
+                d.notice_until = notice_end(2000);
+            }
+            break;
+        case 42:
+            if (call->mode == 1) {
+                d.countdown_up = false;
+                break;
+            }
+            field("tit", d.title);
+            field("msg", d.message);
             field("ntt", d.ok_label);
             field("rtt", d.back_label);
-            field("acm", d.question);
-            field("inm", d.heading);
-        }
-        field("fopt", d.highlight);
-        d.page_up = true;
-        break;
-    case 13:
-        if (field("msg", value) && !d.dark) {
-            d.notice = value;
-            d.notice_until = notice_end(3000);
-        }
-        break;
-    case 40:
-        if (call->mode == 0 && field("opts", value) && !value.empty() && !d.dark) {
-            d.notice = "TV mode: " + split(value, ',').front();
-            d.notice_until = notice_end(2000);
-        }
-        break;
-    case 42:
-        if (call->mode == 1) {
-            d.countdown_up = false;
+            d.countdown_up = true;
             break;
-        }
-        field("tit", d.title);
-        field("msg", d.message);
-        field("ntt", d.ok_label);
-        field("rtt", d.back_label);
-        d.countdown_up = true;
-        break;
-    default:
-        return;
+        default:
+            return;
     }
     draw_dialog_locked();
 }

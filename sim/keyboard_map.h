@@ -2,10 +2,10 @@
 #ifndef KVN_SIM_KEYBOARD_MAP_H
 #define KVN_SIM_KEYBOARD_MAP_H
 
+#include <directfb.h>
+
 #include <string>
 #include <vector>
-
-#include <directfb.h>
 
 namespace kvn_sim {
 

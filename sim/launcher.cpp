@@ -83,7 +83,8 @@ int check_paths(const Options &o, std::vector<std::string> &binds) {
     if (!o.script.empty() && !load_script(o.script, commands, error))
         return refuse(kStatusBadInput, o.script + ": " + error);
     std::string shots = absolute_path(o.shots);
-    if (!writable_folder(shots, true, error)) return refuse(kStatusBadInput, "the screenshot folder " + shots + " " + error);
+    if (!writable_folder(shots, true, error))
+        return refuse(kStatusBadInput, "the screenshot folder " + shots + " " + error);
     binds.push_back(resolved(shots));
     if (!o.trace.empty()) {
         std::string trace = absolute_path(o.trace);
@@ -136,7 +137,8 @@ int pass_status_on(int wait_status, const std::vector<std::string> &binds) {
         std::string shared;
         for (const std::string &b : binds) shared += " " + b;
         fprintf(stderr,
-                "korvan-sim: the sandbox refused to run the player (exit status 125, its reason above).\n"
+                "korvan-sim: the sandbox refused to run the player (exit status 125, its reason "
+                "above).\n"
                 "  Folders it was asked to share:%s\n"
                 "  It never shares a system folder (/, /usr, /etc, /opt, /tmp itself, ...).\n",
                 shared.c_str());
@@ -161,18 +163,21 @@ int launch(const Options &given) {
     Options o = given;
     // A session at the desk gets the window; commands piped in do not.
     if (o.window == Options::Window::Auto)
-        o.window = o.script.empty() && isatty(STDIN_FILENO) && (getenv("DISPLAY") || getenv("WAYLAND_DISPLAY"))
+        o.window = o.script.empty() && isatty(STDIN_FILENO) &&
+                           (getenv("DISPLAY") || getenv("WAYLAND_DISPLAY"))
                        ? Options::Window::On
                        : Options::Window::Off;
     if (o.window == Options::Window::Off && !o.record.empty())
-        return refuse(kStatusBadInput, "--record writes the keys pressed in the live window, and there is none");
+        return refuse(kStatusBadInput,
+                      "--record writes the keys pressed in the live window, and there is none");
     std::vector<std::string> binds;
     if (int status = check_paths(o, binds)) return status;
     std::string exe = own_executable();
     std::string sandbox = exe.empty() ? std::string() : find_sandbox(exe);
     if (sandbox.empty())
-        return refuse(kStatusSandbox, "kvn-sandbox not found beside korvan-sim nor in " KVN_SOURCE_DIR
-                                      "/sandbox; refusing to run outside the sandbox");
+        return refuse(kStatusSandbox,
+                      "kvn-sandbox not found beside korvan-sim nor in " KVN_SOURCE_DIR
+                      "/sandbox; refusing to run outside the sandbox");
     if (!sandbox_shares(sandbox, binds, false))
         return refuse(kStatusSandbox,
                       "the sandbox will not share that folder; give --shots, --trace, --script and "
@@ -210,7 +215,8 @@ int launch(const Options &given) {
     for (const std::string &a : to_arguments(inner)) args.push_back(a);
 
     int channel[2];
-    if (!make_channel(channel)) return refuse(kStatusCannotAct, std::string("cannot make a channel: ") + strerror(errno));
+    if (!make_channel(channel))
+        return refuse(kStatusCannotAct, std::string("cannot make a channel: ") + strerror(errno));
     std::vector<char *> raw, env;
     for (std::string &a : args) raw.push_back(&a[0]);
     raw.push_back(nullptr);
@@ -227,7 +233,9 @@ int launch(const Options &given) {
             "stopped by signal " + std::to_string(stop_signal()) + " before the player started");
     fflush(nullptr);
     pid_t child = fork();
-    if (child < 0) return refuse(kStatusCannotAct, std::string("cannot start the sandbox: ") + strerror(errno));
+    if (child < 0)
+        return refuse(kStatusCannotAct,
+                      std::string("cannot start the sandbox: ") + strerror(errno));
     if (child == 0) {
         // The player's end goes through the sandbox; nothing else does.
         fcntl(channel[1], F_SETFD, 0);
@@ -254,7 +262,8 @@ int launch(const Options &given) {
         if (open_live_window(error)) {
             run_live_window(fd, recorder);
         } else {
-            fprintf(stderr, "korvan-sim: --window: %s (--no-window runs without it)\n", error.c_str());
+            fprintf(stderr, "korvan-sim: --window: %s (--no-window runs without it)\n",
+                    error.c_str());
             window_status = kStatusCannotAct;
             request_stop(0);
         }

@@ -94,8 +94,9 @@ void read_channel(int fd, std::atomic<bool> &frame_pending) {
 
 SDL_Texture *texture_of(const Picture &p, bool blended) {
     if (p.width <= 0 || p.height <= 0) return nullptr;
-    SDL_Texture *t = SDL_CreateTexture(g_renderer, blended ? SDL_PIXELFORMAT_ARGB8888 : SDL_PIXELFORMAT_RGB888,
-                                       SDL_TEXTUREACCESS_STREAMING, p.width, p.height);
+    SDL_Texture *t =
+        SDL_CreateTexture(g_renderer, blended ? SDL_PIXELFORMAT_ARGB8888 : SDL_PIXELFORMAT_RGB888,
+                          SDL_TEXTUREACCESS_STREAMING, p.width, p.height);
     if (t != nullptr) {
         SDL_UpdateTexture(t, nullptr, p.pixels.data(), p.width * 4);
         if (blended) SDL_SetTextureBlendMode(t, SDL_BLENDMODE_BLEND);
@@ -113,16 +114,18 @@ void present(View &view) {
     if (view.frame != nullptr) {
         int pw = view.picture.width, ph = view.picture.height;
         SDL_Rect to = {0, 0, w, h};
-        if (static_cast<long>(w) * ph > static_cast<long>(h) * pw) to.w = h * pw / ph;
-        else to.h = w * ph / pw;
+        if (static_cast<long>(w) * ph > static_cast<long>(h) * pw)
+            to.w = h * pw / ph;
+        else
+            to.h = w * ph / pw;
         to.x = (w - to.w) / 2;
         to.y = (h - to.h) / 2;
         SDL_RenderCopy(g_renderer, view.frame, nullptr, &to);
         if (view.help_shown && view.help != nullptr) {
             int hw = 0, hh = 0;
             SDL_QueryTexture(view.help, nullptr, nullptr, &hw, &hh);
-            SDL_Rect panel = {to.x + (to.w - hw * to.w / pw) / 2, to.y + (to.h - hh * to.h / ph) / 2, hw * to.w / pw,
-                              hh * to.h / ph};
+            SDL_Rect panel = {to.x + (to.w - hw * to.w / pw) / 2,
+                              to.y + (to.h - hh * to.h / ph) / 2, hw * to.w / pw, hh * to.h / ph};
             SDL_RenderCopy(g_renderer, view.help, nullptr, &panel);
         }
     }
@@ -130,7 +133,8 @@ void present(View &view) {
 }
 
 bool is_help_key(const SDL_Keysym &k) {
-    return k.sym == SDLK_F1 || k.sym == SDLK_QUESTION || (k.sym == SDLK_SLASH && (k.mod & KMOD_SHIFT));
+    return k.sym == SDLK_F1 || k.sym == SDLK_QUESTION ||
+           (k.sym == SDLK_SLASH && (k.mod & KMOD_SHIFT));
 }
 
 }  // namespace
@@ -190,8 +194,11 @@ void run_live_window(int fd, Recorder &recorder) {
             } else if (e.user.code == kFrameCame && view.have_screen) {
                 frame_pending = false;
                 if (!view.screen.latest(view.picture)) continue;
-                if (view.frame == nullptr) view.frame = texture_of(view.picture, false);
-                else SDL_UpdateTexture(view.frame, nullptr, view.picture.pixels.data(), view.picture.width * 4);
+                if (view.frame == nullptr)
+                    view.frame = texture_of(view.picture, false);
+                else
+                    SDL_UpdateTexture(view.frame, nullptr, view.picture.pixels.data(),
+                                      view.picture.width * 4);
                 present(view);
             }
         } else if (e.type == SDL_QUIT) {

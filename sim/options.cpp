@@ -10,7 +10,8 @@
 namespace kvn_sim {
 
 std::string usage_text() {
-    return "usage: korvan-sim [--script FILE] [--shots DIR] [--trace FILE] [--time-divisor N] [--quiet]\n"
+    return "usage: korvan-sim [--script FILE] [--shots DIR] [--trace FILE] [--time-divisor N] "
+           "[--quiet]\n"
            "                  [--app NAME=PATH]... [--window | --no-window] [--record FILE]\n"
            "       korvan-sim --help | --version\n"
            "  Without --script, commands are read from standard input, one a line.  With a\n"
@@ -19,7 +20,8 @@ std::string usage_text() {
            "  --app runs the shared object PATH (see korvan_sim_app.h) as the application NAME.\n";
 }
 
-bool parse_options(const std::vector<std::string> &args, Options &o, bool &help, std::string &error) {
+bool parse_options(const std::vector<std::string> &args, Options &o, bool &help,
+                   std::string &error) {
     help = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string &a = args[i];
@@ -55,7 +57,10 @@ bool parse_options(const std::vector<std::string> &args, Options &o, bool &help,
             AppOption app;
             app.window_id = eq == std::string::npos ? -1 : app_from_name(v.substr(0, eq));
             if (app.window_id < 0 || eq + 1 >= v.size()) {
-                error = "--app needs NAME=PATH with NAME one of window_id_str (BROWSER, PHOTO_PLAYER, ...): \"" + v + "\"";
+                error =
+                    "--app needs NAME=PATH with NAME one of window_id_str (BROWSER, PHOTO_PLAYER, "
+                    "...): \"" +
+                    v + "\"";
                 return false;
             }
             app.path = v.substr(eq + 1);
@@ -101,7 +106,8 @@ std::string absolute_path(const std::string &path) {
     if (getcwd(cwd, sizeof cwd) == nullptr) return path;
     std::string base = cwd;
     if (path == ".") return base;
-    return (base == "/" ? "" : base) + "/" + (path.compare(0, 2, "./") == 0 ? path.substr(2) : path);
+    return (base == "/" ? "" : base) + "/" +
+           (path.compare(0, 2, "./") == 0 ? path.substr(2) : path);
 }
 
 std::string folder_of(const std::string &path) {

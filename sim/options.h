@@ -27,7 +27,8 @@ struct Options {
 
 // Parses the arguments; false with `error` for a bad one (exit status 2).
 // `help` is set for --help.
-bool parse_options(const std::vector<std::string> &args, Options &out, bool &help, std::string &error);
+bool parse_options(const std::vector<std::string> &args, Options &out, bool &help,
+                   std::string &error);
 
 std::string usage_text();
 

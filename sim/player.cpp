@@ -73,7 +73,8 @@ const AppOption *plugin_for(const Options &o, int id) {
 int start_apps(const Options &o, std::vector<std::unique_ptr<PlayerApp>> &apps) {
     std::vector<int> order(std::begin(kPlayerApps), std::end(kPlayerApps));
     for (const AppOption &a : o.apps)
-        if (std::find(order.begin(), order.end(), a.window_id) == order.end()) order.push_back(a.window_id);
+        if (std::find(order.begin(), order.end(), a.window_id) == order.end())
+            order.push_back(a.window_id);
     for (int id : order) {
         if (const AppOption *plugin = plugin_for(o, id)) {
             std::string error;
@@ -96,7 +97,8 @@ bool stop_apps(std::vector<std::unique_ptr<PlayerApp>> &apps) {
     auto deadline = Clock::now() + limit;
     auto next_key = Clock::now();
     for (;;) {
-        bool all = std::all_of(apps.begin(), apps.end(), [](const std::unique_ptr<PlayerApp> &a) { return a->ended(); });
+        bool all = std::all_of(apps.begin(), apps.end(),
+                               [](const std::unique_ptr<PlayerApp> &a) { return a->ended(); });
         if (all) return true;
         auto now = Clock::now();
         if (now > deadline) break;
@@ -108,7 +110,8 @@ bool stop_apps(std::vector<std::unique_ptr<PlayerApp>> &apps) {
     }
     for (auto &app : apps)
         if (!app->ended())
-            fprintf(stderr, "korvan-sim: %s did not stop within %lld ms; leaving without the clean-up\n",
+            fprintf(stderr,
+                    "korvan-sim: %s did not stop within %lld ms; leaving without the clean-up\n",
                     window_id_str[app->id()], static_cast<long long>(limit.count()));
     return false;
 }
@@ -124,13 +127,15 @@ int run_player(const Options &o) {
     int control = inherited_control_fd();
     bool window = o.window == Options::Window::On;
     if (window && control < 0)
-        return refuse(kStatusBadInput, "--window: start korvan-sim outside the sandbox, which opens the window");
+        return refuse(kStatusBadInput,
+                      "--window: start korvan-sim outside the sandbox, which opens the window");
     std::vector<Command> script;
     std::string error;
     if (!o.script.empty() && !load_script(o.script, script, error))
         return refuse(kStatusBadInput, o.script + ": " + error);
     if (access(o.shots.c_str(), W_OK | X_OK) != 0)
-        return refuse(kStatusBadInput, "the screenshot folder " + o.shots + " is not a writable folder");
+        return refuse(kStatusBadInput,
+                      "the screenshot folder " + o.shots + " is not a writable folder");
 
     kvn_set_time_divisor(o.divisor);
     start_trace(o.trace);
@@ -187,7 +192,7 @@ int run_player(const Options &o) {
     host_stub_on_playlist_stop(nullptr, nullptr);
     stop_trace();
     if (stop_signal() != 0 && status == kStatusOk) status = kStatusSignalBase + stop_signal();
-    say(status == kStatusOk ? "korvan-sim: done, every expectation met"
+    say(status == kStatusOk  ? "korvan-sim: done, every expectation met"
         : stop_signal() != 0 ? "korvan-sim: stopped by a signal"
                              : "korvan-sim: stopped on a failure");
     return status;

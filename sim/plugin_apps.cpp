@@ -100,8 +100,11 @@ void on_crash(int sig) {
     if (culprit != nullptr) {
         int phase = culprit->phase;
         write_all(culprit->text);
-        write_all(sig == SIGSEGV ? "SIGSEGV" : sig == SIGBUS ? "SIGBUS" : sig == SIGFPE ? "SIGFPE"
-                  : sig == SIGILL ? "SIGILL" : "SIGABRT");
+        write_all(sig == SIGSEGV  ? "SIGSEGV"
+                  : sig == SIGBUS ? "SIGBUS"
+                  : sig == SIGFPE ? "SIGFPE"
+                  : sig == SIGILL ? "SIGILL"
+                                  : "SIGABRT");
         if (own_thread) write_all(" in a thread of its own");
         write_all(phase == kLoading    ? " while loading\n"
                   : phase == kStarting ? " while starting\n"
@@ -128,7 +131,7 @@ void wake_window(int id) {
 }
 
 class PluginApp : public PlayerApp {
-public:
+  public:
     PluginApp(const AppOption &option, kvn_sim_app_main_fn entry) : option_(option), entry_(entry) {
         app_.version = KVN_SIM_APP_VERSION;
         app_.window_id = option.window_id;
@@ -160,18 +163,19 @@ public:
         if (thread_.joinable()) thread_.join();
         // A record left in the list would point into the plug-in's memory.
         if (kvn_window *left = get_window_node(option_.window_id)) {
-            say(std::string("  (") + app_.name + " returned with its window still registered: unregistering it)");
+            say(std::string("  (") + app_.name +
+                " returned with its window still registered: unregistering it)");
             unregister_window(left);
             kvn_window_clean_up(left);
         }
         if (result_ == 0) return true;
-        failure = std::string("the plug-in application ") + app_.name + " (" + option_.path + ") returned " +
-                  std::to_string(result_);
+        failure = std::string("the plug-in application ") + app_.name + " (" + option_.path +
+                  ") returned " + std::to_string(result_);
         return false;
     }
     int result() const { return result_; }
 
-private:
+  private:
     AppOption option_;
     kvn_sim_app_main_fn entry_;
     kvn_sim_app app_;
@@ -226,7 +230,8 @@ std::unique_ptr<PlayerApp> start_plugin_app(const AppOption &option, std::string
     Dl_info theirs, ours;
     void *function = dlsym(handle, "register_window");
     if (function != nullptr && dladdr(function, &theirs) != 0 &&
-        dladdr(reinterpret_cast<void *>(&register_window), &ours) != 0 && theirs.dli_fbase != ours.dli_fbase) {
+        dladdr(reinterpret_cast<void *>(&register_window), &ours) != 0 &&
+        theirs.dli_fbase != ours.dli_fbase) {
         error = who + ": it links another copy of libkorvan_framework_lib than the simulator's";
         return nullptr;
     }
@@ -243,7 +248,8 @@ std::unique_ptr<PlayerApp> start_plugin_app(const AppOption &option, std::string
         }
         // A stop meanwhile is no failure of the plug-in: the caller's stop
         // asks it to end, as one that is still running after 5 s.
-        if (!sleep_unless_stopped(std::chrono::milliseconds(10))) return std::unique_ptr<PlayerApp>(app.release());
+        if (!sleep_unless_stopped(std::chrono::milliseconds(10)))
+            return std::unique_ptr<PlayerApp>(app.release());
         if (std::chrono::steady_clock::now() > deadline) {
             error = who + ": it registered no window within 5 s";
             return std::unique_ptr<PlayerApp>(app.release());

@@ -60,7 +60,9 @@ void Recorder::line(const std::string &text, Clock::time_point at) {
     fflush(file_);
 }
 
-void Recorder::key(DFBInputDeviceKeySymbol key, Clock::time_point at) { line("key " + key_name(key), at); }
+void Recorder::key(DFBInputDeviceKeySymbol key, Clock::time_point at) {
+    line("key " + key_name(key), at);
+}
 
 void Recorder::shot(const std::string &name, Clock::time_point at) { line("shot " + name, at); }
 

@@ -2,13 +2,12 @@
 #ifndef KVN_SIM_RECORDER_H
 #define KVN_SIM_RECORDER_H
 
+#include <directfb.h>
 #include <stdio.h>
 
 #include <chrono>
 #include <string>
 #include <vector>
-
-#include <directfb.h>
 
 namespace kvn_sim {
 
@@ -19,7 +18,7 @@ namespace kvn_sim {
 std::vector<long> recorded_waits(long long real_ms);
 
 class Recorder {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
     ~Recorder();
     // Creates the file; false with `error` when it cannot be written.  A
@@ -31,7 +30,7 @@ public:
     // Writes the wait up to the end of the session and closes the file.
     void close(Clock::time_point at);
 
-private:
+  private:
     void line(const std::string &text, Clock::time_point at);
     FILE *file_ = nullptr;
     Clock::time_point last_;

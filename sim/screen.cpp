@@ -38,13 +38,14 @@ bool copy_pixels(const uint8_t *data, int pitch, DFBSurfacePixelFormat format, P
                 for (int x = 0; x < out.width; ++x) to[x] |= 0xff000000u;
         } else if (format == DSPF_RGB24) {
             for (int x = 0; x < out.width; ++x)
-                to[x] = 0xff000000u | (uint32_t)row[x * 3 + 2] << 16 | (uint32_t)row[x * 3 + 1] << 8 | row[x * 3];
+                to[x] = 0xff000000u | (uint32_t)row[x * 3 + 2] << 16 |
+                        (uint32_t)row[x * 3 + 1] << 8 | row[x * 3];
         } else if (format == DSPF_RGB16) {
             for (int x = 0; x < out.width; ++x) {
                 uint16_t p;
                 memcpy(&p, row + x * 2, 2);
-                to[x] = 0xff000000u | (uint32_t)((p >> 11) & 0x1f) << 19 | (uint32_t)((p >> 5) & 0x3f) << 10 |
-                        (uint32_t)(p & 0x1f) << 3;
+                to[x] = 0xff000000u | (uint32_t)((p >> 11) & 0x1f) << 19 |
+                        (uint32_t)((p >> 5) & 0x3f) << 10 | (uint32_t)(p & 0x1f) << 3;
             }
         } else {
             return false;
@@ -82,8 +83,8 @@ bool write_png_file(const std::string &path, const Picture &picture) {
         return false;
     }
     png_init_io(png, f);
-    png_set_IHDR(png, info, picture.width, picture.height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, picture.width, picture.height, 8, PNG_COLOR_TYPE_RGB,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
     for (int y = 0; y < picture.height; ++y) {
         const uint32_t *from = &picture.pixels[static_cast<size_t>(y) * picture.width];
@@ -126,15 +127,16 @@ void Overlay::create(int x, int y, int width, int height) {
     h = height;
     DFBWindowDescription d;
     memset(&d, 0, sizeof d);
-    d.flags = static_cast<DFBWindowDescriptionFlags>(DWDESC_POSX | DWDESC_POSY | DWDESC_WIDTH | DWDESC_HEIGHT |
-                                                     DWDESC_PIXELFORMAT);
+    d.flags = static_cast<DFBWindowDescriptionFlags>(DWDESC_POSX | DWDESC_POSY | DWDESC_WIDTH |
+                                                     DWDESC_HEIGHT | DWDESC_PIXELFORMAT);
     d.posx = x;
     d.posy = y;
     d.width = width;
     d.height = height;
     d.pixelformat = DSPF_ARGB;
     IDirectFBDisplayLayer *layer = kvn_dfb_global_context.kvn_layer_osd;
-    if (layer->CreateWindow(layer, &d, &window) != DFB_OK || window->GetSurface(window, &surface) != DFB_OK) {
+    if (layer->CreateWindow(layer, &d, &window) != DFB_OK ||
+        window->GetSurface(window, &surface) != DFB_OK) {
         fprintf(stderr, "korvan-sim: cannot create an overlay window\n");
         exit(3);
     }
@@ -186,7 +188,8 @@ Picture render_panel(const std::vector<std::string> &lines) {
     size_t half = (lines.size() + 1) / 2;
     DFBSurfaceDescription d;
     memset(&d, 0, sizeof d);
-    d.flags = static_cast<DFBSurfaceDescriptionFlags>(DSDESC_WIDTH | DSDESC_HEIGHT | DSDESC_PIXELFORMAT);
+    d.flags =
+        static_cast<DFBSurfaceDescriptionFlags>(DSDESC_WIDTH | DSDESC_HEIGHT | DSDESC_PIXELFORMAT);
     d.width = 1240;
     d.height = static_cast<int>(half) * 24 + 40;
     d.pixelformat = DSPF_ARGB;
@@ -199,11 +202,13 @@ Picture render_panel(const std::vector<std::string> &lines) {
     s->Clear(s, 0x10, 0x18, 0x40, 0xe0);
     s->SetColor(s, 0xff, 0xff, 0xff, 0xff);
     for (size_t i = 0; i < lines.size(); ++i) {
-        int x = i < half ? 20 : 20 + d.width / 2, y = 20 + static_cast<int>(i < half ? i : i - half) * 24;
+        int x = i < half ? 20 : 20 + d.width / 2,
+            y = 20 + static_cast<int>(i < half ? i : i - half) * 24;
         size_t start = 0;
         for (int column : {0, 110, 280}) {
             size_t tab = lines[i].find('\t', start);
-            text_at(s, font, lines[i].substr(start, tab == std::string::npos ? tab : tab - start), x + column, y);
+            text_at(s, font, lines[i].substr(start, tab == std::string::npos ? tab : tab - start),
+                    x + column, y);
             if (tab == std::string::npos) break;
             start = tab + 1;
         }

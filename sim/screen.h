@@ -4,12 +4,11 @@
 #ifndef KVN_SIM_SCREEN_H
 #define KVN_SIM_SCREEN_H
 
+#include <directfb.h>
 #include <stdint.h>
 
 #include <string>
 #include <vector>
-
-#include <directfb.h>
 
 namespace kvn_sim {
 

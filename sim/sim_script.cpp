@@ -1,18 +1,17 @@
 #include "sim_script.h"
 
+#include <directfb_keynames.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <regex>
-
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <directfb_keynames.h>
 
 #include "korvan_framework_lib.h"
 
@@ -42,13 +41,15 @@ std::string first_word(const std::string &text, std::string &rest) {
 // '#' inside a word ("tv=#1" stays whole).
 std::string strip_comment(const std::string &line) {
     for (size_t i = 0; i < line.size(); ++i) {
-        if (line[i] == '#' && (i == 0 || line[i - 1] == ' ' || line[i - 1] == '\t')) return line.substr(0, i);
+        if (line[i] == '#' && (i == 0 || line[i - 1] == ' ' || line[i - 1] == '\t'))
+            return line.substr(0, i);
     }
     return line;
 }
 
 std::string trim_right(std::string text) {
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' || text.back() == '\n'))
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' ||
+                             text.back() == '\n'))
         text.pop_back();
     return text;
 }
@@ -76,7 +77,8 @@ DFBInputDeviceKeySymbol key_from_name(const std::string &name) {
         char *end = nullptr;
         errno = 0;
         unsigned long value = strtoul(bare.c_str() + 2, &end, 16);
-        if (errno == 0 && *end == '\0' && value > 0 && value <= 0xFFFF) return (DFBInputDeviceKeySymbol)value;
+        if (errno == 0 && *end == '\0' && value > 0 && value <= 0xFFFF)
+            return (DFBInputDeviceKeySymbol)value;
     }
     return DIKS_NULL;
 }
@@ -142,7 +144,8 @@ ParseResult parse_line(const std::string &raw, int line_number, Command &out, st
         if (!parse_number(word, out.milliseconds) || !extra.empty())
             return fail("wait needs one number of milliseconds");
         if (out.milliseconds > kMaxWaitMs)
-            return fail("wait takes at most " + std::to_string(kMaxWaitMs) + " milliseconds (one hour)");
+            return fail("wait takes at most " + std::to_string(kMaxWaitMs) +
+                        " milliseconds (one hour)");
     } else if (verb == "shot") {
         out.kind = CommandKind::Shot;
         out.text = rest;
@@ -154,7 +157,8 @@ ParseResult parse_line(const std::string &raw, int line_number, Command &out, st
     } else if (verb == "file" || verb == "expect-file") {
         out.kind = verb == "file" ? CommandKind::File : CommandKind::ExpectFile;
         out.path = first_word(rest, out.text);
-        if (out.path.empty() || out.path[0] != '/') return fail(verb + " needs an absolute path and a text");
+        if (out.path.empty() || out.path[0] != '/')
+            return fail(verb + " needs an absolute path and a text");
     } else if (verb == "focus") {
         out.kind = CommandKind::Focus;
         out.window_id = app_from_name(rest);
@@ -246,17 +250,21 @@ bool read_script(int fd, std::vector<Command> &out, std::string &error) {
             return false;
         }
         if (r == LineReader::Result::TooLong) {
-            error = "line " + std::to_string(number) + ": longer than " + std::to_string(kMaxLineBytes) + " bytes";
+            error = "line " + std::to_string(number) + ": longer than " +
+                    std::to_string(kMaxLineBytes) + " bytes";
             return false;
         }
         Command command;
         std::string why;
         switch (parse_line(line, number, command, why)) {
-        case ParseResult::Command: out.push_back(std::move(command)); break;
-        case ParseResult::Empty: break;
-        case ParseResult::Error:
-            error = "line " + std::to_string(number) + ": " + why;
-            return false;
+            case ParseResult::Command:
+                out.push_back(std::move(command));
+                break;
+            case ParseResult::Empty:
+                break;
+            case ParseResult::Error:
+                error = "line " + std::to_string(number) + ": " + why;
+                return false;
         }
     }
 }

@@ -3,10 +3,10 @@
 #ifndef KVN_SIM_SCRIPT_H
 #define KVN_SIM_SCRIPT_H
 
+#include <directfb.h>
+
 #include <string>
 #include <vector>
-
-#include <directfb.h>
 
 namespace kvn_sim {
 
@@ -26,8 +26,8 @@ struct Command {
     long milliseconds = 0;                    // Wait
     int window_id = -1;                       // Focus
     std::string path;                         // File, ExpectFile
-    std::string text;                         // Shot name, Pipe/File/ExpectFile text, ExpectTrace regex
-    std::string source;                       // the line as written, for the transcript
+    std::string text;    // Shot name, Pipe/File/ExpectFile text, ExpectTrace regex
+    std::string source;  // the line as written, for the transcript
 };
 
 enum class ParseResult { Command, Empty, Error };
@@ -39,13 +39,13 @@ ParseResult parse_line(const std::string &line, int line_number, Command &out, s
 // any time: a longer line is read to its end and thrown away.  Waiting can
 // be cut short by a second descriptor becoming readable.
 class LineReader {
-public:
+  public:
     enum class Result { Line, TooLong, End, Stopped };
     explicit LineReader(int fd, int stop_fd = -1) : fd_(fd), stop_fd_(stop_fd) {}
     // The next line without its line end; TooLong for a line that was cut.
     Result next(std::string &line);
 
-private:
+  private:
     bool fill();  // false at the end of the input or on a stop
     int fd_, stop_fd_;
     std::string pending_;

@@ -104,7 +104,8 @@ struct Watcher {
         int now = focused ? focused->window_id : -1;
         if (now != focus) {
             focus = now;
-            kvn_trace("focus %s", now >= 0 && now < KVN_APPLICATION_COUNT ? window_id_str[now] : "none");
+            kvn_trace("focus %s",
+                      now >= 0 && now < KVN_APPLICATION_COUNT ? window_id_str[now] : "none");
         }
         bool picture = smpoutd_stub_picture_on() != 0;
         if (picture == black_shown) {
@@ -117,8 +118,9 @@ struct Watcher {
         }
         int code = g_output_code;
         std::string s = "mode " + (code < 0 ? std::string("-") : std::to_string(code)) +
-                        (picture ? "  picture on" : "  picture OFF") + (kvn_get_standby_mode() ? "  STANDBY" : "") +
-                        "  focus " + (now >= 0 && now < KVN_APPLICATION_COUNT ? window_id_str[now] : "none");
+                        (picture ? "  picture on" : "  picture OFF") +
+                        (kvn_get_standby_mode() ? "  STANDBY" : "") + "  focus " +
+                        (now >= 0 && now < KVN_APPLICATION_COUNT ? window_id_str[now] : "none");
         if (s != status) {
             status = s;
             draw_status(s);
@@ -131,7 +133,8 @@ struct Watcher {
         // The user-interface application's end of the reply FIFO; kept open
         // for reading and writing so the library's blocking open never waits.
         unlink("/tmp/tolu_cgi");
-        if (mkfifo("/tmp/tolu_cgi", 0666) == 0) tolu_fd = open("/tmp/tolu_cgi", O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        if (mkfifo("/tmp/tolu_cgi", 0666) == 0)
+            tolu_fd = open("/tmp/tolu_cgi", O_RDWR | O_NONBLOCK | O_CLOEXEC);
         black.create(0, 0, g_screen.width, g_screen.height);
         black.surface->Clear(black.surface, 0, 0, 0, 0xff);
         black.surface->Flip(black.surface, nullptr, DSFLIP_NONE);
@@ -176,6 +179,8 @@ void start_watch() { g_watcher.start(); }
 void stop_watch() { g_watcher.stop(); }
 void watch_pass() { g_watcher.pass(); }
 
-bool trace_has(const std::regex &pattern, std::string &found) { return g_trace_log.search(pattern, found); }
+bool trace_has(const std::regex &pattern, std::string &found) {
+    return g_trace_log.search(pattern, found);
+}
 
 }  // namespace kvn_sim

@@ -19,14 +19,14 @@ void set_quiet(bool quiet);
 // The most recent trace lines, at most `capacity` of them: a long run keeps
 // its memory, and the trace file keeps everything.
 class TraceLog {
-public:
+  public:
     explicit TraceLog(size_t capacity) : capacity_(capacity) {}
     void add(const std::string &line);
     // True when a kept line matches; `found` is the first such line.
     bool search(const std::regex &pattern, std::string &found) const;
     size_t size() const;
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::deque<std::string> lines_;
     size_t capacity_;

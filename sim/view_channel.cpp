@@ -23,7 +23,9 @@ constexpr uint32_t kMagic = 0x4b565331;  // "KVS1"
 constexpr int kMaxSide = 4096;
 }  // namespace
 
-bool make_channel(int fds[2]) { return socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) == 0; }
+bool make_channel(int fds[2]) {
+    return socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) == 0;
+}
 
 bool send_message(int fd, const ControlMessage &message, int pass_fd) {
     struct iovec io = {const_cast<ControlMessage *>(&message), sizeof message};
@@ -68,8 +70,10 @@ bool receive_message(int fd, ControlMessage &message, int *passed_fd) {
         if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
         int received;
         memcpy(&received, CMSG_DATA(c), sizeof(int));
-        if (passed_fd != nullptr) *passed_fd = received;
-        else close(received);
+        if (passed_fd != nullptr)
+            *passed_fd = received;
+        else
+            close(received);
     }
     // A short or foreign packet is no message: read it as nothing at all.
     if (n != static_cast<ssize_t>(sizeof message)) message = ControlMessage();
@@ -86,7 +90,8 @@ SharedScreen::Header *SharedScreen::header() const { return static_cast<Header *
 
 uint32_t *SharedScreen::slot(uint32_t index) const {
     size_t frame = static_cast<size_t>(header()->width) * header()->height;
-    return reinterpret_cast<uint32_t *>(static_cast<char *>(memory_) + sizeof(Header)) + frame * index;
+    return reinterpret_cast<uint32_t *>(static_cast<char *>(memory_) + sizeof(Header)) +
+           frame * index;
 }
 
 int SharedScreen::width() const { return header()->width; }
@@ -94,7 +99,8 @@ int SharedScreen::height() const { return header()->height; }
 
 bool SharedScreen::create(int width, int height, const Picture &help, std::string &error) {
     size_ = sizeof(Header) + (static_cast<size_t>(width) * height * 2 +
-                              static_cast<size_t>(help.width) * help.height) * sizeof(uint32_t);
+                              static_cast<size_t>(help.width) * help.height) *
+                                 sizeof(uint32_t);
     fd_ = memfd_create("korvan-sim-screen", MFD_CLOEXEC);
     if (fd_ < 0 || ftruncate(fd_, static_cast<off_t>(size_)) != 0) {
         error = std::string("cannot make shared memory for the window: ") + strerror(errno);
@@ -114,7 +120,8 @@ bool SharedScreen::create(int width, int height, const Picture &help, std::strin
     h->help_height = help.height;
     h->latest = 0;
     h->serial[0] = h->serial[1] = 0;
-    if (!help.pixels.empty()) memcpy(slot(2), help.pixels.data(), help.pixels.size() * sizeof(uint32_t));
+    if (!help.pixels.empty())
+        memcpy(slot(2), help.pixels.data(), help.pixels.size() * sizeof(uint32_t));
     return true;
 }
 
@@ -135,10 +142,11 @@ bool SharedScreen::map(int fd, std::string &error) {
     // The sizes come from another process: check them before trusting them.
     const Header *h = header();
     size_t needed = sizeof(Header) + (static_cast<size_t>(h->width) * h->height * 2 +
-                                      static_cast<size_t>(h->help_width) * h->help_height) * sizeof(uint32_t);
-    if (h->magic != kMagic || h->width <= 0 || h->height <= 0 || h->width > kMaxSide || h->height > kMaxSide ||
-        h->help_width < 0 || h->help_height < 0 || h->help_width > kMaxSide || h->help_height > kMaxSide ||
-        needed > size_) {
+                                      static_cast<size_t>(h->help_width) * h->help_height) *
+                                         sizeof(uint32_t);
+    if (h->magic != kMagic || h->width <= 0 || h->height <= 0 || h->width > kMaxSide ||
+        h->height > kMaxSide || h->help_width < 0 || h->help_height < 0 ||
+        h->help_width > kMaxSide || h->help_height > kMaxSide || needed > size_) {
         error = "the player's screen is malformed";
         return false;
     }

@@ -18,9 +18,10 @@ namespace kvn_sim {
 constexpr const char *kControlFdVariable = "KVN_SIM_CONTROL_FD";
 
 enum MessageType : uint32_t {
-    kMsgKey = 'K',     // outside -> inside: a remote key pressed in the window (value: key symbol)
-    kMsgShot = 'S',    // outside -> inside: take a screenshot named `text`
-    kMsgStop = 'Q',    // outside -> inside: stop in order (value: the signal, 0 for the window closed)
+    kMsgKey = 'K',   // outside -> inside: a remote key pressed in the window (value: key symbol)
+    kMsgShot = 'S',  // outside -> inside: take a screenshot named `text`
+    kMsgStop =
+        'Q',  // outside -> inside: stop in order (value: the signal, 0 for the window closed)
     kMsgScreen = 'V',  // inside -> outside: the shared screen (with its descriptor)
     kMsgFrame = 'F',   // inside -> outside: a new frame is in the shared screen
 };
@@ -40,7 +41,7 @@ bool receive_message(int fd, ControlMessage &message, int *passed_fd = nullptr);
 // The composed screen and the help panel in shared memory, published by
 // the player and read by the window without either waiting for the other.
 class SharedScreen {
-public:
+  public:
     ~SharedScreen();
     // Inside: makes the memory for the screen and a panel of these sizes.
     bool create(int width, int height, const Picture &help, std::string &error);
@@ -55,7 +56,7 @@ public:
     bool latest(Picture &out) const;
     Picture help() const;
 
-private:
+  private:
     struct Header;
     Header *header() const;
     uint32_t *slot(uint32_t index) const;

@@ -52,21 +52,24 @@ struct Feed {
             }
             std::string error;
             switch (m.type) {
-            case kMsgKey: {
-                DFBInputDeviceKeySymbol key = static_cast<DFBInputDeviceKeySymbol>(m.value);
-                say("[window] key " + key_name(key));
-                press(key);
-                std::lock_guard<std::mutex> lock(mutex);
-                poked = true;
-                poke.notify_one();
-                break;
-            }
-            case kMsgShot:
-                if (valid_shot_name(m.text) && !take_shot(shots, m.text, error))
-                    fprintf(stderr, "korvan-sim: window shot: %s\n", error.c_str());
-                break;
-            case kMsgStop: request_stop(static_cast<int>(m.value)); break;
-            default: break;
+                case kMsgKey: {
+                    DFBInputDeviceKeySymbol key = static_cast<DFBInputDeviceKeySymbol>(m.value);
+                    say("[window] key " + key_name(key));
+                    press(key);
+                    std::lock_guard<std::mutex> lock(mutex);
+                    poked = true;
+                    poke.notify_one();
+                    break;
+                }
+                case kMsgShot:
+                    if (valid_shot_name(m.text) && !take_shot(shots, m.text, error))
+                        fprintf(stderr, "korvan-sim: window shot: %s\n", error.c_str());
+                    break;
+                case kMsgStop:
+                    request_stop(static_cast<int>(m.value));
+                    break;
+                default:
+                    break;
             }
         }
     }
@@ -103,7 +106,8 @@ int inherited_control_fd() {
     char *end = nullptr;
     long fd = strtol(text, &end, 10);
     unsetenv(kControlFdVariable);
-    if (*end != '\0' || fd < 3 || fd > 1 << 20 || fcntl(static_cast<int>(fd), F_GETFD) < 0) return -1;
+    if (*end != '\0' || fd < 3 || fd > 1 << 20 || fcntl(static_cast<int>(fd), F_GETFD) < 0)
+        return -1;
     fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
     return static_cast<int>(fd);
 }
@@ -115,7 +119,8 @@ bool start_window_feed(int control_fd, bool window, const std::string &shots, st
     f.running = true;
     if (window) {
         Picture first;
-        if (!grab_screen(first, error) || !f.screen.create(first.width, first.height, render_panel(help_lines()), error))
+        if (!grab_screen(first, error) ||
+            !f.screen.create(first.width, first.height, render_panel(help_lines()), error))
             return false;
         ControlMessage m;
         m.type = kMsgScreen;

@@ -1,9 +1,8 @@
-#include "host_stub.h"
-
 #include <map>
 #include <mutex>
 #include <string>
 
+#include "host_stub.h"
 #include "kvn_trace.h"
 
 namespace {

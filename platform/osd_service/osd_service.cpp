@@ -28,10 +28,14 @@ Service &service() {
 std::string escaped(const char *text) {
     std::string out;
     for (const char *p = text; *p != '\0'; ++p) {
-        if (*p == '\t') out += "\\t";
-        else if (*p == '\n') out += "\\n";
-        else if (*p == '\\') out += "\\\\";
-        else out += *p;
+        if (*p == '\t')
+            out += "\\t";
+        else if (*p == '\n')
+            out += "\\n";
+        else if (*p == '\\')
+            out += "\\\\";
+        else
+            out += *p;
     }
     return out;
 }
@@ -73,9 +77,8 @@ extern "C" int osd_command(int owner, int *handle, int command, int flags, int m
         renderer = s.renderer;
         data = s.renderer_data;
     }
-    kvn_trace("osd owner=%d conn=%d cmd=%d flags=%d mode=%d len=%u text=%s", owner,
-              call.connection, command, flags, mode, static_cast<unsigned>(length),
-              escaped(call.text).c_str());
+    kvn_trace("osd owner=%d conn=%d cmd=%d flags=%d mode=%d len=%u text=%s", owner, call.connection,
+              command, flags, mode, static_cast<unsigned>(length), escaped(call.text).c_str());
     if (renderer != nullptr) renderer(&call, data);
     return 0;
 }

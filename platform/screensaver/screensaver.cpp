@@ -1,8 +1,7 @@
-#include "screensaver_stub.h"
-
 #include <atomic>
 
 #include "kvn_trace.h"
+#include "screensaver_stub.h"
 
 namespace {
 std::atomic<int> g_last_window{3};

@@ -1,5 +1,3 @@
-#include "smpoutd_api.h"
-
 #include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -9,6 +7,7 @@
 #include <vector>
 
 #include "kvn_trace.h"
+#include "smpoutd_api.h"
 
 namespace {
 

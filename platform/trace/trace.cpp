@@ -1,5 +1,3 @@
-#include "kvn_trace.h"
-
 #include <pthread.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -10,6 +8,8 @@
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "kvn_trace.h"
 
 namespace {
 
@@ -47,7 +47,8 @@ const int g_fork_guard = pthread_atfork(fork_prepare, fork_done, fork_done);
 Trace &trace() {
     if (Trace *t = g_trace.load(std::memory_order_acquire)) return *t;
     std::lock_guard<std::mutex> making(g_making);
-    if (g_trace.load() == nullptr) g_trace.store(new Trace());  // outlives every static destructor that may trace
+    if (g_trace.load() == nullptr)
+        g_trace.store(new Trace());  // outlives every static destructor that may trace
     return *g_trace.load();
 }
 

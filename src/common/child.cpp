@@ -37,8 +37,10 @@ bool close_listed_descriptors() {
                 int fd = 0;
                 bool number = *name != '\0';
                 for (const char *c = name; *c != '\0'; ++c) {
-                    if (*c < '0' || *c > '9') number = false;
-                    else fd = fd * 10 + (*c - '0');
+                    if (*c < '0' || *c > '9')
+                        number = false;
+                    else
+                        fd = fd * 10 + (*c - '0');
                 }
                 if (number && fd > 2 && fd != dir) {
                     close(fd);

@@ -6,9 +6,8 @@
 #ifndef KVN_COMMON_CLOCK_H
 #define KVN_COMMON_CLOCK_H
 
-#include <stdint.h>
-
 #include <directfb.h>
+#include <stdint.h>
 
 namespace kvn {
 

@@ -75,14 +75,17 @@ extern "C" int kvn_dfb_init(int *argc, char ***argv, IDirectFB **dfb, IDirectFBS
     // link's target anywhere), and no program the application starts
     // inherits them.
     (void)mknod("/tmp/display", S_IFIFO | 0666, 0);
-    outport_pipe = open("/tmp/display", O_RDONLY | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0700);
+    outport_pipe =
+        open("/tmp/display", O_RDONLY | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0700);
     kvn::report_unusable("/tmp/display", outport_pipe, false, "mode commands will not be read");
     (void)mkfifo("/tmp/kvn_framework_pipe", 0644);
-    kvn_command_pipe = open("/tmp/kvn_framework_pipe", O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    kvn_command_pipe =
+        open("/tmp/kvn_framework_pipe", O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     kvn::report_unusable("/tmp/kvn_framework_pipe", kvn_command_pipe, true,
                          "no event lines will arrive");
     (void)mkfifo("/tmp/kvnupnp_key_pipe", 0644);
-    kvnupnp_key_pipe = open("/tmp/kvnupnp_key_pipe", O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    kvnupnp_key_pipe =
+        open("/tmp/kvnupnp_key_pipe", O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     kvn::report_unusable("/tmp/kvnupnp_key_pipe", kvnupnp_key_pipe, true, "no keys will arrive");
     return 0;
 }

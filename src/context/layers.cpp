@@ -66,8 +66,7 @@ extern "C" int kvn_layer_background_init(
     IDirectFB *kvn_dfb, IDirectFBDisplayLayer **kvn_layer_background,
     DFBDisplayLayerConfig *kvn_layer_background_config,
     IDirectFBSurface **kvn_surface_background_of_layer_background) {
-    if (kvn_layer_background == nullptr || kvn_layer_background_config == nullptr)
-        return -1;
+    if (kvn_layer_background == nullptr || kvn_layer_background_config == nullptr) return -1;
     if (*kvn_layer_background != nullptr || kvn_surface_background_of_layer_background == nullptr)
         return -1;
     // Before start-up there is no DirectFB and no screen to ask.

@@ -194,8 +194,9 @@ int run_standby(kvn_window *window, DFBWindowEvent *event) {
         if (window->window_id == FLASH_LITE) {
             focus_on_window(FLASH_LITE);
         } else if (window->window_id == SCREEN_SAVER) {
-            focus_on_window(scsvr_return_last_window() == ADVANCE_MEDIA_PLAYER ? ADVANCE_MEDIA_PLAYER
-                                                                                 : FLASH_LITE);
+            focus_on_window(scsvr_return_last_window() == ADVANCE_MEDIA_PLAYER
+                                ? ADVANCE_MEDIA_PLAYER
+                                : FLASH_LITE);
         }
         torrent_standby(0);
         (void)system("power_led -standby 0 -poweron 1");

@@ -15,12 +15,12 @@ struct Language {
     int index;
 };
 const Language kLanguages[] = {
-    {"english_lang", 0},   {"chinese_lang", 1},  {"chinese_lang_trad", 2}, {"german_lang", 3},
-    {"greek_lang", 4},     {"dutch_lang", 5},    {"russian_lang", 6},      {"french_lang", 7},
-    {"italian_lang", 8},   {"czech_lang", 9},    {"swedish_lang", 10},     {"spanish_lang", 11},
-    {"polish_lang", 12},   {"pt_lang", 13},      {"bulg_lang", 14},        {"norwegian_lang", 15},
-    {"hu_lang", 16},       {"sl_lang", 17},      {"japanese_lang", 18},    {"tr_lang", 19},
-    {"vi_lang", 20},       {"da_lang", 22},      {"he_lang", 23},          {"korean_lang", 24},
+    {"english_lang", 0},   {"chinese_lang", 1}, {"chinese_lang_trad", 2}, {"german_lang", 3},
+    {"greek_lang", 4},     {"dutch_lang", 5},   {"russian_lang", 6},      {"french_lang", 7},
+    {"italian_lang", 8},   {"czech_lang", 9},   {"swedish_lang", 10},     {"spanish_lang", 11},
+    {"polish_lang", 12},   {"pt_lang", 13},     {"bulg_lang", 14},        {"norwegian_lang", 15},
+    {"hu_lang", 16},       {"sl_lang", 17},     {"japanese_lang", 18},    {"tr_lang", 19},
+    {"vi_lang", 20},       {"da_lang", 22},     {"he_lang", 23},          {"korean_lang", 24},
     {"romanian_lang", 25},
 };
 

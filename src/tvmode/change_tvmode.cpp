@@ -26,9 +26,10 @@ int notify_tvmode_change(const char *payload) {
         return 1;
     }
     char line[128];
-    int length = payload != nullptr
-                     ? snprintf(line, sizeof line, "swf=<event>%s</event>%s\n", "change_tvmode", payload)
-                     : snprintf(line, sizeof line, "swf=<event>%s</event>\n", "change_tvmode");
+    int length =
+        payload != nullptr
+            ? snprintf(line, sizeof line, "swf=<event>%s</event>%s\n", "change_tvmode", payload)
+            : snprintf(line, sizeof line, "swf=<event>%s</event>\n", "change_tvmode");
     if (length < 0 || static_cast<size_t>(length) >= sizeof line) length = 0;
     // One write of a short line: whole or not at all, even into a full pipe.
     ssize_t written = length > 0 ? write(fd, line, static_cast<size_t>(length)) : -1;

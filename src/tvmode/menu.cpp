@@ -50,7 +50,8 @@ const FrequencyList *list_for_group(int group) {
             return &k1080p;
         case kGroup4K:
             return &k4K;
-        default: return nullptr;
+        default:
+            return nullptr;
     }
 }
 
@@ -95,7 +96,7 @@ int compose(char *buffer, size_t size, const char *format, ...) {
 }
 
 class Menu {
-public:
+  public:
     explicit Menu(kvn_window *window) : window_(window), events_(window->events) {}
 
     void run() {
@@ -123,7 +124,7 @@ public:
         send(kDialogClose, kDialogNoFlags, kDialogShow, nullptr, 0);
     }
 
-private:
+  private:
     const char *text(const char *const *table) const { return table[language_]; }
 
     void send(int command, int flags, int mode, const char *buffer, int length) {
@@ -159,7 +160,8 @@ private:
                     kFrequencyNames[list_->indexes[1]], kFrequencyNames[list_->indexes[2]]);
         }
         char heading[30];
-        compose(heading, sizeof heading, "%s  %s", text(lang_korvan_framework_resolution), kRowNames[row_]);
+        compose(heading, sizeof heading, "%s  %s", text(lang_korvan_framework_resolution),
+                kRowNames[row_]);
         char buffer[170];
         int n = compose(buffer, sizeof buffer,
                         "-set=%d\t-opts=%s\t-optdel=%c\t-ntt=%s\t-rtt=%s\t-acm=%s\t-inm=%s\t-fset=%"
@@ -184,7 +186,8 @@ private:
             compose(heading, sizeof heading, "%s", text(lang_korvan_framework_TV_system));
             compose(line, sizeof line, "%s", kRowNames[row_]);
         } else {
-            compose(heading, sizeof heading, "%s %s", text(lang_korvan_framework_resolution), kRowNames[row_]);
+            compose(heading, sizeof heading, "%s %s", text(lang_korvan_framework_resolution),
+                    kRowNames[row_]);
             compose(line, sizeof line, "%s  %s", text(lang_korvan_framework_frequency),
                     kFrequencyNames[frequency_]);
         }
@@ -198,7 +201,8 @@ private:
 
     void send_invalid_mode() {
         char buffer[170];
-        int n = compose(buffer, sizeof buffer, "%s%s", "-msg=", text(lang_korvan_framework_invalid_mode));
+        int n = compose(buffer, sizeof buffer, "%s%s",
+                        "-msg=", text(lang_korvan_framework_invalid_mode));
         send(kDialogNotice, kDialogMessageFlags, kDialogShow, buffer, n);
     }
 
@@ -248,7 +252,9 @@ private:
                 return select(kMode720p50, kFrequencyAuto);
             case DIKS_2:
                 return select(kMode1080i50, kFrequencyAuto);
-            case DIKS_3: send_invalid_mode(); return Outcome::kStay;
+            case DIKS_3:
+                send_invalid_mode();
+                return Outcome::kStay;
             case DIKS_4:
             case DIKS_7:
             case DIKS_GREEN:
@@ -263,10 +269,15 @@ private:
                 return select(kGroup1080p, kFrequency50Hz);
             case DIKS_BLUE:
                 return select(kGroup4K, kFrequency30Hz);
-            case DIKS_SELECT: SwitchTvSystem(); return Outcome::kLeave;
+            case DIKS_SELECT:
+                SwitchTvSystem();
+                return Outcome::kLeave;
             case DIKS_TV:
-            case DIKS_STOP: return Outcome::kLeave;
-            default: *handled = false; return Outcome::kStay;
+            case DIKS_STOP:
+                return Outcome::kLeave;
+            default:
+                *handled = false;
+                return Outcome::kStay;
         }
     }
 

@@ -96,7 +96,8 @@ void map_tvname(char *text, size_t size) {
 size_t utf8_cut(const char *text, size_t length) {
     // Back over at most three continuation bytes to the last lead byte.
     size_t lead = length;
-    while (lead > 0 && length - lead < 4 && (static_cast<unsigned char>(text[lead - 1]) & 0xC0) == 0x80)
+    while (lead > 0 && length - lead < 4 &&
+           (static_cast<unsigned char>(text[lead - 1]) & 0xC0) == 0x80)
         --lead;
     if (lead == 0) return length;
     unsigned char c = static_cast<unsigned char>(text[lead - 1]);

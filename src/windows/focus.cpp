@@ -84,7 +84,8 @@ extern "C" int focus_on_window(int window_id) {
 
     dest_window->on_focus = 1;
     if (dest_window->window == nullptr) {
-        if (dest_window->focus_on_window_callback != nullptr) dest_window->focus_on_window_callback(dest_window);
+        if (dest_window->focus_on_window_callback != nullptr)
+            dest_window->focus_on_window_callback(dest_window);
         return 0;
     }
     uint8_t opacity = 0;
@@ -95,7 +96,8 @@ extern "C" int focus_on_window(int window_id) {
                       "dest_window->window->SetOpacity(dest_window->window, dest_window->opacity)");
     }
     kvn::give_input_and_raise(dest_window);
-    if (dest_window->focus_on_window_callback != nullptr) dest_window->focus_on_window_callback(dest_window);
+    if (dest_window->focus_on_window_callback != nullptr)
+        dest_window->focus_on_window_callback(dest_window);
     return 0;
 }
 

@@ -7,10 +7,17 @@
 #include "window_list.h"
 
 extern "C" {
-const char *window_id_str[KVN_APPLICATION_COUNT] = {
-    "DUMMY1",       "DUMMY2",       "BROWSER",           "ADVANCE_MEDIA_PLAYER",
-    "PHOTO_PLAYER", "SCREEN_SAVER", "VISUAL_CONTROLLER", "PLAYLIST_NAVIGATOR",
-    "FLASH_LITE",   "FLASH_WIDGET", "TVMODE"};
+const char *window_id_str[KVN_APPLICATION_COUNT] = {"DUMMY1",
+                                                    "DUMMY2",
+                                                    "BROWSER",
+                                                    "ADVANCE_MEDIA_PLAYER",
+                                                    "PHOTO_PLAYER",
+                                                    "SCREEN_SAVER",
+                                                    "VISUAL_CONTROLLER",
+                                                    "PLAYLIST_NAVIGATOR",
+                                                    "FLASH_LITE",
+                                                    "FLASH_WIDGET",
+                                                    "TVMODE"};
 }
 
 namespace kvn {

@@ -51,8 +51,10 @@ extern "C" int unregister_window(kvn_window *window) {
              dest_window = dest_window->next) {
             if (dest_window->active && dest_window->opacity) {
                 if (dest_window->window != nullptr) {
-                    KVN_DFB_CHECK(dest_window->window->SetOpacity(dest_window->window, dest_window->opacity),
-                                  "dest_window->window->SetOpacity(dest_window->window, dest_window->opacity)");
+                    KVN_DFB_CHECK(
+                        dest_window->window->SetOpacity(dest_window->window, dest_window->opacity),
+                        "dest_window->window->SetOpacity(dest_window->window, "
+                        "dest_window->opacity)");
                     KVN_DFB_CHECK(dest_window->window->RequestFocus(dest_window->window),
                                   "dest_window->window->RequestFocus(dest_window->window)");
                 }

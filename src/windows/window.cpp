@@ -7,14 +7,16 @@ extern "C" int kvn_create_window_surface_events(kvn_window *kvn_window, DFBWindo
                                                 int posx, int posy, int width, int height,
                                                 DFBWindowCapabilities caps, uint8_t opacity) {
     DFBDisplayLayerConfig dlcfg;
-    KVN_DFB_CHECK(kvn_dfb_global_context.kvn_layer_osd->GetConfiguration(kvn_dfb_global_context.kvn_layer_osd, &dlcfg),
-                  "kvn_dfb_global_context.kvn_layer_osd->GetConfiguration(kvn_dfb_global_context.kvn_layer_osd, &dlcfg)");
+    KVN_DFB_CHECK(kvn_dfb_global_context.kvn_layer_osd->GetConfiguration(
+                      kvn_dfb_global_context.kvn_layer_osd, &dlcfg),
+                  "kvn_dfb_global_context.kvn_layer_osd->GetConfiguration(kvn_dfb_global_context."
+                  "kvn_layer_osd, &dlcfg)");
     if (width == 0) width = dlcfg.width;
     if (height == 0) height = dlcfg.height;
 
-    desc->flags = static_cast<DFBWindowDescriptionFlags>(DWDESC_CAPS | DWDESC_WIDTH | DWDESC_HEIGHT |
-                                                         DWDESC_PIXELFORMAT | DWDESC_POSX |
-                                                         DWDESC_POSY | DWDESC_SURFACE_CAPS);
+    desc->flags = static_cast<DFBWindowDescriptionFlags>(
+        DWDESC_CAPS | DWDESC_WIDTH | DWDESC_HEIGHT | DWDESC_PIXELFORMAT | DWDESC_POSX |
+        DWDESC_POSY | DWDESC_SURFACE_CAPS);
     desc->caps = caps;
     desc->width = width;
     desc->height = height;
@@ -24,21 +26,26 @@ extern "C" int kvn_create_window_surface_events(kvn_window *kvn_window, DFBWindo
     desc->surface_caps = DSCAPS_DOUBLE;
 
     kvn_window->magic = KVN_WINDOW_MAGIC;
-    KVN_DFB_CHECK(kvn_dfb_global_context.kvn_layer_osd->CreateWindow(kvn_dfb_global_context.kvn_layer_osd, desc, &(kvn_window->window)),
-                  "kvn_dfb_global_context.kvn_layer_osd->CreateWindow(kvn_dfb_global_context.kvn_layer_osd, desc, &(kvn_window->window))");
+    KVN_DFB_CHECK(kvn_dfb_global_context.kvn_layer_osd->CreateWindow(
+                      kvn_dfb_global_context.kvn_layer_osd, desc, &(kvn_window->window)),
+                  "kvn_dfb_global_context.kvn_layer_osd->CreateWindow(kvn_dfb_global_context.kvn_"
+                  "layer_osd, desc, &(kvn_window->window))");
     KVN_DFB_CHECK((kvn_window->window)->GetSurface((kvn_window->window), &(kvn_window->surface)),
                   "(kvn_window->window)->GetSurface((kvn_window->window), &(kvn_window->surface))");
-    KVN_DFB_CHECK(kvn_window->surface->SetDrawingFlags(kvn_window->surface, DSDRAW_NOFX ),
+    KVN_DFB_CHECK(kvn_window->surface->SetDrawingFlags(kvn_window->surface, DSDRAW_NOFX),
                   "kvn_window->surface->SetDrawingFlags(kvn_window->surface, DSDRAW_NOFX )");
-    KVN_DFB_CHECK((kvn_window->window)->CreateEventBuffer( (kvn_window->window), &(kvn_window->events)),
-                  "(kvn_window->window)->CreateEventBuffer( (kvn_window->window), &(kvn_window->events))");
+    KVN_DFB_CHECK(
+        (kvn_window->window)->CreateEventBuffer((kvn_window->window), &(kvn_window->events)),
+        "(kvn_window->window)->CreateEventBuffer( (kvn_window->window), &(kvn_window->events))");
     KVN_DFB_CHECK((kvn_window->surface)->SetColor(kvn_window->surface, 0x00, 0x00, 0x00, 0x00),
                   "(kvn_window->surface)->SetColor(kvn_window->surface, 0x00, 0x00, 0x00, 0x00)");
-    KVN_DFB_CHECK((kvn_window->surface)->FillRectangle(kvn_window->surface, 0, 0, desc->width, desc->height),
-                  "(kvn_window->surface)->FillRectangle(kvn_window->surface, 0, 0, desc->width, desc->height)");
+    KVN_DFB_CHECK(
+        (kvn_window->surface)->FillRectangle(kvn_window->surface, 0, 0, desc->width, desc->height),
+        "(kvn_window->surface)->FillRectangle(kvn_window->surface, 0, 0, desc->width, "
+        "desc->height)");
     KVN_DFB_CHECK((kvn_window->surface)->Flip(kvn_window->surface, NULL, DSFLIP_NONE),
                   "(kvn_window->surface)->Flip(kvn_window->surface, NULL, DSFLIP_NONE)");
-    KVN_DFB_CHECK((kvn_window->window)->SetOpacity( (kvn_window->window), opacity ),
+    KVN_DFB_CHECK((kvn_window->window)->SetOpacity((kvn_window->window), opacity),
                   "(kvn_window->window)->SetOpacity( (kvn_window->window), opacity )");
     return 0;
 }

@@ -15,7 +15,7 @@ void lock_windows(const char *operation);
 void unlock_windows();
 
 class WindowsLock {
-public:
+  public:
     explicit WindowsLock(const char *operation) { lock_windows(operation); }
     ~WindowsLock() { unlock_windows(); }
     WindowsLock(const WindowsLock &) = delete;

@@ -1,5 +1,5 @@
-// The checks before writing a small file under /tmp (each refusal said with its reason, for the box's owner to
-// find a neighbour's plant), and the descriptors a started program gets.
+// The checks before writing a small file under /tmp (each refusal said with its reason, for the
+// box's owner to find a neighbour's plant), and the descriptors a started program gets.
 #include "common/files.h"
 
 #include <errno.h>
@@ -23,10 +23,15 @@
 TEST(Files, EveryRefusalIsSaidWithItsReason) {
     KVN_REQUIRE_SANDBOX();
     kvn_test::write_file("/tmp/plain", "x"), kvn_test::write_file("/tmp/named", "x");
-    ASSERT_EQ(0, link("/tmp/named", "/tmp/second-name") | symlink("/tmp/plain", "/tmp/link") | mkdir("/tmp/folder", 0755) | mkfifo("/tmp/fifo", 0644));
-    const char *rows[][2] = {  // said null: allowed, nothing said
-        {"/tmp/plain", nullptr}, {"/tmp/missing", nullptr}, {"/tmp/link", "it is a symbolic link"}, {"/tmp/folder", "it is a directory"},
-        {"/tmp/fifo", "it is not a plain file"}, {"/tmp/second-name", "it has another name"}};
+    ASSERT_EQ(0, link("/tmp/named", "/tmp/second-name") | symlink("/tmp/plain", "/tmp/link") |
+                     mkdir("/tmp/folder", 0755) | mkfifo("/tmp/fifo", 0644));
+    const char *rows[][2] = {// said null: allowed, nothing said
+                             {"/tmp/plain", nullptr},
+                             {"/tmp/missing", nullptr},
+                             {"/tmp/link", "it is a symbolic link"},
+                             {"/tmp/folder", "it is a directory"},
+                             {"/tmp/fifo", "it is not a plain file"},
+                             {"/tmp/second-name", "it has another name"}};
     for (const auto &row : rows) {
         testing::internal::CaptureStderr();
         EXPECT_EQ(row[1] == nullptr, kvn::shell_may_write(row[0], "who")) << row[0];
@@ -36,10 +41,15 @@ TEST(Files, EveryRefusalIsSaidWithItsReason) {
                   testing::internal::GetCapturedStderr());
     }
     testing::internal::CaptureStderr();
-    EXPECT_EQ((std::vector<int>{-1, -1}), (std::vector<int>{kvn::create_private("/tmp/no-folder/file", "who"), kvn::create_private("/proc/self/status", "who")}));
-    EXPECT_TRUE(ctx_test::has(testing::internal::GetCapturedStderr(), {"who: cannot create /tmp/no-folder/file afresh: No such file or directory\n",
-                                                                      "who: cannot remove /proc/self/status: "}));
-    // Checked again before use: still the same file (not gone, not replaced), nobody else's, with no other name.
+    EXPECT_EQ((std::vector<int>{-1, -1}),
+              (std::vector<int>{kvn::create_private("/tmp/no-folder/file", "who"),
+                                kvn::create_private("/proc/self/status", "who")}));
+    EXPECT_TRUE(
+        ctx_test::has(testing::internal::GetCapturedStderr(),
+                      {"who: cannot create /tmp/no-folder/file afresh: No such file or directory\n",
+                       "who: cannot remove /proc/self/status: "}));
+    // Checked again before use: still the same file (not gone, not replaced), nobody else's, with
+    // no other name.
     int fd = kvn::create_private("/tmp/private", "who");
     struct stat st;
     ASSERT_TRUE(fd >= 0 && fstat(fd, &st) == 0);
@@ -47,9 +57,11 @@ TEST(Files, EveryRefusalIsSaidWithItsReason) {
     testing::internal::CaptureStderr();
     EXPECT_TRUE(kvn::still_private("/tmp/private", fd, "who"));
     EXPECT_FALSE((unlink("/tmp/private"), kvn::still_private("/tmp/private", fd, "who")));
-    EXPECT_FALSE((rename("/tmp/plain", "/tmp/private"), kvn::still_private("/tmp/private", fd, "who")));
+    EXPECT_FALSE(
+        (rename("/tmp/plain", "/tmp/private"), kvn::still_private("/tmp/private", fd, "who")));
     close(fd), fd = kvn::create_private("/tmp/private", "who");
-    EXPECT_FALSE((link("/tmp/private", "/tmp/private-too"), kvn::still_private("/tmp/private", fd, "who")));
+    EXPECT_FALSE(
+        (link("/tmp/private", "/tmp/private-too"), kvn::still_private("/tmp/private", fd, "who")));
     close(fd), fd = kvn::create_private("/tmp/private", "who");
     EXPECT_FALSE((fchmod(fd, 0620), kvn::still_private("/tmp/private", fd, "who")));
     const std::string said = "korvan_framework_lib: who: /tmp/private ";
@@ -59,7 +71,8 @@ TEST(Files, EveryRefusalIsSaidWithItsReason) {
     close(fd);
 }
 
-// This process's calls of `number` fail with `error` from now on: a kernel without close_range or without /proc.
+// This process's calls of `number` fail with `error` from now on: a kernel without close_range or
+// without /proc.
 static bool deny(long number, int error) {
     struct sock_filter filter[] = {
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
@@ -68,15 +81,20 @@ static bool deny(long number, int error) {
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
     };
     struct sock_fprog program = {sizeof filter / sizeof filter[0], filter};
-    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
 }
 
 TEST(Child, GetsOnlyStandardInputOutputAndErrorWhateverTheKernelOffers) {
-    const struct { const char *kernel; bool close_range, proc; } rows[] = {
+    const struct {
+        const char *kernel;
+        bool close_range, proc;
+    } rows[] = {
         {"close_range", true, true}, {"/proc only", false, true}, {"neither", false, false}};
     for (const auto &row : rows) {
         SCOPED_TRACE(row.kernel);
-        if (!row.close_range && kvn_test::emulated()) GTEST_SKIP() << "qemu-user installs no seccomp filter";
+        if (!row.close_range && kvn_test::emulated())
+            GTEST_SKIP() << "qemu-user installs no seccomp filter";
         int ends[2];
         ASSERT_EQ(0, pipe(ends));
         const pid_t pid = fork();
@@ -89,16 +107,22 @@ TEST(Child, GetsOnlyStandardInputOutputAndErrorWhateverTheKernelOffers) {
             if (!row.proc && !deny(SYS_open, ENOENT)) _exit(2);
 #endif
             struct rlimit limit = {256, 256};
-            setrlimit(RLIMIT_NOFILE, &limit), dup2(ends[0], 0);  // standard input a pipe, on which nothing can seek
+            setrlimit(RLIMIT_NOFILE, &limit),
+                dup2(ends[0], 0);  // standard input a pipe, on which nothing can seek
             for (int fd : {3, 4, 100, 255}) dup2(ends[1], fd);
             kvn::close_inherited_descriptors();
             int open_fds = 0;
             for (int fd = 0; fd < 256; ++fd) open_fds += fcntl(fd, F_GETFD) != -1;
-            _exit(fcntl(0, F_GETFD) != -1 && fcntl(1, F_GETFD) != -1 && fcntl(2, F_GETFD) != -1 && open_fds == 3 ? 0 : 1);
+            _exit(fcntl(0, F_GETFD) != -1 && fcntl(1, F_GETFD) != -1 && fcntl(2, F_GETFD) != -1 &&
+                          open_fds == 3
+                      ? 0
+                      : 1);
         }
         close(ends[0]), close(ends[1]);
         int status = 0;
-        EXPECT_TRUE(kvn::reap_within(pid, 10000, &status) || (kill(pid, SIGKILL), waitpid(pid, &status, 0), false)) << "never finished closing";
+        EXPECT_TRUE(kvn::reap_within(pid, 10000, &status) ||
+                    (kill(pid, SIGKILL), waitpid(pid, &status, 0), false))
+            << "never finished closing";
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     }
 }

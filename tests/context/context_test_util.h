@@ -1,4 +1,5 @@
-// Helpers of the display-context tests: start-up with chosen DirectFB options, descriptor counts, spies.
+// Helpers of the display-context tests: start-up with chosen DirectFB options, descriptor counts,
+// spies.
 #ifndef KVN_CONTEXT_TEST_UTIL_H
 #define KVN_CONTEXT_TEST_UTIL_H
 
@@ -18,11 +19,13 @@ namespace ctx_test {
 inline int init_display(std::vector<std::string> options = {}) {
     static std::vector<std::string> args;
     static std::vector<char *> argv;
-    args.assign(1, "kvn-context-test"), args.insert(args.end(), options.begin(), options.end()), argv.clear();
+    args.assign(1, "kvn-context-test"), args.insert(args.end(), options.begin(), options.end()),
+        argv.clear();
     for (auto &s : args) argv.push_back(&s[0]);
     int argc = static_cast<int>(args.size());
     char **argv_p = (argv.push_back(nullptr), argv.data());
-    return kvn_dfb_init(&argc, &argv_p, &kvn_dfb_global_context.kvn_dfb, &kvn_dfb_global_context.kvn_screen);
+    return kvn_dfb_init(&argc, &argv_p, &kvn_dfb_global_context.kvn_dfb,
+                        &kvn_dfb_global_context.kvn_screen);
 }
 
 inline void init_osd_layer() {
@@ -38,21 +41,26 @@ inline int open_descriptor_count() {
     return closedir(dir), n;
 }
 
-// The guarded-call report for a failing call: this module, the line, then DirectFB's report quoting the text.
+// The guarded-call report for a failing call: this module, the line, then DirectFB's report quoting
+// the text.
 inline std::string guard_report(const std::string &text) {
     std::string pattern = "korvan_framework_lib <[0-9]+>:\n\t.*DirectFBError \\[";
-    for (char c : text) pattern += std::string(strchr("()*&|.[]{}+?^$\\", c) != nullptr ? "\\" : "") + c;
+    for (char c : text)
+        pattern += std::string(strchr("()*&|.[]{}+?^$\\", c) != nullptr ? "\\" : "") + c;
     return pattern + "\\]";
 }
 
 // Whether `text` holds every one of `parts`; the failure names the missing one.
-inline ::testing::AssertionResult has(const std::string &text, std::initializer_list<std::string> parts) {
+inline ::testing::AssertionResult has(const std::string &text,
+                                      std::initializer_list<std::string> parts) {
     for (const std::string &p : parts)
-        if (text.find(p) == std::string::npos) return ::testing::AssertionFailure() << "no \"" << p << "\" in: " << text;
+        if (text.find(p) == std::string::npos)
+            return ::testing::AssertionFailure() << "no \"" << p << "\" in: " << text;
     return ::testing::AssertionSuccess();
 }
 
-// A copy of a real interface whose methods can be replaced one by one (they reach the object through `real`).
+// A copy of a real interface whose methods can be replaced one by one (they reach the object
+// through `real`).
 template <typename Interface>
 struct Spy {
     Interface iface;
@@ -61,7 +69,8 @@ struct Spy {
     static Spy *of(Interface *thiz) { return reinterpret_cast<Spy *>(thiz); }
 };
 
-// Keeps an object alive until the process ends, at a stable address (spies stand for interfaces a whole test).
+// Keeps an object alive until the process ends, at a stable address (spies stand for interfaces a
+// whole test).
 template <typename T, typename... Args>
 T *keep(Args &&...args) {
     static std::deque<T> pool;

@@ -17,45 +17,57 @@ bool cleared(const DFBWindowEvent &e) { return e.type == 0 && e.key_symbol == DI
 
 TEST(DefaultHandler, InstallingSoftwareSwallowsEveryEvent) {
     KVN_REQUIRE_SANDBOX();
-    App browser(BROWSER); kvn_test::write_file("/tmp/vmk_installing", "");
+    App browser(BROWSER);
+    kvn_test::write_file("/tmp/vmk_installing", "");
     for (DFBWindowEvent e : {key_event(DIKS_POWER, DWET_KEYUP), key_event(DIKS_OK),
                              key_event(DIKS_NULL, DWET_GOTFOCUS)})
         EXPECT_TRUE(kvn_default_event_handling(&browser.record, &e) == 0 && cleared(e)) << e.type;
-    kvn_test::remove_file("/tmp/vmk_installing"); DFBWindowEvent up = key_event(DIKS_POWER, DWET_KEYUP);
+    kvn_test::remove_file("/tmp/vmk_installing");
+    DFBWindowEvent up = key_event(DIKS_POWER, DWET_KEYUP);
     EXPECT_EQ(-1, kvn_default_event_handling(&browser.record, &up)) << "a key-up starts nothing";
     EXPECT_EQ(0, kvn_get_standby_mode());
-    EXPECT_EQ(-2, kvn_default_event_handling(nullptr, &up) + kvn_default_event_handling(&browser.record, nullptr));
+    EXPECT_EQ(-2, kvn_default_event_handling(nullptr, &up) +
+                      kvn_default_event_handling(&browser.record, nullptr));
 }
 
-// Every row of the key table, by focus, media player state and audio type; the effect is the host calls traced
-// and the dialog commands sent ("owner command flags length text").
+// Every row of the key table, by focus, media player state and audio type; the effect is the host
+// calls traced and the dialog commands sent ("owner command flags length text").
 TEST(DefaultHandler, EveryKeyOfTheTable) {
     KVN_REQUIRE_SANDBOX();
     constexpr int kNone = -1;
     struct Row {
         DFBInputDeviceKeySymbol key;
         int focused, audio, player_active, photos_active, chinese, result;
-        bool cleared; std::string effect;
+        bool cleared;
+        std::string effect;
     };
     const std::string not_allowed = "104 -3 0 0 |104 13 16384 16 -msg=Not allowed|104 -2 0 0 |";
     const Row rows[] = {
-        {DIKS_CAPITAL_Q, BROWSER, 1, 1, 1, 0, 0, false, ""}, {DIKS_CAPITAL_S, BROWSER, 1, 1, 1, 0, 0, false, ""},
-        {DIKS_SMALL_Q, BROWSER, 1, 1, 1, 0, 0, false, ""}, {DIKS_SMALL_S, BROWSER, 1, 1, 1, 0, 0, false, ""},
-        {DIKS_SHUFFLE, BROWSER, 1, 1, 1, 0, 0, false, ""}, {DIKS_SWAP, BROWSER, 1, 1, 1, 0, 0, false, ""},
+        {DIKS_CAPITAL_Q, BROWSER, 1, 1, 1, 0, 0, false, ""},
+        {DIKS_CAPITAL_S, BROWSER, 1, 1, 1, 0, 0, false, ""},
+        {DIKS_SMALL_Q, BROWSER, 1, 1, 1, 0, 0, false, ""},
+        {DIKS_SMALL_S, BROWSER, 1, 1, 1, 0, 0, false, ""},
+        {DIKS_SHUFFLE, BROWSER, 1, 1, 1, 0, 0, false, ""},
+        {DIKS_SWAP, BROWSER, 1, 1, 1, 0, 0, false, ""},
         {DIKS_HOLD, BROWSER, 1, 1, 1, 0, -1, false, ""},  // counts only in standby
-        {DIKS_OK, BROWSER, 1, 1, 1, 0, -1, false, ""}, {DIKS_TV, kNone, 1, 1, 1, 0, 0, false, ""},
-        {DIKS_SETUP, kNone, 1, 1, 1, 0, 0, false, ""}, {DIKS_CALL, kNone, 1, 1, 1, 0, 0, false, ""},
+        {DIKS_OK, BROWSER, 1, 1, 1, 0, -1, false, ""},
+        {DIKS_TV, kNone, 1, 1, 1, 0, 0, false, ""},
+        {DIKS_SETUP, kNone, 1, 1, 1, 0, 0, false, ""},
+        {DIKS_CALL, kNone, 1, 1, 1, 0, 0, false, ""},
         {DIKS_TV, PHOTO_PLAYER, 1, 1, 1, 0, 0, true, not_allowed},
         {DIKS_CALL, PHOTO_PLAYER, 1, 1, 1, 0, 0, true, not_allowed},
-        {DIKS_CALL, PHOTO_PLAYER, 1, 1, 1, 1, 0, true, "104 -3 0 0 |104 13 16384 14 -msg=不允许|104 -2 0 0 |"},
+        {DIKS_CALL, PHOTO_PLAYER, 1, 1, 1, 1, 0, true,
+         "104 -3 0 0 |104 13 16384 14 -msg=不允许|104 -2 0 0 |"},
         {DIKS_SETUP, PHOTO_PLAYER, 1, 1, 1, 0, 0, false, ""},
-        {DIKS_SETUP, ADVANCE_MEDIA_PLAYER, 1, 1, 1, 0, 0, true, "host playback_setting_menu_spawn window|"},
+        {DIKS_SETUP, ADVANCE_MEDIA_PLAYER, 1, 1, 1, 0, 0, true,
+         "host playback_setting_menu_spawn window|"},
         {DIKS_HOME, BROWSER, 1, 1, 1, 0, 0, true, "host VisualCtrl_Spawn 1|"},
         {DIKS_PROGRAM, BROWSER, 1, 0, 1, 0, 0, true, "host VisualCtrl_Spawn 1|"},
         {DIKS_HOME, BROWSER, 0, 1, 1, 0, 0, false, ""},     // the media player plays no audio
         {DIKS_PROGRAM, BROWSER, 1, 1, 0, 0, 0, false, ""},  // one application active
         {DIKS_LANGUAGE, BROWSER, 1, 1, 1, 0, 0, true, "host VisualCtrl_Spawn 0|"},
-        {DIKS_LANGUAGE, BROWSER, 0, 1, 1, 0, 0, false, ""}, {DIKS_LANGUAGE, kNone, 1, 0, 1, 0, 0, false, ""},
+        {DIKS_LANGUAGE, BROWSER, 0, 1, 1, 0, 0, false, ""},
+        {DIKS_LANGUAGE, kNone, 1, 0, 1, 0, 0, false, ""},
         {DIKS_LANGUAGE, BROWSER, 1, 0, 1, 0, 0, false,
          "102 -3 0 0 |102 13 16384 21 -msg=No music started|102 -2 0 0 |"},
     };
@@ -63,27 +75,34 @@ TEST(DefaultHandler, EveryKeyOfTheTable) {
     for (App *a : {&browser, &photos, &player}) ASSERT_EQ(0, register_window(&a->record));
     for (const Row &row : rows) {
         SCOPED_TRACE(std::to_string(row.key) + " focused " + std::to_string(row.focused));
-        for (App *a : {&browser, &photos, &player}) a->record.on_focus = a->record.window_id == row.focused;
-        host_stub_set_audio_type(row.audio); player.record.active = row.player_active;
-        photos.record.active = row.photos_active; write_var("lang", row.chinese ? "chinese_lang" : "english_lang", 0);
-        size_t dialogs = kvn_test::osd_calls().size(); kvn_trace_clear();
-        DFBWindowEvent e = key_event(row.key); EXPECT_EQ(row.result, kvn_default_event_handling(&browser.record, &e));
-        EXPECT_EQ(row.cleared, cleared(e)); EXPECT_TRUE(row.cleared || e.key_symbol == row.key);
+        for (App *a : {&browser, &photos, &player})
+            a->record.on_focus = a->record.window_id == row.focused;
+        host_stub_set_audio_type(row.audio);
+        player.record.active = row.player_active;
+        photos.record.active = row.photos_active;
+        write_var("lang", row.chinese ? "chinese_lang" : "english_lang", 0);
+        size_t dialogs = kvn_test::osd_calls().size();
+        kvn_trace_clear();
+        DFBWindowEvent e = key_event(row.key);
+        EXPECT_EQ(row.result, kvn_default_event_handling(&browser.record, &e));
+        EXPECT_EQ(row.cleared, cleared(e));
+        EXPECT_TRUE(row.cleared || e.key_symbol == row.key);
         std::string effect;
         for (const std::string &line : kvn_test::trace_lines())
             if (line.rfind("host V", 0) == 0 || line.rfind("host p", 0) == 0) effect += line + "|";
         std::vector<osd_call> calls = kvn_test::osd_calls();
         for (size_t i = dialogs; i < calls.size(); ++i)
-            effect += std::to_string(calls[i].owner) + " " + std::to_string(calls[i].command) + " " +
-                      std::to_string(calls[i].flags) + " " + std::to_string(calls[i].length) + " " + calls[i].text +
-                      "|";
+            effect += std::to_string(calls[i].owner) + " " + std::to_string(calls[i].command) +
+                      " " + std::to_string(calls[i].flags) + " " + std::to_string(calls[i].length) +
+                      " " + calls[i].text + "|";
         EXPECT_EQ(row.effect, effect);
     }
-    EXPECT_EQ(21, vctrl_osd_msg_len); EXPECT_STREQ("-msg=No music started", vctrl_osd_message);
+    EXPECT_EQ(21, vctrl_osd_msg_len);
+    EXPECT_STREQ("-msg=No music started", vctrl_osd_message);
 }
 
-// The menu on a buffer whose wait fails at once (for 3 s; then it times out, so that a menu that would spin
-// ends) leaves as on its 10-second time-out (0.5 s here).
+// The menu on a buffer whose wait fails at once (for 3 s; then it times out, so that a menu that
+// would spin ends) leaves as on its 10-second time-out (0.5 s here).
 std::atomic<int> g_failed_waits{0};
 Clock::time_point g_failing_since;
 
@@ -91,21 +110,31 @@ TEST(DefaultHandler, MenuOnAFailingWaitLeavesAsOnATimeOut) {
     KVN_REQUIRE_SANDBOX();
     IDirectFBEventBuffer failing{};
     failing.WaitForEventWithTimeout = [](IDirectFBEventBuffer *, unsigned, unsigned) {
-        return ++g_failed_waits, Clock::now() - g_failing_since < std::chrono::seconds(3) ? DFB_DESTROYED : DFB_TIMEOUT;
+        return ++g_failed_waits, Clock::now() - g_failing_since < std::chrono::seconds(3)
+                                     ? DFB_DESTROYED
+                                     : DFB_TIMEOUT;
     };
     failing.GetEvent = [](IDirectFBEventBuffer *, DFBEvent *) { return DFB_BUFFEREMPTY; };
     kvn_window browser{};
-    browser.window_id = BROWSER, browser.active = 1, browser.opacity = 0xff, browser.events = &failing;
-    ASSERT_EQ(0, register_window(&browser)); ASSERT_EQ(0, focus_on_window(BROWSER));
-    kvn_set_time_divisor(20); current_fip_mode = 7;
-    g_failing_since = Clock::now(); DFBWindowEvent e = key_event(DIKS_TV);
-    EXPECT_EQ(0, kvn_default_event_handling(&browser, &e)); auto took = Clock::now() - g_failing_since;
-    kvn_set_time_divisor(1); EXPECT_GE(took, std::chrono::milliseconds(450));
+    browser.window_id = BROWSER, browser.active = 1, browser.opacity = 0xff,
+    browser.events = &failing;
+    ASSERT_EQ(0, register_window(&browser));
+    ASSERT_EQ(0, focus_on_window(BROWSER));
+    kvn_set_time_divisor(20);
+    current_fip_mode = 7;
+    g_failing_since = Clock::now();
+    DFBWindowEvent e = key_event(DIKS_TV);
+    EXPECT_EQ(0, kvn_default_event_handling(&browser, &e));
+    auto took = Clock::now() - g_failing_since;
+    kvn_set_time_divisor(1);
+    EXPECT_GE(took, std::chrono::milliseconds(450));
     EXPECT_LT(took, std::chrono::milliseconds(2500));
     EXPECT_LE(g_failed_waits.load(), 1001) << "a pause between failed waits";
-    std::vector<osd_call> calls = kvn_test::osd_calls(); ASSERT_GE(calls.size(), 2u);
+    std::vector<osd_call> calls = kvn_test::osd_calls();
+    ASSERT_GE(calls.size(), 2u);
     EXPECT_EQ("9 1 -2", std::to_string(calls[calls.size() - 2].command) + " " +
-                            std::to_string(calls[calls.size() - 2].mode) + " " + std::to_string(calls.back().command))
+                            std::to_string(calls[calls.size() - 2].mode) + " " +
+                            std::to_string(calls.back().command))
         << "the pages are taken down";
     EXPECT_EQ(7, current_fip_mode) << "left as on a time-out";
     unregister_window(&browser);

@@ -1,4 +1,5 @@
-// The texts the standby reads from other programs: the torrent status file, root's crontab and /etc/mtab.
+// The texts the standby reads from other programs: the torrent status file, root's crontab and
+// /etc/mtab.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -12,23 +13,35 @@ namespace {
 
 bool busy(const std::string &line) { return kvn::torrent_line_busy(line.data(), line.size()); }
 
-std::string status_line(const std::string &status, const std::string &have, const std::string &size) {
+std::string status_line(const std::string &status, const std::string &have,
+                        const std::string &size) {
     return "1|2|" + have + "|4|5|6|0.5|" + status + "|x|10|11|12|13|14|" + size + "|rest|of line\n";
 }
 
-// Busy words are whole fields in any case; runs of separators count as one; no line is read past its end.
+// Busy words are whole fields in any case; runs of separators count as one; no line is read past
+// its end.
 TEST(TorrentStatus, EveryBusyWordAndEveryLineTooShortOrOdd) {
     const std::pair<std::string, bool> rows[] = {
-        {status_line("Verifying", "5", "5"), true}, {status_line("will verify", "5", "5"), true},
-        {status_line("DOWNLOADING", "5", "5"), true}, {status_line("Up & Down", "5", "5"), true},
-        {status_line("seeding", "5", "5"), true}, {status_line("Uploading", "5", "5"), true},
-        {status_line("Seeding2", "5", "5"), false}, {status_line("Stopped", "5", "9"), false},
-        {status_line("idle", "100", "100"), false}, {status_line("IDLE", "100", "200"), true},
-        {"1||2|||3|4|5|6|7|Seeding|9|10|11|12|13|14|15\n", true}, {"", false}, {"\n", false},
+        {status_line("Verifying", "5", "5"), true},
+        {status_line("will verify", "5", "5"), true},
+        {status_line("DOWNLOADING", "5", "5"), true},
+        {status_line("Up & Down", "5", "5"), true},
+        {status_line("seeding", "5", "5"), true},
+        {status_line("Uploading", "5", "5"), true},
+        {status_line("Seeding2", "5", "5"), false},
+        {status_line("Stopped", "5", "9"), false},
+        {status_line("idle", "100", "100"), false},
+        {status_line("IDLE", "100", "200"), true},
+        {"1||2|||3|4|5|6|7|Seeding|9|10|11|12|13|14|15\n", true},
+        {"", false},
+        {"\n", false},
         {"1|2|3|4|5|6|7\n", false},
-        {"1|2|3|4|5|6|7|Seeding\n", true}, {"1|2|3|4|5|6|7|Idle|9|10\n", false},  // a busy word alone decides
-        {"1|2|100|4|5|6|7|Idle|9|10|11|12|13|14\n", false}, {"1|2|100|4|5|6|7|Idle|9|10|11|12|13|14|200\n", true},
-        {std::string(100000, '|'), false}, {std::string("1|2|3|4|5|6|7|See\0ding|9", 24), false}};
+        {"1|2|3|4|5|6|7|Seeding\n", true},
+        {"1|2|3|4|5|6|7|Idle|9|10\n", false},  // a busy word alone decides
+        {"1|2|100|4|5|6|7|Idle|9|10|11|12|13|14\n", false},
+        {"1|2|100|4|5|6|7|Idle|9|10|11|12|13|14|200\n", true},
+        {std::string(100000, '|'), false},
+        {std::string("1|2|3|4|5|6|7|See\0ding|9", 24), false}};
     for (const auto &row : rows) EXPECT_EQ(row.second, busy(row.first)) << row.first.substr(0, 60);
     std::string cut = status_line("Seeding", "1", "1");
     EXPECT_FALSE(kvn::torrent_line_busy(cut.data(), 10)) << "only the given length is read";
@@ -47,12 +60,13 @@ TEST(Crontab, OnlyTheJobsTheStandbyCommentedComeBackAndHeadersNeverPileUp) {
     const std::string long_job = std::string(400, ' ') + "checktorrent\n";
     // The crontab, and as the standby installs it; the wake reads that back with a fresh header.
     const std::tuple<const char *, std::string, std::string> cases[] = {
-        {"a job, the user's disabled one, a comment, another job",
-         job + off + note + "\n" + other, "#" + job + off + note + "\n" + other},
+        {"a job, the user's disabled one, a comment, another job", job + off + note + "\n" + other,
+         "#" + job + off + note + "\n" + other},
         {"headers of earlier installs are dropped", header + header + job, "#" + job},
         {"a header is only a header at the top", other + header, other + header},
         {"a header is three lines at most", header + "# (a note)\n" + job, "# (a note)\n#" + job},
-        {"long lines are edited whole", long_job + "checktorrent", "#" + long_job + "#checktorrent"},
+        {"long lines are edited whole", long_job + "checktorrent",
+         "#" + long_job + "#checktorrent"},
         {"a job and its disabled twin", "#" + job + job, "#" + job + "#" + job},
     };
     for (auto [what, crontab, suspended] : cases) {
@@ -72,8 +86,9 @@ TEST(Crontab, OnlyTheJobsTheStandbyCommentedComeBackAndHeadersNeverPileUp) {
 TEST(Mtab, OnlyWellFormedDiskNamesGiveALetter) {
     for (const char *good : {"/dev/sda1", "/dev/sdb", "/dev/sdz10", "/dev/sdc9"})
         EXPECT_EQ(good[7], kvn::disk_letter(good)) << good;
-    for (const char *bad : {"/dev/sd", "/dev/sdA1", "/dev/sd;reboot", "/dev/sda1;reboot", "/dev/sda 1", "/dev/sda:",
-                            "/dev/sda$(x)", "/dev/hda1", "sda1", "/dev/sd`", "", static_cast<const char *>(nullptr)})
+    for (const char *bad : {"/dev/sd", "/dev/sdA1", "/dev/sd;reboot", "/dev/sda1;reboot",
+                            "/dev/sda 1", "/dev/sda:", "/dev/sda$(x)", "/dev/hda1", "sda1",
+                            "/dev/sd`", "", static_cast<const char *>(nullptr)})
         EXPECT_EQ(0, kvn::disk_letter(bad)) << (bad ? bad : "null");
 }
 

@@ -1,4 +1,5 @@
-// The power key's road: picture off, one application's thread runs the standby's programs (fakes), a key wakes it.
+// The power key's road: picture off, one application's thread runs the standby's programs (fakes),
+// a key wakes it.
 #include "keys/standby.h"
 
 #include <fcntl.h>
@@ -26,7 +27,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using Buffer = IDirectFBEventBuffer;
-const std::string kStopRequest = "wget -q -O /dev/null http://127.0.0.1:8008/playback?arg0=stop_vod";
+const std::string kStopRequest =
+    "wget -q -O /dev/null http://127.0.0.1:8008/playback?arg0=stop_vod";
 
 void press_in_standby(DFBInputDeviceKeySymbol key, bool repeat = false) {
     ASSERT_TRUE(kvn_test::post_standby_input(kvn_test::input_key(key, repeat)))
@@ -36,13 +38,18 @@ bool in_standby() {
     return kvn_test::standby_input() != nullptr && kvn_test::exists("/tmp/goingstandby");
 }
 bool awake() { return kvn_get_standby_mode() == 0 && !in_standby(); }
-void wake(DFBInputDeviceKeySymbol key = DIKS_POWER) { press_in_standby(key); ASSERT_TRUE(eventually(awake)); }
+void wake(DFBInputDeviceKeySymbol key = DIKS_POWER) {
+    press_in_standby(key);
+    ASSERT_TRUE(eventually(awake));
+}
 // A power key in the application's window; true once the standby runs.
 bool power(App &app) { return app.press(DIKS_POWER), eventually(in_standby); }
-// The standby flag, whether a standby waits for keys, the picture daemon's last code, the screen saver.
+// The standby flag, whether a standby waits for keys, the picture daemon's last code, the screen
+// saver.
 std::string status() {
-    return "flag " + std::to_string(kvn_get_standby_mode()) + (in_standby() ? ", standby" : "") + ", picture " +
-           std::to_string(smpoutd_stub_last_code()) + ", saver " + std::to_string(scsvr_stub_enabled());
+    return "flag " + std::to_string(kvn_get_standby_mode()) + (in_standby() ? ", standby" : "") +
+           ", picture " + std::to_string(smpoutd_stub_last_code()) + ", saver " +
+           std::to_string(scsvr_stub_enabled());
 }
 size_t count_calls(const std::string &line) {
     std::vector<std::string> calls = fake_calls();
@@ -54,13 +61,14 @@ int handle(App &app, DFBInputDeviceKeySymbol key) {
     return kvn_default_event_handling(&app.record, &e);
 }
 bool power_key_to_standby(App &app) {  // registered, focused and running
-    if (register_window(&app.record) != 0 || focus_on_window(app.record.window_id) != 0) return false;
+    if (register_window(&app.record) != 0 || focus_on_window(app.record.window_id) != 0)
+        return false;
     app.start();
     return power(app);
 }
 
 class Standby : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         KVN_REQUIRE_SANDBOX();
         // (Under qemu-user a started program can take more than the playback request's 150 ms.)
@@ -70,11 +78,15 @@ protected:
     void TearDown() override { kvn_set_time_divisor(1); }
 };
 
-// Who runs the standby for a power key, by application, flag and focus; and who has the focus after the wake.
+// Who runs the standby for a power key, by application, flag and focus; and who has the focus after
+// the wake.
 TEST_F(Standby, PowerKeyRowsByApplicationFlagAndFocus) {
-    constexpr int kNobody = -1, kFL = FLASH_LITE, kBR = BROWSER, kMP = ADVANCE_MEDIA_PLAYER, kSS = SCREEN_SAVER;
+    constexpr int kNobody = -1, kFL = FLASH_LITE, kBR = BROWSER, kMP = ADVANCE_MEDIA_PLAYER,
+                  kSS = SCREEN_SAVER;
     struct Row {
-        const char *name; std::vector<int> apps; int focused, flag, pressed_in, last_window, runner, focus_after;
+        const char *name;
+        std::vector<int> apps;
+        int focused, flag, pressed_in, last_window, runner, focus_after;
     };
     const Row rows[] = {
         {"flash player, flag 0", {kFL}, kFL, 0, kFL, 3, kFL, kFL},
@@ -90,68 +102,90 @@ TEST_F(Standby, PowerKeyRowsByApplicationFlagAndFocus) {
     };
     int wakes = 0;
     for (const Row &row : rows) {
-        SCOPED_TRACE(row.name); std::map<int, std::unique_ptr<App>> apps;
-        for (int id : row.apps) ASSERT_EQ(0, register_window(&(apps[id] = std::make_unique<App>(id))->record));
+        SCOPED_TRACE(row.name);
+        std::map<int, std::unique_ptr<App>> apps;
+        for (int id : row.apps)
+            ASSERT_EQ(0, register_window(&(apps[id] = std::make_unique<App>(id))->record));
         ASSERT_EQ(0, focus_on_window(row.focused));
         for (auto &a : apps) a.second->start();
-        scsvr_stub_set_last_window(row.last_window); kvn_test::clear_fake_calls();
+        scsvr_stub_set_last_window(row.last_window);
+        kvn_test::clear_fake_calls();
         smpoutd_stub_clear();
         kvn::standby_flag_store(row.flag);
-        apps[row.pressed_in]->press(DIKS_POWER); ASSERT_TRUE(apps[row.pressed_in]->wait_for_keys(1));
+        apps[row.pressed_in]->press(DIKS_POWER);
+        ASSERT_TRUE(apps[row.pressed_in]->wait_for_keys(1));
         if (row.runner == kNobody) {
             settle();  // another standby is under way: a second would make two
             EXPECT_FALSE(in_standby());
-            EXPECT_TRUE(smpoutd_stub_count() == 0 && fake_calls().empty()) << "the picture is left as it is";
-            EXPECT_TRUE(row.pressed_in == kFL || apps[kFL]->keys().empty()) << "nothing handed over";
+            EXPECT_TRUE(smpoutd_stub_count() == 0 && fake_calls().empty())
+                << "the picture is left as it is";
+            EXPECT_TRUE(row.pressed_in == kFL || apps[kFL]->keys().empty())
+                << "nothing handed over";
             kvn::standby_flag_store(0);
             continue;
         }
-        ASSERT_TRUE(eventually(in_standby)); EXPECT_EQ(28, smpoutd_stub_code(0)) << "the picture goes off first";
+        ASSERT_TRUE(eventually(in_standby));
+        EXPECT_EQ(28, smpoutd_stub_code(0)) << "the picture goes off first";
         EXPECT_EQ("flag 1, standby, picture 28, saver 0", status());
-        std::vector<std::string> entry = {"power_led -standby 1 -poweron 0", "pidof transmission-daemon",
-                                          "pidof transmission-daemon", "sdparm -C stop /dev/cdrom"};
+        std::vector<std::string> entry = {"power_led -standby 1 -poweron 0",
+                                          "pidof transmission-daemon", "pidof transmission-daemon",
+                                          "sdparm -C stop /dev/cdrom"};
         if (row.pressed_in == kSS && row.runner == kSS) entry.insert(entry.begin(), kStopRequest);
         EXPECT_EQ(entry, fake_calls());
         for (auto &a : apps)
-            EXPECT_EQ(a.first != row.runner, a.second->idle()) << window_id_str[a.first] << ": only the runner waits";
+            EXPECT_EQ(a.first != row.runner, a.second->idle())
+                << window_id_str[a.first] << ": only the runner waits";
         press_in_standby(DIKS_OK), settle();
         EXPECT_TRUE(in_standby()) << "OK is no wake-up key";
         wake(++wakes % 2 ? DIKS_POWER : DIKS_HOLD);  // HOLD wakes like POWER
         EXPECT_FALSE(kvn_test::exists("/tmp/use_rmfp.txt"));
         EXPECT_EQ("power_led -standby 0 -poweron 1", fake_calls().back());
-        EXPECT_EQ("flag 0, picture 5, saver 1", status()) << "the picture back in the mode of /tmp/tvmode";
+        EXPECT_EQ("flag 0, picture 5, saver 1", status())
+            << "the picture back in the mode of /tmp/tvmode";
         EXPECT_TRUE(is_self_on_focus(row.focus_after) == 1 &&
                     eventually([&] { return apps[row.focus_after]->has_directfb_focus(); }));
     }
     scsvr_stub_reset();
 }
 
-// A held or doubled wake key starts no new standby; a held power key does not wake the standby it started.
+// A held or doubled wake key starts no new standby; a held power key does not wake the standby it
+// started.
 TEST_F(Standby, KeysHeldOrQueuedDuringTheWakeDoNotPutThePlayerBackToSleep) {
-    App flash(FLASH_LITE); ASSERT_TRUE(power_key_to_standby(flash));
-    press_in_standby(DIKS_POWER, true); settle();
+    App flash(FLASH_LITE);
+    ASSERT_TRUE(power_key_to_standby(flash));
+    press_in_standby(DIKS_POWER, true);
+    settle();
     EXPECT_TRUE(in_standby()) << "the repeat of the key that started the standby";
     // A second press lands in the window during the wake-up steps.
-    kvn_trace_set_listener([](const char *line, void *buffer) {
-        if (strcmp(line, "scsvr global_on_off 1") == 0) kvn_test::post_key(static_cast<Buffer *>(buffer), DIKS_POWER);
-    }, flash.record.events);
-    wake(); kvn_trace_set_listener(nullptr, nullptr);
+    kvn_trace_set_listener(
+        [](const char *line, void *buffer) {
+            if (strcmp(line, "scsvr global_on_off 1") == 0)
+                kvn_test::post_key(static_cast<Buffer *>(buffer), DIKS_POWER);
+        },
+        flash.record.events);
+    wake();
+    kvn_trace_set_listener(nullptr, nullptr);
     flash.press(DIKS_POWER, true);  // the wake key still held
-    ASSERT_TRUE(flash.wait_for_keys(2)); settle();
-    EXPECT_EQ("flag 0, picture 5, saver 1", status()); EXPECT_EQ(1u, count_calls("power_led -standby 1 -poweron 0"));
+    ASSERT_TRUE(flash.wait_for_keys(2));
+    settle();
+    EXPECT_EQ("flag 0, picture 5, saver 1", status());
+    EXPECT_EQ(1u, count_calls("power_led -standby 1 -poweron 0"));
     ASSERT_TRUE(power(flash)) << "a new press still works";
     wake();
 }
 
-// During the flash player's standby the focused browser's framework keys do nothing (the standby reads its own).
+// During the flash player's standby the focused browser's framework keys do nothing (the standby
+// reads its own).
 TEST_F(Standby, OtherApplicationsFrameworkKeysDoNothingWhileAStandbyRuns) {
     App browser(BROWSER), flash(FLASH_LITE), player(ADVANCE_MEDIA_PLAYER);
     ASSERT_TRUE(kvn_test::register_all({&browser, &flash, &player}));
-    ASSERT_EQ(0, focus_on_window(BROWSER)); flash.start();
+    ASSERT_EQ(0, focus_on_window(BROWSER));
+    flash.start();
     DFBWindowEvent power = kvn_test::key_event(DIKS_POWER);
     EXPECT_EQ(0, kvn::handle_power_key(&browser.record, &power));
     ASSERT_TRUE(eventually(in_standby));
-    size_t dialogs = kvn_test::osd_calls().size(); std::vector<std::string> calls = fake_calls();
+    size_t dialogs = kvn_test::osd_calls().size();
+    std::vector<std::string> calls = fake_calls();
     for (DFBInputDeviceKeySymbol key :
          {DIKS_REDIAL, DIKS_TV, DIKS_CALL, DIKS_HOME, DIKS_PROGRAM, DIKS_LANGUAGE, DIKS_SETUP,
           DIKS_SMALL_S, DIKS_CAPITAL_Q, DIKS_SHUFFLE, DIKS_SWAP}) {
@@ -165,8 +199,10 @@ TEST_F(Standby, OtherApplicationsFrameworkKeysDoNothingWhileAStandbyRuns) {
     EXPECT_EQ(-1, handle(browser, DIKS_OK)) << "the application's own keys stay its own";
     EXPECT_EQ(dialogs, kvn_test::osd_calls().size()) << "no notice and no menu on the dark screen";
     EXPECT_EQ(calls, fake_calls()) << "no power-off from a second thread";
-    EXPECT_EQ(0, host_stub_calls("VisualCtrl_Spawn") + host_stub_calls("playback_setting_menu_spawn"));
-    EXPECT_EQ("flag 1, standby, picture 28, saver 0", status()); wake();
+    EXPECT_EQ(0,
+              host_stub_calls("VisualCtrl_Spawn") + host_stub_calls("playback_setting_menu_spawn"));
+    EXPECT_EQ("flag 1, standby, picture 28, saver 0", status());
+    wake();
 }
 
 // A key handed to the flash player is taken exactly once: by the flash player, also once its
@@ -185,7 +221,8 @@ TEST_F(Standby, AHandedOverPowerKeyIsTakenExactlyOnce) {
     });
     size_t dialogs = kvn_test::osd_calls().size();
     flash.press(DIKS_TV);
-    ASSERT_TRUE(eventually([&] { return kvn_test::osd_calls().size() > dialogs; })) << "the menu is open";
+    ASSERT_TRUE(eventually([&] { return kvn_test::osd_calls().size() > dialogs; }))
+        << "the menu is open";
     ASSERT_EQ(0, handle(browser, DIKS_POWER));
     ASSERT_TRUE(eventually(in_standby)) << "the standby runs once the menu has closed";
     wake();
@@ -283,32 +320,44 @@ TEST_F(Standby, APlaybackServiceIsWaitedForUnlessItNeverAnswers) {
     }
 }
 
-// Power then eject reboots, power then clear powers off, within 3 s (750 ms here); later they do nothing.
+// Power then eject reboots, power then clear powers off, within 3 s (750 ms here); later they do
+// nothing.
 TEST_F(Standby, SequencesWithinThreeSecondsOfThePowerKey) {
     // Under qemu-user the standby's start alone can outlast 3 s at a quarter: real time there.
     const unsigned divisor = kvn_test::emulated() ? 1 : 4;
-    kvn_set_time_divisor(divisor); App flash(FLASH_LITE);
-    ASSERT_TRUE(power_key_to_standby(flash)); wake(DIKS_EJECT);
-    EXPECT_TRUE(kvn_test::exists("/tmp/wait_to_reboot")); EXPECT_EQ("reboot", fake_calls().back());
-    EXPECT_EQ(0u, count_calls("power_led -standby 0 -poweron 1")) << "the player stays dark while rebooting";
+    kvn_set_time_divisor(divisor);
+    App flash(FLASH_LITE);
+    ASSERT_TRUE(power_key_to_standby(flash));
+    wake(DIKS_EJECT);
+    EXPECT_TRUE(kvn_test::exists("/tmp/wait_to_reboot"));
+    EXPECT_EQ("reboot", fake_calls().back());
+    EXPECT_EQ(0u, count_calls("power_led -standby 0 -poweron 1"))
+        << "the player stays dark while rebooting";
     EXPECT_EQ(28, smpoutd_stub_last_code());
 
-    kvn_test::clear_fake_calls(); ASSERT_TRUE(power(flash));
+    kvn_test::clear_fake_calls();
+    ASSERT_TRUE(power(flash));
     wake(DIKS_CLEAR);
     // power_led runs in the background: its line may come after the script's.
     ASSERT_TRUE(eventually([] { return count_calls("power_led -standby 2") == 1; }));
     EXPECT_EQ(1u, count_calls("/etc/shutdown.sh 1"));
 
-    kvn_test::clear_fake_calls(); ASSERT_TRUE(power(flash));
-    std::this_thread::sleep_for(std::chrono::milliseconds(4500 / divisor));  // 4.5 s on the player's clock
-    press_in_standby(DIKS_EJECT); press_in_standby(DIKS_CLEAR);
-    settle(); EXPECT_TRUE(in_standby());
+    kvn_test::clear_fake_calls();
+    ASSERT_TRUE(power(flash));
+    std::this_thread::sleep_for(
+        std::chrono::milliseconds(4500 / divisor));  // 4.5 s on the player's clock
+    press_in_standby(DIKS_EJECT);
+    press_in_standby(DIKS_CLEAR);
+    settle();
+    EXPECT_TRUE(in_standby());
     EXPECT_EQ(0u, count_calls("reboot") + count_calls("/etc/shutdown.sh 1"));
     press_in_standby(DIKS_REDIAL, true);  // a held power-off key powers off once
     press_in_standby(DIKS_REDIAL);  // powers off, and the player stays in standby if it returns
     ASSERT_TRUE(eventually([] { return count_calls("/etc/shutdown.sh 1") > 0; }));
-    settle(); EXPECT_EQ(1u, count_calls("/etc/shutdown.sh 1"));
-    EXPECT_TRUE(in_standby()); wake();
+    settle();
+    EXPECT_EQ(1u, count_calls("/etc/shutdown.sh 1"));
+    EXPECT_TRUE(in_standby());
+    wake();
 }
 
 void press_at_once(App &one, App &other, DFBInputDeviceKeySymbol key) {
@@ -318,18 +367,23 @@ void press_at_once(App &one, App &other, DFBInputDeviceKeySymbol key) {
         }
         handle(*app, key);
     };
-    std::thread a(press, &one), b(press, &other); go = true;
-    a.join(); b.join();
+    std::thread a(press, &one), b(press, &other);
+    go = true;
+    a.join();
+    b.join();
 }
 
-// Two power keys at once start one standby; power-off keys run the script, two at once one after the other.
+// Two power keys at once start one standby; power-off keys run the script, two at once one after
+// the other.
 TEST_F(Standby, TwoPowerOrPowerOffKeysAtTheSameInstantActOnce) {
     ASSERT_TRUE(kvn_test::install_overlap_detecting_shutdown());
     App browser(BROWSER), photos(PHOTO_PLAYER), flash(FLASH_LITE);
     ASSERT_TRUE(kvn_test::register_all({&browser, &photos, &flash}));
     flash.start([](DFBWindowEvent &) { return true; });  // only counts what arrives
-    press_at_once(browser, photos, DIKS_POWER); ASSERT_TRUE(flash.wait_for_keys(1));
-    settle(); EXPECT_EQ(1u, flash.keys().size());
+    press_at_once(browser, photos, DIKS_POWER);
+    ASSERT_TRUE(flash.wait_for_keys(1));
+    settle();
+    EXPECT_EQ(1u, flash.keys().size());
     EXPECT_EQ(1, kvn_get_standby_mode());
     kvn::standby_flag_store(0);
 
@@ -337,32 +391,42 @@ TEST_F(Standby, TwoPowerOrPowerOffKeysAtTheSameInstantActOnce) {
     EXPECT_EQ(0, kvn_default_event_handling(&browser.record, &e));
     EXPECT_EQ(DIKS_REDIAL, e.key_symbol);  // power_led runs in the background: either order
     ASSERT_TRUE(eventually([] { return fake_calls().size() == 2; }));
-    EXPECT_EQ(1u, count_calls("power_led -standby 2")); EXPECT_EQ(1u, count_calls("/etc/shutdown.sh"));
-    EXPECT_EQ(28, smpoutd_stub_last_code()); press_at_once(browser, photos, DIKS_REDIAL);
-    EXPECT_EQ(3u, count_calls("/etc/shutdown.sh")); EXPECT_EQ(0u, count_calls("OVERLAP"));
+    EXPECT_EQ(1u, count_calls("power_led -standby 2"));
+    EXPECT_EQ(1u, count_calls("/etc/shutdown.sh"));
+    EXPECT_EQ(28, smpoutd_stub_last_code());
+    press_at_once(browser, photos, DIKS_REDIAL);
+    EXPECT_EQ(3u, count_calls("/etc/shutdown.sh"));
+    EXPECT_EQ(0u, count_calls("OVERLAP"));
 }
 
 TEST_F(Standby, FlashPlayerStopsTheMediaAndPhotoPlayers) {
-    App player(ADVANCE_MEDIA_PLAYER), navigator(PLAYLIST_NAVIGATOR), photos(PHOTO_PLAYER), flash(FLASH_LITE);
+    App player(ADVANCE_MEDIA_PLAYER), navigator(PLAYLIST_NAVIGATOR), photos(PHOTO_PLAYER),
+        flash(FLASH_LITE);
     ASSERT_TRUE(kvn_test::register_all({&player, &navigator, &photos, &flash}));
-    ASSERT_EQ(0, focus_on_window(FLASH_LITE)); static kvn_window *photo_record = &photos.record;
+    ASSERT_EQ(0, focus_on_window(FLASH_LITE));
+    static kvn_window *photo_record = &photos.record;
     host_stub_on_force_stop_pod([](void *) { photo_record->active = 0; }, nullptr);
     EXPECT_EQ(1, kvn_standby_terminate_apps());
-    EXPECT_EQ(1, host_stub_calls("AmpAPI_PlayList_KeyTriggered_Stop")) << "still playing after the wait";
+    EXPECT_EQ(1, host_stub_calls("AmpAPI_PlayList_KeyTriggered_Stop"))
+        << "still playing after the wait";
     EXPECT_EQ(1, host_stub_calls("force_stop_pod")) << "the photo player stopped at once";
 }
 
 TEST_F(Standby, DisksAreSpunDownOncePerDriveAndOnlyWellFormedOnes) {
-    kvn_test::write_file("/etc/mtab", "/dev/sda1 /mnt/HD_a1 ext3 rw 0 0\n/dev/sda2 /mnt/HD_a2 ext3 rw 0 0\n"
-                                      "/dev/sdb1 /tmp/usbmounts/USB_DRIVE_B ext3 rw 0 0\n"
-                                      "/dev/sdc1;reboot /mnt/x ext3 rw 0 0\n/dev/sdd1 /mnt/HD_d ext3 rw 0 0\n"
-                                      "/dev/sde1 /tmp/USB_DRIVE_E vfat rw 0 0\n/dev/sdf1 /tmp/USB_DRIVE_F vfat rw 0 0\n"
-                                      "/dev/sdg1 /tmp/USB_DRIVE_G vfat rw 0 0\n/dev/root / ext4 rw 0 0\n");
-    for (const char *node : {"/dev/sta", "/dev/std"}) kvn_test::write_file(node, "");  // internal disks
+    kvn_test::write_file(
+        "/etc/mtab",
+        "/dev/sda1 /mnt/HD_a1 ext3 rw 0 0\n/dev/sda2 /mnt/HD_a2 ext3 rw 0 0\n"
+        "/dev/sdb1 /tmp/usbmounts/USB_DRIVE_B ext3 rw 0 0\n"
+        "/dev/sdc1;reboot /mnt/x ext3 rw 0 0\n/dev/sdd1 /mnt/HD_d ext3 rw 0 0\n"
+        "/dev/sde1 /tmp/USB_DRIVE_E vfat rw 0 0\n/dev/sdf1 /tmp/USB_DRIVE_F vfat rw 0 0\n"
+        "/dev/sdg1 /tmp/USB_DRIVE_G vfat rw 0 0\n/dev/root / ext4 rw 0 0\n");
+    for (const char *node : {"/dev/sta", "/dev/std"})
+        kvn_test::write_file(node, "");  // internal disks
     EXPECT_EQ(0, kvn::spin_down_disks());
-    EXPECT_EQ((std::vector<std::string>{"hdparm -y /dev/sda", "sdparm -C stop /dev/sdb", "hdparm -y /dev/sdd",
-                                        "sdparm -C stop /dev/sde", "sdparm -C stop /dev/sdf",
-                                        "sdparm -C stop /dev/sdg"}), fake_calls());
+    EXPECT_EQ((std::vector<std::string>{"hdparm -y /dev/sda", "sdparm -C stop /dev/sdb",
+                                        "hdparm -y /dev/sdd", "sdparm -C stop /dev/sde",
+                                        "sdparm -C stop /dev/sdf", "sdparm -C stop /dev/sdg"}),
+              fake_calls());
     kvn_test::remove_file("/etc/mtab");
     EXPECT_EQ(0, kvn::spin_down_disks());
     kvn::write_cdrom_pipe(1);  // no /tmp/cdpipe: nothing happens, nothing blocks
@@ -372,25 +436,34 @@ TEST_F(Standby, DisksAreSpunDownOncePerDriveAndOnlyWellFormedOnes) {
     kvn::write_cdrom_pipe(1), kvn::write_cdrom_pipe(0);
     char got[64] = {0};
     EXPECT_EQ(29, read(monitor, got, sizeof got));
-    EXPECT_EQ(std::string("enable@cdrom\n\0disable@cdrom\n\0", 29), std::string(got, 29)); close(monitor);
+    EXPECT_EQ(std::string("enable@cdrom\n\0disable@cdrom\n\0", 29), std::string(got, 29));
+    close(monitor);
 }
 
 TEST_F(Standby, DelayedSpinDownAfterTheTorrentDaemonsWordOnly) {
-    kvn_set_time_divisor(100); kvn_test::set_torrent_daemon_running(true);
-    kvn_test::write_file("/etc/mtab", "/dev/sda1 /tmp/USB_DRIVE_A ext3 rw 0 0\n"); App flash(FLASH_LITE);
-    // A marker left by a standby woken before its delay, while a torrent seeds now: the disks keep spinning.
+    kvn_set_time_divisor(100);
+    kvn_test::set_torrent_daemon_running(true);
+    kvn_test::write_file("/etc/mtab", "/dev/sda1 /tmp/USB_DRIVE_A ext3 rw 0 0\n");
+    App flash(FLASH_LITE);
+    // A marker left by a standby woken before its delay, while a torrent seeds now: the disks keep
+    // spinning.
     kvn_test::write_file("/tmp/bt_hdd_spindown", "");
-    kvn_test::write_file("/run/kvn-fakes/bt_data", "1|2|100|4|5|6|0.5|Seeding|x|10|11|12|13|14|100|a\n");
-    ASSERT_TRUE(power_key_to_standby(flash)); EXPECT_FALSE(kvn_test::exists("/tmp/bt_hdd_spindown"));
+    kvn_test::write_file("/run/kvn-fakes/bt_data",
+                         "1|2|100|4|5|6|0.5|Seeding|x|10|11|12|13|14|100|a\n");
+    ASSERT_TRUE(power_key_to_standby(flash));
+    EXPECT_FALSE(kvn_test::exists("/tmp/bt_hdd_spindown"));
     wake();
     kvn_test::write_file("/run/kvn-fakes/bt_data", "");  // an empty report: no torrent is busy
-    ASSERT_TRUE(power(flash)); auto entered = Clock::now();
+    ASSERT_TRUE(power(flash));
+    auto entered = Clock::now();
     EXPECT_TRUE(kvn_test::exists("/tmp/bt_hdd_spindown"));
     ASSERT_TRUE(eventually([] { return count_calls("sdparm -C stop /dev/sda") > 0; }, 20000));
     // 3000 passes of 10 ms: 300 ms at divisor 100 if no pass took longer.
-    EXPECT_GE(Clock::now() - entered, std::chrono::milliseconds(250)) << "with the daemon running the disks wait";
+    EXPECT_GE(Clock::now() - entered, std::chrono::milliseconds(250))
+        << "with the daemon running the disks wait";
     EXPECT_TRUE(eventually([] { return !kvn_test::exists("/tmp/bt_hdd_spindown"); }));
-    wake(); kvn_test::set_torrent_daemon_running(false);
+    wake();
+    kvn_test::set_torrent_daemon_running(false);
 }
 
 }  // namespace

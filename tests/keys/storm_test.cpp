@@ -22,21 +22,31 @@ using kvn_test::eventually;
 namespace {
 
 const int kApps[] = {FLASH_LITE, BROWSER, ADVANCE_MEDIA_PLAYER, PHOTO_PLAYER, SCREEN_SAVER};
-const DFBInputDeviceKeySymbol kOtherKeys[] = {
-    DIKS_CURSOR_LEFT, DIKS_CURSOR_RIGHT, DIKS_CURSOR_UP, DIKS_RETURN, DIKS_RETURN, DIKS_BACKSPACE, DIKS_OK,
-    DIKS_0,           DIKS_1,            DIKS_3,         DIKS_4,      DIKS_9,      DIKS_RED,       DIKS_YELLOW,
-    DIKS_HOME,        DIKS_CALL,         DIKS_LANGUAGE,  DIKS_SETUP,  DIKS_EJECT,  DIKS_CLEAR};
+const DFBInputDeviceKeySymbol kOtherKeys[] = {DIKS_CURSOR_LEFT, DIKS_CURSOR_RIGHT,
+                                              DIKS_CURSOR_UP,   DIKS_RETURN,
+                                              DIKS_RETURN,      DIKS_BACKSPACE,
+                                              DIKS_OK,          DIKS_0,
+                                              DIKS_1,           DIKS_3,
+                                              DIKS_4,           DIKS_9,
+                                              DIKS_RED,         DIKS_YELLOW,
+                                              DIKS_HOME,        DIKS_CALL,
+                                              DIKS_LANGUAGE,    DIKS_SETUP,
+                                              DIKS_EJECT,       DIKS_CLEAR};
 using Apps = std::map<int, std::unique_ptr<App>>;
 
 bool in_standby_loop() {
     return kvn_test::standby_input() != nullptr && kvn_test::exists("/tmp/goingstandby");
 }
 
-long busy_loops(Apps &apps) { return std::count_if(apps.begin(), apps.end(), [](auto &a) { return !a.second->idle(); }); }
+long busy_loops(Apps &apps) {
+    return std::count_if(apps.begin(), apps.end(), [](auto &a) { return !a.second->idle(); });
+}
 
-// Every loop waits with nothing to handle, but one in a standby with no key left to read; twice, 20 ms apart.
+// Every loop waits with nothing to handle, but one in a standby with no key left to read; twice, 20
+// ms apart.
 bool settled(Apps &apps) {
-    for (int pass = 0; pass < 2; ++pass, std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+    for (int pass = 0; pass < 2;
+         ++pass, std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
         long busy = busy_loops(apps);
         if (busy > 1 ||
             (busy == 1 && !(in_standby_loop() && kvn_test::standby_input_pending() == 0)))
@@ -46,40 +56,57 @@ bool settled(Apps &apps) {
 }
 
 long open_descriptors() {
-    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator());
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                         std::filesystem::directory_iterator());
 }
 
 size_t count_prefixed(const std::vector<std::string> &lines, const std::string &prefix) {
-    return std::count_if(lines.begin(), lines.end(), [&](const std::string &l) { return l.rfind(prefix, 0) == 0; });
+    return std::count_if(lines.begin(), lines.end(),
+                         [&](const std::string &l) { return l.rfind(prefix, 0) == 0; });
 }
 
-// The state and the platform's last calls, for a storm that fails only under load and does not replay.
+// The state and the platform's last calls, for a storm that fails only under load and does not
+// replay.
 std::string state(Apps &apps) {
     std::string s = "flag " + std::to_string(kvn_get_standby_mode()) + ", standby loop " +
-                    std::to_string(in_standby_loop()) + ", picture " + std::to_string(smpoutd_stub_picture_on()) +
-                    ", busy loops:";
+                    std::to_string(in_standby_loop()) + ", picture " +
+                    std::to_string(smpoutd_stub_picture_on()) + ", busy loops:";
     for (auto &a : apps) s += a.second->idle() ? "" : std::string(" ") + window_id_str[a.first];
     std::vector<std::string> trace = kvn_test::trace_lines(), calls = kvn_test::fake_calls();
-    for (size_t i = trace.size() > 20 ? trace.size() - 20 : 0; i < trace.size(); ++i) s += "\n  | " + trace[i];
-    for (size_t i = calls.size() > 10 ? calls.size() - 10 : 0; i < calls.size(); ++i) s += "\n  $ " + calls[i];
+    for (size_t i = trace.size() > 20 ? trace.size() - 20 : 0; i < trace.size(); ++i)
+        s += "\n  | " + trace[i];
+    for (size_t i = calls.size() > 10 ? calls.size() - 10 : 0; i < calls.size(); ++i)
+        s += "\n  $ " + calls[i];
     return s;
 }
 
 void run_storm(uint32_t seed) {
-    SCOPED_TRACE("storm seed " + std::to_string(seed) + " (replay: KVN_STORM_SEED=" + std::to_string(seed) + ")");
+    SCOPED_TRACE("storm seed " + std::to_string(seed) +
+                 " (replay: KVN_STORM_SEED=" + std::to_string(seed) + ")");
     std::mt19937 rng(seed);
     auto pick = [&](size_t n) { return static_cast<int>(rng() % n); };
-    kvn_trace_clear(); kvn_test::clear_fake_calls();
-    smpoutd_stub_clear(); kvn_test::write_file("/tmp/tvmode", "5\n");
-    kvn_test::write_file("/run/kvn-fakes/bt_data", ""); system("mkdir -p /tmp/cron/crontabs");
+    kvn_trace_clear();
+    kvn_test::clear_fake_calls();
+    smpoutd_stub_clear();
+    kvn_test::write_file("/tmp/tvmode", "5\n");
+    kvn_test::write_file("/run/kvn-fakes/bt_data", "");
+    system("mkdir -p /tmp/cron/crontabs");
     kvn_test::write_file("/tmp/cron/crontabs/root", "0 * * * * /vmk/apps/etc/checktorrent\n");
-    scsvr_stub_set_last_window(pick(2) ? ADVANCE_MEDIA_PLAYER : BROWSER);  // what the screen saver followed
-    kvn_test::set_torrent_daemon_running(pick(4) == 0); const long descriptors = open_descriptors();
+    scsvr_stub_set_last_window(pick(2) ? ADVANCE_MEDIA_PLAYER
+                                       : BROWSER);  // what the screen saver followed
+    kvn_test::set_torrent_daemon_running(pick(4) == 0);
+    const long descriptors = open_descriptors();
     {
         Apps apps;
-        // A loop may be inside a standby nothing will wake: no join, the process ends with what it printed.
-        auto fail = [&](const char *what) { ADD_FAILURE() << what << ": " << state(apps); fflush(stdout); abort(); };
-        for (int id : kApps) ASSERT_EQ(0, register_window(&(apps[id] = std::make_unique<App>(id))->record));
+        // A loop may be inside a standby nothing will wake: no join, the process ends with what it
+        // printed.
+        auto fail = [&](const char *what) {
+            ADD_FAILURE() << what << ": " << state(apps);
+            fflush(stdout);
+            abort();
+        };
+        for (int id : kApps)
+            ASSERT_EQ(0, register_window(&(apps[id] = std::make_unique<App>(id))->record));
         ASSERT_EQ(0, focus_on_window(kApps[pick(5)]));
         // A slow flash player: on some storms its loop stalls at every few keys, past the 3 s after
         // which another application takes a handed key from it (60 ms here).
@@ -92,27 +119,39 @@ void run_storm(uint32_t seed) {
         };
         for (auto &a : apps)
             a.second->start(a.first == FLASH_LITE ? slow : std::function<bool(DFBWindowEvent &)>());
-        bool may_power_off = false, may_reboot = false; size_t keys = 0;
-        // A key to the standby's input buffer or to an application's window, after a gap of real time.
-        auto send = [&](bool to_standby, int app, DFBInputDeviceKeySymbol key, bool repeat, int gap_us) {
+        bool may_power_off = false, may_reboot = false;
+        size_t keys = 0;
+        // A key to the standby's input buffer or to an application's window, after a gap of real
+        // time.
+        auto send = [&](bool to_standby, int app, DFBInputDeviceKeySymbol key, bool repeat,
+                        int gap_us) {
             std::this_thread::sleep_for(std::chrono::microseconds(gap_us));
             may_power_off |= key == DIKS_REDIAL || (to_standby && key == DIKS_CLEAR);
-            may_reboot |= to_standby && key == DIKS_EJECT; DFBEvent event = kvn_test::input_key(key, repeat);
+            may_reboot |= to_standby && key == DIKS_EJECT;
+            DFBEvent event = kvn_test::input_key(key, repeat);
             to_standby ? (void)kvn_test::post_standby_input(event) : apps[app]->press(key, repeat);
             ++keys;
         };
         for (int count = 60 + pick(100); count > 0; --count) {
             bool to_standby = false, repeat = false;
-            int app = kApps[pick(5)], gap = pick(8000), r = pick(100); DFBInputDeviceKeySymbol key = DIKS_POWER;
-            if (r >= 50) key = kOtherKeys[pick(sizeof kOtherKeys / sizeof kOtherKeys[0])];
-            else if (r >= 44) key = DIKS_TV;
-            else if (r >= 42) to_standby = pick(2), key = DIKS_REDIAL;
-            else if (r >= 36) to_standby = true, key = pick(2) ? DIKS_EJECT : DIKS_CLEAR;
-            else if (r >= 24) to_standby = true, key = pick(3) ? DIKS_POWER : DIKS_HOLD, repeat = pick(4) == 0;
-            else if (r >= 22) key = static_cast<DFBInputDeviceKeySymbol>(0xF072);
+            int app = kApps[pick(5)], gap = pick(8000), r = pick(100);
+            DFBInputDeviceKeySymbol key = DIKS_POWER;
+            if (r >= 50)
+                key = kOtherKeys[pick(sizeof kOtherKeys / sizeof kOtherKeys[0])];
+            else if (r >= 44)
+                key = DIKS_TV;
+            else if (r >= 42)
+                to_standby = pick(2), key = DIKS_REDIAL;
+            else if (r >= 36)
+                to_standby = true, key = pick(2) ? DIKS_EJECT : DIKS_CLEAR;
+            else if (r >= 24)
+                to_standby = true, key = pick(3) ? DIKS_POWER : DIKS_HOLD, repeat = pick(4) == 0;
+            else if (r >= 22)
+                key = static_cast<DFBInputDeviceKeySymbol>(0xF072);
             send(to_standby, app, key, repeat, gap);
             if (r >= 12 && r < 18)  // held: the press and its auto-repeats
-                for (int n = 1 + pick(3); n > 0; --n) send(false, app, DIKS_POWER, true, pick(2000));
+                for (int n = 1 + pick(3); n > 0; --n)
+                    send(false, app, DIKS_POWER, true, pick(2000));
             if (r >= 18 && r < 22) send(false, app, DIKS_POWER, false, pick(3000));  // double press
         }
 
@@ -121,11 +160,14 @@ void run_storm(uint32_t seed) {
         for (int presses = 0, rechecks = 0;; ++presses) {
             if (!eventually([&] { return settled(apps); }, 20000)) fail("never settled");
             std::vector<std::string> calls = kvn_test::fake_calls();
-            going_down = count_prefixed(calls, "/etc/shutdown.sh") + count_prefixed(calls, "reboot") > 0;
+            going_down =
+                count_prefixed(calls, "/etc/shutdown.sh") + count_prefixed(calls, "reboot") > 0;
             if (kvn_get_standby_mode() == 1 && !in_standby_loop()) {
-                // A standby that took its last key just before the check is on its way out: its loop still works.
+                // A standby that took its last key just before the check is on its way out: its
+                // loop still works.
                 if (busy_loops(apps) > 0 && ++rechecks < 100) {
-                    --presses; continue;
+                    --presses;
+                    continue;
                 }
                 fail("dark with no standby waiting for a key");
             }
@@ -138,8 +180,10 @@ void run_storm(uint32_t seed) {
             }
             // Dark and awake: only where a power-off or reboot came back.
             EXPECT_TRUE(going_down) << "picture off with no standby: " << state(apps);
-            kvn_window *focused = get_window_on_focus(); ASSERT_NE(nullptr, focused);
-            apps[focused->window_id]->press(DIKS_POWER); EXPECT_TRUE(eventually(in_standby_loop)) << state(apps);
+            kvn_window *focused = get_window_on_focus();
+            ASSERT_NE(nullptr, focused);
+            apps[focused->window_id]->press(DIKS_POWER);
+            EXPECT_TRUE(eventually(in_standby_loop)) << state(apps);
         }
 
         EXPECT_EQ(0, kvn_get_standby_mode());
@@ -148,17 +192,21 @@ void run_storm(uint32_t seed) {
         for (auto &a : apps) {
             if (is_self_on_focus(a.first) != 1) continue;
             ++focused;
-            EXPECT_TRUE(eventually([&] { return a.second->has_directfb_focus(); }, 2000)) << window_id_str[a.first];
+            EXPECT_TRUE(eventually([&] { return a.second->has_directfb_focus(); }, 2000))
+                << window_id_str[a.first];
             EXPECT_NE(0, a.second->opacity()) << window_id_str[a.first];
         }
         EXPECT_EQ(1, focused) << "one registered window has the focus";
         std::vector<std::string> calls = kvn_test::fake_calls();
-        EXPECT_TRUE(may_power_off || count_prefixed(calls, "/etc/shutdown.sh") == 0) << "power-off from nowhere";
+        EXPECT_TRUE(may_power_off || count_prefixed(calls, "/etc/shutdown.sh") == 0)
+            << "power-off from nowhere";
         EXPECT_TRUE(may_reboot || count_prefixed(calls, "reboot") == 0) << "reboot from nowhere";
         EXPECT_EQ(0u, count_prefixed(calls, "OVERLAP")) << "two shutdown scripts at once";
         int standbys = 0;
         for (const std::string &line : kvn_test::trace_lines()) {
-            standbys += line == "scsvr global_on_off 0" ? 1 : line == "scsvr global_on_off 1" ? -1 : 0;
+            standbys += line == "scsvr global_on_off 0"   ? 1
+                        : line == "scsvr global_on_off 1" ? -1
+                                                          : 0;
             ASSERT_TRUE(standbys == 0 || standbys == 1) << "two standbys at once";
         }
         printf("storm seed %u: %zu keys%s%s\n", seed, keys, stall_ms ? ", a slow flash player" : "",
@@ -169,13 +217,17 @@ void run_storm(uint32_t seed) {
 
 TEST(KeyStorm, EndsAwakeOrInAStandbyThatAKeyWakes) {
     KVN_REQUIRE_SANDBOX();
-    kvn_test::start_display(); ASSERT_TRUE(kvn_test::install_overlap_detecting_shutdown());
-    save_commit();  // the settings store keeps its file open from the first commit on
+    kvn_test::start_display();
+    ASSERT_TRUE(kvn_test::install_overlap_detecting_shutdown());
+    save_commit();             // the settings store keeps its file open from the first commit on
     kvn_set_time_divisor(50);  // the 3-second sequences last 60 ms
     uint32_t first = 1, count = 6;
-    if (const char *one = getenv("KVN_STORM_SEED")) first = static_cast<uint32_t>(strtoul(one, nullptr, 10)), count = 1;
-    else if (const char *range = getenv("KVN_STORM_SEEDS")) sscanf(range, "%u:%u", &first, &count);
-    // A thread per storm: ThreadSanitizer gives up past 64 DirectFB locks left to DirectFB's threads by one thread.
+    if (const char *one = getenv("KVN_STORM_SEED"))
+        first = static_cast<uint32_t>(strtoul(one, nullptr, 10)), count = 1;
+    else if (const char *range = getenv("KVN_STORM_SEEDS"))
+        sscanf(range, "%u:%u", &first, &count);
+    // A thread per storm: ThreadSanitizer gives up past 64 DirectFB locks left to DirectFB's
+    // threads by one thread.
     for (uint32_t seed = first; seed < first + count && !::testing::Test::HasFailure(); ++seed)
         std::thread(run_storm, seed).join();
     kvn_set_time_divisor(1);

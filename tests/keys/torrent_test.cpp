@@ -22,10 +22,12 @@ using kvn_test::read_file;
 using kvn_test::write_file;
 using Rows = std::vector<std::pair<const char *, std::function<void()>>>;
 
-const char kCron[] = "*/10 * * * * /vmk/apps/etc/checktorrent.sh\n"
-                     "#0 * * * * /vmk/apps/etc/checktorrent.sh --old\n30 2 * * * /bin/backup\n";
-const char kEdited[] = "#*/10 * * * * /vmk/apps/etc/checktorrent.sh\n"
-                       "#0 * * * * /vmk/apps/etc/checktorrent.sh --old\n30 2 * * * /bin/backup\n";
+const char kCron[] =
+    "*/10 * * * * /vmk/apps/etc/checktorrent.sh\n"
+    "#0 * * * * /vmk/apps/etc/checktorrent.sh --old\n30 2 * * * /bin/backup\n";
+const char kEdited[] =
+    "#*/10 * * * * /vmk/apps/etc/checktorrent.sh\n"
+    "#0 * * * * /vmk/apps/etc/checktorrent.sh --old\n30 2 * * * /bin/backup\n";
 const char kSeeding[] = "1|2|100|4|5|6|0.5|Seeding|x|10|11|12|13|14|100|a b\n";
 const char kScript[] = "/vmk/apps/etc/transmission-remote-script";
 const char kRoot[] = "/tmp/cron/crontabs/root";
@@ -37,15 +39,17 @@ void install_program(const std::string &path, const std::string &body) {
 }
 // As an ordinary user of the box would (as root runs this as the user nobody).
 std::string as_nobody(const std::string &command) {
-    return "setpriv --reuid=65534 --regid=65534 --clear-groups sh -c '" + command + "' 2>/dev/null\n";
+    return "setpriv --reuid=65534 --regid=65534 --clear-groups sh -c '" + command +
+           "' 2>/dev/null\n";
 }
 void made_by_nobody(const std::string &path) { system(as_nobody("umask 0; : > " + path).c_str()); }
 
 class Torrent : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         KVN_REQUIRE_SANDBOX();
-        kvn_set_time_divisor(100), kvn_test::set_torrent_daemon_running(true), kvn_test::clear_fake_calls();
+        kvn_set_time_divisor(100), kvn_test::set_torrent_daemon_running(true),
+            kvn_test::clear_fake_calls();
         system("mkdir -p /tmp/cron/crontabs"), write_file("/tmp/cron/crontabs/root", kCron);
     }
     void TearDown() override { kvn_set_time_divisor(1); }
@@ -53,7 +57,8 @@ protected:
     std::chrono::milliseconds timed(int entering) {  // torrent_standby's wall time
         auto start = std::chrono::steady_clock::now();
         kvn::torrent_standby(entering);
-        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - start);
     }
 };
 
@@ -76,7 +81,8 @@ TEST_F(Torrent, SeedingKeepsTheDisksSpinningAndTheScheduleSuspended) {
     kvn_test::set_torrent_daemon_running(true), kvn_test::clear_fake_calls();
     kvn_test::remove_file("/tmp/cron/crontabs/root");  // nothing to copy: nothing installed
     kvn::torrent_standby(0);
-    for (const std::string &c : kvn_test::fake_calls()) EXPECT_EQ(std::string::npos, c.find("crontab")) << c;
+    for (const std::string &c : kvn_test::fake_calls())
+        EXPECT_EQ(std::string::npos, c.find("crontab")) << c;
 }
 
 // No readable report (missing, no file, or not readable within the bounds) lets the disks sleep.
@@ -124,7 +130,8 @@ TEST_F(Torrent, TheMarkerUnlessAReportIsReadAsBusy) {
         EXPECT_EQ(i != busy_row, exists("/tmp/bt_hdd_spindown"));
         if (i < 2) took[i] = row_took;
     }
-    if (kvn_test::emulated()) return;  // under qemu-user its shells alone take longer than the pauses
+    if (kvn_test::emulated())
+        return;  // under qemu-user its shells alone take longer than the pauses
     EXPECT_GE(took[1] - took[0], std::chrono::milliseconds(4500)) << "five pauses of a second";
     EXPECT_LT(took[1] - took[0], std::chrono::milliseconds(5500));
 }
@@ -132,28 +139,36 @@ TEST_F(Torrent, TheMarkerUnlessAReportIsReadAsBusy) {
 TEST_F(Torrent, HangingScriptIsKilledAfterItsMinuteAndNotWaitedForOnceKilled) {
     // A tracer holds the hanging script: once killed it cannot be reaped, as one stuck in disk I/O.
     if (kvn_test::emulated()) GTEST_SKIP() << "qemu-user has no ptrace";
-    install_program(kScript, "echo $$ > /tmp/script.pid\nexec sleep 30\n"); pid_t tracer = -1;
+    install_program(kScript, "echo $$ > /tmp/script.pid\nexec sleep 30\n");
+    pid_t tracer = -1;
     std::thread hold([&] {
         for (int i = 0; i < 500 && !exists("/tmp/script.pid"); ++i) usleep(2000);
-        usleep(20000); pid_t script = atoi(read_file("/tmp/script.pid").c_str());
-        if ((tracer = fork()) == 0) _exit(ptrace(PTRACE_SEIZE, script, nullptr, nullptr) + sleep(10));
+        usleep(20000);
+        pid_t script = atoi(read_file("/tmp/script.pid").c_str());
+        if ((tracer = fork()) == 0)
+            _exit(ptrace(PTRACE_SEIZE, script, nullptr, nullptr) + sleep(10));
     });
-    testing::internal::CaptureStderr(); auto took = timed(1);
-    std::string err = testing::internal::GetCapturedStderr(); hold.join();
+    testing::internal::CaptureStderr();
+    auto took = timed(1);
+    std::string err = testing::internal::GetCapturedStderr();
+    hold.join();
     EXPECT_LT(took, std::chrono::seconds(5));
     EXPECT_GT(took, std::chrono::milliseconds(550)) << "60 s / 100 before the kill";
     EXPECT_NE(std::string::npos, err.find("not waiting")) << err;
-    EXPECT_TRUE(exists("/tmp/bt_hdd_spindown")); kill(tracer, SIGKILL);
+    EXPECT_TRUE(exists("/tmp/bt_hdd_spindown"));
+    kill(tracer, SIGKILL);
     waitpid(tracer, nullptr, 0);
 }
 
 TEST_F(Torrent, RootsCrontabGetsNothingFromAnotherUserOrThroughALink) {
     // Right after the copy and right before the install, an ordinary user appends a job to each.
     const std::string evil = "echo \"* * * * * /tmp/evil\" >> ";
-    install_program("/opt/kvn-fakes/bin/cp",
-                    "/bin/cp \"$@\" || exit 1\n" + as_nobody(evil + "/tmp/cron_root_ori") + "exit 0\n");
-    install_program("/opt/kvn-fakes/bin/crontab",
-                    as_nobody(evil + "/tmp/cron_root_temp") + "cp \"$1\" /run/kvn-fakes/crontab.installed\n");
+    install_program(
+        "/opt/kvn-fakes/bin/cp",
+        "/bin/cp \"$@\" || exit 1\n" + as_nobody(evil + "/tmp/cron_root_ori") + "exit 0\n");
+    install_program(
+        "/opt/kvn-fakes/bin/crontab",
+        as_nobody(evil + "/tmp/cron_root_temp") + "cp \"$1\" /run/kvn-fakes/crontab.installed\n");
     write_file("/run/kvn-fakes/bt_data", kSeeding);
     // Installed edited, or (a crontab that root alone cannot have written) not at all.
     std::vector<std::tuple<const char *, bool, std::function<void()>>> rows = {
@@ -256,16 +271,19 @@ TEST_F(Torrent, TheWakeUpRestoresExactlyWhatTheStandbyInstalledAfterAFailureOrAR
     }
 }
 
-// The control and power-off scripts (the latter in /) get descriptors 0 to 2 only; ls adds the one it reads.
+// The control and power-off scripts (the latter in /) get descriptors 0 to 2 only; ls adds the one
+// it reads.
 TEST_F(Torrent, ChildrenGetOnlyTheStandardStreams) {
-    kvn_test::start_display();  // DirectFB's descriptors and the framework's pipes
+    kvn_test::start_display();                // DirectFB's descriptors and the framework's pipes
     int plain = open("/dev/null", O_RDONLY);  // and one of the application's own
     for (const char *program : {kScript, "/etc/shutdown.sh"})
         install_program(program, "pwd > /tmp/child.cwd\nexec ls /proc/self/fd > /tmp/child.fds\n");
     kvn::torrent_standby(1);
     EXPECT_EQ("0\n1\n2\n3\n", read_file("/tmp/child.fds"));
-    kvn_test::remove_file("/tmp/child.fds"); machine_off(0, 1);
-    EXPECT_EQ("0\n1\n2\n3\n", read_file("/tmp/child.fds")); EXPECT_EQ("/\n", read_file("/tmp/child.cwd"));
+    kvn_test::remove_file("/tmp/child.fds");
+    machine_off(0, 1);
+    EXPECT_EQ("0\n1\n2\n3\n", read_file("/tmp/child.fds"));
+    EXPECT_EQ("/\n", read_file("/tmp/child.cwd"));
     close(plain);
 }
 

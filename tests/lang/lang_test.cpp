@@ -9,7 +9,8 @@ TEST(StringTables, EveryTableHasEveryLanguage) {
         const char *const *entries;
         const char *english, *simplified, *traditional, *korean;
     } tables[] = {
-        {lang_korvan_framework_no_music, "No music started", "没有音乐开始", "沒有音樂開始", nullptr},
+        {lang_korvan_framework_no_music, "No music started", "没有音乐开始", "沒有音樂開始",
+         nullptr},
         {lang_korvan_framework_not_allowed, "Not allowed", "不允许", "不允許", nullptr},
         {lang_korvan_framework_TV_mode, "TV Mode", "电视模式", "電視模式", nullptr},
         {lang_korvan_framework_TV_system, "TV System", "电视系统", "電視系統", nullptr},
@@ -19,20 +20,27 @@ TEST(StringTables, EveryTableHasEveryLanguage) {
         {lang_korvan_framework_back, "Back", "返回", "返回", nullptr},
         {lang_korvan_framework_next, "Next", "下一个", "下一個", "다음"},
         {lang_korvan_framework_exit, "Exit", "退出", "退出", "나가기"},
-        {lang_korvan_framework_apply_setting, "Apply Setting?", "使用设置？", "使用設置？", nullptr},
-        {lang_korvan_framework_yes, "Yes", "是", "是", nullptr}, {lang_korvan_framework_no, "No", "不是", "不是", nullptr},
-        {lang_korvan_framework_keep_setting, "Keep current setting?", "保持目前的设定吗？", "保持目前的設定嗎？", nullptr},
+        {lang_korvan_framework_apply_setting, "Apply Setting?", "使用设置？", "使用設置？",
+         nullptr},
+        {lang_korvan_framework_yes, "Yes", "是", "是", nullptr},
+        {lang_korvan_framework_no, "No", "不是", "不是", nullptr},
+        {lang_korvan_framework_keep_setting, "Keep current setting?", "保持目前的设定吗？",
+         "保持目前的設定嗎？", nullptr},
         {lang_korvan_framework_seconds, "seconds", "秒", "秒", nullptr},
         {lang_korvan_framework_invalid_mode, "Invalid mode", "无效的模式", "無效的模式", nullptr},
         {lang_dsd_unknown_title, "Unknown Title", nullptr, nullptr, "앨범 제목 미상"},
         {lang_dsd_unknown_artist, "Unknown Artist", nullptr, nullptr, "아티스트 미상"},
-        {lang_navigator_genre, "GENRE", nullptr, nullptr, "장르"}, {lang_navigator_album, "ALBUM", nullptr, nullptr, "앨범"},
+        {lang_navigator_genre, "GENRE", nullptr, nullptr, "장르"},
+        {lang_navigator_album, "ALBUM", nullptr, nullptr, "앨범"},
         {lang_navigator_artist, "ARTIST", nullptr, nullptr, "아티스트"},
         {lang_navigator_nowplaying, "NOW PLAYING", nullptr, nullptr, "현재 재생 중"},
     };
     for (const auto &t : tables) {
         for (int i = 0; i < KVN_LANGUAGE_COUNT; ++i) {
-            const char *own = i == 1 ? t.simplified : i == 2 ? t.traditional : i == 24 ? t.korean : nullptr;
+            const char *own = i == 1    ? t.simplified
+                              : i == 2  ? t.traditional
+                              : i == 24 ? t.korean
+                                        : nullptr;
             ASSERT_NE(nullptr, t.entries[i]) << t.english << " entry " << i;
             EXPECT_STREQ(own ? own : t.english, t.entries[i]) << t.english << " entry " << i;
         }
@@ -43,16 +51,19 @@ TEST(Language, EveryStoredNameGivesItsIndexAndAnythingElseEnglish) {
     KVN_REQUIRE_SANDBOX();
     EXPECT_EQ(0, get_current_charset()) << "no value";
     // Whole, case-sensitive names only; nothing gives 21.
-    const char *names[] = {"english_lang", "chinese_lang", "chinese_lang_trad", "german_lang", "greek_lang",
-                           "dutch_lang", "russian_lang", "french_lang", "italian_lang", "czech_lang",
-                           "swedish_lang", "spanish_lang", "polish_lang", "pt_lang", "bulg_lang",
-                           "norwegian_lang", "hu_lang", "sl_lang", "japanese_lang", "tr_lang", "vi_lang", "21",
-                           "da_lang", "he_lang", "korean_lang", "romanian_lang"};
+    const char *names[] = {"english_lang", "chinese_lang", "chinese_lang_trad", "german_lang",
+                           "greek_lang",   "dutch_lang",   "russian_lang",      "french_lang",
+                           "italian_lang", "czech_lang",   "swedish_lang",      "spanish_lang",
+                           "polish_lang",  "pt_lang",      "bulg_lang",         "norwegian_lang",
+                           "hu_lang",      "sl_lang",      "japanese_lang",     "tr_lang",
+                           "vi_lang",      "21",           "da_lang",           "he_lang",
+                           "korean_lang",  "romanian_lang"};
     for (int i = 0; i < 26; ++i) {
         ASSERT_EQ(0, write_var("lang", names[i], 0));
         EXPECT_EQ(i == 21 ? 0 : i, get_current_charset()) << names[i];
     }
-    for (const char *other : {"Korean_lang", "korean_lang ", "\tkorean_lang", "", "chinese", "chinese_lang_tra"}) {
+    for (const char *other :
+         {"Korean_lang", "korean_lang ", "\tkorean_lang", "", "chinese", "chinese_lang_tra"}) {
         ASSERT_EQ(0, write_var("lang", other, 0));
         EXPECT_EQ(0, get_current_charset()) << '"' << other << '"';
     }

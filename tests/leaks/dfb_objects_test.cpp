@@ -1,7 +1,8 @@
-// Every DirectFB interface the library makes is released again: none is left over after a standby, a TV-mode
-// menu, and none at all once the windows and the context are cleaned up.  Counted from outside the library:
-// this program takes DirectFBCreate over and counts AddRef and Release of every interface made from it, which
-// no leak checker's suppression of DirectFB's own allocations can hide.
+// Every DirectFB interface the library makes is released again: none is left over after a standby,
+// a TV-mode menu, and none at all once the windows and the context are cleaned up.  Counted from
+// outside the library: this program takes DirectFBCreate over and counts AddRef and Release of
+// every interface made from it, which no leak checker's suppression of DirectFB's own allocations
+// can hide.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <string.h>
@@ -59,20 +60,31 @@ void track(I *i, const char *kind) {
         std::lock_guard<std::mutex> lock(g_mutex);
         if (g_alive.count(i) != 0) return;
         g_alive[i] = {kind, 1};
-        g_original[i].assign(reinterpret_cast<const char *>(i), reinterpret_cast<const char *>(i) + sizeof(I));
+        g_original[i].assign(reinterpret_cast<const char *>(i),
+                             reinterpret_cast<const char *>(i) + sizeof(I));
     }
     i->AddRef = add_ref<I>;
     i->Release = release<I>;
     wrap_makers(i);
 }
 
+// clang-format off
 #define KIND(I) inline void track(I *i) { track(i, #I); }
-KIND(IDirectFB) KIND(IDirectFBScreen) KIND(IDirectFBDisplayLayer) KIND(IDirectFBWindow) KIND(IDirectFBSurface)
-KIND(IDirectFBEventBuffer) KIND(IDirectFBFont) KIND(IDirectFBImageProvider)
+KIND(IDirectFB)
+KIND(IDirectFBScreen)
+KIND(IDirectFBDisplayLayer)
+KIND(IDirectFBWindow)
+KIND(IDirectFBSurface)
+KIND(IDirectFBEventBuffer)
+KIND(IDirectFBFont)
+KIND(IDirectFBImageProvider)
+// clang-format on
 
 template <typename I>
 DFBResult made(DFBResult result, I **made_one) {
-    return result == DFB_OK && made_one != nullptr && *made_one != nullptr ? (track(*made_one), result) : result;
+    return result == DFB_OK && made_one != nullptr && *made_one != nullptr
+               ? (track(*made_one), result)
+               : result;
 }
 
 // Every maker the library calls, passed on and its product counted.
@@ -80,22 +92,29 @@ DFBResult made(DFBResult result, I **made_one) {
     i->METHOD = [] PARAMS { return made(original(t).METHOD ARGS, r); }
 
 void wrap_makers(IDirectFB *i) {
-    WRAP(GetScreen, (IDirectFB * t, DFBScreenID id, IDirectFBScreen **r), (t, id, r));
-    WRAP(GetDisplayLayer, (IDirectFB * t, DFBDisplayLayerID id, IDirectFBDisplayLayer **r), (t, id, r));
-    WRAP(CreateEventBuffer, (IDirectFB * t, IDirectFBEventBuffer **r), (t, r));
-    WRAP(CreateInputEventBuffer, (IDirectFB * t, DFBInputDeviceCapabilities c, DFBBoolean g, IDirectFBEventBuffer **r), (t, c, g, r));
-    WRAP(CreateImageProvider, (IDirectFB * t, const char *f, IDirectFBImageProvider **r), (t, f, r));
-    WRAP(CreateFont, (IDirectFB * t, const char *f, const DFBFontDescription *d, IDirectFBFont **r), (t, f, d, r));
+    WRAP(GetScreen, (IDirectFB * t, DFBScreenID id, IDirectFBScreen * *r), (t, id, r));
+    WRAP(GetDisplayLayer, (IDirectFB * t, DFBDisplayLayerID id, IDirectFBDisplayLayer * *r),
+         (t, id, r));
+    WRAP(CreateEventBuffer, (IDirectFB * t, IDirectFBEventBuffer * *r), (t, r));
+    WRAP(CreateInputEventBuffer,
+         (IDirectFB * t, DFBInputDeviceCapabilities c, DFBBoolean g, IDirectFBEventBuffer * *r),
+         (t, c, g, r));
+    WRAP(CreateImageProvider, (IDirectFB * t, const char *f, IDirectFBImageProvider **r),
+         (t, f, r));
+    WRAP(CreateFont, (IDirectFB * t, const char *f, const DFBFontDescription *d, IDirectFBFont **r),
+         (t, f, d, r));
 }
 
 void wrap_makers(IDirectFBDisplayLayer *i) {
-    WRAP(GetSurface, (IDirectFBDisplayLayer * t, IDirectFBSurface **r), (t, r));
-    WRAP(CreateWindow, (IDirectFBDisplayLayer * t, const DFBWindowDescription *d, IDirectFBWindow **r), (t, d, r));
+    WRAP(GetSurface, (IDirectFBDisplayLayer * t, IDirectFBSurface * *r), (t, r));
+    WRAP(CreateWindow,
+         (IDirectFBDisplayLayer * t, const DFBWindowDescription *d, IDirectFBWindow **r),
+         (t, d, r));
 }
 
 void wrap_makers(IDirectFBWindow *i) {
-    WRAP(GetSurface, (IDirectFBWindow * t, IDirectFBSurface **r), (t, r));
-    WRAP(CreateEventBuffer, (IDirectFBWindow * t, IDirectFBEventBuffer **r), (t, r));
+    WRAP(GetSurface, (IDirectFBWindow * t, IDirectFBSurface * *r), (t, r));
+    WRAP(CreateEventBuffer, (IDirectFBWindow * t, IDirectFBEventBuffer * *r), (t, r));
 }
 
 }  // namespace
@@ -130,7 +149,8 @@ TEST(DirectFBObjects, NoneLeftByAStandbyAMenuOrTheCleanUp) {
     kvn_set_time_divisor(50);
     {
         App browser(BROWSER), flash(FLASH_LITE);
-        ASSERT_TRUE(register_window(&browser.record) == 0 && register_window(&flash.record) == 0 && focus_on_window(BROWSER) == 0);
+        ASSERT_TRUE(register_window(&browser.record) == 0 && register_window(&flash.record) == 0 &&
+                    focus_on_window(BROWSER) == 0);
         const size_t before = dfb_objects_alive();
         const std::string before_kinds = alive();
         // Main interface, screen, OSD layer, two windows with surfaces and buffers.
@@ -143,16 +163,21 @@ TEST(DirectFBObjects, NoneLeftByAStandbyAMenuOrTheCleanUp) {
         ASSERT_TRUE(kvn_test::post_standby_input(kvn_test::input_key(DIKS_POWER)));
         ASSERT_TRUE(eventually(
             [] { return kvn_get_standby_mode() == 0 && kvn_test::standby_input() == nullptr; }));
-        EXPECT_EQ(before, dfb_objects_alive()) << "after a standby: " << alive() << "\nbefore: " << before_kinds;
+        EXPECT_EQ(before, dfb_objects_alive())
+            << "after a standby: " << alive() << "\nbefore: " << before_kinds;
 
         ASSERT_EQ(0, focus_on_window(BROWSER));
         int handled = browser.handled();
-        for (DFBInputDeviceKeySymbol k : {DIKS_TV, DIKS_RETURN, DIKS_CURSOR_RIGHT, DIKS_RETURN, DIKS_RETURN, DIKS_RETURN})
+        for (DFBInputDeviceKeySymbol k :
+             {DIKS_TV, DIKS_RETURN, DIKS_CURSOR_RIGHT, DIKS_RETURN, DIKS_RETURN, DIKS_RETURN})
             browser.press(k);
-        ASSERT_TRUE(eventually([&] { return browser.handled() > handled; }, 20000)) << "the menu never ended";
+        ASSERT_TRUE(eventually([&] { return browser.handled() > handled; }, 20000))
+            << "the menu never ended";
         auto calls = kvn_test::osd_calls();
-        EXPECT_TRUE(std::any_of(calls.begin(), calls.end(), [](const osd_call &c) { return c.command == 42; }));
-        EXPECT_EQ(before, dfb_objects_alive()) << "after a menu: " << alive() << "\nbefore: " << before_kinds;
+        EXPECT_TRUE(std::any_of(calls.begin(), calls.end(),
+                                [](const osd_call &c) { return c.command == 42; }));
+        EXPECT_EQ(before, dfb_objects_alive())
+            << "after a menu: " << alive() << "\nbefore: " << before_kinds;
     }
     kvn_set_time_divisor(1);
     EXPECT_EQ(3u, dfb_objects_alive()) << "after the windows' clean-up: " << alive();

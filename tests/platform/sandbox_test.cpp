@@ -11,7 +11,8 @@
 namespace {
 
 bool is_fake(const std::string &path) {
-    return kvn_test::read_file(path).find("Recording stand-in for a player program") != std::string::npos;
+    return kvn_test::read_file(path).find("Recording stand-in for a player program") !=
+           std::string::npos;
 }
 
 std::vector<std::string> entries(const char *folder) {
@@ -28,19 +29,23 @@ std::vector<std::string> entries(const char *folder) {
 TEST(Sandbox, FakesStandFirstAndOverTheRealProgramsAndRecordTheirCommandLines) {
     KVN_REQUIRE_SANDBOX();
     EXPECT_EQ(std::string(getenv("PATH")).rfind("/opt/kvn-fakes/bin:", 0), 0u) << getenv("PATH");
-    for (const char *path : {"/opt/kvn-fakes/bin/reboot", "/opt/kvn-fakes/bin/hdparm", "/opt/kvn-fakes/bin/sdparm",
-                             "/opt/kvn-fakes/bin/power_led", "/opt/kvn-fakes/bin/wget", "/opt/kvn-fakes/bin/crontab",
-                             "/opt/kvn-fakes/bin/pidof", "/etc/shutdown.sh", "/vmk/apps/etc/transmission-remote-script"})
+    for (const char *path :
+         {"/opt/kvn-fakes/bin/reboot", "/opt/kvn-fakes/bin/hdparm", "/opt/kvn-fakes/bin/sdparm",
+          "/opt/kvn-fakes/bin/power_led", "/opt/kvn-fakes/bin/wget", "/opt/kvn-fakes/bin/crontab",
+          "/opt/kvn-fakes/bin/pidof", "/etc/shutdown.sh",
+          "/vmk/apps/etc/transmission-remote-script"})
         EXPECT_TRUE(is_fake(path)) << path;
     // The real copies are replaced too, so an absolute path is no way out.
-    for (const char *real : {"/sbin/reboot", "/usr/sbin/reboot", "/usr/bin/pidof", "/usr/bin/wget", "/sbin/hdparm",
-                             "/usr/bin/crontab", "/sbin/poweroff"})
+    for (const char *real : {"/sbin/reboot", "/usr/sbin/reboot", "/usr/bin/pidof", "/usr/bin/wget",
+                             "/sbin/hdparm", "/usr/bin/crontab", "/sbin/poweroff"})
         EXPECT_TRUE(!kvn_test::exists(real) || is_fake(real)) << real;
     kvn_test::clear_fake_calls();
-    for (const char *line : {"hdparm -y /dev/sda", "power_led  standby   1", "/etc/shutdown.sh 1", "reboot"})
+    for (const char *line :
+         {"hdparm -y /dev/sda", "power_led  standby   1", "/etc/shutdown.sh 1", "reboot"})
         EXPECT_EQ(system(line), 0) << line;
-    EXPECT_EQ(kvn_test::fake_calls(), (std::vector<std::string>{"hdparm -y /dev/sda", "power_led standby 1",
-                                                                 "/etc/shutdown.sh 1", "reboot"}));
+    EXPECT_EQ(kvn_test::fake_calls(),
+              (std::vector<std::string>{"hdparm -y /dev/sda", "power_led standby 1",
+                                        "/etc/shutdown.sh 1", "reboot"}));
     // pidof answers what the test asks for.
     EXPECT_NE(system("pidof transmission-daemon"), 0);
     kvn_test::set_torrent_daemon_running(true);
@@ -52,26 +57,35 @@ TEST(Sandbox, HostFoldersAreReadOnlyAndThePlayersFilesPrivate) {
     EXPECT_EQ(geteuid(), 0u) << "the library is tested as the player runs it, as root";
     // /tmp is empty but for the way to a shared checkout under /tmp, if that is where it lies.
     char cwd[4096];
-    std::string shared = std::string(getcwd(cwd, sizeof cwd) ? cwd : "").substr(0, 5) == "/tmp/" ? cwd + 5 : "";
+    std::string shared =
+        std::string(getcwd(cwd, sizeof cwd) ? cwd : "").substr(0, 5) == "/tmp/" ? cwd + 5 : "";
     std::vector<std::string> tmp = entries("/tmp");
-    EXPECT_TRUE(tmp.empty() || (tmp.size() == 1 && tmp[0] == shared.substr(0, shared.find('/')))) << tmp[0];
+    EXPECT_TRUE(tmp.empty() || (tmp.size() == 1 && tmp[0] == shared.substr(0, shared.find('/'))))
+        << tmp[0];
     // Root is stopped by the read-only view; a user namespace's root already
     // by the host's owner, who is not its own.
-    for (const char *host : {"/usr/bin/pidof", "/usr/sbin/killall5", "/etc/hostname", "/proc/sys/kernel/hostname"}) {
+    for (const char *host :
+         {"/usr/bin/pidof", "/usr/sbin/killall5", "/etc/hostname", "/proc/sys/kernel/hostname"}) {
         int fd = open(host, O_WRONLY);
-        EXPECT_TRUE(fd == -1 && (errno == EROFS || errno == EACCES || errno == ENOENT)) << host << ": " << strerror(errno);
+        EXPECT_TRUE(fd == -1 && (errno == EROFS || errno == EACCES || errno == ENOENT))
+            << host << ": " << strerror(errno);
         if (fd >= 0) close(fd);
     }
-    EXPECT_TRUE(mkdir("/usr/kvn-sandbox-probe", 0755) == -1 && (errno == EROFS || errno == EACCES)) << strerror(errno);
+    EXPECT_TRUE(mkdir("/usr/kvn-sandbox-probe", 0755) == -1 && (errno == EROFS || errno == EACCES))
+        << strerror(errno);
     // The player's fixed files: a plain /etc/mtab, /desktop.png, the settings folder.
-    EXPECT_EQ(kvn_test::read_file("/etc/mtab"), "/dev/root / ext4 rw 0 0\nproc /proc proc rw 0 0\n");
+    EXPECT_EQ(kvn_test::read_file("/etc/mtab"),
+              "/dev/root / ext4 rw 0 0\nproc /proc proc rw 0 0\n");
     for (const char *path : {"/etc/mtab", "/desktop.png", "/opt/kvn/var/probe", "/dev/shm/probe"}) {
         kvn_test::write_file(path, "x");
         EXPECT_TRUE(kvn_test::read_file(path) == "x" && unlink(path) == 0) << path;
     }
-    EXPECT_EQ(kvn_test::read_file("/opt/kvn/share/fonts/decker.ttf").substr(0, 4), std::string("\0\1\0\0", 4));
+    EXPECT_EQ(kvn_test::read_file("/opt/kvn/share/fonts/decker.ttf").substr(0, 4),
+              std::string("\0\1\0\0", 4));
     EXPECT_NE(std::string(getenv("DFBARGS")).find("system=dummy"), std::string::npos);
     // Its own processes only: a stray kill(-1) or pidof cannot reach the host's.
     std::vector<std::string> proc = entries("/proc");
-    EXPECT_LT(std::count_if(proc.begin(), proc.end(), [](const std::string &e) { return isdigit(e[0]); }), 10);
+    EXPECT_LT(
+        std::count_if(proc.begin(), proc.end(), [](const std::string &e) { return isdigit(e[0]); }),
+        10);
 }

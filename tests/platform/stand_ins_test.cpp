@@ -1,5 +1,6 @@
-// The platform stand-ins keep the rules the framework's tests rely on: the dialog service's connection words,
-// its record of every command, and one ordered trace of what all the stand-ins saw.
+// The platform stand-ins keep the rules the framework's tests rely on: the dialog service's
+// connection words, its record of every command, and one ordered trace of what all the stand-ins
+// saw.
 #include <gtest/gtest.h>
 
 #include "kvn_test_support.h"
@@ -34,10 +35,12 @@ TEST(DialogService, OpeningAlwaysGivesAFreshConnectionAndClosingIsHarmless) {
     EXPECT_EQ((std::vector<int>{3, 0, 40, 0x4000, 1, static_cast<int>(strlen(text))}),
               (std::vector<int>{c.owner, c.connection, c.command, c.flags, c.mode, c.length}));
     EXPECT_TRUE(std::string(c.text) == text && std::string(calls[5].text) == "-msg");
-    EXPECT_TRUE(calls[1].connection == first && calls[3].connection == calls[2].connection);  // a close names what it closed
+    EXPECT_TRUE(calls[1].connection == first &&
+                calls[3].connection == calls[2].connection);  // a close names what it closed
     // One trace, in the order the stand-ins saw their calls.
     auto lines = kvn_test::trace_lines();
     ASSERT_EQ(lines.size(), 7u);
-    EXPECT_EQ(lines[1].rfind("osd owner=0 conn=" + std::to_string(first) + " cmd=-3", 0), 0u) << lines[1];
+    EXPECT_EQ(lines[1].rfind("osd owner=0 conn=" + std::to_string(first) + " cmd=-3", 0), 0u)
+        << lines[1];
     EXPECT_EQ(lines[3], "smpoutd code=28 (picture off)");
 }

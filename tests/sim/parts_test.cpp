@@ -33,10 +33,14 @@ TEST(SimLineReader, LongLinesAreCutWithoutHoldingThemAndStopEndsTheWait) {
     LineReader reader(in[0]);
     std::string line;
     std::vector<std::string> got;
-    for (LineReader::Result r; got.size() < 9 && (r = reader.next(line)) != LineReader::Result::End;)
-        got.push_back(r == LineReader::Result::TooLong ? "<too long>" : line.size() == kMaxLineBytes ? "<limit>" : line);
+    for (LineReader::Result r;
+         got.size() < 9 && (r = reader.next(line)) != LineReader::Result::End;)
+        got.push_back(r == LineReader::Result::TooLong ? "<too long>"
+                      : line.size() == kMaxLineBytes   ? "<limit>"
+                                                       : line);
     // exactly the limit is still a line
-    EXPECT_EQ(got, (std::vector<std::string>{"first", "<too long>", "<limit>", "last without end"}));
+    EXPECT_EQ(got,
+              (std::vector<std::string>{"first", "<too long>", "<limit>", "last without end"}));
     writer.join();
     close(in[0]);
     // Nothing comes on the input: the stop descriptor ends the wait.
@@ -88,12 +92,16 @@ TEST(SimOptions, EveryPathIsPassedOnAbsolute) {
     Options o;
     bool help = false;
     std::string error;
-    ASSERT_TRUE(parse_options({"--app", "PHOTO_PLAYER=x.so", "--shots", "s", "--time-divisor", "5", "--quiet"}, o, help, error)) << error;
+    ASSERT_TRUE(parse_options(
+        {"--app", "PHOTO_PLAYER=x.so", "--shots", "s", "--time-divisor", "5", "--quiet"}, o, help,
+        error))
+        << error;
     char cwd[4096];
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-    EXPECT_EQ(to_arguments(o), (std::vector<std::string>{"--shots", std::string(cwd) + "/s", "--app",
-                                                         "PHOTO_PLAYER=" + std::string(cwd) + "/x.so",
-                                                         "--time-divisor", "5", "--quiet"}));
+    EXPECT_EQ(to_arguments(o),
+              (std::vector<std::string>{"--shots", std::string(cwd) + "/s", "--app",
+                                        "PHOTO_PLAYER=" + std::string(cwd) + "/x.so",
+                                        "--time-divisor", "5", "--quiet"}));
 }
 
 // Every key of the table is in the documentation's table, as the help
@@ -103,12 +111,13 @@ TEST(SimKeyboard, TheTableAndItsDocumentationAgree) {
     const std::string text{std::istreambuf_iterator<char>(doc), {}};
     std::set<int> seen;
     for (const KeyboardKey &k : keyboard_map()) {
-        std::string row = std::string("| ") + k.label + " | `" + key_name(k.remote) + "` | " + k.meaning + " |";
+        std::string row =
+            std::string("| ") + k.label + " | `" + key_name(k.remote) + "` | " + k.meaning + " |";
         EXPECT_NE(text.find(row), std::string::npos) << row;
         EXPECT_TRUE(seen.insert(k.keycode).second) << k.label;
         EXPECT_EQ(remote_key_for(k.keycode), &k);
-        bool arrow = k.remote == DIKS_CURSOR_LEFT || k.remote == DIKS_CURSOR_RIGHT || k.remote == DIKS_CURSOR_UP ||
-                     k.remote == DIKS_CURSOR_DOWN;
+        bool arrow = k.remote == DIKS_CURSOR_LEFT || k.remote == DIKS_CURSOR_RIGHT ||
+                     k.remote == DIKS_CURSOR_UP || k.remote == DIKS_CURSOR_DOWN;
         EXPECT_EQ(k.repeats, arrow) << k.label;
     }
     EXPECT_EQ(remote_key_for(0x7fffffff), nullptr);
@@ -125,7 +134,8 @@ std::string parsed(const std::string &line, std::string *error_out = nullptr) {
     if (error_out) *error_out = error;
     if (r != ParseResult::Command) return r == ParseResult::Empty ? "empty" : "error";
     return std::to_string(static_cast<int>(c.kind)) + " " + std::to_string(c.key) + " " +
-           std::to_string(c.milliseconds) + " " + std::to_string(c.window_id) + " [" + c.path + "] [" + c.text + "]";
+           std::to_string(c.milliseconds) + " " + std::to_string(c.window_id) + " [" + c.path +
+           "] [" + c.text + "]";
 }
 
 bool parse_script(const std::string &text, std::vector<Command> &out, std::string &error) {
@@ -143,8 +153,10 @@ TEST(SimScript, EveryCommandCommentAndMalformedLine) {
     const auto K = [](DFBInputDeviceKeySymbol k) { return std::to_string(k); };
     const std::pair<std::string, std::string> rows[] = {
         {"key CURSOR_DOWN", "0 " + K(DIKS_CURSOR_DOWN) + " 0 -1 [] []"},
-        {"key TV # opens the menu", "0 " + K(DIKS_TV) + " 0 -1 [] []"}, {"key DIKS_POWER", "0 " + K(DIKS_POWER) + " 0 -1 [] []"},
-        {"key 0xF072", "0 61554 0 -1 [] []"}, {"key 1", "0 " + K(DIKS_1) + " 0 -1 [] []"},
+        {"key TV # opens the menu", "0 " + K(DIKS_TV) + " 0 -1 [] []"},
+        {"key DIKS_POWER", "0 " + K(DIKS_POWER) + " 0 -1 [] []"},
+        {"key 0xF072", "0 61554 0 -1 [] []"},
+        {"key 1", "0 " + K(DIKS_1) + " 0 -1 [] []"},
         {"  wait 2500  ", "1 0 2500 -1 [] []"},
         {"wait 3600000", "1 0 3600000 -1 [] []"},
         {"shot 01-menu", "2 0 0 -1 [] [01-menu]"},
@@ -156,19 +168,42 @@ TEST(SimScript, EveryCommandCommentAndMalformedLine) {
         {"expect-file /tmp/empty", "6 0 0 -1 [/tmp/empty] []"},
         {"expect-trace ^smpoutd code=6$", "7 0 0 -1 [] [^smpoutd code=6$]"},
         {"quit\r", "8 0 0 -1 [] []"},
-        {"", "empty"}, {"   \t ", "empty"}, {"# key POWER", "empty"}, {"   # indented", "empty"},
+        {"", "empty"},
+        {"   \t ", "empty"},
+        {"# key POWER", "empty"},
+        {"   # indented", "empty"},
     };
     for (const auto &r : rows) EXPECT_EQ(parsed(r.first), r.second) << r.first;
     const std::pair<std::string, const char *> bad[] = {
-        {"key", "key name"}, {"key NOSUCHKEY", "NOSUCHKEY"}, {"key power", "power"}, {"key POWE", ""}, {"key 0x", ""},
-        {"key 0x1FFFF", ""}, {"key 0xF0zz", ""}, {"wait 3600001", "at most 3600000"},
+        {"key", "key name"},
+        {"key NOSUCHKEY", "NOSUCHKEY"},
+        {"key power", "power"},
+        {"key POWE", ""},
+        {"key 0x", ""},
+        {"key 0x1FFFF", ""},
+        {"key 0xF0zz", ""},
+        {"wait 3600001", "at most 3600000"},
         {std::string("wait 5\0junk", 11), "NUL byte at byte 7"},
-        {"key " + std::string(kMaxLineBytes, 'A'), "longer than 4096"}, {"press TV", "press"},
-        {"key TV RETURN", ""}, {"wait", ""}, {"wait -5", ""}, {"wait 10ms", ""}, {"wait 99999999999", "at most 3600000"},
+        {"key " + std::string(kMaxLineBytes, 'A'), "longer than 4096"},
+        {"press TV", "press"},
+        {"key TV RETURN", ""},
+        {"wait", ""},
+        {"wait -5", ""},
+        {"wait 10ms", ""},
+        {"wait 99999999999", "at most 3600000"},
         {"wait 99999999999999999999999", "at most 3600000"},
-        {"shot", ""}, {"shot ../escape", ""}, {"shot a/b", ""}, {"shot .hidden", ""}, {"pipe", ""},
-        {"file relative/path x", ""}, {"expect-file", ""}, {"focus NOBODY", ""}, {"focus", ""},
-        {"expect-trace", ""}, {"expect-trace ([unclosed", ""}, {"quit now", ""}};
+        {"shot", ""},
+        {"shot ../escape", ""},
+        {"shot a/b", ""},
+        {"shot .hidden", ""},
+        {"pipe", ""},
+        {"file relative/path x", ""},
+        {"expect-file", ""},
+        {"focus NOBODY", ""},
+        {"focus", ""},
+        {"expect-trace", ""},
+        {"expect-trace ([unclosed", ""},
+        {"quit now", ""}};
     for (const auto &b : bad) {
         std::string error;
         EXPECT_EQ(parsed(b.first, &error), "error") << b.first;

@@ -1,9 +1,8 @@
 /* Closes a window the way a desktop's close button does: a WM_DELETE_WINDOW
  * message, which Xvfb without a window manager has no other way to send. */
+#include <X11/Xlib.h>
 #include <stdio.h>
 #include <stdlib.h>
-
-#include <X11/Xlib.h>
 
 int main(int argc, char **argv) {
     Display *display = XOpenDisplay(NULL);

@@ -22,7 +22,7 @@ inline bool eventually(const std::function<bool()> &condition, int timeout_ms = 
 }
 
 class App {
-public:
+  public:
     explicit App(int id, int hide_others = 1, uint8_t opacity = 0xff) {
         start_display();
         record = kvn_window{};
@@ -32,7 +32,8 @@ public:
         record.focus_next_window_callback = func_default_focus_next_window_callback;
         DFBWindowDescription desc;
         kvn_create_window_surface_events(&record, &desc, 0, 0, 320, 240, DWCAPS_NONE, 0);
-        record.window->CreateEventBuffer(record.window, &focus_watch_);  // sees DirectFB's own focus events
+        record.window->CreateEventBuffer(record.window,
+                                         &focus_watch_);  // sees DirectFB's own focus events
     }
     ~App() {
         stop();
@@ -40,13 +41,16 @@ public:
         unregister_window(&record);
         kvn_window_clean_up(&record);
         if (kvn_invoke_args *args = record.invoke_args) {  // its owner frees the argument holder
-            for (int i = 0; args->argv != nullptr && args->argv[i] != nullptr; ++i) free(args->argv[i]);
+            for (int i = 0; args->argv != nullptr && args->argv[i] != nullptr; ++i)
+                free(args->argv[i]);
             free(args->argv), free(args);
         }
     }
 
     // Runs the loop in a thread; `own` sees each event first, true: consumed.
-    void start(std::function<bool(DFBWindowEvent &)> own = nullptr) { own_ = own, thread_ = std::thread([this] { loop(); }); }
+    void start(std::function<bool(DFBWindowEvent &)> own = nullptr) {
+        own_ = own, thread_ = std::thread([this] { loop(); });
+    }
     void stop() {
         if (!thread_.joinable()) return;
         running_ = false;
@@ -57,8 +61,12 @@ public:
         post_key(record.events, key, DWET_KEYDOWN, repeat ? DWEF_REPEAT : DWEF_NONE);
     }
     // Key-down events the loop received, in order.
-    std::vector<DFBInputDeviceKeySymbol> keys() { return std::lock_guard<std::mutex>(mutex_), keys_; }
-    bool wait_for_keys(size_t count) { return eventually([&] { return keys().size() >= count; }); }
+    std::vector<DFBInputDeviceKeySymbol> keys() {
+        return std::lock_guard<std::mutex>(mutex_), keys_;
+    }
+    bool wait_for_keys(size_t count) {
+        return eventually([&] { return keys().size() >= count; });
+    }
     int handled() const { return handled_; }  // events the default handler answered with 0
     // The loop waits with nothing queued (not in a handler, standby or menu).
     bool idle() { return !busy_.load() && record.events->HasEvent(record.events) != DFB_OK; }
@@ -66,7 +74,8 @@ public:
     bool has_directfb_focus() {
         DFBEvent e;
         while (focus_watch_->GetEvent(focus_watch_, &e) == DFB_OK)
-            if (e.clazz == DFEC_WINDOW && (e.window.type == DWET_GOTFOCUS || e.window.type == DWET_LOSTFOCUS))
+            if (e.clazz == DFEC_WINDOW &&
+                (e.window.type == DWET_GOTFOCUS || e.window.type == DWET_LOSTFOCUS))
                 directfb_focus_ = e.window.type == DWET_GOTFOCUS;
         return directfb_focus_;
     }
@@ -77,7 +86,7 @@ public:
 
     kvn_window record;
 
-private:
+  private:
     void loop() {
         while (running_) {
             if (record.events->WaitForEventWithTimeout(record.events, 0, 20) != DFB_OK) continue;
@@ -107,7 +116,8 @@ private:
 };
 
 inline bool register_all(std::initializer_list<App *> apps) {
-    for (App *a : apps) if (register_window(&a->record) != 0) return false;
+    for (App *a : apps)
+        if (register_window(&a->record) != 0) return false;
     return true;
 }
 // Opacity as DirectFB reads it back, and "*" for the focus word, of each application given.

@@ -72,19 +72,23 @@ std::vector<std::string> fake_calls() {
 }
 
 bool install_overlap_detecting_shutdown() {
-    // Beside the target first, so that a copy of the script still running is not rewritten under it.
+    // Beside the target first, so that a copy of the script still running is not rewritten under
+    // it.
     write_file("/etc/shutdown.sh.new",
                "#!/bin/sh\nlog=/run/kvn-fakes/calls.log\n"
-               "if [ $# -gt 0 ]; then echo \"/etc/shutdown.sh $*\" >> $log; else echo /etc/shutdown.sh >> $log; fi\n"
+               "if [ $# -gt 0 ]; then echo \"/etc/shutdown.sh $*\" >> $log; else echo "
+               "/etc/shutdown.sh >> $log; fi\n"
                "mkdir /tmp/kvn-shutdown-running 2>/dev/null || echo OVERLAP >> $log\n"
                "sleep 0.03\nrmdir /tmp/kvn-shutdown-running 2>/dev/null\nexit 0\n");
-    return chmod("/etc/shutdown.sh.new", 0755) == 0 && rename("/etc/shutdown.sh.new", "/etc/shutdown.sh") == 0;
+    return chmod("/etc/shutdown.sh.new", 0755) == 0 &&
+           rename("/etc/shutdown.sh.new", "/etc/shutdown.sh") == 0;
 }
 
 std::vector<std::string> trace_lines() {
     std::vector<std::string> lines;
     std::vector<char> line(1 << 16);
-    for (size_t i = 0, n = kvn_trace_count(); i < n && kvn_trace_get(i, line.data(), line.size()) >= 0; ++i)
+    for (size_t i = 0, n = kvn_trace_count();
+         i < n && kvn_trace_get(i, line.data(), line.size()) >= 0; ++i)
         lines.push_back(line.data());
     return lines;
 }
@@ -99,7 +103,8 @@ void start_display() {
     static std::once_flag once;
     std::call_once(once, [] {
         static char *args[] = {const_cast<char *>("kvn-test"), nullptr};
-        int argc = 1; char **argv = args;
+        int argc = 1;
+        char **argv = args;
         kvn_dfb_context &g = kvn_dfb_global_context;
         kvn_dfb_init(&argc, &argv, &g.kvn_dfb, &g.kvn_screen);
         g_create_input = g.kvn_dfb->CreateInputEventBuffer;
@@ -114,8 +119,10 @@ void write_png(const std::string &path, int width, int height, unsigned rgb) {
     image.width = static_cast<png_uint_32>(width), image.height = static_cast<png_uint_32>(height);
     image.format = PNG_FORMAT_RGB;
     std::vector<png_byte> pixels(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
-    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<png_byte>((rgb >> (16 - 8 * (i % 3))) & 0xff);
-    ASSERT_NE(0, png_image_write_to_file(&image, path.c_str(), 0, pixels.data(), 0, nullptr)) << path;
+    for (size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = static_cast<png_byte>((rgb >> (16 - 8 * (i % 3))) & 0xff);
+    ASSERT_NE(0, png_image_write_to_file(&image, path.c_str(), 0, pixels.data(), 0, nullptr))
+        << path;
 }
 
 }  // namespace kvn_test

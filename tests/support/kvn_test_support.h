@@ -1,4 +1,5 @@
-// Helpers shared by the test programs, which run inside kvn-sandbox: /tmp is private, the player's programs fakes.
+// Helpers shared by the test programs, which run inside kvn-sandbox: /tmp is private, the player's
+// programs fakes.
 #ifndef KVN_TEST_SUPPORT_H
 #define KVN_TEST_SUPPORT_H
 
@@ -22,20 +23,25 @@ inline std::string read_file(const std::string &path) {  // "" when missing
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
 }
-inline void write_file(const std::string &path, const std::string &text) { std::ofstream(path, std::ios::binary) << text; }
+inline void write_file(const std::string &path, const std::string &text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
 inline void remove_file(const std::string &path) { unlink(path.c_str()); }
 std::string stored(const char *key);  // "<null>" when the key has none
 
 // Command lines the recording fakes saw, in order ("NAME ARGS...").
 std::vector<std::string> fake_calls();
 inline void clear_fake_calls() { write_file("/run/kvn-fakes/calls.log", ""); }
-inline void set_torrent_daemon_running(bool on) { write_file("/run/kvn-fakes/pidof.status", on ? "0\n" : "1\n"); }
+inline void set_torrent_daemon_running(bool on) {
+    write_file("/run/kvn-fakes/pidof.status", on ? "0\n" : "1\n");
+}
 // A /etc/shutdown.sh that takes a while and logs "OVERLAP" when another copy still runs.
 bool install_overlap_detecting_shutdown();
 
 std::vector<std::string> trace_lines();
 std::vector<osd_call> osd_calls();
-void start_display();  // kvn_dfb_init and kvn_layer_osd_init, once per process (DirectFB is process-wide)
+void start_display();  // kvn_dfb_init and kvn_layer_osd_init, once per process (DirectFB is
+                       // process-wide)
 
 // A key event as DirectFB delivers it to a window; DWEF_REPEAT marks an auto-repeat.
 inline DFBWindowEvent key_event(DFBInputDeviceKeySymbol key, DFBWindowEventType type = DWET_KEYDOWN,
@@ -44,7 +50,8 @@ inline DFBWindowEvent key_event(DFBInputDeviceKeySymbol key, DFBWindowEventType 
     e.clazz = DFEC_WINDOW, e.type = type, e.flags = flags, e.key_symbol = key;
     return e;
 }
-inline void post_key(IDirectFBEventBuffer *buffer, DFBInputDeviceKeySymbol key, DFBWindowEventType type = DWET_KEYDOWN,
+inline void post_key(IDirectFBEventBuffer *buffer, DFBInputDeviceKeySymbol key,
+                     DFBWindowEventType type = DWET_KEYDOWN,
                      DFBWindowEventFlags flags = DWEF_NONE) {
     DFBEvent event{};
     event.window = key_event(key, type, flags), buffer->PostEvent(buffer, &event);
@@ -53,7 +60,8 @@ inline void post_key(IDirectFBEventBuffer *buffer, DFBInputDeviceKeySymbol key, 
 inline DFBEvent input_key(DFBInputDeviceKeySymbol key, bool repeat = false) {
     DFBEvent event{};
     event.input.clazz = DFEC_INPUT, event.input.type = DIET_KEYPRESS, event.input.key_symbol = key;
-    event.input.flags = static_cast<DFBInputEventFlags>(DIEF_KEYSYMBOL | (repeat ? DIEF_REPEAT : 0));
+    event.input.flags =
+        static_cast<DFBInputEventFlags>(DIEF_KEYSYMBOL | (repeat ? DIEF_REPEAT : 0));
     return event;
 }
 // The input event buffers the library makes through DirectFB's main interface once start_display
@@ -64,7 +72,9 @@ IDirectFBEventBuffer *standby_input();
 bool post_standby_input(const DFBEvent &event);
 int standby_input_pending();
 
-inline size_t heap_in_use() { return mallinfo2().uordblks; }  // constant under the sanitizers' allocators
+inline size_t heap_in_use() {
+    return mallinfo2().uordblks;
+}  // constant under the sanitizers' allocators
 void write_png(const std::string &path, int width, int height, unsigned rgb);  // solid colour
 // A cross build under qemu-user (scripts/qemu-run): no ptrace, no seccomp filters, and every
 // fork and exec of a shell takes a tenth of a second or more.
@@ -73,7 +83,10 @@ inline bool emulated() { return getenv("KVN_EMULATOR") != nullptr; }
 }  // namespace kvn_test
 
 // Tests that touch fixed paths skip themselves outside kvn-sandbox.
-#define KVN_REQUIRE_SANDBOX() \
-    do { if (std::string("1") != (getenv("KVN_IN_SANDBOX") ?: "")) GTEST_SKIP() << "needs kvn-sandbox"; } while (0)
+#define KVN_REQUIRE_SANDBOX()                                     \
+    do {                                                          \
+        if (std::string("1") != (getenv("KVN_IN_SANDBOX") ?: "")) \
+            GTEST_SKIP() << "needs kvn-sandbox";                  \
+    } while (0)
 
 #endif

@@ -1,4 +1,5 @@
-// The TV-mode menu on an application's thread against its real window, and what it did as the platform saw it.
+// The TV-mode menu on an application's thread against its real window, and what it did as the
+// platform saw it.
 #ifndef KVN_MENU_HARNESS_H
 #define KVN_MENU_HARNESS_H
 
@@ -17,19 +18,28 @@ namespace menu_test {
 using ctx_test::has;
 
 using Clock = std::chrono::steady_clock;
-struct Timed { osd_call call; Clock::time_point at; };
+struct Timed {
+    osd_call call;
+    Clock::time_point at;
+};
 inline std::mutex timed_mutex;
 inline std::vector<Timed> timed;
-inline void note_time(const osd_call *call, void *) { std::lock_guard<std::mutex> lock(timed_mutex); timed.push_back({*call, Clock::now()}); }
+inline void note_time(const osd_call *call, void *) {
+    std::lock_guard<std::mutex> lock(timed_mutex);
+    timed.push_back({*call, Clock::now()});
+}
 
-// Seconds from the first (or with `from_last` the last) (command, mode) to the next (end_command, end_mode); -1 if none.
-inline double seconds_until(int command, int mode, int end_command, int end_mode, bool from_last = false) {
+// Seconds from the first (or with `from_last` the last) (command, mode) to the next (end_command,
+// end_mode); -1 if none.
+inline double seconds_until(int command, int mode, int end_command, int end_mode,
+                            bool from_last = false) {
     std::lock_guard<std::mutex> lock(timed_mutex);
     const Timed *start = nullptr;
     for (const Timed &t : timed) {
         if (t.call.command == end_command && t.call.mode == end_mode && start != nullptr)
             return std::chrono::duration<double>(t.at - start->at).count();
-        if (t.call.command == command && t.call.mode == mode && (from_last || start == nullptr)) start = &t;
+        if (t.call.command == command && t.call.mode == mode && (from_last || start == nullptr))
+            start = &t;
     }
     return -1;
 }
@@ -51,18 +61,24 @@ inline std::vector<int> daemon_codes() {
     return out;
 }
 // What `run` printed on standard error, or on standard output.
-inline std::string stderr_of(const std::function<void()> &run) { return testing::internal::CaptureStderr(), run(), testing::internal::GetCapturedStderr(); }
-inline std::string stdout_of(const std::function<void()> &run) { return testing::internal::CaptureStdout(), run(), testing::internal::GetCapturedStdout(); }
+inline std::string stderr_of(const std::function<void()> &run) {
+    return testing::internal::CaptureStderr(), run(), testing::internal::GetCapturedStderr();
+}
+inline std::string stdout_of(const std::function<void()> &run) {
+    return testing::internal::CaptureStdout(), run(), testing::internal::GetCapturedStdout();
+}
 // What a run left: the daemon's codes, the stored mode and the menu's own mode mark.
 inline std::string left() {
     std::string codes;
     for (int c : daemon_codes()) codes += std::to_string(c) + " ";
-    return codes + "| " + kvn_test::stored("video_output") + " | " + std::to_string(current_fip_mode);
+    return codes + "| " + kvn_test::stored("video_output") + " | " +
+           std::to_string(current_fip_mode);
 }
 // (command, flags, mode, length) of a dialog command.
 inline std::vector<int> head(const osd_call &c) { return {c.command, c.flags, c.mode, c.length}; }
 
-// The stand-ins' trace lines of these sources (all when none), dialog connections renamed a, b, ... (0 stays).
+// The stand-ins' trace lines of these sources (all when none), dialog connections renamed a, b, ...
+// (0 stays).
 inline std::vector<std::string> platform_trace(std::vector<std::string> sources = {}) {
     std::vector<std::string> out;
     std::map<std::string, std::string> names;
@@ -72,7 +88,10 @@ inline std::vector<std::string> platform_trace(std::vector<std::string> sources 
         size_t at = line.find(" conn=");
         if (at != std::string::npos) {
             std::string n = line.substr(at + 6, line.find(' ', at + 6) - at - 6);
-            if (n != "0") line.replace(at + 6, n.size(), names.emplace(n, std::string(1, char('a' + names.size()))).first->second);
+            if (n != "0")
+                line.replace(
+                    at + 6, n.size(),
+                    names.emplace(n, std::string(1, char('a' + names.size()))).first->second);
         }
         if (wanted) out.push_back(line);
     }
@@ -86,32 +105,43 @@ inline std::string drain(int fd) {
     return out;
 }
 
-inline std::string resolution_page(const std::string &row, const std::string &next = "Next", const std::string &exit = "Exit") {
+inline std::string resolution_page(const std::string &row, const std::string &next = "Next",
+                                   const std::string &exit = "Exit") {
     return "-set=24\t-opts=Auto,720p,1080i,1080p,4K\t-optdel=,\t-ntt=" + next + "\t-rtt=" + exit +
            "\t-acm=\t-inm=\t-fset=24\t-fdis=0\t-fopt=" + row + "\t";
 }
 inline std::string highlight(int page, const std::string &name) {
     return "-set=" + std::to_string(page) + "\t-fdis=0\t-fopt=" + name + "\t";
 }
-inline std::string countdown_text(int seconds, const std::string &title = "TV Mode", const std::string &keep = "Keep current setting?",
-                                  const std::string &unit = "seconds", const std::string &yes = "Yes", const std::string &no = "No") {
-    return "-tit=" + title + "\t-msg=" + std::string(20, ' ') + keep + std::string(51, ' ') + std::to_string(seconds) +
-           " " + unit + "....\t-ntt=" + yes + "\t-rtt=" + no + "\t";
+inline std::string countdown_text(int seconds, const std::string &title = "TV Mode",
+                                  const std::string &keep = "Keep current setting?",
+                                  const std::string &unit = "seconds",
+                                  const std::string &yes = "Yes", const std::string &no = "No") {
+    return "-tit=" + title + "\t-msg=" + std::string(20, ' ') + keep + std::string(51, ' ') +
+           std::to_string(seconds) + " " + unit + "....\t-ntt=" + yes + "\t-rtt=" + no + "\t";
 }
 
-// kvn_tvmode on its own thread for a window, the recorders cleared first; keys posted before wait in the buffer.
+// kvn_tvmode on its own thread for a window, the recorders cleared first; keys posted before wait
+// in the buffer.
 class Menu {
-public:
+  public:
     explicit Menu(kvn_window *window) : window_(window) {
         osd_service_clear(), smpoutd_stub_clear();
-        { std::lock_guard<std::mutex> lock(timed_mutex); timed.clear(); }
+        {
+            std::lock_guard<std::mutex> lock(timed_mutex);
+            timed.clear();
+        }
         osd_service_set_renderer(note_time, nullptr);
         thread_ = std::thread([this] { result_ = kvn_tvmode(window_), done_ = true; });
         shown_ = kvn_test::eventually([] { return osd_service_count() >= 2; });
     }
-    ~Menu() { if (thread_.joinable()) thread_.join(); osd_service_set_renderer(nullptr, nullptr); }
+    ~Menu() {
+        if (thread_.joinable()) thread_.join();
+        osd_service_set_renderer(nullptr, nullptr);
+    }
     bool shown() const { return shown_; }
-    void press(std::initializer_list<DFBInputDeviceKeySymbol> keys, DFBWindowEventType type = DWET_KEYDOWN) {
+    void press(std::initializer_list<DFBInputDeviceKeySymbol> keys,
+               DFBWindowEventType type = DWET_KEYDOWN) {
         for (DFBInputDeviceKeySymbol k : keys) kvn_test::post_key(window_->events, k, type);
     }
     // Waits for the end of the menu; true when it ended and returned 0.
@@ -124,11 +154,12 @@ public:
     std::vector<DFBInputDeviceKeySymbol> left_in_buffer() {
         std::vector<DFBInputDeviceKeySymbol> out;
         for (DFBEvent e; window_->events->GetEvent(window_->events, &e) == DFB_OK;)
-            if (e.clazz == DFEC_WINDOW && e.window.type == DWET_KEYDOWN) out.push_back(e.window.key_symbol);
+            if (e.clazz == DFEC_WINDOW && e.window.type == DWET_KEYDOWN)
+                out.push_back(e.window.key_symbol);
         return out;
     }
 
-private:
+  private:
     kvn_window *window_;
     std::thread thread_;
     std::atomic<bool> done_{false};

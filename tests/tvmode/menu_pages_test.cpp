@@ -1,5 +1,5 @@
-// The TV-mode menu: its pages, keys, time-out, languages, the "Keep current setting?" countdown after a
-// confirmed choice, and the TV key's road from the browser's window.
+// The TV-mode menu: its pages, keys, time-out, languages, the "Keep current setting?" countdown
+// after a confirmed choice, and the TV key's road from the browser's window.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,11 +14,13 @@ using namespace menu_test;
 namespace {
 
 class MenuTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         KVN_REQUIRE_SANDBOX();
         kvn_set_time_divisor(100);
-        kvn_test::write_file("/tmp/tolu_cgi", "");  // the user interface's end of the reply, never created by the menu
+        kvn_test::write_file(
+            "/tmp/tolu_cgi",
+            "");  // the user interface's end of the reply, never created by the menu
         app_ = std::make_unique<App>(BROWSER);
     }
     void TearDown() override { app_.reset(), kvn_set_time_divisor(1); }
@@ -36,26 +38,36 @@ protected:
 using CountdownTest = MenuTest;
 
 TEST_F(MenuTest, EveryStoredModeStartsOnItsRowAndFrequency) {
-    // A start without a row shows its frequency index on the 1080p list (index 0, on none, the list's first).
+    // A start without a row shows its frequency index on the 1080p list (index 0, on none, the
+    // list's first).
     const char *rows[][3] = {
-        {"0", "Auto", "24hz"},  {"1", "Auto", "60hz"},  {"2", "Auto", "50hz"},   {"3", "Auto", "60hz"},   {"4", "Auto", "50hz"},
-        {"5", "720p", "60hz"},  {"6", "720p", "50hz"},  {"7", "1080i", "60hz"},  {"8", "1080i", "50hz"},  {"9", "1080p", "60hz"},
-        {"10", "1080p", "50hz"}, {"11", "1080p", "24hz"}, {"12", "Auto", "24hz"}, {"13", "Auto", "24hz"}, {"14", "Auto", "24hz"},
-        {"15", "Auto", "24hz"}, {"16", "Auto", "24hz"}, {"17", "Auto", "24hz"},  {"18", "Auto", "24hz"},  {"19", "Auto", "24hz"},
-        {"20", "4K", "30hz"},   {"21", "4K", "25hz"},   {"22", "4K", "24hz"},    {"23", "Auto", "24hz"},  {"-1", "Auto", "24hz"},
-        {"abc", "Auto", "24hz"}};
-    const std::map<std::string, std::string> lists = {{"Auto", "24hz,50hz,60hz"}, {"720p", "50hz,60hz"},
-        {"1080i", "50hz,60hz"}, {"1080p", "24hz,50hz,60hz"}, {"4K", "24hz,25hz,30hz"}};
+        {"0", "Auto", "24hz"},  {"1", "Auto", "60hz"},   {"2", "Auto", "50hz"},
+        {"3", "Auto", "60hz"},  {"4", "Auto", "50hz"},   {"5", "720p", "60hz"},
+        {"6", "720p", "50hz"},  {"7", "1080i", "60hz"},  {"8", "1080i", "50hz"},
+        {"9", "1080p", "60hz"}, {"10", "1080p", "50hz"}, {"11", "1080p", "24hz"},
+        {"12", "Auto", "24hz"}, {"13", "Auto", "24hz"},  {"14", "Auto", "24hz"},
+        {"15", "Auto", "24hz"}, {"16", "Auto", "24hz"},  {"17", "Auto", "24hz"},
+        {"18", "Auto", "24hz"}, {"19", "Auto", "24hz"},  {"20", "4K", "30hz"},
+        {"21", "4K", "25hz"},   {"22", "4K", "24hz"},    {"23", "Auto", "24hz"},
+        {"-1", "Auto", "24hz"}, {"abc", "Auto", "24hz"}};
+    const std::map<std::string, std::string> lists = {{"Auto", "24hz,50hz,60hz"},
+                                                      {"720p", "50hz,60hz"},
+                                                      {"1080i", "50hz,60hz"},
+                                                      {"1080p", "24hz,50hz,60hz"},
+                                                      {"4K", "24hz,25hz,30hz"}};
     for (const auto &row : rows) {
         SCOPED_TRACE(row[0]);
         write_var("video_output", row[0], 0);
         const std::string start = row[1];
-        if (start == "Auto") run({DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_RETURN, DIKS_TV});
-        else run({DIKS_RETURN, DIKS_TV});
+        if (start == "Auto")
+            run({DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_RETURN, DIKS_TV});
+        else
+            run({DIKS_RETURN, DIKS_TV});
         std::vector<std::string> pages = texts(9);
         ASSERT_GE(pages.size(), 3u);
         EXPECT_EQ(resolution_page(start), pages[0]);
-        EXPECT_TRUE(has(pages[pages.size() - 2], {"-opts=" + lists.at(start) + "\t", std::string("-fopt=") + row[2] + "\t"}));
+        EXPECT_TRUE(has(pages[pages.size() - 2], {"-opts=" + lists.at(start) + "\t",
+                                                  std::string("-fopt=") + row[2] + "\t"}));
         EXPECT_EQ(highlight(25, row[2]), pages.back());
         EXPECT_TRUE(daemon_codes().empty()) << "TV leaves without a change";
     }
@@ -65,13 +77,18 @@ TEST_F(MenuTest, HighlightsMoveThroughEveryListAndStopAtItsEnds) {
     EXPECT_EQ(28, current_fip_mode) << "as loaded";
     kvn_window bare{};  // without a window or its event buffer nothing is shown
     osd_service_clear();
-    EXPECT_EQ((std::vector<int>{0, 0, 0}), (std::vector<int>{kvn_tvmode(&bare), kvn_tvmode(nullptr), osd_service_count()}));
+    EXPECT_EQ((std::vector<int>{0, 0, 0}),
+              (std::vector<int>{kvn_tvmode(&bare), kvn_tvmode(nullptr), osd_service_count()}));
     write_var("video_output", "0", 0);
-    run({DIKS_CURSOR_LEFT, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_STOP});
-    EXPECT_EQ((std::vector<std::string>{resolution_page("Auto"), highlight(24, "Auto"), highlight(24, "720p"), highlight(24, "1080i"),
-                                        highlight(24, "1080p"), highlight(24, "4K"), highlight(24, "4K")}),
+    run({DIKS_CURSOR_LEFT, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT,
+         DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_STOP});
+    EXPECT_EQ((std::vector<std::string>{resolution_page("Auto"), highlight(24, "Auto"),
+                                        highlight(24, "720p"), highlight(24, "1080i"),
+                                        highlight(24, "1080p"), highlight(24, "4K"),
+                                        highlight(24, "4K")}),
               texts(9));
-    // The menu's own dialog (owner 0) on one connection: opened first, the page taken down, closed last.
+    // The menu's own dialog (owner 0) on one connection: opened first, the page taken down, closed
+    // last.
     std::vector<osd_call> all = kvn_test::osd_calls();
     ASSERT_GE(all.size(), 4u);
     EXPECT_EQ((std::vector<int>{-3, 0, 0, 0}), head(all.front()));
@@ -79,62 +96,92 @@ TEST_F(MenuTest, HighlightsMoveThroughEveryListAndStopAtItsEnds) {
     EXPECT_EQ((std::vector<int>{-2, 0, 0, 0}), head(all.back()));
     EXPECT_EQ(0, osd_service_open_connections());
     for (const osd_call &c : all) {
-        EXPECT_EQ((std::vector<int>{0, all.front().connection, static_cast<int>(strlen(c.text))}), (std::vector<int>{c.owner, c.connection, c.length}));
-        if (c.command == 9 && c.mode == 0) { EXPECT_EQ(0x8002, c.flags); }
+        EXPECT_EQ((std::vector<int>{0, all.front().connection, static_cast<int>(strlen(c.text))}),
+                  (std::vector<int>{c.owner, c.connection, c.length}));
+        if (c.command == 9 && c.mode == 0) {
+            EXPECT_EQ(0x8002, c.flags);
+        }
     }
     EXPECT_EQ(28, current_fip_mode);
     // Each row's list, walked three steps right and three back.
-    const struct { int row; const char *name, *options; std::vector<std::string> names; } lists[] = {{1, "720p", "50hz,60hz", {"50hz", "60hz"}},
-        {2, "1080i", "50hz,60hz", {"50hz", "60hz"}}, {3, "1080p", "24hz,50hz,60hz", {"24hz", "50hz", "60hz"}}, {4, "4K", "24hz,25hz,30hz", {"24hz", "25hz", "30hz"}}};
+    const struct {
+        int row;
+        const char *name, *options;
+        std::vector<std::string> names;
+    } lists[] = {{1, "720p", "50hz,60hz", {"50hz", "60hz"}},
+                 {2, "1080i", "50hz,60hz", {"50hz", "60hz"}},
+                 {3, "1080p", "24hz,50hz,60hz", {"24hz", "50hz", "60hz"}},
+                 {4, "4K", "24hz,25hz,30hz", {"24hz", "25hz", "30hz"}}};
     for (const auto &l : lists) {
         SCOPED_TRACE(l.name);
         for (int i = 0; i < l.row; ++i) post({DIKS_CURSOR_RIGHT});
-        run({DIKS_RETURN, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_CURSOR_LEFT, DIKS_CURSOR_LEFT, DIKS_CURSOR_LEFT, DIKS_STOP});
-        std::vector<std::string> expected = {"-set=25\t-opts=" + std::string(l.options) + "\t-optdel=,\t-ntt=Select\t-rtt=Back\t-acm=\t-inm=Resolution  " +
-                                                 l.name + "\t-fset=25\t-fdis=0\t-fopt=" + l.names[0] + "\t",
-                                             highlight(25, l.names[0])};
+        run({DIKS_RETURN, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_CURSOR_LEFT,
+             DIKS_CURSOR_LEFT, DIKS_CURSOR_LEFT, DIKS_STOP});
+        std::vector<std::string> expected = {
+            "-set=25\t-opts=" + std::string(l.options) +
+                "\t-optdel=,\t-ntt=Select\t-rtt=Back\t-acm=\t-inm=Resolution  " + l.name +
+                "\t-fset=25\t-fdis=0\t-fopt=" + l.names[0] + "\t",
+            highlight(25, l.names[0])};
         int last = static_cast<int>(l.names.size()) - 1, at = 0;
         for (int step : {1, 1, 1, -1, -1, -1})
-            at = std::max(0, std::min(last, at + step)), expected.push_back(highlight(25, l.names[static_cast<size_t>(at)]));
+            at = std::max(0, std::min(last, at + step)),
+            expected.push_back(highlight(25, l.names[static_cast<size_t>(at)]));
         std::vector<std::string> pages = texts(9);
         ASSERT_GE(pages.size(), expected.size());
-        EXPECT_EQ(expected, std::vector<std::string>(pages.end() - static_cast<long>(expected.size()), pages.end()));
+        EXPECT_EQ(expected, std::vector<std::string>(
+                                pages.end() - static_cast<long>(expected.size()), pages.end()));
     }
 }
 
 TEST_F(MenuTest, InvalidModeAndOkOnlyRedrawTheCurrentPage) {
     write_var("video_output", "9", 0);
-    run({DIKS_3, DIKS_OK, DIKS_RETURN, DIKS_OK, DIKS_RETURN, DIKS_OK, DIKS_CURSOR_LEFT, DIKS_3, DIKS_BACKSPACE, DIKS_BACKSPACE, DIKS_TV});
+    run({DIKS_3, DIKS_OK, DIKS_RETURN, DIKS_OK, DIKS_RETURN, DIKS_OK, DIKS_CURSOR_LEFT, DIKS_3,
+         DIKS_BACKSPACE, DIKS_BACKSPACE, DIKS_TV});
     EXPECT_EQ((std::vector<std::string>{"-msg=Invalid mode", "-msg=Invalid mode"}), texts(13));
     EXPECT_EQ(0x4000, dialog(13).at(0).flags);
-    const std::string confirm = "-set=28\t-opts=Frequency  60hz\t-ntt=Yes\t-rtt=No\t-acm=Apply Setting?\t-inm=Resolution 1080p\t";
-    const std::string frequency_page = "-set=25\t-opts=24hz,50hz,60hz\t-optdel=,\t-ntt=Select\t-rtt=Back\t-acm=\t-inm=Resolution  1080p\t"
-                                       "-fset=25\t-fdis=0\t-fopt=60hz\t";
-    EXPECT_EQ((std::vector<std::string>{resolution_page("1080p"), highlight(24, "1080p"), frequency_page, highlight(25, "60hz"),
-                                        highlight(25, "60hz"), confirm, confirm, confirm, frequency_page, highlight(25, "60hz"),
-                                        resolution_page("1080p"), highlight(24, "1080p")}),
-              texts(9));
+    const std::string confirm =
+        "-set=28\t-opts=Frequency  60hz\t-ntt=Yes\t-rtt=No\t-acm=Apply Setting?\t-inm=Resolution "
+        "1080p\t";
+    const std::string frequency_page =
+        "-set=25\t-opts=24hz,50hz,60hz\t-optdel=,\t-ntt=Select\t-rtt=Back\t-acm=\t-inm=Resolution  "
+        "1080p\t"
+        "-fset=25\t-fdis=0\t-fopt=60hz\t";
+    EXPECT_EQ(
+        (std::vector<std::string>{resolution_page("1080p"), highlight(24, "1080p"), frequency_page,
+                                  highlight(25, "60hz"), highlight(25, "60hz"), confirm, confirm,
+                                  confirm, frequency_page, highlight(25, "60hz"),
+                                  resolution_page("1080p"), highlight(24, "1080p")}),
+        texts(9));
     EXPECT_TRUE(daemon_codes().empty());
     EXPECT_EQ("", kvn_test::read_file("/tmp/tolu_cgi"));
 }
 
 TEST_F(MenuTest, ShortcutsApplyAtOnceAndLeaveLaterKeysToTheApplication) {
-    const struct { DFBInputDeviceKeySymbol key; int mode; const char *reply; } cases[] = {
-        {DIKS_0, 0, "tv=auto"}, {DIKS_RED, 0, "tv=auto"}, {DIKS_1, 0, "tv=auto"}, {DIKS_2, 0, "tv=auto"}, {DIKS_4, 5, "tv=720p"},
-        {DIKS_7, 5, "tv=720p"}, {DIKS_GREEN, 5, "tv=720p"}, {DIKS_5, 7, "tv=1080i"}, {DIKS_8, 7, "tv=1080i"}, {DIKS_6, 9, "tv=1080p"},
-        {DIKS_9, 9, "tv=1080p"}, {DIKS_YELLOW, 10, "tv=1080p"}, {DIKS_BLUE, 20, "tv=4k"}};
+    const struct {
+        DFBInputDeviceKeySymbol key;
+        int mode;
+        const char *reply;
+    } cases[] = {
+        {DIKS_0, 0, "tv=auto"},     {DIKS_RED, 0, "tv=auto"}, {DIKS_1, 0, "tv=auto"},
+        {DIKS_2, 0, "tv=auto"},     {DIKS_4, 5, "tv=720p"},   {DIKS_7, 5, "tv=720p"},
+        {DIKS_GREEN, 5, "tv=720p"}, {DIKS_5, 7, "tv=1080i"},  {DIKS_8, 7, "tv=1080i"},
+        {DIKS_6, 9, "tv=1080p"},    {DIKS_9, 9, "tv=1080p"},  {DIKS_YELLOW, 10, "tv=1080p"},
+        {DIKS_BLUE, 20, "tv=4k"}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.key);
         write_var("video_output", "6", 0), kvn_test::write_file("/tmp/tolu_cgi", "");
         current_fip_mode = 3;
-        post({c.key, DIKS_RETURN, DIKS_CURSOR_LEFT});  // one batch: the keys behind the shortcut already wait
+        post({c.key, DIKS_RETURN,
+              DIKS_CURSOR_LEFT});  // one batch: the keys behind the shortcut already wait
         Menu menu(&app_->record);
         ASSERT_TRUE(menu.ended());
         const std::string mode = std::to_string(c.mode);
         EXPECT_EQ(mode + " | " + mode + " | 28", left());
-        EXPECT_EQ(mode + "\n" + c.reply + '\0', kvn_test::read_file("/tmp/tvmode") + kvn_test::read_file("/tmp/tolu_cgi"));
+        EXPECT_EQ(mode + "\n" + c.reply + '\0',
+                  kvn_test::read_file("/tmp/tvmode") + kvn_test::read_file("/tmp/tolu_cgi"));
         EXPECT_TRUE(dialog(42).empty()) << "no countdown after a shortcut";
-        EXPECT_EQ((std::vector<DFBInputDeviceKeySymbol>{DIKS_RETURN, DIKS_CURSOR_LEFT}), menu.left_in_buffer());
+        EXPECT_EQ((std::vector<DFBInputDeviceKeySymbol>{DIKS_RETURN, DIKS_CURSOR_LEFT}),
+                  menu.left_in_buffer());
     }
 }
 
@@ -152,20 +199,23 @@ TEST_F(MenuTest, SelectSwitchesTheTvSystemAndBackspaceLeavesUnchanged) {
     EXPECT_EQ("| 8 | 28", left());
 }
 
-// Ten seconds of player time after the last key, at a divisor that keeps a second's error visible on either side.
+// Ten seconds of player time after the last key, at a divisor that keeps a second's error visible
+// on either side.
 TEST_F(MenuTest, PagesCloseTenSecondsAfterTheLastKeyWithoutAnyChange) {
     kvn_set_time_divisor(2), write_var("video_output", "10", 0), current_fip_mode = 7;
     Menu menu(&app_->record);
     ASSERT_TRUE(menu.shown());
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    menu.press({DIKS_OK}), menu.press({DIKS_RETURN}, DWET_KEYUP);  // a release is skipped: the wait runs on
+    menu.press({DIKS_OK}),
+        menu.press({DIKS_RETURN}, DWET_KEYUP);  // a release is skipped: the wait runs on
     ASSERT_TRUE(menu.ended(20000));
     double waited = seconds_until(9, 0, 9, 1, true);
     EXPECT_GE(waited, 4.95) << "10 s at divisor 2, from the OK key's redraw";
     EXPECT_LT(waited, 5.45) << "11 s would be 5.5 s";
     std::vector<osd_call> all = kvn_test::osd_calls();
     ASSERT_EQ(5u, all.size());
-    EXPECT_EQ((std::vector<std::string>{resolution_page("1080p"), highlight(24, "1080p")}), texts(9));
+    EXPECT_EQ((std::vector<std::string>{resolution_page("1080p"), highlight(24, "1080p")}),
+              texts(9));
     EXPECT_EQ((std::vector<int>{9, 0x8002, 1, 0}), head(all[3]));
     EXPECT_EQ("| 10 | 7", left()) << "the time-out exit leaves the mode mark alone";
     EXPECT_EQ("", kvn_test::read_file("/tmp/tolu_cgi"));
@@ -178,12 +228,18 @@ TEST_F(MenuTest, TextsInTheLanguageTakenAtTheStart) {
     write_var("lang", "korean_lang", 0);  // too late for this run
     menu.press({DIKS_3, DIKS_RETURN, DIKS_RETURN, DIKS_RETURN, DIKS_RETURN});
     ASSERT_TRUE(menu.ended());
-    EXPECT_EQ((std::vector<std::string>{resolution_page("720p", "下一个", "退出"),
-                                        "-set=25\t-opts=50hz,60hz\t-optdel=,\t-ntt=选择\t-rtt=返回\t-acm=\t-inm=分辨率  720p\t-fset=25\t-fdis=0\t-fopt=60hz\t",
-                                        highlight(25, "60hz"), "-set=28\t-opts=频率  60hz\t-ntt=是\t-rtt=不是\t-acm=使用设置？\t-inm=分辨率 720p\t"}),
-              texts(9));
+    EXPECT_EQ(
+        (std::vector<std::string>{
+            resolution_page("720p", "下一个", "退出"),
+            "-set=25\t-opts=50hz,60hz\t-optdel=,\t-ntt=选择\t-rtt=返回\t-acm=\t-inm=分辨率  "
+            "720p\t-fset=25\t-fdis=0\t-fopt=60hz\t",
+            highlight(25, "60hz"),
+            "-set=28\t-opts=频率  60hz\t-ntt=是\t-rtt=不是\t-acm=使用设置？\t-inm=分辨率 720p\t"}),
+        texts(9));
     EXPECT_EQ(std::vector<std::string>{"-msg=无效的模式"}, texts(13));
-    EXPECT_EQ(std::vector<std::string>{countdown_text(20, "电视模式", "保持目前的设定吗？", "秒", "是", "不是")}, texts(42))
+    EXPECT_EQ(std::vector<std::string>{countdown_text(20, "电视模式", "保持目前的设定吗？", "秒",
+                                                      "是", "不是")},
+              texts(42))
         << "the pending Return ends the countdown at once";
     EXPECT_EQ(std::vector<int>{5}, daemon_codes());
 }
@@ -191,35 +247,46 @@ TEST_F(MenuTest, TextsInTheLanguageTakenAtTheStart) {
 bool countdown_started() { return !dialog(42).empty(); }
 
 TEST_F(CountdownTest, AutoConfirmedThenBackspaceRevertsAtOnce) {
-    kvn_set_time_divisor(20), write_var("video_output", "8", 0);  // 1080i 50Hz: the fallback (11, 2), though 50hz shows first anyway
+    kvn_set_time_divisor(20),
+        write_var("video_output", "8",
+                  0);  // 1080i 50Hz: the fallback (11, 2), though 50hz shows first anyway
     Menu menu(&app_->record);
     menu.press({DIKS_CURSOR_LEFT, DIKS_CURSOR_LEFT, DIKS_CURSOR_LEFT, DIKS_RETURN, DIKS_RETURN});
     ASSERT_TRUE(kvn_test::eventually(countdown_started));
     menu.press({DIKS_BACKSPACE});
     ASSERT_TRUE(menu.ended());
-    EXPECT_EQ("-set=28\t-opts=Auto\t-ntt=Yes\t-rtt=No\t-acm=Apply Setting?\t-inm=TV System\t", texts(9).back())
+    EXPECT_EQ("-set=28\t-opts=Auto\t-ntt=Yes\t-rtt=No\t-acm=Apply Setting?\t-inm=TV System\t",
+              texts(9).back())
         << "Auto goes straight to the confirmation";
     EXPECT_EQ("0 8 | 8 | 28", left()) << "Auto applied, then the starting mode again";
-    EXPECT_EQ(std::string("8\ntv=1080i\0", 11), kvn_test::read_file("/tmp/tvmode") + kvn_test::read_file("/tmp/tolu_cgi"));
+    EXPECT_EQ(std::string("8\ntv=1080i\0", 11),
+              kvn_test::read_file("/tmp/tvmode") + kvn_test::read_file("/tmp/tolu_cgi"));
     std::vector<std::string> shown = texts(42);
-    EXPECT_TRUE(!shown.empty() && shown[0] == countdown_text(20) && shown.size() < 5u) << "Backspace ends it at once";
+    EXPECT_TRUE(!shown.empty() && shown[0] == countdown_text(20) && shown.size() < 5u)
+        << "Backspace ends it at once";
     // Taken down (42, mode 1, no text) once, on the menu's connection, and never shown again.
     std::vector<osd_call> all = kvn_test::osd_calls();
     int downs = 0, after_down = 0;
     for (const osd_call &c : all) {
         if (c.command != 42) continue;
-        EXPECT_EQ((std::vector<int>{0x8000, all.front().connection, 0}), (std::vector<int>{c.flags, c.connection, c.owner}));
+        EXPECT_EQ((std::vector<int>{0x8000, all.front().connection, 0}),
+                  (std::vector<int>{c.flags, c.connection, c.owner}));
         after_down += downs;
-        if (c.mode == 1) { EXPECT_EQ(0, c.length); }
+        if (c.mode == 1) {
+            EXPECT_EQ(0, c.length);
+        }
         downs += c.mode == 1;
     }
     EXPECT_TRUE(downs == 1 && after_down == 0);
-    EXPECT_EQ((std::vector<int>{-2, all.front().connection}), (std::vector<int>{all.back().command, all.back().connection}));
+    EXPECT_EQ((std::vector<int>{-2, all.front().connection}),
+              (std::vector<int>{all.back().command, all.back().connection}));
 }
 
-// About 22 s of player time (20 numbers of ten ticks, each a 10 ms wait and a 100 ms sleep), both sides measured.
+// About 22 s of player time (20 numbers of ten ticks, each a 10 ms wait and a 100 ms sleep), both
+// sides measured.
 TEST_F(CountdownTest, RunningOutShowsTwentyToOneForTwentyTwoSecondsThenReverts) {
-    kvn_set_time_divisor(10), write_var("video_output", "6", 0);  // 720p 50Hz: the fallback is (10, 2)
+    kvn_set_time_divisor(10),
+        write_var("video_output", "6", 0);  // 720p 50Hz: the fallback is (10, 2)
     Menu menu(&app_->record);
     menu.press({DIKS_CURSOR_RIGHT, DIKS_RETURN, DIKS_CURSOR_RIGHT, DIKS_RETURN, DIKS_RETURN});
     ASSERT_TRUE(kvn_test::eventually(countdown_started));
@@ -233,13 +300,15 @@ TEST_F(CountdownTest, RunningOutShowsTwentyToOneForTwentyTwoSecondsThenReverts) 
     EXPECT_GE(counted, 2.15) << "199 sleeps of 10 ms and 200 waits of 1 ms at divisor 10";
     EXPECT_LE(counted, 4.0) << "a slow machine adds to each of the 199 sleeps";
     EXPECT_EQ("7 6 | 6 | 28", left()) << "1080i 60Hz, then back to 720p 50Hz";
-    // The reply file is written in place, not truncated: the fallback's reply is the first one in it.
+    // The reply file is written in place, not truncated: the fallback's reply is the first one in
+    // it.
     EXPECT_EQ(std::string("tv=720p\0", 8), kvn_test::read_file("/tmp/tolu_cgi").substr(0, 8));
     EXPECT_TRUE(menu.left_in_buffer().empty()) << "the countdown uses up what it reads";
 }
 
 TEST_F(CountdownTest, PendingReturnKeepsAndAFallbackWithoutRowIsAuto) {
-    // Keys faster than the menu reads them: the second Return after the confirmation is the countdown's.
+    // Keys faster than the menu reads them: the second Return after the confirmation is the
+    // countdown's.
     kvn_set_time_divisor(20), write_var("video_output", "8", 0);
     post({DIKS_RETURN, DIKS_CURSOR_RIGHT, DIKS_RETURN, DIKS_RETURN, DIKS_RETURN, DIKS_BACKSPACE});
     ASSERT_TRUE(Menu(&app_->record).ended());
@@ -252,23 +321,30 @@ TEST_F(CountdownTest, PendingReturnKeepsAndAFallbackWithoutRowIsAuto) {
     EXPECT_EQ(std::string("tv=auto\0", 8), kvn_test::read_file("/tmp/tolu_cgi").substr(0, 8));
 }
 
-// The TV key opens the menu on the browser's own thread with the browser's own keys; the mode is switched for it.
+// The TV key opens the menu on the browser's own thread with the browser's own keys; the mode is
+// switched for it.
 TEST(TvKey, ChosenModeIsSwitchedOnTheBrowsersThreadAndKeptWithReturn) {
     KVN_REQUIRE_SANDBOX();
     kvn_set_time_divisor(50), kvn_test::write_file("/tmp/tolu_cgi", "");
     App browser(BROWSER);
     ASSERT_TRUE(register_window(&browser.record) == 0 && focus_on_window(BROWSER) == 0);
-    write_var("video_output", "8", 0), current_fip_mode = 5, osd_service_clear(), smpoutd_stub_clear();  // 1080i 50Hz
-    for (DFBInputDeviceKeySymbol k : {DIKS_TV, DIKS_RETURN, DIKS_CURSOR_RIGHT, DIKS_RETURN, DIKS_RETURN, DIKS_RETURN}) browser.press(k);
+    write_var("video_output", "8", 0), current_fip_mode = 5, osd_service_clear(),
+                                       smpoutd_stub_clear();  // 1080i 50Hz
+    for (DFBInputDeviceKeySymbol k :
+         {DIKS_TV, DIKS_RETURN, DIKS_CURSOR_RIGHT, DIKS_RETURN, DIKS_RETURN, DIKS_RETURN})
+        browser.press(k);
     browser.start();
-    ASSERT_TRUE(kvn_test::eventually([&] { return browser.handled() >= 1; }, 10000)) << "the menu never ended";
+    ASSERT_TRUE(kvn_test::eventually([&] { return browser.handled() >= 1; }, 10000))
+        << "the menu never ended";
     browser.stop();
     EXPECT_EQ(std::vector<DFBInputDeviceKeySymbol>{DIKS_TV}, browser.keys())
         << "the menu read its keys from the browser's buffer before the browser's loop could";
     std::vector<int> commands;  // the change speaks for the browser on a connection of its own
     for (const osd_call &c : kvn_test::osd_calls()) {
         if (c.owner == browser.record.osd_id) commands.push_back(c.command);
-        if (c.command == 34) { EXPECT_NE(kvn_test::osd_calls().front().connection, c.connection); }
+        if (c.command == 34) {
+            EXPECT_NE(kvn_test::osd_calls().front().connection, c.connection);
+        }
     }
     EXPECT_EQ((std::vector<int>{-3, 34, -2}), commands);
     EXPECT_EQ(0, osd_service_open_connections());

@@ -1,5 +1,5 @@
-// Mode changes as the other programs see them (files, the event line, the stand-ins' ordered trace), and the small
-// files and pipes under /tmp as a hostile or broken neighbour leaves them.
+// Mode changes as the other programs see them (files, the event line, the stand-ins' ordered
+// trace), and the small files and pipes under /tmp as a hostile or broken neighbour leaves them.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <limits.h>
@@ -22,17 +22,21 @@ const std::string kEvent = "swf=<event>change_tvmode</event>";
 const std::vector<std::string> kChanges = {"smpoutd", "flash"};
 
 class Mode : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         KVN_REQUIRE_SANDBOX();
         alarm(60);  // a call that blocks ends the test program instead of hanging it
         kvn_test::start_display();
         write_file("/tmp/tolu_cgi", "");
-        smpoutd_stub_set_auto_name(nullptr);  // the output side names nothing unless asked (its own write could block on a FIFO)
+        smpoutd_stub_set_auto_name(nullptr);  // the output side names nothing unless asked (its own
+                                              // write could block on a FIFO)
         reset();
     }
     void TearDown() override { alarm(0); }
-    void reset() { menu_test::drain(kvn_command_pipe), smpoutd_stub_clear(), osd_service_clear(), kvn_trace_clear(); }
+    void reset() {
+        menu_test::drain(kvn_command_pipe), smpoutd_stub_clear(), osd_service_clear(),
+            kvn_trace_clear();
+    }
     static void send(const std::string &command) {
         int fd = open("/tmp/display", O_WRONLY | O_NONBLOCK);
         ASSERT_EQ(static_cast<ssize_t>(command.size()), write(fd, command.data(), command.size()));
@@ -43,52 +47,95 @@ using Hostile = Mode;
 using ValueFile = Mode;
 
 void clear_path(const std::string &path) { (void)system(("rm -rf " + path).c_str()); }
-void set(const char *path, const char *content) { clear_path(path); if (content) write_file(path, content); }  // null: no file
+void set(const char *path, const char *content) {
+    clear_path(path);
+    if (content) write_file(path, content);
+}  // null: no file
 
 // A dialog command as the trace shows it (tabs written as \t).
-std::string osd(int owner, const char *conn, int cmd, int flags = 0, int mode = 0, const std::string &text = "") {
+std::string osd(int owner, const char *conn, int cmd, int flags = 0, int mode = 0,
+                const std::string &text = "") {
     std::string shown;
     for (char c : text) shown += c == '\t' ? std::string("\\t") : std::string(1, c);
-    return "osd owner=" + std::to_string(owner) + " conn=" + conn + " cmd=" + std::to_string(cmd) + " flags=" +
-           std::to_string(flags) + " mode=" + std::to_string(mode) + " len=" + std::to_string(text.size()) + " text=" + shown;
+    return "osd owner=" + std::to_string(owner) + " conn=" + conn + " cmd=" + std::to_string(cmd) +
+           " flags=" + std::to_string(flags) + " mode=" + std::to_string(mode) +
+           " len=" + std::to_string(text.size()) + " text=" + shown;
 }
 
 TEST_F(Mode, EveryCodeWritesItsFileEventLineLabelAndCommit) {
     // payload: between <tvmode> and </tvmode>, but the automatic mode's is bare
-    const struct { int code; const char *label, *payload; } rows[] = {
-        {1, "NTSC", "480i"}, {2, "PAL", "576i"}, {3, "720p 60Hz", "480p"}, {4, "720p 60Hz", "576p"}, {5, "720p 60Hz", "720p 60Hz"},
-        {6, "720p 50Hz", "720p 50Hz"}, {7, "1080i 60Hz", "1080i 60Hz"}, {8, "1080i 50Hz", "1080i 50Hz"}, {9, "1080p 60Hz", "1080p 60Hz"},
-        {10, "1080p 50Hz", "1080p 50Hz"}, {11, "1080p 24Hz", "1080p 24Hz"}, {20, "4K 30Hz", "1080i 60Hz"}, {21, "4K 25Hz", "1080i 60Hz"},
-        {22, "4K 24Hz", "1080i 60Hz"}, {12, "720p 60Hz", "1080i 60Hz"}, {19, "720p 60Hz", "1080i 60Hz"}, {23, "720p 60Hz", "1080i 60Hz"},
-        {99, "720p 60Hz", "1080i 60Hz"}, {-4, "720p 60Hz", "1080i 60Hz"}, {0, "Auto", "1080i60"}};
+    const struct {
+        int code;
+        const char *label, *payload;
+    } rows[] = {{1, "NTSC", "480i"},
+                {2, "PAL", "576i"},
+                {3, "720p 60Hz", "480p"},
+                {4, "720p 60Hz", "576p"},
+                {5, "720p 60Hz", "720p 60Hz"},
+                {6, "720p 50Hz", "720p 50Hz"},
+                {7, "1080i 60Hz", "1080i 60Hz"},
+                {8, "1080i 50Hz", "1080i 50Hz"},
+                {9, "1080p 60Hz", "1080p 60Hz"},
+                {10, "1080p 50Hz", "1080p 50Hz"},
+                {11, "1080p 24Hz", "1080p 24Hz"},
+                {20, "4K 30Hz", "1080i 60Hz"},
+                {21, "4K 25Hz", "1080i 60Hz"},
+                {22, "4K 24Hz", "1080i 60Hz"},
+                {12, "720p 60Hz", "1080i 60Hz"},
+                {19, "720p 60Hz", "1080i 60Hz"},
+                {23, "720p 60Hz", "1080i 60Hz"},
+                {99, "720p 60Hz", "1080i 60Hz"},
+                {-4, "720p 60Hz", "1080i 60Hz"},
+                {0, "Auto", "1080i60"}};
     for (bool focused : {true, false}) {
-        std::unique_ptr<kvn_test::App> app = focused ? std::make_unique<kvn_test::App>(BROWSER) : nullptr;
-        if (focused) { ASSERT_TRUE(register_window(&app->record) == 0 && focus_on_window(BROWSER) == 0); }
+        std::unique_ptr<kvn_test::App> app =
+            focused ? std::make_unique<kvn_test::App>(BROWSER) : nullptr;
+        if (focused) {
+            ASSERT_TRUE(register_window(&app->record) == 0 && focus_on_window(BROWSER) == 0);
+        }
         const int owner = focused ? 100 + BROWSER : 0;
         for (const auto &row : rows) {
             for (int announce : {1, 0, 2}) {
-                SCOPED_TRACE(std::to_string(row.code) + (focused ? " focused" : " no focus") + ", announce " + std::to_string(announce));
+                SCOPED_TRACE(std::to_string(row.code) + (focused ? " focused" : " no focus") +
+                             ", announce " + std::to_string(announce));
                 write_file("/tmp/tvmode", "77\n"), write_file("/tmp/tvname", "1080i59\n"), reset();
-                std::string err = stderr_of([&] { EXPECT_EQ(0, change_tvmode(row.code, announce)); });
-                EXPECT_EQ(row.code >= 0 ? std::to_string(row.code) + "\n" : "77\n", read_file("/tmp/tvmode"));
-                const std::string payload = row.code ? "<tvmode>" + std::string(row.payload) + "</tvmode>" : row.payload;
+                std::string err =
+                    stderr_of([&] { EXPECT_EQ(0, change_tvmode(row.code, announce)); });
+                EXPECT_EQ(row.code >= 0 ? std::to_string(row.code) + "\n" : "77\n",
+                          read_file("/tmp/tvmode"));
+                const std::string payload =
+                    row.code ? "<tvmode>" + std::string(row.payload) + "</tvmode>" : row.payload;
                 EXPECT_EQ(kEvent + payload + "\n", menu_test::drain(kvn_command_pipe));
                 const std::string option = std::string("-opts=") + row.label + "\t-optdel=,\t";
-                std::vector<std::string> expected = {osd(owner, "a", -3), osd(owner, "a", 34), osd(owner, "a", -2), "smpoutd code=" + std::to_string(row.code)};
+                std::vector<std::string> expected = {osd(owner, "a", -3), osd(owner, "a", 34),
+                                                     osd(owner, "a", -2),
+                                                     "smpoutd code=" + std::to_string(row.code)};
                 if (announce == 1)
-                    expected.insert(expected.end(), {osd(0, "0", 40, 0x4000, 1, option), osd(0, "0", 40, 0x4000, 0, option), "flash save_commit"});
+                    expected.insert(expected.end(),
+                                    {osd(0, "0", 40, 0x4000, 1, option),
+                                     osd(0, "0", 40, 0x4000, 0, option), "flash save_commit"});
                 expected.push_back(osd(0, "0", -2));
                 EXPECT_EQ(expected, platform_trace());
-                EXPECT_EQ(announce == 1 && !focused, err.find("WARNING!: get_current_apps [5322] \n") != std::string::npos) << err;
+                EXPECT_EQ(announce == 1 && !focused,
+                          err.find("WARNING!: get_current_apps [5322] \n") != std::string::npos)
+                    << err;
             }
         }
     }
 }
 
 TEST_F(Mode, TheAutomaticModesEventCarriesTheOutputSidesName) {
-    const char *rows[][2] = {  // the name in /tmp/tvname (null: no file), the event's (null: none)
-        {"1080i59\n", "1080i60"}, {"1080p59.94\n", "1080p60"}, {"720p59\n", "720p60"}, {"576p\n", "576p\n"},
-        {"1080i50\n", "1080i50\n"}, {"720p5\n", "720p5\n"}, {"123456789012", "123456789"}, {"", nullptr}, {nullptr, nullptr},
+    const char *rows[][2] = {
+        // the name in /tmp/tvname (null: no file), the event's (null: none)
+        {"1080i59\n", "1080i60"},
+        {"1080p59.94\n", "1080p60"},
+        {"720p59\n", "720p60"},
+        {"576p\n", "576p\n"},
+        {"1080i50\n", "1080i50\n"},
+        {"720p5\n", "720p5\n"},
+        {"123456789012", "123456789"},
+        {"", nullptr},
+        {nullptr, nullptr},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row[0] ? row[0] : "no file");
@@ -100,15 +147,35 @@ TEST_F(Mode, TheAutomaticModesEventCarriesTheOutputSidesName) {
 }
 
 TEST_F(Mode, EveryPipeWordSwitchesRepliesAndIsStoredOnlyWithSave) {
-    const struct { std::string text; int code; const char *reply; bool save; } rows[] = {  // code -1: nothing happens
-        {"tv=auto", 0, "tv=auto", false},  {"tv=480i", 1, "tv=480i", false},      {"tv=576i", 2, "tv=576i", false},
-        {"tv=480p", 3, "tv=480p", false},  {"tv=576p", 4, "tv=576p", false},      {"tv=720p60\n", 5, "tv=720p", false},
-        {"tv=720p50", 6, "tv=720p", false}, {"tv=1080i60", 7, "tv=1080i", false}, {"tv=1080i50", 8, "tv=1080i", false},
-        {"tv=1080p60", 9, "tv=1080p", false}, {"tv=1080p50", 10, "tv=1080p", false}, {"tv=1080p24 save", 11, "tv=1080p", true},
-        {"tv=4k", 0, "tv=auto", false},    {"tv=1080i609", 7, "tv=1080i", false}, {"tv=1080i5", 0, "tv=auto", false},
-        {"tv=", 0, "tv=auto", false},      {"tv=savea", 0, "tv=auto", true},      {"tv=480ptv=576isave", 3, "tv=480p", true},
-        {"save tv=576i", -1, "", false},   {"TV=576i", -1, "", false},            {"x", -1, "", false},
-        {"hello=720p60", -1, "", false},   {std::string("tv\0=720p60", 10), -1, "", false}};
+    const struct {
+        std::string text;
+        int code;
+        const char *reply;
+        bool save;
+    } rows[] = {// code -1: nothing happens
+                {"tv=auto", 0, "tv=auto", false},
+                {"tv=480i", 1, "tv=480i", false},
+                {"tv=576i", 2, "tv=576i", false},
+                {"tv=480p", 3, "tv=480p", false},
+                {"tv=576p", 4, "tv=576p", false},
+                {"tv=720p60\n", 5, "tv=720p", false},
+                {"tv=720p50", 6, "tv=720p", false},
+                {"tv=1080i60", 7, "tv=1080i", false},
+                {"tv=1080i50", 8, "tv=1080i", false},
+                {"tv=1080p60", 9, "tv=1080p", false},
+                {"tv=1080p50", 10, "tv=1080p", false},
+                {"tv=1080p24 save", 11, "tv=1080p", true},
+                {"tv=4k", 0, "tv=auto", false},
+                {"tv=1080i609", 7, "tv=1080i", false},
+                {"tv=1080i5", 0, "tv=auto", false},
+                {"tv=", 0, "tv=auto", false},
+                {"tv=savea", 0, "tv=auto", true},
+                {"tv=480ptv=576isave", 3, "tv=480p", true},
+                {"save tv=576i", -1, "", false},
+                {"TV=576i", -1, "", false},
+                {"x", -1, "", false},
+                {"hello=720p60", -1, "", false},
+                {std::string("tv\0=720p60", 10), -1, "", false}};
     const int descriptors = ctx_test::open_descriptor_count();
     for (const auto &row : rows) {
         SCOPED_TRACE(row.text);
@@ -116,20 +183,30 @@ TEST_F(Mode, EveryPipeWordSwitchesRepliesAndIsStoredOnlyWithSave) {
         send(row.text);
         check_tvmode_fifo(), check_tvmode_fifo();  // the second, on an empty pipe, does nothing
         std::vector<std::string> expected;
-        if (row.save) expected.push_back("flash write_var video_output=" + std::to_string(row.code));
+        if (row.save)
+            expected.push_back("flash write_var video_output=" + std::to_string(row.code));
         if (row.code >= 0) expected.push_back("smpoutd code=" + std::to_string(row.code));
-        EXPECT_EQ(expected, platform_trace(kChanges)) << "stored before the change, never committed";
+        EXPECT_EQ(expected, platform_trace(kChanges))
+            << "stored before the change, never committed";
         EXPECT_EQ(row.code >= 0 ? std::string(row.reply) + '\0' : "", read_file("/tmp/tolu_cgi"));
     }
     EXPECT_EQ(descriptors, ctx_test::open_descriptor_count()) << "every reply closed";
 }
 
 TEST_F(Mode, HdmiChangeIsAnsweredInTheAutomaticModeOnly) {
-    const struct { const char *tvmode; bool marker; int result; bool answered; } rows[] = {  // tvmode null: no file
-        {"0\n", true, 0, true}, {"7\n", true, 7, false}, {"0\n", false, -1, false}, {nullptr, true, -1, false}, {"", true, -1, false}, {"-1\n", true, -1, false}};
+    const struct {
+        const char *tvmode;
+        bool marker;
+        int result;
+        bool answered;
+    } rows[] = {// tvmode null: no file
+                {"0\n", true, 0, true},     {"7\n", true, 7, false}, {"0\n", false, -1, false},
+                {nullptr, true, -1, false}, {"", true, -1, false},   {"-1\n", true, -1, false}};
     for (const auto &row : rows) {
-        SCOPED_TRACE(std::string(row.tvmode ? row.tvmode : "no file") + (row.marker ? " marker" : ""));
-        set("/tmp/tvmode", row.tvmode), set("/tmp/hdmi_changed", row.marker ? "" : nullptr), write_file("/tmp/tolu_cgi", ""), reset();
+        SCOPED_TRACE(std::string(row.tvmode ? row.tvmode : "no file") +
+                     (row.marker ? " marker" : ""));
+        set("/tmp/tvmode", row.tvmode), set("/tmp/hdmi_changed", row.marker ? "" : nullptr),
+            write_file("/tmp/tolu_cgi", ""), reset();
         EXPECT_EQ(row.result, check_hdmi_state_changed());
         EXPECT_EQ(row.answered ? std::string("tv=auto\0", 8) : "", read_file("/tmp/tolu_cgi"));
         EXPECT_EQ(row.marker && !row.answered, kvn_test::exists("/tmp/hdmi_changed"));
@@ -138,19 +215,25 @@ TEST_F(Mode, HdmiChangeIsAnsweredInTheAutomaticModeOnly) {
 }
 
 TEST_F(Mode, EveryMenuChoiceIsMappedRepliedStoredSwitchedAndCommitted) {
-    const struct { int group, frequency, code; const char *reply; } rows[] = {
-        {10, 2, 6, "tv=720p"},  {10, 3, 5, "tv=720p"},  {10, 1, 5, "tv=720p"},   {11, 2, 8, "tv=1080i"}, {11, 3, 7, "tv=1080i"},
-        {11, 0, 7, "tv=1080i"}, {12, 1, 11, "tv=1080p"}, {12, 2, 10, "tv=1080p"}, {12, 3, 9, "tv=1080p"}, {12, 4, 9, "tv=1080p"},
-        {13, 1, 22, "tv=4k"},   {13, 4, 21, "tv=4k"},    {13, 2, 20, "tv=4k"},    {13, 5, 20, "tv=4k"},   {0, 3, 0, "tv=auto"},
-        {9, 2, 0, "tv=auto"},   {14, 1, 0, "tv=auto"},   {-1, 2, 0, "tv=auto"}};
+    const struct {
+        int group, frequency, code;
+        const char *reply;
+    } rows[] = {{10, 2, 6, "tv=720p"},   {10, 3, 5, "tv=720p"},   {10, 1, 5, "tv=720p"},
+                {11, 2, 8, "tv=1080i"},  {11, 3, 7, "tv=1080i"},  {11, 0, 7, "tv=1080i"},
+                {12, 1, 11, "tv=1080p"}, {12, 2, 10, "tv=1080p"}, {12, 3, 9, "tv=1080p"},
+                {12, 4, 9, "tv=1080p"},  {13, 1, 22, "tv=4k"},    {13, 4, 21, "tv=4k"},
+                {13, 2, 20, "tv=4k"},    {13, 5, 20, "tv=4k"},    {0, 3, 0, "tv=auto"},
+                {9, 2, 0, "tv=auto"},    {14, 1, 0, "tv=auto"},   {-1, 2, 0, "tv=auto"}};
     const int descriptors = ctx_test::open_descriptor_count();
     for (const auto &row : rows) {
         SCOPED_TRACE(std::to_string(row.group) + ", " + std::to_string(row.frequency));
         write_file("/tmp/tolu_cgi", ""), reset();
         EXPECT_EQ(0, kvn::apply_tvmode_selection(row.group, row.frequency));
         const std::string code = std::to_string(row.code);
-        EXPECT_EQ(std::string(row.reply) + '\0' + code + "\n", read_file("/tmp/tolu_cgi") + read_file("/tmp/tvmode"));
-        EXPECT_EQ((std::vector<std::string>{"flash write_var video_output=" + code, "flash write_var video_setting=tvmode",
+        EXPECT_EQ(std::string(row.reply) + '\0' + code + "\n",
+                  read_file("/tmp/tolu_cgi") + read_file("/tmp/tvmode"));
+        EXPECT_EQ((std::vector<std::string>{"flash write_var video_output=" + code,
+                                            "flash write_var video_setting=tvmode",
                                             "smpoutd code=" + code, "flash save_commit"}),
                   platform_trace(kChanges));
     }
@@ -161,7 +244,9 @@ TEST_F(Mode, AReplyInputThatCannotBeOpenedChangesNothingAndNeverBlocks) {
     for (bool fifo : {false, true}) {
         SCOPED_TRACE(fifo ? "a FIFO without its reader" : "missing");
         kvn_test::remove_file("/tmp/tolu_cgi");
-        if (fifo) { ASSERT_EQ(0, mkfifo("/tmp/tolu_cgi", 0644)); }
+        if (fifo) {
+            ASSERT_EQ(0, mkfifo("/tmp/tolu_cgi", 0644));
+        }
         reset(), send("tv=480i save"), check_tvmode_fifo();
         EXPECT_EQ("open error!!!! line 454 \n",
                   stdout_of([] { EXPECT_EQ(-1, kvn::apply_tvmode_selection(12, 1)); }));
@@ -188,8 +273,10 @@ TEST_F(Mode, TheTvSystemSwitchMovesEveryModeToItsTwin) {
                 {"4294967301", "PAL", "0", "NTSC", 0}};
     for (const auto &row : rows) {
         SCOPED_TRACE(std::string(row.mode) + " / " + row.system);
-        write_var("video_output", row.mode, 0), write_var("tv_system", row.system, 0), reset(), SwitchTvSystem();
-        EXPECT_EQ(std::string(row.new_mode) + " " + row.new_system, stored("video_output") + " " + stored("tv_system"));
+        write_var("video_output", row.mode, 0), write_var("tv_system", row.system, 0), reset(),
+            SwitchTvSystem();
+        EXPECT_EQ(std::string(row.new_mode) + " " + row.new_system,
+                  stored("video_output") + " " + stored("tv_system"));
         EXPECT_EQ(std::vector<std::string>{"smpoutd code=" + std::to_string(row.code)},
                   platform_trace({"smpoutd", "flash save_commit"}))
             << "switched, never committed";
@@ -205,8 +292,8 @@ TEST(TvSystem, WithoutAStoredModeNothingHappensAndWithoutASystemNothingIsSwitche
     EXPECT_EQ(std::vector<std::string>{}, platform_trace({"smpoutd"}));
 }
 
-
-// /tmp/tolu_cgi as the user-interface application keeps it: a FIFO with a reader, every reply counted.
+// /tmp/tolu_cgi as the user-interface application keeps it: a FIFO with a reader, every reply
+// counted.
 int reply_reader() {
     clear_path("/tmp/tolu_cgi");
     EXPECT_EQ(0, mkfifo("/tmp/tolu_cgi", 0622));
@@ -222,14 +309,43 @@ void fill_pipe(const char *path) {
 }
 
 TEST_F(ValueFile, ReadsTheNumberAtTheStartOfItsFirstTenBytes) {
-    const struct { std::string text; int value; } rows[] = {
-        {"7\n", 7},           {"", -1},           {std::string("\0" "5", 2), -1},     {"abc", 0},
-        {"  \t12x", 12},      {"-1\n", -1},       {"+28", 28},                       {"1234567890123", 1234567890},
-        {"000000000012", 0},  {std::string("12\0" "34", 5), 12}, {"2147483647", INT_MAX}, {"2147483648", -1},
-        {"4294967301", -1},   {"9999999999", -1}, {"-2147483648", -214748364},        {"-999999999999", -999999999},
-        {"\r5", 5},           {"\x0e" "5", 0},    {"\x08" "5", 0},                     {"-", 0}};
+    const struct {
+        std::string text;
+        int value;
+    } rows[] = {{"7\n", 7},
+                {"", -1},
+                {std::string("\0"
+                             "5",
+                             2),
+                 -1},
+                {"abc", 0},
+                {"  \t12x", 12},
+                {"-1\n", -1},
+                {"+28", 28},
+                {"1234567890123", 1234567890},
+                {"000000000012", 0},
+                {std::string("12\0"
+                             "34",
+                             5),
+                 12},
+                {"2147483647", INT_MAX},
+                {"2147483648", -1},
+                {"4294967301", -1},
+                {"9999999999", -1},
+                {"-2147483648", -214748364},
+                {"-999999999999", -999999999},
+                {"\r5", 5},
+                {"\x0e"
+                 "5",
+                 0},
+                {"\x08"
+                 "5",
+                 0},
+                {"-", 0}};
     for (const auto &row : rows) {
-        write_file("/tmp/value", row.text), write_file("/tmp/tvmode", row.text);  // the polled file reads alike, and the fuzzed parse
+        write_file("/tmp/value", row.text),
+            write_file("/tmp/tvmode",
+                       row.text);  // the polled file reads alike, and the fuzzed parse
         EXPECT_EQ(
             std::vector<int>(3, row.value),
             (std::vector<int>{get_value_from_file("/tmp/value"), get_value_from_file("/tmp/tvmode"),
@@ -237,48 +353,91 @@ TEST_F(ValueFile, ReadsTheNumberAtTheStartOfItsFirstTenBytes) {
             << row.text;
     }
     ASSERT_EQ(0, mkdir("/tmp/folder", 0755));
-    for (const char *unreadable : {"/tmp/missing", "/tmp/folder", static_cast<const char *>(nullptr)})
+    for (const char *unreadable :
+         {"/tmp/missing", "/tmp/folder", static_cast<const char *>(nullptr)})
         EXPECT_EQ(-1, get_value_from_file(unreadable)) << (unreadable ? unreadable : "null");
 }
 
 TEST_F(ValueFile, WritesThroughTheShellOnlyWhatItCanPassSafely) {
-    const struct { const char *path; int value, result; const char *content; } rows[] = {  // result 1: the shell's own failure
-        // "echo "5" > " leaves 19 characters for the path
-        {"/tmp/tvmode", 5, 0, "5\n"}, {"/tmp/tvmode", -1, 0, "-1\n"}, {"/tmp/aAzZ09._-", 4, 0, "4\n"}, {"/tmp/abcdefghijklmn", 5, 0, "5\n"},
-        {"/tmp/abcdefghijklmno", 5, -1, nullptr}, {"/tmp/abcdefghijklmn", 10, -1, nullptr}, {"/tmp/a-b_c.d/../x", 3, 1, nullptr},
-        {"/tmp/x;touch /tmp/pwned", 1, -1, nullptr}, {"/tmp/$(touch /tmp/pwned)", 1, -1, nullptr}, {"/tmp/a b", 1, -1, nullptr},
-        {"/tmp/`id`", 1, -1, nullptr}, {"/tmp/p|tee", 1, -1, nullptr}, {"/tmp/p&", 1, -1, nullptr}, {"/tmp/q\n", 1, -1, nullptr},
-        {"", 1, -1, nullptr}, {nullptr, 1, -1, nullptr}};
+    const struct {
+        const char *path;
+        int value, result;
+        const char *content;
+    } rows[] = {// result 1: the shell's own failure
+                // "echo "5" > " leaves 19 characters for the path
+                {"/tmp/tvmode", 5, 0, "5\n"},
+                {"/tmp/tvmode", -1, 0, "-1\n"},
+                {"/tmp/aAzZ09._-", 4, 0, "4\n"},
+                {"/tmp/abcdefghijklmn", 5, 0, "5\n"},
+                {"/tmp/abcdefghijklmno", 5, -1, nullptr},
+                {"/tmp/abcdefghijklmn", 10, -1, nullptr},
+                {"/tmp/a-b_c.d/../x", 3, 1, nullptr},
+                {"/tmp/x;touch /tmp/pwned", 1, -1, nullptr},
+                {"/tmp/$(touch /tmp/pwned)", 1, -1, nullptr},
+                {"/tmp/a b", 1, -1, nullptr},
+                {"/tmp/`id`", 1, -1, nullptr},
+                {"/tmp/p|tee", 1, -1, nullptr},
+                {"/tmp/p&", 1, -1, nullptr},
+                {"/tmp/q\n", 1, -1, nullptr},
+                {"", 1, -1, nullptr},
+                {nullptr, 1, -1, nullptr}};
     for (const auto &row : rows) {
         SCOPED_TRACE(row.path ? row.path : "null");
         if (row.path && row.content) clear_path(row.path);
         int result = 0;
         std::string err = stderr_of([&] { result = write_value_to_file(row.path, row.value); });
         EXPECT_TRUE(row.result == 1 ? result != 0 && result != -1 : result == row.result) << result;
-        if (row.content) { EXPECT_EQ(row.content, read_file(row.path)); }
+        if (row.content) {
+            EXPECT_EQ(row.content, read_file(row.path));
+        }
         EXPECT_EQ(row.result == -1, err.find("write_value_to_file") != std::string::npos) << err;
     }
-    for (const char *made : {"/tmp/pwned", "/tmp/x", "/tmp/a", "/tmp/abcdefghijklmno"}) EXPECT_FALSE(exists(made)) << made;
+    for (const char *made : {"/tmp/pwned", "/tmp/x", "/tmp/a", "/tmp/abcdefghijklmno"})
+        EXPECT_FALSE(exists(made)) << made;
 }
 
 TEST_F(Hostile, SeedingAndWakingFollowTheModeFileAndTheStore) {
-    // null: none; then after init_video_config, and when the picture comes back: the number said, the daemon's code
-    const struct { const char *tvmode, *stored, *seeded, *stored_after; int printed, woken; } rows[] = {
-        {"11\n", nullptr, "11\n", nullptr, 11, 11}, {nullptr, nullptr, "0\n", "0", -1, -1}, {"-1\n", "11", "11\n", "11", -1, -1},
-        {"", "9", "9\n", "9", -1, -1}, {nullptr, "4294967301", "0\n", "0", -1, -1}, {nullptr, "abc", "0\n", "0", -1, -1},
-        {"0\n", "7", "0\n", "7", 0, 0}, {"22\n", nullptr, "22\n", nullptr, 22, 22}, {"28\n", "9", "28\n", "9", 28, 9},
-        {"28\n", nullptr, "28\n", nullptr, 28, 0}, {"-5\n", "10", "-5\n", "10", -5, 10}, {"19\n", "6", "19\n", "6", 19, 6},
-        {"99999999999\n", "20", "20\n", "20", -1, 20}, {"23\n", "28", "23\n", "28", 23, 0}, {"12\n", "4294967301", "12\n", "4294967301", 12, 0}};
+    // null: none; then after init_video_config, and when the picture comes back: the number said,
+    // the daemon's code
+    const struct {
+        const char *tvmode, *stored, *seeded, *stored_after;
+        int printed, woken;
+    } rows[] = {{"11\n", nullptr, "11\n", nullptr, 11, 11},
+                {nullptr, nullptr, "0\n", "0", -1, -1},
+                {"-1\n", "11", "11\n", "11", -1, -1},
+                {"", "9", "9\n", "9", -1, -1},
+                {nullptr, "4294967301", "0\n", "0", -1, -1},
+                {nullptr, "abc", "0\n", "0", -1, -1},
+                {"0\n", "7", "0\n", "7", 0, 0},
+                {"22\n", nullptr, "22\n", nullptr, 22, 22},
+                {"28\n", "9", "28\n", "9", 28, 9},
+                {"28\n", nullptr, "28\n", nullptr, 28, 0},
+                {"-5\n", "10", "-5\n", "10", -5, 10},
+                {"19\n", "6", "19\n", "6", 19, 6},
+                {"99999999999\n", "20", "20\n", "20", -1, 20},
+                {"23\n", "28", "23\n", "28", 23, 0},
+                {"12\n", "4294967301", "12\n", "4294967301", 12, 0}};
     for (const auto &row : rows) {
-        SCOPED_TRACE(std::string(row.tvmode ? row.tvmode : "(none)") + " / " + (row.stored ? row.stored : "(none)"));
+        SCOPED_TRACE(std::string(row.tvmode ? row.tvmode : "(none)") + " / " +
+                     (row.stored ? row.stored : "(none)"));
         // Waking first: it leaves the file and the store as they are.
         for (bool seed : {false, true}) {
-            set("/tmp/tvmode", row.tvmode), write_var("video_output", row.stored ? row.stored : "", 0), smpoutd_stub_clear();
-            std::string out = stdout_of([&] { stderr_of([&] { EXPECT_EQ(0, seed ? init_video_config(nullptr) : VideoOutputOnOff(1, nullptr)); }); });
-            const char *file = seed ? row.seeded : row.tvmode, *value = seed ? row.stored_after : row.stored;
-            EXPECT_EQ(std::string(file ? file : "") + "|" + (value ? value : ""), read_file("/tmp/tvmode") + "|" + stored("video_output"));
+            set("/tmp/tvmode", row.tvmode),
+                write_var("video_output", row.stored ? row.stored : "", 0), smpoutd_stub_clear();
+            std::string out = stdout_of([&] {
+                stderr_of([&] {
+                    EXPECT_EQ(0, seed ? init_video_config(nullptr) : VideoOutputOnOff(1, nullptr));
+                });
+            });
+            const char *file = seed ? row.seeded : row.tvmode,
+                       *value = seed ? row.stored_after : row.stored;
+            EXPECT_EQ(std::string(file ? file : "") + "|" + (value ? value : ""),
+                      read_file("/tmp/tvmode") + "|" + stored("video_output"));
             EXPECT_EQ(seed ? std::vector<int>{} : std::vector<int>{row.woken}, daemon_codes());
-            if (!seed) { EXPECT_EQ("Turn ON the display \ntvmode :" + std::to_string(row.printed) + "\n", out); }
+            if (!seed) {
+                EXPECT_EQ("Turn ON the display \ntvmode :" + std::to_string(row.printed) + "\n",
+                          out);
+            }
         }
     }
 }
@@ -286,7 +445,8 @@ TEST_F(Hostile, SeedingAndWakingFollowTheModeFileAndTheStore) {
 TEST_F(Hostile, SeedingAndWakingAnythingButOneSwitchesThePictureOff) {
     write_file("/tmp/tvmode", "7\n");
     for (int off : {0, 2, -1})
-        EXPECT_EQ("Turn OFF the display \n", stdout_of([&] { EXPECT_EQ(0, VideoOutputOnOff(off, nullptr)); }));
+        EXPECT_EQ("Turn OFF the display \n",
+                  stdout_of([&] { EXPECT_EQ(0, VideoOutputOnOff(off, nullptr)); }));
     EXPECT_EQ((std::vector<int>{28, 28, 28}), daemon_codes());
     EXPECT_EQ("7\n", read_file("/tmp/tvmode"));
     EXPECT_EQ(0, init_audio_config());
@@ -294,19 +454,30 @@ TEST_F(Hostile, SeedingAndWakingAnythingButOneSwitchesThePictureOff) {
 
 TEST_F(Hostile, SpecialFilesWhereSmallFilesBelongReadAsMissingAndNothingWaits) {
     write_var("video_output", "0", 0);
-    const struct { const char *what; std::function<void(const char *)> make; } plants[] = {
-        {"a FIFO without a writer", [](const char *p) { mkfifo(p, 0666); }},
-        {"a folder", [](const char *p) { mkdir(p, 0777); }},
-        {"a link to a FIFO", [](const char *p) { mkfifo("/tmp/elsewhere.fifo", 0666), symlink("/tmp/elsewhere.fifo", p); }},
-        {"a link to an endless device", [](const char *p) { symlink("/dev/zero", p); }}};
+    const struct {
+        const char *what;
+        std::function<void(const char *)> make;
+    } plants[] = {{"a FIFO without a writer", [](const char *p) { mkfifo(p, 0666); }},
+                  {"a folder", [](const char *p) { mkdir(p, 0777); }},
+                  {"a link to a FIFO",
+                   [](const char *p) {
+                       mkfifo("/tmp/elsewhere.fifo", 0666), symlink("/tmp/elsewhere.fifo", p);
+                   }},
+                  {"a link to an endless device", [](const char *p) { symlink("/dev/zero", p); }}};
     for (const auto &plant : plants) {
         SCOPED_TRACE(plant.what);
-        for (const char *path : {"/tmp/tvmode", "/tmp/tvname", "/tmp/elsewhere.fifo"}) clear_path(path);
+        for (const char *path : {"/tmp/tvmode", "/tmp/tvname", "/tmp/elsewhere.fifo"})
+            clear_path(path);
         plant.make("/tmp/tvmode"), plant.make("/tmp/tvname"), smpoutd_stub_clear();
-        EXPECT_EQ((std::vector<int>{-1, -1}), (std::vector<int>{get_value_from_file("/tmp/tvmode"), check_hdmi_state_changed()}));
-        EXPECT_TRUE(has(stderr_of([] { EXPECT_EQ(-1, write_value_to_file("/tmp/tvmode", 5)); EXPECT_EQ(0, init_video_config(nullptr)); }),
+        EXPECT_EQ((std::vector<int>{-1, -1}), (std::vector<int>{get_value_from_file("/tmp/tvmode"),
+                                                                check_hdmi_state_changed()}));
+        EXPECT_TRUE(has(stderr_of([] {
+                            EXPECT_EQ(-1, write_value_to_file("/tmp/tvmode", 5));
+                            EXPECT_EQ(0, init_video_config(nullptr));
+                        }),
                         {"refusing to write /tmp/tvmode"}));
-        stdout_of([] { VideoOutputOnOff(1, nullptr); }), change_tvmode(0, 0), kvn_confirm_virtual_screensize();
+        stdout_of([] { VideoOutputOnOff(1, nullptr); }), change_tvmode(0, 0),
+            kvn_confirm_virtual_screensize();
         EXPECT_EQ("", drain(kvn_command_pipe)) << "no name from the output side";
         EXPECT_EQ((std::vector<int>{-1, 0}), daemon_codes()) << "read as a missing file";
         struct stat st;
@@ -320,8 +491,11 @@ TEST_F(Hostile, SpecialFilesWhereSmallFilesBelongReadAsMissingAndNothingWaits) {
 }
 
 TEST_F(Hostile, NothingIsWrittenThroughALinkOrIntoAFileOfTheWrongKind) {
-    const std::string victim = "/opt/victim", hard = "/tmp/.victim";  // a hard link needs the same file system
-    const struct { const char *path, *who; std::function<void()> write;
+    const std::string victim = "/opt/victim",
+                      hard = "/tmp/.victim";  // a hard link needs the same file system
+    const struct {
+        const char *path, *who;
+        std::function<void()> write;
     } rows[] = {
         {"/tmp/tvmode", "write_value_to_file", [] { write_value_to_file("/tmp/tvmode", 5); }},
         {"/tmp/tvmode", "write_value_to_file", [] { change_tvmode(7, 0); }},
@@ -337,7 +511,10 @@ TEST_F(Hostile, NothingIsWrittenThroughALinkOrIntoAFileOfTheWrongKind) {
             SCOPED_TRACE(std::string(row.path) + " as a " + kind);
             clear_path(row.path), clear_path("/opt/created-through-a-link");
             write_file(victim, "precious\n"), write_file(hard, "precious\n");
-            kind == "hard link" ? link(hard.c_str(), row.path) : symlink(kind == "link" ? victim.c_str() : "/opt/created-through-a-link", row.path);
+            kind == "hard link"
+                ? link(hard.c_str(), row.path)
+                : symlink(kind == "link" ? victim.c_str() : "/opt/created-through-a-link",
+                          row.path);
             std::string err = stderr_of(row.write);
             EXPECT_EQ("precious\nprecious\n", read_file(victim) + read_file(hard));
             EXPECT_FALSE(exists("/opt/created-through-a-link"));
@@ -345,7 +522,8 @@ TEST_F(Hostile, NothingIsWrittenThroughALinkOrIntoAFileOfTheWrongKind) {
             EXPECT_EQ(kind != "hard link", err.find("symbolic link") != std::string::npos) << err;
         }
     }
-    // The event line belongs in the FIFO only: a missing one is not made, a plain file not truncated.
+    // The event line belongs in the FIFO only: a missing one is not made, a plain file not
+    // truncated.
     clear_path("/tmp/kvn_framework_pipe");
     EXPECT_EQ(1, kvn::notify_tvmode_change(nullptr));
     EXPECT_FALSE(exists("/tmp/kvn_framework_pipe"));
@@ -388,13 +566,16 @@ TEST_F(Hostile, ModeCommandsAreWhatOneReadReturnsOnePerCallInOrder) {
         EXPECT_EQ(row.codes, daemon_codes());
         EXPECT_EQ(row.saved, stored("video_output"));
         std::string got = drain(replies);
-        EXPECT_EQ(row.codes.size(), static_cast<size_t>(std::count(got.begin(), got.end(), '\0'))) << "a reply each";
+        EXPECT_EQ(row.codes.size(), static_cast<size_t>(std::count(got.begin(), got.end(), '\0')))
+            << "a reply each";
         close(writer);
     }
     // Two application loops polling at once still take the burst in order.
     smpoutd_stub_clear();
     std::atomic<bool> polling{true};
-    auto poll = [&] { while (polling) check_tvmode_fifo(); };
+    auto poll = [&] {
+        while (polling) check_tvmode_fifo();
+    };
     std::thread first(poll), second(poll);
     send(burst);
     kvn_test::eventually([] { return smpoutd_stub_count() >= 80; });
@@ -406,7 +587,9 @@ TEST_F(Hostile, ModeCommandsAreWhatOneReadReturnsOnePerCallInOrder) {
 TEST_F(Hostile, APolledModeFileIsReadAgainWhateverTheRewrite) {
     for (int i = 0; i < 200; ++i) {  // rewrites of the same size, each right after the last read
         write_file("/tmp/tvmode", i % 2 ? "7\n" : "5\n");
-        ASSERT_TRUE(get_value_from_file("/tmp/tvmode") == 5 + 2 * (i % 2) && check_hdmi_state_changed() == 5 + 2 * (i % 2)) << i;
+        ASSERT_TRUE(get_value_from_file("/tmp/tvmode") == 5 + 2 * (i % 2) &&
+                    check_hdmi_state_changed() == 5 + 2 * (i % 2))
+            << i;
     }
     clear_path("/tmp/tvmode");
     EXPECT_EQ(-1, get_value_from_file("/tmp/tvmode"));
@@ -421,7 +604,8 @@ TEST_F(Hostile, FullPipesAndStuckMarkersAreHandledOnceAndSaidSo) {
     std::string received;
     std::thread application([&] {  // reads only after a while, then until the reply came
         usleep(200000);
-        for (int i = 0; i < 100 && received.find(reply) == std::string::npos; ++i) received += drain(replies), usleep(10000);
+        for (int i = 0; i < 100 && received.find(reply) == std::string::npos; ++i)
+            received += drain(replies), usleep(10000);
     });
     check_tvmode_fifo();
     application.join();
@@ -438,7 +622,11 @@ TEST_F(Hostile, FullPipesAndStuckMarkersAreHandledOnceAndSaidSo) {
     // A marker that cannot be removed is answered once, not at every poll.
     write_file("/tmp/tvmode", "0\n"), drain(replies);
     ASSERT_EQ(0, mkdir("/tmp/hdmi_changed", 0755));
-    EXPECT_TRUE(has(stderr_of([] { for (int poll = 0; poll < 3; ++poll) EXPECT_NE(0, check_hdmi_state_changed()); }), {"cannot remove"}));
+    EXPECT_TRUE(has(stderr_of([] {
+                        for (int poll = 0; poll < 3; ++poll)
+                            EXPECT_NE(0, check_hdmi_state_changed());
+                    }),
+                    {"cannot remove"}));
     EXPECT_EQ(std::string("tv=auto\0", 8), drain(replies));
     rmdir("/tmp/hdmi_changed"), write_file("/tmp/hdmi_changed", "");
     EXPECT_EQ(0, check_hdmi_state_changed()) << "a new marker is answered again";
@@ -447,11 +635,20 @@ TEST_F(Hostile, FullPipesAndStuckMarkersAreHandledOnceAndSaidSo) {
 }
 
 TEST(HostileText, ACutNeverSplitsACharacter) {
-    const struct { std::string text; size_t limit, kept; } rows[] = {
-        {"Frequency  50hz", 12, 12}, {"ab\xc3\xa9", 3, 2}, {"ab\xc3\xa9", 4, 4}, {"\xe9\xa2\x91\xe7\x8e\x87  50hz", 4, 3},
-        {"\xe9\xa2\x91\xe7\x8e\x87  50hz", 5, 3}, {"\xe9\xa2\x91\xe7\x8e\x87  50hz", 6, 6}, {"a\xf0\x9f\x93\xba", 4, 1},
-        {"a\xf0\x9f\x93\xba", 5, 5}, {"\x80\x80\x80", 2, 2}};
-    for (const auto &row : rows) EXPECT_EQ(row.kept, kvn::utf8_cut(row.text.data(), row.limit)) << row.text;
+    const struct {
+        std::string text;
+        size_t limit, kept;
+    } rows[] = {{"Frequency  50hz", 12, 12},
+                {"ab\xc3\xa9", 3, 2},
+                {"ab\xc3\xa9", 4, 4},
+                {"\xe9\xa2\x91\xe7\x8e\x87  50hz", 4, 3},
+                {"\xe9\xa2\x91\xe7\x8e\x87  50hz", 5, 3},
+                {"\xe9\xa2\x91\xe7\x8e\x87  50hz", 6, 6},
+                {"a\xf0\x9f\x93\xba", 4, 1},
+                {"a\xf0\x9f\x93\xba", 5, 5},
+                {"\x80\x80\x80", 2, 2}};
+    for (const auto &row : rows)
+        EXPECT_EQ(row.kept, kvn::utf8_cut(row.text.data(), row.limit)) << row.text;
 }
 
 }  // namespace

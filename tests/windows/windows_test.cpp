@@ -1,4 +1,5 @@
-// The window list, focus and visibility between applications read back from DirectFB, events handed between them.
+// The window list, focus and visibility between applications read back from DirectFB, events handed
+// between them.
 #include <gtest/gtest.h>
 
 #include <future>
@@ -25,35 +26,43 @@ kvn_window record(int id, int active = 1, uint8_t opacity = 0xff) {
     return w;
 }
 
-// The list from the head, each record's id and focus word, "|" at the tail kvn_windows_end names ("|" when empty).
+// The list from the head, each record's id and focus word, "|" at the tail kvn_windows_end names
+// ("|" when empty).
 std::string listed() {
     std::string out = kvn_windows_head == nullptr && kvn_windows_end == nullptr ? "|" : "";
     for (kvn_window *w = kvn_windows_head; w != nullptr; w = w->next)
-        out += std::to_string(w->window_id) + (w->on_focus ? "*" : "") + (w == kvn_windows_end ? "|" : " ");
+        out += std::to_string(w->window_id) + (w->on_focus ? "*" : "") +
+               (w == kvn_windows_end ? "|" : " ");
     return out;
 }
 
-// Empty lists answer -1 at once, even while another thread holds the lock; a list with records waits for it.
+// Empty lists answer -1 at once, even while another thread holds the lock; a list with records
+// waits for it.
 TEST(WindowRegistry, EmptyListsAnswerWithoutWaitingForTheLock) {
     kvn_window w = record(BROWSER);
     kvn_thread t = {1, nullptr, nullptr};
-    pthread_mutex_lock(&kvn_mutex_windows); pthread_mutex_lock(&kvn_mutex_threads);
+    pthread_mutex_lock(&kvn_mutex_windows);
+    pthread_mutex_lock(&kvn_mutex_threads);
     auto answers = std::async(std::launch::async, [&] {
         return std::vector<int>{unregister_window(&w), focus_next_window(), unregister_thread(&t)};
     });
     bool answered = answers.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
-    pthread_mutex_unlock(&kvn_mutex_threads); EXPECT_TRUE(answered) << "blocked behind the lock";
+    pthread_mutex_unlock(&kvn_mutex_threads);
+    EXPECT_TRUE(answered) << "blocked behind the lock";
     EXPECT_EQ((std::vector<int>{-1, -1, -1}), answers.get());
     kvn_window other = record(PHOTO_PLAYER);  // already listed while the lock is held
     kvn_windows_head = kvn_windows_end = &other;
     auto counted = std::async(std::launch::async, [] { return get_active_window_count(); });
-    EXPECT_EQ(std::future_status::timeout, counted.wait_for(std::chrono::milliseconds(50))) << "read under the lock";
-    pthread_mutex_unlock(&kvn_mutex_windows); EXPECT_EQ(1, counted.get());
+    EXPECT_EQ(std::future_status::timeout, counted.wait_for(std::chrono::milliseconds(50)))
+        << "read under the lock";
+    pthread_mutex_unlock(&kvn_mutex_windows);
+    EXPECT_EQ(1, counted.get());
 }
 
 TEST(WindowRegistry, OrderLookupsCountsAndRefusals) {
-    kvn_window a = record(BROWSER), b = record(PHOTO_PLAYER, 2), c = record(BROWSER), d = record(FLASH_LITE),
-               e = record(ADVANCE_MEDIA_PLAYER), idle = record(PLAYLIST_NAVIGATOR, 0), stranger = record(TVMODE);
+    kvn_window a = record(BROWSER), b = record(PHOTO_PLAYER, 2), c = record(BROWSER),
+               d = record(FLASH_LITE), e = record(ADVANCE_MEDIA_PLAYER),
+               idle = record(PLAYLIST_NAVIGATOR, 0), stranger = record(TVMODE);
     EXPECT_EQ(-1, register_window(nullptr));
     ASSERT_TRUE(register_window(&a) == 0 && listed() == "2|");
     for (kvn_window *w : {&b, &c, &d, &e, &idle}) ASSERT_EQ(0, register_window(w));
@@ -61,35 +70,46 @@ TEST(WindowRegistry, OrderLookupsCountsAndRefusals) {
     EXPECT_EQ(-1, register_window(&b)) << "a record linked twice would loop the list";
     EXPECT_EQ("korvan_framework_lib: register_window: record already registered\n",
               testing::internal::GetCapturedStderr());
-    EXPECT_EQ("2 4 2 8 3 7|", listed()); EXPECT_EQ(&a, get_window_node(BROWSER)) << "the first registered wins";
+    EXPECT_EQ("2 4 2 8 3 7|", listed());
+    EXPECT_EQ(&a, get_window_node(BROWSER)) << "the first registered wins";
     EXPECT_EQ(nullptr, get_window_node(42));
-    EXPECT_EQ((std::vector<int>{-1, -1, 1, 0, 0}),
-              (std::vector<int>{is_self_on_focus(-7), check_window_is_active(11), check_window_is_active(PHOTO_PLAYER),
-                                check_window_is_active(PLAYLIST_NAVIGATOR), is_self_on_focus(BROWSER)}));
-    EXPECT_EQ(5, get_active_window_count()); std::string names;
+    EXPECT_EQ(
+        (std::vector<int>{-1, -1, 1, 0, 0}),
+        (std::vector<int>{is_self_on_focus(-7), check_window_is_active(11),
+                          check_window_is_active(PHOTO_PLAYER),
+                          check_window_is_active(PLAYLIST_NAVIGATOR), is_self_on_focus(BROWSER)}));
+    EXPECT_EQ(5, get_active_window_count());
+    std::string names;
     for (const char *name : window_id_str) names += std::string(name) + " ";
-    EXPECT_EQ("DUMMY1 DUMMY2 BROWSER ADVANCE_MEDIA_PLAYER PHOTO_PLAYER SCREEN_SAVER VISUAL_CONTROLLER "
-              "PLAYLIST_NAVIGATOR FLASH_LITE FLASH_WIDGET TVMODE ", names);
+    EXPECT_EQ(
+        "DUMMY1 DUMMY2 BROWSER ADVANCE_MEDIA_PLAYER PHOTO_PLAYER SCREEN_SAVER VISUAL_CONTROLLER "
+        "PLAYLIST_NAVIGATOR FLASH_LITE FLASH_WIDGET TVMODE ",
+        names);
     EXPECT_EQ(2, get_active_apps_count()) << "active 2 counts as active, but not here";
 
     EXPECT_EQ(-1, unregister_window(&stranger));
-    for (kvn_window *w : {&idle, &a, &d}) EXPECT_EQ(0, unregister_window(w));  // the tail, the head, a middle one
+    for (kvn_window *w : {&idle, &a, &d})
+        EXPECT_EQ(0, unregister_window(w));  // the tail, the head, a middle one
     EXPECT_EQ("4 2 3|", listed());
     for (kvn_window *w : {&b, &c, &e}) EXPECT_EQ(0, unregister_window(w));
     EXPECT_EQ("|", listed());
 }
 
 TEST(WindowRegistry, RemovingTheFocusedRecordPassesTheFocusOn) {
-    kvn_window first = record(BROWSER, 1, 0), idle = record(PLAYLIST_NAVIGATOR, 0), second = record(PHOTO_PLAYER),
-               focused = record(FLASH_LITE), later = record(TVMODE);
+    kvn_window first = record(BROWSER, 1, 0), idle = record(PLAYLIST_NAVIGATOR, 0),
+               second = record(PHOTO_PLAYER), focused = record(FLASH_LITE), later = record(TVMODE);
     focused.on_focus = 1;
-    for (kvn_window *w : {&first, &idle, &second, &focused, &later}) ASSERT_EQ(0, register_window(w));
-    ASSERT_EQ(0, unregister_window(&focused)); EXPECT_EQ(0, focused.on_focus);
-    // Opacity 0 or inactive can never take the focus; the first eligible record can, even one registered before.
+    for (kvn_window *w : {&first, &idle, &second, &focused, &later})
+        ASSERT_EQ(0, register_window(w));
+    ASSERT_EQ(0, unregister_window(&focused));
+    EXPECT_EQ(0, focused.on_focus);
+    // Opacity 0 or inactive can never take the focus; the first eligible record can, even one
+    // registered before.
     EXPECT_EQ("2 7 4* 10|", listed());
 
     // The visual controller leaving during a standby hands the focus to nobody.
-    kvn_window controller = record(VISUAL_CONTROLLER); second.on_focus = 0, controller.on_focus = 1;
+    kvn_window controller = record(VISUAL_CONTROLLER);
+    second.on_focus = 0, controller.on_focus = 1;
     ASSERT_EQ(0, register_window(&controller));
     kvn::standby_flag_store(1);
     ASSERT_EQ(0, unregister_window(&controller));
@@ -98,27 +118,42 @@ TEST(WindowRegistry, RemovingTheFocusedRecordPassesTheFocusOn) {
 }
 
 TEST(WindowRegistry, ThreadListStopsInOrderForgetsAndLosesNoRecordToARace) {
-    static std::vector<int> stopped; static kvn_thread one, none, three;
+    static std::vector<int> stopped;
+    static kvn_thread one, none, three;
     // The first routine reuses its own record, as one that frees it may.
-    one = {1, [] { stopped.push_back(1); one.next = nullptr; }, nullptr}, none = {2, nullptr, nullptr};
+    one = {1,
+           [] {
+               stopped.push_back(1);
+               one.next = nullptr;
+           },
+           nullptr},
+    none = {2, nullptr, nullptr};
     three = {3, [] { stopped.push_back(3); }, nullptr};
     EXPECT_EQ(-1, register_thread(nullptr));
     for (kvn_thread *t : {&one, &none, &three}) ASSERT_EQ(0, register_thread(t));
     EXPECT_EQ(0, unregister_thread(&three));
     EXPECT_EQ(-1, unregister_thread(&three)) << "a record no longer in the list";
-    EXPECT_TRUE(kvn_threads_end == &none && none.next == nullptr); ASSERT_EQ(0, register_thread(&three));
-    EXPECT_EQ(-1, clean_threads()); EXPECT_EQ((std::vector<int>{1, 3}), stopped);
+    EXPECT_TRUE(kvn_threads_end == &none && none.next == nullptr);
+    ASSERT_EQ(0, register_thread(&three));
+    EXPECT_EQ(-1, clean_threads());
+    EXPECT_EQ((std::vector<int>{1, 3}), stopped);
     EXPECT_TRUE(kvn_threads_head == nullptr && kvn_threads_end == nullptr);
     for (kvn_thread *t : {&one, &none}) ASSERT_EQ(0, register_thread(t));
-    EXPECT_EQ(0, unregister_threads()); EXPECT_TRUE(kvn_threads_head == nullptr && one.next == nullptr);
-    ASSERT_EQ(0, register_thread(&one)); EXPECT_TRUE(unregister_thread(&one) == 0 && kvn_threads_end == nullptr);
+    EXPECT_EQ(0, unregister_threads());
+    EXPECT_TRUE(kvn_threads_head == nullptr && one.next == nullptr);
+    ASSERT_EQ(0, register_thread(&one));
+    EXPECT_TRUE(unregister_thread(&one) == 0 && kvn_threads_end == nullptr);
     // Threads registering at once lose no record (four rounds, so that a missing lock shows).
     static kvn_thread records[4][20000];
     for (int round = 0; round < 4; ++round) {
         std::atomic<int> ready{0};
         std::vector<std::thread> threads;
         for (auto &mine : records)  // let go at once
-            threads.emplace_back([&] { for (++ready; ready < 4;) {} for (kvn_thread &t : mine) register_thread(&t); });
+            threads.emplace_back([&] {
+                for (++ready; ready < 4;) {
+                }
+                for (kvn_thread &t : mine) register_thread(&t);
+            });
         for (auto &t : threads) t.join();
         int listed = 0;
         for (kvn_thread *t = kvn_threads_head; t != nullptr; t = t->next) ++listed;
@@ -129,34 +164,49 @@ TEST(WindowRegistry, ThreadListStopsInOrderForgetsAndLosesNoRecordToARace) {
 
 TEST(WindowRegistry, SurfaceRegistriesLinkAndUnlink) {
     kvn_surface_node a = {nullptr, nullptr}, b = {nullptr, nullptr}, c = {nullptr, nullptr};
-    EXPECT_EQ(" -1 0 0", nums({register_surface(&a, &a, nullptr), register_surface(nullptr, nullptr, &a),
-                               register_surface(&a, &a, &b)}));
-    EXPECT_EQ(&b, a.next); EXPECT_EQ(0, unregister_surface(&a, &b, &a));
+    EXPECT_EQ(" -1 0 0",
+              nums({register_surface(&a, &a, nullptr), register_surface(nullptr, nullptr, &a),
+                    register_surface(&a, &a, &b)}));
+    EXPECT_EQ(&b, a.next);
+    EXPECT_EQ(0, unregister_surface(&a, &b, &a));
     EXPECT_EQ(&b, a.next) << "the head: the caller moves it";
-    EXPECT_EQ(0, register_surface(&a, &b, &c)); EXPECT_EQ(0, unregister_surface(&a, &c, &b)) << "a middle one";
-    EXPECT_EQ(&c, a.next); EXPECT_TRUE(unregister_surface(&a, &c, &c) == 0 && a.next == nullptr);
+    EXPECT_EQ(0, register_surface(&a, &b, &c));
+    EXPECT_EQ(0, unregister_surface(&a, &c, &b)) << "a middle one";
+    EXPECT_EQ(&c, a.next);
+    EXPECT_TRUE(unregister_surface(&a, &c, &c) == 0 && a.next == nullptr);
     EXPECT_EQ(-2, unregister_surface(&a, &a, &b) + unregister_surface(nullptr, nullptr, &a));
 
     // clean_surfaces releases every surface and answers -1 all the same.
     static std::vector<IDirectFBSurface *> released;
     IDirectFBSurface s[2]{};
-    s[0].Release = s[1].Release = [](IDirectFBSurface *thiz) -> DirectResult { return released.push_back(thiz), DR_OK; };
+    s[0].Release = s[1].Release = [](IDirectFBSurface *thiz) -> DirectResult {
+        return released.push_back(thiz), DR_OK;
+    };
     kvn_surface_node *h = nullptr, *t = nullptr;  // head and tail
-    EXPECT_EQ(" -1 -1 -1 0 0", nums({register_surface_simple(nullptr, &t, s), register_surface_simple(&h, nullptr, s),
-                                     register_surface_simple(&h, &t, nullptr), register_surface_simple(&h, &t, &s[0]),
-                                     register_surface_simple(&h, &t, &s[1])}));
+    EXPECT_EQ(
+        " -1 -1 -1 0 0",
+        nums({register_surface_simple(nullptr, &t, s), register_surface_simple(&h, nullptr, s),
+              register_surface_simple(&h, &t, nullptr), register_surface_simple(&h, &t, &s[0]),
+              register_surface_simple(&h, &t, &s[1])}));
     EXPECT_TRUE(h->surface == &s[0] && t->surface == &s[1]);
-    EXPECT_EQ(0, unregister_surface_simple(&h, &t, &s[1])); EXPECT_TRUE(h == t && h->next == nullptr);
-    EXPECT_EQ(" -1 0 -1 -1", nums({unregister_surface_simple(&h, &t, &s[1]), unregister_surface_simple(&h, &t, &s[0]),
-                                   unregister_surface_simple(&h, &t, &s[0]), clean_surfaces(nullptr)}));
+    EXPECT_EQ(0, unregister_surface_simple(&h, &t, &s[1]));
+    EXPECT_TRUE(h == t && h->next == nullptr);
+    EXPECT_EQ(
+        " -1 0 -1 -1",
+        nums({unregister_surface_simple(&h, &t, &s[1]), unregister_surface_simple(&h, &t, &s[0]),
+              unregister_surface_simple(&h, &t, &s[0]), clean_surfaces(nullptr)}));
     EXPECT_TRUE(h == nullptr && t == nullptr);
-    const size_t heap = kvn_test::heap_in_use(); for (int i = 0; i < 10000; ++i) register_surface_simple(&h, &t, &s[0]), unregister_surface_simple(&h, &t, &s[0]);
+    const size_t heap = kvn_test::heap_in_use();
+    for (int i = 0; i < 10000; ++i)
+        register_surface_simple(&h, &t, &s[0]), unregister_surface_simple(&h, &t, &s[0]);
     EXPECT_LT(kvn_test::heap_in_use(), heap + 100000) << "an unlinked node is freed";
     for (IDirectFBSurface &one : s) ASSERT_EQ(0, register_surface_simple(&h, &t, &one));
-    EXPECT_TRUE(clean_surfaces(h) == -1 && (released == std::vector<IDirectFBSurface *>{&s[0], &s[1]}));
+    EXPECT_TRUE(clean_surfaces(h) == -1 &&
+                (released == std::vector<IDirectFBSurface *>{&s[0], &s[1]}));
 }
 
-// A callback under the list's lock calling back into it stops the process with a report, not a deadlock.
+// A callback under the list's lock calling back into it stops the process with a report, not a
+// deadlock.
 void (*g_reenter)();
 void hold_and_reenter(bool redirect) {
     kvn_window a = record(BROWSER), b = record(FLASH_LITE);
@@ -170,31 +220,40 @@ void hold_and_reenter(bool redirect) {
 TEST(WindowRegistryDeathTest, CallbackCallingBackIntoTheRegistryStopsLoudly) {
     static kvn_window other = record(PHOTO_PLAYER);
     const std::pair<const char *, void (*)()> rows[] = {
-        {"register_window", [] { register_window(&other); }}, {"get_window_node", [] { get_window_node(BROWSER); }},
-        {"unregister_window", [] { unregister_window(&other); }}, {"focus_next_window", [] { focus_next_window(); }},
-        {"get_window_on_focus", [] { get_window_on_focus(); }}, {"is_self_on_focus", [] { is_self_on_focus(BROWSER); }},
+        {"register_window", [] { register_window(&other); }},
+        {"get_window_node", [] { get_window_node(BROWSER); }},
+        {"unregister_window", [] { unregister_window(&other); }},
+        {"focus_next_window", [] { focus_next_window(); }},
+        {"get_window_on_focus", [] { get_window_on_focus(); }},
+        {"is_self_on_focus", [] { is_self_on_focus(BROWSER); }},
         {"check_window_is_active", [] { check_window_is_active(BROWSER); }},
         {"get_active_window_count", [] { get_active_window_count(); }},
         {"focus_on_window", [] { focus_on_window(FLASH_LITE); }},
         {"kvn_invoke_framework_apps", [] { kvn_invoke_framework_apps(BROWSER, ""); }},
-        {"redirect_external_event", [] { DFBWindowEvent e{}; redirect_external_event(nullptr, &e); }},
+        {"redirect_external_event",
+         [] {
+             DFBWindowEvent e{};
+             redirect_external_event(nullptr, &e);
+         }},
     };
     // The list held by focus_on_window for every row, by redirect_external_event for one more.
     for (size_t i = 0; i <= std::size(rows); ++i) {
         const bool redirect = i == std::size(rows);
         g_reenter = rows[redirect ? 1 : i].second;
         EXPECT_DEATH(hold_and_reenter(redirect),
-                     "korvan_framework_lib: " + std::string(rows[redirect ? 1 : i].first) + " called while this thread "
-                     "holds the window list for " + (redirect ? "redirect_external_event" : "focus_on_window") +
-                     " \\(a window callback must not call window-list operations\\); stopping instead of deadlocking");
+                     "korvan_framework_lib: " + std::string(rows[redirect ? 1 : i].first) +
+                         " called while this thread "
+                         "holds the window list for " +
+                         (redirect ? "redirect_external_event" : "focus_on_window") +
+                         " \\(a window callback must not call window-list operations\\); stopping "
+                         "instead of deadlocking");
     }
 }
 
-
-
-
 // An operation's result, then what is seen of the applications after it.
-std::string after(int result, std::initializer_list<App *> apps) { return std::to_string(result) + " " + seen(apps); }
+std::string after(int result, std::initializer_list<App *> apps) {
+    return std::to_string(result) + " " + seen(apps);
+}
 
 // The strings handed over up to the closing null, "|" after each, then the count.
 std::string strings(const kvn_invoke_args *args) {
@@ -207,21 +266,29 @@ TEST(Focus, SwitchBetweenApplicationsHidesOthersAndTellsThePlatform) {
     App browser(BROWSER), photos(PHOTO_PLAYER), flash(FLASH_LITE);
     ASSERT_TRUE(kvn_test::register_all({&browser, &photos, &flash}));
     EXPECT_EQ("0 255* 0 0 ", after(focus_on_window(BROWSER), {&browser, &photos, &flash}));
-    EXPECT_EQ(1, is_self_on_focus(BROWSER)); size_t before = kvn_test::osd_calls().size();
+    EXPECT_EQ(1, is_self_on_focus(BROWSER));
+    size_t before = kvn_test::osd_calls().size();
     int switches = scsvr_stub_switch_count();
-    host_stub_set_bgrun(1);  // the photo player runs in the background: it stays visible under the flash player
-    photos.record.window->SetOpacity(photos.record.window, 0x40); ASSERT_EQ(0, focus_on_window(FLASH_LITE));
+    host_stub_set_bgrun(
+        1);  // the photo player runs in the background: it stays visible under the flash player
+    photos.record.window->SetOpacity(photos.record.window, 0x40);
+    ASSERT_EQ(0, focus_on_window(FLASH_LITE));
     EXPECT_EQ("0 255 255* ", seen({&browser, &photos, &flash}));
     EXPECT_EQ(switches + 1, scsvr_stub_switch_count());
     // To the one that lost the focus, all on one opened connection.
-    std::vector<osd_call> calls = kvn_test::osd_calls(); std::string sent;
-    for (const osd_call &c : std::vector<osd_call>(calls.begin() + static_cast<long>(before), calls.end()))
-        sent += nums({c.owner, c.command, c.flags, c.mode, c.length, c.connection - calls[before].connection}) +
+    std::vector<osd_call> calls = kvn_test::osd_calls();
+    std::string sent;
+    for (const osd_call &c :
+         std::vector<osd_call>(calls.begin() + static_cast<long>(before), calls.end()))
+        sent += nums({c.owner, c.command, c.flags, c.mode, c.length,
+                      c.connection - calls[before].connection}) +
                 (c.connection != 0 ? "|" : " unopened|");
     EXPECT_EQ(" 102 -3 0 0 0 0| 102 35 -1 -1 0 0| 102 -2 0 0 0 0|", sent);
     // Focusing the holder again: no platform call.
-    ASSERT_EQ(0, focus_on_window(FLASH_LITE)); EXPECT_EQ(switches + 1, scsvr_stub_switch_count());
-    EXPECT_EQ(calls.size(), kvn_test::osd_calls().size()); host_stub_set_bgrun(0);
+    ASSERT_EQ(0, focus_on_window(FLASH_LITE));
+    EXPECT_EQ(switches + 1, scsvr_stub_switch_count());
+    EXPECT_EQ(calls.size(), kvn_test::osd_calls().size());
+    host_stub_set_bgrun(0);
     // The focused window leaving is hidden; the first eligible one takes over.
     EXPECT_EQ("0 255* 0 ", after(unregister_window(&flash.record), {&browser, &flash}));
     EXPECT_TRUE(kvn_test::eventually([&] { return browser.has_directfb_focus(); }));
@@ -231,52 +298,66 @@ TEST(Focus, ScreenSaverAndWidgetKeepTheirCompanionsVisible) {
     App player(ADVANCE_MEDIA_PLAYER), photos(PHOTO_PLAYER), flash(FLASH_LITE), saver(SCREEN_SAVER),
         widget(FLASH_WIDGET), browser(BROWSER);
     ASSERT_TRUE(kvn_test::register_all({&player, &photos, &flash, &saver, &widget, &browser}));
-    // Under the screen saver the media player is as it was; the flash player stays if it or the photos called it.
+    // Under the screen saver the media player is as it was; the flash player stays if it or the
+    // photos called it.
     std::string under_saver;
     for (int previous : {FLASH_LITE, PHOTO_PLAYER, BROWSER}) {
-        ASSERT_EQ(0, focus_on_window(previous)); player.record.window->SetOpacity(player.record.window, 0x33);
+        ASSERT_EQ(0, focus_on_window(previous));
+        player.record.window->SetOpacity(player.record.window, 0x33);
         ASSERT_EQ(0, focus_on_window(SCREEN_SAVER));
         under_saver += seen({&player, &flash, &browser}) + "| ";
     }
-    EXPECT_EQ("51 255 0 | 51 255 0 | 51 0 0 | ", under_saver); ASSERT_EQ(0, focus_on_window(BROWSER));
-    browser.record.window->SetOpacity(browser.record.window, 0x40); ASSERT_EQ(0, focus_on_window(FLASH_WIDGET));
+    EXPECT_EQ("51 255 0 | 51 255 0 | 51 0 0 | ", under_saver);
+    ASSERT_EQ(0, focus_on_window(BROWSER));
+    browser.record.window->SetOpacity(browser.record.window, 0x40);
+    ASSERT_EQ(0, focus_on_window(FLASH_WIDGET));
     EXPECT_EQ("255 0 ", seen({&browser, &flash})) << "the application under the widget is shown";
-    // A visible window keeps its opacity when focused; an inactive or transparent record is refused.
-    widget.record.opacity = 0x80; ASSERT_EQ(0, focus_on_window(FLASH_WIDGET));
+    // A visible window keeps its opacity when focused; an inactive or transparent record is
+    // refused.
+    widget.record.opacity = 0x80;
+    ASSERT_EQ(0, focus_on_window(FLASH_WIDGET));
     EXPECT_EQ(0xff, widget.opacity());
-    player.record.active = 0, widget.record.opacity = 0, browser.record.opacity = 1, browser.record.active = 2;
-    EXPECT_EQ(" -1 -1 -1 0", nums({focus_on_window(ADVANCE_MEDIA_PLAYER), focus_on_window(FLASH_WIDGET),
-                                   focus_on_window(DUMMY1), focus_on_window(BROWSER)}));
+    player.record.active = 0, widget.record.opacity = 0, browser.record.opacity = 1,
+    browser.record.active = 2;
+    EXPECT_EQ(" -1 -1 -1 0",
+              nums({focus_on_window(ADVANCE_MEDIA_PLAYER), focus_on_window(FLASH_WIDGET),
+                    focus_on_window(DUMMY1), focus_on_window(BROWSER)}));
 }
 
 TEST(Focus, BrowserFallsBackToFlashPlayerAndNextAlternatesFirstTwo) {
     App flash(FLASH_LITE, 0), photos(PHOTO_PLAYER, 0), widget(FLASH_WIDGET, 0);
     ASSERT_TRUE(kvn_test::register_all({&flash, &photos, &widget}));
-    EXPECT_EQ("0 255* 0 0 ", after(focus_on_window(BROWSER), {&flash, &photos, &widget})) << "no browser: flash";
+    EXPECT_EQ("0 255* 0 0 ", after(focus_on_window(BROWSER), {&flash, &photos, &widget}))
+        << "no browser: flash";
     EXPECT_EQ("0 255 255* 0 ", after(focus_next_window(), {&flash, &photos, &widget}));
-    EXPECT_EQ("0 255* 255 0 ", after(focus_next_window(), {&flash, &photos, &widget})) << "from the head, not the third";
+    EXPECT_EQ("0 255* 255 0 ", after(focus_next_window(), {&flash, &photos, &widget}))
+        << "from the head, not the third";
     // A record that hides the others does so when the walk focuses it.
-    photos.record.hide_others = 1; widget.record.window->SetOpacity(widget.record.window, 0x40);
+    photos.record.hide_others = 1;
+    widget.record.window->SetOpacity(widget.record.window, 0x40);
     EXPECT_EQ("0 255* 0 0 ", after(focus_next_window(), {&photos, &flash, &widget}));
     photos.record.active = widget.record.active = 0;
     EXPECT_EQ("0 255* 255 ", after(focus_next_window(), {&flash, &photos}));
-    flash.record.active = 0; EXPECT_EQ(0, focus_next_window()) << "nothing to focus";
+    flash.record.active = 0;
+    EXPECT_EQ(0, focus_next_window()) << "nothing to focus";
 }
 
 TEST(Forwarding, KeysAndArgumentsReachTheOtherApplicationsLoop) {
     App browser(BROWSER), flash(FLASH_LITE);
     ASSERT_TRUE(kvn_test::register_all({&browser, &flash}));
     flash.start([](DFBWindowEvent &) { return true; });
-    EXPECT_EQ(-1, kvnfw_send_event(TVMODE, DIKS_OK)); EXPECT_EQ(1, kvn_invoke_framework_apps(42, "%s", "x"));
+    EXPECT_EQ(-1, kvnfw_send_event(TVMODE, DIKS_OK));
+    EXPECT_EQ(1, kvn_invoke_framework_apps(42, "%s", "x"));
     ASSERT_EQ(0, kvnfw_send_event(FLASH_LITE, DIKS_OK));
-    ASSERT_EQ(0, kvn_invoke_framework_apps(FLASH_LITE, "%s %d %s", "a", 5, "b")); ASSERT_TRUE(flash.wait_for_keys(2));
+    ASSERT_EQ(0, kvn_invoke_framework_apps(FLASH_LITE, "%s %d %s", "a", 5, "b"));
+    ASSERT_TRUE(flash.wait_for_keys(2));
     EXPECT_EQ((std::vector<DFBInputDeviceKeySymbol>{DIKS_OK, DIKS_CUSTOM0}), flash.keys());
     kvn_invoke_args *args = flash.record.invoke_args;
     EXPECT_EQ("a|b|2", strings(args));
     // Sixteen strings: fourteen kept; a null one arrives empty; the holder is reused.
     ASSERT_EQ(0, kvn_invoke_framework_apps(FLASH_LITE, "%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s", "1", "2",
-                                           static_cast<const char *>(nullptr), "4", "5", "6", "7", "8", "9", "10",
-                                           "11", "12", "13", "14", "15", "16"));
+                                           static_cast<const char *>(nullptr), "4", "5", "6", "7",
+                                           "8", "9", "10", "11", "12", "13", "14", "15", "16"));
     EXPECT_EQ(args, flash.record.invoke_args);
     EXPECT_EQ("1|2||4|5|6|7|8|9|10|11|12|13|14|14", strings(args));
     const std::string big(4000, 'x');  // 400 kB if the strings a reused holder drops were not freed
@@ -285,44 +366,61 @@ TEST(Forwarding, KeysAndArgumentsReachTheOtherApplicationsLoop) {
     EXPECT_TRUE(flash.wait_for_keys(103) && kvn_test::heap_in_use() < heap + 200000);
     // Senders to one application at once share its holder (a race shows under the sanitizers).
     std::vector<std::thread> senders;
-    for (int t = 0; t < 4; ++t) senders.emplace_back([] { for (int i = 0; i < 200; ++i) kvn_invoke_framework_apps(FLASH_LITE, "%d", i); });
+    for (int t = 0; t < 4; ++t)
+        senders.emplace_back([] {
+            for (int i = 0; i < 200; ++i) kvn_invoke_framework_apps(FLASH_LITE, "%d", i);
+        });
     for (auto &t : senders) t.join();
     EXPECT_TRUE(flash.wait_for_keys(903));
 }
 
 TEST(Forwarding, UnwantedEventsAreOfferedToTheOthersInOrder) {
     App browser(BROWSER), player(ADVANCE_MEDIA_PLAYER), photos(PHOTO_PLAYER), flash(FLASH_LITE);
-    // The caller's own callback is never offered it; the media player has none; the photo player declines.
+    // The caller's own callback is never offered it; the media player has none; the photo player
+    // declines.
     browser.record.external_event_callback = [](DFBWindowEvent *) { return 0; };
     photos.record.external_event_callback = [](DFBWindowEvent *) { return 1; };
-    flash.record.external_event_callback = [](DFBWindowEvent *e) { return e->key_symbol == DIKS_RED ? 0 : 1; };
+    flash.record.external_event_callback = [](DFBWindowEvent *e) {
+        return e->key_symbol == DIKS_RED ? 0 : 1;
+    };
     ASSERT_TRUE(kvn_test::register_all({&browser, &player, &photos, &flash}));
     DFBWindowEvent event = kvn_test::key_event(DIKS_GREEN);
-    EXPECT_TRUE(redirect_external_event(&browser.record, &event) == -1 && event.key_symbol == DIKS_GREEN)
+    EXPECT_TRUE(redirect_external_event(&browser.record, &event) == -1 &&
+                event.key_symbol == DIKS_GREEN)
         << "nobody consumed it: unchanged";
-    event.key_symbol = DIKS_RED; EXPECT_EQ(0, redirect_external_event(&browser.record, &event));
+    event.key_symbol = DIKS_RED;
+    EXPECT_EQ(0, redirect_external_event(&browser.record, &event));
     EXPECT_TRUE(event.type == 0 && event.key_symbol == DIKS_NULL);
     EXPECT_EQ(-1, redirect_external_event(nullptr, nullptr));
     // An event DirectFB refuses is not reported as sent.
     IDirectFBEventBuffer refusing{}, *real = photos.record.events;
-    refusing.PostEvent = [](IDirectFBEventBuffer *, const DFBEvent *) -> DFBResult { return DFB_FAILURE; };
+    refusing.PostEvent = [](IDirectFBEventBuffer *, const DFBEvent *) -> DFBResult {
+        return DFB_FAILURE;
+    };
     refusing.WakeUp = [](IDirectFBEventBuffer *) -> DFBResult { return DFB_OK; };
-    photos.record.events = &refusing; testing::internal::CaptureStderr();
-    EXPECT_EQ(-1, kvnfw_send_event(PHOTO_PLAYER, DIKS_OK)); testing::internal::GetCapturedStderr();
+    photos.record.events = &refusing;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(-1, kvnfw_send_event(PHOTO_PLAYER, DIKS_OK));
+    testing::internal::GetCapturedStderr();
     photos.record.events = real;
-    for (auto callback : {func_default_focus_next_window_callback, func_default_focus_on_window_callback,
-                          func_focus_next_window_ensure_subwindows_on_top_callback,
-                          func_focus_on_window_ensure_subwindows_on_top_callback})
+    for (auto callback :
+         {func_default_focus_next_window_callback, func_default_focus_on_window_callback,
+          func_focus_next_window_ensure_subwindows_on_top_callback,
+          func_focus_on_window_ensure_subwindows_on_top_callback})
         EXPECT_EQ(0, callback(&photos.record));
 }
 
-// What the library draws on a new window's surface, seen by patching the real interfaces' methods in place.
+// What the library draws on a new window's surface, seen by patching the real interfaces' methods
+// in place.
 namespace drawn {
-std::string log; decltype(IDirectFBDisplayLayer::CreateWindow) create_window;
-decltype(IDirectFBWindow::GetSurface) get_surface; decltype(IDirectFBSurface::SetColor) set_color;
+std::string log;
+decltype(IDirectFBDisplayLayer::CreateWindow) create_window;
+decltype(IDirectFBWindow::GetSurface) get_surface;
+decltype(IDirectFBSurface::SetColor) set_color;
 decltype(IDirectFBSurface::FillRectangle) fill;
 DFBResult spy_get_surface(IDirectFBWindow *w, IDirectFBSurface **s) {
-    DFBResult r = get_surface(w, s); set_color = (*s)->SetColor, fill = (*s)->FillRectangle;
+    DFBResult r = get_surface(w, s);
+    set_color = (*s)->SetColor, fill = (*s)->FillRectangle;
     (*s)->SetColor = [](IDirectFBSurface *t, u8 r, u8 g, u8 b, u8 a) {
         return log += "colour" + nums({r, g, b, a}) + "|", set_color(t, r, g, b, a);
     };
@@ -334,26 +432,34 @@ DFBResult spy_get_surface(IDirectFBWindow *w, IDirectFBSurface **s) {
 }  // namespace drawn
 
 TEST(Windows, CreationClearsTheSurfaceAndUsesTheLayerSize) {
-    kvn_test::start_display(); IDirectFBDisplayLayer *layer = kvn_dfb_global_context.kvn_layer_osd;
+    kvn_test::start_display();
+    IDirectFBDisplayLayer *layer = kvn_dfb_global_context.kvn_layer_osd;
     drawn::create_window = layer->CreateWindow;
-    layer->CreateWindow = [](IDirectFBDisplayLayer *l, const DFBWindowDescription *d, IDirectFBWindow **w) {
+    layer->CreateWindow = [](IDirectFBDisplayLayer *l, const DFBWindowDescription *d,
+                             IDirectFBWindow **w) {
         DFBResult r = drawn::create_window(l, d, w);
         drawn::get_surface = (*w)->GetSurface, (*w)->GetSurface = drawn::spy_get_surface;
         return r;
     };
-    kvn_window w{}; DFBWindowDescription desc;
-    ASSERT_EQ(0, kvn_create_window_surface_events(&w, &desc, 10, 20, 0, 0, DWCAPS_ALPHACHANNEL, 0x40));
+    kvn_window w{};
+    DFBWindowDescription desc;
+    ASSERT_EQ(0,
+              kvn_create_window_surface_events(&w, &desc, 10, 20, 0, 0, DWCAPS_ALPHACHANNEL, 0x40));
     layer->CreateWindow = drawn::create_window;
     const int width = kvn_dfb_global_context.kvn_layer_osd_config.width,
               height = kvn_dfb_global_context.kvn_layer_osd_config.height;
-    EXPECT_EQ(nums({KVN_WINDOW_MAGIC, 0x7F, width, DSPF_ARGB, DSCAPS_DOUBLE, DWCAPS_ALPHACHANNEL}),
-              nums({w.magic, desc.flags, desc.width, desc.pixelformat, desc.surface_caps, desc.caps}));
+    EXPECT_EQ(
+        nums({KVN_WINDOW_MAGIC, 0x7F, width, DSPF_ARGB, DSCAPS_DOUBLE, DWCAPS_ALPHACHANNEL}),
+        nums({w.magic, desc.flags, desc.width, desc.pixelformat, desc.surface_caps, desc.caps}));
     EXPECT_EQ("colour 0 0 0 0|fill 0 0" + nums({width, height}) + "|", drawn::log);
-    uint8_t opacity = 0; int x = -1, y = -1;
+    uint8_t opacity = 0;
+    int x = -1, y = -1;
     w.window->GetOpacity(w.window, &opacity), w.window->GetPosition(w.window, &x, &y);
     EXPECT_EQ(nums({0x40, 10, 20}), nums({opacity, x, y}));
-    EXPECT_EQ(0, kvn_window_clean_up(&w)); EXPECT_TRUE(w.window == nullptr && w.events == nullptr);
-    EXPECT_EQ(0, kvn_window_clean_up(&w) + kvn_window_clean_up(nullptr)) << "a second clean-up, or of nothing";
+    EXPECT_EQ(0, kvn_window_clean_up(&w));
+    EXPECT_TRUE(w.window == nullptr && w.events == nullptr);
+    EXPECT_EQ(0, kvn_window_clean_up(&w) + kvn_window_clean_up(nullptr))
+        << "a second clean-up, or of nothing";
 }
 
 }  // namespace

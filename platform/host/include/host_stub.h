@@ -19,8 +19,8 @@ int playback_setting_menu_spawn(void *focused_window);
 int AmpAPI_PlayList_KeyTriggered_Stop(void);
 int force_stop_pod(void);
 
-void host_stub_set_bgrun(int value);          /* default 0 */
-void host_stub_set_audio_type(int value);     /* default 1 */
+void host_stub_set_bgrun(int value);      /* default 0 */
+void host_stub_set_audio_type(int value); /* default 1 */
 
 /* Side effects run after the call is traced (null: none); the simulator
  * uses them to stop its players. */

@@ -15,8 +15,8 @@ int scsvr_return_last_window(void);
 
 /* Identifier scsvr_return_last_window answers (default 3, the media player). */
 void scsvr_stub_set_last_window(int window_id);
-int scsvr_stub_switch_count(void);  /* calls of scsvr_callback_window_switch */
-int scsvr_stub_enabled(void);       /* last scsvr_global_on_off argument, 1 at load */
+int scsvr_stub_switch_count(void); /* calls of scsvr_callback_window_switch */
+int scsvr_stub_enabled(void);      /* last scsvr_global_on_off argument, 1 at load */
 void scsvr_stub_reset(void);
 
 #ifdef __cplusplus
