@@ -231,6 +231,11 @@ void run_live_window(int fd, Recorder &recorder) {
     }
     recorder.close(Recorder::Clock::now());
     reader.join();
+    // A window destroyed from outside is left as it is: SDL's teardown puts
+    // Xlib's default handler back before its wake-up connection reports the
+    // errors of the window's last calls, and that handler ends the process.
+    // The connections close with the process, which ends right after.
+    if (g_window_gone) return;
     if (view.frame) SDL_DestroyTexture(view.frame);
     if (view.help) SDL_DestroyTexture(view.help);
     SDL_DestroyRenderer(g_renderer);
