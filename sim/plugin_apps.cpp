@@ -8,6 +8,7 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <ucontext.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -67,18 +68,41 @@ void note_code(CrashNote &note, uintptr_t base) {
         &search);
 }
 
-// The plug-in with a frame on the calling thread's stack (the crash's own
-// address included), or null.  The unwinder was loaded before any crash.
-CrashNote *plugin_on_stack() {
+CrashNote *plugin_at(uintptr_t at) {
+    for (CrashNote &note : g_notes) {
+        for (int r = 0; r < note.ranges; ++r)
+            if (at >= note.code[r][0] && at < note.code[r][1]) return &note;
+    }
+    return nullptr;
+}
+
+// The instruction the signal interrupted.  Asked before the stack: on 32-bit
+// ARM the unwinder stops at the first frame without unwind tables, and C
+// code has none there unless built with -funwind-tables, so a plug-in's own
+// faulting instruction would not be among the frames.
+uintptr_t interrupted_at(const void *context) {
+    const ucontext_t *uc = static_cast<const ucontext_t *>(context);
+#if defined(__x86_64__)
+    return static_cast<uintptr_t>(uc->uc_mcontext.gregs[REG_RIP]);
+#elif defined(__i386__)
+    return static_cast<uintptr_t>(uc->uc_mcontext.gregs[REG_EIP]);
+#elif defined(__aarch64__)
+    return static_cast<uintptr_t>(uc->uc_mcontext.pc);
+#elif defined(__arm__)
+    return static_cast<uintptr_t>(uc->uc_mcontext.arm_pc);
+#else
+    return (void)uc, 0;
+#endif
+}
+
+// The plug-in whose code the signal interrupted or with a frame on the
+// calling thread's stack, or null.  The unwinder was loaded before any crash.
+CrashNote *plugin_on_stack(const void *context) {
+    if (CrashNote *note = plugin_at(interrupted_at(context))) return note;
     void *frames[64];
     int depth = backtrace(frames, 64);
-    for (int f = 0; f < depth; ++f) {
-        uintptr_t at = reinterpret_cast<uintptr_t>(frames[f]);
-        for (CrashNote &note : g_notes) {
-            for (int r = 0; r < note.ranges; ++r)
-                if (at >= note.code[r][0] && at < note.code[r][1]) return &note;
-        }
-    }
+    for (int f = 0; f < depth; ++f)
+        if (CrashNote *note = plugin_at(reinterpret_cast<uintptr_t>(frames[f]))) return note;
     return nullptr;
 }
 
@@ -89,14 +113,14 @@ void write_all(const char *text) {
     (void)n;
 }
 
-void on_crash(int sig) {
+void on_crash(int sig, siginfo_t *, void *context) {
     pid_t self = thread_id();
     CrashNote *culprit = nullptr;
     for (CrashNote &note : g_notes)
         if (note.phase != kIdle && note.tid == self) culprit = &note;
     // A thread the plug-in started itself (or one running its callback)
     // has the plug-in's code on its stack.
-    bool own_thread = culprit == nullptr && (culprit = plugin_on_stack()) != nullptr;
+    bool own_thread = culprit == nullptr && (culprit = plugin_on_stack(context)) != nullptr;
     if (culprit != nullptr) {
         int phase = culprit->phase;
         write_all(culprit->text);
@@ -189,8 +213,8 @@ class PluginApp : public PlayerApp {
 void report_plugin_crashes() {
     struct sigaction sa;
     memset(&sa, 0, sizeof sa);
-    sa.sa_handler = on_crash;
-    sa.sa_flags = SA_RESETHAND;
+    sa.sa_sigaction = on_crash;
+    sa.sa_flags = SA_SIGINFO | SA_RESETHAND;
     for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) sigaction(sig, &sa, nullptr);
     // The first backtrace loads the unwinder, which a signal handler must not.
     void *frame;

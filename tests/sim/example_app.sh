@@ -33,7 +33,7 @@ pixel app-after-wake 375 600 FFFFFF # the frame one tile further left
 pixel app-after-wake 500 300 30A040 # where the notice was: its 3 s are 0.3 s here
 
 printf 'wait 300\nfocus PHOTO_PLAYER\nwait 300\nkey TV\nwait 100\nkey POWER\nwait 1200\nshot notice-standby\nkey POWER\nwait 1000\nshot notice-awake\nwait 2000\n' >"$dir/notice.kvs"
-"$sim" --quiet --script "$dir/notice.kvs" --shots "$dir" || fail "the notice script failed"
+${KVN_EMULATOR:-} "$sim" --quiet --script "$dir/notice.kvs" --shots "$dir" || fail "the notice script failed"
 pixel notice-standby 640 480 000000
 [ "$(convert "$dir/notice-awake.png" -format '%[hex:p{640,480}]' info:)" != 101840 ] || fail "the notice came back"
 

@@ -47,9 +47,10 @@ grep -q 'kvn-sandbox: will not share that' "$dir/log" || { echo "FAIL: the sandb
 # Held before the sandbox starts (a script FIFO whose writer has not
 # finished): the first SIGTERM ends it at once.
 exec 7<>"$dir/fifo"
-env -u KVN_IN_SANDBOX -u DISPLAY -u WAYLAND_DISPLAY "$sim" --script "$dir/fifo" --shots "$dir" >"$dir/log" 2>&1 &
+env -u KVN_IN_SANDBOX -u DISPLAY -u WAYLAND_DISPLAY ${KVN_EMULATOR:-} "$sim" --script "$dir/fifo" --shots "$dir" >"$dir/log" 2>&1 &
 pid=$!
 sleep 0.5
+[ -z "${KVN_EMULATOR:-}" ] || sleep 1  # an emulated start alone takes a third of a second
 kill -TERM "$pid"
 timeout 2 tail --pid="$pid" -f /dev/null || { echo "FAIL: running 2 s after SIGTERM"; failures=$((failures + 1)); kill -KILL "$pid"; }
 wait "$pid"
