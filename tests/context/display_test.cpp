@@ -350,7 +350,7 @@ TEST_F(OsdLayer, SetUpBeforeStartUpFailsWithAMessage) {
     kvn_dfb_context &c = kvn_dfb_global_context;
     IDirectFBDisplayLayer *layer = nullptr;
     IDirectFBSurface *surface = nullptr;
-    const std::string said = kvn_test::stderr_of([&] {
+    const std::string said = kvn_test::captured_stderr([&] {
         kvn_confirm_virtual_screensize();
         EXPECT_EQ(-1, kvn_layer_background_init(c.kvn_dfb, &layer, &c.kvn_layer_background_config,
                                                 &surface));
@@ -378,12 +378,12 @@ TEST_F(Startup, PlantedPipePathsAreNotFollowedAndAreReportedOnce) {
                      symlink("/opt/created-through-a-link", "/tmp/kvn_framework_pipe"));
     kvn_test::write_file("/tmp/kvnupnp_key_pipe", "");
     EXPECT_TRUE(
-        kvn_test::has(kvn_test::stderr_of(kvn_test::start_display),
+        kvn_test::has(kvn_test::captured_stderr(kvn_test::start_display),
                       {"kvn_dfb_init: cannot open /tmp/display: ", "/tmp/kvn_framework_pipe",
                        "/tmp/kvnupnp_key_pipe is not a FIFO; no keys will arrive"}));
     EXPECT_EQ(-1, outport_pipe);
     EXPECT_FALSE(kvn_test::exists("/opt/created-through-a-link"));
-    EXPECT_EQ("", kvn_test::stderr_of([] {
+    EXPECT_EQ("", kvn_test::captured_stderr([] {
                   for (int i = 0; i < 3; ++i) check_tvmode_fifo();
               }))
         << "said once, at start-up";

@@ -33,7 +33,7 @@ std::string stored(const char *key);  // "<null>" when the key has none
 std::vector<std::string> file_lines(const std::string &path);
 
 // What `action` wrote to standard error.
-inline std::string stderr_of(const std::function<void()> &action) {
+inline std::string captured_stderr(const std::function<void()> &action) {
     testing::internal::CaptureStderr();
     action();
     return testing::internal::GetCapturedStderr();
