@@ -168,6 +168,16 @@ IDirectFBSurface *spy_surface(IDirectFBSurface *real, const char *name) {
     return &s->iface;
 }
 
+}  // namespace
+
+unsigned window_id(IDirectFBWindow *window) {
+    DFBWindowID id = 0;
+    window = resolve(window);
+    return window->GetID(window, &id), id;
+}
+
+namespace {
+
 IDirectFBWindow *spy_window(IDirectFBWindow *real) {
     WindowSpy *s = spy(real, "window");
     s->iface.GetSurface = [](IDirectFBWindow *thiz, IDirectFBSurface **ret) {
@@ -181,10 +191,10 @@ IDirectFBWindow *spy_window(IDirectFBWindow *real) {
                           : KVN_PASS(WindowSpy, thiz, CreateEventBuffer, ret);
         return r == DFB_OK ? (*ret = named(*ret, "events"), r) : r;
     };
-    KVN_SPIED(SetOpacity, (IDirectFBWindow * thiz, u8 opacity), (R, opacity), "SetOpacity %u",
-              opacity);
-    KVN_SPIED(RequestFocus, (IDirectFBWindow * thiz), (R), "RequestFocus");
-    KVN_SPIED(RaiseToTop, (IDirectFBWindow * thiz), (R), "RaiseToTop");
+    KVN_SPIED(SetOpacity, (IDirectFBWindow * thiz, u8 opacity), (R, opacity), "w%u SetOpacity %u",
+              window_id(R), opacity);
+    KVN_SPIED(RequestFocus, (IDirectFBWindow * thiz), (R), "w%u RequestFocus", window_id(R));
+    KVN_SPIED(RaiseToTop, (IDirectFBWindow * thiz), (R), "w%u RaiseToTop", window_id(R));
     return &s->iface;
 }
 

@@ -71,6 +71,7 @@ Interface *named(Interface *real, const char *name) {
 // (its surface, events and the focus calls), a surface (colour, font, text, fills and flips).
 IDirectFB *spy_dfb(IDirectFB *real);
 IDirectFBDisplayLayer *spy_layer(IDirectFBDisplayLayer *real);
+unsigned window_id(IDirectFBWindow *window);  // DirectFB's, as the window spies log it ("w3 ...")
 // While set, DirectFBCreate logs itself and hands out spy_dfb's spy.
 extern bool spy_main_interface;
 

@@ -7,6 +7,7 @@
 #include "common/standby_flag.h"
 #include "host_stub.h"
 #include "kvn_app_harness.h"
+#include "kvn_dfb_kit.h"
 #include "screensaver_stub.h"
 
 using kvn_test::App;
@@ -262,17 +263,73 @@ std::string strings(const kvn_invoke_args *args) {
     return out + std::to_string(args->argc);
 }
 
-TEST(Focus, SwitchBetweenApplicationsHidesOthersAndTellsThePlatform) {
+// Applications on windows whose focus calls are logged, each line naming the application
+// ("BROWSER SetOpacity 0|"), with the callbacks run on the record that took the focus.
+class Focus : public kvn_test::DirectFBTest {
+  protected:
+    void SetUp() override {
+        kvn_test::start_display();
+        IDirectFBDisplayLayer *&layer = kvn_dfb_global_context.kvn_layer_osd;
+        layer = kvn_test::spy_layer(layer);
+    }
+    void enter(std::initializer_list<App *> apps) {
+        for (App *a : apps) {
+            names_.emplace_back("w" + std::to_string(kvn_test::window_id(a->record.window)) + " ",
+                                std::string(window_id_str[a->record.window_id]) + " ");
+            a->record.focus_on_window_callback = [](kvn_window *w) {
+                return kvn_test::dfb_calls.push_back(std::string(window_id_str[w->window_id]) +
+                                                     " called back"),
+                       0;
+            };
+            a->record.focus_next_window_callback = [](kvn_window *w) {
+                return kvn_test::dfb_calls.push_back(std::string(window_id_str[w->window_id]) +
+                                                     " called back next"),
+                       0;
+            };
+        }
+        ASSERT_TRUE(kvn_test::register_all(apps));
+    }
+    // The calls `operation` made, in order, after its result.
+    std::string log(const std::function<int()> &operation) {
+        kvn_test::dfb_calls.clear();
+        std::string out = std::to_string(operation()) + " ";
+        for (std::string line : kvn_test::dfb_calls) {
+            for (const auto &[id, name] : names_)
+                if (line.rfind(id, 0) == 0) line = name + line.substr(id.size());
+            out += line + "|";
+        }
+        return out;
+    }
+
+  private:
+    std::vector<std::pair<std::string, std::string>> names_;
+};
+using Forwarding = Focus;
+using Windows = Focus;
+
+TEST_F(Focus, OnAnApplicationHidesTheOthersInOrderThenShowsRaisesAndCallsItBack) {
     App browser(BROWSER), photos(PHOTO_PLAYER), flash(FLASH_LITE);
-    ASSERT_TRUE(kvn_test::register_all({&browser, &photos, &flash}));
-    EXPECT_EQ("0 255* 0 0 ", after(focus_on_window(BROWSER), {&browser, &photos, &flash}));
+    enter({&browser, &photos, &flash});
+    EXPECT_EQ(
+        "0 PHOTO_PLAYER SetOpacity 0|FLASH_LITE SetOpacity 0|BROWSER SetOpacity 255|"
+        "BROWSER RequestFocus|BROWSER RaiseToTop|BROWSER called back|",
+        log([] { return focus_on_window(BROWSER); }));
     EXPECT_EQ(1, is_self_on_focus(BROWSER));
+    EXPECT_EQ(&browser.record, get_window_on_focus());
+}
+
+TEST_F(Focus, SwitchBetweenApplicationsTellsTheScreenSaverAndTheOneThatLostIt) {
+    App browser(BROWSER), photos(PHOTO_PLAYER), flash(FLASH_LITE);
+    enter({&browser, &photos, &flash});
+    ASSERT_EQ(0, focus_on_window(BROWSER));
     size_t before = kvn_test::osd_calls().size();
     int switches = scsvr_stub_switch_count();
-    host_stub_set_bgrun(
-        1);  // the photo player runs in the background: it stays visible under the flash player
-    photos.record.window->SetOpacity(photos.record.window, 0x40);
-    ASSERT_EQ(0, focus_on_window(FLASH_LITE));
+    // The photo player runs in the background: it stays visible under the flash player.
+    host_stub_set_bgrun(1);
+    EXPECT_EQ(
+        "0 BROWSER SetOpacity 0|PHOTO_PLAYER SetOpacity 255|FLASH_LITE SetOpacity 255|"
+        "FLASH_LITE RequestFocus|FLASH_LITE RaiseToTop|FLASH_LITE called back|",
+        log([] { return focus_on_window(FLASH_LITE); }));
     EXPECT_EQ("0 255 255* ", seen({&browser, &photos, &flash}));
     EXPECT_EQ(switches + 1, scsvr_stub_switch_count());
     // To the one that lost the focus, all on one opened connection.
@@ -284,65 +341,116 @@ TEST(Focus, SwitchBetweenApplicationsHidesOthersAndTellsThePlatform) {
                       c.connection - calls[before].connection}) +
                 (c.connection != 0 ? "|" : " unopened|");
     EXPECT_EQ(" 102 -3 0 0 0 0| 102 35 -1 -1 0 0| 102 -2 0 0 0 0|", sent);
-    // Focusing the holder again: no platform call.
-    ASSERT_EQ(0, focus_on_window(FLASH_LITE));
+    // Focusing the holder again: raised again, its opacity kept, no platform call.
+    EXPECT_EQ(
+        "0 BROWSER SetOpacity 0|PHOTO_PLAYER SetOpacity 255|FLASH_LITE RequestFocus|"
+        "FLASH_LITE RaiseToTop|FLASH_LITE called back|",
+        log([] { return focus_on_window(FLASH_LITE); }));
     EXPECT_EQ(switches + 1, scsvr_stub_switch_count());
     EXPECT_EQ(calls.size(), kvn_test::osd_calls().size());
     host_stub_set_bgrun(0);
-    // The focused window leaving is hidden; the first eligible one takes over.
-    EXPECT_EQ("0 255* 0 ", after(unregister_window(&flash.record), {&browser, &flash}));
+    EXPECT_EQ(
+        "0 BROWSER SetOpacity 0|PHOTO_PLAYER SetOpacity 0|FLASH_LITE RequestFocus|FLASH_LITE "
+        "RaiseToTop|"
+        "FLASH_LITE called back|",
+        log([] { return focus_on_window(FLASH_LITE); }))
+        << "without the background run the photo player is hidden";
+}
+
+TEST_F(Focus, WithoutHidingOthersTheirOpacityIsNotTouched) {
+    App browser(BROWSER, 0), photos(PHOTO_PLAYER, 0);
+    enter({&browser, &photos});
+    ASSERT_EQ(0, focus_on_window(BROWSER));
+    EXPECT_EQ(
+        "0 PHOTO_PLAYER SetOpacity 255|PHOTO_PLAYER RequestFocus|PHOTO_PLAYER RaiseToTop|"
+        "PHOTO_PLAYER called back|",
+        log([] { return focus_on_window(PHOTO_PLAYER); }));
+    EXPECT_EQ("255 255* ", seen({&browser, &photos}));
+}
+
+TEST_F(Focus, LeavingItHandsItToTheFirstEligibleWithoutRaiseOrCallback) {
+    App browser(BROWSER), flash(FLASH_LITE);
+    enter({&browser, &flash});
+    ASSERT_EQ(0, focus_on_window(FLASH_LITE));
+    EXPECT_EQ("0 BROWSER SetOpacity 255|BROWSER RequestFocus|FLASH_LITE SetOpacity 0|",
+              log([&] { return unregister_window(&flash.record); }));
+    EXPECT_EQ("255* 0 ", seen({&browser, &flash}));
     EXPECT_TRUE(kvn_test::eventually([&] { return browser.has_directfb_focus(); }));
 }
 
-TEST(Focus, ScreenSaverAndWidgetKeepTheirCompanionsVisible) {
+TEST_F(Focus, ScreenSaverKeepsTheMediaPlayerAsItWasAndTheFlashPlayerIfItCalledIt) {
     App player(ADVANCE_MEDIA_PLAYER), photos(PHOTO_PLAYER), flash(FLASH_LITE), saver(SCREEN_SAVER),
-        widget(FLASH_WIDGET), browser(BROWSER);
-    ASSERT_TRUE(kvn_test::register_all({&player, &photos, &flash, &saver, &widget, &browser}));
-    // Under the screen saver the media player is as it was; the flash player stays if it or the
-    // photos called it.
+        browser(BROWSER);
+    enter({&player, &photos, &flash, &saver, &browser});
     std::string under_saver;
     for (int previous : {FLASH_LITE, PHOTO_PLAYER, BROWSER}) {
         ASSERT_EQ(0, focus_on_window(previous));
         player.record.window->SetOpacity(player.record.window, 0x33);
         ASSERT_EQ(0, focus_on_window(SCREEN_SAVER));
-        under_saver += seen({&player, &flash, &browser}) + "| ";
+        under_saver += seen({&player, &photos, &flash, &browser}) + "| ";
     }
-    EXPECT_EQ("51 255 0 | 51 255 0 | 51 0 0 | ", under_saver);
+    EXPECT_EQ("51 0 255 0 | 51 0 255 0 | 51 0 0 0 | ", under_saver);
+}
+
+TEST_F(Focus, WidgetKeepsTheApplicationUnderItVisible) {
+    App player(ADVANCE_MEDIA_PLAYER), flash(FLASH_LITE), widget(FLASH_WIDGET), browser(BROWSER);
+    enter({&player, &flash, &widget, &browser});
     ASSERT_EQ(0, focus_on_window(BROWSER));
     browser.record.window->SetOpacity(browser.record.window, 0x40);
     ASSERT_EQ(0, focus_on_window(FLASH_WIDGET));
-    EXPECT_EQ("255 0 ", seen({&browser, &flash})) << "the application under the widget is shown";
-    // A visible window keeps its opacity when focused; an inactive or transparent record is
-    // refused.
+    EXPECT_EQ("0 0 255* 255 ", seen({&player, &flash, &widget, &browser}));
+}
+
+TEST_F(Focus, AVisibleWindowKeepsItsOpacityAndAnIneligibleRecordIsRefused) {
+    App player(ADVANCE_MEDIA_PLAYER), widget(FLASH_WIDGET), browser(BROWSER);
+    enter({&player, &widget, &browser});
+    widget.record.window->SetOpacity(widget.record.window, 0xff);
     widget.record.opacity = 0x80;
     ASSERT_EQ(0, focus_on_window(FLASH_WIDGET));
     EXPECT_EQ(0xff, widget.opacity());
     player.record.active = 0, widget.record.opacity = 0, browser.record.opacity = 1,
     browser.record.active = 2;
-    EXPECT_EQ(" -1 -1 -1 0",
-              nums({focus_on_window(ADVANCE_MEDIA_PLAYER), focus_on_window(FLASH_WIDGET),
-                    focus_on_window(DUMMY1), focus_on_window(BROWSER)}));
+    EXPECT_EQ("-1 |", log([] { return focus_on_window(ADVANCE_MEDIA_PLAYER); }) + "|");
+    EXPECT_EQ("-1 |", log([] { return focus_on_window(FLASH_WIDGET); }) + "|");
+    EXPECT_EQ("-1 |", log([] { return focus_on_window(DUMMY1); }) + "|");
+    EXPECT_EQ(1, is_self_on_focus(FLASH_WIDGET)) << "the refusals changed nothing";
+    EXPECT_EQ(0, focus_on_window(BROWSER));
 }
 
-TEST(Focus, BrowserFallsBackToFlashPlayerAndNextAlternatesFirstTwo) {
+TEST_F(Focus, OnTheBrowserFallsBackToTheFlashPlayer) {
+    App flash(FLASH_LITE, 0), photos(PHOTO_PLAYER, 0);
+    enter({&flash, &photos});
+    EXPECT_EQ("0 255* 0 ", after(focus_on_window(BROWSER), {&flash, &photos}));
+}
+
+TEST_F(Focus, NextAlternatesTheFirstTwoEligibleFromTheHead) {
     App flash(FLASH_LITE, 0), photos(PHOTO_PLAYER, 0), widget(FLASH_WIDGET, 0);
-    ASSERT_TRUE(kvn_test::register_all({&flash, &photos, &widget}));
-    EXPECT_EQ("0 255* 0 0 ", after(focus_on_window(BROWSER), {&flash, &photos, &widget}))
-        << "no browser: flash";
-    EXPECT_EQ("0 255 255* 0 ", after(focus_next_window(), {&flash, &photos, &widget}));
+    enter({&flash, &photos, &widget});
+    ASSERT_EQ(0, focus_on_window(FLASH_LITE));
+    EXPECT_EQ(
+        "0 PHOTO_PLAYER SetOpacity 255|PHOTO_PLAYER RequestFocus|PHOTO_PLAYER RaiseToTop|"
+        "PHOTO_PLAYER called back next|",
+        log(focus_next_window));
+    EXPECT_EQ("255 255* 0 ", seen({&flash, &photos, &widget}));
     EXPECT_EQ("0 255* 255 0 ", after(focus_next_window(), {&flash, &photos, &widget}))
         << "from the head, not the third";
-    // A record that hides the others does so when the walk focuses it.
+    // A record that hides the others hides them all, the old holder too, without exceptions.
     photos.record.hide_others = 1;
     widget.record.window->SetOpacity(widget.record.window, 0x40);
-    EXPECT_EQ("0 255* 0 0 ", after(focus_next_window(), {&photos, &flash, &widget}));
+    host_stub_set_bgrun(1);
+    EXPECT_EQ(
+        "0 FLASH_LITE SetOpacity 0|FLASH_WIDGET SetOpacity 0|PHOTO_PLAYER SetOpacity 255|"
+        "PHOTO_PLAYER RequestFocus|PHOTO_PLAYER RaiseToTop|PHOTO_PLAYER called back next|",
+        log(focus_next_window));
+    host_stub_set_bgrun(0);
     photos.record.active = widget.record.active = 0;
     EXPECT_EQ("0 255* 255 ", after(focus_next_window(), {&flash, &photos}));
     flash.record.active = 0;
-    EXPECT_EQ(0, focus_next_window()) << "nothing to focus";
+    EXPECT_EQ("0 |", log(focus_next_window) + "|") << "nothing to focus";
+    EXPECT_EQ(1, flash.record.on_focus);
 }
 
-TEST(Forwarding, KeysAndArgumentsReachTheOtherApplicationsLoop) {
+TEST_F(Forwarding, KeysAndArgumentsReachTheOtherApplicationsLoop) {
     App browser(BROWSER), flash(FLASH_LITE);
     ASSERT_TRUE(kvn_test::register_all({&browser, &flash}));
     flash.start([](DFBWindowEvent &) { return true; });
@@ -374,7 +482,7 @@ TEST(Forwarding, KeysAndArgumentsReachTheOtherApplicationsLoop) {
     EXPECT_TRUE(flash.wait_for_keys(903));
 }
 
-TEST(Forwarding, UnwantedEventsAreOfferedToTheOthersInOrder) {
+TEST_F(Forwarding, UnwantedEventsAreOfferedToTheOthersInOrder) {
     App browser(BROWSER), player(ADVANCE_MEDIA_PLAYER), photos(PHOTO_PLAYER), flash(FLASH_LITE);
     // The caller's own callback is never offered it; the media player has none; the photo player
     // declines.
@@ -410,56 +518,59 @@ TEST(Forwarding, UnwantedEventsAreOfferedToTheOthersInOrder) {
         EXPECT_EQ(0, callback(&photos.record));
 }
 
-// What the library draws on a new window's surface, seen by patching the real interfaces' methods
-// in place.
-namespace drawn {
-std::string log;
-decltype(IDirectFBDisplayLayer::CreateWindow) create_window;
-decltype(IDirectFBWindow::GetSurface) get_surface;
-decltype(IDirectFBSurface::SetColor) set_color;
-decltype(IDirectFBSurface::FillRectangle) fill;
-DFBResult spy_get_surface(IDirectFBWindow *w, IDirectFBSurface **s) {
-    DFBResult r = get_surface(w, s);
-    set_color = (*s)->SetColor, fill = (*s)->FillRectangle;
-    (*s)->SetColor = [](IDirectFBSurface *t, u8 r, u8 g, u8 b, u8 a) {
-        return log += "colour" + nums({r, g, b, a}) + "|", set_color(t, r, g, b, a);
-    };
-    (*s)->FillRectangle = [](IDirectFBSurface *t, int x, int y, int w, int h) {
-        return log += "fill" + nums({x, y, w, h}) + "|", fill(t, x, y, w, h);
-    };
-    return r;
-}
-}  // namespace drawn
-
-TEST(Windows, CreationClearsTheSurfaceAndUsesTheLayerSize) {
-    kvn_test::start_display();
-    IDirectFBDisplayLayer *layer = kvn_dfb_global_context.kvn_layer_osd;
-    drawn::create_window = layer->CreateWindow;
-    layer->CreateWindow = [](IDirectFBDisplayLayer *l, const DFBWindowDescription *d,
-                             IDirectFBWindow **w) {
-        DFBResult r = drawn::create_window(l, d, w);
-        drawn::get_surface = (*w)->GetSurface, (*w)->GetSurface = drawn::spy_get_surface;
-        return r;
-    };
+TEST_F(Windows, CreationMakesAClearedWindowTheLayerSizeAndCleanUpReleasesInReverse) {
+    const DFBDisplayLayerConfig &layer = kvn_dfb_global_context.kvn_layer_osd_config;
+    const std::string size = std::to_string(layer.width) + "x" + std::to_string(layer.height);
     kvn_window w{};
     DFBWindowDescription desc;
+    kvn_test::dfb_calls.clear();
     ASSERT_EQ(0,
               kvn_create_window_surface_events(&w, &desc, 10, 20, 0, 0, DWCAPS_ALPHACHANNEL, 0x40));
-    layer->CreateWindow = drawn::create_window;
-    const int width = kvn_dfb_global_context.kvn_layer_osd_config.width,
-              height = kvn_dfb_global_context.kvn_layer_osd_config.height;
+    const std::string id = "w" + std::to_string(kvn_test::window_id(w.window));
+    EXPECT_EQ((std::vector<std::string>{
+                  "GetConfiguration", "CreateWindow 10,20 " + size, "window GetSurface",
+                  "SetDrawingFlags 0", "window CreateEventBuffer", "SetColor 00 00 00 00",
+                  "FillRectangle 0,0 " + size, "Flip whole 0", id + " SetOpacity 64"}),
+              kvn_test::dfb_calls);
     EXPECT_EQ(
-        nums({KVN_WINDOW_MAGIC, 0x7F, width, DSPF_ARGB, DSCAPS_DOUBLE, DWCAPS_ALPHACHANNEL}),
+        nums({KVN_WINDOW_MAGIC, 0x7F, layer.width, DSPF_ARGB, DSCAPS_DOUBLE, DWCAPS_ALPHACHANNEL}),
         nums({w.magic, desc.flags, desc.width, desc.pixelformat, desc.surface_caps, desc.caps}));
-    EXPECT_EQ("colour 0 0 0 0|fill 0 0" + nums({width, height}) + "|", drawn::log);
-    uint8_t opacity = 0;
-    int x = -1, y = -1;
-    w.window->GetOpacity(w.window, &opacity), w.window->GetPosition(w.window, &x, &y);
-    EXPECT_EQ(nums({0x40, 10, 20}), nums({opacity, x, y}));
+    kvn_test::dfb_calls.clear();
     EXPECT_EQ(0, kvn_window_clean_up(&w));
-    EXPECT_TRUE(w.window == nullptr && w.events == nullptr);
+    EXPECT_EQ((std::vector<std::string>{"events released", "surface released", "window released"}),
+              kvn_test::dfb_calls);
+    EXPECT_TRUE(w.window == nullptr && w.surface == nullptr && w.events == nullptr);
     EXPECT_EQ(0, kvn_window_clean_up(&w) + kvn_window_clean_up(nullptr))
         << "a second clean-up, or of nothing";
+    EXPECT_EQ(3u, kvn_test::dfb_calls.size());
+}
+
+// The standby and the TV-mode menu make and drop their own DirectFB objects while applications run.
+using Leftovers = kvn_test::DirectFBTest;
+TEST_F(Leftovers, NoneAfterAStandbyOrATvModeMenu) {
+    KVN_REQUIRE_SANDBOX();
+    kvn_set_time_divisor(50);
+    App browser(BROWSER), flash(FLASH_LITE);
+    ASSERT_TRUE(kvn_test::register_all({&browser, &flash}) && focus_on_window(BROWSER) == 0);
+    const std::string before = kvn_test::dfb_leftovers();
+    browser.start(), flash.start();
+    browser.press(DIKS_POWER);  // the flash player runs the standby
+    ASSERT_TRUE(kvn_test::eventually([] { return kvn_test::standby_input() != nullptr; }));
+    ASSERT_TRUE(kvn_test::post_standby_input(kvn_test::input_key(DIKS_POWER)));
+    ASSERT_TRUE(kvn_test::eventually(
+        [] { return kvn_get_standby_mode() == 0 && kvn_test::standby_input() == nullptr; }));
+    EXPECT_EQ(before, kvn_test::dfb_leftovers()) << "after a standby";
+    ASSERT_EQ(0, focus_on_window(BROWSER));
+    int handled = browser.handled();
+    for (DFBInputDeviceKeySymbol k :
+         {DIKS_TV, DIKS_RETURN, DIKS_CURSOR_RIGHT, DIKS_RETURN, DIKS_RETURN, DIKS_RETURN})
+        browser.press(k);
+    ASSERT_TRUE(kvn_test::eventually([&] { return browser.handled() > handled; }, 20000))
+        << "the menu never ended";
+    auto calls = kvn_test::osd_calls();
+    EXPECT_TRUE(
+        std::any_of(calls.begin(), calls.end(), [](const osd_call &c) { return c.command == 42; }));
+    EXPECT_EQ(before, kvn_test::dfb_leftovers()) << "after a menu";
 }
 
 }  // namespace
