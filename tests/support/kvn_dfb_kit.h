@@ -12,7 +12,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "korvan_framework_lib.h"
+#include "kvn_test_support.h"
 
 namespace kvn_test {
 
@@ -23,6 +23,17 @@ std::string dfb_leftovers();
 class DirectFBTest : public ::testing::Test {
   protected:
     void TearDown() override { EXPECT_EQ("", dfb_leftovers()) << "DirectFB objects left"; }
+};
+
+IDirectFBDisplayLayer *spy_layer(IDirectFBDisplayLayer *real);
+// The same, on a started display whose OSD layer is spied on: windows made on it log their calls.
+class SpiedOsdLayerTest : public DirectFBTest {
+  protected:
+    void SetUp() override {
+        start_display();
+        IDirectFBDisplayLayer *&layer = kvn_dfb_global_context.kvn_layer_osd;
+        layer = spy_layer(layer);
+    }
 };
 
 // What the spies saw, in order; the call to fail: the start of its line, and which occurrence.
@@ -70,7 +81,6 @@ Interface *named(Interface *real, const char *name) {
 // and what they make), a layer (its configuration, background, surface and windows), a window
 // (its surface, events and the focus calls), a surface (colour, font, text, fills and flips).
 IDirectFB *spy_dfb(IDirectFB *real);
-IDirectFBDisplayLayer *spy_layer(IDirectFBDisplayLayer *real);
 unsigned window_id(IDirectFBWindow *window);  // DirectFB's, as the window spies log it ("w3 ...")
 // While set, DirectFBCreate logs itself and hands out spy_dfb's spy.
 extern bool spy_main_interface;
