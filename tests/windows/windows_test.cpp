@@ -274,6 +274,10 @@ std::string strings(const kvn_invoke_args *args) {
 class Focus : public kvn_test::SpiedOsdLayerTest {
   protected:
     void enter(std::initializer_list<App *> apps) {
+        watch(apps);
+        ASSERT_TRUE(kvn_test::register_all(apps));
+    }
+    void watch(std::initializer_list<App *> apps) {
         for (App *a : apps) {
             names_.emplace_back("w" + std::to_string(kvn_test::window_id(a->record.window)) + " ",
                                 std::string(window_id_str[a->record.window_id]) + " ");
@@ -288,7 +292,6 @@ class Focus : public kvn_test::SpiedOsdLayerTest {
                        0;
             };
         }
-        ASSERT_TRUE(kvn_test::register_all(apps));
     }
     // The calls `operation` made, in order, after its result.
     std::string log(const std::function<int()> &operation) {
@@ -418,6 +421,22 @@ TEST_F(Focus, AVisibleWindowKeepsItsOpacityAndAnIneligibleRecordIsRefused) {
     EXPECT_EQ(0, focus_on_window(BROWSER));
 }
 
+// Registration focuses a record that asks for it, when it can take it; one that cannot keeps its
+// word beside the holder's.
+TEST_F(Focus, ARecordRegisteredActiveAndFocusedTakesIt) {
+    App idle(PHOTO_PLAYER), browser(BROWSER), flash(FLASH_LITE);
+    watch({&idle, &browser, &flash});
+    idle.record.on_focus = browser.record.on_focus = flash.record.on_focus = 1;
+    idle.record.active = 0, flash.record.opacity = 0;
+    EXPECT_EQ("0 ", log([&] { return register_window(&idle.record); }));
+    EXPECT_EQ(
+        "0 PHOTO_PLAYER SetOpacity 0|BROWSER SetOpacity 255|BROWSER RequestFocus|"
+        "BROWSER RaiseToTop|BROWSER called back|",
+        log([&] { return register_window(&browser.record); }));
+    EXPECT_EQ("0 ", log([&] { return register_window(&flash.record); }));
+    EXPECT_EQ("4 2* 8*|", listed());
+}
+
 TEST_F(Focus, OnTheBrowserFallsBackToTheFlashPlayer) {
     App flash(FLASH_LITE, 0), photos(PHOTO_PLAYER, 0);
     enter({&flash, &photos});
@@ -485,22 +504,38 @@ TEST_F(Forwarding, KeysAndArgumentsReachTheOtherApplicationsLoop) {
 
 TEST_F(Forwarding, UnwantedEventsAreOfferedToTheOthersInOrder) {
     App browser(BROWSER), player(ADVANCE_MEDIA_PLAYER), photos(PHOTO_PLAYER), flash(FLASH_LITE);
-    // The caller's own callback is never offered it; the media player has none; the photo player
-    // declines.
-    browser.record.external_event_callback = [](DFBWindowEvent *) { return 0; };
-    photos.record.external_event_callback = [](DFBWindowEvent *) { return 1; };
+    App widget(FLASH_WIDGET);
+    // The caller's own handler is offered nothing; the media player has none; the photo player
+    // declines; the flash player takes RED, the widget BLUE.
+    static std::string offered;
+    browser.record.external_event_callback = [](DFBWindowEvent *) { return offered += "B", 0; };
+    photos.record.external_event_callback = [](DFBWindowEvent *) { return offered += "P", 1; };
     flash.record.external_event_callback = [](DFBWindowEvent *e) {
-        return e->key_symbol == DIKS_RED ? 0 : 1;
+        return offered += "F", e->key_symbol == DIKS_RED ? 0 : 1;
     };
-    ASSERT_TRUE(kvn_test::register_all({&browser, &player, &photos, &flash}));
+    widget.record.external_event_callback = [](DFBWindowEvent *e) {
+        return offered += "W", e->key_symbol == DIKS_BLUE ? 0 : 1;
+    };
+    ASSERT_TRUE(kvn_test::register_all({&browser, &player, &photos, &flash, &widget}));
     DFBWindowEvent event = kvn_test::key_event(DIKS_GREEN);
-    EXPECT_TRUE(redirect_external_event(&browser.record, &event) == -1 &&
-                event.key_symbol == DIKS_GREEN)
-        << "nobody consumed it: unchanged";
+    EXPECT_EQ(-1, redirect_external_event(&browser.record, &event));
+    EXPECT_TRUE(event.type == DWET_KEYDOWN && event.key_symbol == DIKS_GREEN) << "unchanged";
     event.key_symbol = DIKS_RED;
     EXPECT_EQ(0, redirect_external_event(&browser.record, &event));
     EXPECT_TRUE(event.type == 0 && event.key_symbol == DIKS_NULL);
+    EXPECT_EQ("PFWPF", offered) << "in order, up to the first that takes it";
+    event = kvn_test::key_event(DIKS_BLUE);
+    EXPECT_EQ(0, redirect_external_event(nullptr, &event));
+    EXPECT_EQ("PFWPFB", offered) << "without a caller, the first handler of all";
     EXPECT_EQ(-1, redirect_external_event(nullptr, nullptr));
+    // A record without an event buffer keeps its arguments and is sent no key.
+    kvn_window bare = record(VISUAL_CONTROLLER);
+    ASSERT_EQ(0, register_window(&bare));
+    EXPECT_EQ(0, kvn_invoke_framework_apps(VISUAL_CONTROLLER, "%s", "kept"));
+    EXPECT_EQ("kept|1", strings(bare.invoke_args));
+    EXPECT_EQ(-1, kvnfw_send_event(VISUAL_CONTROLLER, DIKS_OK));
+    free(bare.invoke_args->argv[0]), free(bare.invoke_args->argv), free(bare.invoke_args);
+    ASSERT_EQ(0, unregister_window(&bare));
     // An event DirectFB refuses is not reported as sent.
     IDirectFBEventBuffer refusing{}, *real = photos.record.events;
     refusing.PostEvent = [](IDirectFBEventBuffer *, const DFBEvent *) -> DFBResult {
