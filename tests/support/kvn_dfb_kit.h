@@ -36,7 +36,8 @@ class SpiedOsdLayerTest : public DirectFBTest {
     }
 };
 
-// What the spies saw, in order; the call to fail: the start of its line, and which occurrence.
+// What the spies saw, in order (unlocked: spy on calls one thread makes); the call to fail: the
+// start of its line, and which occurrence.
 extern std::vector<std::string> dfb_calls;
 void fail_dfb_call(const std::string &line_start, int occurrence = 1);
 bool note_dfb_call(const std::string &line);  // true: fail this one

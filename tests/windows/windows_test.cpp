@@ -86,7 +86,6 @@ TEST(WindowRegistry, OrderLookupsCountsAndRefusals) {
         "DUMMY1 DUMMY2 BROWSER ADVANCE_MEDIA_PLAYER PHOTO_PLAYER SCREEN_SAVER VISUAL_CONTROLLER "
         "PLAYLIST_NAVIGATOR FLASH_LITE FLASH_WIDGET TVMODE ",
         names);
-    EXPECT_EQ(2, get_active_apps_count()) << "active 2 counts as active, but not here";
 
     EXPECT_EQ(-1, unregister_window(&stranger));
     for (kvn_window *w : {&idle, &a, &d})
@@ -94,6 +93,26 @@ TEST(WindowRegistry, OrderLookupsCountsAndRefusals) {
     EXPECT_EQ("4 2 3|", listed());
     for (kvn_window *w : {&b, &c, &e}) EXPECT_EQ(0, unregister_window(w));
     EXPECT_EQ("|", listed());
+}
+
+// Only the browser, playlist navigator, photo player and flash player count, by their first record,
+// and only when it holds exactly 1.
+TEST(WindowRegistry, ActiveAppsCountTheFourApplicationsWhoseFirstRecordIsActive) {
+    std::string counted;
+    for (int id = DUMMY1; id <= TVMODE; ++id) {
+        kvn_window first = record(id, 2), second = record(id);
+        ASSERT_TRUE(register_window(&first) == 0 && register_window(&second) == 0);
+        counted += std::to_string(get_active_apps_count());
+        first.active = 1;
+        counted += std::to_string(get_active_apps_count()) + " ";
+        ASSERT_TRUE(unregister_window(&first) == 0 && unregister_window(&second) == 0);
+    }
+    EXPECT_EQ("00 00 01 00 01 00 00 01 01 00 00 ", counted);
+    kvn_window all[] = {record(BROWSER), record(PLAYLIST_NAVIGATOR), record(PHOTO_PLAYER),
+                        record(FLASH_LITE)};
+    for (kvn_window &w : all) ASSERT_EQ(0, register_window(&w));
+    EXPECT_EQ(4, get_active_apps_count());
+    for (kvn_window &w : all) ASSERT_EQ(0, unregister_window(&w));
 }
 
 TEST(WindowRegistry, RemovingTheFocusedRecordPassesTheFocusOn) {
@@ -468,6 +487,8 @@ TEST_F(Focus, NextAlternatesTheFirstTwoEligibleFromTheHead) {
     flash.record.active = 0;
     EXPECT_EQ("0 |", log(focus_next_window) + "|") << "nothing to focus";
     EXPECT_EQ(1, flash.record.on_focus);
+    flash.record.on_focus = 2, flash.record.active = photos.record.active = 1;
+    EXPECT_EQ(-1, focus_next_window()) << "no focus word of exactly 1";
 }
 
 TEST_F(Forwarding, KeysAndArgumentsReachTheOtherApplicationsLoop) {
