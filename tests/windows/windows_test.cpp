@@ -413,6 +413,10 @@ TEST_F(Focus, ScreenSaverKeepsTheMediaPlayerAsItWasAndTheFlashPlayerIfItCalledIt
         under_saver += seen({&player, &photos, &flash, &browser}) + "| ";
     }
     EXPECT_EQ("51 0 255 0 | 51 0 255 0 | 51 0 0 0 | ", under_saver);
+    // Only the records after the old holder see it: a flash player listed before the photos goes.
+    ASSERT_TRUE(unregister_window(&photos.record) == 0 && register_window(&photos.record) == 0);
+    ASSERT_TRUE(focus_on_window(PHOTO_PLAYER) == 0 && focus_on_window(SCREEN_SAVER) == 0);
+    EXPECT_EQ("0 ", seen({&flash}));
 }
 
 TEST_F(Focus, WidgetKeepsTheApplicationUnderItVisible) {
