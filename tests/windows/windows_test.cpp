@@ -60,39 +60,47 @@ TEST(WindowRegistry, EmptyListsAnswerWithoutWaitingForTheLock) {
     EXPECT_EQ(1, counted.get());
 }
 
-TEST(WindowRegistry, OrderLookupsCountsAndRefusals) {
-    kvn_window a = record(BROWSER), b = record(PHOTO_PLAYER, 2), c = record(BROWSER),
-               d = record(FLASH_LITE), e = record(ADVANCE_MEDIA_PLAYER),
-               idle = record(PLAYLIST_NAVIGATOR, 0), stranger = record(TVMODE);
+TEST(WindowRegistry, KeepsRegistrationOrderThroughAppendsAndRemovals) {
+    kvn_window a = record(BROWSER), b = record(PHOTO_PLAYER), c = record(BROWSER),
+               d = record(FLASH_LITE), e = record(ADVANCE_MEDIA_PLAYER), stranger = record(TVMODE);
     EXPECT_EQ(-1, register_window(nullptr));
     ASSERT_TRUE(register_window(&a) == 0 && listed() == "2|");
-    for (kvn_window *w : {&b, &c, &d, &e, &idle}) ASSERT_EQ(0, register_window(w));
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(-1, register_window(&b)) << "a record linked twice would loop the list";
+    for (kvn_window *w : {&b, &c, &d, &e}) ASSERT_EQ(0, register_window(w));
     EXPECT_EQ("korvan_framework_lib: register_window: record already registered\n",
-              testing::internal::GetCapturedStderr());
-    EXPECT_EQ("2 4 2 8 3 7|", listed());
-    EXPECT_EQ(&a, get_window_node(BROWSER)) << "the first registered wins";
+              kvn_test::captured_stderr([&] { EXPECT_EQ(-1, register_window(&b)); }))
+        << "a record linked twice would loop the list";
+    EXPECT_EQ("2 4 2 8 3|", listed());
+    EXPECT_EQ(-1, unregister_window(&stranger));
+    for (kvn_window *w : {&e, &a, &d})
+        EXPECT_EQ(0, unregister_window(w));  // the tail, the head, a middle one
+    EXPECT_EQ("4 2|", listed());
+    for (kvn_window *w : {&b, &c}) EXPECT_EQ(0, unregister_window(w));
+    EXPECT_EQ("|", listed());
+}
+
+TEST(WindowRegistry, LookupsAnswerForTheFirstRecordOfAnIdentifier) {
+    kvn_window a = record(BROWSER), b = record(PHOTO_PLAYER, 2), c = record(BROWSER),
+               idle = record(PLAYLIST_NAVIGATOR, 0);
+    for (kvn_window *w : {&a, &b, &c, &idle}) ASSERT_EQ(0, register_window(w));
+    c.on_focus = 1, c.active = 0;
+    EXPECT_EQ(&a, get_window_node(BROWSER));
     EXPECT_EQ(nullptr, get_window_node(42));
+    EXPECT_EQ(&c, get_window_on_focus());
     EXPECT_EQ(
-        (std::vector<int>{-1, -1, 1, 0, 0}),
+        (std::vector<int>{-1, -1, 1, 1, 0, 0}),
         (std::vector<int>{is_self_on_focus(-7), check_window_is_active(11),
-                          check_window_is_active(PHOTO_PLAYER),
+                          check_window_is_active(BROWSER), check_window_is_active(PHOTO_PLAYER),
                           check_window_is_active(PLAYLIST_NAVIGATOR), is_self_on_focus(BROWSER)}));
-    EXPECT_EQ(5, get_active_window_count());
+    EXPECT_EQ(2, get_active_window_count());
+    for (kvn_window *w : {&a, &b, &c, &idle}) ASSERT_EQ(0, unregister_window(w));
+    EXPECT_EQ(0, get_active_window_count());
     std::string names;
     for (const char *name : window_id_str) names += std::string(name) + " ";
     EXPECT_EQ(
         "DUMMY1 DUMMY2 BROWSER ADVANCE_MEDIA_PLAYER PHOTO_PLAYER SCREEN_SAVER VISUAL_CONTROLLER "
         "PLAYLIST_NAVIGATOR FLASH_LITE FLASH_WIDGET TVMODE ",
-        names);
-
-    EXPECT_EQ(-1, unregister_window(&stranger));
-    for (kvn_window *w : {&idle, &a, &d})
-        EXPECT_EQ(0, unregister_window(w));  // the tail, the head, a middle one
-    EXPECT_EQ("4 2 3|", listed());
-    for (kvn_window *w : {&b, &c, &e}) EXPECT_EQ(0, unregister_window(w));
-    EXPECT_EQ("|", listed());
+        names)
+        << "the names applications give the identifiers";
 }
 
 // Only the browser, playlist navigator, photo player and flash player count, by their first record,
