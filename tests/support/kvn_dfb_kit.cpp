@@ -42,12 +42,21 @@ I original(I *thiz) {
     return table;
 }
 
+// DirectFB's own references (a window's to its surface) are not the caller's to give back.
+bool from_directfb(void *caller) {
+    Dl_info info;
+    return dladdr(caller, &info) != 0 && info.dli_fname != nullptr &&
+           (strstr(info.dli_fname, "libdirect") != nullptr ||
+            strstr(info.dli_fname, "libfusion") != nullptr);
+}
+
 template <typename I>
 DirectResult add_ref(I *thiz) {
     thiz = resolve(thiz);
-    {
+    if (!from_directfb(__builtin_return_address(0))) {
         std::lock_guard<std::recursive_mutex> lock(g_mutex);
-        ++g_alive[thiz].second;
+        auto it = g_alive.find(thiz);
+        if (it != g_alive.end()) ++it->second.second;
     }
     return original(thiz).AddRef(thiz);
 }
@@ -55,7 +64,7 @@ DirectResult add_ref(I *thiz) {
 template <typename I>
 DirectResult release(I *thiz) {
     thiz = resolve(thiz);
-    {
+    if (!from_directfb(__builtin_return_address(0))) {
         std::lock_guard<std::recursive_mutex> lock(g_mutex);
         auto it = g_alive.find(thiz);
         if (it != g_alive.end() && --it->second.second <= 0) g_alive.erase(it);
@@ -69,12 +78,16 @@ void wrap_makers(IDirectFB *i);
 void wrap_makers(IDirectFBDisplayLayer *i);
 void wrap_makers(IDirectFBWindow *i);
 
-// Counts a new interface; one handed out again was counted by its AddRef.
+// Counts a new interface, or one more reference to one handed out again.
 template <typename I>
 void track(I *i, const char *kind) {
     {
         std::lock_guard<std::recursive_mutex> lock(g_mutex);
-        if (g_alive.count(i) != 0) return;
+        auto it = g_alive.find(i);
+        if (it != g_alive.end()) {
+            ++it->second.second;
+            return;
+        }
         g_alive[i] = {kind, 1};
         g_original[i].assign(reinterpret_cast<const char *>(i),
                              reinterpret_cast<const char *>(i) + sizeof(I));
