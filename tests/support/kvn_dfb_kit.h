@@ -1,6 +1,7 @@
-// DirectFB seen from outside the library, in a test program that links this kit: every interface
-// made from the main interface on is counted alive until its last Release, and spies over real
-// interfaces log their calls, in order, and fail the one a test names.
+// DirectFB seen from outside the library, in a test program that uses this kit: every interface
+// made from the main interface on is counted alive until the references handed out of DirectFB
+// are all released, and spies over real interfaces log their calls, in order, and fail the one a
+// test names.
 #ifndef KVN_DFB_KIT_H
 #define KVN_DFB_KIT_H
 
