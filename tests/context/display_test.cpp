@@ -204,27 +204,36 @@ using CleanUp = kvn_test::DirectFBTest;
 using OsdLayer = kvn_test::DirectFBTest;
 using Background = kvn_test::DirectFBTest;
 
-TEST_F(Startup, CreatesTheThreeFifosAndOpensThemForReading) {
+TEST_F(Startup, ResetsTheCountersOnlyUnderTheStateLock) {
     KVN_REQUIRE_SANDBOX();
     EXPECT_EQ((std::vector<int>{0, 0, 0}),
               (std::vector<int>{kvn_global_state, thread_qty, kvn_get_standby_mode()}))
         << "as loaded";
-    // The two counters are reset under kvn_mutex_state, and only there.
     kvn_global_state = 7, thread_qty = 3, pthread_mutex_lock(&kvn_mutex_state);
-    kvn_test::spy_main_interface = true,
-    umask(0);  // under a zero umask the permission bits are the ones start-up asks for
     std::thread start([] { init_display(); });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(kvn_global_state, 7) << "reset without the lock";
-    pthread_mutex_unlock(&kvn_mutex_state), start.join(), umask(022);
+    pthread_mutex_unlock(&kvn_mutex_state), start.join();
     EXPECT_EQ(0, pthread_mutex_trylock(&kvn_mutex_state)) << "left locked";
     pthread_mutex_unlock(&kvn_mutex_state);
+    EXPECT_EQ((std::vector<int>{0, 0}), (std::vector<int>{kvn_global_state, thread_qty}));
+}
+
+TEST_F(Startup, StartsDirectFBThenTakesTheScreenAndItsSize) {
+    KVN_REQUIRE_SANDBOX();
+    kvn_test::spy_main_interface = true;
+    EXPECT_EQ(0, init_display());
     ASSERT_TRUE(kvn_dfb_global_context.kvn_dfb != nullptr &&
                 kvn_dfb_global_context.kvn_screen != nullptr);
     EXPECT_EQ((std::vector<std::string>{"DirectFBInit 1 kvn-context-test", "DirectFBCreate",
                                         "GetScreen 0", "GetSize"}),
               dfb_calls);
-    EXPECT_EQ((std::vector<int>{0, 0}), (std::vector<int>{kvn_global_state, thread_qty}));
+}
+
+TEST_F(Startup, CreatesTheThreeFifosAndOpensThemForReading) {
+    KVN_REQUIRE_SANDBOX();
+    umask(0);  // under a zero umask the permission bits are the ones start-up asks for
+    init_display();
     expect_fifo_descriptors();
     const struct {
         const char *path;
