@@ -506,7 +506,11 @@ TEST_F(Focus, NextAlternatesTheFirstTwoEligibleFromTheHead) {
 TEST_F(Forwarding, KeysAndArgumentsReachTheOtherApplicationsLoop) {
     App browser(BROWSER), flash(FLASH_LITE);
     ASSERT_TRUE(kvn_test::register_all({&browser, &flash}));
-    flash.start([](DFBWindowEvent &) { return true; });
+    static std::vector<DFBWindowEvent> received;  // a key-down naming the key, nothing else set
+    flash.start([](DFBWindowEvent &e) {
+        if (e.type == DWET_KEYDOWN) received.push_back(e);
+        return true;
+    });
     EXPECT_EQ(-1, kvnfw_send_event(TVMODE, DIKS_OK));
     EXPECT_EQ(1, kvn_invoke_framework_apps(42, "%s", "x"));
     ASSERT_EQ(0, kvnfw_send_event(FLASH_LITE, DIKS_OK));
@@ -533,6 +537,12 @@ TEST_F(Forwarding, KeysAndArgumentsReachTheOtherApplicationsLoop) {
         });
     for (auto &t : senders) t.join();
     EXPECT_TRUE(flash.wait_for_keys(903));
+    flash.stop();
+    ASSERT_EQ(903u, received.size());
+    for (const DFBWindowEvent &e : received)
+        EXPECT_EQ(nums({DFEC_WINDOW, 0, 0, 0, 0, 0, 0, 0, 0, 0}),
+                  nums({e.clazz, e.flags, e.key_id, e.key_code, e.modifiers, e.locks, e.button,
+                        e.buttons, e.x, e.y}));
 }
 
 TEST_F(Forwarding, UnwantedEventsAreOfferedToTheOthersInOrder) {
