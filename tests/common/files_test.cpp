@@ -16,11 +16,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "../context/context_test_util.h"
 #include "common/child.h"
 #include "kvn_test_support.h"
 
-TEST(Files, EveryRefusalIsSaidWithItsReason) {
+TEST(Files, OnlyAPlainFileWithOneNameMayBeWrittenAndEachRefusalSaysWhy) {
     KVN_REQUIRE_SANDBOX();
     kvn_test::write_file("/tmp/plain", "x"), kvn_test::write_file("/tmp/named", "x");
     ASSERT_EQ(0, link("/tmp/named", "/tmp/second-name") | symlink("/tmp/plain", "/tmp/link") |
@@ -33,23 +32,34 @@ TEST(Files, EveryRefusalIsSaidWithItsReason) {
                              {"/tmp/fifo", "it is not a plain file"},
                              {"/tmp/second-name", "it has another name"}};
     for (const auto &row : rows) {
-        testing::internal::CaptureStderr();
-        EXPECT_EQ(row[1] == nullptr, kvn::shell_may_write(row[0], "who")) << row[0];
-        EXPECT_EQ(row[1] ? std::string("korvan_framework_lib: who: refusing to write ") + row[0] +
-                               ": " + row[1] + "\n"
-                         : "",
-                  testing::internal::GetCapturedStderr());
+        bool allowed = false;
+        EXPECT_EQ(
+            row[1] ? std::string("korvan_framework_lib: who: refusing to write ") + row[0] + ": " +
+                         row[1] + "\n"
+                   : "",
+            kvn_test::captured_stderr([&] { allowed = kvn::shell_may_write(row[0], "who"); }));
+        EXPECT_EQ(row[1] == nullptr, allowed) << row[0];
     }
-    testing::internal::CaptureStderr();
-    EXPECT_EQ((std::vector<int>{-1, -1}),
-              (std::vector<int>{kvn::create_private("/tmp/no-folder/file", "who"),
-                                kvn::create_private("/proc/self/status", "who")}));
+}
+
+TEST(Files, PrivateCreationSaysWhyItFailed) {
+    KVN_REQUIRE_SANDBOX();
+    std::vector<int> made;
     EXPECT_TRUE(
-        ctx_test::has(testing::internal::GetCapturedStderr(),
+        kvn_test::has(kvn_test::captured_stderr([&] {
+                          made = {kvn::create_private("/tmp/no-folder/file", "who"),
+                                  kvn::create_private("/proc/self/status", "who")};
+                      }),
                       {"who: cannot create /tmp/no-folder/file afresh: No such file or directory\n",
                        "who: cannot remove /proc/self/status: "}));
-    // Checked again before use: still the same file (not gone, not replaced), nobody else's, with
-    // no other name.
+    EXPECT_EQ((std::vector<int>{-1, -1}), made);
+}
+
+// Checked again before use: still the same file (not gone, not replaced), nobody else's, with no
+// other name.
+TEST(Files, APrivateFileGoneReplacedLinkedOrOpenedToOthersIsNoLongerTrusted) {
+    KVN_REQUIRE_SANDBOX();
+    kvn_test::write_file("/tmp/plain", "x");
     int fd = kvn::create_private("/tmp/private", "who");
     struct stat st;
     ASSERT_TRUE(fd >= 0 && fstat(fd, &st) == 0);

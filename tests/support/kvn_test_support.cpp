@@ -1,5 +1,6 @@
 #include "kvn_test_support.h"
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <png.h>
 #include <sys/stat.h>
@@ -64,11 +65,21 @@ std::string stored(const char *key) {
     return free(v), s;
 }
 
-std::vector<std::string> fake_calls() {
+std::vector<std::string> file_lines(const std::string &path) {
     std::vector<std::string> lines;
-    std::ifstream in("/run/kvn-fakes/calls.log");
+    std::ifstream in(path);
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
+}
+
+std::vector<std::string> fake_calls() { return file_lines("/run/kvn-fakes/calls.log"); }
+
+int open_descriptors() {
+    int n = -1;  // the directory's own descriptor
+    DIR *dir = opendir("/proc/self/fd");
+    if (dir == nullptr) return -1;
+    while (struct dirent *e = readdir(dir)) n += e->d_name[0] != '.';
+    return closedir(dir), n;
 }
 
 bool install_overlap_detecting_shutdown() {

@@ -3,11 +3,13 @@
 #ifndef KVN_TEST_SUPPORT_H
 #define KVN_TEST_SUPPORT_H
 
+#include <gtest/gtest.h>
 #include <malloc.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -28,6 +30,23 @@ inline void write_file(const std::string &path, const std::string &text) {
 }
 inline void remove_file(const std::string &path) { unlink(path.c_str()); }
 std::string stored(const char *key);  // "<null>" when the key has none
+std::vector<std::string> file_lines(const std::string &path);
+
+// What `action` wrote to standard error.
+inline std::string captured_stderr(const std::function<void()> &action) {
+    testing::internal::CaptureStderr();
+    action();
+    return testing::internal::GetCapturedStderr();
+}
+// Whether `text` holds every one of `parts`; the failure names the missing one.
+inline ::testing::AssertionResult has(const std::string &text,
+                                      std::initializer_list<std::string> parts) {
+    for (const std::string &p : parts)
+        if (text.find(p) == std::string::npos)
+            return ::testing::AssertionFailure() << "no \"" << p << "\" in: " << text;
+    return ::testing::AssertionSuccess();
+}
+int open_descriptors();  // of this process
 
 // Command lines the recording fakes saw, in order ("NAME ARGS...").
 std::vector<std::string> fake_calls();
