@@ -11,8 +11,6 @@ using kvn_test::key_event;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 bool cleared(const DFBWindowEvent &e) { return e.type == 0 && e.key_symbol == DIKS_NULL; }
 
 TEST(DefaultHandler, InstallingSoftwareSwallowsEveryEvent) {
@@ -99,45 +97,6 @@ TEST(DefaultHandler, EveryKeyOfTheTable) {
     }
     EXPECT_EQ(21, vctrl_osd_msg_len);
     EXPECT_STREQ("-msg=No music started", vctrl_osd_message);
-}
-
-// The menu on a buffer whose wait fails at once (for 3 s; then it times out, so that a menu that
-// would spin ends) leaves as on its 10-second time-out (0.5 s here).
-std::atomic<int> g_failed_waits{0};
-Clock::time_point g_failing_since;
-
-TEST(DefaultHandler, MenuOnAFailingWaitLeavesAsOnATimeOut) {
-    KVN_REQUIRE_SANDBOX();
-    IDirectFBEventBuffer failing{};
-    failing.WaitForEventWithTimeout = [](IDirectFBEventBuffer *, unsigned, unsigned) {
-        return ++g_failed_waits, Clock::now() - g_failing_since < std::chrono::seconds(3)
-                                     ? DFB_DESTROYED
-                                     : DFB_TIMEOUT;
-    };
-    failing.GetEvent = [](IDirectFBEventBuffer *, DFBEvent *) { return DFB_BUFFEREMPTY; };
-    kvn_window browser{};
-    browser.window_id = BROWSER, browser.active = 1, browser.opacity = 0xff,
-    browser.events = &failing;
-    ASSERT_EQ(0, register_window(&browser));
-    ASSERT_EQ(0, focus_on_window(BROWSER));
-    kvn_set_time_divisor(20);
-    current_fip_mode = 7;
-    g_failing_since = Clock::now();
-    DFBWindowEvent e = key_event(DIKS_TV);
-    EXPECT_EQ(0, kvn_default_event_handling(&browser, &e));
-    auto took = Clock::now() - g_failing_since;
-    kvn_set_time_divisor(1);
-    EXPECT_GE(took, std::chrono::milliseconds(450));
-    EXPECT_LT(took, std::chrono::milliseconds(2500));
-    EXPECT_LE(g_failed_waits.load(), 1001) << "a pause between failed waits";
-    std::vector<osd_call> calls = kvn_test::osd_calls();
-    ASSERT_GE(calls.size(), 2u);
-    EXPECT_EQ("9 1 -2", std::to_string(calls[calls.size() - 2].command) + " " +
-                            std::to_string(calls[calls.size() - 2].mode) + " " +
-                            std::to_string(calls.back().command))
-        << "the pages are taken down";
-    EXPECT_EQ(7, current_fip_mode) << "left as on a time-out";
-    unregister_window(&browser);
 }
 
 }  // namespace
