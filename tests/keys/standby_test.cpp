@@ -428,17 +428,59 @@ TEST_F(Standby, TwoPowerOrPowerOffKeysAtTheSameInstantActOnce) {
     EXPECT_EQ(0u, count_calls("OVERLAP"));
 }
 
+void set_active(kvn_window *w, int active) {
+    pthread_mutex_lock(&kvn_mutex_windows), w->active = active;
+    pthread_mutex_unlock(&kvn_mutex_windows);
+}
+
+// The flash player's standby stops the media player's playlist when it plays in the background
+// and the navigator is active, the photo player when active; each is stopped after 20 pauses of
+// 250 ms (250 ms in all here) if still active.
 TEST_F(Standby, FlashPlayerStopsTheMediaAndPhotoPlayers) {
-    App player(ADVANCE_MEDIA_PLAYER), navigator(PLAYLIST_NAVIGATOR), photos(PHOTO_PLAYER),
-        flash(FLASH_LITE);
-    ASSERT_TRUE(kvn_test::register_all({&player, &navigator, &photos, &flash}));
-    ASSERT_EQ(0, focus_on_window(FLASH_LITE));
-    static kvn_window *photo_record = &photos.record;
-    host_stub_on_force_stop_pod([](void *) { photo_record->active = 0; }, nullptr);
-    EXPECT_EQ(1, kvn_standby_terminate_apps());
-    EXPECT_EQ(1, host_stub_calls("AmpAPI_PlayList_KeyTriggered_Stop"))
-        << "still playing after the wait";
-    EXPECT_EQ(1, host_stub_calls("force_stop_pod")) << "the photo player stopped at once";
+    kvn_set_time_divisor(20);
+    constexpr int kGone = -1;
+    struct Row {
+        const char *what;
+        int player, player_focused, navigator, photos;
+        bool stops;  // the player during the wait, the photos when told
+        int playlist_stops, pods, waits;
+    } rows[] = {
+        {"playing in the background", 1, 0, 1, kGone, false, 1, 0, 1},
+        {"stopping during the wait", 1, 0, 1, kGone, true, 0, 0, 0},
+        {"focused", 1, 1, 1, kGone, false, 0, 0, 0},
+        {"navigator inactive", 1, 0, 0, kGone, false, 0, 0, 0},
+        {"no navigator", 1, 0, kGone, kGone, false, 0, 0, 0},
+        {"inactive", 0, 0, 1, kGone, false, 0, 0, 0},
+        {"photos that stop", kGone, 0, 1, 1, true, 0, 1, 0},
+        {"photos inactive", kGone, 0, 1, 0, false, 0, 0, 0},
+        {"both go on", 1, 0, 1, 1, false, 1, 2, 2},
+    };
+    static kvn_window player, navigator, photos;
+    static bool stops;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        host_stub_reset(), stops = row.stops;
+        host_stub_on_force_stop_pod([](void *) { set_active(&photos, !stops); }, nullptr);
+        auto add = [](kvn_window &w, int id, int active) {
+            w = kvn_window{}, w.window_id = id, w.active = active;
+            if (active != kGone) register_window(&w);
+        };
+        add(player, ADVANCE_MEDIA_PLAYER, row.player), player.on_focus = row.player_focused;
+        add(navigator, PLAYLIST_NAVIGATOR, row.navigator), add(photos, PHOTO_PLAYER, row.photos);
+        std::thread stopping([&] {
+            if (row.player >= 0 && row.stops) usleep(20000), set_active(&player, 0);
+        });
+        auto start = Clock::now();
+        EXPECT_EQ(1, kvn_standby_terminate_apps());
+        auto took = Clock::now() - start;
+        stopping.join();
+        EXPECT_EQ(row.playlist_stops, host_stub_calls("AmpAPI_PlayList_KeyTriggered_Stop"));
+        EXPECT_EQ(row.pods, host_stub_calls("force_stop_pod"));
+        EXPECT_GE(took, row.waits * std::chrono::milliseconds(240));
+        EXPECT_LT(took,
+                  row.waits * std::chrono::milliseconds(250) + std::chrono::milliseconds(200));
+        for (kvn_window *w : {&player, &navigator, &photos}) unregister_window(w);
+    }
 }
 
 // Each drive once, however many; only "/dev/sd", a letter a-z and digits reach the shell.
