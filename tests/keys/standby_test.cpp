@@ -349,12 +349,12 @@ TEST_F(Standby, APlaybackServiceIsWaitedForUnlessItNeverAnswers) {
     }
 }
 
-// Power then eject reboots, power then clear powers off, within 3 s (750 ms here); later they do
-// nothing.
-TEST_F(Standby, SequencesWithinThreeSecondsOfThePowerKey) {
+// The power key that starts the standby arms the sequences: power then eject reboots and leaves the
+// player dark. The power-off key powers off once however long held, and the player stays in standby
+// if the script returns.
+TEST_F(Standby, SequencesFromTheStandbysPowerKeyAndThePowerOffKeyInStandby) {
     // Under qemu-user the standby's start alone can outlast 3 s at a quarter: real time there.
-    const unsigned divisor = kvn_test::emulated() ? 1 : 4;
-    kvn_set_time_divisor(divisor);
+    kvn_set_time_divisor(kvn_test::emulated() ? 1 : 4);
     App flash(FLASH_LITE);
     ASSERT_TRUE(power_key_to_standby(flash));
     wake(DIKS_EJECT);
@@ -363,30 +363,58 @@ TEST_F(Standby, SequencesWithinThreeSecondsOfThePowerKey) {
     EXPECT_EQ(0u, count_calls("power_led -standby 0 -poweron 1"))
         << "the player stays dark while rebooting";
     EXPECT_EQ(28, smpoutd_stub_last_code());
-
     kvn_test::clear_fake_calls();
     ASSERT_TRUE(power(flash));
-    wake(DIKS_CLEAR);
-    // power_led runs in the background: its line may come after the script's.
-    ASSERT_TRUE(eventually([] { return count_calls("power_led -standby 2") == 1; }));
-    EXPECT_EQ(1u, count_calls("/etc/shutdown.sh 1"));
-
-    kvn_test::clear_fake_calls();
-    ASSERT_TRUE(power(flash));
-    std::this_thread::sleep_for(
-        std::chrono::milliseconds(4500 / divisor));  // 4.5 s on the player's clock
-    press_in_standby(DIKS_EJECT);
-    press_in_standby(DIKS_CLEAR);
-    settle();
-    EXPECT_TRUE(in_standby());
-    EXPECT_EQ(0u, count_calls("reboot") + count_calls("/etc/shutdown.sh 1"));
-    press_in_standby(DIKS_REDIAL, true);  // a held power-off key powers off once
-    press_in_standby(DIKS_REDIAL);  // powers off, and the player stays in standby if it returns
+    press_in_standby(DIKS_REDIAL, true);
+    press_in_standby(DIKS_REDIAL);
     ASSERT_TRUE(eventually([] { return count_calls("/etc/shutdown.sh 1") > 0; }));
     settle();
     EXPECT_EQ(1u, count_calls("/etc/shutdown.sh 1"));
     EXPECT_TRUE(in_standby());
     wake();
+}
+
+// Power then eject reboots, power then clear powers off, within 3 s of the power key by the
+// clock's seconds; other keys between do not disturb, a third key does nothing. The power-off key
+// powers off at once; so does machine_off, which commits and blanks first only when told to.
+TEST_F(Standby, KeySequencesAndPowerOff) {
+    kvn_set_time_divisor(10);
+    journal_on();
+    const std::vector<std::string> none, reboot = {"reboot"},
+                                         off = {"/etc/shutdown.sh 1", "power_led -standby 2"};
+    const struct {
+        DFBInputDeviceKeySymbol key;
+        int after_ms, result;  // after_ms: player time since the previous key
+        std::vector<std::string> calls;
+    } steps[] = {
+        {DIKS_EJECT, 0, 0, none}, {DIKS_CLEAR, 0, 0, none},    {DIKS_POWER, 0, 0, none},
+        {DIKS_OK, 0, 0, none},    {DIKS_EJECT, 0, 1, reboot},  {DIKS_CLEAR, 0, 0, none},
+        {DIKS_POWER, 0, 0, none}, {DIKS_CLEAR, 1000, 1, off},  {DIKS_EJECT, 0, 0, none},
+        {DIKS_POWER, 0, 0, none}, {DIKS_EJECT, 4100, 0, none}, {DIKS_REDIAL, 0, 0, off},
+    };
+    for (const auto &step : steps) {
+        SCOPED_TRACE(std::to_string(&step - steps));
+        std::this_thread::sleep_for(std::chrono::milliseconds(step.after_ms / 10));
+        kvn_test::clear_fake_calls(), kvn_test::remove_file("/tmp/wait_to_reboot");
+        EXPECT_EQ(step.result, kvn::check_standby_power_keys(step.key));
+        // power_led runs in the background: its line may come after the script's.
+        eventually([&] { return fake_calls().size() >= step.calls.size(); }, 2000);
+        std::vector<std::string> calls = journal();
+        std::sort(calls.begin(), calls.end());
+        EXPECT_EQ(step.calls, calls);
+        EXPECT_EQ(step.calls == reboot, kvn_test::exists("/tmp/wait_to_reboot"));
+    }
+    for (int commit : {0, 1}) {
+        kvn_test::clear_fake_calls(), smpoutd_stub_clear();
+        EXPECT_LT(0, machine_off(commit, 0)) << "the script's process, waited for";
+        eventually([&] { return fake_calls().size() >= 2u + 2 * commit; }, 2000);
+        std::vector<std::string> calls = journal(), want = {"/etc/shutdown.sh"};
+        if (commit) want = {"flash save_commit", "smpoutd code=28 (picture off)", want[0]};
+        auto led = std::find(calls.begin(), calls.end(), "power_led -standby 2");
+        ASSERT_NE(calls.end(), led);
+        calls.erase(led);
+        EXPECT_EQ(want, calls);
+    }
 }
 
 void press_at_once(App &one, App &other, DFBInputDeviceKeySymbol key) {
