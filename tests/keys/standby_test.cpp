@@ -561,6 +561,9 @@ TEST_F(Standby, DelayedSpinDownAfterTheTorrentDaemonsWordOnly) {
     EXPECT_FALSE(kvn_test::exists("/tmp/bt_hdd_spindown"));
     wake();
     kvn_test::write_file("/run/kvn-fakes/bt_data", "");  // an empty report: no torrent is busy
+    system("mkdir -p /tmp/cron/crontabs");
+    kvn_test::write_file("/tmp/cron/crontabs/root", "0 * * * * checktorrent\n");
+    kvn_test::clear_fake_calls(), journal_on();
     ASSERT_TRUE(power(flash));
     auto entered = Clock::now();
     EXPECT_TRUE(kvn_test::exists("/tmp/bt_hdd_spindown"));
@@ -570,6 +573,15 @@ TEST_F(Standby, DelayedSpinDownAfterTheTorrentDaemonsWordOnly) {
         << "with the daemon running the disks wait";
     EXPECT_TRUE(eventually([] { return !kvn_test::exists("/tmp/bt_hdd_spindown"); }));
     wake();
+    EXPECT_EQ(
+        (std::vector<std::string>{
+            "smpoutd code=28 (picture off)", "flash save_commit", "power_led -standby 1 -poweron 0",
+            "pidof transmission-daemon", "crontab /tmp/cron_root_temp",
+            "transmission-remote-script -k", "scsvr global_on_off 0", "pidof transmission-daemon",
+            "sdparm -C stop /dev/cdrom", "sdparm -C stop /dev/sda", "scsvr global_on_off 1",
+            "pidof transmission-daemon", "crontab /tmp/cron_root_temp",
+            "power_led -standby 0 -poweron 1", "smpoutd code=5"}),
+        journal());
     kvn_test::set_torrent_daemon_running(false);
 }
 
