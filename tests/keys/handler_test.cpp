@@ -49,6 +49,7 @@ TEST(DefaultHandler, EveryKeyOfTheTable) {
         {DIKS_SWAP, BROWSER, 1, 1, 1, 0, 0, false, ""},
         {DIKS_HOLD, BROWSER, 1, 1, 1, 0, -1, false, ""},  // counts only in standby
         {DIKS_OK, BROWSER, 1, 1, 1, 0, -1, false, ""},
+        {DIKS_REDIAL, BROWSER, 1, 1, 1, 0, 0, false, "flash save_commit|"},  // and powers off
         {DIKS_TV, kNone, 1, 1, 1, 0, 0, false, ""},
         {DIKS_SETUP, kNone, 1, 1, 1, 0, 0, false, ""},
         {DIKS_CALL, kNone, 1, 1, 1, 0, 0, false, ""},
@@ -87,7 +88,7 @@ TEST(DefaultHandler, EveryKeyOfTheTable) {
         EXPECT_TRUE(row.cleared || e.key_symbol == row.key);
         std::string effect;
         for (const std::string &line : kvn_test::trace_lines())
-            if (line.rfind("host V", 0) == 0 || line.rfind("host p", 0) == 0) effect += line + "|";
+            if (line.rfind("host ", 0) == 0 || line.rfind("flash s", 0) == 0) effect += line + "|";
         std::vector<osd_call> calls = kvn_test::osd_calls();
         for (size_t i = dialogs; i < calls.size(); ++i)
             effect += std::to_string(calls[i].owner) + " " + std::to_string(calls[i].command) +
