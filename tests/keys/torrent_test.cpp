@@ -75,9 +75,9 @@ TEST_F(Torrent, SeedingKeepsTheDisksSpinningAndTheScheduleSuspended) {
     kvn::torrent_standby(0);
     EXPECT_EQ(kCron, installed()) << "only the job the standby commented comes back";
 
-    kvn_test::set_torrent_daemon_running(false), kvn_test::clear_fake_calls(),
-        kvn::torrent_standby(1);  // no daemon
-    EXPECT_EQ((std::vector<std::string>{"pidof transmission-daemon"}), kvn_test::fake_calls());
+    kvn_test::set_torrent_daemon_running(false), kvn_test::clear_fake_calls();
+    kvn::torrent_standby(1), kvn::torrent_standby(0);  // no daemon: nothing at entry or wake-up
+    EXPECT_EQ(std::vector<std::string>(2, "pidof transmission-daemon"), kvn_test::fake_calls());
     kvn_test::set_torrent_daemon_running(true), kvn_test::clear_fake_calls();
     kvn_test::remove_file("/tmp/cron/crontabs/root");  // nothing to copy: nothing installed
     kvn::torrent_standby(0);
