@@ -498,7 +498,7 @@ TEST_F(Standby, FlashPlayerStopsTheMediaAndPhotoPlayers) {
         EXPECT_EQ(row.pods, host_stub_calls("force_stop_pod"));
         EXPECT_GE(took, row.waits * std::chrono::milliseconds(240));
         EXPECT_LT(took,
-                  row.waits * std::chrono::milliseconds(250) + std::chrono::milliseconds(200));
+                  row.waits * std::chrono::milliseconds(250) + std::chrono::milliseconds(400));
         for (kvn_window *w : {&player, &navigator, &photos}) unregister_window(w);
     }
 }
