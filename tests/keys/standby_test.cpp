@@ -137,6 +137,7 @@ TEST_F(Standby, PowerKeyRowsByApplicationFlagAndFocus) {
         }
         ASSERT_TRUE(eventually(in_standby));
         EXPECT_EQ("flag 1, standby, picture 28, saver 0", status());
+        EXPECT_TRUE(kvn_test::exists("/tmp/use_rmfp.txt"));
         for (auto &a : apps)
             EXPECT_EQ(a.first != row.runner, a.second->idle())
                 << window_id_str[a.first] << ": only the runner waits";
