@@ -62,29 +62,6 @@ class Torrent : public ::testing::Test {
     }
 };
 
-TEST_F(Torrent, SeedingKeepsTheDisksSpinningAndTheScheduleSuspended) {
-    write_file("/run/kvn-fakes/bt_data", kSeeding);
-    kvn::torrent_standby(1);
-    EXPECT_EQ(kEdited, installed());
-    EXPECT_EQ((std::vector<std::string>{"pidof transmission-daemon", "crontab /tmp/cron_root_temp",
-                                        "transmission-remote-script -k"}),
-              kvn_test::fake_calls());
-    for (const char *gone : {"/tmp/bt_hdd_spindown", "/tmp/cron_root_ori", "/tmp/cron_root_temp"})
-        EXPECT_FALSE(exists(gone)) << gone;
-    write_file("/tmp/cron/crontabs/root", installed());
-    kvn::torrent_standby(0);
-    EXPECT_EQ(kCron, installed()) << "only the job the standby commented comes back";
-
-    kvn_test::set_torrent_daemon_running(false), kvn_test::clear_fake_calls();
-    kvn::torrent_standby(1), kvn::torrent_standby(0);  // no daemon: nothing at entry or wake-up
-    EXPECT_EQ(std::vector<std::string>(2, "pidof transmission-daemon"), kvn_test::fake_calls());
-    kvn_test::set_torrent_daemon_running(true), kvn_test::clear_fake_calls();
-    kvn_test::remove_file("/tmp/cron/crontabs/root");  // nothing to copy: nothing installed
-    kvn::torrent_standby(0);
-    for (const std::string &c : kvn_test::fake_calls())
-        EXPECT_EQ(std::string::npos, c.find("crontab")) << c;
-}
-
 // No readable report (missing, no file, or not readable within the bounds) lets the disks sleep.
 TEST_F(Torrent, TheMarkerUnlessAReportIsReadAsBusy) {
     std::string many;
@@ -184,6 +161,7 @@ TEST_F(Torrent, RootsCrontabGetsNothingFromAnotherUserOrThroughALink) {
          [] { rename(kRoot, "/tmp/cron/elsewhere"), symlink("../elsewhere", kRoot); }},
         {"root's crontab writable by others", false, [] { chmod(kRoot, 0666); }},
         {"its folder writable by others", false, [] { chmod("/tmp/cron/crontabs", 0777); }},
+        {"root's crontab missing: nothing to copy", false, [] { remove(kRoot); }},
         {"cron's folders and root's crontab made by another user", false,
          [] {
              system(("rm -rf /tmp/cron\n" + as_nobody("mkdir -p /tmp/cron/crontabs && " + job))
