@@ -1,12 +1,10 @@
-// The texts the standby reads from other programs: the torrent status file, root's crontab and
-// /etc/mtab.
+// The texts the standby reads from other programs: the torrent status file and root's crontab.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <tuple>
 
 #include "keys/crontab_edit.h"
-#include "keys/disk_names.h"
 #include "keys/torrent_report.h"
 
 namespace {
@@ -81,15 +79,6 @@ TEST(Crontab, OnlyTheJobsTheStandbyCommentedComeBackAndHeadersNeverPileUp) {
     const std::string off_once = kvn::edit_crontab(job + other, true, &noted);
     EXPECT_EQ(off_once, kvn::edit_crontab(off_once, true, &noted));
     EXPECT_EQ(job + other, kvn::edit_crontab(off_once, false, &noted));
-}
-
-TEST(Mtab, OnlyWellFormedDiskNamesGiveALetter) {
-    for (const char *good : {"/dev/sda1", "/dev/sdb", "/dev/sdz10", "/dev/sdc9"})
-        EXPECT_EQ(good[7], kvn::disk_letter(good)) << good;
-    for (const char *bad : {"/dev/sd", "/dev/sdA1", "/dev/sd;reboot", "/dev/sda1;reboot",
-                            "/dev/sda 1", "/dev/sda:", "/dev/sda$(x)", "/dev/hda1", "sda1",
-                            "/dev/sd`", "", static_cast<const char *>(nullptr)})
-        EXPECT_EQ(0, kvn::disk_letter(bad)) << (bad ? bad : "null");
 }
 
 }  // namespace
