@@ -35,7 +35,13 @@ class MenuTest : public ::testing::Test {
     }
     std::unique_ptr<App> app_;
 };
-using CountdownTest = MenuTest;
+
+// A choice confirmed: the countdown runs at a divisor that keeps its keys' effects apart.
+class Countdown : public MenuTest {
+  protected:
+    void SetUp() override { MenuTest::SetUp(), kvn_set_time_divisor(20); }
+    static bool started() { return !dialog(42).empty(); }
+};
 
 TEST_F(MenuTest, EveryStoredModeStartsOnItsRowAndFrequency) {
     // A start without a row shows its frequency index on the 1080p list (index 0, on none, the
@@ -73,12 +79,15 @@ TEST_F(MenuTest, EveryStoredModeStartsOnItsRowAndFrequency) {
     }
 }
 
-TEST_F(MenuTest, HighlightsMoveThroughEveryListAndStopAtItsEnds) {
-    EXPECT_EQ(28, current_fip_mode) << "as loaded";
-    kvn_window bare{};  // without a window or its event buffer nothing is shown
+TEST_F(MenuTest, WithoutAnEventBufferNothingIsShown) {
+    kvn_window bare{};
     osd_service_clear();
     EXPECT_EQ((std::vector<int>{0, 0, 0}),
               (std::vector<int>{kvn_tvmode(&bare), kvn_tvmode(nullptr), osd_service_count()}));
+}
+
+TEST_F(MenuTest, HighlightsMoveThroughEveryListAndStopAtItsEnds) {
+    EXPECT_EQ(28, current_fip_mode) << "as loaded";
     write_var("video_output", "0", 0);
     run({DIKS_CURSOR_LEFT, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT,
          DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_STOP});
@@ -156,7 +165,7 @@ TEST_F(MenuTest, InvalidModeAndOkOnlyRedrawTheCurrentPage) {
     EXPECT_EQ("", kvn_test::read_file("/tmp/tolu_cgi"));
 }
 
-TEST_F(MenuTest, ShortcutsApplyAtOnceAndLeaveLaterKeysToTheApplication) {
+TEST_F(MenuTest, ShortcutsApplyTheirModeWithoutACountdown) {
     const struct {
         DFBInputDeviceKeySymbol key;
         int mode;
@@ -185,7 +194,7 @@ TEST_F(MenuTest, ShortcutsApplyAtOnceAndLeaveLaterKeysToTheApplication) {
     }
 }
 
-TEST_F(MenuTest, SelectSwitchesTheTvSystemAndBackspaceLeavesUnchanged) {
+TEST_F(MenuTest, SelectSwitchesTheTvSystem) {
     write_var("video_output", "7", 0), write_var("tv_system", "PAL", 0);
     post({DIKS_SELECT, DIKS_TV});
     Menu menu(&app_->record);
@@ -194,24 +203,28 @@ TEST_F(MenuTest, SelectSwitchesTheTvSystemAndBackspaceLeavesUnchanged) {
     EXPECT_EQ("8 | 8 | 28", left());
     EXPECT_EQ("NTSC", stored("tv_system"));
     EXPECT_TRUE(dialog(42).empty());
-    current_fip_mode = 4;
+}
+
+TEST_F(MenuTest, BackspaceOnTheResolutionPageLeavesUnchanged) {
+    write_var("video_output", "8", 0), current_fip_mode = 4;
     run({DIKS_CURSOR_RIGHT, DIKS_BACKSPACE});
     EXPECT_EQ("| 8 | 28", left());
+    EXPECT_EQ("", kvn_test::read_file("/tmp/tolu_cgi"));
 }
 
 // Ten seconds of player time after the last key, at a divisor that keeps a second's error visible
 // on either side.
 TEST_F(MenuTest, PagesCloseTenSecondsAfterTheLastKeyWithoutAnyChange) {
-    kvn_set_time_divisor(2), write_var("video_output", "10", 0), current_fip_mode = 7;
+    kvn_set_time_divisor(3), write_var("video_output", "10", 0), current_fip_mode = 7;
     Menu menu(&app_->record);
     ASSERT_TRUE(menu.shown());
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
     menu.press({DIKS_OK}),
         menu.press({DIKS_RETURN}, DWET_KEYUP);  // a release is skipped: the wait runs on
     ASSERT_TRUE(menu.ended(20000));
     double waited = seconds_until(9, 0, 9, 1, true);
-    EXPECT_GE(waited, 4.95) << "10 s at divisor 2, from the OK key's redraw";
-    EXPECT_LT(waited, 5.45) << "11 s would be 5.5 s";
+    EXPECT_GE(waited, 3.3) << "10 s at divisor 3, from the OK key's redraw";
+    EXPECT_LT(waited, 3.64) << "11 s would be 3.67 s";
     std::vector<osd_call> all = kvn_test::osd_calls();
     ASSERT_EQ(5u, all.size());
     EXPECT_EQ((std::vector<std::string>{resolution_page("1080p"), highlight(24, "1080p")}),
@@ -244,15 +257,11 @@ TEST_F(MenuTest, TextsInTheLanguageTakenAtTheStart) {
     EXPECT_EQ(std::vector<int>{5}, daemon_codes());
 }
 
-bool countdown_started() { return !dialog(42).empty(); }
-
-TEST_F(CountdownTest, AutoConfirmedThenBackspaceRevertsAtOnce) {
-    kvn_set_time_divisor(20),
-        write_var("video_output", "8",
-                  0);  // 1080i 50Hz: the fallback (11, 2), though 50hz shows first anyway
+TEST_F(Countdown, BackspaceRevertsAtOnce) {
+    write_var("video_output", "8", 0);  // 1080i 50Hz: the fallback (11, 2)
     Menu menu(&app_->record);
     menu.press({DIKS_CURSOR_LEFT, DIKS_CURSOR_LEFT, DIKS_CURSOR_LEFT, DIKS_RETURN, DIKS_RETURN});
-    ASSERT_TRUE(kvn_test::eventually(countdown_started));
+    ASSERT_TRUE(kvn_test::eventually(started));
     menu.press({DIKS_BACKSPACE});
     ASSERT_TRUE(menu.ended());
     EXPECT_EQ("-set=28\t-opts=Auto\t-ntt=Yes\t-rtt=No\t-acm=Apply Setting?\t-inm=TV System\t",
@@ -284,12 +293,12 @@ TEST_F(CountdownTest, AutoConfirmedThenBackspaceRevertsAtOnce) {
 
 // About 22 s of player time (20 numbers of ten ticks, each a 10 ms wait and a 100 ms sleep), both
 // sides measured.
-TEST_F(CountdownTest, RunningOutShowsTwentyToOneForTwentyTwoSecondsThenReverts) {
+TEST_F(Countdown, RunningOutShowsTwentyToOneThenReverts) {
     kvn_set_time_divisor(10),
-        write_var("video_output", "6", 0);  // 720p 50Hz: the fallback is (10, 2)
+        write_var("video_output", "6", 0);  // 720p 50Hz: falls back to (10, 2)
     Menu menu(&app_->record);
     menu.press({DIKS_CURSOR_RIGHT, DIKS_RETURN, DIKS_CURSOR_RIGHT, DIKS_RETURN, DIKS_RETURN});
-    ASSERT_TRUE(kvn_test::eventually(countdown_started));
+    ASSERT_TRUE(kvn_test::eventually(started));
     menu.press({DIKS_OK, DIKS_CURSOR_LEFT, DIKS_5});
     menu.press({DIKS_RETURN}, DWET_KEYUP);
     ASSERT_TRUE(menu.ended(20000));
@@ -306,14 +315,17 @@ TEST_F(CountdownTest, RunningOutShowsTwentyToOneForTwentyTwoSecondsThenReverts) 
     EXPECT_TRUE(menu.left_in_buffer().empty()) << "the countdown uses up what it reads";
 }
 
-TEST_F(CountdownTest, PendingReturnKeepsAndAFallbackWithoutRowIsAuto) {
-    // Keys faster than the menu reads them: the second Return after the confirmation is the
-    // countdown's.
-    kvn_set_time_divisor(20), write_var("video_output", "8", 0);
+// Keys faster than the menu reads them: the second Return after the confirmation is the
+// countdown's.
+TEST_F(Countdown, APendingReturnKeepsTheNewMode) {
+    write_var("video_output", "8", 0);
     post({DIKS_RETURN, DIKS_CURSOR_RIGHT, DIKS_RETURN, DIKS_RETURN, DIKS_RETURN, DIKS_BACKSPACE});
     ASSERT_TRUE(Menu(&app_->record).ended());
     EXPECT_EQ("7 | 7 | 28", left());
     EXPECT_EQ(1u, texts(42).size());
+}
+
+TEST_F(Countdown, AFallbackFromAModeWithoutARowIsAuto) {
     write_var("video_output", "2", 0);  // 576i has no row: the menu starts on Auto, 50hz
     post({DIKS_CURSOR_RIGHT, DIKS_RETURN, DIKS_RETURN, DIKS_RETURN, DIKS_BACKSPACE});
     ASSERT_TRUE(Menu(&app_->record).ended());
@@ -323,7 +335,7 @@ TEST_F(CountdownTest, PendingReturnKeepsAndAFallbackWithoutRowIsAuto) {
 
 // The TV key opens the menu on the browser's own thread with the browser's own keys; the mode is
 // switched for it.
-TEST(TvKey, ChosenModeIsSwitchedOnTheBrowsersThreadAndKeptWithReturn) {
+TEST(TvKey, TheMenuRunsOnTheCallersThreadWithItsKeys) {
     KVN_REQUIRE_SANDBOX();
     kvn_set_time_divisor(50), kvn_test::write_file("/tmp/tolu_cgi", "");
     App browser(BROWSER);
@@ -349,6 +361,84 @@ TEST(TvKey, ChosenModeIsSwitchedOnTheBrowsersThreadAndKeptWithReturn) {
     EXPECT_EQ((std::vector<int>{-3, 34, -2}), commands);
     EXPECT_EQ(0, osd_service_open_connections());
     EXPECT_EQ("7 | 7 | 28", left()) << "1080i 60Hz kept";
+}
+
+// The menu for the caller's window while the browser or the flash player has the focus, whoever
+// calls; else "Not allowed" from the focused application. A Stop key waits in every window.
+TEST(TvKey, OpensTheMenuForTheCallerOnlyUnderTheBrowserOrTheFlashPlayer) {
+    KVN_REQUIRE_SANDBOX();
+    App browser(BROWSER), flash(FLASH_LITE), photos(PHOTO_PLAYER);
+    ASSERT_TRUE(kvn_test::register_all({&browser, &flash, &photos}));
+    write_var("video_output", "0", 0), write_var("lang", "english_lang", 0);
+    const std::vector<std::string> menu = {"0 -3 0 0 ", "0 9 32770 0 " + resolution_page("Auto"),
+                                           "0 9 32770 1 ", "0 -2 0 0 "},
+                                   not_allowed = {"104 -3 0 0 ", "104 13 16384 0 -msg=Not allowed",
+                                                  "104 -2 0 0 "};
+    const struct {
+        App *focused, *caller;
+        bool opens;
+    } rows[] = {{&browser, &browser, true}, {&flash, &flash, true},    {&flash, &browser, true},
+                {&browser, &flash, true},   {&photos, &photos, false}, {&photos, &browser, false}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(std::to_string(row.focused->record.window_id) + " focused, " +
+                     std::to_string(row.caller->record.window_id) + " calls");
+        for (App *a : {&browser, &flash, &photos}) {
+            a->record.on_focus = a == row.focused;
+            for (DFBEvent e; a->record.events->GetEvent(a->record.events, &e) == DFB_OK;) continue;
+            a->press(DIKS_STOP);
+        }
+        osd_service_clear(), current_fip_mode = 7;
+        DFBWindowEvent e = kvn_test::key_event(DIKS_TV);
+        EXPECT_EQ(0, kvn_default_event_handling(&row.caller->record, &e));
+        EXPECT_TRUE(e.type == 0 && e.key_symbol == DIKS_NULL) << "cleared";
+        std::vector<std::string> calls;
+        for (const osd_call &c : kvn_test::osd_calls())
+            calls.push_back(std::to_string(c.owner) + " " + std::to_string(c.command) + " " +
+                            std::to_string(c.flags) + " " + std::to_string(c.mode) + " " + c.text);
+        EXPECT_EQ(row.opens ? menu : not_allowed, calls);
+        EXPECT_EQ(row.opens ? 28 : 7, current_fip_mode);
+        for (App *a : {&browser, &flash, &photos})
+            EXPECT_EQ(row.opens && a == row.caller ? DFB_BUFFEREMPTY : DFB_OK,
+                      a->record.events->HasEvent(a->record.events))
+                << a->record.window_id << ": the menu reads the caller's keys only";
+    }
+}
+
+// The menu on a buffer whose wait fails at once (for 3 s; then it times out, so that a menu that
+// would spin ends) leaves as on its 10-second time-out (0.5 s here).
+std::atomic<int> g_failed_waits{0};
+Clock::time_point g_failing_since;
+
+TEST(TvKey, AMenuOnAFailingWaitLeavesAsOnATimeOut) {
+    KVN_REQUIRE_SANDBOX();
+    IDirectFBEventBuffer failing{};
+    failing.WaitForEventWithTimeout = [](IDirectFBEventBuffer *, unsigned, unsigned) {
+        return ++g_failed_waits, Clock::now() - g_failing_since < std::chrono::seconds(3)
+                                     ? DFB_DESTROYED
+                                     : DFB_TIMEOUT;
+    };
+    failing.GetEvent = [](IDirectFBEventBuffer *, DFBEvent *) { return DFB_BUFFEREMPTY; };
+    kvn_window browser{};
+    browser.window_id = BROWSER, browser.active = 1, browser.opacity = 0xff,
+    browser.events = &failing;
+    ASSERT_EQ(0, register_window(&browser));
+    ASSERT_EQ(0, focus_on_window(BROWSER));
+    kvn_set_time_divisor(20);
+    current_fip_mode = 7;
+    g_failing_since = Clock::now();
+    DFBWindowEvent e = kvn_test::key_event(DIKS_TV);
+    EXPECT_EQ(0, kvn_default_event_handling(&browser, &e));
+    auto took = Clock::now() - g_failing_since;
+    kvn_set_time_divisor(1);
+    EXPECT_GE(took, std::chrono::milliseconds(450));
+    EXPECT_LT(took, std::chrono::milliseconds(2500));
+    EXPECT_LE(g_failed_waits.load(), 1001) << "a pause between failed waits";
+    std::vector<osd_call> calls = kvn_test::osd_calls();
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ((std::vector<int>{9, 0x8002, 1, 0}), head(calls[calls.size() - 2]));
+    EXPECT_EQ(-2, calls.back().command) << "the pages are taken down";
+    EXPECT_EQ(7, current_fip_mode) << "left as on a time-out";
+    unregister_window(&browser);
 }
 
 }  // namespace
