@@ -200,9 +200,15 @@ TEST_F(MenuTest, SelectSwitchesTheTvSystem) {
     EXPECT_TRUE(dialog(42).empty());
 }
 
-TEST_F(MenuTest, BackspaceOnTheResolutionPageLeavesUnchanged) {
+// From Auto's confirmation to the resolution page, and from there out of the menu.
+TEST_F(MenuTest, BackspaceGoesBackAPageAndLeavesFromTheFirst) {
     write_var("video_output", "8", 0), current_fip_mode = 4;
-    run({DIKS_CURSOR_RIGHT, DIKS_BACKSPACE});
+    run({DIKS_CURSOR_LEFT, DIKS_CURSOR_LEFT, DIKS_RETURN, DIKS_BACKSPACE, DIKS_BACKSPACE});
+    EXPECT_EQ((std::vector<std::string>{
+                  resolution_page("1080i"), highlight(24, "720p"), highlight(24, "Auto"),
+                  "-set=28\t-opts=Auto\t-ntt=Yes\t-rtt=No\t-acm=Apply Setting?\t-inm=TV System\t",
+                  resolution_page("Auto"), highlight(24, "Auto")}),
+              texts(9));
     EXPECT_EQ("| 8 | 28", left());
     EXPECT_EQ("", kvn_test::read_file("/tmp/tolu_cgi"));
 }
