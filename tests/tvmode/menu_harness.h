@@ -132,6 +132,16 @@ inline std::string resolution_page(const std::string &row, const std::string &ne
     return "-set=24\t-opts=Auto,720p,1080i,1080p,4K\t-optdel=,\t-ntt=" + next + "\t-rtt=" + exit +
            "\t-acm=\t-inm=\t-fset=24\t-fdis=0\t-fopt=" + row + "\t";
 }
+inline std::string frequency_page(const std::string &options, const std::string &row,
+                                  const std::string &at) {
+    return "-set=25\t-opts=" + options +
+           "\t-optdel=,\t-ntt=Select\t-rtt=Back\t-acm=\t-inm=Resolution  " + row +
+           "\t-fset=25\t-fdis=0\t-fopt=" + at + "\t";
+}
+inline std::string confirmation(const std::string &line, const std::string &heading) {
+    return "-set=28\t-opts=" + line + "\t-ntt=Yes\t-rtt=No\t-acm=Apply Setting?\t-inm=" + heading +
+           "\t";
+}
 inline std::string highlight(int page, const std::string &name) {
     return "-set=" + std::to_string(page) + "\t-fdis=0\t-fopt=" + name + "\t";
 }

@@ -121,11 +121,8 @@ TEST_F(MenuTest, HighlightsMoveThroughEveryListAndStopAtItsEnds) {
         for (int i = 0; i < l.row; ++i) post({DIKS_CURSOR_RIGHT});
         run({DIKS_RETURN, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_CURSOR_LEFT,
              DIKS_CURSOR_LEFT, DIKS_CURSOR_LEFT, DIKS_STOP});
-        std::vector<std::string> expected = {
-            "-set=25\t-opts=" + std::string(l.options) +
-                "\t-optdel=,\t-ntt=Select\t-rtt=Back\t-acm=\t-inm=Resolution  " + l.name +
-                "\t-fset=25\t-fdis=0\t-fopt=" + l.names[0] + "\t",
-            highlight(25, l.names[0])};
+        std::vector<std::string> expected = {frequency_page(l.options, l.name, l.names[0]),
+                                             highlight(25, l.names[0])};
         int last = static_cast<int>(l.names.size()) - 1, at = 0;
         for (int step : {1, 1, 1, -1, -1, -1})
             at = std::max(0, std::min(last, at + step)),
@@ -143,17 +140,12 @@ TEST_F(MenuTest, InvalidModeAndOkOnlyRedrawTheCurrentPage) {
          DIKS_BACKSPACE, DIKS_BACKSPACE, DIKS_TV});
     EXPECT_EQ((std::vector<std::string>{"-msg=Invalid mode", "-msg=Invalid mode"}), texts(13));
     EXPECT_EQ(0x4000, dialog(13).at(0).flags);
-    const std::string confirm =
-        "-set=28\t-opts=Frequency  60hz\t-ntt=Yes\t-rtt=No\t-acm=Apply Setting?\t-inm=Resolution "
-        "1080p\t";
-    const std::string frequency_page =
-        "-set=25\t-opts=24hz,50hz,60hz\t-optdel=,\t-ntt=Select\t-rtt=Back\t-acm=\t-inm=Resolution  "
-        "1080p\t"
-        "-fset=25\t-fdis=0\t-fopt=60hz\t";
+    const std::string confirm = confirmation("Frequency  60hz", "Resolution 1080p"),
+                      frequencies = frequency_page("24hz,50hz,60hz", "1080p", "60hz");
     EXPECT_EQ(
-        (std::vector<std::string>{resolution_page("1080p"), highlight(24, "1080p"), frequency_page,
+        (std::vector<std::string>{resolution_page("1080p"), highlight(24, "1080p"), frequencies,
                                   highlight(25, "60hz"), highlight(25, "60hz"), confirm, confirm,
-                                  confirm, frequency_page, highlight(25, "60hz"),
+                                  confirm, frequencies, highlight(25, "60hz"),
                                   resolution_page("1080p"), highlight(24, "1080p")}),
         texts(9));
     EXPECT_TRUE(daemon_codes().empty());
@@ -204,10 +196,9 @@ TEST_F(MenuTest, SelectSwitchesTheTvSystem) {
 TEST_F(MenuTest, BackspaceGoesBackAPageAndLeavesFromTheFirst) {
     write_var("video_output", "8", 0), current_fip_mode = 4;
     run({DIKS_CURSOR_LEFT, DIKS_CURSOR_LEFT, DIKS_RETURN, DIKS_BACKSPACE, DIKS_BACKSPACE});
-    EXPECT_EQ((std::vector<std::string>{
-                  resolution_page("1080i"), highlight(24, "720p"), highlight(24, "Auto"),
-                  "-set=28\t-opts=Auto\t-ntt=Yes\t-rtt=No\t-acm=Apply Setting?\t-inm=TV System\t",
-                  resolution_page("Auto"), highlight(24, "Auto")}),
+    EXPECT_EQ((std::vector<std::string>{resolution_page("1080i"), highlight(24, "720p"),
+                                        highlight(24, "Auto"), confirmation("Auto", "TV System"),
+                                        resolution_page("Auto"), highlight(24, "Auto")}),
               texts(9));
     EXPECT_EQ("| 8 | 28", left());
     EXPECT_EQ("", kvn_test::read_file("/tmp/tolu_cgi"));
@@ -281,8 +272,7 @@ TEST_F(Countdown, BackspaceRevertsAtOnce) {
         osd(0, "a", 9, 0x8002, 0, highlight(24, "720p")),
         osd(0, "a", 9, 0x8002, 0, highlight(24, "Auto")),
         osd(0, "a", 9, 0x8002, 0, highlight(24, "Auto")),
-        osd(0, "a", 9, 0x8002, 0,
-            "-set=28\t-opts=Auto\t-ntt=Yes\t-rtt=No\t-acm=Apply Setting?\t-inm=TV System\t")};
+        osd(0, "a", 9, 0x8002, 0, confirmation("Auto", "TV System"))};
     for (const auto &step : {std::vector<std::string>(applied(0, "b")),
                              {osd(0, "a", 9, 0x8002, 1), counting, osd(0, "a", 42, 0x8000, 1)},
                              applied(8, "c"),
