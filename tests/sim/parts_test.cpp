@@ -20,9 +20,9 @@
 
 using namespace kvn_sim;
 
-TEST(SimLineReader, LongLinesAreCutWithoutHoldingThemAndStopEndsTheWait) {
-    int in[2], stop[2];
-    ASSERT_TRUE(pipe(in) == 0 && pipe(stop) == 0);
+TEST(SimLineReader, LongLinesAreCutWithoutHoldingThem) {
+    int in[2];
+    ASSERT_EQ(pipe(in), 0);
     std::thread writer([&] {
         std::string text = "first\n" + std::string(3 * kMaxLineBytes, 'a') + "\n" +
                            std::string(kMaxLineBytes, 'b') + "\nlast without end";
@@ -42,8 +42,13 @@ TEST(SimLineReader, LongLinesAreCutWithoutHoldingThemAndStopEndsTheWait) {
               (std::vector<std::string>{"first", "<too long>", "<limit>", "last without end"}));
     writer.join();
     close(in[0]);
-    // Nothing comes on the input: the stop descriptor ends the wait.
-    ASSERT_EQ(pipe(in), 0);
+}
+
+// Nothing comes on the input: the stop descriptor ends the wait.
+TEST(SimLineReader, TheStopDescriptorEndsTheWait) {
+    int in[2], stop[2];
+    ASSERT_TRUE(pipe(in) == 0 && pipe(stop) == 0);
+    std::string line;
     LineReader waiting(in[0], stop[0]);
     ASSERT_EQ(write(stop[1], "x", 1), 1);
     EXPECT_EQ(waiting.next(line), LineReader::Result::Stopped);
@@ -67,13 +72,15 @@ TEST(SimRecorder, WaitsAreRoundedToATenthAndSplitAtTheLongestWait) {
     for (const Row &r : rows) EXPECT_EQ(recorded_waits(r.real_ms), r.waits) << r.real_ms;
 }
 
-TEST(SimTrace, MemoryKeepsTheNewestLinesAndTheStandInsAreEmptiedPastTheirLimit) {
+TEST(SimTrace, MemoryKeepsTheNewestLines) {
     TraceLog log(3);
     for (int i = 1; i <= 5; ++i) log.add("line " + std::to_string(i));
     std::string found;
     EXPECT_TRUE(log.size() == 3u && !log.search(std::regex("line 2"), found));
     EXPECT_TRUE(log.search(std::regex("line [0-9]"), found) && found == "line 3") << found;
+}
 
+TEST(SimTrace, TheStandInsAreEmptiedPastTheirLimit) {
     int word = 0;
     for (int i = 0; i < 11; ++i) {
         kvn_trace("x");
@@ -103,18 +110,22 @@ TEST(SimOptions, EveryPathIsPassedOnAbsolute) {
                                         "--time-divisor", "5", "--quiet"}));
 }
 
-// Each desktop key stands for one remote key, and only the arrows repeat.
-TEST(SimKeyboard, EachDesktopKeyOnceAndOnlyTheArrowsRepeat) {
+TEST(SimKeyboard, EachDesktopKeyStandsForOneRemoteKey) {
     std::set<int> seen;
     for (const KeyboardKey &k : keyboard_map()) {
         EXPECT_TRUE(seen.insert(k.keycode).second) << k.label;
         EXPECT_EQ(remote_key_for(k.keycode), &k);
+    }
+    EXPECT_EQ(remote_key_for(0x7fffffff), nullptr);
+    EXPECT_EQ(key_name((DFBInputDeviceKeySymbol)0xF072), "0xF072");
+}
+
+TEST(SimKeyboard, OnlyTheArrowsRepeat) {
+    for (const KeyboardKey &k : keyboard_map()) {
         bool arrow = k.remote == DIKS_CURSOR_LEFT || k.remote == DIKS_CURSOR_RIGHT ||
                      k.remote == DIKS_CURSOR_UP || k.remote == DIKS_CURSOR_DOWN;
         EXPECT_EQ(k.repeats, arrow) << k.label;
     }
-    EXPECT_EQ(remote_key_for(0x7fffffff), nullptr);
-    EXPECT_EQ(key_name((DFBInputDeviceKeySymbol)0xF072), "0xF072");
 }
 
 namespace {
@@ -179,12 +190,13 @@ TEST(SimScript, EveryCommandCommentAndMalformedLine) {
         {std::string("wait 5\0junk", 11), "NUL byte at byte 7"},
         {"key " + std::string(kMaxLineBytes, 'A'), "longer than 4096"},
         {"press TV", "press"},
-        {"key TV RETURN", ""},
+        {"key TV RETURN", "key takes one key name"},
         {"wait", ""},
         {"wait -5", ""},
         {"wait 10ms", ""},
         {"wait 99999999999", "at most 3600000"},
         {"wait 99999999999999999999999", "at most 3600000"},
+        {"wait 9223372036854775807", "at most 3600000"},
         {"shot", ""},
         {"shot ../escape", ""},
         {"shot a/b", ""},

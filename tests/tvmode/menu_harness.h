@@ -97,6 +97,28 @@ inline std::vector<std::string> platform_trace(std::vector<std::string> sources 
     }
     return out;
 }
+// A dialog command as the trace shows it (tabs written as \t).
+inline std::string osd(int owner, const char *conn, int cmd, int flags = 0, int mode = 0,
+                       const std::string &text = "") {
+    std::string shown;
+    for (char c : text) shown += c == '\t' ? std::string("\\t") : std::string(1, c);
+    return "osd owner=" + std::to_string(owner) + " conn=" + conn + " cmd=" + std::to_string(cmd) +
+           " flags=" + std::to_string(flags) + " mode=" + std::to_string(mode) +
+           " len=" + std::to_string(text.size()) + " text=" + shown;
+}
+
+// What a menu choice does after its reply: stored, switched for no application, committed.
+inline std::vector<std::string> applied(int code, const char *conn) {
+    const std::string c = std::to_string(code);
+    return {"flash write_var video_output=" + c,
+            "flash write_var video_setting=tvmode",
+            osd(0, conn, -3),
+            osd(0, conn, 34),
+            osd(0, conn, -2),
+            "smpoutd code=" + c,
+            osd(0, "0", -2),
+            "flash save_commit"};
+}
 // Everything readable now on a non-blocking descriptor.
 inline std::string drain(int fd) {
     std::string out;
@@ -109,6 +131,16 @@ inline std::string resolution_page(const std::string &row, const std::string &ne
                                    const std::string &exit = "Exit") {
     return "-set=24\t-opts=Auto,720p,1080i,1080p,4K\t-optdel=,\t-ntt=" + next + "\t-rtt=" + exit +
            "\t-acm=\t-inm=\t-fset=24\t-fdis=0\t-fopt=" + row + "\t";
+}
+inline std::string frequency_page(const std::string &options, const std::string &row,
+                                  const std::string &at) {
+    return "-set=25\t-opts=" + options +
+           "\t-optdel=,\t-ntt=Select\t-rtt=Back\t-acm=\t-inm=Resolution  " + row +
+           "\t-fset=25\t-fdis=0\t-fopt=" + at + "\t";
+}
+inline std::string confirmation(const std::string &line, const std::string &heading) {
+    return "-set=28\t-opts=" + line + "\t-ntt=Yes\t-rtt=No\t-acm=Apply Setting?\t-inm=" + heading +
+           "\t";
 }
 inline std::string highlight(int page, const std::string &name) {
     return "-set=" + std::to_string(page) + "\t-fdis=0\t-fopt=" + name + "\t";
