@@ -100,9 +100,8 @@ TEST_F(Torrent, TheMarkerUnlessAReportIsReadAsBusy) {
         rows[i].second();
         kvn_set_time_divisor(i < 2 || i == busy_row ? 2 : 100);
         alarm(30);  // a wait on the FIFO would end the test here
-        testing::internal::CaptureStderr();
-        auto row_took = timed(1);
-        testing::internal::GetCapturedStderr();
+        std::chrono::milliseconds row_took;
+        kvn_test::captured_stderr([&] { row_took = timed(1); });
         alarm(0);
         EXPECT_EQ(i != busy_row, exists("/tmp/bt_hdd_spindown"));
         EXPECT_FALSE(exists("/tmp/cron_root_ori") || exists("/tmp/cron_root_temp"));
@@ -126,9 +125,8 @@ TEST_F(Torrent, HangingScriptIsKilledAfterItsMinuteAndNotWaitedForOnceKilled) {
         if ((tracer = fork()) == 0)
             _exit(ptrace(PTRACE_SEIZE, script, nullptr, nullptr) + sleep(10));
     });
-    testing::internal::CaptureStderr();
-    auto took = timed(1);
-    std::string err = testing::internal::GetCapturedStderr();
+    std::chrono::milliseconds took;
+    std::string err = kvn_test::captured_stderr([&] { took = timed(1); });
     hold.join();
     EXPECT_LT(took, std::chrono::seconds(5));
     EXPECT_GT(took, std::chrono::milliseconds(550)) << "60 s / 100 before the kill";

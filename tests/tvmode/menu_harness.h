@@ -7,7 +7,6 @@
 
 #include <map>
 
-#include "../context/context_test_util.h"
 #include "kvn_app_harness.h"
 #include "kvn_trace.h"
 #include "platform/platform.h"
@@ -15,7 +14,7 @@
 
 namespace menu_test {
 
-using ctx_test::has;
+using kvn_test::has;
 
 using Clock = std::chrono::steady_clock;
 struct Timed {
@@ -60,10 +59,8 @@ inline std::vector<int> daemon_codes() {
     for (int i = 0; i < smpoutd_stub_count(); ++i) out.push_back(smpoutd_stub_code(i));
     return out;
 }
-// What `run` printed on standard error, or on standard output.
-inline std::string stderr_of(const std::function<void()> &run) {
-    return testing::internal::CaptureStderr(), run(), testing::internal::GetCapturedStderr();
-}
+using kvn_test::captured_stderr;
+// What `run` printed on standard output.
 inline std::string stdout_of(const std::function<void()> &run) {
     return testing::internal::CaptureStdout(), run(), testing::internal::GetCapturedStdout();
 }
