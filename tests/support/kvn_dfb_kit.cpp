@@ -50,25 +50,25 @@ bool from_directfb(void *caller) {
             strstr(info.dli_fname, "libfusion") != nullptr);
 }
 
+// A reference taken (+1) or given back (-1) by a caller outside DirectFB.
+void count_reference(void *object, int change, void *caller) {
+    if (from_directfb(caller)) return;
+    std::lock_guard<std::recursive_mutex> lock(g_mutex);
+    auto it = g_alive.find(object);
+    if (it != g_alive.end() && (it->second.second += change) <= 0) g_alive.erase(it);
+}
+
 template <typename I>
 DirectResult add_ref(I *thiz) {
     thiz = resolve(thiz);
-    if (!from_directfb(__builtin_return_address(0))) {
-        std::lock_guard<std::recursive_mutex> lock(g_mutex);
-        auto it = g_alive.find(thiz);
-        if (it != g_alive.end()) ++it->second.second;
-    }
+    count_reference(thiz, +1, __builtin_return_address(0));
     return original(thiz).AddRef(thiz);
 }
 
 template <typename I>
 DirectResult release(I *thiz) {
     thiz = resolve(thiz);
-    if (!from_directfb(__builtin_return_address(0))) {
-        std::lock_guard<std::recursive_mutex> lock(g_mutex);
-        auto it = g_alive.find(thiz);
-        if (it != g_alive.end() && --it->second.second <= 0) g_alive.erase(it);
-    }
+    count_reference(thiz, -1, __builtin_return_address(0));
     return original(thiz).Release(thiz);
 }
 
