@@ -236,10 +236,11 @@ TEST(FlashSetting, EveryProcessAgreesWhateverIsRemovedOrPlantedBesideIt) {
         if (writer == 0) {
             sqlite3 *db = nullptr;
             sqlite3_open(path.c_str(), &db);
-            _exit(sqlite3_exec(db,
-                               "PRAGMA journal_mode=DELETE; PRAGMA cache_size=2; BEGIN; "
-                               "UPDATE settings SET value = hex(zeroblob(30000))",
-                               nullptr, nullptr, nullptr));
+            _exit(sqlite3_exec(
+                db,
+                "PRAGMA journal_mode=DELETE; PRAGMA cache_size=2; BEGIN; "
+                "UPDATE settings SET value = 'NTSC'; CREATE TABLE t AS SELECT hex(zeroblob(1e5))",
+                nullptr, nullptr, nullptr));
         }
         ASSERT_TRUE(wait_for(writer) == 0 && access((path + "-journal").c_str(), F_OK) == 0);
         EXPECT_EQ("PAL", value_of("tv_system"));
