@@ -249,6 +249,17 @@ TEST(FlashSetting, EveryProcessAgreesWhateverIsRemovedOrPlantedBesideIt) {
         const int folder = open((g_root + "/neighbours").c_str(), O_RDONLY | O_DIRECTORY);
         EXPECT_TRUE(flock(folder, LOCK_SH) == 0 && save_commit() == 0);
         close(folder);
+        // A cleaner puts a copy in the database's place while each write is in flight: the first
+        // write opens the store anew, the second, on the files it kept, is not acknowledged.
+        static int (*const replace)(void *) = [](void *) {
+            return shell("cp $S $S.copy && mv $S.copy $S", getenv("FLASH_SETTING_FILE"));
+        };
+        sqlite3_auto_extension(reinterpret_cast<void (*)()>(+[](sqlite3 *db, char **, void *) {
+            return sqlite3_commit_hook(db, replace, nullptr), 0;
+        }));
+        ASSERT_EQ(0, replace(nullptr));
+        EXPECT_TRUE(write_var("lang", "english_lang", 0) == 0 && write_var("lang", "x", 0) == -1);
+        sqlite3_reset_auto_extension();
         std::vector<std::string>
             names;  // every file the store keeps beside itself, and its rollback journal
         for (const std::string &name : entries(g_root + "/neighbours"))
