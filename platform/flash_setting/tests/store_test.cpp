@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -187,6 +188,8 @@ TEST(FlashSetting, RefusesAnythingButItsOwnDatabase) {
         {"a link to nowhere", "ln -s missing/store.db $S", "is a link", -1},
         {"a FIFO", "mkfifo $S", "is a FIFO", -1},
         {"a folder", "mkdir $S", "is a folder", -1},
+        {"a socket", "perl -MIO::Socket::UNIX -e 'IO::Socket::UNIX->new(Local => $ENV{S})'",
+         "is a special file", -1},
         {"a text file", "printf 'kvn-flash-setting 1\\nlang=x\\n' >$S",
          "is not a database: refused", -1},
         {"another program's database", "cp $R/foreign.db $S",
@@ -226,8 +229,37 @@ TEST(FlashSetting, RefusesAnythingButItsOwnDatabase) {
 TEST(FlashSetting, EveryProcessAgreesWhateverIsRemovedOrPlantedBesideIt) {
     in_child("neighbours", [](const std::string &path) {
         ASSERT_EQ(0, shell("echo theirs >$R/target"));
-        ASSERT_TRUE(write_var("tv_system", "PAL", 0) == 0 && save_commit() == 0 &&
-                    write_var("lang", "english_lang", 0) == 0);
+        // A writer of the store put back in rollback mode, ended with its journal hot and its
+        // change spilled into the database: the change is rolled back.
+        ASSERT_EQ("", program("tv_system=PAL"));
+        const pid_t writer = fork();
+        if (writer == 0) {
+            sqlite3 *db = nullptr;
+            sqlite3_open(path.c_str(), &db);
+            _exit(sqlite3_exec(
+                db,
+                "PRAGMA journal_mode=DELETE; PRAGMA cache_size=2; BEGIN; "
+                "UPDATE settings SET value = 'NTSC'; CREATE TABLE t AS SELECT hex(zeroblob(1e5))",
+                nullptr, nullptr, nullptr));
+        }
+        ASSERT_TRUE(wait_for(writer) == 0 && access((path + "-journal").c_str(), F_OK) == 0);
+        EXPECT_EQ("PAL", value_of("tv_system"));
+        ASSERT_EQ(0, write_var("lang", "english_lang", 0));
+        // Another process's call in flight holds the folder shared: a call goes on beside it.
+        const int folder = open((g_root + "/neighbours").c_str(), O_RDONLY | O_DIRECTORY);
+        EXPECT_TRUE(flock(folder, LOCK_SH) == 0 && save_commit() == 0);
+        close(folder);
+        // A cleaner puts a copy in the database's place while each write is in flight: the first
+        // write opens the store anew, the second, on the files it kept, is not acknowledged.
+        static int (*const replace)(void *) = [](void *) {
+            return shell("cp $S $S.copy && mv $S.copy $S", getenv("FLASH_SETTING_FILE"));
+        };
+        sqlite3_auto_extension(reinterpret_cast<void (*)()>(+[](sqlite3 *db, char **, void *) {
+            return sqlite3_commit_hook(db, replace, nullptr), 0;
+        }));
+        ASSERT_EQ(0, replace(nullptr));
+        EXPECT_TRUE(write_var("lang", "english_lang", 0) == 0 && write_var("lang", "x", 0) == -1);
+        sqlite3_reset_auto_extension();
         std::vector<std::string>
             names;  // every file the store keeps beside itself, and its rollback journal
         for (const std::string &name : entries(g_root + "/neighbours"))
