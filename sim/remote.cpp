@@ -16,14 +16,14 @@ std::atomic<int> g_menu_owner{-1};
 
 }  // namespace
 
-void follow_input_buffers() { input_driver_attach(kvn_dfb_global_context.kvn_dfb); }
+void follow_input_buffers() { kvn_input_driver::attach(kvn_dfb_global_context.kvn_dfb); }
 
-bool standby_waiting() { return input_driver_has_reader(); }
+bool standby_waiting() { return kvn_input_driver::has_reader(); }
 
 void press(DFBInputDeviceKeySymbol key) {
     // In standby the player's input driver feeds the standby's own input
     // buffer, not a window.
-    if (input_driver_post_key(key)) {
+    if (kvn_input_driver::post_key(key)) {
         say("  -> standby input buffer");
         return;
     }

@@ -161,10 +161,11 @@ void check_background(int layer_height, int font_height, bool backdrop) {
     void *data = nullptr;
     int pitch = 0;
     ASSERT_EQ(DFB_OK, bg->Lock(bg, DSLF_READ, &data, &pitch));
-    if (backdrop)  // the backdrop (64x48) reached the whole surface
+    if (backdrop) {  // the backdrop (64x48) reached the whole surface
         EXPECT_EQ(colour & 0xf0f0f0, *reinterpret_cast<const uint32_t *>(
                                          static_cast<char *>(data) + (layer_height - 1) * pitch) &
                                          0xf0f0f0);
+    }
     bg->Unlock(bg);
     kvn_clean_up();  // the surface holds the font it wrote with until then
 }

@@ -13,6 +13,7 @@
 
 #include "common/standby_flag.h"
 #include "host_stub.h"
+#include "input_driver.h"
 #include "keys/power_keys.h"
 #include "kvn_app_harness.h"
 #include "kvn_trace.h"
@@ -30,11 +31,11 @@ const std::string kStopRequest =
     "wget -q -O /dev/null http://127.0.0.1:8008/playback?arg0=stop_vod";
 
 void press_in_standby(DFBInputDeviceKeySymbol key, bool repeat = false) {
-    ASSERT_TRUE(kvn_test::post_standby_input(kvn_test::input_key(key, repeat)))
+    ASSERT_TRUE(kvn_input_driver::post(kvn_test::input_key(key, repeat)))
         << "no standby to press the key in";
 }
 bool in_standby() {
-    return kvn_test::standby_input() != nullptr && kvn_test::exists("/tmp/goingstandby");
+    return kvn_input_driver::has_reader() && kvn_test::exists("/tmp/goingstandby");
 }
 bool awake() { return kvn_get_standby_mode() == 0 && !in_standby(); }
 void wake(DFBInputDeviceKeySymbol key = DIKS_POWER) {

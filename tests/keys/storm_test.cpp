@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "flash_setting.h"
+#include "input_driver.h"
 #include "kvn_app_harness.h"
 #include "kvn_trace.h"
 #include "platform/platform.h"
@@ -37,7 +38,7 @@ const DFBInputDeviceKeySymbol kOtherKeys[] = {DIKS_CURSOR_LEFT, DIKS_CURSOR_RIGH
 using Apps = std::map<int, std::unique_ptr<App>>;
 
 bool in_standby_loop() {
-    return kvn_test::standby_input() != nullptr && kvn_test::exists("/tmp/goingstandby");
+    return kvn_input_driver::has_reader() && kvn_test::exists("/tmp/goingstandby");
 }
 
 long busy_loops(Apps &apps) {
@@ -50,8 +51,7 @@ bool settled(Apps &apps) {
     for (int pass = 0; pass < 2;
          ++pass, std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
         long busy = busy_loops(apps);
-        if (busy > 1 ||
-            (busy == 1 && !(in_standby_loop() && kvn_test::standby_input_pending() == 0)))
+        if (busy > 1 || (busy == 1 && !(in_standby_loop() && kvn_input_driver::pending() == 0)))
             return false;
     }
     return true;
@@ -141,7 +141,7 @@ void run_storm(uint32_t seed) {
             may_power_off |= key == DIKS_REDIAL || (to_standby && key == DIKS_CLEAR);
             may_reboot |= to_standby && key == DIKS_EJECT;
             DFBEvent event = kvn_test::input_key(key, repeat);
-            to_standby ? (void)kvn_test::post_standby_input(event) : apps[app]->press(key, repeat);
+            to_standby ? (void)kvn_input_driver::post(event) : apps[app]->press(key, repeat);
             ++keys;
         };
         for (int count = 60 + pick(100); count > 0; --count) {
@@ -186,7 +186,7 @@ void run_storm(uint32_t seed) {
             if (!in_standby_loop() && smpoutd_stub_picture_on()) break;
             if (presses == 3) fail("three presses and still not awake");
             if (in_standby_loop()) {
-                kvn_test::post_standby_input(kvn_test::input_key(DIKS_POWER));
+                kvn_input_driver::post(kvn_test::input_key(DIKS_POWER));
                 EXPECT_TRUE(eventually([] { return !in_standby_loop(); })) << state(apps);
                 continue;
             }

@@ -8,56 +8,11 @@
 #include <algorithm>
 #include <mutex>
 
+#include "input_driver.h"
 #include "kvn_trace.h"
 #include "platform/platform.h"
 
 namespace kvn_test {
-
-namespace {
-
-// The buffers alive, in the order made.  Posting and the owner's last Release take the same lock,
-// so that an event never reaches a buffer that is being destroyed.
-std::mutex g_inputs_mutex;
-std::vector<IDirectFBEventBuffer *> g_inputs;
-decltype(IDirectFB::CreateInputEventBuffer) g_create_input = nullptr;
-decltype(IDirectFBEventBuffer::Release) g_release_input = nullptr;
-
-DirectResult release_input(IDirectFBEventBuffer *buffer) {
-    std::lock_guard<std::mutex> lock(g_inputs_mutex);
-    g_inputs.erase(std::remove(g_inputs.begin(), g_inputs.end(), buffer), g_inputs.end());
-    buffer->Release = g_release_input;
-    return g_release_input(buffer);
-}
-
-DFBResult create_input(IDirectFB *dfb, DFBInputDeviceCapabilities caps, DFBBoolean global,
-                       IDirectFBEventBuffer **buffer) {
-    DFBResult result = g_create_input(dfb, caps, global, buffer);
-    if (result == DFB_OK && *buffer != nullptr) {
-        std::lock_guard<std::mutex> lock(g_inputs_mutex);
-        g_release_input = (*buffer)->Release;
-        (*buffer)->Release = release_input;
-        g_inputs.push_back(*buffer);
-    }
-    return result;
-}
-
-}  // namespace
-
-IDirectFBEventBuffer *standby_input() {
-    std::lock_guard<std::mutex> lock(g_inputs_mutex);
-    return g_inputs.empty() ? nullptr : g_inputs.front();
-}
-
-bool post_standby_input(const DFBEvent &event) {
-    std::lock_guard<std::mutex> lock(g_inputs_mutex);
-    return !g_inputs.empty() && g_inputs.front()->PostEvent(g_inputs.front(), &event) == DFB_OK;
-}
-
-int standby_input_pending() {
-    std::lock_guard<std::mutex> lock(g_inputs_mutex);
-    if (g_inputs.empty()) return -1;
-    return g_inputs.front()->HasEvent(g_inputs.front()) == DFB_OK ? 1 : 0;
-}
 
 std::string stored(const char *key) {
     char *v = get_var_mem(key);
@@ -118,8 +73,7 @@ void start_display() {
         char **argv = args;
         kvn_dfb_context &g = kvn_dfb_global_context;
         kvn_dfb_init(&argc, &argv, &g.kvn_dfb, &g.kvn_screen);
-        g_create_input = g.kvn_dfb->CreateInputEventBuffer;
-        g.kvn_dfb->CreateInputEventBuffer = create_input;
+        kvn_input_driver::attach(g.kvn_dfb);
         kvn_layer_osd_init(g.kvn_dfb, &g.kvn_layer_osd, &g.kvn_layer_osd_config, nullptr, nullptr);
     });
 }

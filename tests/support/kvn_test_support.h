@@ -83,13 +83,8 @@ inline DFBEvent input_key(DFBInputDeviceKeySymbol key, bool repeat = false) {
         static_cast<DFBInputEventFlags>(DIEF_KEYSYMBOL | (repeat ? DIEF_REPEAT : 0));
     return event;
 }
-// The input event buffers the library makes through DirectFB's main interface once start_display
-// has run (the standby waits for its keys in one), reached as the player's input driver reaches
-// them: the one alive (null: none), an event posted into it (false: none alive), whether a key
-// waits in it (1, 0; -1: none alive).
-IDirectFBEventBuffer *standby_input();
-bool post_standby_input(const DFBEvent &event);
-int standby_input_pending();
+// The standby waits for its keys in an input event buffer; once start_display has run,
+// kvn_input_driver reaches those buffers as the player's input driver does.
 
 inline size_t heap_in_use() {
     return mallinfo2().uordblks;

@@ -6,6 +6,7 @@
 
 #include "common/standby_flag.h"
 #include "host_stub.h"
+#include "input_driver.h"
 #include "kvn_app_harness.h"
 #include "kvn_dfb_kit.h"
 #include "screensaver_stub.h"
@@ -634,10 +635,10 @@ TEST_F(Leftovers, NoneAfterAStandbyOrATvModeMenu) {
     const std::string before = kvn_test::dfb_leftovers();
     browser.start(), flash.start();
     browser.press(DIKS_POWER);  // the flash player runs the standby
-    ASSERT_TRUE(kvn_test::eventually([] { return kvn_test::standby_input() != nullptr; }));
-    ASSERT_TRUE(kvn_test::post_standby_input(kvn_test::input_key(DIKS_POWER)));
+    ASSERT_TRUE(kvn_test::eventually([] { return kvn_input_driver::has_reader(); }));
+    ASSERT_TRUE(kvn_input_driver::post(kvn_test::input_key(DIKS_POWER)));
     ASSERT_TRUE(kvn_test::eventually(
-        [] { return kvn_get_standby_mode() == 0 && kvn_test::standby_input() == nullptr; }));
+        [] { return kvn_get_standby_mode() == 0 && !kvn_input_driver::has_reader(); }));
     EXPECT_EQ(before, kvn_test::dfb_leftovers()) << "after a standby";
     ASSERT_EQ(0, focus_on_window(BROWSER));
     int handled = browser.handled();

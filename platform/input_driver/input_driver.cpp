@@ -6,7 +6,7 @@
 #include <mutex>
 #include <vector>
 
-namespace kvn_sim {
+namespace kvn_input_driver {
 namespace {
 
 using CreateFn = decltype(IDirectFB::CreateInputEventBuffer);
@@ -40,29 +40,40 @@ DFBResult create_watched(IDirectFB *dfb, DFBInputDeviceCapabilities caps, DFBBoo
 
 }  // namespace
 
-void input_driver_attach(IDirectFB *dfb) {
+void attach(IDirectFB *dfb) {
     std::lock_guard<std::mutex> lock(g_mutex);
     if (dfb == nullptr || dfb->CreateInputEventBuffer == create_watched) return;
     g_create = dfb->CreateInputEventBuffer;
     dfb->CreateInputEventBuffer = create_watched;
 }
 
-bool input_driver_post_key(DFBInputDeviceKeySymbol key) {
+bool post(const DFBEvent &event) {
     std::lock_guard<std::mutex> lock(g_mutex);
-    if (g_alive.empty()) return false;
+    for (IDirectFBEventBuffer *buffer : g_alive) buffer->PostEvent(buffer, &event);
+    return !g_alive.empty();
+}
+
+bool post_key(DFBInputDeviceKeySymbol key) {
     DFBEvent e;
     memset(&e, 0, sizeof e);
     e.input.clazz = DFEC_INPUT;
     e.input.type = DIET_KEYPRESS;
     e.input.flags = DIEF_KEYSYMBOL;
     e.input.key_symbol = key;
-    for (IDirectFBEventBuffer *buffer : g_alive) buffer->PostEvent(buffer, &e);
-    return true;
+    return post(e);
 }
 
-bool input_driver_has_reader() {
+bool has_reader() {
     std::lock_guard<std::mutex> lock(g_mutex);
     return !g_alive.empty();
 }
 
-}  // namespace kvn_sim
+int pending() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (g_alive.empty()) return -1;
+    for (IDirectFBEventBuffer *buffer : g_alive)
+        if (buffer->HasEvent(buffer) == DFB_OK) return 1;
+    return 0;
+}
+
+}  // namespace kvn_input_driver
