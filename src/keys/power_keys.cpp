@@ -10,7 +10,7 @@
 #include "common/clock.h"
 #include "common/files.h"
 #include "common/standby_flag.h"
-#include "platform/platform.h"
+#include "platform/imports.h"
 #include "standby.h"
 
 namespace kvn {

@@ -24,7 +24,7 @@
 #include "common/standby_flag.h"
 #include "common/warn.h"
 #include "disk_names.h"
-#include "platform/platform.h"
+#include "platform/imports.h"
 #include "power_keys.h"
 #include "torrent.h"
 

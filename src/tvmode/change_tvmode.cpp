@@ -11,7 +11,7 @@
 #include "common/warn.h"
 #include "korvan_framework_lib.h"
 #include "mode_parse.h"
-#include "platform/platform.h"
+#include "platform/imports.h"
 
 namespace kvn {
 

@@ -6,7 +6,7 @@
 #include "common/numbers.h"
 #include "common/warn.h"
 #include "korvan_framework_lib.h"
-#include "platform/platform.h"
+#include "platform/imports.h"
 #include "value_file.h"
 
 extern "C" int init_video_config(void *context) {
