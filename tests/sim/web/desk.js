@@ -6,8 +6,9 @@ const { chromium } = require('playwright-core');
 const fs = require('fs');
 const path = require('path');
 
-// Starts korvan-sim with ARGS and --web on a free port; resolves with the
-// process and the page's address once it printed it.
+// Starts korvan-sim with ARGS and --web on a free port, as a developer
+// does (it runs the player in its sandbox); resolves with the process and
+// the page's address once it printed it.
 function startDesk(sim, args) {
   const player = spawn(sim, ['--web', '127.0.0.1:0', ...args], { stdio: ['pipe', 'pipe', 'pipe'] });
   player.output = '';
