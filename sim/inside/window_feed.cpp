@@ -30,6 +30,11 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kFrameTime = std::chrono::milliseconds(30);
 constexpr auto kIdleLook = std::chrono::milliseconds(200);
 constexpr auto kStillAfter = std::chrono::seconds(1);
+// After a key, quick looks: the application draws its answer a few
+// milliseconds after the key, mostly after a look made at once, and the
+// next beat would show it up to a frame time late.
+constexpr auto kQuickLook = std::chrono::milliseconds(4);
+constexpr int kQuickLooks = 6;
 // Trace lines waiting for the launcher; past this the oldest go, so that
 // a stalled launcher costs the player no memory.
 constexpr size_t kTextsKept = 10000;
@@ -90,6 +95,7 @@ struct Feed {
         Picture frame, last;
         std::string error;
         Clock::time_point changed = Clock::now(), tick = Clock::now();
+        int quick = 0;
         while (running) {
             if (grab_screen(frame, error) && frame.pixels != last.pixels) {
                 screen.publish(frame);
@@ -100,11 +106,17 @@ struct Feed {
                 changed = Clock::now();
             }
             // On a beat, not after a pause: the copy's own time is inside it.
-            tick += Clock::now() - changed < kStillAfter ? kFrameTime : kIdleLook;
+            if (quick > 0 && quick--)
+                tick += kQuickLook;
+            else
+                tick += Clock::now() - changed < kStillAfter ? kFrameTime : kIdleLook;
             if (tick < Clock::now()) tick = Clock::now();
             std::unique_lock<std::mutex> lock(mutex);
             poke.wait_until(lock, tick, [&] { return poked || !running; });
-            if (poked) changed = tick = Clock::now();
+            if (poked) {
+                changed = tick = Clock::now();
+                quick = kQuickLooks;
+            }
             poked = false;
         }
     }
