@@ -127,8 +127,9 @@ int run_player(const Options &o) {
     int control = inherited_control_fd();
     bool window = o.window == Options::Window::On, web = !o.web.empty();
     if ((window || web) && control < 0)
-        return refuse(kStatusBadInput, std::string(window ? "--window" : "--web") +
-                                           ": start korvan-sim outside the sandbox, which shows it");
+        return refuse(kStatusBadInput,
+                      std::string(window ? "--window" : "--web") +
+                          ": start korvan-sim outside the sandbox, which shows it");
     std::vector<Command> script;
     std::string error;
     if (!o.script.empty() && !load_script(o.script, script, error))

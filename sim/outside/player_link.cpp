@@ -15,7 +15,9 @@ PlayerLink::~PlayerLink() {
     if (reader_.joinable()) reader_.join();
 }
 
-void PlayerLink::start() { reader_ = std::thread([this] { read(); }); }
+void PlayerLink::start() {
+    reader_ = std::thread([this] { read(); });
+}
 
 template <typename Tell>
 void PlayerLink::tell(Tell how) {
@@ -105,8 +107,7 @@ void PlayerLink::add_recorder(Recorder *recorder) {
 
 void PlayerLink::remove_recorder(Recorder *recorder) {
     std::lock_guard<std::mutex> lock(mutex_);
-    recorders_.erase(std::remove(recorders_.begin(), recorders_.end(), recorder),
-                     recorders_.end());
+    recorders_.erase(std::remove(recorders_.begin(), recorders_.end(), recorder), recorders_.end());
 }
 
 }  // namespace kvn_sim

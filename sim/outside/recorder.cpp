@@ -55,8 +55,9 @@ void Recorder::open_in_memory() {
 
 void Recorder::start() {
     last_ = Clock::now();
-    write("# Recorded at the desk of korvan-sim; waits are in player time.\n"
-          "# Replay: korvan-sim --script THIS-FILE [--time-divisor N]\n");
+    write(
+        "# Recorded at the desk of korvan-sim; waits are in player time.\n"
+        "# Replay: korvan-sim --script THIS-FILE [--time-divisor N]\n");
 }
 
 void Recorder::write(const std::string &text) {

@@ -37,8 +37,8 @@ class WebFrames {
     mutable std::mutex mutex_;
     Picture current_, next_;
     uint32_t version_ = 0;
-    Message step_;                   // from version_ - 1 to version_
-    Message whole_;                  // all of whole_version_
+    Message step_;   // from version_ - 1 to version_
+    Message whole_;  // all of whole_version_
     uint32_t whole_version_ = 0;
 };
 

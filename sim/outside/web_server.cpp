@@ -387,7 +387,8 @@ struct WebDesk::Server : PlayerLink::View {
             !same_secret(given, token))
             return refuse(conn, 403, "the address needs the token that korvan-sim printed");
         const char *origin = mg_get_header(conn, "Origin");
-        if (origin != nullptr && std::string(origin) != "http://" + std::string(mg_get_header(conn, "Host")))
+        if (origin != nullptr &&
+            std::string(origin) != "http://" + std::string(mg_get_header(conn, "Host")))
             return refuse(conn, 403, "requests from other sites are refused");
         if (strcmp(ri->request_method, "GET") != 0)
             return refuse(conn, 405, "only GET is served here");
@@ -507,10 +508,22 @@ bool WebDesk::start(const Options &options, PlayerLink &link, std::string &error
     mg_init_library(MG_FEATURES_WEBSOCKET);
     std::string ports = s.address + ":" + std::to_string(s.port);
     std::string workers = std::to_string(kMaxPages + 8);
-    const char *config[] = {"listening_ports", ports.c_str(), "num_threads", workers.c_str(),
-                            "request_timeout_ms", kWriteTimeoutMs, "max_request_size",
-                            kMaxRequestBytes, "enable_keep_alive", "no", "tcp_nodelay", "1",
-                            "enable_directory_listing", "no", "access_control_allow_origin", "",
+    const char *config[] = {"listening_ports",
+                            ports.c_str(),
+                            "num_threads",
+                            workers.c_str(),
+                            "request_timeout_ms",
+                            kWriteTimeoutMs,
+                            "max_request_size",
+                            kMaxRequestBytes,
+                            "enable_keep_alive",
+                            "no",
+                            "tcp_nodelay",
+                            "1",
+                            "enable_directory_listing",
+                            "no",
+                            "access_control_allow_origin",
+                            "",
                             nullptr};
     mg_callbacks callbacks;
     memset(&callbacks, 0, sizeof callbacks);

@@ -40,8 +40,9 @@ const struct {
 std::string browser_key_name(int keycode) {
     for (const auto &w : kBrowserWords)
         if (w.keycode == keycode) return w.name;
-    return keycode > 0 && keycode < 128 && isprint(keycode) ? std::string(1, static_cast<char>(keycode))
-                                                            : std::string();
+    return keycode > 0 && keycode < 128 && isprint(keycode)
+               ? std::string(1, static_cast<char>(keycode))
+               : std::string();
 }
 
 int keycode_for_browser_key(const std::string &name) {

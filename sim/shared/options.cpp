@@ -79,8 +79,9 @@ bool parse_options(const std::vector<std::string> &args, Options &o, bool &help,
             int port = 0;
             if (!value(o.web)) return false;
             if (!parse_web_address(o.web, address, port)) {
-                error = "--web needs [ADDRESS:]PORT, an IPv4 address and a port from 0 to 65535: \"" +
-                        o.web + "\"";
+                error =
+                    "--web needs [ADDRESS:]PORT, an IPv4 address and a port from 0 to 65535: \"" +
+                    o.web + "\"";
                 return false;
             }
         } else if (a == "--window") {
@@ -121,7 +122,8 @@ bool parse_web_address(const std::string &text, std::string &address, int &port)
     struct in_addr parsed;
     char *end = nullptr;
     long number = strtol(digits.c_str(), &end, 10);
-    if (digits.empty() || digits.size() > 5 || *end != '\0' || !isdigit(static_cast<unsigned char>(digits[0])) || number > 65535 ||
+    if (digits.empty() || digits.size() > 5 || *end != '\0' ||
+        !isdigit(static_cast<unsigned char>(digits[0])) || number > 65535 ||
         inet_pton(AF_INET, address.c_str(), &parsed) != 1)
         return false;
     port = static_cast<int>(number);
