@@ -11,7 +11,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -95,8 +94,7 @@ struct Page {
     std::deque<uint32_t> unshown;
     Recorder recorder;
     bool recording = false;
-    std::thread sender;
-    std::mutex writing;  // one write at a time
+    std::thread sender;  // the one that writes to the page
 };
 
 bool same_address(const sockaddr_in &a, const sockaddr_in &b) {
@@ -110,7 +108,7 @@ bool addresses_of(int fd, sockaddr_in &local, sockaddr_in &peer) {
            local.sin_family == AF_INET && peer.sin_family == AF_INET;
 }
 
-// The descriptor of the connection from `remote`:`remote_port` to `port`.
+// The descriptor of a page's connection, by its addresses at both ends.
 int socket_of(const mg_request_info *ri, sockaddr_in &local, sockaddr_in &peer) {
     sockaddr_in want{};
     want.sin_port = htons(static_cast<uint16_t>(ri->remote_port));
@@ -221,8 +219,7 @@ struct WebDesk::Server : PlayerLink::View {
         return p.unshown.size() < kFramesAhead && frames.version() != p.shown;
     }
 
-    bool write(Page &p, const std::string &bytes) {
-        std::lock_guard<std::mutex> lock(p.writing);
+    static bool write(Page &p, const std::string &bytes) {
         int n = mg_websocket_write(p.conn, MG_WEBSOCKET_OPCODE_BINARY, bytes.data(), bytes.size());
         return n > 0 && static_cast<size_t>(n) >= bytes.size();
     }
@@ -325,7 +322,7 @@ struct WebDesk::Server : PlayerLink::View {
         auto p = std::make_shared<Page>();
         p->conn = conn;
         p->fd = socket_of(mg_get_request_info(conn), p->local, p->peer);
-        std::string keys, lines;
+        std::string keys;
         for (const KeyboardKey &k : keyboard_map())
             keys += std::string(k.label) + "\t" + key_name(k.remote) + "\t" + k.meaning + "\t" +
                     browser_key_name(k.keycode) + "\t" + (k.repeats ? "1" : "0") + "\n";
