@@ -257,11 +257,9 @@ bool unchanged() {
     unsigned char now[2][48] = {};
     if (file != nullptr && file->pMethods != nullptr && file->pMethods->iVersion >= 2 &&
         file->pMethods->xShmMap(file, 0, 32768, 0, &index) == SQLITE_OK && index != nullptr)
-        for (int copy = 0; copy < 2; ++copy) {
-            for (size_t i = 0; i < sizeof now[0]; ++i)
-                now[copy][i] = static_cast<volatile unsigned char *>(index)[copy * 48 + i];
-            __atomic_thread_fence(__ATOMIC_ACQUIRE);
-        }
+        for (size_t i = 0; i < sizeof now; ++i)  // each load before the ones after it
+            now[i / 48][i % 48] =
+                __atomic_load_n(static_cast<volatile unsigned char *>(index) + i, __ATOMIC_ACQUIRE);
     const bool whole = memcmp(now[0], now[1], sizeof now[0]) == 0 && now[0][12] != 0,
                same = whole && memcmp(now[0], g.header, sizeof g.header) == 0;
     memcpy(g.header, now[0], sizeof g.header);
