@@ -164,7 +164,7 @@ void close_connection() {
     sqlite3_finalize(g.read);
     sqlite3_close_v2(g.db);
     if (g.fd >= 0) close(g.fd);
-    g.fd = -1, g.read = nullptr, g.db = nullptr, g.ours = false, g.header[12] = 0;
+    g.fd = -1, g.read = nullptr, g.db = nullptr, g.ours = false;
     g.values.clear();
 }
 
