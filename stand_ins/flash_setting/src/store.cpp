@@ -47,6 +47,7 @@ constexpr int kApplicationId = 0x4b564e53;          // "KVNS": a database of thi
 constexpr int kBusyMs = 30000;                      // another process's write or checkpoint
 constexpr int kAttempts = 3;  // a write or commit done again on files replaced under it
 const char *const kFiles[] = {"", "-wal", "-shm", "-journal"};  // the database and beside it
+constexpr size_t kHeader = 48;  // bytes of one copy of the WAL index's header
 // 1: this store's database; 0: an empty one, which the first write makes the
 // store's; -1: another program's.  One statement, so one read transaction.
 const std::string kKind = "SELECT CASE WHEN application_id = " + std::to_string(kApplicationId) +
@@ -69,9 +70,9 @@ struct Connection {
     int fd = -1;                   // the database's, opened before the connection
     sqlite3_stmt *read = nullptr;  // prepared once: preparing costs more than the read
     std::string path, error;
-    struct stat ids[3] = {};        // the database, -wal and -shm before the first statement
-    bool ours = false;              // the database holds this store's table
-    unsigned char header[48] = {};  // the WAL index's header at the last read, if whole
+    struct stat ids[3] = {};             // the database, -wal and -shm before the first statement
+    bool ours = false;                   // the database holds this store's table
+    unsigned char header[kHeader] = {};  // the WAL index's header at the last read, if whole
     std::map<std::string, std::optional<std::string>> values;  // read since it last changed
 };
 Connection &g = *new Connection;  // never destroyed: callers may run during exit
@@ -254,11 +255,11 @@ bool unchanged() {
     sqlite3_file *file = nullptr;
     volatile void *index = nullptr;
     sqlite3_file_control(g.db, "main", SQLITE_FCNTL_FILE_POINTER, &file);
-    unsigned char now[2][48] = {};
+    unsigned char now[2][kHeader] = {};
     if (file != nullptr && file->pMethods != nullptr && file->pMethods->iVersion >= 2 &&
         file->pMethods->xShmMap(file, 0, 32768, 0, &index) == SQLITE_OK && index != nullptr)
         for (size_t i = 0; i < sizeof now; ++i)  // each load before the ones after it
-            now[i / 48][i % 48] =
+            now[i / kHeader][i % kHeader] =
                 __atomic_load_n(static_cast<volatile unsigned char *>(index) + i, __ATOMIC_ACQUIRE);
     const bool whole = memcmp(now[0], now[1], sizeof now[0]) == 0 && now[0][12] != 0,
                same = whole && memcmp(now[0], g.header, sizeof g.header) == 0;
