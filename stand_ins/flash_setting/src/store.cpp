@@ -341,8 +341,8 @@ int commit() {
 
 }  // namespace
 
-// The callers are C: nothing may be thrown across these (strings that cannot
-// be had are failures too).
+// The callers are C: nothing may be thrown across these.  Memory that runs
+// out is a failure too, and the connection, maybe in a transaction, goes.
 
 extern "C" char *get_var_mem(const char *key) {
     if (key == nullptr) return nullptr;
@@ -352,7 +352,7 @@ extern "C" char *get_var_mem(const char *key) {
         if (!g.error.empty()) say(g.error, true);
         return value;
     } catch (const std::exception &e) {
-        return say(std::string("get_var_mem: ") + e.what()), nullptr;
+        return close_connection(), say(std::string("get_var_mem: ") + e.what()), nullptr;
     }
 }
 
@@ -362,8 +362,8 @@ extern "C" int write_var(const char *key, const void *value, int kind) {
     if (kind == 1 && value != nullptr)
         text = number, snprintf(number, sizeof number, "%d", *static_cast<const int *>(value));
     int result = -1;
+    std::lock_guard<std::mutex> guard(g_mutex);
     try {
-        std::lock_guard<std::mutex> guard(g_mutex);
         g.error = kind != 0 && kind != 1    ? "unknown kind " + std::to_string(kind)
                   : key == nullptr || !*key ? "no key"
                   : text == nullptr         ? "no value"
@@ -371,7 +371,7 @@ extern "C" int write_var(const char *key, const void *value, int kind) {
         if (g.error.empty()) result = write_text(key, text);
         if (result != 0) say("write_var(" + escaped(key) + "): " + g.error + "; nothing stored");
     } catch (const std::exception &e) {
-        say(std::string("write_var: ") + e.what());
+        close_connection(), say(std::string("write_var: ") + e.what());
     }
     kvn_trace("flash write_var %s=%s%s", escaped(key).c_str(), escaped(text).c_str(),
               result == 0 ? "" : " failed");
@@ -380,11 +380,11 @@ extern "C" int write_var(const char *key, const void *value, int kind) {
 
 extern "C" int save_commit(void) {
     int result = -1;
+    std::lock_guard<std::mutex> guard(g_mutex);
     try {
-        std::lock_guard<std::mutex> guard(g_mutex);
         if ((result = commit()) != 0) say("save_commit: " + g.error);
     } catch (const std::exception &e) {
-        say(std::string("save_commit: ") + e.what());
+        close_connection(), say(std::string("save_commit: ") + e.what());
     }
     kvn_trace("flash save_commit%s", result == 0 ? "" : " failed");
     return result;
