@@ -10,6 +10,7 @@
 #include <regex>
 
 #include "korvan_framework_lib.h"
+#include "messages.h"
 #include "remote.h"
 #include "screen.h"
 #include "status_watch.h"
@@ -22,7 +23,7 @@ namespace {
 enum { kGoOn = 0, kQuit = -1 };
 
 int complain(int line, const std::string &text, int status) {
-    fprintf(stderr, "korvan-sim: line %d: %s\n", line, text.c_str());
+    tell("line " + std::to_string(line) + ": " + text);
     return status;
 }
 

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "keyboard_map.h"
+#include "messages.h"
 #include "recorder.h"
 #include "stop_signal.h"
 #include "view_channel.h"
@@ -185,7 +186,7 @@ void run_live_window(int fd, Recorder &recorder) {
                 std::string error;
                 int passed = static_cast<int>(reinterpret_cast<intptr_t>(e.user.data1));
                 if (view.have_screen || !view.screen.map(passed, error)) {
-                    if (!error.empty()) fprintf(stderr, "korvan-sim: %s\n", error.c_str());
+                    if (!error.empty()) tell(error);
                     if (view.have_screen) close(passed);
                     continue;
                 }

@@ -9,6 +9,7 @@
 #include <linux/seccomp.h>
 #include <signal.h>
 #include <stddef.h>
+#include <string.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -16,30 +17,86 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <thread>
+
 #include "common/child.h"
 #include "kvn_test_support.h"
 
-TEST(Files, OnlyAPlainFileWithOneNameMayBeWrittenAndEachRefusalSaysWhy) {
+TEST(Files, OnlyARegularFileWithOneNameOfOursIsWrittenAndEachRefusalSaysWhy) {
     KVN_REQUIRE_SANDBOX();
     kvn_test::write_file("/tmp/plain", "x"), kvn_test::write_file("/tmp/named", "x");
-    ASSERT_EQ(0, link("/tmp/named", "/tmp/second-name") | symlink("/tmp/plain", "/tmp/link") |
-                     mkdir("/tmp/folder", 0755) | mkfifo("/tmp/fifo", 0644));
-    const char *rows[][2] = {// said null: allowed, nothing said
-                             {"/tmp/plain", nullptr},
-                             {"/tmp/missing", nullptr},
-                             {"/tmp/link", "it is a symbolic link"},
-                             {"/tmp/folder", "it is a directory"},
-                             {"/tmp/fifo", "it is not a plain file"},
-                             {"/tmp/second-name", "it has another name"}};
+    kvn_test::write_file("/tmp/others", "x"), kvn_test::write_file("/tmp/touched", "x");
+    ASSERT_EQ(0, link("/tmp/named", "/tmp/second-name") | symlink("/tmp/named", "/tmp/link") |
+                     mkdir("/tmp/folder", 0755) | mkfifo("/tmp/fifo", 0644) |
+                     mkfifo("/tmp/read-fifo", 0644) | chown("/tmp/others", 1000, 1000));
+    int reader = open("/tmp/read-fifo", O_RDONLY | O_NONBLOCK);
+    const struct {
+        const char *path, *data, *said;
+        int result;
+        const char *content;  // afterwards (null: not a file)
+    } rows[] = {{"/tmp/plain", "5\n", nullptr, 0, "5\n"},
+                {"/tmp/missing", "5\n", nullptr, 0, "5\n"},
+                {"/tmp/touched", nullptr, nullptr, 0, "x"},
+                {"/tmp/touch-made", nullptr, nullptr, 0, ""},
+                {"/tmp/link", "5\n", "refusing to write /tmp/link: it is a symbolic link", -1, nullptr},
+                {"/tmp/folder", "5\n", "refusing to write /tmp/folder: it is a directory", -1, nullptr},
+                {"/tmp/fifo", "5\n", "refusing to write /tmp/fifo: it is not a plain file", -1, nullptr},
+                {"/tmp/read-fifo", nullptr, "refusing to write /tmp/read-fifo: it is not a plain file",
+                 -1, nullptr},
+                {"/tmp/second-name", "5\n", "refusing to write /tmp/second-name: it has another name",
+                 -1, "x"},  // nor through the link to it
+                {"/tmp/others", "5\n", "refusing to write /tmp/others: it is another user's file", -1,
+                 "x"},
+                {"/tmp/no-folder/file", "5\n",
+                 "cannot write /tmp/no-folder/file: No such file or directory", kvn::kCannotCreate,
+                 nullptr}};
     for (const auto &row : rows) {
-        bool allowed = false;
-        EXPECT_EQ(
-            row[1] ? std::string("korvan_framework_lib: who: refusing to write ") + row[0] + ": " +
-                         row[1] + "\n"
-                   : "",
-            kvn_test::captured_stderr([&] { allowed = kvn::shell_may_write(row[0], "who"); }));
-        EXPECT_EQ(row[1] == nullptr, allowed) << row[0];
+        int result = 0;
+        EXPECT_EQ(row.said ? std::string("korvan_framework_lib: who: ") + row.said + "\n" : "",
+                  kvn_test::captured_stderr([&] {
+                      result = kvn::write_own_file(row.path, row.data,
+                                                   row.data ? strlen(row.data) : 0, "who");
+                  }));
+        EXPECT_EQ(row.result, result) << row.path;
+        if (row.content) {
+            EXPECT_EQ(row.content, kvn_test::read_file(row.path)) << row.path;
+        }
     }
+    char ignored;
+    EXPECT_EQ(0, read(reader, &ignored, 1)) << "nothing reached the FIFO";
+    close(reader);
+}
+
+// A neighbour who owns the name swaps a link in and out while the player writes: the name is
+// looked at by the open itself, so no write lands where the link leads.
+TEST(Files, ANameSwappedForALinkWhileItIsWrittenLeadsNowhere) {
+    KVN_REQUIRE_SANDBOX();
+    kvn_test::write_file("/opt/victim", "precious\n");
+    for (const char *path : {"/tmp/tvmode", "/tmp/goingstandby"}) {
+        SCOPED_TRACE(path);
+        std::atomic<bool> done{false};
+        std::thread neighbour([&] {
+            const std::string plain = std::string(path) + ".plain",
+                              linked = std::string(path) + ".link";
+            while (!done) {
+                symlink(strcmp(path, "/tmp/tvmode") == 0 ? "/opt/victim" : "/opt/made-through",
+                        linked.c_str());
+                rename(linked.c_str(), path);
+                close(open(plain.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644));
+                rename(plain.c_str(), path);
+            }
+        });
+        kvn_test::captured_stderr([&] {
+            for (int i = 0; i < 100; ++i)
+                strcmp(path, "/tmp/tvmode") == 0 ? write_value_to_file(path, 5)
+                                                 : kvn::touch_marker(path, "who");
+        });
+        done = true;
+        neighbour.join();
+    }
+    EXPECT_EQ("precious\n", kvn_test::read_file("/opt/victim"));
+    EXPECT_FALSE(kvn_test::exists("/opt/made-through"));
 }
 
 TEST(Files, PrivateCreationSaysWhyItFailed) {
