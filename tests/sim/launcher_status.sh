@@ -1,8 +1,9 @@
 #!/bin/bash
 # korvan-sim started by hand, outside the sandbox: what it refuses before it
 # starts anything, each with its status and message, and the sandbox's
-# own refusal passed on.  Nothing here reaches a player: every case stops
-# before the sandbox, or at a stand-in sandbox that only refuses.
+# own refusal passed on; then what a script cannot change from inside.
+# Until then nothing here reaches a player: every case stops before the
+# sandbox, or at a stand-in sandbox that only refuses.
 # Usage: launcher_status.sh KORVAN-SIM VERSION
 set -u
 sim=$1 version=$2
@@ -29,6 +30,18 @@ check 2 '--record writes the keys pressed in the live window' "$sim" --record "$
 check 2 "--record runs the window at the player's own timing" "$sim" --window --record "$dir/r.kvs" --time-divisor 5
 mkfifo "$dir/fifo"
 check 2 "cannot write $dir/fifo: it is a FIFO that no process reads" "$sim" --window --record "$dir/fifo" --shots "$dir"
+# The record and the trace are the caller's own files: never written through a link, nor into a
+# file with another name or of another user.
+echo precious > "$dir/victim"
+ln -s victim "$dir/link" && ln "$dir/victim" "$dir/second" && cp "$dir/victim" "$dir/others"
+check 2 "--record: cannot write $dir/link: it is a symbolic link" "$sim" --window --record "$dir/link" --shots "$dir"
+check 2 "--record: cannot write $dir/second: it has another name" "$sim" --window --record "$dir/second" --shots "$dir"
+check 2 "--trace: cannot write $dir/link: it is a symbolic link" "$sim" --trace "$dir/link" --shots "$dir" --script "$dir/ok.kvs"
+if chown 1000 "$dir/others" 2>/dev/null; then
+    check 2 "--record: cannot write $dir/others: it is another user's file" "$sim" --window --record "$dir/others" --shots "$dir"
+fi
+[ "$(cat "$dir/victim" "$dir/others")" = "$(printf 'precious\nprecious')" ] ||
+    { echo "FAIL: a file behind the record changed"; failures=$((failures + 1)); }
 check 2 '--app needs NAME=PATH' "$sim" --app NOBODY=x.so --script "$dir/ok.kvs"
 check 2 '--app BROWSER is given twice' "$sim" --app BROWSER=a.so --app BROWSER=b.so
 check 2 '--time-divisor needs a number from 1 to 1000' "$sim" --time-divisor 0
@@ -38,11 +51,11 @@ check 125 'will not share the system folder /tmp ' "$sim" --shots /tmp --script 
 check 125 'will not share the system folder /usr/lib ' "$sim" --app PHOTO_PLAYER=/usr/lib/os-release --script "$dir/ok.kvs" --shots "$dir"
 # A sandbox that refuses (as the real one does for a system folder): its
 # status and message reach the user with the folders it was asked to share.
-mkdir "$dir/bin"
-cp "$sim" "$dir/bin/korvan-sim"
-printf '#!/bin/sh\n[ "$1" = --check-folder ] && exit 0\necho "kvn-sandbox: will not share that" >&2\nexit 125\n' > "$dir/bin/kvn-sandbox"
-chmod +x "$dir/bin/kvn-sandbox"
-check 125 "Folders it was asked to share: $dir" "$dir/bin/korvan-sim" --script "$dir/ok.kvs" --shots "$dir"
+mkdir -p "$dir/prefix/bin"
+cp "$sim" "$dir/prefix/bin/korvan-sim"
+printf '#!/bin/sh\n[ "$1" = --check-folder ] && exit 0\necho "kvn-sandbox: will not share that" >&2\nexit 125\n' > "$dir/prefix/bin/kvn-sandbox"
+chmod +x "$dir/prefix/bin/kvn-sandbox"
+check 125 "Folders it was asked to share: $dir" "$dir/prefix/bin/korvan-sim" --script "$dir/ok.kvs" --shots "$dir"
 grep -q 'kvn-sandbox: will not share that' "$dir/log" || { echo "FAIL: the sandbox's own reason is lost"; failures=$((failures + 1)); }
 # Held before the sandbox starts (a script FIFO whose writer has not
 # finished): the first SIGTERM ends it at once.
@@ -57,5 +70,16 @@ wait "$pid"
 got=$?
 exec 7>&-
 [ "$got" = 143 ] || { echo "FAIL: SIGTERM before the sandbox gave $got"; cat "$dir/log"; failures=$((failures + 1)); }
+
+# What runs on this machine outside any sandbox (the build tree, the sandbox) and the script's
+# folder are read-only for the player, and the shots may not go into the tree.
+build=$(cd "$(dirname "$sim")/.." && pwd)
+check 2 "the screenshot folder $build/sim lies in $build, which korvan-sim runs from" "$sim" --script "$dir/ok.kvs" --shots "$build/sim"
+mkdir "$dir/shots"
+for target in "$build/kvn-probe" "$build/sim/kvn-probe" "$dir/kvn-probe"; do
+    printf 'file %s x\n' "$target" > "$dir/probe.kvs"
+    check 3 "line 1: cannot write $target: Read-only file system" "$sim" --script "$dir/probe.kvs" --shots "$dir/shots"
+    [ -e "$target" ] && { echo "FAIL: the player made $target"; failures=$((failures + 1)); rm -f "$target"; }
+done
 rm -rf "$dir"
 exit $failures
