@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 #include "common/child.h"
@@ -68,32 +69,40 @@ TEST(Files, OnlyARegularFileWithOneNameOfOursIsWrittenAndEachRefusalSaysWhy) {
     close(reader);
 }
 
-// A neighbour who owns the name swaps a link in and out while the player writes: the name is
-// looked at by the open itself, so no write lands where the link leads.
+// A neighbour who owns the name puts a link in its place the moment the player starts a program
+// (as a shell that would write the file by name): whatever was judged before, no write lands where
+// the link leads.
 TEST(Files, ANameSwappedForALinkWhileItIsWrittenLeadsNowhere) {
     KVN_REQUIRE_SANDBOX();
     kvn_test::write_file("/opt/victim", "precious\n");
-    for (const char *path : {"/tmp/tvmode", "/tmp/goingstandby"}) {
-        SCOPED_TRACE(path);
-        std::atomic<bool> done{false};
-        std::thread neighbour([&] {
-            const std::string plain = std::string(path) + ".plain",
-                              linked = std::string(path) + ".link";
-            while (!done) {
-                symlink(strcmp(path, "/tmp/tvmode") == 0 ? "/opt/victim" : "/opt/made-through",
-                        linked.c_str());
-                rename(linked.c_str(), path);
-                close(open(plain.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644));
-                rename(plain.c_str(), path);
-            }
-        });
-        kvn_test::captured_stderr([&] {
-            for (int i = 0; i < 100; ++i)
-                strcmp(path, "/tmp/tvmode") == 0 ? write_value_to_file(path, 5)
-                                                 : kvn::touch_marker(path, "who");
-        });
-        done = true;
-        neighbour.join();
+    const std::string children = "/proc/self/task/" + std::to_string(gettid()) + "/children";
+    const struct {
+        const char *path, *target;
+        std::function<void()> write;
+    } rows[] = {{"/tmp/tvmode", "/opt/victim", [] { write_value_to_file("/tmp/tvmode", 5); }},
+                {"/tmp/goingstandby", "/opt/made-through",
+                 [] { kvn::touch_marker("/tmp/goingstandby", "who"); }}};
+    for (const auto &row : rows) {
+        for (int round = 0; round < 20; ++round) {
+            kvn_test::write_file(row.path, "x");
+            std::atomic<bool> done{false};
+            std::thread neighbour([&] {
+                char any;
+                while (!done) {
+                    int fd = open(children.c_str(), O_RDONLY);
+                    bool started = fd >= 0 && read(fd, &any, 1) == 1;
+                    if (fd >= 0) close(fd);
+                    if (started) {
+                        symlink(row.target, "/tmp/planted");
+                        rename("/tmp/planted", row.path);
+                        return;
+                    }
+                }
+            });
+            kvn_test::captured_stderr(row.write);
+            done = true;
+            neighbour.join();
+        }
     }
     EXPECT_EQ("precious\n", kvn_test::read_file("/opt/victim"));
     EXPECT_FALSE(kvn_test::exists("/opt/made-through"));
