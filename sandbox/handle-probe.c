@@ -40,7 +40,8 @@ int main(int argc, char **argv) {
     if (hex == NULL) return 2;
     handle->handle_type = atoi(argv[2]);
     handle->handle_bytes = 0;
-    for (++hex; hex[0] != '\0' && hex[1] != '\0' && handle->handle_bytes < MAX_HANDLE_SZ; hex += 2) {
+    for (++hex; hex[0] != '\0' && hex[1] != '\0' && handle->handle_bytes < MAX_HANDLE_SZ;
+         hex += 2) {
         unsigned byte;
         if (sscanf(hex, "%2x", &byte) != 1) return 2;
         handle->f_handle[handle->handle_bytes++] = (unsigned char)byte;

@@ -35,7 +35,6 @@ constexpr auto kDialogKeyEvery = std::chrono::milliseconds(200);
 
 const char *kCallsLog = "/run/kvn-fakes/calls.log";
 
-
 void stop_players(void *) { say("  (media players stopped)"); }
 
 void start_display(const char *argv0) {

@@ -106,8 +106,7 @@ int check_paths(const Options &o, Shares &shares) {
         if (!writable_folder(folder_of(trace), false, error))
             return refuse(kStatusBadInput, "the folder of --trace " + trace + " " + error);
     }
-    if (!o.script.empty())
-        shares.read_only.push_back(resolved(folder_of(absolute_path(o.script))));
+    if (!o.script.empty()) shares.read_only.push_back(resolved(folder_of(absolute_path(o.script))));
     for (const AppOption &app : o.apps) {
         std::string dir = folder_of(absolute_path(app.path));
         struct stat st;

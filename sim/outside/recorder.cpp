@@ -30,8 +30,8 @@ int open_output(const std::string &path, std::string &error) {
     // Opened without waiting, and without O_TRUNC: a FIFO nobody reads
     // would otherwise hold the launcher before the window opens, and what
     // is at the path is judged before anything of it changes.
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC | O_NONBLOCK,
-                    0666);
+    int fd = ::open(path.c_str(),
+                    O_WRONLY | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC | O_NONBLOCK, 0666);
     const char *why = nullptr;
     struct stat st;
     if (fd < 0) {

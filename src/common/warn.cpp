@@ -12,9 +12,10 @@ namespace {
 // The length of the UTF-8 sequence of printable text at `at`, or 0.
 size_t printable_sequence(const std::string &text, size_t at) {
     unsigned char lead = static_cast<unsigned char>(text[at]);
-    size_t length = lead >= 0xc2 && lead <= 0xdf ? 2 : lead >= 0xe0 && lead <= 0xef ? 3
-                                                   : lead >= 0xf0 && lead <= 0xf4 ? 4
-                                                                                  : 0;
+    size_t length = lead >= 0xc2 && lead <= 0xdf   ? 2
+                    : lead >= 0xe0 && lead <= 0xef ? 3
+                    : lead >= 0xf0 && lead <= 0xf4 ? 4
+                                                   : 0;
     if (length == 0 || at + length > text.size()) return 0;
     for (size_t i = 1; i < length; ++i)
         if ((static_cast<unsigned char>(text[at + i]) & 0xc0) != 0x80) return 0;

@@ -36,22 +36,22 @@ TEST(Files, OnlyARegularFileWithOneNameOfOursIsWrittenAndEachRefusalSaysWhy) {
         const char *path, *data, *said;
         int result;
         const char *content;  // afterwards (null: not a file)
-    } rows[] = {{"/tmp/plain", "5\n", nullptr, 0, "5\n"},
-                {"/tmp/missing", "5\n", nullptr, 0, "5\n"},
-                {"/tmp/touched", nullptr, nullptr, 0, "x"},
-                {"/tmp/touch-made", nullptr, nullptr, 0, ""},
-                {"/tmp/link", "5\n", "refusing to write /tmp/link: it is a symbolic link", -1, nullptr},
-                {"/tmp/folder", "5\n", "refusing to write /tmp/folder: it is a directory", -1, nullptr},
-                {"/tmp/fifo", "5\n", "refusing to write /tmp/fifo: it is not a plain file", -1, nullptr},
-                {"/tmp/read-fifo", nullptr, "refusing to write /tmp/read-fifo: it is not a plain file",
-                 -1, nullptr},
-                {"/tmp/second-name", "5\n", "refusing to write /tmp/second-name: it has another name",
-                 -1, "x"},  // nor through the link to it
-                {"/tmp/others", "5\n", "refusing to write /tmp/others: it is another user's file", -1,
-                 "x"},
-                {"/tmp/no-folder/file", "5\n",
-                 "cannot write /tmp/no-folder/file: No such file or directory", kvn::kCannotCreate,
-                 nullptr}};
+    } rows[] = {
+        {"/tmp/plain", "5\n", nullptr, 0, "5\n"},
+        {"/tmp/missing", "5\n", nullptr, 0, "5\n"},
+        {"/tmp/touched", nullptr, nullptr, 0, "x"},
+        {"/tmp/touch-made", nullptr, nullptr, 0, ""},
+        {"/tmp/link", "5\n", "refusing to write /tmp/link: it is a symbolic link", -1, nullptr},
+        {"/tmp/folder", "5\n", "refusing to write /tmp/folder: it is a directory", -1, nullptr},
+        {"/tmp/fifo", "5\n", "refusing to write /tmp/fifo: it is not a plain file", -1, nullptr},
+        {"/tmp/read-fifo", nullptr, "refusing to write /tmp/read-fifo: it is not a plain file", -1,
+         nullptr},
+        {"/tmp/second-name", "5\n", "refusing to write /tmp/second-name: it has another name", -1,
+         "x"},  // nor through the link to it
+        {"/tmp/others", "5\n", "refusing to write /tmp/others: it is another user's file", -1, "x"},
+        {"/tmp/no-folder/file", "5\n",
+         "cannot write /tmp/no-folder/file: No such file or directory", kvn::kCannotCreate,
+         nullptr}};
     for (const auto &row : rows) {
         int result = 0;
         EXPECT_EQ(row.said ? std::string("korvan_framework_lib: who: ") + row.said + "\n" : "",

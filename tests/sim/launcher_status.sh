@@ -81,5 +81,13 @@ for target in "$build/kvn-probe" "$build/sim/kvn-probe" "$dir/kvn-probe"; do
     check 3 "line 1: cannot write $target: Read-only file system" "$sim" --script "$dir/probe.kvs" --shots "$dir/shots"
     [ -e "$target" ] && { echo "FAIL: the player made $target"; failures=$((failures + 1)); rm -f "$target"; }
 done
+# At a terminal, Ctrl-C reaches the launcher alone, which stops the player in order: the player
+# runs in a session of its own, away from the terminal's input, and the sandbox around it is not
+# killed under it.
+seen=$({ sleep 4; printf '\003'; sleep 3; } | timeout 30 script -qec \
+    "env -u DISPLAY -u WAYLAND_DISPLAY ${KVN_EMULATOR:-} '$sim' --no-window --shots '$dir/shots'; echo status \$?" \
+    /dev/null | tr -d '\r')
+{ grep -qx 'status 130' <<< "$seen" && grep -q 'korvan-sim: stopped by a signal' <<< "$seen"; } ||
+    { echo "FAIL: Ctrl-C at a terminal: $(grep -v '^  |' <<< "$seen")"; failures=$((failures + 1)); }
 rm -rf "$dir"
 exit $failures

@@ -371,7 +371,9 @@ TEST_F(ValueFile, WritesThroughTheShellOnlyWhatItCanPassSafely) {
         EXPECT_EQ(row.result != 0, err.find("write_value_to_file") != std::string::npos) << err;
         // Said with every control byte escaped: nothing of the path acts on the terminal.
         EXPECT_TRUE(std::none_of(err.begin(), err.end(),
-                                 [](char c) { return iscntrl(static_cast<unsigned char>(c)) && c != '\n'; }) &&
+                                 [](char c) {
+                                     return iscntrl(static_cast<unsigned char>(c)) && c != '\n';
+                                 }) &&
                     std::count(err.begin(), err.end(), '\n') == (row.result != 0))
             << err;
     }
