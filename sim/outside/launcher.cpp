@@ -83,10 +83,6 @@ struct Shares {
     }
 };
 
-bool lies_in(const std::string &dir, const std::string &tree) {
-    return dir == tree || dir.compare(0, tree.size() + 1, tree + "/") == 0;
-}
-
 // What the player will find and write inside the sandbox, checked here so
 // that a mistake gets its own message instead of the sandbox's.
 int check_paths(const Options &o, Shares &shares) {

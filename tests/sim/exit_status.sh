@@ -32,6 +32,11 @@ check 1 'line 1: no trace line so far matches' --script "$(script notrace 'expec
 check 2 'is a folder, not a script file' --script "$dir"
 check 2 'cannot read it' --script "$dir/missing.kvs"
 check 2 'the screenshot folder /proc/1 is not a writable folder' --shots /proc/1 --script "$dir/holds.kvs"
+# A script writes the player's own files and into the shots folder, never into a folder shared
+# from the host (here the build tree, which the tests share writable).
+build=$(cd "$(dirname "$sim")/.." && pwd)
+check 3 "line 1: will not write $build/kvn-probe: a script writes only" --script "$(script intotree "file $build/kvn-probe x\n")"
+[ ! -e "$build/kvn-probe" ] || { fail "a script wrote into the build tree"; rm -f "$build/kvn-probe"; }
 # Neither a FIFO without a reader nor one without a writer is waited on.
 mkfifo "$dir/fifo"
 check 3 "line 1: cannot write $dir/fifo" --script "$(script tofifo "file $dir/fifo x\n")"

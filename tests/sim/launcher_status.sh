@@ -1,12 +1,12 @@
 #!/bin/bash
 # korvan-sim started by hand, outside the sandbox: what it refuses before it
 # starts anything, each with its status and message, and the sandbox's
-# own refusal passed on; then what a script cannot change from inside.
+# own refusal passed on; then what a plug-in cannot change from inside.
 # Until then nothing here reaches a player: every case stops before the
 # sandbox, or at a stand-in sandbox that only refuses.
-# Usage: launcher_status.sh KORVAN-SIM VERSION
+# Usage: launcher_status.sh KORVAN-SIM VERSION BAD-APP-THAT-RETURNS
 set -u
-sim=$1 version=$2
+sim=$1 version=$2 bad_app=$3
 dir=$(mktemp -d /tmp/kvn-sim-launch.XXXXXX)
 failures=0
 check() {
@@ -71,16 +71,19 @@ got=$?
 exec 7>&-
 [ "$got" = 143 ] || { echo "FAIL: SIGTERM before the sandbox gave $got"; cat "$dir/log"; failures=$((failures + 1)); }
 
-# What runs on this machine outside any sandbox (the build tree, the sandbox) and the script's
-# folder are read-only for the player, and the shots may not go into the tree.
+# What runs on this machine outside any sandbox (the build tree, the sandbox) and the plug-in's
+# and the script's folders are read-only for the player: a plug-in writes nothing there.  The
+# shots, written there, may not go into the tree.
 build=$(cd "$(dirname "$sim")/.." && pwd)
 check 2 "the screenshot folder $build/sim lies in $build, which korvan-sim runs from" "$sim" --script "$dir/ok.kvs" --shots "$build/sim"
-mkdir "$dir/shots"
-for target in "$build/kvn-probe" "$build/sim/kvn-probe" "$dir/kvn-probe"; do
-    printf 'file %s x\n' "$target" > "$dir/probe.kvs"
-    check 3 "line 1: cannot write $target: Read-only file system" "$sim" --script "$dir/probe.kvs" --shots "$dir/shots"
-    [ -e "$target" ] && { echo "FAIL: the player made $target"; failures=$((failures + 1)); rm -f "$target"; }
+mkdir "$dir/apps" "$dir/shots"
+cp "$bad_app" "$dir/apps/"
+export KVN_BAD_APP_WRITES="$build/kvn-probe:$build/sim/kvn-probe:$dir/apps/kvn-probe:$dir/kvn-probe"
+check 4 'its entry point returned 7' "$sim" --app "PHOTO_PLAYER=$dir/apps/${bad_app##*/}" --script "$dir/ok.kvs" --shots "$dir/shots"
+for target in ${KVN_BAD_APP_WRITES//:/ }; do
+    [ -e "$target" ] && { echo "FAIL: the plug-in made $target"; failures=$((failures + 1)); rm -f "$target"; }
 done
+unset KVN_BAD_APP_WRITES
 # At a terminal, Ctrl-C reaches the launcher alone, which stops the player in order: the player
 # runs in a session of its own, away from the terminal's input, and the sandbox around it is not
 # killed under it.
