@@ -203,6 +203,11 @@ int launch(const Options &given) {
                                                "for the player; give --shots a folder of your own");
         shares.read_only.push_back(tree);
     }
+    // The source tree it was built from, read-only too, where the tests'
+    // files lie (the sanitizers' suppressions among them).
+    std::string source = resolved(KVN_SOURCE_DIR);
+    if (access(source.c_str(), X_OK) == 0 && sandbox_shares(sandbox, {source}, true))
+        shares.read_only.push_back(source);
     // A build for another processor runs through the emulator it was tested
     // with (KVN_EMULATOR, words without spaces: scripts/qemu-run QEMU ROOT),
     // which the sandbox must see.
