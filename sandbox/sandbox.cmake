@@ -32,5 +32,8 @@ if(BUILD_TESTING)
   set_tests_properties(Sandbox.HostUntouched PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
   # Outside it too, as any user: every spelling of a system folder refused.
   add_test(NAME Sandbox.Folders COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/check-folders ${KVN_SANDBOX})
-  set_tests_properties(Sandbox.Folders PROPERTIES TIMEOUT 120)
+  # And with the real one, as any user: the caller's terminal input, the
+  # host's sockets and FIFOs out of reach.
+  add_test(NAME Sandbox.Reach COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/check-reach ${KVN_SANDBOX})
+  set_tests_properties(Sandbox.Folders Sandbox.Reach PROPERTIES TIMEOUT 120)
 endif()

@@ -10,6 +10,7 @@
 
 #include "korvan_framework_lib.h"
 #include "launcher.h"
+#include "messages.h"
 #include "options.h"
 #include "player.h"
 #include "status.h"
@@ -24,7 +25,8 @@ int main(int argc, char **argv) {
     bool help = false;
     std::string error;
     if (!parse_options(std::vector<std::string>(argv + 1, argv + argc), options, help, error)) {
-        fprintf(stderr, "korvan-sim: %s\n%s", error.c_str(), usage_text().c_str());
+        tell(error);
+        fputs(usage_text().c_str(), stderr);
         return kStatusBadInput;
     }
     if (help) {

@@ -2,7 +2,9 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +12,8 @@
 #include <regex>
 
 #include "korvan_framework_lib.h"
+#include "messages.h"
+#include "options.h"
 #include "remote.h"
 #include "screen.h"
 #include "status_watch.h"
@@ -22,7 +26,7 @@ namespace {
 enum { kGoOn = 0, kQuit = -1 };
 
 int complain(int line, const std::string &text, int status) {
-    fprintf(stderr, "korvan-sim: line %d: %s\n", line, text.c_str());
+    tell("line " + std::to_string(line) + ": " + text);
     return status;
 }
 
@@ -53,6 +57,52 @@ int expect_file(const Command &c) {
     return kGoOn;
 }
 
+// Whether a script may write into the folder open on `dir`: one of the
+// sandbox's own file systems (its /, /tmp, /run, /etc, /opt, /dev/shm,
+// where the player's files lie) or the shots folder.  A folder shared from
+// the host (the build or source tree, a home folder) lies on the host's
+// file systems, and a script has no business there.
+bool may_write_in(int dir, const std::string &shots) {
+    struct stat at, own;
+    if (fstat(dir, &at) != 0) return false;
+    for (const char *place : {"/", "/tmp", "/run", "/etc", "/opt", "/dev/shm"})
+        if (stat(place, &own) == 0 && own.st_dev == at.st_dev) return true;
+    char name[PATH_MAX], shots_name[PATH_MAX];
+    ssize_t n = readlink(("/proc/self/fd/" + std::to_string(dir)).c_str(), name, sizeof name - 1);
+    if (n <= 0 || realpath(shots.c_str(), shots_name) == nullptr) return false;
+    name[n] = '\0';
+    return lies_in(name, shots_name);
+}
+
+// Writes the line, as the player's programs do: never waiting for a FIFO
+// without a reader, never through a link, and only where may_write_in allows.
+int write_command(const Command &c, const std::string &shots) {
+    bool pipe = c.kind == CommandKind::Pipe;
+    std::string path = pipe ? "/tmp/display" : absolute_path(c.path);
+    std::string folder = folder_of(path), name = path.substr(path.rfind('/') + 1);
+    int dir = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0 && !may_write_in(dir, shots)) {
+        close(dir);
+        return complain(
+            c.line,
+            "will not write " + path +
+                ": a script writes only the sandbox's own files and into the shots folder",
+            3);
+    }
+    int create = pipe ? 0 : O_CREAT | O_TRUNC;
+    int fd = dir < 0 ? -1
+                     : openat(dir, name.c_str(),
+                              O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | create, 0644);
+    std::string line = c.text + "\n";
+    bool written =
+        fd >= 0 && write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+    int saved = errno;
+    if (fd >= 0) close(fd);
+    if (dir >= 0) close(dir);
+    if (!written) return complain(c.line, "cannot write " + path + ": " + strerror(saved), 3);
+    return kGoOn;
+}
+
 int expect_trace(const Command &c) {
     watch_pass();
     std::string found;
@@ -77,20 +127,8 @@ int run(const Command &c, const CommandContext &context) {
             if (!take_shot(context.shots, c.text, error)) return complain(c.line, error, 3);
             return kGoOn;
         case CommandKind::Pipe:
-        case CommandKind::File: {
-            // A FIFO without a reader is refused at once instead of waited on.
-            std::string path = c.kind == CommandKind::Pipe ? "/tmp/display" : c.path;
-            int create = c.kind == CommandKind::File ? O_CREAT | O_TRUNC : 0;
-            int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | create, 0644);
-            std::string line = c.text + "\n";
-            bool written =
-                fd >= 0 && write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
-            int saved = errno;
-            if (fd >= 0) close(fd);
-            if (!written)
-                return complain(c.line, "cannot write " + path + ": " + strerror(saved), 3);
-            return kGoOn;
-        }
+        case CommandKind::File:
+            return write_command(c, context.shots);
         case CommandKind::Focus:
             if (focus_on_window(c.window_id) != 0)
                 return complain(

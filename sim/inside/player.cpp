@@ -16,6 +16,7 @@
 #include "host_stub.h"
 #include "korvan_framework_dev.h"
 #include "korvan_framework_lib.h"
+#include "messages.h"
 #include "remote.h"
 #include "screen.h"
 #include "status.h"
@@ -33,11 +34,6 @@ constexpr auto kAppsStopTime = std::chrono::milliseconds(1500);
 constexpr auto kDialogKeyEvery = std::chrono::milliseconds(200);
 
 const char *kCallsLog = "/run/kvn-fakes/calls.log";
-
-int refuse(int status, const std::string &text) {
-    fprintf(stderr, "korvan-sim: %s\n", text.c_str());
-    return status;
-}
 
 void stop_players(void *) { say("  (media players stopped)"); }
 
@@ -187,7 +183,7 @@ int run_player(const Options &o) {
     for (auto &app : apps) {
         std::string failure;
         if (!app->finish(failure)) {
-            fprintf(stderr, "korvan-sim: %s\n", failure.c_str());
+            tell(failure);
             if (status == kStatusOk) status = kStatusPluginFailed;
         }
     }

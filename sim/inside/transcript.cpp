@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "common/warn.h"
 #include "kvn_trace.h"
 #include "osd_service.h"
 #include "smpoutd_api.h"
@@ -19,7 +20,7 @@ void set_quiet(bool quiet) { g_quiet = quiet; }
 void say(const std::string &text) {
     if (g_quiet) return;
     std::lock_guard<std::mutex> lock(g_print_mutex);
-    fprintf(stdout, "%s\n", text.c_str());
+    fprintf(stdout, "%s\n", kvn::printable(text).c_str());
     fflush(stdout);
 }
 

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "keyboard_map.h"
+#include "messages.h"
 #include "remote.h"
 #include "screen.h"
 #include "sim_script.h"
@@ -80,7 +81,7 @@ struct Feed {
                 }
                 case kMsgShot:
                     if (valid_shot_name(m.text) && !take_shot(shots, m.text, error))
-                        fprintf(stderr, "korvan-sim: window shot: %s\n", error.c_str());
+                        tell("window shot: " + error);
                     break;
                 case kMsgStop:
                     request_stop(static_cast<int>(m.value));

@@ -17,6 +17,7 @@
 
 #include "live_window.h"
 #include "player_link.h"
+#include "messages.h"
 #include "recorder.h"
 #include "sim_script.h"
 #include "status.h"
@@ -26,11 +27,6 @@
 
 namespace kvn_sim {
 namespace {
-
-int refuse(int status, const std::string &text) {
-    fprintf(stderr, "korvan-sim: %s\n", text.c_str());
-    return status;
-}
 
 std::string resolved(const std::string &path) {
     char real[PATH_MAX];
@@ -76,9 +72,21 @@ bool writable_folder(const std::string &dir, bool create, std::string &error) {
     return true;
 }
 
+// The folders the sandbox shares: the player writes only into `writable`
+// (the shots); it reads the script, the plug-ins and its own program from
+// `read_only`.
+struct Shares {
+    std::vector<std::string> writable, read_only;
+    std::vector<std::string> all() const {
+        std::vector<std::string> dirs = writable;
+        dirs.insert(dirs.end(), read_only.begin(), read_only.end());
+        return dirs;
+    }
+};
+
 // What the player will find and write inside the sandbox, checked here so
 // that a mistake gets its own message instead of the sandbox's.
-int check_paths(const Options &o, std::vector<std::string> &binds) {
+int check_paths(const Options &o, Shares &shares) {
     std::string error;
     std::vector<Command> commands;
     if (!o.script.empty() && !load_script(o.script, commands, error))
@@ -86,7 +94,7 @@ int check_paths(const Options &o, std::vector<std::string> &binds) {
     std::string shots = absolute_path(o.shots);
     if (!writable_folder(shots, true, error))
         return refuse(kStatusBadInput, "the screenshot folder " + shots + " " + error);
-    binds.push_back(resolved(shots));
+    shares.writable.push_back(resolved(shots));
     if (!o.trace.empty()) {
         std::string trace = absolute_path(o.trace);
         struct stat st;
@@ -94,15 +102,14 @@ int check_paths(const Options &o, std::vector<std::string> &binds) {
             return refuse(kStatusBadInput, "--trace " + trace + " is a folder, not a file");
         if (!writable_folder(folder_of(trace), false, error))
             return refuse(kStatusBadInput, "the folder of --trace " + trace + " " + error);
-        binds.push_back(resolved(folder_of(trace)));
     }
-    if (!o.script.empty()) binds.push_back(resolved(folder_of(absolute_path(o.script))));
+    if (!o.script.empty()) shares.read_only.push_back(resolved(folder_of(absolute_path(o.script))));
     for (const AppOption &app : o.apps) {
         std::string dir = folder_of(absolute_path(app.path));
         struct stat st;
         if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
             return refuse(kStatusPluginStart, "--app " + app.path + ": no such file");
-        binds.push_back(resolved(dir));
+        shares.read_only.push_back(resolved(dir));
     }
     return kStatusOk;
 }
@@ -172,33 +179,37 @@ int launch(const Options &given) {
     if (o.window == Options::Window::Off && o.web.empty() && !o.record.empty())
         return refuse(kStatusBadInput,
                       "--record writes the keys pressed in the live window, and there is none");
-    std::vector<std::string> binds;
-    if (int status = check_paths(o, binds)) return status;
+    Shares shares;
+    if (int status = check_paths(o, shares)) return status;
     std::string exe = own_executable();
     std::string sandbox = exe.empty() ? std::string() : find_sandbox(exe);
     if (sandbox.empty())
         return refuse(kStatusSandbox,
                       "kvn-sandbox not found beside korvan-sim nor in " KVN_SOURCE_DIR
                       "/sandbox; refusing to run outside the sandbox");
-    if (!sandbox_shares(sandbox, binds, false))
+    if (!sandbox_shares(sandbox, shares.all(), false))
         return refuse(kStatusSandbox,
                       "the sandbox will not share that folder; give --shots, --trace, --script and "
                       "--app paths in a folder of your own");
-    // The build tree (or installed prefix) holds the libraries it runs on;
-    // one in a system folder is seen inside anyway, read-only.
-    std::string tree = resolved(folder_of(folder_of(exe)));
-    if (sandbox_shares(sandbox, {tree}, true)) binds.push_back(tree);
-    Recorder recorder;
-    std::string error;
-    if (!o.record.empty() && !recorder.open(absolute_path(o.record), error))
-        return refuse(kStatusBadInput, "--record: " + error);
-    std::sort(binds.begin(), binds.end());
-    binds.erase(std::unique(binds.begin(), binds.end()), binds.end());
-
-    Options inner = o;
-    inner.record.clear();
-    std::vector<std::string> args = {sandbox};
-    for (const std::string &b : binds) args.insert(args.end(), {"--bind", b});
+    // What runs on this machine outside any sandbox: the build tree (or
+    // installed prefix), with the libraries and this program, and the
+    // sandbox's folder.  The player sees them read-only (one in a system
+    // folder it sees read-only anyway), and the shots may not go there.
+    for (const std::string &tree :
+         {resolved(folder_of(folder_of(exe))), resolved(folder_of(sandbox))}) {
+        if (!sandbox_shares(sandbox, {tree}, true)) continue;
+        if (lies_in(shares.writable.front(), tree))
+            return refuse(kStatusBadInput, "the screenshot folder " + shares.writable.front() +
+                                               " lies in " + tree +
+                                               ", which korvan-sim runs from and keeps read-only "
+                                               "for the player; give --shots a folder of your own");
+        shares.read_only.push_back(tree);
+    }
+    // The source tree it was built from, read-only too, where the tests'
+    // files lie (the sanitizers' suppressions among them).
+    std::string source = resolved(KVN_SOURCE_DIR);
+    if (access(source.c_str(), X_OK) == 0 && sandbox_shares(sandbox, {source}, true))
+        shares.read_only.push_back(source);
     // A build for another processor runs through the emulator it was tested
     // with (KVN_EMULATOR, words without spaces: scripts/qemu-run QEMU ROOT),
     // which the sandbox must see.
@@ -209,8 +220,33 @@ int launch(const Options &given) {
         struct stat st;
         if (w[0] != '/' || stat(w.c_str(), &st) != 0) continue;
         std::string dir = resolved(S_ISDIR(st.st_mode) ? w : folder_of(w));
-        if (sandbox_shares(sandbox, {dir}, true)) args.insert(args.end(), {"--ro-bind", dir});
+        if (sandbox_shares(sandbox, {dir}, true)) shares.read_only.push_back(dir);
     }
+    // The record and the trace are the caller's files, opened here and
+    // never shared by their folders: the player writes the trace through
+    // the descriptor it inherits.
+    Recorder recorder;
+    std::string error;
+    if (!o.record.empty() && !recorder.open(absolute_path(o.record), error))
+        return refuse(kStatusBadInput, "--record: " + error);
+    Options inner = o;
+    inner.record.clear();
+    int trace = -1;
+    if (!o.trace.empty()) {
+        trace = open_output(absolute_path(o.trace), error);
+        if (trace < 0) return refuse(kStatusBadInput, "--trace: " + error);
+        inner.trace = "/proc/self/fd/" + std::to_string(trace);
+    }
+
+    std::vector<std::string> args = {sandbox};
+    std::sort(shares.writable.begin(), shares.writable.end());
+    std::sort(shares.read_only.begin(), shares.read_only.end());
+    shares.read_only.erase(std::unique(shares.read_only.begin(), shares.read_only.end()),
+                           shares.read_only.end());
+    for (const std::string &dir : shares.writable) args.insert(args.end(), {"--bind", dir});
+    for (const std::string &dir : shares.read_only)
+        if (!std::binary_search(shares.writable.begin(), shares.writable.end(), dir))
+            args.insert(args.end(), {"--ro-bind", dir});
     args.push_back("--");
     args.insert(args.end(), emulator.begin(), emulator.end());
     args.push_back(exe);
@@ -239,8 +275,15 @@ int launch(const Options &given) {
         return refuse(kStatusCannotAct,
                       std::string("cannot start the sandbox: ") + strerror(errno));
     if (child == 0) {
-        // The player's end goes through the sandbox; nothing else does.
+        // The player's end and the trace go through the sandbox; nothing
+        // else of the launcher's does.
         fcntl(channel[1], F_SETFD, 0);
+        if (trace >= 0) fcntl(trace, F_SETFD, 0);
+        // The player runs in a session of its own, cut off from the
+        // terminal's input; Ctrl-C at the terminal reaches this launcher
+        // alone, which stops the player in order through the channel
+        // instead of the terminal killing the sandbox around it.
+        setpgid(0, 0);
         sigset_t none;
         sigemptyset(&none);
         pthread_sigmask(SIG_SETMASK, &none, nullptr);
@@ -250,6 +293,7 @@ int launch(const Options &given) {
         _exit(kStatusSandbox);
     }
     close(channel[1]);
+    if (trace >= 0) close(trace);
     int fd = channel[0];
     // A signal, or the window closed, stops the player in order inside
     // (also one that came while the sandbox was starting).
@@ -265,7 +309,7 @@ int launch(const Options &given) {
     int window_status = kStatusOk;
     WebDesk web;
     if (!o.web.empty() && !web.start(o, link, error)) {
-        fprintf(stderr, "korvan-sim: --web: %s\n", error.c_str());
+        tell("--web: " + error);
         window_status = kStatusCannotAct;
         request_stop(0);
     }
@@ -273,8 +317,7 @@ int launch(const Options &given) {
         if (open_live_window(error)) {
             run_live_window(link);
         } else {
-            fprintf(stderr, "korvan-sim: --window: %s (--no-window runs without it)\n",
-                    error.c_str());
+            tell("--window: " + error + " (--no-window runs without it)");
             window_status = kStatusCannotAct;
             request_stop(0);
         }
@@ -289,7 +332,7 @@ int launch(const Options &given) {
     link.remove_recorder(&recorder);
     recorder.close(Recorder::Clock::now());
     // The channel stays open to the end: a late signal may still write to it.
-    int status = pass_status_on(wait_status, binds);
+    int status = pass_status_on(wait_status, shares.all());
     return window_status != kStatusOk ? window_status : status;
 }
 

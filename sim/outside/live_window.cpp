@@ -10,6 +10,7 @@
 
 #include "keyboard_map.h"
 #include "player_link.h"
+#include "messages.h"
 #include "stop_signal.h"
 
 namespace kvn_sim {

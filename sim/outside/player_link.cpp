@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "messages.h"
 #include "recorder.h"
 
 namespace kvn_sim {
@@ -33,7 +34,7 @@ void PlayerLink::read() {
         if (m.type == kMsgScreen && passed >= 0 && !screen_ready_) {
             std::string error;
             if (!screen_.map(passed, error)) {
-                fprintf(stderr, "korvan-sim: %s\n", error.c_str());
+                kvn_sim::tell(error);
                 continue;
             }
             std::lock_guard<std::mutex> lock(views_mutex_);

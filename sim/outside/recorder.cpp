@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "sim_script.h"
@@ -25,17 +26,37 @@ Recorder::~Recorder() {
     if (file_ != nullptr) fclose(file_);
 }
 
-bool Recorder::open(const std::string &path, std::string &error) {
-    // Opened without waiting: a FIFO nobody reads would otherwise hold the
-    // launcher before the window opens.
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
+int open_output(const std::string &path, std::string &error) {
+    // Opened without waiting, and without O_TRUNC: a FIFO nobody reads
+    // would otherwise hold the launcher before the window opens, and what
+    // is at the path is judged before anything of it changes.
+    int fd = ::open(path.c_str(),
+                    O_WRONLY | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC | O_NONBLOCK, 0666);
+    const char *why = nullptr;
+    struct stat st;
     if (fd < 0) {
-        error =
-            "cannot write " + path + ": " +
-            (errno == ENXIO ? std::string("it is a FIFO that no process reads") : strerror(errno));
-        return false;
+        why = errno == ENXIO   ? "it is a FIFO that no process reads"
+              : errno == ELOOP ? "it is a symbolic link"
+                               : strerror(errno);
+    } else if (fstat(fd, &st) != 0) {
+        why = strerror(errno);
+    } else if (S_ISREG(st.st_mode) && (st.st_uid != geteuid() || st.st_nlink != 1)) {
+        why = st.st_uid != geteuid() ? "it is another user's file" : "it has another name";
+    } else if (S_ISREG(st.st_mode) ? ftruncate(fd, 0) != 0 : !S_ISFIFO(st.st_mode)) {
+        why = S_ISREG(st.st_mode) ? strerror(errno) : "it is neither a plain file nor a FIFO";
     }
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (why == nullptr) {
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        return fd;
+    }
+    error = "cannot write " + path + ": " + why;
+    if (fd >= 0) ::close(fd);
+    return -1;
+}
+
+bool Recorder::open(const std::string &path, std::string &error) {
+    int fd = open_output(path, error);
+    if (fd < 0) return false;
     file_ = fdopen(fd, "w");
     if (file_ == nullptr) {
         error = "cannot write " + path + ": " + strerror(errno);

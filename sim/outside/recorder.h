@@ -18,12 +18,18 @@ namespace kvn_sim {
 // must be able to answer its menus), so desk time is player time.
 std::vector<long> recorded_waits(long long real_ms);
 
+// Opens the caller's output file at `path` (the record, the trace) for
+// writing, made when missing.  Never through a link, never waiting for a
+// FIFO's reader; a regular file is emptied only when it is the caller's
+// own with a single name, and anything but such a file or a FIFO that a
+// process reads is refused.  -1 with `error` saying why.
+int open_output(const std::string &path, std::string &error);
+
 class Recorder {
   public:
     using Clock = std::chrono::steady_clock;
     ~Recorder();
-    // Creates the file; false with `error` when it cannot be written.  A
-    // FIFO is written only while a process reads it: never waited on.
+    // Opens the file with open_output; false with `error` when it cannot.
     bool open(const std::string &path, std::string &error);
     // Records into memory instead (a web page's recording, which the page
     // downloads), up to the longest script there may be.

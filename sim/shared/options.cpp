@@ -146,6 +146,10 @@ std::string folder_of(const std::string &path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+bool lies_in(const std::string &dir, const std::string &tree) {
+    return dir == tree || tree == "/" || dir.compare(0, tree.size() + 1, tree + "/") == 0;
+}
+
 std::vector<std::string> to_arguments(const Options &o) {
     std::vector<std::string> args;
     auto add = [&](const char *name, const std::string &value) {

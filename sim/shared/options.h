@@ -42,6 +42,8 @@ std::vector<std::string> to_arguments(const Options &options);
 
 std::string absolute_path(const std::string &path);
 std::string folder_of(const std::string &path);
+// True when the absolute path `dir` is `tree` or lies inside it.
+bool lies_in(const std::string &dir, const std::string &tree);
 
 }  // namespace kvn_sim
 

@@ -121,29 +121,6 @@ bool write_fully(int fd, const void *data, size_t size, unsigned timeout_ms) {
     return true;
 }
 
-bool shell_may_write(const char *path, const char *who) {
-    struct stat st;
-    // Nothing there (or a path the shell will fail on by itself).
-    if (lstat(path, &st) != 0) return true;
-    const char *why = nullptr;
-    if (S_ISLNK(st.st_mode)) {
-        why = "it is a symbolic link";
-    } else if (!S_ISREG(st.st_mode)) {
-        why = S_ISDIR(st.st_mode) ? "it is a directory" : "it is not a plain file";
-    } else if (st.st_nlink != 1) {
-        why = "it has another name";
-    }
-    if (why == nullptr) return true;
-    warn(who, "refusing to write %s: %s", path, why);
-    return false;
-}
-
-int touch_marker(const char *path, const char *who) {
-    if (!shell_may_write(path, who)) return -1;
-    std::string command = std::string("touch ") + path;
-    return system(command.c_str());
-}
-
 namespace {
 
 // Clears `path` for a new file.  A folder that is not empty is moved aside
@@ -201,7 +178,76 @@ const char *changeable_step(const std::string &path, std::string *step) {
     return nullptr;
 }
 
+// Opens for writing what is at `path`, or a new file there, without
+// following a link or waiting on a FIFO: the name is looked at once, by the
+// open itself, and what is judged is what was opened.
+int open_own_file(const char *path, const char *who, bool *cannot_create) {
+    const int flags = O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
+    *cannot_create = false;
+    int fd = -1;
+    // Never with O_CREAT alone on an existing name: a plain file's old
+    // content or times are kept until it has been judged.
+    for (int round = 0; round < 3 && fd < 0; ++round) {
+        fd = open(path, flags);
+        if (fd < 0 && errno == ENOENT) fd = open(path, flags | O_CREAT | O_EXCL, 0666);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    const char *why = nullptr;
+    struct stat st;
+    if (fd < 0) {
+        // ENXIO: a FIFO that no process reads (or a device with nothing behind it).
+        why = errno == ELOOP    ? "it is a symbolic link"
+              : errno == EISDIR ? "it is a directory"
+              : errno == ENXIO  ? "it is not a plain file"
+                                : nullptr;
+        if (why == nullptr) {
+            warn(who, "cannot write %s: %s", path, strerror(errno));
+            *cannot_create = true;
+            return -1;
+        }
+    } else if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        why = "it is not a plain file";
+    } else if (st.st_nlink != 1) {
+        why = "it has another name";
+    } else if (!roots(st.st_uid)) {
+        why = "it is another user's file";
+    }
+    if (why == nullptr) return fd;
+    if (fd >= 0) close(fd);
+    warn(who, "refusing to write %s: %s", path, why);
+    return -1;
+}
+
 }  // namespace
+
+int write_own_file(const char *path, const char *data, size_t size, const char *who) {
+    bool cannot_create = false;
+    int fd = open_own_file(path, who, &cannot_create);
+    if (fd < 0) return cannot_create ? kCannotCreate : -1;
+    bool done = true;
+    if (data == nullptr) {
+        done = futimens(fd, nullptr) == 0;
+    } else {
+        // The new content first, then the old tail cut: a reader never finds
+        // the file empty, only the new number, perhaps with old bytes after
+        // its line end for a moment.
+        size_t written = 0;
+        while (done && written < size) {
+            ssize_t n = write(fd, data + written, size - written);
+            if (n < 0 && errno == EINTR) continue;
+            done = n > 0;
+            if (done) written += static_cast<size_t>(n);
+        }
+        done = done && ftruncate(fd, static_cast<off_t>(size)) == 0;
+    }
+    if (!done) warn(who, "cannot write %s: %s", path, strerror(errno));
+    close(fd);
+    return done ? 0 : kCannotCreate;
+}
+
+int touch_marker(const char *path, const char *who) {
+    return write_own_file(path, nullptr, 0, who);
+}
 
 int create_private(const char *path, const char *who) {
     // Whoever made the old file could still hold it open, or have put a link

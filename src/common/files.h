@@ -38,13 +38,21 @@ int open_for_writing(const char *path, bool regular_too, const char *who);
 // `timeout_ms` of player time while a pipe is full.  False when it could not.
 bool write_fully(int fd, const void *data, size_t size, unsigned timeout_ms);
 
-// For paths the shell writes to by name (a redirection, `touch`): true when
-// nothing is there yet or a regular file with a single name that is no link.
-// Otherwise prints why, naming `who`, and returns false.
-bool shell_may_write(const char *path, const char *who);
+// Writes the small file at `path` as the design's shell commands would
+// (`echo N > PATH`, `touch PATH`), but by the library itself and without a
+// name that can be swapped between a check and the write: the file is
+// opened once, without following a link and without waiting, created (mode
+// 0666 less the umask) when missing, and written only when what was opened
+// is a regular file with a single name, root's or the effective user's.
+// With `data`, its `size` bytes become the whole content; without, only the
+// file's times are set to now.  Returns 0; -1 after a message naming `who`
+// when something else is there (a link, a folder, a FIFO, a device, a
+// second name, another user's file); kCannotCreate after a message when
+// the file cannot be opened or written at all (say, its folder is missing).
+constexpr int kCannotCreate = 2 << 8;  // what `system` returns for a redirection sh cannot make
+int write_own_file(const char *path, const char *data, size_t size, const char *who);
 
-// Runs "touch PATH" through the shell when shell_may_write allows it;
-// returns the shell's status, or -1 when refused.
+// "touch PATH": write_own_file without data.
 int touch_marker(const char *path, const char *who);
 
 // Makes `path` afresh as a file of the effective user that no one else can

@@ -1,11 +1,15 @@
 /* Plug-ins that go wrong, one way per build (BAD_APP_crash, BAD_APP_return,
  * BAD_APP_silent at start; BAD_APP_thread later, in a thread it started
  * itself): the simulator must name them and end with its status instead
- * of hanging or dying unexplained. */
+ * of hanging or dying unexplained.  BAD_APP_return first tries to write the
+ * files named in KVN_BAD_APP_WRITES (apart by colons), as a plug-in that
+ * wants out of the player would. */
 #include <korvan_framework_lib.h>
 #include <korvan_sim_app.h>
 #include <pthread.h>
 #include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -20,6 +24,23 @@ static void *stray_write(void *app) {
 }
 #endif
 
+#if defined(BAD_APP_return)
+static void write_named_files(void) {
+    const char *list = getenv("KVN_BAD_APP_WRITES");
+    char path[4096];
+    while (list != NULL && *list != '\0') {
+        size_t length = strcspn(list, ":");
+        if (length < sizeof path) {
+            memcpy(path, list, length);
+            path[length] = '\0';
+            FILE *file = fopen(path, "w");
+            if (file != NULL) fclose(file);
+        }
+        list += length + (list[length] == ':');
+    }
+}
+#endif
+
 int kvn_sim_app_main(const kvn_sim_app *app) {
 #if defined(BAD_APP_crash)
     (void)app;
@@ -27,6 +48,7 @@ int kvn_sim_app_main(const kvn_sim_app *app) {
     return 0;
 #elif defined(BAD_APP_return)
     (void)app;
+    write_named_files();
     return 7;
 #elif defined(BAD_APP_thread)
     kvn_window r;

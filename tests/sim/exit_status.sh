@@ -21,10 +21,22 @@ script() { printf "$2" > "$dir/$1.kvs"; echo "$dir/$1.kvs"; }
 check 0 '' --script "$(script holds 'file /tmp/marker hello\nexpect-file /tmp/marker hello\nexpect-trace ^focus BROWSER$\n')"
 check 1 'line 2: expected /tmp/marker to hold "bye", it holds "hello"' \
     --script "$(script differs 'file /tmp/marker hello\nexpect-file /tmp/marker bye\n')"
+# What a script or a file holds reaches the terminal shown, never acted on: the transcript and the
+# messages escape every control byte.
+${KVN_EMULATOR:-} "$sim" --shots "$dir" --script "$(script escapes 'file /tmp/marker \033]2;x\007\nexpect-file /tmp/marker bye\n')" >"$dir/log" 2>&1
+got=$?
+{ [ "$got" = 1 ] && grep -q '^\[1\] file /tmp/marker \\x1b]2;x\\x07$' "$dir/log" &&
+    grep -q 'it holds "\\x1b]2;x\\x07"' "$dir/log" && ! grep -q $'[\e\a]' "$dir/log"; } ||
+    { fail "control bytes: status $got"; cat -A "$dir/log" | grep -v '^  |'; }
 check 1 'line 1: no trace line so far matches' --script "$(script notrace 'expect-trace ^run reboot\n')"
 check 2 'is a folder, not a script file' --script "$dir"
 check 2 'cannot read it' --script "$dir/missing.kvs"
 check 2 'the screenshot folder /proc/1 is not a writable folder' --shots /proc/1 --script "$dir/holds.kvs"
+# A script writes the player's own files and into the shots folder, never into a folder shared
+# from the host (here the build tree, which the tests share writable).
+build=$(cd "$(dirname "$sim")/.." && pwd)
+check 3 "line 1: will not write $build/kvn-probe: a script writes only" --script "$(script intotree "file $build/kvn-probe x\n")"
+[ ! -e "$build/kvn-probe" ] || { fail "a script wrote into the build tree"; rm -f "$build/kvn-probe"; }
 # Neither a FIFO without a reader nor one without a writer is waited on.
 mkfifo "$dir/fifo"
 check 3 "line 1: cannot write $dir/fifo" --script "$(script tofifo "file $dir/fifo x\n")"

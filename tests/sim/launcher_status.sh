@@ -1,11 +1,12 @@
 #!/bin/bash
 # korvan-sim started by hand, outside the sandbox: what it refuses before it
 # starts anything, each with its status and message, and the sandbox's
-# own refusal passed on.  Nothing here reaches a player: every case stops
-# before the sandbox, or at a stand-in sandbox that only refuses.
-# Usage: launcher_status.sh KORVAN-SIM VERSION
+# own refusal passed on; then what a plug-in cannot change from inside.
+# Until then nothing here reaches a player: every case stops before the
+# sandbox, or at a stand-in sandbox that only refuses.
+# Usage: launcher_status.sh KORVAN-SIM VERSION BAD-APP-THAT-RETURNS
 set -u
-sim=$1 version=$2
+sim=$1 version=$2 bad_app=$3
 dir=$(mktemp -d /tmp/kvn-sim-launch.XXXXXX)
 failures=0
 check() {
@@ -29,6 +30,18 @@ check 2 '--record writes the keys pressed in the live window' "$sim" --record "$
 check 2 "--record runs the window at the player's own timing" "$sim" --window --record "$dir/r.kvs" --time-divisor 5
 mkfifo "$dir/fifo"
 check 2 "cannot write $dir/fifo: it is a FIFO that no process reads" "$sim" --window --record "$dir/fifo" --shots "$dir"
+# The record and the trace are the caller's own files: never written through a link, nor into a
+# file with another name or of another user.
+echo precious > "$dir/victim"
+ln -s victim "$dir/link" && ln "$dir/victim" "$dir/second" && cp "$dir/victim" "$dir/others"
+check 2 "--record: cannot write $dir/link: it is a symbolic link" "$sim" --window --record "$dir/link" --shots "$dir"
+check 2 "--record: cannot write $dir/second: it has another name" "$sim" --window --record "$dir/second" --shots "$dir"
+check 2 "--trace: cannot write $dir/link: it is a symbolic link" "$sim" --trace "$dir/link" --shots "$dir" --script "$dir/ok.kvs"
+if [ "$EUID" = 0 ] && chown 1000 "$dir/others"; then
+    check 2 "--record: cannot write $dir/others: it is another user's file" "$sim" --window --record "$dir/others" --shots "$dir"
+fi
+[ "$(cat "$dir/victim" "$dir/others")" = "$(printf 'precious\nprecious')" ] ||
+    { echo "FAIL: a file behind the record changed"; failures=$((failures + 1)); }
 check 2 '--app needs NAME=PATH' "$sim" --app NOBODY=x.so --script "$dir/ok.kvs"
 check 2 '--app BROWSER is given twice' "$sim" --app BROWSER=a.so --app BROWSER=b.so
 check 2 '--time-divisor needs a number from 1 to 1000' "$sim" --time-divisor 0
@@ -39,11 +52,11 @@ check 125 'will not share the system folder /tmp ' "$sim" --shots /tmp --script 
 check 125 'will not share the system folder /usr/lib ' "$sim" --app PHOTO_PLAYER=/usr/lib/os-release --script "$dir/ok.kvs" --shots "$dir"
 # A sandbox that refuses (as the real one does for a system folder): its
 # status and message reach the user with the folders it was asked to share.
-mkdir "$dir/bin"
-cp "$sim" "$dir/bin/korvan-sim"
-printf '#!/bin/sh\n[ "$1" = --check-folder ] && exit 0\necho "kvn-sandbox: will not share that" >&2\nexit 125\n' > "$dir/bin/kvn-sandbox"
-chmod +x "$dir/bin/kvn-sandbox"
-check 125 "Folders it was asked to share: $dir" "$dir/bin/korvan-sim" --script "$dir/ok.kvs" --shots "$dir"
+mkdir -p "$dir/prefix/bin"
+cp "$sim" "$dir/prefix/bin/korvan-sim"
+printf '#!/bin/sh\n[ "$1" = --check-folder ] && exit 0\necho "kvn-sandbox: will not share that" >&2\nexit 125\n' > "$dir/prefix/bin/kvn-sandbox"
+chmod +x "$dir/prefix/bin/kvn-sandbox"
+check 125 "Folders it was asked to share: $dir" "$dir/prefix/bin/korvan-sim" --script "$dir/ok.kvs" --shots "$dir"
 grep -q 'kvn-sandbox: will not share that' "$dir/log" || { echo "FAIL: the sandbox's own reason is lost"; failures=$((failures + 1)); }
 # Held before the sandbox starts (a script FIFO whose writer has not
 # finished): the first SIGTERM ends it at once.
@@ -58,5 +71,27 @@ wait "$pid"
 got=$?
 exec 7>&-
 [ "$got" = 143 ] || { echo "FAIL: SIGTERM before the sandbox gave $got"; cat "$dir/log"; failures=$((failures + 1)); }
+
+# What runs on this machine outside any sandbox (the build tree, the sandbox) and the plug-in's
+# and the script's folders are read-only for the player: a plug-in writes nothing there.  The
+# shots, written there, may not go into the tree.
+build=$(cd "$(dirname "$sim")/.." && pwd)
+check 2 "the screenshot folder $build/sim lies in $build, which korvan-sim runs from" "$sim" --script "$dir/ok.kvs" --shots "$build/sim"
+mkdir "$dir/apps" "$dir/shots"
+cp "$bad_app" "$dir/apps/"
+export KVN_BAD_APP_WRITES="$build/kvn-probe:$build/sim/kvn-probe:$dir/apps/kvn-probe:$dir/kvn-probe"
+check 4 'its entry point returned 7' "$sim" --app "PHOTO_PLAYER=$dir/apps/${bad_app##*/}" --script "$dir/ok.kvs" --shots "$dir/shots"
+for target in ${KVN_BAD_APP_WRITES//:/ }; do
+    [ -e "$target" ] && { echo "FAIL: the plug-in made $target"; failures=$((failures + 1)); rm -f "$target"; }
+done
+unset KVN_BAD_APP_WRITES
+# At a terminal, Ctrl-C reaches the launcher alone, which stops the player in order: the player
+# runs in a session of its own, away from the terminal's input, and the sandbox around it is not
+# killed under it.
+seen=$({ sleep 4; printf '\003'; sleep 3; } | timeout 30 script -qec \
+    "env -u DISPLAY -u WAYLAND_DISPLAY ${KVN_EMULATOR:-} '$sim' --no-window --shots '$dir/shots'; echo status \$?" \
+    /dev/null | tr -d '\r')
+{ grep -qx 'status 130' <<< "$seen" && grep -q 'korvan-sim: stopped by a signal' <<< "$seen"; } ||
+    { echo "FAIL: Ctrl-C at a terminal: $(grep -v '^  |' <<< "$seen")"; failures=$((failures + 1)); }
 rm -rf "$dir"
 exit $failures

@@ -12,6 +12,7 @@ const assert = require('assert');
 const fs = require('fs');
 const http = require('http');
 const net = require('net');
+const os = require('os');
 const path = require('path');
 const { spawnSync } = require('child_process');
 
@@ -23,7 +24,9 @@ let desk;
 try { desk = require('./web/desk.js'); } catch (e) {
   skip(`playwright-core is not installed (tests/sim/web/npm-install BUILD, which scripts/test runs): ${e.message}`);
 }
-const [sim, out] = process.argv.slice(2);
+// The shots lie outside korvan-sim's own tree, which it keeps read-only.
+const [sim] = process.argv.slice(2);
+const out = fs.mkdtempSync(path.join(os.tmpdir(), 'korvan-web-'));
 const seed = Number(process.env.KVN_WEB_SEED || Date.now() % 100000);
 let state = seed;
 const random = () => ((state = (state * 1103515245 + 12345) % 2147483648) / 2147483648);
@@ -93,8 +96,6 @@ async function storm(browser, page, url) {
 
 async function main() {
   console.log(`seed ${seed} (KVN_WEB_SEED=${seed} replays it)`);
-  fs.rmSync(out, { recursive: true, force: true });
-  fs.mkdirSync(out, { recursive: true });
   // A sanitizer's suppressions lie in the source tree, which the player's
   // sandbox does not share: a copy in OUT-DIR (its --shots), which it does.
   for (const kind of ['lsan', 'tsan']) {
@@ -185,7 +186,8 @@ async function main() {
     await browser.close();
     player.kill('SIGKILL');
   }
+  fs.rmSync(out, { recursive: true, force: true });
   console.log('web page: all passed');
 }
 
-main().catch(e => { console.error(`web page: ${e.stack}`); process.exit(1); });
+main().catch(e => { console.error(`web page: ${e.stack}\n(its files: ${out})`); process.exit(1); });

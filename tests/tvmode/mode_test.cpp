@@ -339,7 +339,7 @@ TEST_F(ValueFile, WritesThroughTheShellOnlyWhatItCanPassSafely) {
         const char *path;
         int value, result;
         const char *content;
-    } rows[] = {// result 1: the shell's own failure
+    } rows[] = {// result 1: a file the shell could not have made either
                 // "echo "5" > " leaves 19 characters for the path
                 {"/tmp/tvmode", 5, 0, "5\n"},
                 {"/tmp/tvmode", -1, 0, "-1\n"},
@@ -355,6 +355,7 @@ TEST_F(ValueFile, WritesThroughTheShellOnlyWhatItCanPassSafely) {
                 {"/tmp/p|tee", 1, -1, nullptr},
                 {"/tmp/p&", 1, -1, nullptr},
                 {"/tmp/q\n", 1, -1, nullptr},
+                {"/tmp/\x1b]2;x\a", 1, -1, nullptr},
                 {"", 1, -1, nullptr},
                 {nullptr, 1, -1, nullptr}};
     for (const auto &row : rows) {
@@ -367,7 +368,14 @@ TEST_F(ValueFile, WritesThroughTheShellOnlyWhatItCanPassSafely) {
         if (row.content) {
             EXPECT_EQ(row.content, read_file(row.path));
         }
-        EXPECT_EQ(row.result == -1, err.find("write_value_to_file") != std::string::npos) << err;
+        EXPECT_EQ(row.result != 0, err.find("write_value_to_file") != std::string::npos) << err;
+        // Said with every control byte escaped: nothing of the path acts on the terminal.
+        EXPECT_TRUE(std::none_of(err.begin(), err.end(),
+                                 [](char c) {
+                                     return iscntrl(static_cast<unsigned char>(c)) && c != '\n';
+                                 }) &&
+                    std::count(err.begin(), err.end(), '\n') == (row.result != 0))
+            << err;
     }
     for (const char *made : {"/tmp/pwned", "/tmp/x", "/tmp/a", "/tmp/abcdefghijklmno"})
         EXPECT_FALSE(exists(made)) << made;
