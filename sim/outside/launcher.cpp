@@ -16,8 +16,8 @@
 #include <sstream>
 
 #include "live_window.h"
-#include "player_link.h"
 #include "messages.h"
+#include "player_link.h"
 #include "recorder.h"
 #include "sim_script.h"
 #include "status.h"

@@ -9,8 +9,8 @@
 #include <atomic>
 
 #include "keyboard_map.h"
-#include "player_link.h"
 #include "messages.h"
+#include "player_link.h"
 #include "stop_signal.h"
 
 namespace kvn_sim {
