@@ -14,7 +14,7 @@
 #include "common/standby_flag.h"
 #include "host_stub.h"
 #include "input_driver.h"
-#include "keys/power_keys.h"
+#include "keys/standby_keys.h"
 #include "kvn_app_harness.h"
 #include "kvn_trace.h"
 #include "screensaver_stub.h"

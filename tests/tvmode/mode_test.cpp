@@ -5,8 +5,8 @@
 #include <limits.h>
 #include <sys/stat.h>
 
-#include "keys/power_keys.h"
 #include "keys/standby.h"
+#include "keys/standby_keys.h"
 #include "menu_harness.h"
 #include "tvmode/change_tvmode.h"
 #include "tvmode/menu_selection.h"
@@ -374,25 +374,25 @@ TEST_F(ValueFile, WritesThroughTheShellOnlyWhatItCanPassSafely) {
 }
 
 // /tmp/tvmode and video_output (null: none) before a start-up or a wake-up; after the start-up
-// the file and the store, after the wake-up the number said and the daemon's code.
+// the file and the store, after the wake-up the daemon's code, which is the number said.
 const struct {
     const char *tvmode, *stored, *seeded, *stored_after;
-    int printed, woken;
-} kModeFiles[] = {{"11\n", nullptr, "11\n", nullptr, 11, 11},
-                  {nullptr, nullptr, "0\n", "0", -1, -1},
-                  {"-1\n", "11", "11\n", "11", -1, -1},
-                  {"", "9", "9\n", "9", -1, -1},
-                  {nullptr, "4294967301", "0\n", "0", -1, -1},
-                  {nullptr, "abc", "0\n", "0", -1, -1},
-                  {"0\n", "7", "0\n", "7", 0, 0},
-                  {"22\n", nullptr, "22\n", nullptr, 22, 22},
-                  {"28\n", "9", "28\n", "9", 28, 9},
-                  {"28\n", nullptr, "28\n", nullptr, 28, 0},
-                  {"-5\n", "10", "-5\n", "10", -5, 10},
-                  {"19\n", "6", "19\n", "6", 19, 6},
-                  {"99999999999\n", "20", "20\n", "20", -1, 20},
-                  {"23\n", "28", "23\n", "28", 23, 0},
-                  {"12\n", "4294967301", "12\n", "4294967301", 12, 0}};
+    int woken;
+} kModeFiles[] = {{"11\n", nullptr, "11\n", nullptr, 11},
+                  {nullptr, nullptr, "0\n", "0", -1},
+                  {"-1\n", "11", "11\n", "11", -1},
+                  {"", "9", "9\n", "9", -1},
+                  {nullptr, "4294967301", "0\n", "0", -1},
+                  {nullptr, "abc", "0\n", "0", -1},
+                  {"0\n", "7", "0\n", "7", 0},
+                  {"22\n", nullptr, "22\n", nullptr, 22},
+                  {"28\n", "9", "28\n", "9", 9},
+                  {"28\n", nullptr, "28\n", nullptr, 0},
+                  {"-5\n", "10", "-5\n", "10", 10},
+                  {"19\n", "6", "19\n", "6", 6},
+                  {"99999999999\n", "20", "20\n", "20", 20},
+                  {"23\n", "28", "23\n", "28", 0},
+                  {"12\n", "4294967301", "12\n", "4294967301", 0}};
 
 void plant_mode_files(const char *tvmode, const char *value) {
     set("/tmp/tvmode", tvmode), write_var("video_output", value ? value : "", 0);
@@ -420,7 +420,7 @@ TEST_F(Mode, WakingRestoresTheRecordedPictureModeAndChangesNoFile) {
         const std::string before = mode_files();
         std::string out =
             stdout_of([] { captured_stderr([] { EXPECT_EQ(0, VideoOutputOnOff(1, nullptr)); }); });
-        EXPECT_EQ("Turn ON the display \ntvmode :" + std::to_string(row.printed) + "\n", out);
+        EXPECT_EQ("Turn ON the display \ntvmode :" + std::to_string(row.woken) + "\n", out);
         EXPECT_EQ(std::vector<int>{row.woken}, daemon_codes());
         EXPECT_EQ(before, mode_files());
     }
