@@ -229,22 +229,133 @@ TEST_F(Mode, EveryMenuChoiceAppliesItsMode) {
     EXPECT_EQ(descriptors, kvn_test::open_descriptors()) << "every reply closed";
 }
 
-TEST_F(Mode, AReplyInputThatCannotBeOpenedChangesNothing) {
-    for (bool fifo : {false, true}) {
-        SCOPED_TRACE(fifo ? "a FIFO without its reader" : "missing");
-        kvn_test::remove_file("/tmp/tolu_cgi");
-        if (fifo) {
-            ASSERT_EQ(0, mkfifo("/tmp/tolu_cgi", 0644));
+// The user interface's end of /tmp/tolu_cgi as a program that reopens it for each message keeps it:
+// opened after each gap (real milliseconds from its last close), until one reply came, then closed.
+class ReplyReader {
+  public:
+    explicit ReplyReader(std::vector<int> gaps_ms)
+        : thread_([this, gaps_ms] {
+              for (int gap : gaps_ms) {
+                  std::this_thread::sleep_for(std::chrono::milliseconds(gap));
+                  int fd = open("/tmp/tolu_cgi", O_RDONLY | O_NONBLOCK);
+                  const size_t before = got_.size();
+                  for (int i = 0; i < 300 && got_.find('\0', before) == std::string::npos; ++i)
+                      usleep(10000), got_ += drain(fd);
+                  close(fd);
+              }
+          }) {}
+    std::string replies() { return thread_.join(), got_; }
+
+  private:
+    std::string got_;
+    std::thread thread_;
+};
+
+// A reply waits for a reader that comes late (0.5 s after the call, here a tenth) and the command
+// is carried out; a reader that stays away past 3 s loses it, with a warning naming it, and nothing
+// changes. Missing, the input is never created.
+TEST_F(Mode, EveryRouteWaitsForALateReplyReaderAndNoLonger) {
+    kvn_set_time_divisor(10);
+    App browser(BROWSER);
+    struct Route {
+        const char *what, *named;
+        std::function<std::string()> run;           // what the caller saw
+        bool earlier;                               // a reply before, to a reader there at once
+        std::vector<int> codes_prompt, codes_lost;  // the daemon's codes, a reader late or lost
+        std::string replies_prompt, replies_lost, saw_prompt, saw_lost;
+    };
+    const Route routes[] = {
+        {"mode command",
+         "the command \"tv=720p60\"",
+         [] { return send("tv=720p60\n"), check_tvmode_fifo(), ""; },
+         false,
+         {5},
+         {},
+         "tv=720p\0"s,
+         "",
+         "",
+         ""},
+        {"menu choice",
+         "\"tv=1080p\"",
+         [] {
+             int result = 0;
+             std::string out = stdout_of([&] { result = kvn::apply_tvmode_selection(12, 1); });
+             return out + std::to_string(result);
+         },
+         false,
+         {11},
+         {},
+         "tv=1080p\0"s,
+         "",
+         "0",
+         "open error!!!! line 454 \n-1"},
+        {"countdown revert (720p 50 Hz, back to automatic)",
+         "\"tv=auto\"",
+         [&] {
+             write_var("video_output", "0", 0);
+             Menu menu(&browser.record);
+             menu.press({DIKS_CURSOR_RIGHT, DIKS_RETURN, DIKS_RETURN, DIKS_RETURN, DIKS_BACKSPACE});
+             return std::to_string(menu.ended());
+         },
+         true,
+         {6, 0},
+         {6},
+         "tv=720p\0tv=auto\0"s,
+         "tv=720p\0"s,
+         "1",
+         "1"},
+        {"HDMI answer",
+         "\"tv=auto\"",
+         [] {
+             write_file("/tmp/tvmode", "0\n"), write_file("/tmp/hdmi_changed", "");
+             std::string result = std::to_string(check_hdmi_state_changed());
+             return result + (exists("/tmp/hdmi_changed") ? " marker kept" : "");
+         },
+         false,
+         {},
+         {},
+         "tv=auto\0"s,
+         "",
+         "0",
+         "0"},
+    };
+    enum Reader { kMissing, kLate, kNever };
+    for (const Route &route : routes) {
+        for (Reader reader : {kMissing, kLate, kNever}) {
+            SCOPED_TRACE(std::string(route.what) + (reader == kMissing ? ", missing"
+                                                    : reader == kLate  ? ", late"
+                                                                       : ", never"));
+            clear_path("/tmp/tolu_cgi"), reset();
+            if (reader != kMissing) {
+                ASSERT_EQ(0, mkfifo("/tmp/tolu_cgi", 0622));
+            }
+            std::vector<int> gaps;
+            if (route.earlier && reader != kMissing) gaps.push_back(0);
+            if (reader == kLate) gaps.push_back(50);
+            ReplyReader application(gaps);
+            const auto start = std::chrono::steady_clock::now();
+            std::string saw, err = captured_stderr([&] { saw = route.run(); });
+            const auto took = std::chrono::steady_clock::now() - start;
+            const bool lost = reader != kLate;
+            EXPECT_EQ(lost ? route.saw_lost : route.saw_prompt, saw);
+            EXPECT_EQ(!lost                                ? route.codes_prompt
+                      : reader == kNever || !route.earlier ? route.codes_lost
+                                                           : std::vector<int>{},
+                      daemon_codes());
+            EXPECT_EQ(!lost              ? route.replies_prompt
+                      : reader == kNever ? route.replies_lost
+                                         : "",
+                      application.replies());
+            EXPECT_EQ(reader == kNever, static_cast<bool>(has(err, {route.named, "is lost"})))
+                << err;
+            EXPECT_GE(took, std::chrono::milliseconds(reader == kLate    ? 45
+                                                      : reader == kNever ? 295
+                                                                         : 0));
+            EXPECT_LT(took, std::chrono::milliseconds(2000));
+            EXPECT_EQ(reader != kMissing, exists("/tmp/tolu_cgi")) << "never created";
         }
-        reset(), send("tv=480i save"), check_tvmode_fifo();
-        EXPECT_EQ("open error!!!! line 454 \n",
-                  stdout_of([] { EXPECT_EQ(-1, kvn::apply_tvmode_selection(12, 1)); }));
-        EXPECT_EQ(std::vector<std::string>{}, platform_trace(kChanges));
-        write_file("/tmp/tvmode", "0\n"), write_file("/tmp/hdmi_changed", "");
-        EXPECT_EQ(0, check_hdmi_state_changed());
-        EXPECT_FALSE(kvn_test::exists("/tmp/hdmi_changed")) << "the marker goes all the same";
-        EXPECT_EQ(fifo, kvn_test::exists("/tmp/tolu_cgi")) << "never created";
     }
+    kvn_set_time_divisor(1);
 }
 
 // Without a display, so that no start-up has stored a mode yet.
