@@ -284,8 +284,8 @@ void run_rescues(uint32_t seed) {
         EXPECT_EQ(whole, trace) << "one whole standby of the flash player's";
         EXPECT_EQ(1, is_self_on_focus(FLASH_LITE));
         EXPECT_FALSE(in_standby_loop());
-        printf("rescue seed %u: %s, then %s%s\n", seed, window_id_str[first], window_id_str[second],
-               late_ms > 150 ? ", the handed key after the wake" : "");
+        printf("rescue seed %u: %s, then %s after %d ms; the flash player back %d ms later\n", seed,
+               window_id_str[first], window_id_str[second], gap_ms, late_ms);
     }
 }
 
