@@ -98,7 +98,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # installed: dpkg-shlibdeps finds them in the build tree, and the explicit
 # dependencies below name their package.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_CURRENT_BINARY_DIR}
-  ${CMAKE_CURRENT_BINARY_DIR}/platform/flash_setting)
+  ${CMAKE_CURRENT_BINARY_DIR}/stand_ins/flash_setting)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(KVN_DEB_EXACT "(= ${PROJECT_VERSION})")

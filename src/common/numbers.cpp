@@ -4,7 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "platform/platform.h"
+#include "platform/imports.h"
 
 namespace kvn {
 

@@ -6,7 +6,7 @@
 
 #include "common/codes.h"
 #include "common/standby_flag.h"
-#include "platform/platform.h"
+#include "platform/imports.h"
 #include "power_keys.h"
 #include "standby_keys.h"
 

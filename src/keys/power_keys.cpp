@@ -5,7 +5,7 @@
 
 #include "common/standby_flag.h"
 #include "handover.h"
-#include "platform/platform.h"
+#include "platform/imports.h"
 #include "standby.h"
 #include "tvmode/picture.h"
 

@@ -12,7 +12,7 @@
 #include "common/child.h"
 #include "common/warn.h"
 #include "korvan_framework_lib.h"
-#include "platform/platform.h"
+#include "platform/imports.h"
 
 namespace kvn {
 

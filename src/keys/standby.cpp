@@ -23,7 +23,7 @@
 #include "common/warn.h"
 #include "disk_names.h"
 #include "handover.h"
-#include "platform/platform.h"
+#include "platform/imports.h"
 #include "power_off.h"
 #include "standby_keys.h"
 #include "torrent.h"

@@ -3,7 +3,7 @@
 #include <string.h>
 
 #include "korvan_framework_lib.h"
-#include "platform/platform.h"
+#include "platform/imports.h"
 
 namespace kvn {
 

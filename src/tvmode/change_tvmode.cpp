@@ -12,7 +12,7 @@
 #include "korvan_framework_lib.h"
 #include "mode_parse.h"
 #include "picture.h"
-#include "platform/platform.h"
+#include "platform/imports.h"
 
 namespace kvn {
 

@@ -17,7 +17,7 @@
 #include "keys/handover.h"
 #include "menu_selection.h"
 #include "mode_parse.h"
-#include "platform/platform.h"
+#include "platform/imports.h"
 
 extern "C" {
 int current_fip_mode = kvn::kFipModeMenuClosed;

@@ -6,7 +6,7 @@
 
 #include "common/codes.h"
 #include "korvan_framework_lib.h"
-#include "platform/platform.h"
+#include "platform/imports.h"
 #include "reply_input.h"
 
 namespace kvn {

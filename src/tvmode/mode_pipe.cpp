@@ -12,7 +12,7 @@
 #include "korvan_framework_lib.h"
 #include "mode_parse.h"
 #include "mode_reads.h"
-#include "platform/platform.h"
+#include "platform/imports.h"
 #include "reply_input.h"
 
 namespace kvn {

@@ -5,7 +5,7 @@
 #include "common/codes.h"
 #include "common/numbers.h"
 #include "korvan_framework_lib.h"
-#include "platform/platform.h"
+#include "platform/imports.h"
 
 extern "C" void SwitchTvSystem(void) {
     char *stored = get_var_mem("video_output");

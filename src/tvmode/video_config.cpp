@@ -9,7 +9,7 @@
 #include "common/warn.h"
 #include "korvan_framework_lib.h"
 #include "picture.h"
-#include "platform/platform.h"
+#include "platform/imports.h"
 #include "value_file.h"
 
 namespace kvn {

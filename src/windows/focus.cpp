@@ -2,7 +2,7 @@
 // by which applications stay visible under one another.
 #include "common/codes.h"
 #include "common/guard.h"
-#include "platform/platform.h"
+#include "platform/imports.h"
 #include "window_list.h"
 
 namespace kvn {
@@ -31,10 +31,9 @@ void give_input_and_raise(kvn_window *dest_window) {
 }  // namespace kvn
 
 extern "C" int focus_on_window(int window_id) {
-    int id = window_id;
-    if (id == BROWSER && get_window_node(BROWSER) == nullptr) id = FLASH_LITE;
-
     kvn::WindowsLock lock("focus_on_window");
+    int id = window_id;
+    if (id == BROWSER && kvn::find_window_locked(BROWSER) == nullptr) id = FLASH_LITE;
     kvn_window *dest_window = kvn::find_window_locked(id);
     if (dest_window == nullptr || !kvn::eligible(dest_window)) return -1;
     const int target = dest_window->window_id;

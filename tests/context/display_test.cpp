@@ -15,7 +15,7 @@
 
 #include "kvn_dfb_kit.h"
 #include "kvn_test_support.h"
-#include "platform/platform.h"
+#include "platform/imports.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include "host_stub.h"
 #include "kvn_app_harness.h"
 #include "kvn_trace.h"
-#include "platform/platform.h"
+#include "platform/imports.h"
 
 using kvn_test::App;
 using kvn_test::key_event;

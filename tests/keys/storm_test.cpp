@@ -16,7 +16,7 @@
 #include "input_driver.h"
 #include "kvn_app_harness.h"
 #include "kvn_trace.h"
-#include "platform/platform.h"
+#include "platform/imports.h"
 #include "screensaver_stub.h"
 #include "smpoutd_api.h"
 

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "kvn_test_support.h"
-#include "platform/platform.h"
+#include "platform/imports.h"
 
 TEST(StringTables, EveryTableHasEveryLanguage) {
     const struct {

@@ -10,7 +10,7 @@
 
 #include "input_driver.h"
 #include "kvn_trace.h"
-#include "platform/platform.h"
+#include "platform/imports.h"
 
 namespace kvn_test {
 

@@ -9,7 +9,7 @@
 
 #include "kvn_app_harness.h"
 #include "kvn_trace.h"
-#include "platform/platform.h"
+#include "platform/imports.h"
 #include "smpoutd_api.h"
 
 namespace menu_test {

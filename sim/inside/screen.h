@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "picture.h"
+
 namespace kvn_sim {
 
 struct Screen {
@@ -35,12 +37,6 @@ struct Overlay {
     void show(bool on);
     void raise();
     void release();
-};
-
-// A picture as 0x00RRGGBB (or 0xAARRGGBB) words, row after row.
-struct Picture {
-    int width = 0, height = 0;
-    std::vector<uint32_t> pixels;
 };
 
 // Copies the composed screen; false with `error` when it cannot.

@@ -15,6 +15,7 @@
 
 #include "keyboard_map.h"
 #include "remote.h"
+#include "screen.h"
 #include "sim_script.h"
 #include "stop_signal.h"
 #include "transcript.h"

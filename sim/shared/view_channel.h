@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "screen.h"
+#include "picture.h"
 
 namespace kvn_sim {
 
