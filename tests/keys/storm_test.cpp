@@ -258,7 +258,7 @@ void run_rescues(uint32_t seed) {
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         const int first = handing[pick(3)], second = handing[pick(3)];
-        const int gap_ms = 75 + pick(100), late_ms = 10 + pick(300);  // past the grace; back after
+        const int gap_ms = 75 + pick(100), late_ms = 10 + pick(150);  // past the grace; back after
         ASSERT_EQ(0, focus_on_window(first));
         ASSERT_TRUE(eventually([&] { return settled(apps); }));
         kvn_trace_clear();
