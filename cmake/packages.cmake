@@ -149,7 +149,8 @@ korvan-sim runs the player's user-interface applications on the framework
 library and real DirectFB, with the platform stand-ins around them, in a
 private sandbox (kvn-sandbox, built by bubblewrap) so that a power key never
 reaches the machine's real programs. It shows the player live in a window
-driven from the keyboard as from the remote, runs and records scripts, and
+or a web page driven from the keyboard as from the remote, runs and records
+scripts, and
 runs an application of your own in place of one of the player's.")
 
 include(CPack)

@@ -125,10 +125,11 @@ int run_player(const Options &o) {
         return refuse(kStatusSandbox, std::string("KVN_IN_SANDBOX is set but ") + kCallsLog +
                                           " is missing: not inside the sandbox; refusing to run");
     int control = inherited_control_fd();
-    bool window = o.window == Options::Window::On;
-    if (window && control < 0)
+    bool window = o.window == Options::Window::On, web = !o.web.empty();
+    if ((window || web) && control < 0)
         return refuse(kStatusBadInput,
-                      "--window: start korvan-sim outside the sandbox, which opens the window");
+                      std::string(window ? "--window" : "--web") +
+                          ": start korvan-sim outside the sandbox, which shows it");
     std::vector<Command> script;
     std::string error;
     if (!o.script.empty() && !load_script(o.script, script, error))
@@ -138,6 +139,7 @@ int run_player(const Options &o) {
                       "the screenshot folder " + o.shots + " is not a writable folder");
 
     kvn_set_time_divisor(o.divisor);
+    if (web) keep_trace_for_page();
     start_trace(o.trace);
     host_stub_on_playlist_stop(stop_players, nullptr);
     start_display("korvan-sim");
@@ -154,8 +156,11 @@ int run_player(const Options &o) {
     // window's keyboard reaches it at once.
     if (o.apps.empty() || focus_on_window(o.apps.front().window_id) != 0) focus_on_window(BROWSER);
     watch_pass();
-    if (control >= 0 && !start_window_feed(control, window, o.shots, error)) {
-        status = refuse(kStatusCannotAct, "--window: " + error);
+    FeedKinds kinds;
+    kinds.screen = window || web;
+    kinds.trace = web;
+    if (control >= 0 && !start_window_feed(control, kinds, o.shots, error)) {
+        status = refuse(kStatusCannotAct, std::string(window ? "--window: " : "--web: ") + error);
         request_stop();
     }
 
@@ -166,8 +171,8 @@ int run_player(const Options &o) {
         } else {
             bool quit = false;
             status = run_standard_input(context, quit);
-            // The window's keyboard goes on after standard input has ended.
-            while (window && !quit && sleep_unless_stopped(std::chrono::hours(1))) {
+            // The window's and the page's keys go on after standard input has ended.
+            while ((window || web) && !quit && sleep_unless_stopped(std::chrono::hours(1))) {
             }
         }
     }
@@ -176,8 +181,8 @@ int run_player(const Options &o) {
         fflush(nullptr);
         _exit(status != kStatusOk ? status : kStatusPluginFailed);
     }
+    stop_watch();  // its last lines still reach the web page
     stop_window_feed();
-    stop_watch();
     stop_dialog_view();
     for (auto &app : apps) {
         std::string failure;

@@ -1,11 +1,11 @@
 #include "screen.h"
 
-#include <png.h>
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
 
 #include "korvan_framework_lib.h"
+#include "png_image.h"
 #include "transcript.h"
 
 namespace kvn_sim {
@@ -72,30 +72,12 @@ bool copy_surface(IDirectFBSurface *surface, Picture &out, std::string &error) {
 }
 
 bool write_png_file(const std::string &path, const Picture &picture) {
+    std::string png;
+    if (!encode_png(picture, Area(), false, png)) return false;
     FILE *f = fopen(path.c_str(), "wb");
     if (!f) return false;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    std::vector<uint8_t> row(static_cast<size_t>(picture.width) * 3);
-    if (!png || !info || setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, info ? &info : nullptr);
-        fclose(f);
-        return false;
-    }
-    png_init_io(png, f);
-    png_set_IHDR(png, info, picture.width, picture.height, 8, PNG_COLOR_TYPE_RGB,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    for (int y = 0; y < picture.height; ++y) {
-        const uint32_t *from = &picture.pixels[static_cast<size_t>(y) * picture.width];
-        for (int x = 0; x < picture.width; ++x) {
-            row[x * 3] = from[x] >> 16, row[x * 3 + 1] = from[x] >> 8, row[x * 3 + 2] = from[x];
-        }
-        png_write_row(png, row.data());
-    }
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return fclose(f) == 0;
+    bool written = fwrite(png.data(), 1, png.size(), f) == png.size();
+    return fclose(f) == 0 && written;
 }
 
 }  // namespace

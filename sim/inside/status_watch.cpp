@@ -15,6 +15,7 @@
 #include "screen.h"
 #include "smpoutd_api.h"
 #include "transcript.h"
+#include "window_feed.h"
 
 namespace kvn_sim {
 namespace {
@@ -31,6 +32,7 @@ std::atomic<int> g_output_code{-1};
 void trace_listener(const char *line, void *) {
     say(std::string("  | ") + line);
     g_trace_log.add(line);
+    feed_trace_line(line);
     // The status bar's mode comes from the trace, which sees every code,
     // since the daemon stand-in's own record is emptied now and then.
     int code = 0;
@@ -102,10 +104,11 @@ struct Watcher {
         if (tolu_fd >= 0) lines_from(tolu_fd, tolu_partial, '\0', "reply");
         kvn_window *focused = get_window_on_focus();
         int now = focused ? focused->window_id : -1;
+        const char *focus_name =
+            now >= 0 && now < KVN_APPLICATION_COUNT ? window_id_str[now] : "none";
         if (now != focus) {
             focus = now;
-            kvn_trace("focus %s",
-                      now >= 0 && now < KVN_APPLICATION_COUNT ? window_id_str[now] : "none");
+            kvn_trace("focus %s", focus_name);
         }
         bool picture = smpoutd_stub_picture_on() != 0;
         if (picture == black_shown) {
@@ -117,13 +120,15 @@ struct Watcher {
             status.clear();
         }
         int code = g_output_code;
+        bool standby = kvn_get_standby_mode() != 0;
         std::string s = "mode " + (code < 0 ? std::string("-") : std::to_string(code)) +
                         (picture ? "  picture on" : "  picture OFF") +
-                        (kvn_get_standby_mode() ? "  STANDBY" : "") + "  focus " +
-                        (now >= 0 && now < KVN_APPLICATION_COUNT ? window_id_str[now] : "none");
+                        (standby ? "  STANDBY" : "") + "  focus " + focus_name;
         if (s != status) {
             status = s;
             draw_status(s);
+            feed_status("mode=" + std::to_string(code) + " picture=" + (picture ? "1" : "0") +
+                        " standby=" + (standby ? "1" : "0") + " focus=" + focus_name);
         }
         expire_dialog_notice();
         bound_platform_records(kPlatformRecordsKept);

@@ -3,7 +3,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdio.h>
@@ -17,11 +16,13 @@
 #include <sstream>
 
 #include "live_window.h"
+#include "player_link.h"
 #include "recorder.h"
 #include "sim_script.h"
 #include "status.h"
 #include "stop_signal.h"
 #include "view_channel.h"
+#include "web_server.h"
 
 namespace kvn_sim {
 namespace {
@@ -161,13 +162,14 @@ int launch(const Options &given) {
         _exit(kStatusSignalBase + signal_number);
     });
     Options o = given;
-    // A session at the desk gets the window; commands piped in do not.
+    // A session at the desk gets the window; commands piped in, or a desk
+    // in a web page, do not.
     if (o.window == Options::Window::Auto)
-        o.window = o.script.empty() && isatty(STDIN_FILENO) &&
+        o.window = o.script.empty() && o.web.empty() && isatty(STDIN_FILENO) &&
                            (getenv("DISPLAY") || getenv("WAYLAND_DISPLAY"))
                        ? Options::Window::On
                        : Options::Window::Off;
-    if (o.window == Options::Window::Off && !o.record.empty())
+    if (o.window == Options::Window::Off && o.web.empty() && !o.record.empty())
         return refuse(kStatusBadInput,
                       "--record writes the keys pressed in the live window, and there is none");
     std::vector<std::string> binds;
@@ -257,10 +259,19 @@ int launch(const Options &given) {
         m.value = static_cast<uint32_t>(signal_number);
         send_message(fd, m);
     });
+    PlayerLink link(fd);
+    if (recorder.active()) link.add_recorder(&recorder);
+    link.start();
     int window_status = kStatusOk;
-    if (o.window == Options::Window::On) {
+    WebDesk web;
+    if (!o.web.empty() && !web.start(o, link, error)) {
+        fprintf(stderr, "korvan-sim: --web: %s\n", error.c_str());
+        window_status = kStatusCannotAct;
+        request_stop(0);
+    }
+    if (o.window == Options::Window::On && window_status == kStatusOk) {
         if (open_live_window(error)) {
-            run_live_window(fd, recorder);
+            run_live_window(link);
         } else {
             fprintf(stderr, "korvan-sim: --window: %s (--no-window runs without it)\n",
                     error.c_str());
@@ -273,10 +284,10 @@ int launch(const Options &given) {
     }
     // A sandbox killed by a signal leaves the player to finish its stop on
     // its own: the end of the channel says it has.
-    struct pollfd end = {fd, POLLIN, 0};
-    ControlMessage ignored;
-    while (poll(&end, 1, 3000) > 0 && receive_message(fd, ignored)) {
-    }
+    link.wait_for_end(std::chrono::seconds(3));
+    web.stop();
+    link.remove_recorder(&recorder);
+    recorder.close(Recorder::Clock::now());
     // The channel stays open to the end: a late signal may still write to it.
     int status = pass_status_on(wait_status, binds);
     return window_status != kStatusOk ? window_status : status;

@@ -5,15 +5,12 @@
 #include <X11/Xlib.h>
 #include <stdio.h>
 #include <string.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <thread>
 
 #include "keyboard_map.h"
-#include "recorder.h"
+#include "player_link.h"
 #include "stop_signal.h"
-#include "view_channel.h"
 
 namespace kvn_sim {
 namespace {
@@ -57,40 +54,31 @@ bool destroyed_event(const SDL_Event &e) {
     return x.type == DestroyNotify && x.xdestroywindow.window == g_x_window;
 }
 
-struct View {
-    SharedScreen screen;
-    bool have_screen = false;
+struct Shown {
+    const SharedScreen *screen = nullptr;
     SDL_Texture *frame = nullptr, *help = nullptr;
     bool help_shown = false;
     Picture picture;
 };
 
-void post(int code, void *data = nullptr) {
+void post(int code) {
     SDL_Event e;
     SDL_zero(e);
     e.type = g_channel_event;
     e.user.code = code;
-    e.user.data1 = data;
     SDL_PushEvent(&e);
 }
 
-// Reads the player's messages in a thread of its own and hands them to the
-// window's loop as SDL events; frames that come faster than they are shown
-// are folded into one.
-void read_channel(int fd, std::atomic<bool> &frame_pending) {
-    ControlMessage m;
-    int passed = -1;
-    while (receive_message(fd, m, &passed)) {
-        if (m.type == kMsgScreen && passed >= 0) {
-            post(kScreenCame, reinterpret_cast<void *>(static_cast<intptr_t>(passed)));
-        } else if (m.type == kMsgFrame && !frame_pending.exchange(true)) {
-            post(kFrameCame);
-        } else if (passed >= 0) {
-            close(passed);
-        }
+// Hands the player's news to the window's loop as SDL events; frames that
+// come faster than they are shown are folded into one.
+struct News : PlayerLink::View {
+    std::atomic<bool> frame_pending{false};
+    void screen_came() override { post(kScreenCame); }
+    void frame_came() override {
+        if (!frame_pending.exchange(true)) post(kFrameCame);
     }
-    post(kChannelEnded);
-}
+    void channel_ended() override { post(kChannelEnded); }
+};
 
 SDL_Texture *texture_of(const Picture &p, bool blended) {
     if (p.width <= 0 || p.height <= 0) return nullptr;
@@ -105,7 +93,7 @@ SDL_Texture *texture_of(const Picture &p, bool blended) {
 }
 
 // The player's 16:9 picture scaled to the window, with bars as needed.
-void present(View &view) {
+void present(Shown &view) {
     if (g_window_gone) return;
     SDL_SetRenderDrawColor(g_renderer, 0, 0, 0, 255);
     SDL_RenderClear(g_renderer);
@@ -165,10 +153,10 @@ bool open_live_window(std::string &error) {
     return true;
 }
 
-void run_live_window(int fd, Recorder &recorder) {
-    View view;
-    std::atomic<bool> frame_pending{false};
-    std::thread reader([fd, &frame_pending] { read_channel(fd, frame_pending); });
+void run_live_window(PlayerLink &link) {
+    Shown view;
+    News news;
+    link.add_view(&news);
     int shots = 0;
     SDL_Event e;
     for (bool open = true; open;) {
@@ -181,19 +169,12 @@ void run_live_window(int fd, Recorder &recorder) {
         if (e.type == g_channel_event) {
             if (e.user.code == kChannelEnded) {
                 open = false;
-            } else if (e.user.code == kScreenCame) {
-                std::string error;
-                int passed = static_cast<int>(reinterpret_cast<intptr_t>(e.user.data1));
-                if (view.have_screen || !view.screen.map(passed, error)) {
-                    if (!error.empty()) fprintf(stderr, "korvan-sim: %s\n", error.c_str());
-                    if (view.have_screen) close(passed);
-                    continue;
-                }
-                view.have_screen = true;
-                view.help = texture_of(view.screen.help(), true);
-            } else if (e.user.code == kFrameCame && view.have_screen) {
-                frame_pending = false;
-                if (!view.screen.latest(view.picture)) continue;
+            } else if (e.user.code == kScreenCame && view.screen == nullptr) {
+                view.screen = link.screen();
+                view.help = texture_of(view.screen->help(), true);
+            } else if (e.user.code == kFrameCame && view.screen != nullptr) {
+                news.frame_pending = false;
+                if (!view.screen->latest(view.picture)) continue;
                 if (view.frame == nullptr)
                     view.frame = texture_of(view.picture, false);
                 else
@@ -209,28 +190,19 @@ void run_live_window(int fd, Recorder &recorder) {
             present(view);
         } else if (e.type == SDL_KEYDOWN && !stop_requested()) {
             const SDL_Keysym &k = e.key.keysym;
-            auto now = Recorder::Clock::now();
             if (is_help_key(k) || (k.sym == SDLK_ESCAPE && view.help_shown)) {
                 view.help_shown = k.sym != SDLK_ESCAPE && !view.help_shown;
                 present(view);
             } else if (k.sym == SDLK_F12 && !e.key.repeat) {
-                ControlMessage m;
-                m.type = kMsgShot;
-                snprintf(m.text, sizeof m.text, "window-%03d", ++shots);
-                send_message(fd, m);
-                recorder.shot(m.text, now);
-            } else if (const KeyboardKey *key = remote_key_for(k.sym)) {
-                if (e.key.repeat && !key->repeats) continue;
-                ControlMessage m;
-                m.type = kMsgKey;
-                m.value = static_cast<uint32_t>(key->remote);
-                send_message(fd, m);
-                recorder.key(key->remote, now);
+                char name[32];
+                snprintf(name, sizeof name, "window-%03d", ++shots);
+                link.shot(name);
+            } else if (const KeyboardKey *key = remote_key_for_press(k.sym, e.key.repeat)) {
+                link.press(key->remote);
             }
         }
     }
-    recorder.close(Recorder::Clock::now());
-    reader.join();
+    link.remove_view(&news);
     // A window destroyed from outside is left as it is: SDL's teardown puts
     // Xlib's default handler back before its wake-up connection reports the
     // errors of the window's last calls, and that handler ends the process.

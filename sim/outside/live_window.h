@@ -7,16 +7,15 @@
 
 namespace kvn_sim {
 
-class Recorder;
+class PlayerLink;
 
 // Opens the window; false with `error` when no window can be opened.
 bool open_live_window(std::string &error);
 
-// Shows the player's screen from the channel and sends it the keys pressed
-// until the player ends the channel.  Closing the window requests the stop
-// (request_stop), which the launcher passes on.  `recorder`, when active,
-// writes down the keys and shots.
-void run_live_window(int control_fd, Recorder &recorder);
+// Shows the player's screen and sends it the keys pressed until the player
+// ends the channel.  Closing the window requests the stop (request_stop),
+// which the launcher passes on.
+void run_live_window(PlayerLink &link);
 
 }  // namespace kvn_sim
 

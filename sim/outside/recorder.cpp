@@ -42,22 +42,44 @@ bool Recorder::open(const std::string &path, std::string &error) {
         ::close(fd);
         return false;
     }
-    last_ = Clock::now();
-    fprintf(file_,
-            "# Recorded at the live window of korvan-sim; waits are in player time.\n"
-            "# Replay: korvan-sim --script THIS-FILE [--time-divisor N]\n");
-    fflush(file_);
+    start();
     return true;
 }
 
+void Recorder::open_in_memory() {
+    in_memory_ = true;
+    full_ = false;
+    text_.clear();
+    start();
+}
+
+void Recorder::start() {
+    last_ = Clock::now();
+    write(
+        "# Recorded at the desk of korvan-sim; waits are in player time.\n"
+        "# Replay: korvan-sim --script THIS-FILE [--time-divisor N]\n");
+}
+
+void Recorder::write(const std::string &text) {
+    if (file_ != nullptr) {
+        fputs(text.c_str(), file_);
+        // Each line reaches the file at once: a session cut off is still a script.
+        fflush(file_);
+    } else if (in_memory_ && !full_) {
+        // Past the longest script the recording ends where it stands.
+        full_ = text_.size() + text.size() > static_cast<size_t>(kMaxScriptBytes) - 256;
+        text_ += full_ ? "# (the recording stops here: the longest script there may be)\n" : text;
+    }
+}
+
 void Recorder::line(const std::string &text, Clock::time_point at) {
-    if (file_ == nullptr) return;
+    if (!active()) return;
     auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(at - last_).count();
     last_ = at;
-    for (long wait : recorded_waits(gap)) fprintf(file_, "wait %ld\n", wait);
-    if (!text.empty()) fprintf(file_, "%s\n", text.c_str());
-    // Each line reaches the file at once: a session cut off is still a script.
-    fflush(file_);
+    std::string lines;
+    for (long wait : recorded_waits(gap)) lines += "wait " + std::to_string(wait) + "\n";
+    if (!text.empty()) lines += text + "\n";
+    write(lines);
 }
 
 void Recorder::key(DFBInputDeviceKeySymbol key, Clock::time_point at) {
@@ -70,6 +92,7 @@ void Recorder::close(Clock::time_point at) {
     line("", at);
     if (file_ != nullptr) fclose(file_);
     file_ = nullptr;
+    in_memory_ = false;
 }
 
 }  // namespace kvn_sim

@@ -1,4 +1,5 @@
-// A session at the live window written down as a script that replays it.
+// A session at the live window or the web page written down as a script
+// that replays it.
 #ifndef KVN_SIM_RECORDER_H
 #define KVN_SIM_RECORDER_H
 
@@ -24,15 +25,24 @@ class Recorder {
     // Creates the file; false with `error` when it cannot be written.  A
     // FIFO is written only while a process reads it: never waited on.
     bool open(const std::string &path, std::string &error);
-    bool active() const { return file_ != nullptr; }
+    // Records into memory instead (a web page's recording, which the page
+    // downloads), up to the longest script there may be.
+    void open_in_memory();
+    bool active() const { return file_ != nullptr || in_memory_; }
     void key(DFBInputDeviceKeySymbol key, Clock::time_point at);
     void shot(const std::string &name, Clock::time_point at);
     // Writes the wait up to the end of the session and closes the file.
     void close(Clock::time_point at);
+    // What was recorded in memory.
+    const std::string &text() const { return text_; }
 
   private:
+    void start();
     void line(const std::string &text, Clock::time_point at);
+    void write(const std::string &text);
     FILE *file_ = nullptr;
+    bool in_memory_ = false, full_ = false;
+    std::string text_;
     Clock::time_point last_;
 };
 

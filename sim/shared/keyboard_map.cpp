@@ -1,6 +1,7 @@
 #include "keyboard_map.h"
 
 #include <SDL2/SDL_keycode.h>
+#include <ctype.h>
 
 #include "sim_script.h"
 
@@ -18,6 +19,38 @@ const KeyboardKey *remote_key_for(int keycode) {
     for (const KeyboardKey &k : keyboard_map())
         if (k.keycode == keycode) return &k;
     return nullptr;
+}
+
+const KeyboardKey *remote_key_for_press(int keycode, bool repeat) {
+    const KeyboardKey *key = remote_key_for(keycode);
+    return key != nullptr && (!repeat || key->repeats) ? key : nullptr;
+}
+
+namespace {
+// The keys a browser names by a word rather than by the character they type.
+const struct {
+    int keycode;
+    const char *name;
+} kBrowserWords[] = {
+    {SDLK_LEFT, "ArrowLeft"}, {SDLK_RIGHT, "ArrowRight"}, {SDLK_UP, "ArrowUp"},
+    {SDLK_DOWN, "ArrowDown"}, {SDLK_RETURN, "Enter"},     {SDLK_BACKSPACE, "Backspace"},
+};
+}  // namespace
+
+std::string browser_key_name(int keycode) {
+    for (const auto &w : kBrowserWords)
+        if (w.keycode == keycode) return w.name;
+    return keycode > 0 && keycode < 128 && isprint(keycode)
+               ? std::string(1, static_cast<char>(keycode))
+               : std::string();
+}
+
+int keycode_for_browser_key(const std::string &name) {
+    for (const auto &w : kBrowserWords)
+        if (name == w.name) return w.keycode;
+    // A letter typed with Shift is the same key.
+    unsigned char c = name.size() == 1 ? static_cast<unsigned char>(name[0]) : 0;
+    return isprint(c) ? tolower(c) : 0;
 }
 
 std::vector<std::string> help_lines() {

@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include <arpa/inet.h>
+#include <ctype.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -13,10 +15,12 @@ std::string usage_text() {
     return "usage: korvan-sim [--script FILE] [--shots DIR] [--trace FILE] [--time-divisor N] "
            "[--quiet]\n"
            "                  [--app NAME=PATH]... [--window | --no-window] [--record FILE]\n"
+           "                  [--web [ADDRESS:]PORT]\n"
            "       korvan-sim --help | --version\n"
            "  Without --script, commands are read from standard input, one a line.  With a\n"
            "  display and no script, the player is shown live in a window (--window) whose\n"
            "  keyboard is the remote; --record FILE writes the keys pressed there as a script.\n"
+           "  --web serves the same as a web page (on 127.0.0.1 unless ADDRESS is given).\n"
            "  --app runs the shared object PATH (see korvan_sim_app.h) as the application NAME.\n";
 }
 
@@ -70,6 +74,16 @@ bool parse_options(const std::vector<std::string> &args, Options &o, bool &help,
                     return false;
                 }
             o.apps.push_back(app);
+        } else if (a == "--web") {
+            std::string address;
+            int port = 0;
+            if (!value(o.web)) return false;
+            if (!parse_web_address(o.web, address, port)) {
+                error =
+                    "--web needs [ADDRESS:]PORT, an IPv4 address and a port from 0 to 65535: \"" +
+                    o.web + "\"";
+                return false;
+            }
         } else if (a == "--window") {
             o.window = Options::Window::On;
         } else if (a == "--no-window") {
@@ -85,8 +99,8 @@ bool parse_options(const std::vector<std::string> &args, Options &o, bool &help,
             return false;
         }
     }
-    if (!o.record.empty() && o.window == Options::Window::Off) {
-        error = "--record writes the keys pressed in the live window: it needs --window";
+    if (!o.record.empty() && o.window == Options::Window::Off && o.web.empty()) {
+        error = "--record writes the keys pressed in the live window: it needs --window or --web";
         return false;
     }
     // Faster menus and countdowns would close before a person at the window
@@ -97,6 +111,22 @@ bool parse_options(const std::vector<std::string> &args, Options &o, bool &help,
             "(the recorded script replays with it)";
         return false;
     }
+    return true;
+}
+
+bool parse_web_address(const std::string &text, std::string &address, int &port) {
+    size_t colon = text.rfind(':');
+    std::string digits = colon == std::string::npos ? text : text.substr(colon + 1);
+    address = colon == std::string::npos ? "127.0.0.1" : text.substr(0, colon);
+    if (address == "localhost") address = "127.0.0.1";
+    struct in_addr parsed;
+    char *end = nullptr;
+    long number = strtol(digits.c_str(), &end, 10);
+    if (digits.empty() || digits.size() > 5 || *end != '\0' ||
+        !isdigit(static_cast<unsigned char>(digits[0])) || number > 65535 ||
+        inet_pton(AF_INET, address.c_str(), &parsed) != 1)
+        return false;
+    port = static_cast<int>(number);
     return true;
 }
 
@@ -127,6 +157,7 @@ std::vector<std::string> to_arguments(const Options &o) {
     add("--shots", o.shots);
     add("--trace", o.trace);
     add("--record", o.record);
+    if (!o.web.empty()) args.insert(args.end(), {"--web", o.web});
     for (const AppOption &app : o.apps) {
         args.push_back("--app");
         args.push_back(std::string(window_id_str[app.window_id]) + "=" + absolute_path(app.path));

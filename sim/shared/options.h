@@ -18,6 +18,7 @@ struct Options {
     std::string shots = ".";
     std::string trace;
     std::string record;
+    std::string web;  // [ADDRESS:]PORT of the web page, empty for none
     std::vector<AppOption> apps;
     unsigned divisor = 1;
     bool quiet = false;
@@ -31,6 +32,10 @@ bool parse_options(const std::vector<std::string> &args, Options &out, bool &hel
                    std::string &error);
 
 std::string usage_text();
+
+// The address and port of `--web [ADDRESS:]PORT`: an IPv4 address or
+// localhost (127.0.0.1 when none is given) and a port (0: any free one).
+bool parse_web_address(const std::string &text, std::string &address, int &port);
 
 // The arguments that give the same run, with every path made absolute.
 std::vector<std::string> to_arguments(const Options &options);

@@ -27,12 +27,14 @@ bool make_channel(int fds[2]) {
     return socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) == 0;
 }
 
-bool send_message(int fd, const ControlMessage &message, int pass_fd) {
-    struct iovec io = {const_cast<ControlMessage *>(&message), sizeof message};
+bool send_message(int fd, const ControlMessage &message, int pass_fd, const std::string &payload) {
+    size_t extra = payload.size() < kMaxPayload ? payload.size() : kMaxPayload;
+    struct iovec io[2] = {{const_cast<ControlMessage *>(&message), sizeof message},
+                          {const_cast<char *>(payload.data()), extra}};
     struct msghdr header;
     memset(&header, 0, sizeof header);
-    header.msg_iov = &io;
-    header.msg_iovlen = 1;
+    header.msg_iov = io;
+    header.msg_iovlen = 2;
     char control[CMSG_SPACE(sizeof(int))];
     if (pass_fd >= 0) {
         memset(control, 0, sizeof control);
@@ -48,16 +50,17 @@ bool send_message(int fd, const ControlMessage &message, int pass_fd) {
     do {
         n = sendmsg(fd, &header, MSG_NOSIGNAL);
     } while (n < 0 && errno == EINTR);
-    return n == static_cast<ssize_t>(sizeof message);
+    return n == static_cast<ssize_t>(sizeof message + extra);
 }
 
-bool receive_message(int fd, ControlMessage &message, int *passed_fd) {
+bool receive_message(int fd, ControlMessage &message, int *passed_fd, std::string *payload) {
     if (passed_fd != nullptr) *passed_fd = -1;
-    struct iovec io = {&message, sizeof message};
+    char extra[kMaxPayload];
+    struct iovec io[2] = {{&message, sizeof message}, {extra, sizeof extra}};
     struct msghdr header;
     memset(&header, 0, sizeof header);
-    header.msg_iov = &io;
-    header.msg_iovlen = 1;
+    header.msg_iov = io;
+    header.msg_iovlen = 2;
     char control[CMSG_SPACE(sizeof(int))];
     header.msg_control = control;
     header.msg_controllen = sizeof control;
@@ -75,9 +78,12 @@ bool receive_message(int fd, ControlMessage &message, int *passed_fd) {
         else
             close(received);
     }
-    // A short or foreign packet is no message: read it as nothing at all.
-    if (n != static_cast<ssize_t>(sizeof message)) message = ControlMessage();
+    // A short, long or foreign packet is no message: read it as nothing at all.
+    bool whole = n >= static_cast<ssize_t>(sizeof message) && !(header.msg_flags & MSG_TRUNC);
+    if (!whole) message = ControlMessage();
     message.text[sizeof message.text - 1] = '\0';
+    if (payload != nullptr)
+        payload->assign(extra, whole ? static_cast<size_t>(n) - sizeof message : 0);
     return true;
 }
 

@@ -1,6 +1,6 @@
 // The channel between korvan-sim outside the sandbox (which owns the
-// desktop window) and the player inside it: control messages on a
-// socket, and the screen in shared memory.
+// desktop window and the web page) and the player inside it: control
+// messages on a socket, and the screen in shared memory.
 #ifndef KVN_SIM_VIEW_CHANNEL_H
 #define KVN_SIM_VIEW_CHANNEL_H
 
@@ -24,7 +24,13 @@ enum MessageType : uint32_t {
         'Q',  // outside -> inside: stop in order (value: the signal, 0 for the window closed)
     kMsgScreen = 'V',  // inside -> outside: the shared screen (with its descriptor)
     kMsgFrame = 'F',   // inside -> outside: a new frame is in the shared screen
+    kMsgTrace = 'T',   // inside -> outside: a trace line (the payload), for the web page
+    kMsgStatus = 'U',  // inside -> outside: the status (the payload: "mode=N picture=0|1 ...")
 };
+
+// The most a message carries beyond its fixed part; a longer packet is
+// read as nothing at all.
+constexpr size_t kMaxPayload = 4096;
 
 struct ControlMessage {
     uint32_t type = 0;
@@ -34,9 +40,12 @@ struct ControlMessage {
 
 // Both ends are a SOCK_SEQPACKET socket pair: one message a packet.
 bool make_channel(int fds[2]);
-bool send_message(int fd, const ControlMessage &message, int pass_fd = -1);
-// False at the end of the channel; `passed_fd` gets a descriptor sent along.
-bool receive_message(int fd, ControlMessage &message, int *passed_fd = nullptr);
+bool send_message(int fd, const ControlMessage &message, int pass_fd = -1,
+                  const std::string &payload = std::string());
+// False at the end of the channel; `passed_fd` gets a descriptor sent along
+// and `payload` what came after the fixed part.
+bool receive_message(int fd, ControlMessage &message, int *passed_fd = nullptr,
+                     std::string *payload = nullptr);
 
 // The composed screen and the help panel in shared memory, published by
 // the player and read by the window without either waiting for the other.

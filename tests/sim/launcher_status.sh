@@ -32,6 +32,7 @@ check 2 "cannot write $dir/fifo: it is a FIFO that no process reads" "$sim" --wi
 check 2 '--app needs NAME=PATH' "$sim" --app NOBODY=x.so --script "$dir/ok.kvs"
 check 2 '--app BROWSER is given twice' "$sim" --app BROWSER=a.so --app BROWSER=b.so
 check 2 '--time-divisor needs a number from 1 to 1000' "$sim" --time-divisor 0
+check 2 'an IPv4 address and a port from 0 to 65535: "example.org:70000"' "$sim" --web example.org:70000
 check 0 "^korvan-sim $version (libkorvan_framework_lib $version)\$" "$sim" --version
 check 4 '--app /none/x.so: no such file' "$sim" --app PHOTO_PLAYER=/none/x.so --script "$dir/ok.kvs" --shots "$dir"
 check 125 'will not share the system folder /tmp ' "$sim" --shots /tmp --script "$dir/ok.kvs"
