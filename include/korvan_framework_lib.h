@@ -856,8 +856,8 @@ int redirect_external_event(kvn_window *self, DFBWindowEvent *event);
  *   daemon's script.  In other applications the power key switches the
  *   picture off, hands the key to the flash player and returns at once
  *   (it runs the standby itself when no flash player is registered, and
- *   so does a later power key once a key handed to the flash player has
- *   waited there for 3 s);
+ *   a later power key runs the flash player's whole standby once a key
+ *   handed to the flash player has waited there for 3 s);
  * - DIKS_REDIAL waits for the shutdown script.
  *
  * @param window the calling application's registered record
@@ -949,9 +949,10 @@ int change_tvmode(int mode, int announce);
  * FIFO.  Commands are lines, taken one per call in order: a part is kept
  * until its line end arrives (or its writer closes the pipe), and a line
  * longer than 60 bytes is dropped whole.  Returns at once when no whole
- * command is there, or while another thread is carrying one out; a command
- * that arrives while /tmp/tolu_cgi cannot be opened (missing, no reader, a
- * link) is dropped.  Poll it from the application's loop.
+ * command is there, or while another thread is carrying one out.  A FIFO
+ * at /tmp/tolu_cgi whose reader is away is waited for, up to 3 s; a command
+ * that finds no reader by then, or /tmp/tolu_cgi missing or a link, is
+ * dropped.  Poll it from the application's loop.
  * @par Threads
  * Any thread: while one thread carries a command out, a call in another returns at once, so
  * commands are carried out one at a time and in order.
@@ -960,12 +961,14 @@ void check_tvmode_fifo(void);
 
 /**
  * Follows up an HDMI change signalled by /tmp/hdmi_changed: in the
- * automatic mode it writes "tv=auto" to /tmp/tolu_cgi and removes the
- * marker; a marker that cannot be removed is answered once.  Poll it from
- * the application's loop: /tmp/tvmode is read again only when it changed.
+ * automatic mode it writes "tv=auto" to /tmp/tolu_cgi (waiting up to 3 s
+ * for the FIFO's reader) and removes the marker; a marker that cannot be
+ * removed is answered once.  Poll it from the application's loop:
+ * /tmp/tvmode is read again only when it changed.
  * @return the mode code in /tmp/tvmode when it is not 0 (-1 for a missing
- *         or empty file); -1 when there is no marker; otherwise the result
- *         of the shell command that removed it (0 on success).
+ *         or empty file); -1 when there is no marker, or while another
+ *         thread is answering it; otherwise the result of the shell command
+ *         that removed it (0 on success).
  * @par Threads
  * Any thread: a marker is answered once, whichever threads poll it.
  */
@@ -1019,11 +1022,11 @@ int init_audio_config(void);
 /**
  * Switches the picture off (output code 28) or back on to the mode
  * recorded in /tmp/tvmode, through the output daemon; prints "Turn ON the
- * display", "tvmode :N" or "Turn OFF the display" to standard output.  A
- * missing or empty file sends -1; a recorded number that names no picture
- * (28, another negative number, a code without a mode, a number beyond int)
- * sends the stored `video_output` if that names a picture, else 0, so that
- * switching on always brings a picture back.
+ * display" and "tvmode :N" (N the code sent), or "Turn OFF the display", to
+ * standard output.  A missing or empty file sends -1; a recorded number
+ * that names no picture (28, another negative number, a code without a
+ * mode, a number beyond int) sends the stored `video_output` if that names
+ * a picture, else 0, so that switching on always brings a picture back.
  * @param on     1: on; any other value: off
  * @param window ignored
  * @return 0, always.
@@ -1055,7 +1058,8 @@ void SwitchTvSystem(void);
  * unless the user confirms it again.
  *
  * Blocks until the menu ends: up to 10 s after the last key on its pages,
- * plus about 22 s of countdown.
+ * plus about 22 s of countdown, plus up to 3 s for each reply whose reader
+ * at /tmp/tolu_cgi is away.
  * @param window the record whose event buffer delivers the keys
  * @return 0, always.
  * @par Threads

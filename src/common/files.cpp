@@ -26,6 +26,20 @@ int remaining_ms(const struct timespec &deadline) {
     return ms <= 0 ? 0 : static_cast<int>(ms);
 }
 
+// The monotonic time `timeout_ms` of player time from now.
+struct timespec deadline_after(unsigned timeout_ms) {
+    unsigned scaled = timeout_ms / time_divisor();
+    struct timespec deadline;
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += scaled / 1000;
+    deadline.tv_nsec += static_cast<long>(scaled % 1000) * 1000000;
+    if (deadline.tv_nsec >= 1000000000) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= 1000000000;
+    }
+    return deadline;
+}
+
 }  // namespace
 
 int open_regular(const char *path, Found *found, struct stat *info) {
@@ -92,17 +106,20 @@ int open_for_writing(const char *path, bool regular_too, const char *who) {
     return fd;
 }
 
+int open_for_a_reader(const char *path, bool regular_too, const char *who, unsigned timeout_ms) {
+    const struct timespec deadline = deadline_after(timeout_ms);
+    for (;;) {
+        int fd = open_for_writing(path, regular_too, who);
+        if (fd >= 0 || errno != ENXIO || remaining_ms(deadline) == 0) return fd;
+        // A blocking open could not be bounded; a reader that reopens its end
+        // after each message is back within a few polls.
+        sleep_us(10000);
+    }
+}
+
 bool write_fully(int fd, const void *data, size_t size, unsigned timeout_ms) {
     const char *p = static_cast<const char *>(data);
-    unsigned scaled = timeout_ms / time_divisor();
-    struct timespec deadline;
-    clock_gettime(CLOCK_MONOTONIC, &deadline);
-    deadline.tv_sec += scaled / 1000;
-    deadline.tv_nsec += static_cast<long>(scaled % 1000) * 1000000;
-    if (deadline.tv_nsec >= 1000000000) {
-        deadline.tv_sec += 1;
-        deadline.tv_nsec -= 1000000000;
-    }
+    const struct timespec deadline = deadline_after(timeout_ms);
     while (size > 0) {
         ssize_t n = write(fd, p, size);
         if (n > 0) {

@@ -1,8 +1,8 @@
 // The small files, markers and pipes under /tmp that the library shares with
 // the player's other programs.  /tmp is writable by every user of the box and
 // the library runs as root, so whatever sits at one of these paths may be a
-// link, a FIFO, a folder or a file of any size.  Nothing here blocks on what
-// it finds, writes through a link, or reads without bound.
+// link, a FIFO, a folder or a file of any size.  Nothing here waits without
+// bound on what it finds, writes through a link, or reads without bound.
 #ifndef KVN_COMMON_FILES_H
 #define KVN_COMMON_FILES_H
 
@@ -33,6 +33,11 @@ ssize_t read_regular(const char *path, char *buffer, size_t capacity, Found *fou
 // for a reader.  -1 when nothing (or no reader) is there; when something of
 // the wrong kind is there, -1 after a message naming `who`.
 int open_for_writing(const char *path, bool regular_too, const char *who);
+
+// As open_for_writing, but a FIFO that has no reader yet is waited for, up
+// to `timeout_ms` of player time, polling: a blocking open could not be
+// bounded.  -1 with errno ENXIO when no reader came.
+int open_for_a_reader(const char *path, bool regular_too, const char *who, unsigned timeout_ms);
 
 // Writes all of `data` to a non-blocking descriptor, waiting up to
 // `timeout_ms` of player time while a pipe is full.  False when it could not.

@@ -92,6 +92,10 @@ std::string edit_crontab(const std::string &text, bool entering, CronSuspension 
             out[at] = noted.second;
         }
     }
+    if (!entering && !suspended->known) {
+        for (std::string &line : out)
+            if (!line.empty() && line[0] == '#' && mentions_checktorrent(line)) line.erase(0, 1);
+    }
     if (entering) {
         for (size_t i = 0; i < out.size(); ++i) {
             const std::string &line = out[i];

@@ -18,11 +18,16 @@ namespace kvn {
 // these and no line the user had commented.
 struct CronSuspension {
     std::vector<std::pair<size_t, std::string>> lines;
+    // False when there is no note to go by (none kept, or none that only root
+    // can have written in this boot): the wake-up then turns on every
+    // commented checktorrent line, as root's crontab had them before.
+    bool known = true;
 };
 
 // Root's crontab edited for standby entry (the active checktorrent jobs
 // commented out and added to `suspended`, where the noted jobs still off
-// stay) or for wake-up (the noted ones restored, `suspended` emptied).  The
+// stay) or for wake-up (the noted ones restored, or without a known note
+// every commented checktorrent line; `suspended` emptied and known).  The
 // header the crontab program puts at the top of an installed crontab is
 // dropped, so that it does not pile up at every install.
 std::string edit_crontab(const std::string &text, bool entering, CronSuspension *suspended);

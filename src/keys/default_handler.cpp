@@ -8,6 +8,7 @@
 #include "common/standby_flag.h"
 #include "platform/imports.h"
 #include "power_keys.h"
+#include "standby_keys.h"
 
 extern "C" {
 int vctrl_osdfd = 0;

@@ -1,6 +1,6 @@
-// Standby and power-off.  The power key puts the player to sleep inside the
-// call that handled it, in the thread of the application that runs the
-// standby, and waits there for the key that wakes it up.
+// Standby.  The power key puts the player to sleep inside the call that
+// handled it, in the thread of the application that runs the standby, and
+// waits there for the key that wakes it up.
 #include "standby.h"
 
 #include <errno.h>
@@ -9,10 +9,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -24,8 +22,10 @@
 #include "common/standby_flag.h"
 #include "common/warn.h"
 #include "disk_names.h"
+#include "handover.h"
 #include "platform/imports.h"
-#include "power_keys.h"
+#include "power_off.h"
+#include "standby_keys.h"
 #include "torrent.h"
 
 namespace kvn {
@@ -35,13 +35,6 @@ namespace {
 constexpr int kSpinDownPasses = 3000;
 // An internal disk has a tape node: this and its drive letter.
 constexpr const char *kTapePrefix = "/dev/st";
-
-// One shutdown script at a time, whichever thread pressed the key.
-std::mutex g_machine_off_mutex;
-
-void sync_five_times() {
-    for (int i = 0; i < 5; ++i) sync();
-}
 
 void discard_window_events(kvn_window *window) {
     if (window == nullptr || window->events == nullptr) return;
@@ -130,7 +123,7 @@ int spin_down_disks() {
     return 0;
 }
 
-int run_standby(kvn_window *window, DFBWindowEvent *event) {
+int run_standby(kvn_window *window, DFBWindowEvent *event, int identity) {
     check_standby_power_keys(event->key_symbol);
     event->type = static_cast<DFBWindowEventType>(0);
     event->key_symbol = DIKS_NULL;
@@ -142,14 +135,13 @@ int run_standby(kvn_window *window, DFBWindowEvent *event) {
                   "kvn_dfb_global_context.kvn_dfb->CreateInputEventBuffer(kvn_dfb_global_context."
                   "kvn_dfb, DICAPS_ALL, DFB_FALSE, &eventbuffer)");
 
-    save_commit();
-    sync_five_times();
+    commit_and_sync();
     (void)system("power_led -standby 1 -poweron 0");
     // A marker left by an earlier standby that was woken before its delay ran
     // out would spin the disks down under a torrent that is seeding now.
     remove("/tmp/bt_hdd_spindown");
     torrent_standby(1);
-    if (window->window_id == FLASH_LITE) kvn_standby_terminate_apps();
+    if (identity == FLASH_LITE) kvn_standby_terminate_apps();
     scsvr_global_on_off(0);
     if (system("pidof transmission-daemon 1>/dev/null 2>/dev/null") != 0) spin_down_disks();
     int countdown = kSpinDownPasses;
@@ -171,7 +163,7 @@ int run_standby(kvn_window *window, DFBWindowEvent *event) {
                     outcome = 2;
                 } else if (key == DIKS_POWER || key == DIKS_HOLD) {
                     discard_window_events(window);
-                    forget_handed_keys(window);
+                    handover().forget(window);
                     outcome = 1;
                 }
             }
@@ -191,9 +183,9 @@ int run_standby(kvn_window *window, DFBWindowEvent *event) {
     }
     scsvr_global_on_off(1);
     if (outcome == 1) {
-        if (window->window_id == FLASH_LITE) {
+        if (identity == FLASH_LITE) {
             focus_on_window(FLASH_LITE);
-        } else if (window->window_id == SCREEN_SAVER) {
+        } else if (identity == SCREEN_SAVER) {
             focus_on_window(scsvr_return_last_window() == ADVANCE_MEDIA_PLAYER
                                 ? ADVANCE_MEDIA_PLAYER
                                 : FLASH_LITE);
@@ -214,27 +206,6 @@ int run_standby(kvn_window *window, DFBWindowEvent *event) {
 }  // namespace kvn
 
 extern "C" int kvn_get_standby_mode(void) { return kvn::standby_flag_load(); }
-
-extern "C" int machine_off(int commit, int script_arg) {
-    std::lock_guard<std::mutex> one_at_a_time(kvn::g_machine_off_mutex);
-    (void)system("power_led -standby 2 &");
-    if (commit) {
-        save_commit();
-        kvn::sync_five_times();
-        VideoOutputOnOff(0, nullptr);
-    }
-    char script[] = "/etc/shutdown.sh";
-    char one[] = "1";
-    char *const argv[] = {script, script_arg ? one : nullptr, nullptr};
-    pid_t pid = kvn::start_child(script, argv, "/");
-    if (pid < 0) {
-        // Waiting now could reap some other child of the application.
-        kvn::warn("machine_off", "fork: %s", strerror(errno));
-        return -1;
-    }
-    int status = 0;
-    return waitpid(pid, &status, 0);
-}
 
 extern "C" int kvn_standby_terminate_apps(void) {
     auto wait_until_inactive = [](int window_id) {

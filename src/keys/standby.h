@@ -8,9 +8,12 @@
 
 namespace kvn {
 
-// The whole standby, entry to wake-up, for a power key in `window`; the
-// event is consumed.  Always 0.
-int run_standby(kvn_window *window, DFBWindowEvent *event);
+// The whole standby, entry to wake-up, run in the thread of `window`'s loop
+// for a power key read there; the event is consumed.  `identity` is the
+// application whose standby it is (the window's own, or the flash player's
+// when its hand-over is taken): it decides which players are stopped at the
+// entry and where the focus goes at the wake-up.  Always 0.
+int run_standby(kvn_window *window, DFBWindowEvent *event, int identity);
 
 // Spins down each well-formed disk of /etc/mtab once: USB drives with
 // sdparm, internal disks (those with a /dev/st node) with hdparm.  0.

@@ -42,8 +42,8 @@ constexpr unsigned kReapLimitMs = 2000;
 struct TorrentState {
     std::mutex mutex;
     // The note as this process last made it, for when its file cannot be
-    // kept or read.
-    CronSuspension suspended;
+    // kept or read; none before it has made one.
+    CronSuspension suspended{{}, false};
     std::vector<pid_t> unreaped;  // killed scripts that had not ended yet
 };
 TorrentState g_torrent;
@@ -61,7 +61,7 @@ std::string boot_id() {
 }
 
 // The note of this boot's last standby, from its file when that is root's
-// alone, else as this process has it.
+// alone, else as this process has it, else none (not known).
 CronSuspension load_note() {
     std::string why;
     int fd = open_roots_file(kNote, &why);
@@ -86,10 +86,8 @@ void save_note(const CronSuspension &noted) {
         warn(kWho, "the note is kept in memory only: %s", why.c_str());
         return;
     }
-    if (noted.lines.empty()) {
-        unlink(kNote);
-        return;
-    }
+    // Kept also when it holds no line: after a restart, no note at all means
+    // nothing is known.
     std::string text = note_text(noted, boot_id());
     int fd = create_private(kNoteNew, kWho);
     bool ok = fd >= 0 && write_fully(fd, text.data(), text.size(), 0);
@@ -191,13 +189,20 @@ void torrent_standby(int entering) {
         report = read_torrent_report("/tmp/bt_data");
         if (attempt >= 2 && attempt <= 6) sleep_us(1000000);
     }
-    // Whatever cannot be read as a report within the bounds (something that
-    // is no file, a read error, more than any real report holds) is no
-    // readable report, and then the disks may sleep, as when none is there.
+    // Something that is no file, or a read error, is no readable report, and
+    // then the disks may sleep, as when none is there.  A report whose end is
+    // not reached in time has not said that no torrent is busy: the disks keep
+    // spinning, as for a busy one.
     if (report == TorrentReport::kUnreadable) {
         warn(kWho, "/tmp/bt_data cannot be read as a report; taken as none");
+    } else if (report == TorrentReport::kUnfinished) {
+        warn(kWho,
+             "/tmp/bt_data did not end within the time a report takes; the disks keep "
+             "spinning");
     }
-    if (report != TorrentReport::kBusy) touch_marker("/tmp/bt_hdd_spindown", kWho);
+    if (report == TorrentReport::kIdle || report == TorrentReport::kMissing ||
+        report == TorrentReport::kUnreadable)
+        touch_marker("/tmp/bt_hdd_spindown", kWho);
     remove_copies();
 }
 

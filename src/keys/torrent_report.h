@@ -1,5 +1,6 @@
 // The torrent daemon's status report (/tmp/bt_data), read to learn whether a
-// torrent keeps the disks busy, bounded whatever the file holds.
+// torrent keeps the disks busy: every line, however long and however many,
+// in bounded memory and bounded time.
 #ifndef KVN_KEYS_TORRENT_REPORT_H
 #define KVN_KEYS_TORRENT_REPORT_H
 
@@ -13,9 +14,10 @@ namespace kvn {
 bool torrent_line_busy(const char *line, size_t length);
 
 // What the report says.  kUnreadable: something is there but it cannot be
-// read as a report (no regular file, a read error, a line or a number of
-// lines beyond any real report).
-enum class TorrentReport { kMissing, kUnreadable, kIdle, kBusy };
+// read at all (no regular file, a read error at once).  kUnfinished: its end
+// was not reached (in the time a report may take, or for a read error), and
+// no busy torrent was found before.
+enum class TorrentReport { kMissing, kUnreadable, kIdle, kBusy, kUnfinished };
 TorrentReport read_torrent_report(const char *path);
 
 }  // namespace kvn

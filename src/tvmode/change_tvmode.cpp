@@ -11,6 +11,7 @@
 #include "common/warn.h"
 #include "korvan_framework_lib.h"
 #include "mode_parse.h"
+#include "picture.h"
 #include "platform/imports.h"
 
 namespace kvn {
@@ -80,7 +81,7 @@ extern "C" int change_tvmode(int mode, int announce) {
         kvn::notify_tvmode_change(strings.payload);
     }
 
-    smpoutd_api_set_tvmode(mode);
+    kvn::set_output_mode(mode);
 
     if (announce == 1) {
         int length = snprintf(option, sizeof option, "-opts=%s\t-optdel=%c\t", label, ',');

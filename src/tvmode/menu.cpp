@@ -14,7 +14,7 @@
 #include "common/clock.h"
 #include "common/codes.h"
 #include "common/numbers.h"
-#include "keys/power_keys.h"
+#include "keys/handover.h"
 #include "menu_selection.h"
 #include "mode_parse.h"
 #include "platform/imports.h"
@@ -346,7 +346,7 @@ class Menu {
     // for whoever takes it next.
     bool key_down(const DFBEvent &event) {
         if (event.clazz != DFEC_WINDOW || event.window.type != DWET_KEYDOWN) return false;
-        if (event.window.key_symbol == DIKS_POWER) meet_handed_key(window_);
+        if (event.window.key_symbol == DIKS_POWER) handover().meet(window_);
         return true;
     }
 

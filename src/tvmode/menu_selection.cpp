@@ -2,6 +2,8 @@
 
 #include <stdio.h>
 
+#include <string>
+
 #include "common/codes.h"
 #include "korvan_framework_lib.h"
 #include "platform/imports.h"
@@ -43,9 +45,8 @@ Selection select_mode(int group, int frequency) {
 
 int apply_tvmode_selection(int group, int frequency) {
     Selection selection = select_mode(group, frequency);
-    // Opened as the mode pipe's replies are: a FIFO without its reader must
-    // not freeze the menu.
-    int fd = open_reply_input();
+    std::string what = std::string("the reply \"") + selection.reply + "\" to a menu choice";
+    int fd = open_reply_input(what.c_str());
     if (fd < 0) {
         printf("open error!!!! line %d \n", 454);
         return -1;

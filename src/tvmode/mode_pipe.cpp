@@ -62,7 +62,13 @@ extern "C" void check_tvmode_fifo(void) {
     // As text: a NUL byte inside ends it.
     kvn::ModeCommand parsed = kvn::parse_mode_command(command.c_str());
     if (!parsed.has_prefix) return;
-    int fd = kvn::open_reply_input();
+    // Named as parsed, for the warning if it is lost; a line end is no part of
+    // it.
+    std::string shown = command.c_str();
+    for (char &c : shown)
+        if (static_cast<unsigned char>(c) < ' ') c = ' ';
+    while (!shown.empty() && shown.back() == ' ') shown.pop_back();
+    int fd = kvn::open_reply_input(("the command \"" + shown + "\"").c_str());
     if (fd < 0) return;
     if (parsed.save) {
         char value[16];
@@ -79,12 +85,15 @@ extern "C" int check_hdmi_state_changed(void) {
     struct stat st;
     if (stat(kvn::kHdmiMarker, &st) != 0) return -1;
     kvn::Marker &marker = kvn::g_marker;
-    std::lock_guard<std::mutex> lock(marker.mutex);
+    // Another application's thread is answering a marker (it may wait for the
+    // reply's reader): it removes the marker too.
+    std::unique_lock<std::mutex> lock(marker.mutex, std::try_to_lock);
+    if (!lock.owns_lock()) return -1;
     // A marker that cannot be removed (a folder, say) would otherwise be
     // answered again on every poll, for ever.
     if (marker.stuck && kvn::same_marker(st, marker.seen)) return marker.result;
     if (stat(kvn::kHdmiMarker, &st) != 0) return -1;  // another thread took it meanwhile
-    int fd = kvn::open_reply_input();
+    int fd = kvn::open_reply_input("the answer \"tv=auto\" to an HDMI change");
     if (fd >= 0) kvn::send_reply(fd, "tv=auto");
     int result = system("rm /tmp/hdmi_changed");
     struct stat after;

@@ -12,17 +12,24 @@ namespace kvn {
 namespace {
 
 constexpr const char *kReplyInput = "/tmp/tolu_cgi";
-// The user-interface application reads its input all the time; a reply that
-// finds the pipe full waits this long for room.
+// The user-interface application reads its input all the time, closing and
+// opening its end between two messages; a reply waits this long for it to
+// come back, and then for room in a full pipe.
 constexpr unsigned kReplyWaitMs = 3000;
 
 }  // namespace
 
-int open_reply_input() {
-    // Non-blocking, so that a FIFO whose reader has gone fails at once, like a
-    // missing file, instead of freezing the calling application's loop; never
-    // created, never through a link.
-    return open_for_writing(kReplyInput, true, "tolu_cgi");
+int open_reply_input(const char *what) {
+    // A reader between two opens of its end is waited for, as the blocking
+    // open of the player's design does; one that stays away longer must not
+    // freeze the calling application's loop.  Never created, never through a
+    // link.
+    int fd = open_for_a_reader(kReplyInput, true, "tolu_cgi", kReplyWaitMs);
+    if (fd < 0 && errno == ENXIO) {
+        warn("tolu_cgi", "no reader came to %s within %u s; %s is lost", kReplyInput,
+             kReplyWaitMs / 1000, what);
+    }
+    return fd;
 }
 
 void send_reply(int fd, const char *reply) {

@@ -5,9 +5,11 @@
 
 namespace kvn {
 
-// The input open for one reply, or -1 when it cannot be (missing, no
-// reader, something else than a FIFO or a plain file there).
-int open_reply_input();
+// The input open for one reply, or -1 when it cannot be (missing, something
+// else than a FIFO or a plain file with one name there, or a FIFO whose
+// reader stayed away for 3 s: then `what`, the command or reply that is
+// lost, is named in a warning).
+int open_reply_input(const char *what);
 
 // Sends the reply with its NUL byte on the descriptor, and closes it.
 void send_reply(int fd, const char *reply);

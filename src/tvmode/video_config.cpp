@@ -2,12 +2,32 @@
 // settings store, and the picture switched off and back on around standby.
 #include <stdio.h>
 
+#include <atomic>
+
 #include "common/codes.h"
 #include "common/numbers.h"
 #include "common/warn.h"
 #include "korvan_framework_lib.h"
+#include "picture.h"
 #include "platform/imports.h"
 #include "value_file.h"
+
+namespace kvn {
+
+namespace {
+
+std::atomic<bool> g_picture_off{false};
+
+}  // namespace
+
+void set_output_mode(int code) {
+    g_picture_off = code == kModePictureOff;
+    smpoutd_api_set_tvmode(code);
+}
+
+bool picture_is_off() { return g_picture_off; }
+
+}  // namespace kvn
 
 extern "C" int init_video_config(void *context) {
     (void)context;
@@ -27,8 +47,6 @@ extern "C" int VideoOutputOnOff(int on, kvn_window *window) {
         printf("Turn ON the display \n");
         kvn::FileNumber number = kvn::mode_file_number();
         int recorded = number.kind == kvn::FileNumber::kNumber ? number.value : -1;
-        printf("tvmode :%d\n", recorded);
-        fflush(stdout);
         int code = recorded;
         // What a missing file (or one holding -1) reads as goes to the
         // daemon as ever.  A file holding the picture-off code, or any number
@@ -44,11 +62,14 @@ extern "C" int VideoOutputOnOff(int on, kvn_window *window) {
             kvn::warn("VideoOutputOnOff", "/tmp/tvmode holds no picture mode; restoring mode %d",
                       code);
         }
-        smpoutd_api_set_tvmode(code);
+        // The code the daemon gets, so that the line tells what the screen shows.
+        printf("tvmode :%d\n", code);
+        fflush(stdout);
+        kvn::set_output_mode(code);
     } else {
         printf("Turn OFF the display \n");
         fflush(stdout);
-        smpoutd_api_set_tvmode(kvn::kModePictureOff);
+        kvn::set_output_mode(kvn::kModePictureOff);
     }
     return 0;
 }

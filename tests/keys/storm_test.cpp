@@ -1,6 +1,7 @@
 // Seeded random remote keys to the applications' windows and the standby's input buffer, at random
 // gaps, with the flash player's loop slow on some seeds: the player ends awake with the picture on,
-// never dark with nothing waiting, never two standbys or shutdowns. KVN_STORM_SEED=N replays the
+// never dark with nothing waiting, never two standbys or shutdowns; every fourth seed also hands
+// keys to a flash player stalled past its grace (run_rescues). KVN_STORM_SEED=N replays the
 // storm a failure names; KVN_STORM_SEEDS=FIRST:COUNT runs a range (scripts/storm).
 #include <gtest/gtest.h>
 
@@ -227,6 +228,67 @@ void run_storm(uint32_t seed) {
     EXPECT_EQ(descriptors, open_descriptors()) << "descriptors left open";
 }
 
+// The storm family of every fourth seed: a power key handed to the flash player while its loop
+// stalls past the 3 s (60 ms here) on that key, and a second press in a handing application (the
+// same or another) before it is back. Each time one standby runs, the flash player's whole one
+// (the photo player stopped, the focus to the flash player at the wake), and the handed key does
+// nothing when it comes, before or after the wake.
+void run_rescues(uint32_t seed) {
+    SCOPED_TRACE("rescue seed " + std::to_string(seed) +
+                 " (replay: KVN_STORM_SEED=" + std::to_string(seed) + ")");
+    std::mt19937 rng(seed);
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    const int handing[] = {BROWSER, PHOTO_PLAYER, SCREEN_SAVER};  // the saver after the browser
+    scsvr_stub_set_last_window(BROWSER);
+    kvn_test::set_torrent_daemon_running(false);
+    kvn_test::write_file("/tmp/tvmode", "5\n");
+    Apps apps;
+    for (int id : kApps)
+        ASSERT_EQ(0, register_window(&(apps[id] = std::make_unique<App>(id))->record));
+    std::atomic<int> stall_ms{0};
+    for (auto &a : apps)
+        a.second->start(a.first != FLASH_LITE
+                            ? std::function<bool(DFBWindowEvent &)>()
+                            : [&stall_ms](DFBWindowEvent &e) {
+                                  if (e.key_symbol == DIKS_POWER)
+                                      std::this_thread::sleep_for(
+                                          std::chrono::milliseconds(stall_ms.exchange(0)));
+                                  return false;
+                              });
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const int first = handing[pick(3)], second = handing[pick(3)];
+        const int gap_ms = 75 + pick(100), late_ms = 10 + pick(150);  // past the grace; back after
+        ASSERT_EQ(0, focus_on_window(first));
+        ASSERT_TRUE(eventually([&] { return settled(apps); }));
+        kvn_trace_clear();
+        stall_ms = gap_ms + late_ms;
+        apps[first]->press(DIKS_POWER);
+        std::this_thread::sleep_for(std::chrono::milliseconds(gap_ms));
+        apps[second]->press(DIKS_POWER);
+        if (pick(2)) apps[second]->press(DIKS_POWER);  // pressed twice: the second finds it taken
+        ASSERT_TRUE(eventually(in_standby_loop)) << state(apps);
+        std::this_thread::sleep_for(std::chrono::milliseconds(pick(100)));
+        kvn_input_driver::post(kvn_test::input_key(DIKS_POWER));
+        ASSERT_TRUE(eventually([&] { return kvn_get_standby_mode() == 0 && settled(apps); }))
+            << state(apps);
+        std::vector<std::string> whole = {"smpoutd code=28 (picture off)"};
+        if (first == SCREEN_SAVER) whole.push_back("scsvr return_last_window -> 2");
+        for (const char *step :
+             {"flash save_commit", "host force_stop_pod", "host force_stop_pod",
+              "scsvr global_on_off 0", "scsvr global_on_off 1", "smpoutd code=5"})
+            whole.push_back(step);
+        std::vector<std::string> trace;
+        for (const std::string &line : kvn_test::trace_lines())
+            if (line.rfind("osd ", 0) != 0 && line != "scsvr window_switch") trace.push_back(line);
+        EXPECT_EQ(whole, trace) << "one whole standby of the flash player's";
+        EXPECT_EQ(1, is_self_on_focus(FLASH_LITE));
+        EXPECT_FALSE(in_standby_loop());
+        printf("rescue seed %u: %s, then %s after %d ms; the flash player back %d ms later\n", seed,
+               window_id_str[first], window_id_str[second], gap_ms, late_ms);
+    }
+}
+
 TEST(KeyStorm, EndsAwakeOrInAStandbyThatAKeyWakes) {
     KVN_REQUIRE_SANDBOX();
     kvn_test::start_display();
@@ -240,8 +302,10 @@ TEST(KeyStorm, EndsAwakeOrInAStandbyThatAKeyWakes) {
         sscanf(range, "%u:%u", &first, &count);
     // A thread per storm: ThreadSanitizer gives up past 64 DirectFB locks left to DirectFB's
     // threads by one thread.
-    for (uint32_t seed = first; seed < first + count && !::testing::Test::HasFailure(); ++seed)
+    for (uint32_t seed = first; seed < first + count && !::testing::Test::HasFailure(); ++seed) {
         std::thread(run_storm, seed).join();
+        if (seed % 4 == 0) std::thread(run_rescues, seed).join();
+    }
     kvn_set_time_divisor(1);
 }
 

@@ -20,7 +20,6 @@ namespace {
 using kvn_test::exists;
 using kvn_test::read_file;
 using kvn_test::write_file;
-using Rows = std::vector<std::pair<const char *, std::function<void()>>>;
 
 const char kCron[] =
     "*/10 * * * * /vmk/apps/etc/checktorrent.sh\n"
@@ -62,26 +61,38 @@ class Torrent : public ::testing::Test {
     }
 };
 
-// No readable report (missing, no file, or not readable within the bounds) lets the disks sleep.
+// No readable report (missing, or no file) lets the disks sleep, and a report read to its end
+// without a busy torrent; a busy one found anywhere, or a report that does not end in time, keeps
+// them spinning.
 TEST_F(Torrent, TheMarkerUnlessAReportIsReadAsBusy) {
     std::string many;
-    for (int i = 0; i < 10001; ++i) many += "1|2|3|4|5|6|0.5|Stopped|x|10|11|12|13|14|3|t\n";
-    // Every row but the last is marked; the last line without its line end is read too.
-    Rows rows = {
-        {"idle and complete, in any case",
+    for (int i = 0; i < 12000; ++i) many += "1|2|3|4|5|6|0.5|Stopped|x|10|11|12|13|14|3|t\n";
+    many += "1|2|3|4|5|6|0.5|Downloading|x|10|11|12|13|14|9|t\n";
+    const std::string long_line =
+        "1|2|3|4|5|6|0.5|Downloading|x|10|11|12|13|14|9|" + std::string(6000, 'n') + "\n";
+    // The divisor of the player's time: 2 where the pauses are measured, 10 where a report is read
+    // within its 10 s (1 s here, ample for a real one), 100 where nothing is read. The last line
+    // without its line end is read too.
+    const std::vector<std::tuple<const char *, bool, unsigned, std::function<void()>>> rows = {
+        {"idle and complete, in any case", true, 2,
          [] {
              write_file("/tmp/bt_data", "1|2|100|4|5|6|0.5|iDLE|x|10|11|12|13|14|100|z\n1|2|3|4");
          }},
-        {"missing after every try", [] {}},
-        {"a FIFO", [] { mkfifo("/tmp/bt_data", 0666); }},
-        {"a link to an endless device", [] { symlink("/dev/zero", "/tmp/bt_data"); }},
-        {"a folder", [] { mkdir("/tmp/bt_data", 0755); }},
-        {"a line longer than any report",
+        {"missing after every try", true, 2, [] {}},
+        {"a FIFO", true, 100, [] { mkfifo("/tmp/bt_data", 0666); }},
+        {"a link to an endless device", true, 100, [] { symlink("/dev/zero", "/tmp/bt_data"); }},
+        {"a folder", true, 100, [] { mkdir("/tmp/bt_data", 0755); }},
+        {"one line of 1 MiB, no torrent", true, 10,
          [] { write_file("/tmp/bt_data", std::string(1 << 20, 'x')); }},
-        {"more lines than torrents", [&] { write_file("/tmp/bt_data", many); }},
+        {"a downloading torrent after 12 000 stopped ones", false, 10,
+         [&] { write_file("/tmp/bt_data", many); }},
+        {"a downloading torrent whose line is 6 046 bytes", false, 10,
+         [&] { write_file("/tmp/bt_data", long_line); }},
+        {"a report that does not end within 10 s", false, 10,
+         [] { write_file("/tmp/bt_data", ""), truncate("/tmp/bt_data", 1ll << 40); }},  // sparse
         // The script ends by the library's first look (1 s); the sixth read is 4 s later, the
-        // seventh 5 s (at half time: 0.5, 2.5 and 3 s).
-        {"written before the seventh read only",
+        // seventh 5 s (at half time: 0.5, 2.5 and 3 s). A real machine's timing, not qemu-user's.
+        {"written before the seventh read only", false, 2,
          [] {
              install_program(
                  kScript,
@@ -89,24 +100,22 @@ TEST_F(Torrent, TheMarkerUnlessAReportIsReadAsBusy) {
                  "/tmp/bt_data) &\n");
          }},
     };
-    // The first two rows and the last run at half the player's timing, the others at 1/100: a
-    // report that is there is read once, a missing one seven times with five pauses of a second.
-    const size_t busy_row = rows.size() - 1;
-    if (kvn_test::emulated()) rows.pop_back();  // the last row's timing is a real machine's
-    std::chrono::milliseconds took[2];
-    for (size_t i = 0; i < rows.size(); ++i) {
-        SCOPED_TRACE(rows[i].first);
+    // A report that is there is read once, a missing one seven times with five pauses of a second.
+    std::vector<std::chrono::milliseconds> took(rows.size());
+    for (size_t i = 0; i < rows.size() - (kvn_test::emulated() ? 1 : 0); ++i) {
+        const auto &[what, marked, divisor, plant] = rows[i];
+        SCOPED_TRACE(what);
         system("rm -rf /tmp/bt_data /tmp/bt_hdd_spindown");
-        rows[i].second();
-        kvn_set_time_divisor(i < 2 || i == busy_row ? 2 : 100);
+        plant();
+        kvn_set_time_divisor(divisor);
         alarm(30);  // a wait on the FIFO would end the test here
-        std::chrono::milliseconds row_took;
-        kvn_test::captured_stderr([&] { row_took = timed(1); });
+        kvn_test::captured_stderr([&] { took[i] = timed(1); });
         alarm(0);
-        EXPECT_EQ(i != busy_row, exists("/tmp/bt_hdd_spindown"));
+        EXPECT_EQ(marked, exists("/tmp/bt_hdd_spindown"));
         EXPECT_FALSE(exists("/tmp/cron_root_ori") || exists("/tmp/cron_root_temp"));
-        if (i < 2) took[i] = row_took;
+        EXPECT_LT(took[i], std::chrono::milliseconds(20000 / divisor + 2000));
     }
+    EXPECT_GE(took[8], std::chrono::milliseconds(950)) << "a report is read for its 10 s";
     if (kvn_test::emulated())
         return;  // under qemu-user its shells alone take longer than the pauses
     EXPECT_GE(took[1] - took[0], std::chrono::milliseconds(2250)) << "five pauses of a second";
@@ -188,14 +197,17 @@ TEST_F(Torrent, RootsCrontabGetsNothingFromAnotherUserOrThroughALink) {
     }
 }
 
-// Between standby entry and wake-up; the wake-up turns on what the installed standby turned off, no
-// more.
-TEST_F(Torrent, TheWakeUpRestoresExactlyWhatTheStandbyInstalledAfterAFailureOrARestart) {
+// Between standby entry and wake-up, each in a new process or both in one: the wake-up turns on
+// what the installed standby turned off, no more; with no note to go by, every commented
+// checktorrent job.
+TEST_F(Torrent, TheWakeUpRestoresWhatTheStandbyInstalledOrWithoutANoteEveryJob) {
     install_program("/opt/kvn-fakes/bin/crontab",  // fails once when told to
                     "rm /tmp/crontab.fails 2>/dev/null && exit 1\ncp \"$1\" "
                     "/run/kvn-fakes/crontab.installed\n");
     write_file("/run/kvn-fakes/bt_data", kSeeding);
-    const std::string job = "*/10 * * * * /vmk/apps/etc/checktorrent.sh\n", twin = "#" + job + job;
+    const std::string job = "*/10 * * * * /vmk/apps/etc/checktorrent.sh\n", twin = "#" + job + job,
+                      all_on = job + "0 * * * * /vmk/apps/etc/checktorrent.sh --old\n" +
+                               "30 2 * * * /bin/backup\n";
     std::string boot = read_file("/proc/sys/kernel/random/boot_id");
     struct Row {
         const char *what;
@@ -204,13 +216,15 @@ TEST_F(Torrent, TheWakeUpRestoresExactlyWhatTheStandbyInstalledAfterAFailureOrAR
         std::function<void()> between;
     };
     const Row rows[] = {
-        {"crontab failed at entry; the job has a disabled twin", twin, twin, true, false, [] {}},
+        {"crontab failed at entry after a standby; the job has a disabled twin", twin, twin, true,
+         false, [] {}},
         {"folders put at both copies, one not empty", kCron, kCron, false, false,
          [] { system("mkdir -p /tmp/cron_root_ori/x /tmp/cron_root_temp"); }},
         {"the process restarted", kCron, kCron, false, true, [] {}},
-        {"restarted; the note left writable by others", kCron, kEdited, false, true,
+        {"restarted; no note", kCron, all_on, false, true, [] { remove(kNote); }},
+        {"restarted; the note left writable by others", kCron, all_on, false, true,
          [] { chmod(kNote, 0666); }},
-        {"restarted; the note of another boot", kCron, kEdited, false, true,
+        {"restarted; the note of another boot", kCron, all_on, false, true,
          [&] {
              std::string note = read_file(kNote);
              size_t at = note.find(boot.substr(0, 36));
@@ -218,24 +232,33 @@ TEST_F(Torrent, TheWakeUpRestoresExactlyWhatTheStandbyInstalledAfterAFailureOrAR
                  write_file(kNote, note.replace(at, 36, std::string(36, '0')));
          }},
     };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.what);
-        write_file(kRoot, row.crontab);
-        kvn_test::remove_file(kNote);
-        kvn_test::remove_file("/run/kvn-fakes/crontab.installed");
-        if (row.fails) write_file("/tmp/crontab.fails", "");
-        if (!row.restart) {
-            kvn::torrent_standby(1);
-        } else if (pid_t child = fork(); child == 0) {
-            kvn::torrent_standby(1);
+    auto in_a_new_process = [](const std::function<void()> &run) {
+        if (pid_t child = fork(); child == 0) {
+            run();
             _exit(0);
         } else {
             waitpid(child, nullptr, 0);
         }
+    };
+    auto standby = [&](int entering) {
+        kvn::torrent_standby(entering);
         if (exists("/run/kvn-fakes/crontab.installed"))
             write_file(kRoot, installed());  // as cron keeps it
-        row.between();
-        kvn::torrent_standby(0);
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        write_file(kRoot, row.crontab);
+        kvn_test::remove_file(kNote);
+        auto enter = [&] {
+            if (row.fails) standby(1), standby(0), write_file("/tmp/crontab.fails", "");
+            standby(1);
+        };
+        auto wake = [&] { row.between(), standby(0); };
+        kvn_test::remove_file("/run/kvn-fakes/crontab.installed");
+        if (row.restart)
+            in_a_new_process(enter), in_a_new_process(wake);
+        else
+            in_a_new_process([&] { enter(), wake(); });
         EXPECT_EQ(row.woken, installed());
     }
 }

@@ -5,8 +5,8 @@
 #include <limits.h>
 #include <sys/stat.h>
 
-#include "keys/power_keys.h"
 #include "keys/standby.h"
+#include "keys/standby_keys.h"
 #include "menu_harness.h"
 #include "tvmode/change_tvmode.h"
 #include "tvmode/menu_selection.h"
@@ -229,22 +229,106 @@ TEST_F(Mode, EveryMenuChoiceAppliesItsMode) {
     EXPECT_EQ(descriptors, kvn_test::open_descriptors()) << "every reply closed";
 }
 
-TEST_F(Mode, AReplyInputThatCannotBeOpenedChangesNothing) {
-    for (bool fifo : {false, true}) {
-        SCOPED_TRACE(fifo ? "a FIFO without its reader" : "missing");
-        kvn_test::remove_file("/tmp/tolu_cgi");
-        if (fifo) {
-            ASSERT_EQ(0, mkfifo("/tmp/tolu_cgi", 0644));
-        }
-        reset(), send("tv=480i save"), check_tvmode_fifo();
-        EXPECT_EQ("open error!!!! line 454 \n",
-                  stdout_of([] { EXPECT_EQ(-1, kvn::apply_tvmode_selection(12, 1)); }));
-        EXPECT_EQ(std::vector<std::string>{}, platform_trace(kChanges));
+// The user interface's end of /tmp/tolu_cgi as a program that reopens it for each message keeps it:
+// opened after each gap (real milliseconds from its last close), until one reply came, then closed.
+class ReplyReader {
+  public:
+    explicit ReplyReader(std::vector<int> gaps_ms)
+        : thread_([this, gaps_ms] {
+              for (int gap : gaps_ms) {
+                  std::this_thread::sleep_for(std::chrono::milliseconds(gap));
+                  int fd = open("/tmp/tolu_cgi", O_RDONLY | O_NONBLOCK);
+                  const size_t before = got_.size();
+                  for (int i = 0; i < 300 && got_.find('\0', before) == std::string::npos; ++i)
+                      usleep(10000), got_ += drain(fd);
+                  close(fd), ++closed_;
+              }
+          }) {}
+    int closed() const { return closed_; }
+    std::string replies() { return thread_.join(), got_; }
+
+  private:
+    std::string got_;
+    std::atomic<int> closed_{0};
+    std::thread thread_;
+};
+
+// A reply waits for a reader that comes late (0.5 s after the call, here a tenth) and the command
+// is carried out; a reader that stays away past 3 s loses it, with a warning naming it, and nothing
+// changes. Missing, the input is never created. Each outcome: the daemon's codes, the replies the
+// reader got (NUL as |), what the caller saw.
+TEST_F(Mode, EveryRouteWaitsForALateReplyReaderAndNoLonger) {
+    kvn_set_time_divisor(10);
+    App browser(BROWSER);
+    auto command = [](const ReplyReader &) { return send("tv=720p60\n"), check_tvmode_fifo(), ""; };
+    auto choice = [](const ReplyReader &) {
+        int result = 0;
+        std::string out = stdout_of([&] { result = kvn::apply_tvmode_selection(12, 1); });
+        return out + std::to_string(result);
+    };
+    auto revert = [&](const ReplyReader &application) {  // to automatic from 720p at 50 Hz
+        write_var("video_output", "0", 0);
+        Menu menu(&browser.record);
+        menu.press({DIKS_CURSOR_RIGHT, DIKS_RETURN, DIKS_RETURN, DIKS_RETURN});
+        // Back to the old mode once the choice's reader has gone.
+        eventually([&] { return application.closed() > 0 || !exists("/tmp/tolu_cgi"); });
+        menu.press({DIKS_BACKSPACE});
+        return std::to_string(menu.ended());
+    };
+    auto hdmi = [](const ReplyReader &) {
         write_file("/tmp/tvmode", "0\n"), write_file("/tmp/hdmi_changed", "");
-        EXPECT_EQ(0, check_hdmi_state_changed());
-        EXPECT_FALSE(kvn_test::exists("/tmp/hdmi_changed")) << "the marker goes all the same";
-        EXPECT_EQ(fifo, kvn_test::exists("/tmp/tolu_cgi")) << "never created";
+        std::string result = std::to_string(check_hdmi_state_changed());
+        return result + (exists("/tmp/hdmi_changed") ? ", marker kept" : "");
+    };
+    const struct {
+        const char *what, *named;
+        std::function<std::string(const ReplyReader &)> run;
+        bool earlier;  // a reply before, to a reader there at once
+        const char *late, *never, *missing;
+    } routes[] = {
+        {"mode command", "the command \"tv=720p60\"", command, false, "5 / tv=720p| / ", " /  / ",
+         " /  / "},
+        {"menu choice", "\"tv=1080p\"", choice, false, "11 / tv=1080p| / 0",
+         " /  / open error!!!! line 454 \n-1", " /  / open error!!!! line 454 \n-1"},
+        {"countdown revert", "\"tv=auto\"", revert, true, "6 0 / tv=720p|tv=auto| / 1",
+         "6 / tv=720p| / 1", " /  / 1"},
+        {"HDMI answer", "\"tv=auto\"", hdmi, false, " / tv=auto| / 0", " /  / 0", " /  / 0"},
+    };
+    enum Reader { kMissing, kLate, kNever };
+    for (const auto &route : routes) {
+        for (Reader reader : {kMissing, kLate, kNever}) {
+            SCOPED_TRACE(std::string(route.what) + (reader == kMissing ? ", missing"
+                                                    : reader == kLate  ? ", late"
+                                                                       : ", never"));
+            clear_path("/tmp/tolu_cgi"), reset();
+            if (reader != kMissing) {
+                ASSERT_EQ(0, mkfifo("/tmp/tolu_cgi", 0622));
+            }
+            std::vector<int> gaps;
+            if (route.earlier && reader != kMissing) gaps.push_back(0);
+            if (reader == kLate) gaps.push_back(50);
+            ReplyReader application(gaps);
+            const auto start = std::chrono::steady_clock::now();
+            std::string saw, err = captured_stderr([&] { saw = route.run(application); });
+            const auto took = std::chrono::steady_clock::now() - start;
+            std::string codes, replies = application.replies();
+            for (int code : daemon_codes())
+                codes += (codes.empty() ? "" : " ") + std::to_string(code);
+            std::replace(replies.begin(), replies.end(), '\0', '|');
+            EXPECT_EQ(reader == kLate    ? route.late
+                      : reader == kNever ? route.never
+                                         : route.missing,
+                      codes + " / " + replies + " / " + saw);
+            EXPECT_EQ(reader == kNever, static_cast<bool>(has(err, {route.named, "is lost"})))
+                << err;
+            EXPECT_GE(took, std::chrono::milliseconds(reader == kLate    ? 45
+                                                      : reader == kNever ? 295
+                                                                         : 0));
+            EXPECT_LT(took, std::chrono::milliseconds(2000));
+            EXPECT_EQ(reader != kMissing, exists("/tmp/tolu_cgi")) << "never created";
+        }
     }
+    kvn_set_time_divisor(1);
 }
 
 // Without a display, so that no start-up has stored a mode yet.
@@ -382,25 +466,25 @@ TEST_F(ValueFile, WritesThroughTheShellOnlyWhatItCanPassSafely) {
 }
 
 // /tmp/tvmode and video_output (null: none) before a start-up or a wake-up; after the start-up
-// the file and the store, after the wake-up the number said and the daemon's code.
+// the file and the store, after the wake-up the daemon's code, which is the number said.
 const struct {
     const char *tvmode, *stored, *seeded, *stored_after;
-    int printed, woken;
-} kModeFiles[] = {{"11\n", nullptr, "11\n", nullptr, 11, 11},
-                  {nullptr, nullptr, "0\n", "0", -1, -1},
-                  {"-1\n", "11", "11\n", "11", -1, -1},
-                  {"", "9", "9\n", "9", -1, -1},
-                  {nullptr, "4294967301", "0\n", "0", -1, -1},
-                  {nullptr, "abc", "0\n", "0", -1, -1},
-                  {"0\n", "7", "0\n", "7", 0, 0},
-                  {"22\n", nullptr, "22\n", nullptr, 22, 22},
-                  {"28\n", "9", "28\n", "9", 28, 9},
-                  {"28\n", nullptr, "28\n", nullptr, 28, 0},
-                  {"-5\n", "10", "-5\n", "10", -5, 10},
-                  {"19\n", "6", "19\n", "6", 19, 6},
-                  {"99999999999\n", "20", "20\n", "20", -1, 20},
-                  {"23\n", "28", "23\n", "28", 23, 0},
-                  {"12\n", "4294967301", "12\n", "4294967301", 12, 0}};
+    int woken;
+} kModeFiles[] = {{"11\n", nullptr, "11\n", nullptr, 11},
+                  {nullptr, nullptr, "0\n", "0", -1},
+                  {"-1\n", "11", "11\n", "11", -1},
+                  {"", "9", "9\n", "9", -1},
+                  {nullptr, "4294967301", "0\n", "0", -1},
+                  {nullptr, "abc", "0\n", "0", -1},
+                  {"0\n", "7", "0\n", "7", 0},
+                  {"22\n", nullptr, "22\n", nullptr, 22},
+                  {"28\n", "9", "28\n", "9", 9},
+                  {"28\n", nullptr, "28\n", nullptr, 0},
+                  {"-5\n", "10", "-5\n", "10", 10},
+                  {"19\n", "6", "19\n", "6", 6},
+                  {"99999999999\n", "20", "20\n", "20", 20},
+                  {"23\n", "28", "23\n", "28", 0},
+                  {"12\n", "4294967301", "12\n", "4294967301", 0}};
 
 void plant_mode_files(const char *tvmode, const char *value) {
     set("/tmp/tvmode", tvmode), write_var("video_output", value ? value : "", 0);
@@ -428,7 +512,7 @@ TEST_F(Mode, WakingRestoresTheRecordedPictureModeAndChangesNoFile) {
         const std::string before = mode_files();
         std::string out =
             stdout_of([] { captured_stderr([] { EXPECT_EQ(0, VideoOutputOnOff(1, nullptr)); }); });
-        EXPECT_EQ("Turn ON the display \ntvmode :" + std::to_string(row.printed) + "\n", out);
+        EXPECT_EQ("Turn ON the display \ntvmode :" + std::to_string(row.woken) + "\n", out);
         EXPECT_EQ(std::vector<int>{row.woken}, daemon_codes());
         EXPECT_EQ(before, mode_files());
     }
