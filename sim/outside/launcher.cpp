@@ -154,11 +154,9 @@ int pass_status_on(int wait_status, const std::vector<std::string> &binds) {
     return status;
 }
 
-}  // namespace
-
-int launch(const Options &given) {
-    // Until the sandbox starts nothing needs putting in order, and a script
-    // or record FIFO may hold this thread: a signal ends the launcher here.
+// Until the sandbox starts nothing needs putting in order, and a script or
+// record FIFO may hold this thread: a signal ends the launcher here.
+void stop_at_once_on_signal() {
     on_stop_request([](int signal_number) {
         char text[96];
         int n =
@@ -168,14 +166,145 @@ int launch(const Options &given) {
         (void)written;
         _exit(kStatusSignalBase + signal_number);
     });
+}
+
+// A session at the desk gets the window; commands piped in, or a desk in a
+// web page, do not.
+Options settled(const Options &given) {
     Options o = given;
-    // A session at the desk gets the window; commands piped in, or a desk
-    // in a web page, do not.
     if (o.window == Options::Window::Auto)
         o.window = o.script.empty() && o.web.empty() && isatty(STDIN_FILENO) &&
                            (getenv("DISPLAY") || getenv("WAYLAND_DISPLAY"))
                        ? Options::Window::On
                        : Options::Window::Off;
+    return o;
+}
+
+// What runs on this machine outside any sandbox: the build tree (or
+// installed prefix), with the libraries and this program, and the sandbox's
+// folder.  The player sees them read-only (one in a system folder it sees
+// read-only anyway), and the shots may not go there.  The source tree it was
+// built from is read-only too: the tests' files lie there (the sanitizers'
+// suppressions among them).  So is the emulator a build for another
+// processor runs through.
+int share_own_trees(const std::string &sandbox, const std::string &exe,
+                    const std::vector<std::string> &emulator, Shares &shares) {
+    for (const std::string &tree :
+         {resolved(folder_of(folder_of(exe))), resolved(folder_of(sandbox))}) {
+        if (!sandbox_shares(sandbox, {tree}, true)) continue;
+        if (lies_in(shares.writable.front(), tree))
+            return refuse(kStatusBadInput, "the screenshot folder " + shares.writable.front() +
+                                               " lies in " + tree +
+                                               ", which korvan-sim runs from and keeps read-only "
+                                               "for the player; give --shots a folder of your own");
+        shares.read_only.push_back(tree);
+    }
+    std::string source = resolved(KVN_SOURCE_DIR);
+    if (access(source.c_str(), X_OK) == 0 && sandbox_shares(sandbox, {source}, true))
+        shares.read_only.push_back(source);
+    for (const std::string &w : emulator) {
+        struct stat st;
+        if (w[0] != '/' || stat(w.c_str(), &st) != 0) continue;
+        std::string dir = resolved(S_ISDIR(st.st_mode) ? w : folder_of(w));
+        if (sandbox_shares(sandbox, {dir}, true)) shares.read_only.push_back(dir);
+    }
+    return kStatusOk;
+}
+
+// A build for another processor runs through the emulator it was tested
+// with (KVN_EMULATOR, words without spaces: scripts/qemu-run QEMU ROOT).
+std::vector<std::string> emulator_words() {
+    std::vector<std::string> emulator;
+    std::istringstream words(getenv("KVN_EMULATOR") ? getenv("KVN_EMULATOR") : "");
+    for (std::string word; words >> word;) emulator.push_back(word);
+    return emulator;
+}
+
+// kvn-sandbox's command line: each folder shared once, writable or not, then
+// the player.
+std::vector<std::string> sandbox_command(const std::string &sandbox, Shares shares,
+                                         const std::vector<std::string> &emulator,
+                                         const std::string &exe, const Options &inner) {
+    std::vector<std::string> args = {sandbox};
+    std::sort(shares.writable.begin(), shares.writable.end());
+    std::sort(shares.read_only.begin(), shares.read_only.end());
+    shares.read_only.erase(std::unique(shares.read_only.begin(), shares.read_only.end()),
+                           shares.read_only.end());
+    for (const std::string &dir : shares.writable) args.insert(args.end(), {"--bind", dir});
+    for (const std::string &dir : shares.read_only)
+        if (!std::binary_search(shares.writable.begin(), shares.writable.end(), dir))
+            args.insert(args.end(), {"--ro-bind", dir});
+    args.push_back("--");
+    args.insert(args.end(), emulator.begin(), emulator.end());
+    args.push_back(exe);
+    for (const std::string &a : to_arguments(inner)) args.push_back(a);
+    return args;
+}
+
+// Starts the sandbox with the player's end of the channel and the trace;
+// the child's process, or -1 after saying why.
+pid_t start_sandbox(std::vector<std::string> args, int player_end, int trace) {
+    std::vector<char *> raw, env;
+    for (std::string &a : args) raw.push_back(&a[0]);
+    raw.push_back(nullptr);
+    std::string variable = std::string(kControlFdVariable) + "=" + std::to_string(player_end);
+    for (char **e = environ; *e != nullptr; ++e)
+        if (strncmp(*e, kControlFdVariable, strlen(kControlFdVariable)) != 0) env.push_back(*e);
+    env.push_back(&variable[0]);
+    env.push_back(nullptr);
+    const char *cannot = "korvan-sim: cannot start the sandbox; refusing to run outside it\n";
+    fflush(nullptr);
+    pid_t child = fork();
+    if (child < 0) {
+        tell(std::string("cannot start the sandbox: ") + strerror(errno));
+        return -1;
+    }
+    if (child == 0) {
+        // The player's end and the trace go through the sandbox; nothing
+        // else of the launcher's does.
+        fcntl(player_end, F_SETFD, 0);
+        if (trace >= 0) fcntl(trace, F_SETFD, 0);
+        // The player runs in a session of its own, cut off from the
+        // terminal's input; Ctrl-C at the terminal reaches this launcher
+        // alone, which stops the player in order through the channel
+        // instead of the terminal killing the sandbox around it.
+        setpgid(0, 0);
+        sigset_t none;
+        sigemptyset(&none);
+        pthread_sigmask(SIG_SETMASK, &none, nullptr);
+        execve(args[0].c_str(), raw.data(), env.data());
+        ssize_t n = write(STDERR_FILENO, cannot, strlen(cannot));
+        (void)n;
+        _exit(kStatusSandbox);
+    }
+    return child;
+}
+
+// The web page and the live window, while the player runs; the status of
+// one that could not open, which stops the player.
+int show_player(const Options &o, PlayerLink &link, WebDesk &web) {
+    std::string error;
+    if (!o.web.empty() && !web.start(o, link, error)) {
+        tell("--web: " + error);
+        request_stop(0);
+        return kStatusCannotAct;
+    }
+    if (o.window == Options::Window::On) {
+        if (!open_live_window(error)) {
+            tell("--window: " + error + " (--no-window runs without it)");
+            request_stop(0);
+            return kStatusCannotAct;
+        }
+        run_live_window(link);
+    }
+    return kStatusOk;
+}
+
+}  // namespace
+
+int launch(const Options &given) {
+    stop_at_once_on_signal();
+    Options o = settled(given);
     if (o.window == Options::Window::Off && o.web.empty() && !o.record.empty())
         return refuse(kStatusBadInput,
                       "--record writes the keys pressed in the live window, and there is none");
@@ -191,37 +320,8 @@ int launch(const Options &given) {
         return refuse(kStatusSandbox,
                       "the sandbox will not share that folder; give --shots, --trace, --script and "
                       "--app paths in a folder of your own");
-    // What runs on this machine outside any sandbox: the build tree (or
-    // installed prefix), with the libraries and this program, and the
-    // sandbox's folder.  The player sees them read-only (one in a system
-    // folder it sees read-only anyway), and the shots may not go there.
-    for (const std::string &tree :
-         {resolved(folder_of(folder_of(exe))), resolved(folder_of(sandbox))}) {
-        if (!sandbox_shares(sandbox, {tree}, true)) continue;
-        if (lies_in(shares.writable.front(), tree))
-            return refuse(kStatusBadInput, "the screenshot folder " + shares.writable.front() +
-                                               " lies in " + tree +
-                                               ", which korvan-sim runs from and keeps read-only "
-                                               "for the player; give --shots a folder of your own");
-        shares.read_only.push_back(tree);
-    }
-    // The source tree it was built from, read-only too, where the tests'
-    // files lie (the sanitizers' suppressions among them).
-    std::string source = resolved(KVN_SOURCE_DIR);
-    if (access(source.c_str(), X_OK) == 0 && sandbox_shares(sandbox, {source}, true))
-        shares.read_only.push_back(source);
-    // A build for another processor runs through the emulator it was tested
-    // with (KVN_EMULATOR, words without spaces: scripts/qemu-run QEMU ROOT),
-    // which the sandbox must see.
-    std::vector<std::string> emulator;
-    std::istringstream words(getenv("KVN_EMULATOR") ? getenv("KVN_EMULATOR") : "");
-    for (std::string word; words >> word;) emulator.push_back(word);
-    for (const std::string &w : emulator) {
-        struct stat st;
-        if (w[0] != '/' || stat(w.c_str(), &st) != 0) continue;
-        std::string dir = resolved(S_ISDIR(st.st_mode) ? w : folder_of(w));
-        if (sandbox_shares(sandbox, {dir}, true)) shares.read_only.push_back(dir);
-    }
+    std::vector<std::string> emulator = emulator_words();
+    if (int status = share_own_trees(sandbox, exe, emulator, shares)) return status;
     // The record and the trace are the caller's files, opened here and
     // never shared by their folders: the player writes the trace through
     // the descriptor it inherits.
@@ -237,61 +337,17 @@ int launch(const Options &given) {
         if (trace < 0) return refuse(kStatusBadInput, "--trace: " + error);
         inner.trace = "/proc/self/fd/" + std::to_string(trace);
     }
-
-    std::vector<std::string> args = {sandbox};
-    std::sort(shares.writable.begin(), shares.writable.end());
-    std::sort(shares.read_only.begin(), shares.read_only.end());
-    shares.read_only.erase(std::unique(shares.read_only.begin(), shares.read_only.end()),
-                           shares.read_only.end());
-    for (const std::string &dir : shares.writable) args.insert(args.end(), {"--bind", dir});
-    for (const std::string &dir : shares.read_only)
-        if (!std::binary_search(shares.writable.begin(), shares.writable.end(), dir))
-            args.insert(args.end(), {"--ro-bind", dir});
-    args.push_back("--");
-    args.insert(args.end(), emulator.begin(), emulator.end());
-    args.push_back(exe);
-    for (const std::string &a : to_arguments(inner)) args.push_back(a);
-
     int channel[2];
     if (!make_channel(channel))
         return refuse(kStatusCannotAct, std::string("cannot make a channel: ") + strerror(errno));
-    std::vector<char *> raw, env;
-    for (std::string &a : args) raw.push_back(&a[0]);
-    raw.push_back(nullptr);
-    std::string variable = std::string(kControlFdVariable) + "=" + std::to_string(channel[1]);
-    for (char **e = environ; *e != nullptr; ++e)
-        if (strncmp(*e, kControlFdVariable, strlen(kControlFdVariable)) != 0) env.push_back(*e);
-    env.push_back(&variable[0]);
-    env.push_back(nullptr);
-    const char *cannot = "korvan-sim: cannot start the sandbox; refusing to run outside it\n";
     on_stop_request(nullptr);
     if (stop_requested())
         return refuse(
             kStatusSignalBase + stop_signal(),
             "stopped by signal " + std::to_string(stop_signal()) + " before the player started");
-    fflush(nullptr);
-    pid_t child = fork();
-    if (child < 0)
-        return refuse(kStatusCannotAct,
-                      std::string("cannot start the sandbox: ") + strerror(errno));
-    if (child == 0) {
-        // The player's end and the trace go through the sandbox; nothing
-        // else of the launcher's does.
-        fcntl(channel[1], F_SETFD, 0);
-        if (trace >= 0) fcntl(trace, F_SETFD, 0);
-        // The player runs in a session of its own, cut off from the
-        // terminal's input; Ctrl-C at the terminal reaches this launcher
-        // alone, which stops the player in order through the channel
-        // instead of the terminal killing the sandbox around it.
-        setpgid(0, 0);
-        sigset_t none;
-        sigemptyset(&none);
-        pthread_sigmask(SIG_SETMASK, &none, nullptr);
-        execve(sandbox.c_str(), raw.data(), env.data());
-        ssize_t n = write(STDERR_FILENO, cannot, strlen(cannot));
-        (void)n;
-        _exit(kStatusSandbox);
-    }
+    pid_t child =
+        start_sandbox(sandbox_command(sandbox, shares, emulator, exe, inner), channel[1], trace);
+    if (child < 0) return kStatusCannotAct;
     close(channel[1]);
     if (trace >= 0) close(trace);
     int fd = channel[0];
@@ -306,22 +362,8 @@ int launch(const Options &given) {
     PlayerLink link(fd);
     if (recorder.active()) link.add_recorder(&recorder);
     link.start();
-    int window_status = kStatusOk;
     WebDesk web;
-    if (!o.web.empty() && !web.start(o, link, error)) {
-        tell("--web: " + error);
-        window_status = kStatusCannotAct;
-        request_stop(0);
-    }
-    if (o.window == Options::Window::On && window_status == kStatusOk) {
-        if (open_live_window(error)) {
-            run_live_window(link);
-        } else {
-            tell("--window: " + error + " (--no-window runs without it)");
-            window_status = kStatusCannotAct;
-            request_stop(0);
-        }
-    }
+    int window_status = show_player(o, link, web);
     int wait_status = 0;
     while (waitpid(child, &wait_status, 0) < 0 && errno == EINTR) {
     }
