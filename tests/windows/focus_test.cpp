@@ -10,28 +10,26 @@ namespace {
 
 using kvn_test::App;
 
-// Applications registered in the given order, each focus callback logging the application called
-// back.
+int called_back(kvn_window *w, const char *how) {
+    kvn_test::dfb_calls.push_back(window_id_str[w->window_id] + std::string(" called back") + how);
+    return 0;
+}
+
+// Applications registered in the given order, their focus callbacks logging who was called back.
 class Focus : public kvn_test::SpiedOsdLayerTest {
   protected:
     void enter(std::initializer_list<App *> apps) {
         apps_ = apps;
         for (App *a : apps) {
-            a->record.focus_on_window_callback = [](kvn_window *w) {
-                kvn_test::dfb_calls.push_back(std::string(window_id_str[w->window_id]) +
-                                              " called back");
-                return 0;
-            };
+            a->record.focus_on_window_callback = [](kvn_window *w) { return called_back(w, ""); };
             a->record.focus_next_window_callback = [](kvn_window *w) {
-                kvn_test::dfb_calls.push_back(std::string(window_id_str[w->window_id]) +
-                                              " called back next");
-                return 0;
+                return called_back(w, " next");
             };
         }
         ASSERT_TRUE(kvn_test::register_all(apps));
         kvn_test::dfb_calls.clear();
     }
-    // What the operation's calls were, from the last clear.
+    // The calls since the last journal.
     std::vector<std::string> journal() {
         std::vector<std::string> out = kvn_test::window_journal(apps_);
         kvn_test::dfb_calls.clear();
@@ -129,6 +127,14 @@ TEST_F(Focus, OnAnApplicationHidesTheOthersInOrderThenShowsRaisesAndCallsItBack)
                      "BROWSER RaiseToTop", "BROWSER called back"}),
               journal());
     EXPECT_EQ(0xff, browser.opacity());
+    // An identifier no record has, an inactive record, one of opacity 0: refused, nothing changed.
+    photos.record.active = 0;
+    flash.record.opacity = 0;
+    EXPECT_EQ(-1, focus_on_window(PHOTO_PLAYER));
+    EXPECT_EQ(-1, focus_on_window(FLASH_LITE));
+    EXPECT_EQ(-1, focus_on_window(DUMMY1));
+    EXPECT_EQ(Calls{}, journal());
+    EXPECT_EQ(&browser.record, get_window_on_focus());
     for (auto callback :
          {func_default_focus_next_window_callback, func_default_focus_on_window_callback,
           func_focus_next_window_ensure_subwindows_on_top_callback,
@@ -136,31 +142,13 @@ TEST_F(Focus, OnAnApplicationHidesTheOthersInOrderThenShowsRaisesAndCallsItBack)
         EXPECT_EQ(0, callback(&browser.record));
 }
 
-// An identifier no record has, an inactive record or one of opacity 0 is refused and nothing
-// changes; without a browser its focus goes to the flash player.
-TEST_F(Focus, IneligibleTargetsAreRefusedAndTheBrowserFallsBackToTheFlashPlayer) {
-    App player(ADVANCE_MEDIA_PLAYER), widget(FLASH_WIDGET), flash(FLASH_LITE);
-    enter({&player, &widget, &flash});
-    ASSERT_EQ(0, focus_on_window(ADVANCE_MEDIA_PLAYER));
-    EXPECT_EQ(0, focus_on_window(BROWSER));
-    EXPECT_EQ(&flash.record, get_window_on_focus());
-    player.record.active = 0;
-    widget.record.opacity = 0;
-    journal();
-    EXPECT_EQ(-1, focus_on_window(ADVANCE_MEDIA_PLAYER));
-    EXPECT_EQ(-1, focus_on_window(FLASH_WIDGET));
-    EXPECT_EQ(-1, focus_on_window(DUMMY1));
-    EXPECT_EQ(Calls{}, journal());
-    EXPECT_EQ(1, flash.record.on_focus);
-}
-
 // From the head, never after the holder: with three eligible windows the focus alternates between
-// the first two. A window that hides the others hides them all, the old holder too, without the
-// rules between applications.
+// the first two. One that hides the others hides them all, without the rules between applications.
 TEST_F(Focus, NextAlternatesTheFirstTwoEligibleFromTheHead) {
     App flash(FLASH_LITE, 0), photos(PHOTO_PLAYER, 0), widget(FLASH_WIDGET, 0);
     enter({&flash, &photos, &widget});
-    ASSERT_EQ(0, focus_on_window(FLASH_LITE));
+    ASSERT_EQ(0, focus_on_window(BROWSER));
+    EXPECT_EQ(&flash.record, get_window_on_focus()) << "no browser: the flash player";
     journal();
     EXPECT_EQ(0, focus_next_window());
     EXPECT_EQ((Calls{"PHOTO_PLAYER SetOpacity 255", "PHOTO_PLAYER RequestFocus",
@@ -169,21 +157,22 @@ TEST_F(Focus, NextAlternatesTheFirstTwoEligibleFromTheHead) {
     EXPECT_EQ(0, focus_next_window());
     EXPECT_EQ(&flash.record, get_window_on_focus()) << "from the head, not the third";
     EXPECT_EQ(0, photos.record.on_focus);
-    photos.record.hide_others = 1;
+    ASSERT_EQ(0, focus_next_window());
+    flash.record.hide_others = 1;
     host_stub_set_bgrun(1);
     journal();
     EXPECT_EQ(0, focus_next_window());
-    EXPECT_EQ((Calls{"FLASH_LITE SetOpacity 0", "FLASH_WIDGET SetOpacity 0",
-                     "PHOTO_PLAYER SetOpacity 255", "PHOTO_PLAYER RequestFocus",
-                     "PHOTO_PLAYER RaiseToTop", "PHOTO_PLAYER called back next"}),
+    EXPECT_EQ((Calls{"PHOTO_PLAYER SetOpacity 0", "FLASH_WIDGET SetOpacity 0",
+                     "FLASH_LITE SetOpacity 255", "FLASH_LITE RequestFocus",
+                     "FLASH_LITE RaiseToTop", "FLASH_LITE called back next"}),
               journal());
     // Nothing else eligible: nothing changes; no focus word of exactly 1: refused.
-    flash.record.active = 0;
+    photos.record.active = 0;
     widget.record.active = 0;
     EXPECT_EQ(0, focus_next_window());
     EXPECT_EQ(Calls{}, journal());
-    EXPECT_EQ(1, photos.record.on_focus);
-    photos.record.on_focus = 2;
-    flash.record.active = 1;
+    EXPECT_EQ(1, flash.record.on_focus);
+    flash.record.on_focus = 2;
+    photos.record.active = 1;
     EXPECT_EQ(-1, focus_next_window());
 }

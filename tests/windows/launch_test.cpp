@@ -77,28 +77,27 @@ TEST_F(Forwarding, KeysAndArgumentsReachTheOtherApplicationsLoop) {
     }
 }
 
+namespace {
+
+// A handler that notes its application's letter and takes the key `Takes` (DIKS_NULL: any key).
+std::string g_offered;
+template <char Name, DFBInputDeviceKeySymbol Takes>
+int handler(DFBWindowEvent *e) {
+    g_offered += Name;
+    return Takes == DIKS_NULL || e->key_symbol == Takes ? 0 : 1;
+}
+
+}  // namespace
+
 // The caller's own handler is offered nothing; the media player has none; the photo player
 // declines; the flash player takes RED, the widget BLUE.
 TEST_F(Forwarding, UnwantedEventsAreOfferedToTheOthersInOrder) {
     App browser(BROWSER), player(ADVANCE_MEDIA_PLAYER), photos(PHOTO_PLAYER), flash(FLASH_LITE);
     App widget(FLASH_WIDGET);
-    static std::string offered;
-    browser.record.external_event_callback = [](DFBWindowEvent *) {
-        offered += "B";
-        return 0;
-    };
-    photos.record.external_event_callback = [](DFBWindowEvent *) {
-        offered += "P";
-        return 1;
-    };
-    flash.record.external_event_callback = [](DFBWindowEvent *e) {
-        offered += "F";
-        return e->key_symbol == DIKS_RED ? 0 : 1;
-    };
-    widget.record.external_event_callback = [](DFBWindowEvent *e) {
-        offered += "W";
-        return e->key_symbol == DIKS_BLUE ? 0 : 1;
-    };
+    browser.record.external_event_callback = handler<'B', DIKS_NULL>;
+    photos.record.external_event_callback = handler<'P', DIKS_F12>;
+    flash.record.external_event_callback = handler<'F', DIKS_RED>;
+    widget.record.external_event_callback = handler<'W', DIKS_BLUE>;
     ASSERT_TRUE(kvn_test::register_all({&browser, &player, &photos, &flash, &widget}));
     DFBWindowEvent event = kvn_test::key_event(DIKS_GREEN);
     EXPECT_EQ(-1, redirect_external_event(&browser.record, &event));
@@ -108,10 +107,10 @@ TEST_F(Forwarding, UnwantedEventsAreOfferedToTheOthersInOrder) {
     EXPECT_EQ(0, redirect_external_event(&browser.record, &event));
     EXPECT_EQ(0, event.type) << "consumed";
     EXPECT_EQ(DIKS_NULL, event.key_symbol) << "consumed";
-    EXPECT_EQ("PFWPF", offered) << "in order, up to the first that takes it";
+    EXPECT_EQ("PFWPF", g_offered) << "in order, up to the first that takes it";
     event = kvn_test::key_event(DIKS_BLUE);
     EXPECT_EQ(0, redirect_external_event(nullptr, &event));
-    EXPECT_EQ("PFWPFB", offered) << "without a caller, the first handler of all";
+    EXPECT_EQ("PFWPFB", g_offered) << "without a caller, the first handler of all";
     EXPECT_EQ(-1, redirect_external_event(nullptr, nullptr));
     // A record without an event buffer keeps its arguments and is sent no key.
     App bare(VISUAL_CONTROLLER);

@@ -17,18 +17,16 @@ kvn_window record(int id) {
 }
 
 void (*g_reenter)();
+int reenter() {
+    g_reenter();
+    return 0;
+}
 
 // Holds the list for focus_on_window (or redirect_external_event) and calls g_reenter under it.
 void hold_and_reenter(bool redirect) {
     kvn_window a = record(BROWSER), b = record(FLASH_LITE);
-    a.focus_on_window_callback = [](kvn_window *) {
-        g_reenter();
-        return 0;
-    };
-    b.external_event_callback = [](DFBWindowEvent *) {
-        g_reenter();
-        return 0;
-    };
+    a.focus_on_window_callback = [](kvn_window *) { return reenter(); };
+    b.external_event_callback = [](DFBWindowEvent *) { return reenter(); };
     register_window(&a);
     register_window(&b);
     DFBWindowEvent e{};

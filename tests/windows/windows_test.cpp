@@ -29,40 +29,33 @@ Records listed() {
 
 }  // namespace
 
-TEST(WindowRegistry, KeepsRegistrationOrderThroughAppendsAndRemovals) {
-    kvn_window a = record(BROWSER), b = record(PHOTO_PLAYER), c = record(BROWSER);
-    kvn_window d = record(FLASH_LITE), e = record(ADVANCE_MEDIA_PLAYER), stranger = record(TVMODE);
+// Lookups by identifier find the first record registered with it.
+TEST(WindowRegistry, KeepsRegistrationOrderAndLooksUpTheFirstRecordOfAnIdentifier) {
+    kvn_window a = record(BROWSER), b = record(PHOTO_PLAYER, 2), c = record(BROWSER);
+    kvn_window d = record(FLASH_LITE, 0), e = record(ADVANCE_MEDIA_PLAYER),
+               stranger = record(TVMODE);
     EXPECT_EQ(-1, register_window(nullptr));
     for (kvn_window *w : {&a, &b, &c, &d, &e}) ASSERT_EQ(0, register_window(w));
     EXPECT_EQ(-1, register_window(&b)) << "a record linked twice would loop the list";
     EXPECT_EQ((Records{&a, &b, &c, &d, &e}), listed());
+    c.on_focus = 1;
+    EXPECT_EQ(&a, get_window_node(BROWSER));
+    EXPECT_EQ(nullptr, get_window_node(42));
+    EXPECT_EQ(&c, get_window_on_focus());
+    EXPECT_EQ(0, is_self_on_focus(BROWSER));
+    EXPECT_EQ(-1, is_self_on_focus(-7));
+    EXPECT_EQ(1, check_window_is_active(PHOTO_PLAYER));
+    EXPECT_EQ(0, check_window_is_active(FLASH_LITE));
+    EXPECT_EQ(-1, check_window_is_active(TVMODE));
+    EXPECT_EQ(4, get_active_window_count());
     EXPECT_EQ(-1, unregister_window(&stranger));
     for (kvn_window *w : {&e, &a, &c}) EXPECT_EQ(0, unregister_window(w));  // tail, head, middle
     EXPECT_EQ((Records{&b, &d}), listed());
     EXPECT_EQ(nullptr, d.next);
     for (kvn_window *w : {&b, &d}) EXPECT_EQ(0, unregister_window(w));
     EXPECT_EQ(Records{}, listed());
-    EXPECT_EQ(-1, unregister_window(&a)) << "from the empty list";
-}
-
-TEST(WindowRegistry, LookupsAnswerForTheFirstRecordOfAnIdentifier) {
-    kvn_window a = record(BROWSER), b = record(PHOTO_PLAYER, 2), c = record(BROWSER);
-    kvn_window idle = record(PLAYLIST_NAVIGATOR, 0);
-    for (kvn_window *w : {&a, &b, &c, &idle}) ASSERT_EQ(0, register_window(w));
-    c.on_focus = 1;
-    c.active = 0;
-    EXPECT_EQ(&a, get_window_node(BROWSER));
-    EXPECT_EQ(nullptr, get_window_node(42));
-    EXPECT_EQ(&c, get_window_on_focus());
-    EXPECT_EQ(0, is_self_on_focus(BROWSER));
-    EXPECT_EQ(-1, is_self_on_focus(-7));
-    EXPECT_EQ(1, check_window_is_active(BROWSER));
-    EXPECT_EQ(1, check_window_is_active(PHOTO_PLAYER));
-    EXPECT_EQ(0, check_window_is_active(PLAYLIST_NAVIGATOR));
-    EXPECT_EQ(-1, check_window_is_active(TVMODE));
-    EXPECT_EQ(2, get_active_window_count());
-    for (kvn_window *w : {&a, &b, &c, &idle}) ASSERT_EQ(0, unregister_window(w));
     EXPECT_EQ(0, get_active_window_count());
+    EXPECT_EQ(-1, unregister_window(&a)) << "from the empty list";
 }
 
 // Only the browser, playlist navigator, photo player and flash player count, each by its first
