@@ -71,24 +71,30 @@ void check_layers(int layer_height, int font_height, bool backdrop) {
         return "DrawString \"" + std::string(text) + "\" -1 150," + std::to_string(y) + " flags " +
                std::to_string(DSTF_TOPLEFT);
     };
-    std::vector<std::string> expected = {
-        "GetDisplayLayer 0",
-        "SetCooperativeLevel ADMINISTRATIVE",
-        "SetBackgroundMode DONTCARE",
-        "GetConfiguration",
-        "SetBackgroundColor 0 0 0 0",
-        "SetBackgroundMode COLOR",
-        "GetMixerConfiguration 0",
-        "SetMixerConfiguration 0 flags " + std::to_string(DSMCONF_LAYERS) + " layers 0x7",
-        "GetDisplayLayer 0",
-        "SetCooperativeLevel ADMINISTRATIVE",
-        "SetCooperativeLevel EXCLUSIVE",
-        "GetSurface",
-        "GetConfiguration",
-        "CreateFont /opt/kvn/share/fonts/decker.ttf flags " + std::to_string(DFDESC_HEIGHT) +
-            " height " + std::to_string(font_height),
-        "font GetHeight",
-        std::string("CreateImageProvider /desktop.png ") + (backdrop ? "ok" : "failed")};
+    // The primary layer added to the mixer's (bit 0), the other bits kept.
+    const std::string mixer =
+        "SetMixerConfiguration 0 flags " + std::to_string(DSMCONF_LAYERS) + " layers 0x7";
+    const std::string font_made = "CreateFont /opt/kvn/share/fonts/decker.ttf flags " +
+                                  std::to_string(DFDESC_HEIGHT) + " height " +
+                                  std::to_string(font_height);
+    const std::string image = backdrop ? "CreateImageProvider /desktop.png ok"
+                                       : "CreateImageProvider /desktop.png failed";
+    std::vector<std::string> expected = {"GetDisplayLayer 0",
+                                         "SetCooperativeLevel ADMINISTRATIVE",
+                                         "SetBackgroundMode DONTCARE",
+                                         "GetConfiguration",
+                                         "SetBackgroundColor 0 0 0 0",
+                                         "SetBackgroundMode COLOR",
+                                         "GetMixerConfiguration 0",
+                                         mixer,
+                                         "GetDisplayLayer 0",
+                                         "SetCooperativeLevel ADMINISTRATIVE",
+                                         "SetCooperativeLevel EXCLUSIVE",
+                                         "GetSurface",
+                                         "GetConfiguration",
+                                         font_made,
+                                         "font GetHeight",
+                                         image};
     if (backdrop) expected.insert(expected.end(), {"RenderTo whole surface", "provider released"});
     expected.insert(
         expected.end(),
