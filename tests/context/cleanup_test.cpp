@@ -51,7 +51,8 @@ TEST_F(CleanUp, StopsThreadsBeforeReleasingLayersScreenAndMainInterfaceInReverse
         {1, stop_thread<1>, nullptr}, {2, nullptr, nullptr}, {3, stop_thread<3>, nullptr}};
     for (kvn_thread &t : threads) ASSERT_EQ(0, register_thread(&t));
     const int outport = outport_pipe, command = kvn_command_pipe, key = kvnupnp_key_pipe;
-    ASSERT_FALSE(is_closed(command) || is_closed(key));
+    ASSERT_FALSE(is_closed(command));
+    ASSERT_FALSE(is_closed(key));
     EXPECT_EQ(0, kvn_clean_up());
     EXPECT_EQ((std::vector<std::string>{"thread 1 stopped", "thread 3 stopped",
                                         "osd surface released", "osd layer released",

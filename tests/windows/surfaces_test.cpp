@@ -31,6 +31,8 @@ TEST(SurfaceRegistry, SimpleListOwnsItsNodesAndCleaningReleasesEverySurface) {
     };
     kvn_surface_node *head = nullptr, *tail = nullptr;
     EXPECT_EQ(-1, register_surface_simple(&head, &tail, nullptr));
+    EXPECT_EQ(-1, register_surface_simple(nullptr, &tail, &s[0]));
+    EXPECT_EQ(-1, register_surface_simple(&head, nullptr, &s[0]));
     EXPECT_EQ(0, register_surface_simple(&head, &tail, &s[0]));
     EXPECT_EQ(0, register_surface_simple(&head, &tail, &s[1]));
     EXPECT_EQ(&s[0], head->surface);
