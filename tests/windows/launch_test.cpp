@@ -22,18 +22,18 @@ Strings strings(const kvn_invoke_args *args) {
 using Forwarding = kvn_test::DirectFBTest;
 
 TEST_F(Forwarding, EveryIdentifierHasItsName) {
-    const char *names[KVN_APPLICATION_COUNT] = {"DUMMY1",
-                                                "DUMMY2",
-                                                "BROWSER",
-                                                "ADVANCE_MEDIA_PLAYER",
-                                                "PHOTO_PLAYER",
-                                                "SCREEN_SAVER",
-                                                "VISUAL_CONTROLLER",
-                                                "PLAYLIST_NAVIGATOR",
-                                                "FLASH_LITE",
-                                                "FLASH_WIDGET",
-                                                "TVMODE"};
-    for (int id = 0; id < KVN_APPLICATION_COUNT; ++id) EXPECT_STREQ(names[id], window_id_str[id]);
+    const std::pair<int, const char *> names[] = {{0, "DUMMY1"},
+                                                  {1, "DUMMY2"},
+                                                  {2, "BROWSER"},
+                                                  {3, "ADVANCE_MEDIA_PLAYER"},
+                                                  {4, "PHOTO_PLAYER"},
+                                                  {5, "SCREEN_SAVER"},
+                                                  {6, "VISUAL_CONTROLLER"},
+                                                  {7, "PLAYLIST_NAVIGATOR"},
+                                                  {8, "FLASH_LITE"},
+                                                  {9, "FLASH_WIDGET"},
+                                                  {10, "TVMODE"}};
+    for (const auto &[id, name] : names) EXPECT_STREQ(name, window_id_str[id]);
 }
 
 TEST_F(Forwarding, KeysAndArgumentsReachTheOtherApplicationsLoop) {
