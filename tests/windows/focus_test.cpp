@@ -59,13 +59,7 @@ TEST_F(Focus, EveryVisibilityRuleOfFocusingAnApplication) {
         std::vector<int> seen;  // in registration order
     } rows[] = {
         {"the others hidden", BROWSER, PHOTO_PLAYER, 1, 0, true, {0, 0, 255, 0, 0, 0, 0}},
-        {"others left as they are",
-         BROWSER,
-         PHOTO_PLAYER,
-         0,
-         0,
-         true,
-         {51, 51, 255, 51, 51, 51, 51}},
+        {"none hidden", BROWSER, PHOTO_PLAYER, 0, 0, true, {51, 51, 255, 51, 51, 51, 51}},
         {"photos hidden by flash", BROWSER, FLASH_LITE, 1, 0, true, {0, 255, 0, 0, 0, 0, 0}},
         {"photos running under flash", BROWSER, FLASH_LITE, 1, 1, true, {0, 255, 255, 0, 0, 0, 0}},
         {"saver over flash", FLASH_LITE, SCREEN_SAVER, 1, 0, true, {51, 255, 0, 255, 255, 0, 0}},
