@@ -48,6 +48,8 @@ TEST(WindowRegistry, KeepsRegistrationOrderAndLooksUpTheFirstRecordOfAnIdentifie
     EXPECT_EQ(0, check_window_is_active(FLASH_LITE));
     EXPECT_EQ(-1, check_window_is_active(TVMODE));
     EXPECT_EQ(4, get_active_window_count());
+    EXPECT_EQ(0, focus_on_window(PHOTO_PLAYER)) << "records without a window: the words move";
+    EXPECT_EQ(&b, get_window_on_focus());
     EXPECT_EQ(-1, unregister_window(&stranger));
     for (kvn_window *w : {&e, &a, &c}) EXPECT_EQ(0, unregister_window(w));  // tail, head, middle
     EXPECT_EQ((Records{&b, &d}), listed());
@@ -79,54 +81,39 @@ TEST(WindowRegistry, ActiveAppsCountTheFourApplicationsWhoseFirstRecordIsActive)
     EXPECT_EQ(4, get_active_apps_count());
 }
 
-// To the first active record of nonzero opacity, even one registered before; to nobody when the
-// visual controller leaves during a standby. The records have no DirectFB window: the focus words
-// move all the same.
-TEST(WindowRegistry, RemovingTheFocusedRecordPassesTheFocusOn) {
-    kvn_window first = record(BROWSER, 1, 0), idle = record(PLAYLIST_NAVIGATOR, 0);
-    kvn_window second = record(PHOTO_PLAYER), focused = record(FLASH_LITE), later = record(TVMODE);
-    for (kvn_window *w : {&first, &idle, &second, &focused, &later})
-        ASSERT_EQ(0, register_window(w));
-    EXPECT_EQ(0, focus_on_window(FLASH_LITE)) << "a record without a window";
-    ASSERT_EQ(0, unregister_window(&focused));
-    EXPECT_EQ(0, focused.on_focus);
-    EXPECT_EQ(&second, get_window_on_focus());
-    EXPECT_EQ(0, later.on_focus);
-    kvn_window controller = record(VISUAL_CONTROLLER);
-    controller.on_focus = 1;
-    ASSERT_EQ(0, register_window(&controller));
-    kvn::standby_flag_store(1);
-    ASSERT_EQ(0, unregister_window(&controller));
-    kvn::standby_flag_store(0);
-    EXPECT_EQ(nullptr, get_window_on_focus());
-}
-
 using WindowRegistryOnScreen = kvn_test::SpiedOsdLayerTest;
 
 // A record that asks for the focus takes it at registration when it can; one that cannot keeps its
-// word beside the holder's. Its leaving shows the next one and gives it the input, without a raise
-// or a callback, then hides the window that left.
+// word beside the holder's. When the holder leaves, the first active record of nonzero opacity,
+// even one registered before, is shown and given the input, without a raise or a callback, and the
+// window that left is hidden; when the visual controller leaves during a standby, nobody is.
 TEST_F(WindowRegistryOnScreen, TheFocusIsTakenAtRegistrationAndHandedOnAtRemoval) {
-    App idle(PHOTO_PLAYER), browser(BROWSER), flash(FLASH_LITE);
-    const auto apps = {&idle, &browser, &flash};
-    for (App *a : apps) a->record.on_focus = 1;
+    App idle(PLAYLIST_NAVIGATOR), second(PHOTO_PLAYER), focused(FLASH_LITE), refused(BROWSER, 1, 0);
+    App controller(VISUAL_CONTROLLER);
+    const auto apps = {&idle, &second, &focused, &refused, &controller};
     idle.record.active = 0;
-    flash.record.opacity = 0;
+    focused.record.on_focus = 1;
+    refused.record.on_focus = 1;
     kvn_test::dfb_calls.clear();
-    for (App *a : apps) ASSERT_EQ(0, register_window(&a->record));
-    EXPECT_EQ((Calls{"PHOTO_PLAYER SetOpacity 0", "BROWSER SetOpacity 255", "BROWSER RequestFocus",
-                     "BROWSER RaiseToTop"}),
-              kvn_test::window_journal(apps));
-    EXPECT_EQ(1, browser.record.on_focus);
-    EXPECT_EQ(1, flash.record.on_focus);
-    flash.record.on_focus = 0;
-    flash.record.opacity = 0xff;
-    kvn_test::dfb_calls.clear();
-    ASSERT_EQ(0, unregister_window(&browser.record));
+    for (App *a : {&idle, &second, &focused, &refused}) ASSERT_EQ(0, register_window(&a->record));
     EXPECT_EQ(
-        (Calls{"FLASH_LITE SetOpacity 255", "FLASH_LITE RequestFocus", "BROWSER SetOpacity 0"}),
+        (Calls{"PLAYLIST_NAVIGATOR SetOpacity 0", "PHOTO_PLAYER SetOpacity 0",
+               "FLASH_LITE SetOpacity 255", "FLASH_LITE RequestFocus", "FLASH_LITE RaiseToTop"}),
         kvn_test::window_journal(apps));
-    EXPECT_EQ(1, flash.record.on_focus);
-    EXPECT_EQ(0, browser.record.on_focus);
-    EXPECT_TRUE(kvn_test::eventually([&] { return flash.has_directfb_focus(); }));
+    EXPECT_EQ(1, focused.record.on_focus);
+    EXPECT_EQ(1, refused.record.on_focus);
+    kvn_test::dfb_calls.clear();
+    ASSERT_EQ(0, unregister_window(&focused.record));
+    EXPECT_EQ((Calls{"PHOTO_PLAYER SetOpacity 255", "PHOTO_PLAYER RequestFocus",
+                     "FLASH_LITE SetOpacity 0"}),
+              kvn_test::window_journal(apps));
+    EXPECT_EQ(&second.record, get_window_on_focus());
+    EXPECT_EQ(0, focused.record.on_focus);
+    EXPECT_TRUE(kvn_test::eventually([&] { return second.has_directfb_focus(); }));
+    controller.record.on_focus = 1;
+    ASSERT_EQ(0, register_window(&controller.record));
+    kvn::standby_flag_store(1);
+    ASSERT_EQ(0, unregister_window(&controller.record));
+    kvn::standby_flag_store(0);
+    EXPECT_EQ(nullptr, get_window_on_focus());
 }
