@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <thread>
+#include <tuple>
 
 #include "kvn_dfb_kit.h"
 
@@ -16,22 +17,18 @@ namespace {
 
 bool g_refuse_mknod = false;
 
-// The file type and permission bits at a path; 0 when nothing is there.
-mode_t mode_of(const char *path) {
-    struct stat st;
-    return stat(path, &st) == 0 ? st.st_mode & (S_IFMT | 07777) : 0;
-}
-
-// Each descriptor is open on the file at its path, for reading only, without waiting, and
-// close-on-exec, so that no program the library starts inherits it.
-void expect_open_for_reading() {
-    for (auto [fd, path] : {std::pair{outport_pipe, "/tmp/display"},
-                            {kvn_command_pipe, "/tmp/kvn_framework_pipe"},
-                            {kvnupnp_key_pipe, "/tmp/kvnupnp_key_pipe"}}) {
+// The three paths hold the files given (type and permission bits), and each descriptor is open on
+// the file at its path, for reading only, without waiting, and close-on-exec, so that no program
+// the library starts inherits it.
+void expect_open_for_reading(mode_t display, mode_t framework, mode_t keys) {
+    for (auto [fd, path, mode] : {std::tuple{outport_pipe, "/tmp/display", display},
+                                  {kvn_command_pipe, "/tmp/kvn_framework_pipe", framework},
+                                  {kvnupnp_key_pipe, "/tmp/kvnupnp_key_pipe", keys}}) {
         SCOPED_TRACE(path);
         struct stat opened, named;
         ASSERT_EQ(0, fstat(fd, &opened));
         ASSERT_EQ(0, stat(path, &named));
+        EXPECT_EQ(mode, named.st_mode & (S_IFMT | 07777));
         EXPECT_EQ(named.st_ino, opened.st_ino);
         EXPECT_EQ(O_RDONLY | O_NONBLOCK, fcntl(fd, F_GETFL) & (O_ACCMODE | O_NONBLOCK));
         EXPECT_EQ(FD_CLOEXEC, fcntl(fd, F_GETFD) & FD_CLOEXEC);
@@ -76,10 +73,7 @@ TEST_F(Startup, StartsDirectFBTakesTheScreenAndOpensThreeNewFifos) {
     EXPECT_NE(nullptr, kvn_dfb_global_context.kvn_screen);
     EXPECT_EQ((std::vector<std::string>{"DirectFBCreate", "GetScreen 0", "GetSize"}),
               kvn_test::dfb_calls);
-    EXPECT_EQ(S_IFIFO | 0666u, mode_of("/tmp/display"));
-    EXPECT_EQ(S_IFIFO | 0644u, mode_of("/tmp/kvn_framework_pipe"));
-    EXPECT_EQ(S_IFIFO | 0644u, mode_of("/tmp/kvnupnp_key_pipe"));
-    expect_open_for_reading();
+    expect_open_for_reading(S_IFIFO | 0666, S_IFIFO | 0644, S_IFIFO | 0644);
 }
 
 // FIFOs already there are kept as they are; where none can be made, the display path becomes a
@@ -96,10 +90,7 @@ TEST_F(Startup, ExistingFifosAreReusedAndWithoutFifoSupportTheDisplayPathIsAPlai
         << "nothing unusable";
     ASSERT_EQ(0, stat("/tmp/kvn_framework_pipe", &after));
     EXPECT_EQ(before.st_ino, after.st_ino) << "not replaced";
-    EXPECT_EQ(S_IFIFO | 0600u, mode_of("/tmp/kvn_framework_pipe"));
-    EXPECT_EQ(S_IFIFO | 0600u, mode_of("/tmp/kvnupnp_key_pipe"));
-    EXPECT_EQ(S_IFREG | 0700u, mode_of("/tmp/display"));
-    expect_open_for_reading();
+    expect_open_for_reading(S_IFREG | 0700, S_IFIFO | 0600, S_IFIFO | 0600);
 }
 
 // A folder, a link and a plain file planted at the paths: nothing is created through the link,
