@@ -34,7 +34,8 @@ int save_commit(void);
 
 /* The store's database: $FLASH_SETTING_FILE (read at the first call in the
  * process), else /opt/kvn/var/flash_setting.db.  The first write makes it
- * and its folders. */
+ * and its folders: the database 0640 and its own folder 0750, so that no user
+ * but the owner and the group (the peers that read settings) opens its files. */
 const char *flash_setting_path(void);
 
 #ifdef __cplusplus
