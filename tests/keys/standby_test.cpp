@@ -557,4 +557,12 @@ TEST_F(Standby, DelayedSpinDownAfterTheTorrentDaemonsWordOnly) {
     kvn_test::set_torrent_daemon_running(false);
 }
 
+// The standby's own input event buffer goes with it.
+TEST_F(Standby, LeavesNoInputBufferBehind) {
+    App flash(FLASH_LITE);
+    ASSERT_TRUE(power_key_to_standby(flash));
+    wake();
+    EXPECT_TRUE(eventually([] { return !kvn_input_driver::has_reader(); }));
+}
+
 }  // namespace

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "kvn_dfb_kit.h"
 #include "kvn_test_support.h"
 
 namespace kvn_test {
@@ -124,6 +125,27 @@ inline bool register_all(std::initializer_list<App *> apps) {
 inline std::string seen(std::initializer_list<App *> apps) {
     std::string out;
     for (App *a : apps) out += std::to_string(a->opacity()) + (a->record.on_focus ? "* " : " ");
+    return out;
+}
+
+// Opacity as DirectFB reads it back, of each application given.
+inline std::vector<int> opacities(const std::vector<App *> &apps) {
+    std::vector<int> out;
+    for (App *a : apps) out.push_back(a->opacity());
+    return out;
+}
+// What the spies logged (dfb_calls), each line of a window of the applications given naming the
+// application instead ("BROWSER SetOpacity 0").
+inline std::vector<std::string> window_journal(const std::vector<App *> &apps) {
+    std::vector<std::string> out;
+    for (std::string line : dfb_calls) {
+        for (App *a : apps) {
+            const std::string id = "w" + std::to_string(window_id(a->record.window)) + " ";
+            if (line.rfind(id, 0) == 0)
+                line = window_id_str[a->record.window_id] + (" " + line.substr(id.size()));
+        }
+        out.push_back(line);
+    }
     return out;
 }
 

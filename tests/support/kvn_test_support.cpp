@@ -65,14 +65,25 @@ std::vector<osd_call> osd_calls() {
     return calls;
 }
 
+int init_display(const std::vector<std::string> &options) {
+    static std::vector<std::string> args;
+    static std::vector<char *> argv;
+    args.assign(1, "kvn-test");
+    args.insert(args.end(), options.begin(), options.end());
+    argv.clear();
+    for (std::string &s : args) argv.push_back(&s[0]);
+    argv.push_back(nullptr);
+    int argc = static_cast<int>(args.size());
+    char **argv_p = argv.data();
+    return kvn_dfb_init(&argc, &argv_p, &kvn_dfb_global_context.kvn_dfb,
+                        &kvn_dfb_global_context.kvn_screen);
+}
+
 void start_display() {
     static std::once_flag once;
     std::call_once(once, [] {
-        static char *args[] = {const_cast<char *>("kvn-test"), nullptr};
-        int argc = 1;
-        char **argv = args;
+        init_display();
         kvn_dfb_context &g = kvn_dfb_global_context;
-        kvn_dfb_init(&argc, &argv, &g.kvn_dfb, &g.kvn_screen);
         kvn_input_driver::attach(g.kvn_dfb);
         kvn_layer_osd_init(g.kvn_dfb, &g.kvn_layer_osd, &g.kvn_layer_osd_config, nullptr, nullptr);
     });

@@ -61,6 +61,8 @@ std::vector<std::string> trace_lines();
 std::vector<osd_call> osd_calls();
 void start_display();  // kvn_dfb_init and kvn_layer_osd_init, once per process (DirectFB is
                        // process-wide)
+// kvn_dfb_init alone on the display context, with DirectFB options such as "--dfb:mode=800x600".
+int init_display(const std::vector<std::string> &options = {});
 
 // A key event as DirectFB delivers it to a window; DWEF_REPEAT marks an auto-repeat.
 inline DFBWindowEvent key_event(DFBInputDeviceKeySymbol key, DFBWindowEventType type = DWET_KEYDOWN,

@@ -1,0 +1,81 @@
+// Process exit on real DirectFB: the pipes, the registered threads, then the layers, the screen
+// and the main interface, each release seen through a named spy.
+#include <errno.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+
+#include "kvn_dfb_kit.h"
+
+namespace {
+
+using kvn_test::dfb_calls;
+
+// A thread's stop routine: notes when it ran, and whether a drawing thread's layer was gone by
+// then.
+template <int N>
+void stop_thread() {
+    IDirectFBDisplayLayer *layer = kvn_dfb_global_context.kvn_layer_osd;
+    DFBDisplayLayerConfig config;
+    const bool drawing = layer->GetConfiguration(layer, &config) == DFB_OK;
+    dfb_calls.push_back("thread " + std::to_string(N) + (drawing ? " stopped" : " stopped late"));
+}
+
+bool is_closed(int fd) { return fcntl(fd, F_GETFD) == -1 && errno == EBADF; }
+
+}  // namespace
+
+using CleanUp = kvn_test::DirectFBTest;
+
+TEST_F(CleanUp, StopsThreadsBeforeReleasingLayersScreenAndMainInterfaceInReverseOrder) {
+    KVN_REQUIRE_SANDBOX();
+    kvn_test::start_display();
+    kvn_dfb_context &c = kvn_dfb_global_context;
+    IDirectFB *dfb = c.kvn_dfb;
+    IDirectFBSurface *osd_surface = nullptr, *bg_surface = nullptr;
+    IDirectFBDisplayLayer *bg_layer = nullptr;
+    DFBSurfaceDescription desc{};
+    desc.flags = static_cast<DFBSurfaceDescriptionFlags>(DSDESC_WIDTH | DSDESC_HEIGHT);
+    desc.width = desc.height = 16;
+    ASSERT_EQ(DFB_OK, dfb->CreateSurface(dfb, &desc, &osd_surface));
+    ASSERT_EQ(DFB_OK, dfb->CreateSurface(dfb, &desc, &bg_surface));
+    ASSERT_EQ(DFB_OK, dfb->GetDisplayLayer(dfb, VENDOR_LAYER_BKGND, &bg_layer));
+    IDirectFBDisplayLayer *osd_layer = kvn_test::named(c.kvn_layer_osd, "osd layer");
+    c.kvn_layer_osd = osd_layer;
+    c.kvn_surface_osd = kvn_test::named(osd_surface, "osd surface");
+    c.kvn_layer_background = kvn_test::named(bg_layer, "background layer");
+    c.kvn_surface_background_of_layer_background =
+        kvn_test::named(bg_surface, "background surface");
+    c.kvn_screen = kvn_test::named(c.kvn_screen, "screen");
+    c.kvn_dfb = kvn_test::named(c.kvn_dfb, "main interface");
+    kvn_thread threads[3] = {
+        {1, stop_thread<1>, nullptr}, {2, nullptr, nullptr}, {3, stop_thread<3>, nullptr}};
+    for (kvn_thread &t : threads) ASSERT_EQ(0, register_thread(&t));
+    const int outport = outport_pipe, command = kvn_command_pipe, key = kvnupnp_key_pipe;
+    ASSERT_FALSE(is_closed(command));
+    ASSERT_FALSE(is_closed(key));
+    EXPECT_EQ(0, kvn_clean_up());
+    EXPECT_EQ((std::vector<std::string>{"thread 1 stopped", "thread 3 stopped",
+                                        "osd surface released", "osd layer released",
+                                        "background surface released", "background layer released",
+                                        "screen released", "main interface released"}),
+              dfb_calls);
+    EXPECT_EQ(nullptr, kvn_threads_head);
+    EXPECT_EQ(nullptr, c.kvn_dfb);
+    EXPECT_EQ(nullptr, c.kvn_screen);
+    EXPECT_EQ(osd_layer, c.kvn_layer_osd) << "the layers released, not cleared";
+    EXPECT_TRUE(is_closed(command));
+    EXPECT_TRUE(is_closed(key));
+    EXPECT_FALSE(is_closed(outport)) << "the mode pipe stays open";
+}
+
+TEST_F(CleanUp, WithoutLayersReleasesTheScreenAndTheMainInterface) {
+    KVN_REQUIRE_SANDBOX();
+    kvn_test::init_display();
+    kvn_dfb_context &c = kvn_dfb_global_context;
+    c.kvn_screen = kvn_test::named(c.kvn_screen, "screen");
+    c.kvn_dfb = kvn_test::named(c.kvn_dfb, "main interface");
+    EXPECT_EQ(0, kvn_clean_up());
+    EXPECT_EQ((std::vector<std::string>{"screen released", "main interface released"}), dfb_calls);
+    EXPECT_EQ(nullptr, c.kvn_dfb);
+    EXPECT_EQ(nullptr, c.kvn_screen);
+}

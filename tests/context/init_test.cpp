@@ -1,0 +1,111 @@
+// Start-up on real DirectFB (dummy system): the counters, DirectFB and the screen, and the three
+// FIFOs under /tmp as start-up finds them.
+#include <errno.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+#include <tuple>
+
+#include "kvn_dfb_kit.h"
+
+namespace {
+
+bool g_refuse_mknod = false;
+
+// The three paths hold the files given (type and permission bits), and each descriptor is open on
+// the file at its path, for reading only, without waiting, and close-on-exec, so that no program
+// the library starts inherits it.
+void expect_open_for_reading(mode_t display, mode_t framework, mode_t keys) {
+    for (auto [fd, path, mode] : {std::tuple{outport_pipe, "/tmp/display", display},
+                                  {kvn_command_pipe, "/tmp/kvn_framework_pipe", framework},
+                                  {kvnupnp_key_pipe, "/tmp/kvnupnp_key_pipe", keys}}) {
+        SCOPED_TRACE(path);
+        struct stat opened, named;
+        ASSERT_EQ(0, fstat(fd, &opened));
+        ASSERT_EQ(0, stat(path, &named));
+        EXPECT_EQ(mode, named.st_mode & (S_IFMT | 07777));
+        EXPECT_EQ(named.st_ino, opened.st_ino);
+        EXPECT_EQ(O_RDONLY | O_NONBLOCK, fcntl(fd, F_GETFL) & (O_ACCMODE | O_NONBLOCK));
+        EXPECT_EQ(FD_CLOEXEC, fcntl(fd, F_GETFD) & FD_CLOEXEC);
+    }
+}
+
+}  // namespace
+
+// A file system on which FIFOs cannot be made (the executable's mknod comes before the C
+// library's).
+extern "C" int mknod(const char *path, mode_t mode, dev_t dev) {
+    if (g_refuse_mknod) return errno = EPERM, -1;
+    return static_cast<int>(syscall(SYS_mknodat, AT_FDCWD, path, mode, dev));
+}
+
+using Startup = kvn_test::DirectFBTest;
+
+TEST_F(Startup, ResetsTheCountersOnlyUnderTheStateLock) {
+    KVN_REQUIRE_SANDBOX();
+    EXPECT_EQ(0, kvn_global_state) << "as loaded";
+    EXPECT_EQ(0, thread_qty) << "as loaded";
+    kvn_global_state = 7;
+    thread_qty = 3;
+    pthread_mutex_lock(&kvn_mutex_state);
+    std::thread start([] { kvn_test::init_display(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(7, kvn_global_state) << "reset without the lock";
+    pthread_mutex_unlock(&kvn_mutex_state);
+    start.join();
+    EXPECT_EQ(0, pthread_mutex_trylock(&kvn_mutex_state)) << "left locked";
+    pthread_mutex_unlock(&kvn_mutex_state);
+    EXPECT_EQ(0, kvn_global_state);
+    EXPECT_EQ(0, thread_qty);
+}
+
+TEST_F(Startup, StartsDirectFBTakesTheScreenAndOpensThreeNewFifos) {
+    KVN_REQUIRE_SANDBOX();
+    kvn_test::spy_main_interface = true;
+    umask(0);  // under a zero umask the permission bits are the ones start-up asks for
+    EXPECT_EQ(0, kvn_test::init_display());
+    EXPECT_NE(nullptr, kvn_dfb_global_context.kvn_dfb);
+    EXPECT_NE(nullptr, kvn_dfb_global_context.kvn_screen);
+    EXPECT_EQ((std::vector<std::string>{"DirectFBCreate", "GetScreen 0", "GetSize"}),
+              kvn_test::dfb_calls);
+    expect_open_for_reading(S_IFIFO | 0666, S_IFIFO | 0644, S_IFIFO | 0644);
+}
+
+// FIFOs already there are kept as they are; where none can be made, the display path becomes a
+// plain file.
+TEST_F(Startup, ExistingFifosAreReusedAndWithoutFifoSupportTheDisplayPathIsAPlainFile) {
+    KVN_REQUIRE_SANDBOX();
+    for (const char *path : {"/tmp/kvn_framework_pipe", "/tmp/kvnupnp_key_pipe"})
+        ASSERT_EQ(0, mkfifo(path, 0600));
+    struct stat before, after;
+    ASSERT_EQ(0, stat("/tmp/kvn_framework_pipe", &before));
+    g_refuse_mknod = true;
+    umask(0);
+    EXPECT_EQ("", kvn_test::captured_stderr([] { EXPECT_EQ(0, kvn_test::init_display()); }))
+        << "nothing unusable";
+    ASSERT_EQ(0, stat("/tmp/kvn_framework_pipe", &after));
+    EXPECT_EQ(before.st_ino, after.st_ino) << "not replaced";
+    expect_open_for_reading(S_IFREG | 0700, S_IFIFO | 0600, S_IFIFO | 0600);
+}
+
+// A folder, a link and a plain file planted at the paths: nothing is created through the link,
+// each is said once, at start-up, and the mode pipe's polls then stay silent.
+TEST_F(Startup, PlantedPipePathsAreNotFollowedAndAreReportedOnce) {
+    KVN_REQUIRE_SANDBOX();
+    ASSERT_EQ(0, mkdir("/tmp/display", 0777));
+    ASSERT_EQ(0, symlink("/opt/created-through-a-link", "/tmp/kvn_framework_pipe"));
+    kvn_test::write_file("/tmp/kvnupnp_key_pipe", "");
+    EXPECT_TRUE(
+        kvn_test::has(kvn_test::captured_stderr(kvn_test::start_display),
+                      {"/tmp/display", "/tmp/kvn_framework_pipe", "/tmp/kvnupnp_key_pipe"}));
+    EXPECT_EQ(-1, outport_pipe);
+    EXPECT_FALSE(kvn_test::exists("/opt/created-through-a-link"));
+    EXPECT_EQ("", kvn_test::captured_stderr([] {
+                  for (int i = 0; i < 3; ++i) check_tvmode_fifo();
+              }));
+}
