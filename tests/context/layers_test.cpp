@@ -1,7 +1,4 @@
-// The OSD and background layers on real DirectFB (dummy system), seen through spies over the real
-// interfaces (every call with its arguments, in order) and read back; the virtual screen size.
-#include <gtest/gtest.h>
-
+// The layers on real DirectFB (dummy system), seen through spies and read back; the virtual size.
 #include "kvn_dfb_kit.h"
 #include "platform/imports.h"
 

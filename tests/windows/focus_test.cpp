@@ -1,7 +1,4 @@
-// Focus and visibility between applications on real DirectFB windows: what the window spies logged,
-// the opacities read back, and what the screen saver and the dialog service were told.
-#include <gtest/gtest.h>
-
+// Focus and visibility on real windows: the spies' journal, opacities, what the services were told.
 #include "host_stub.h"
 #include "kvn_app_harness.h"
 #include "screensaver_stub.h"
