@@ -64,6 +64,9 @@ void check_layers(int layer_height, int font_height, bool backdrop) {
               kvn_layer_osd_init(dfb, &c.kvn_layer_osd, &c.kvn_layer_osd_config, nullptr, nullptr));
     IDirectFBSurface *surface = nullptr;
     EXPECT_EQ(-1, background_init(dfb, nullptr)) << "no surface address: the mixer untouched";
+    EXPECT_EQ(-1,
+              kvn_layer_background_init(dfb, nullptr, &c.kvn_layer_background_config, &surface));
+    EXPECT_EQ(-1, kvn_layer_background_init(dfb, &c.kvn_layer_background, nullptr, &surface));
     EXPECT_EQ(0, background_init(dfb, &c.kvn_surface_background_of_layer_background));
     EXPECT_EQ(-1, background_init(dfb, &surface)) << "runs once";
     EXPECT_EQ(nullptr, surface);
