@@ -3,14 +3,12 @@
 // its line ends, in order, each cut to its first 60 bytes, none cut in two by the reads.  Then
 // the command parse and the name in /tmp/tvname.
 #include <fcntl.h>
-#include <stdint.h>
-#include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <vector>
 
+#include "fuzz.h"
 #include "tvmode/mode_parse.h"
 #include "tvmode/mode_reads.h"
 
@@ -53,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (size_t at = 0, chunk = 0; at < text.size(); at += chunk) {
         seed = seed * 1103515245u + 12345u;
         chunk = std::min<size_t>(1 + (seed >> 16) % 97, text.size() - at);
-        if (write(ends[1], text.data() + at, chunk) != static_cast<ssize_t>(chunk)) abort();
+        must(write(ends[1], text.data() + at, chunk) == static_cast<ssize_t>(chunk));
         if ((seed >> 8) % 3 == 0) continue;  // no poll before the next write
         expect_pieces(text.substr(polled, at + chunk - polled), &expected);
         polled = at + chunk;
@@ -62,17 +60,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     expect_pieces(text.substr(polled), &expected);
     drain(reader, ends[0], &got);
     close(ends[0]), close(ends[1]);
-    if (got != expected) abort();
+    must(got == expected);
     for (const std::string &c : got) {
         kvn::ModeCommand parsed = kvn::parse_mode_command(c.c_str());
-        bool prefix = c.compare(0, 3, "tv=") == 0;
-        if (parsed.code < 0 || parsed.code > 11 || strncmp(parsed.reply, "tv=", 3) ||
-            parsed.has_prefix != prefix)
-            abort();
+        must(parsed.code >= 0 && parsed.code <= 11);
+        must(strncmp(parsed.reply, "tv=", 3) == 0);
+        must(parsed.has_prefix == (c.compare(0, 3, "tv=") == 0));
     }
     char name[10] = {0};
     memcpy(name, text.data(), std::min<size_t>(text.size(), 9));
     kvn::map_tvname(name, sizeof name);
-    if (strlen(name) > 9) abort();
+    must(strlen(name) <= 9);
     return 0;
 }
