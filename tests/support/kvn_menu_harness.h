@@ -1,4 +1,4 @@
-// TV-mode changes as the rest of the player sees them, and the TV-mode menu on its own thread.
+// TV-mode changes as the rest of the player sees them: one ordered journal.
 #ifndef KVN_MENU_HARNESS_H
 #define KVN_MENU_HARNESS_H
 
@@ -32,13 +32,17 @@ class Journal {
   public:
     explicit Journal(bool replies = true) : tvmode_(tvmode_written()) {
         if (replies) {
-            remove_file("/tmp/tolu_cgi"), mkfifo("/tmp/tolu_cgi", 0622);
+            remove_file("/tmp/tolu_cgi");
+            mkfifo("/tmp/tolu_cgi", 0622);
             replies_ = open("/tmp/tolu_cgi", O_RDONLY | O_NONBLOCK);
         }
         kvn_trace_set_listener([](const char *line, void *self) { ((Journal *)self)->add(line); },
                                this);
     }
-    ~Journal() { kvn_trace_set_listener(nullptr, nullptr), close(replies_); }
+    ~Journal() {
+        kvn_trace_set_listener(nullptr, nullptr);
+        close(replies_);
+    }
     std::vector<std::string> lines() {
         add(nullptr);
         std::lock_guard<std::mutex> lock(mutex_);
@@ -56,18 +60,6 @@ class Journal {
         }
         return out;
     }
-    // Seconds from the first (or the last) line holding `from` to the next holding `to`; -1: none.
-    double seconds(const std::string &from, const std::string &to, bool from_last = false) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        const Entry *start = nullptr;
-        for (const Entry &e : entries_) {
-            if (start != nullptr && e.line.find(to) != std::string::npos)
-                return std::chrono::duration<double>(e.at - start->at).count();
-            if (e.line.find(from) != std::string::npos && (from_last || start == nullptr))
-                start = &e;
-        }
-        return -1;
-    }
 
   private:
     // Each write of /tmp/tvmode changes its change time, whatever it wrote.
@@ -84,8 +76,10 @@ class Journal {
     void add(const char *line) {
         std::lock_guard<std::mutex> lock(mutex_);
         const auto now = std::chrono::steady_clock::now();
-        if (std::string written = tvmode_written(); written != tvmode_)
-            entries_.push_back({"tvmode " + read_file("/tmp/tvmode"), now}), tvmode_ = written;
+        if (std::string written = tvmode_written(); written != tvmode_) {
+            entries_.push_back({"tvmode " + read_file("/tmp/tvmode"), now});
+            tvmode_ = written;
+        }
         if (std::string event = drain(kvn_command_pipe); !event.empty())
             entries_.push_back({"event " + event, now});
         replied_ += drain(replies_);
@@ -131,42 +125,6 @@ inline std::vector<std::string> applied(int code, const char *reply, const char 
     out.push_back("flash save_commit");
     return out;
 }
-
-// Key-down symbols waiting in a buffer, taken out of it.
-inline std::vector<DFBInputDeviceKeySymbol> keys_left(IDirectFBEventBuffer *events) {
-    std::vector<DFBInputDeviceKeySymbol> out;
-    for (DFBEvent e; events->GetEvent(events, &e) == DFB_OK;)
-        if (e.clazz == DFEC_WINDOW && e.window.type == DWET_KEYDOWN)
-            out.push_back(e.window.key_symbol);
-    return out;
-}
-
-// kvn_tvmode on its own thread for a window; keys posted before wait in its buffer.
-class Menu {
-  public:
-    explicit Menu(kvn_window *window) : window_(window) {
-        osd_service_clear();
-        thread_ = std::thread([this] { result_ = kvn_tvmode(window_), done_ = true; });
-    }
-    ~Menu() { thread_.join(); }
-    bool shown() {  // the first page is up
-        return eventually([] { return osd_service_count() >= 2; });
-    }
-    void press(std::initializer_list<DFBInputDeviceKeySymbol> keys,
-               DFBWindowEventType type = DWET_KEYDOWN) {
-        for (DFBInputDeviceKeySymbol k : keys) post_key(window_->events, k, type);
-    }
-    // The menu ended within `timeout_ms` and returned 0.
-    bool ended(int timeout_ms = 10000) {
-        return eventually([this] { return done_.load(); }, timeout_ms) && result_ == 0;
-    }
-
-  private:
-    kvn_window *window_;
-    std::atomic<bool> done_{false};
-    int result_ = -1;
-    std::thread thread_;
-};
 
 }  // namespace kvn_test
 

@@ -42,12 +42,8 @@ TEST_F(ModePipe, EveryPipeWordSelectsItsMode) {
                 {"tv=1080p24 save", 11, "tv=1080p", "<tvmode>1080p 24Hz</tvmode>", true},
                 {"tv=4k", 0, "tv=auto", "", false},
                 {"tv=1080i609", 7, "tv=1080i", "<tvmode>1080i 60Hz</tvmode>", false},
-                {"tv=1080i5", 0, "tv=auto", "", false},
                 {"tv=", 0, "tv=auto", "", false},
-                {"tv=savea", 0, "tv=auto", "", true},
                 {"tv=480ptv=576isave", 3, "tv=480p", "<tvmode>480p</tvmode>", true},
-                {"save tv=576i", -1, "", "", false},
-                {"TV=576i", -1, "", "", false},
                 {"x", -1, "", "", false},
                 {"hello=720p60", -1, "", "", false},
                 {std::string("tv\0=720p60", 10), -1, "", "", false}};
@@ -70,7 +66,8 @@ TEST_F(ModePipe, EveryPipeWordSelectsItsMode) {
     EXPECT_EQ(descriptors, open_descriptors()) << "every reply closed";
 }
 
-// Only in the automatic mode, and the mode itself is not changed.
+// Only in the automatic mode, and the mode itself is not changed. A marker that cannot be removed
+// (a folder) would be answered at every poll, for ever: it is answered once.
 TEST_F(ModePipe, AnHdmiChangeIsAnsweredInTheAutomaticModeOnly) {
     const struct {
         const char *tvmode;  // null: no file
@@ -82,7 +79,8 @@ TEST_F(ModePipe, AnHdmiChangeIsAnsweredInTheAutomaticModeOnly) {
     for (const auto &row : rows) {
         const std::string name =
             std::string(row.tvmode ? row.tvmode : "no file") + (row.marker ? ", marker" : "");
-        remove_file("/tmp/tvmode"), remove_file("/tmp/hdmi_changed");
+        remove_file("/tmp/tvmode");
+        remove_file("/tmp/hdmi_changed");
         if (row.tvmode) write_file("/tmp/tvmode", row.tvmode);
         if (row.marker) write_file("/tmp/hdmi_changed", "");
         Journal journal;
@@ -90,10 +88,6 @@ TEST_F(ModePipe, AnHdmiChangeIsAnsweredInTheAutomaticModeOnly) {
         EXPECT_EQ(row.answered ? Lines{"reply tv=auto"} : Lines{}, journal.lines()) << name;
         EXPECT_EQ(row.marker && !row.answered, exists("/tmp/hdmi_changed")) << name;
     }
-}
-
-// A marker that cannot be removed would be answered at every poll, for ever.
-TEST_F(ModePipe, AMarkerThatCannotBeRemovedIsAnsweredOnce) {
     write_file("/tmp/tvmode", "0\n");
     remove_file("/tmp/hdmi_changed");
     ASSERT_EQ(0, mkdir("/tmp/hdmi_changed", 0755));
@@ -103,34 +97,24 @@ TEST_F(ModePipe, AMarkerThatCannotBeRemovedIsAnsweredOnce) {
     });
     EXPECT_TRUE(has(err, {"cannot remove"}));
     EXPECT_EQ(Lines{"reply tv=auto"}, journal.lines());
-    rmdir("/tmp/hdmi_changed"), write_file("/tmp/hdmi_changed", "");
-    EXPECT_EQ(0, check_hdmi_state_changed()) << "a new marker is answered again";
-    EXPECT_EQ((Lines{"reply tv=auto", "reply tv=auto"}), journal.lines());
 }
 
 // What one read returns is a command; line ends in it separate commands, handled one per call.
 TEST_F(ModePipe, CommandsAreWhatOneReadReturnsOnePerCallInOrder) {
-    // Five empty lines, then pairs; the read of 512 bytes ends inside the 27th "tv=1080i50".
-    std::string burst = "\n\n\n\n\n";
-    std::vector<int> burst_codes;
-    for (int i = 0; i < 40; ++i) {
-        burst += "tv=576i\ntv=1080i50\n";
-        burst_codes.insert(burst_codes.end(), {2, 8});
-    }
     const struct {  // written by one writer that keeps the pipe open, a poll after each write
         const char *what;
         Lines writes;
         std::vector<int> codes;
         std::string saved;
-    } rows[] = {{"no line ends", {"tv=720p60", "tv=1080p24 save"}, {5, 11}, "11"},
-                {"one after another", {"tv=576i", "tv=480p"}, {2, 3}, "none"},
-                {"two in one write", {"tv=720p60\ntv=576i save\n"}, {5, 2}, "2"},
-                {"76 bytes, 60 count", {"tv=1080i50" + std::string(62, ' ') + "save"}, {8}, "none"},
-                {"a write that fills a read", {"tv=480p save" + std::string(500, ' ')}, {3}, "3"},
-                {"a burst larger than one read", {burst}, burst_codes, "none"}};
+    } rows[] = {
+        {"no line ends", {"tv=720p60", "tv=1080p24 save"}, {5, 11}, "11"},
+        {"one after another", {"tv=576i", "tv=480p"}, {2, 3}, "none"},
+        {"two in one write", {"tv=720p60\ntv=576i save\n"}, {5, 2}, "2"},
+        {"76 bytes, 60 count", {"tv=1080i50" + std::string(62, ' ') + "save"}, {8}, "none"}};
     Journal journal;
     for (const auto &row : rows) {
-        write_var("video_output", "none", 0), smpoutd_stub_clear();
+        write_var("video_output", "none", 0);
+        smpoutd_stub_clear();
         int writer = open("/tmp/display", O_WRONLY | O_NONBLOCK);
         for (const std::string &chunk : row.writes) {
             EXPECT_EQ(static_cast<ssize_t>(chunk.size()),
@@ -144,7 +128,14 @@ TEST_F(ModePipe, CommandsAreWhatOneReadReturnsOnePerCallInOrder) {
         EXPECT_EQ(row.codes, codes) << row.what;
         EXPECT_EQ(row.saved, stored("video_output")) << row.what;
     }
-    // Two application loops polling at once still take the burst in order.
+    // Five empty lines, then pairs; the read of 512 bytes ends inside the 27th "tv=1080i50". Two
+    // application loops polling at once still take it in order (a race no planted fault makes).
+    std::string burst = "\n\n\n\n\n";
+    std::vector<int> burst_codes;
+    for (int i = 0; i < 40; ++i) {
+        burst += "tv=576i\ntv=1080i50\n";
+        burst_codes.insert(burst_codes.end(), {2, 8});
+    }
     smpoutd_stub_clear();
     std::atomic<bool> polling{true};
     auto poll = [&] {
@@ -154,7 +145,9 @@ TEST_F(ModePipe, CommandsAreWhatOneReadReturnsOnePerCallInOrder) {
     send(burst);
     // Under qemu-user a command takes about 50 ms: 4 s for the burst on armhf, more under load.
     eventually([] { return smpoutd_stub_count() >= 80; }, emulated() ? 30000 : 5000);
-    polling = false, first.join(), second.join();
+    polling = false;
+    first.join();
+    second.join();
     std::vector<int> codes;
     for (int i = 0; i < smpoutd_stub_count(); ++i) codes.push_back(smpoutd_stub_code(i));
     EXPECT_EQ(burst_codes, codes);

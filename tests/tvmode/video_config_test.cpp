@@ -42,34 +42,32 @@ class VideoConfig : public ::testing::Test {
     }
 };
 
-TEST_F(VideoConfig, StartUpSeedsAMissingModeFileFromTheStore) {
+// Each row twice from the same files: a start-up, then a wake-up that changes no file.
+TEST_F(VideoConfig, StartUpSeedsAMissingModeFileAndWakingRestoresTheRecordedMode) {
     for (const auto &row : kModeFiles) {
         const std::string name = plant(row);
         captured_stderr([] { EXPECT_EQ(0, init_video_config(nullptr)); });
         EXPECT_EQ(row.seeded, read_file("/tmp/tvmode")) << name;
         EXPECT_EQ(row.stored_after, stored("video_output")) << name;
         EXPECT_EQ(0, smpoutd_stub_count()) << name;
-    }
-}
-
-TEST_F(VideoConfig, WakingRestoresTheRecordedPictureModeAndChangesNoFile) {
-    for (const auto &row : kModeFiles) {
-        const std::string name = plant(row);
-        const std::string file = read_file("/tmp/tvmode"), store = stored("video_output");
+        plant(row);
+        const std::string file = read_file("/tmp/tvmode");
+        const std::string store = stored("video_output");
         testing::internal::CaptureStdout();
         captured_stderr([] { EXPECT_EQ(0, VideoOutputOnOff(1, nullptr)); });
         EXPECT_EQ("Turn ON the display \ntvmode :" + std::to_string(row.woken) + "\n",
                   testing::internal::GetCapturedStdout())
             << name;
-        EXPECT_EQ(1, smpoutd_stub_count()) << name;
         EXPECT_EQ(row.woken, smpoutd_stub_last_code()) << name;
+        EXPECT_EQ(1, smpoutd_stub_count()) << name;
         EXPECT_EQ(file, read_file("/tmp/tvmode")) << name;
         EXPECT_EQ(store, stored("video_output")) << name;
     }
 }
 
 TEST_F(VideoConfig, AnyWordButOneSwitchesThePictureOff) {
-    write_file("/tmp/tvmode", "7\n"), smpoutd_stub_clear();
+    write_file("/tmp/tvmode", "7\n");
+    smpoutd_stub_clear();
     for (int off : {0, 2, -1}) {
         testing::internal::CaptureStdout();
         EXPECT_EQ(0, VideoOutputOnOff(off, nullptr));
