@@ -97,6 +97,10 @@ TEST_F(ModePipe, AnHdmiChangeIsAnsweredInTheAutomaticModeOnly) {
     });
     EXPECT_TRUE(has(err, {"cannot remove"}));
     EXPECT_EQ(Lines{"reply tv=auto"}, journal.lines());
+    rmdir("/tmp/hdmi_changed");
+    write_file("/tmp/hdmi_changed", "");
+    EXPECT_EQ(0, check_hdmi_state_changed()) << "a new marker is answered again";
+    EXPECT_EQ((Lines{"reply tv=auto", "reply tv=auto"}), journal.lines());
 }
 
 // What one read returns is a command; line ends in it separate commands, handled one per call.
