@@ -68,6 +68,7 @@ TEST(DefaultHandler, EveryKeyOfTheTable) {
         {DIKS_SETUP, kNone, 1, 1, 1, 0, false, {}},
         {DIKS_CALL, kNone, 1, 1, 1, 0, false, {}},
         {DIKS_TV, BROWSER, 1, 1, 1, 0, true, kMenu},
+        {DIKS_TV, FLASH_LITE, 1, 1, 1, 0, true, kMenu},
         {DIKS_TV, PHOTO_PLAYER, 1, 1, 1, 0, true, kNotAllowed},
         {DIKS_CALL, PHOTO_PLAYER, 1, 1, 1, 0, true, kNotAllowed},
         {DIKS_CALL, PHOTO_PLAYER, 1, 1, 1, 0, true, notice(104, "不允许", 14), "chinese_lang"},
@@ -90,11 +91,12 @@ TEST(DefaultHandler, EveryKeyOfTheTable) {
         {DIKS_LANGUAGE, BROWSER, 1, 0, 1, 0, false, notice(102, "No music started", 21)},
     };
     kvn_set_time_divisor(100);  // the TV-mode menu's time-out
-    App browser(BROWSER), photos(PHOTO_PLAYER), player(ADVANCE_MEDIA_PLAYER);
-    ASSERT_TRUE(kvn_test::register_all({&browser, &photos, &player}));
+    App browser(BROWSER), photos(PHOTO_PLAYER), player(ADVANCE_MEDIA_PLAYER), flash(FLASH_LITE);
+    ASSERT_TRUE(kvn_test::register_all({&browser, &photos, &player, &flash}));
+    flash.record.active = 0;  // the visual controller counts the active players
     for (const Row &row : rows) {
         SCOPED_TRACE(std::to_string(row.key) + " focused " + std::to_string(row.focused));
-        for (App *a : {&browser, &photos, &player})
+        for (App *a : {&browser, &photos, &player, &flash})
             a->record.on_focus = a->record.window_id == row.focused;
         host_stub_set_audio_type(row.audio);
         player.record.active = row.player_active;
