@@ -151,6 +151,8 @@ int expect_shot(const Command &c, const CommandContext &context) {
     if (context.stored_shots.empty())
         return complain(c.line, "expect-shot needs --stored-shots when no script is run", 3);
     if (context.update_shots) {
+        // Made by the launcher; a player run in a sandbox of its own makes it.
+        mkdir(context.stored_shots.c_str(), 0755);
         if (!save_png(context.stored_shots, c.text, screen, error))
             return complain(c.line, error, 3);
         return kGoOn;

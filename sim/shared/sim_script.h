@@ -16,12 +16,12 @@ enum class CommandKind {
     Shot,
     Pipe,
     File,
-    Setting,
     Focus,
     ExpectFile,
     ExpectTrace,
-    ExpectShot,
-    Quit
+    Quit,
+    Setting,
+    ExpectShot
 };
 
 // A line longer than this is malformed; no reader holds more of it.
@@ -32,8 +32,8 @@ constexpr long kMaxWaitMs = 3600000;
 constexpr long kMaxScriptBytes = 16L << 20;
 // The share of a screen's pixels that may differ from its stored picture
 // when expect-shot is given none: none.  The player draws in software, so
-// a screen drawn again is the same picture, and one changed digit of the
-// status bar is only about 110 pixels (0.012 %): a tolerance is for a
+// a screen drawn again is the same picture, and one changed digit of
+// 24-pixel text is only about 110 pixels (0.012 %): a tolerance is for a
 // screen with something that moves.
 constexpr double kDefaultShotTolerance = 0;
 // A pixel differs when one of its colours does by more than this (of 255):
