@@ -3,11 +3,11 @@
 
 #include <string.h>
 
+#include "common/picture.h"
 #include "common/standby_flag.h"
 #include "handover.h"
 #include "platform/imports.h"
 #include "standby.h"
-#include "tvmode/picture.h"
 
 namespace kvn {
 

@@ -8,10 +8,10 @@
 
 #include "common/codes.h"
 #include "common/files.h"
+#include "common/picture.h"
 #include "common/warn.h"
 #include "korvan_framework_lib.h"
 #include "mode_parse.h"
-#include "picture.h"
 #include "platform/imports.h"
 
 namespace kvn {

@@ -2,32 +2,13 @@
 // settings store, and the picture switched off and back on around standby.
 #include <stdio.h>
 
-#include <atomic>
-
 #include "common/codes.h"
 #include "common/numbers.h"
+#include "common/picture.h"
 #include "common/warn.h"
 #include "korvan_framework_lib.h"
-#include "picture.h"
 #include "platform/imports.h"
 #include "value_file.h"
-
-namespace kvn {
-
-namespace {
-
-std::atomic<bool> g_picture_off{false};
-
-}  // namespace
-
-void set_output_mode(int code) {
-    g_picture_off = code == kModePictureOff;
-    smpoutd_api_set_tvmode(code);
-}
-
-bool picture_is_off() { return g_picture_off; }
-
-}  // namespace kvn
 
 extern "C" int init_video_config(void *context) {
     (void)context;

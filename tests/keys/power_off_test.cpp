@@ -1,5 +1,7 @@
 // Power-off: the shutdown script, and the commit and dark screen before it when asked.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 
@@ -11,6 +13,8 @@ namespace {
 
 using kvn_test::fake_calls;
 
+// The script, after a commit and a dark screen only when told; the script runs in the root with the
+// standard streams only.
 TEST(PowerOff, MachineOffCommitsAndBlanksOnlyWhenTold) {
     KVN_REQUIRE_SANDBOX();
     kvn_trace_set_file("/run/kvn-fakes/calls.log");  // the stand-ins' trace among the fakes' lines
@@ -25,6 +29,39 @@ TEST(PowerOff, MachineOffCommitsAndBlanksOnlyWhenTold) {
         calls.erase(led);
         EXPECT_EQ(want, calls);
     }
+    // In / with the descriptors 0 to 2 only, whatever the application holds open (ls adds the one
+    // it reads).
+    kvn_test::start_display();                // DirectFB's descriptors and the framework's pipes
+    int plain = open("/dev/null", O_RDONLY);  // and one of the application's own
+    kvn_test::write_file(
+        "/etc/shutdown.sh",
+        "#!/bin/sh\npwd > /tmp/child.cwd\nexec ls /proc/self/fd > /tmp/child.fds\n");
+    chmod("/etc/shutdown.sh", 0755);
+    machine_off(0, 1);
+    EXPECT_EQ("0\n1\n2\n3\n", kvn_test::read_file("/tmp/child.fds"));
+    EXPECT_EQ("/\n", kvn_test::read_file("/tmp/child.cwd"));
+    close(plain);
+}
+
+// A race: power-off keys in two applications at the same instant run the script one after the
+// other.
+TEST(PowerOff, TwoAtTheSameInstantRunTheScriptInTurn) {
+    KVN_REQUIRE_SANDBOX();
+    ASSERT_TRUE(kvn_test::install_overlap_detecting_shutdown());
+    kvn_test::clear_fake_calls();
+    std::atomic<bool> go{false};
+    auto press = [&] {
+        while (!go) {
+        }
+        machine_off(0, 0);
+    };
+    std::thread a(press), b(press);
+    go = true;
+    a.join();
+    b.join();
+    std::vector<std::string> calls = fake_calls();
+    EXPECT_EQ(2, std::count(calls.begin(), calls.end(), "/etc/shutdown.sh"));
+    EXPECT_EQ(0, std::count(calls.begin(), calls.end(), "OVERLAP"));
 }
 
 }  // namespace

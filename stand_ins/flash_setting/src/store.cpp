@@ -104,14 +104,27 @@ void say(const std::string &text, bool once = false) {
     fprintf(stderr, "flash_setting: %s\n", text.c_str());
 }
 
-// Keys and values in the trace and messages: line ends made visible, long
-// ones cut.
+// Keys and values in the trace and messages: every control byte made
+// visible (a key is any caller's text, and a terminal obeys ESC and the C1
+// controls, U+0080 to U+009F), long ones cut.
 std::string escaped(const char *text, size_t max = 200) {
     if (text == nullptr) return "(null)";
     std::string out;
-    for (const char *p = text; *p; ++p) {
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p; ++p) {
         if (out.size() >= max) return out + "...";
-        out += *p == '\n' ? "\\n" : *p == '\r' ? "\\r" : std::string(1, *p);
+        if (*p == '\n') {
+            out += "\\n";
+        } else if (*p == '\r') {
+            out += "\\r";
+        } else if (*p < 0x20 || *p == 0x7f || (*p == 0xc2 && p[1] >= 0x80 && p[1] < 0xa0)) {
+            char hex[9];
+            bool c1 = *p == 0xc2;
+            snprintf(hex, sizeof hex, c1 ? "\\x%02x\\x%02x" : "\\x%02x", p[0], p[1]);
+            out += hex;
+            p += c1;
+        } else {
+            out += static_cast<char>(*p);
+        }
     }
     return out;
 }

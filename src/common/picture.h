@@ -1,8 +1,8 @@
 // The picture as the library last set it: every code for the output daemon
 // goes through here, so that a standby taken over later knows whether
 // something (the TV-mode menu) switched the picture back on meanwhile.
-#ifndef KVN_TVMODE_PICTURE_H
-#define KVN_TVMODE_PICTURE_H
+#ifndef KVN_COMMON_PICTURE_H
+#define KVN_COMMON_PICTURE_H
 
 namespace kvn {
 
