@@ -174,8 +174,16 @@ bool open_live_window(std::string &error) {
         return false;
     }
     g_channel_event = SDL_RegisterEvents(1);
-    g_window = SDL_CreateWindow("korvan-sim: the player (? for the keys)", SDL_WINDOWPOS_CENTERED,
-                                SDL_WINDOWPOS_CENTERED, 1280, 720, SDL_WINDOW_RESIZABLE);
+    // An OpenGL window from the start: SDL's OpenGL renderer would otherwise
+    // destroy the window and make it again, and whoever looks for it just
+    // then (xdotool in the tests) finds a window that is gone.
+    const char *title = "korvan-sim: the player (? for the keys)";
+    for (Uint32 flags :
+         {Uint32{SDL_WINDOW_RESIZABLE | SDL_WINDOW_OPENGL}, Uint32{SDL_WINDOW_RESIZABLE}}) {
+        g_window = SDL_CreateWindow(title, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, 1280,
+                                    720, flags);
+        if (g_window != nullptr) break;
+    }
     if (g_window != nullptr) g_renderer = SDL_CreateRenderer(g_window, -1, 0);
     if (g_window != nullptr && g_renderer == nullptr)
         g_renderer = SDL_CreateRenderer(g_window, -1, SDL_RENDERER_SOFTWARE);
