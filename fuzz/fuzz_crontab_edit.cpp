@@ -1,12 +1,9 @@
 // Root's crontab through the standby's edit and back: the wake-up gives back what the standby
 // found (less the crontab program's header); only active checktorrent jobs get one sign each.
 #include <fcntl.h>
-#include <stdint.h>
-#include <stdlib.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include "common/files.h"
+#include "fuzz.h"
 #include "keys/crontab_edit.h"
 
 // One edit through the real reading and writing; false when it refused.
@@ -14,18 +11,18 @@ static bool edit(const std::string &text, bool entering, kvn::CronSuspension *no
                  std::string *out) {
     static const std::string g_temp = [] {
         char folder[] = "/tmp/kvn-fuzz-cron-XXXXXX";
-        if (mkdtemp(folder) == nullptr) abort();
+        must(mkdtemp(folder) != nullptr);
         return std::string(folder) + "/cron_root_temp";
     }();
-    int copy = memfd_create("cron_root_ori", MFD_CLOEXEC);
-    if (copy < 0 || write(copy, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
-        abort();
+    int copy = file_holding(text.data(), text.size());
+    must(copy >= 0);
     bool ok = kvn::rewrite_crontab(copy, g_temp.c_str(), entering, noted, "fuzz");
     close(copy);
     if (!ok) return false;
     int fd = open(g_temp.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 || !kvn::read_all(fd, out, 1 << 22)) abort();
-    return close(fd), true;
+    must(fd >= 0 && kvn::read_all(fd, out, 1 << 22));
+    close(fd);
+    return true;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -33,16 +30,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     kvn::CronSuspension noted, none;
     if (!edit(crontab, true, &noted, &suspended)) return 0;
     const std::string plain = kvn::edit_crontab(crontab, false, &none);
-    if (suspended.size() != plain.size() + noted.lines.size()) abort();
+    must(suspended.size() == plain.size() + noted.lines.size());
     for (const auto &line : noted.lines)  // a commented job: active, and a checktorrent one
-        if (line.second.empty() || line.second[0] == '#' ||
-            line.second.find("checktorrent") == std::string::npos)
-            abort();
+        must(line.second[0] != '#' && line.second.find("checktorrent") != std::string::npos);
     kvn::CronSuspension kept;  // the note through its file's text, and any text as a note
-    if (!kvn::read_note(kvn::note_text(noted, "boot"), "boot", &kept) || kept.lines != noted.lines)
-        abort();
+    must(kvn::read_note(kvn::note_text(noted, "boot"), "boot", &kept));
+    must(kept.lines == noted.lines);
     kvn::read_note(kvn::note_text(kvn::CronSuspension{}, "") + crontab, "", &kept);
-    if (!edit(suspended, false, &noted, &restored) || !noted.lines.empty() || restored != plain)
-        abort();
+    must(edit(suspended, false, &noted, &restored));
+    must(noted.lines.empty());
+    must(restored == plain);
     return 0;
 }

@@ -3,14 +3,12 @@
 // its line ends, in order, each cut to its first 60 bytes, none cut in two by the reads.  Then
 // the command parse and the name in /tmp/tvname.
 #include <fcntl.h>
-#include <stdint.h>
-#include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <vector>
 
+#include "fuzz.h"
 #include "tvmode/mode_parse.h"
 #include "tvmode/mode_reads.h"
 
@@ -18,16 +16,15 @@ namespace {
 
 const size_t kLongest = 60;
 
-void expect_pieces(const std::string &text, std::vector<std::string> *expected) {
-    for (size_t start = 0; start < text.size();) {
-        size_t end = std::min(text.find('\n', start), text.size());
-        if (end > start) expected->push_back(text.substr(start, std::min(end - start, kLongest)));
-        start = end + 1;
+// Polls until the pipe is empty and nothing is held; `written`, all since the last such poll, is
+// expected as its pieces between line ends.
+void poll(kvn::CommandReader &reader, int fd, const std::string &written,
+          std::vector<std::string> *expected, std::vector<std::string> *got) {
+    for (size_t start = 0, end; start < written.size(); start = end + 1) {
+        end = std::min(written.find('\n', start), written.size());
+        if (end > start)
+            expected->push_back(written.substr(start, std::min(end - start, kLongest)));
     }
-}
-
-// Polls until the pipe is empty and nothing is held.
-void drain(kvn::CommandReader &reader, int fd, std::vector<std::string> *got) {
     std::string command;
     for (bool more = true; more;) {
         if (reader.next(fd, &command)) {
@@ -53,26 +50,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (size_t at = 0, chunk = 0; at < text.size(); at += chunk) {
         seed = seed * 1103515245u + 12345u;
         chunk = std::min<size_t>(1 + (seed >> 16) % 97, text.size() - at);
-        if (write(ends[1], text.data() + at, chunk) != static_cast<ssize_t>(chunk)) abort();
+        must(write(ends[1], text.data() + at, chunk) == static_cast<ssize_t>(chunk));
         if ((seed >> 8) % 3 == 0) continue;  // no poll before the next write
-        expect_pieces(text.substr(polled, at + chunk - polled), &expected);
+        poll(reader, ends[0], text.substr(polled, at + chunk - polled), &expected, &got);
         polled = at + chunk;
-        drain(reader, ends[0], &got);
     }
-    expect_pieces(text.substr(polled), &expected);
-    drain(reader, ends[0], &got);
-    close(ends[0]), close(ends[1]);
-    if (got != expected) abort();
+    poll(reader, ends[0], text.substr(polled), &expected, &got);
+    close(ends[0]);
+    close(ends[1]);
+    must(got == expected);
     for (const std::string &c : got) {
         kvn::ModeCommand parsed = kvn::parse_mode_command(c.c_str());
-        bool prefix = c.compare(0, 3, "tv=") == 0;
-        if (parsed.code < 0 || parsed.code > 11 || strncmp(parsed.reply, "tv=", 3) ||
-            parsed.has_prefix != prefix)
-            abort();
+        must(parsed.code >= 0 && parsed.code <= 11);
+        must(strncmp(parsed.reply, "tv=", 3) == 0);
+        must(parsed.has_prefix == (c.compare(0, 3, "tv=") == 0));
     }
     char name[10] = {0};
     memcpy(name, text.data(), std::min<size_t>(text.size(), 9));
     kvn::map_tvname(name, sizeof name);
-    if (strlen(name) > 9) abort();
+    must(strlen(name) <= 9);
     return 0;
 }

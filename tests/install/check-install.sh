@@ -14,11 +14,9 @@ build=$(cd "$1" && pwd)
 cc=${2:-cc}
 src=$(cd "$(dirname "$0")/../.." && pwd)
 # A sanitizer build of the library needs the same runtime in the program.
-case "${3:-}" in
-    address) san="-fsanitize=address,undefined" ;;
-    thread) san="-fsanitize=thread" ;;
-    *) san="" ;;
-esac
+san=""
+[ "${3:-}" = address ] && san="-fsanitize=address,undefined"
+[ "${3:-}" = thread ] && san="-fsanitize=thread"
 cxx=c++
 cmake_cc=-DCMAKE_C_COMPILER="$cc"
 emulator=${KVN_EMULATOR:-}
@@ -32,9 +30,8 @@ trap 'rm -rf "$scratch"' EXIT
 cmake --install "$build" --prefix "$scratch/staged" >/dev/null
 mv "$scratch/staged" "$scratch/moved"
 prefix=$scratch/moved
-pc=$(find "$prefix" -name korvan_framework_lib.pc)
-[ -n "$pc" ] || { echo "no korvan_framework_lib.pc installed" >&2; exit 1; }
-export PKG_CONFIG_PATH="$(dirname "$pc")"
+pc=$(find "$prefix" -name korvan_framework_lib.pc | grep .) || { echo "no korvan_framework_lib.pc installed" >&2; exit 1; }
+export PKG_CONFIG_PATH="${pc%/*}"
 libdir=$(pkg-config --variable=libdir korvan_framework_lib)
 version=$(pkg-config --modversion korvan_framework_lib)
 major=${version%%.*}
@@ -50,25 +47,21 @@ needed() { readelf -d "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'; }
 stand_ins='^lib(kvn_host_stub|kvn_trace|flash_setting|osd_service|smpoutd_api|screensaver)\.so'
 # A player has the library and its own platform, none of the stand-ins.
 player_link() {
-    needed "$1" | grep -qxF "libkorvan_framework_lib.so.$major" ||
-        { echo "$1 does not need libkorvan_framework_lib.so.$major" >&2; exit 1; }
-    if needed "$1" | grep -E "$stand_ins" >&2; then
-        echo "$1, linked the player's way, needs the stand-ins above" >&2
-        exit 1
-    fi
+    needed "$1" | grep -qxF "libkorvan_framework_lib.so.$major" || { echo "$1 does not need libkorvan_framework_lib.so.$major" >&2; exit 1; }
+    ! needed "$1" | grep -E "$stand_ins" >&2 || { echo "$1, linked the player's way, needs the stand-ins above" >&2; exit 1; }
 }
 # The platform libraries the library needs carry the soname's number, as
 # the stand-ins that a development machine gives in their place do.
-if needed "$libdir/libkorvan_framework_lib.so" | grep -E "$stand_ins" | grep -vE "\.so\.$major\$" >&2; then
-    echo "the library needs the platform libraries above without the version $major" >&2
-    exit 1
-fi
+! needed "$libdir/libkorvan_framework_lib.so" | grep -E "$stand_ins" | grep -vE "\.so\.$major\$" >&2 ||
+    { echo "the library needs the platform libraries above without the version $major" >&2; exit 1; }
 
+# Each header alone, as C99 and as C++17 (DirectFB's own headers still use `register`, which C++17
+# dropped).
 for header in "$prefix"/include/*.h; do
-    printf '#include <%s>\nint main(void) { return 0; }\n' "$(basename "$header")" > "$scratch/h.c"
-    $cc -std=c99 -Wall -Wextra -Werror -fsyntax-only $(pkg-config --cflags korvan_framework_lib) "$scratch/h.c"
-    # (DirectFB's own headers still use `register`, which C++17 dropped.)
-    $cxx -x c++ -std=c++17 -Wall -Wextra -Werror -Wno-register -fsyntax-only $(pkg-config --cflags korvan_framework_lib) "$scratch/h.c"
+    printf '#include <%s>\nint main(void) { return 0; }\n' "${header##*/}" > "$scratch/h.c"
+    for compile in "$cc -std=c99" "$cxx -x c++ -std=c++17 -Wno-register"; do
+        $compile -Wall -Wextra -Werror -fsyntax-only $(pkg-config --cflags korvan_framework_lib) "$scratch/h.c"
+    done
 done
 
 # Time runs at the player's speed whatever the environment says: only the

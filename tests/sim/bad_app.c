@@ -27,17 +27,12 @@ static void *stray_write(void *app) {
 #if defined(BAD_APP_return)
 static void write_named_files(void) {
     const char *list = getenv("KVN_BAD_APP_WRITES");
-    char path[4096];
-    while (list != NULL && *list != '\0') {
-        size_t length = strcspn(list, ":");
-        if (length < sizeof path) {
-            memcpy(path, list, length);
-            path[length] = '\0';
-            FILE *file = fopen(path, "w");
-            if (file != NULL) fclose(file);
-        }
-        list += length + (list[length] == ':');
+    char *copy = strdup(list != NULL ? list : ""), *rest = copy, *path;
+    while ((path = strtok_r(rest, ":", &rest)) != NULL) {
+        FILE *file = fopen(path, "w");
+        if (file != NULL) fclose(file);
     }
+    free(copy);
 }
 #endif
 

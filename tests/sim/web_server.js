@@ -1,13 +1,11 @@
 'use strict';
-// korvan-sim --web in Debian's chromium, headless: the refusals (token, Host,
-// malformed and oversized requests), the TV key from the keyboard against
-// the player's own screenshot, a recording replayed with --script, 50
-// connections coming and going while keys are pressed (no descriptor left,
-// no memory grown), POWER on the remote darkening the screen with the
-// standby's lines in order, and Ctrl-C freeing the port.
-//   node web_server.js KORVAN-SIM OUT-DIR       (KVN_WEB_SEED replays a storm;
-//   KVN_WEB_DOC_IMAGE=PATH also saves the page with the menu open there;
-//   KVN_SANITIZE names the sanitizer korvan-sim was built with)
+// korvan-sim --web in Debian's chromium, headless: the refusals (token, Host, malformed and
+// oversized requests), the TV key from the keyboard against the player's own screenshot, 50
+// connections coming and going while keys are pressed (no descriptor left, no memory grown), POWER
+// on the remote darkening the screen with the standby's lines in order, Ctrl-C freeing the port,
+// and the recording replayed with --script.
+//   node web_server.js KORVAN-SIM   (KVN_WEB_SEED replays a storm; KVN_WEB_DOC_IMAGE=PATH also saves
+//   the page with the menu open there; KVN_SANITIZE names the sanitizer korvan-sim was built with)
 const assert = require('assert');
 const fs = require('fs');
 const http = require('http');
@@ -31,41 +29,35 @@ const seed = Number(process.env.KVN_WEB_SEED || Date.now() % 100000);
 let state = seed;
 const random = () => ((state = (state * 1103515245 + 12345) % 2147483648) / 2147483648);
 const sleep = ms => new Promise(resolve => setTimeout(resolve, ms));
-
-function get(port, target, headers) {
-  return new Promise((resolve, reject) =>
-    http.get({ host: '127.0.0.1', port, path: target, headers }, res => { res.resume(); resolve(res.statusCode); })
-      .on('error', reject));
-}
-function raw(port, text) {  // the first line of the answer
-  return new Promise(resolve => {
-    const s = net.connect(port, '127.0.0.1', () => s.write(text));
-    let got = '';
-    s.on('data', d => { got += d; }).on('close', () => resolve(got.split('\r\n')[0])).on('error', () => resolve(got));
-  });
-}
+const get = (port, target, headers) => new Promise((resolve, reject) =>
+  http.get({ host: '127.0.0.1', port, path: target, headers }, res => { res.resume(); resolve(res.statusCode); })
+    .on('error', reject));
+const raw = (port, text) => new Promise(resolve => {  // the first line of the answer
+  const s = net.connect(port, '127.0.0.1', () => s.write(text));
+  let got = '';
+  s.on('data', d => { got += d; }).on('close', () => resolve(got.split('\r\n')[0])).on('error', () => resolve(got));
+});
 const launcher = pid => ({
   fds: fs.readdirSync(`/proc/${pid}/fd`).length,
   kB: Number(/VmRSS:\s+(\d+)/.exec(fs.readFileSync(`/proc/${pid}/status`, 'utf8'))[1]),
 });
-// The launcher once it holds no more descriptors than `fds` (connections
-// close a moment after their peers leave), or after 5 s.
-async function settled(pid, fds) {
-  for (let i = 0; i < 50 && launcher(pid).fds > fds; ++i) await sleep(100);
-  return launcher(pid);
-}
-const traceOf = page => page.$$eval('#trace li', items => items.map(i => i.textContent));
+// The page's trace once every one of `lines` is in it, in this order.
+const inOrder = (page, lines, timeout) => page.waitForFunction(lines => {
+  const shown = [...document.querySelectorAll('#trace li')].map(li => li.textContent);
+  let at = 0;
+  return lines.every(l => (at = shown.findIndex((s, i) => i >= at && new RegExp(l).test(s))) >= 0);
+}, lines, { timeout });
 const kinds = lines => lines.filter(l => /^(osd|smpoutd|focus) /.test(l));
 
-// 10 pages and 38 connections that open and leave at random, and 2 that
-// never read, while the main page presses keys.
-async function storm(browser, page, url) {
-  const port = new URL(url).port, ws = url.replace('http:', 'ws:').replace('/?', '/ws?');
+// 10 pages and 38 connections that open and leave at random, and 2 that never read, while the main
+// page presses keys; then the launcher once it holds no more descriptors than `fds` (connections
+// close a moment after their peers leave), or after 5 s.
+async function storm(browser, page, url, pid, fds) {
+  const port = new URL(url).port, ws = new URL(url.replace('http:', 'ws:').replace('/?', '/ws?'));
   const stuck = [0, 1].map(() => net.connect(port, '127.0.0.1', function () {
     this.pause();
-    this.write(`GET ${new URL(ws).pathname}${new URL(ws).search} HTTP/1.1\r\nHost: 127.0.0.1:${port}\r\n` +
-      'Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Version: 13\r\n' +
-      'Sec-WebSocket-Key: a29ydmFuLXNpbS10ZXN0IQ==\r\n\r\n');
+    this.write(`GET ${ws.pathname}${ws.search} HTTP/1.1\r\nHost: 127.0.0.1:${port}\r\nUpgrade: websocket\r\n` +
+      'Connection: Upgrade\r\nSec-WebSocket-Version: 13\r\nSec-WebSocket-Key: a29ydmFuLXNpbS10ZXN0IQ==\r\n\r\n');
   }));
   const pages = Array.from({ length: 10 }, async () => {
     await sleep(random() * 3000);
@@ -80,24 +72,23 @@ async function storm(browser, page, url) {
     await new Promise(r => { socket.onopen = socket.onerror = r; });
     await new Promise(r => setTimeout(r, stay));
     socket.close();
-  })), { ws, times });
+  })), { ws: ws.href, times });
   let pressing = true;
   const keys = (async () => {
-    while (pressing) {
-      await page.keyboard.press(['1', '2', 'ArrowUp', 'ArrowDown'][Math.floor(random() * 4)]);
-      await sleep(50);
-    }
+    for (; pressing; await sleep(50)) await page.keyboard.press(['1', '2', 'ArrowUp', 'ArrowDown'][Math.floor(random() * 4)]);
   })();
   await Promise.all([...pages, bare]);
   pressing = false;
   await keys;
   stuck.forEach(s => s.destroy());
+  for (let i = 0; i < 50 && launcher(pid).fds > fds; ++i) await sleep(100);
+  return launcher(pid);
 }
 
 async function main() {
   console.log(`seed ${seed} (KVN_WEB_SEED=${seed} replays it)`);
-  // A sanitizer's suppressions lie in the source tree, which the player's
-  // sandbox does not share: a copy in OUT-DIR (its --shots), which it does.
+  // A sanitizer's suppressions lie in the source tree, which the player's sandbox does not share: a
+  // copy in the shots folder, which it does.
   for (const kind of ['lsan', 'tsan']) {
     const name = `${kind.toUpperCase()}_OPTIONS`, copy = path.join(out, `${kind}.supp`);
     if (!/suppressions=/.test(process.env[name] || '')) continue;
@@ -114,13 +105,12 @@ async function main() {
     assert.match(String(await get(port, '/' + query, { 'X-Big': 'x'.repeat(20000) })), /^4\d\d$/, 'a huge header');
     assert.match(await raw(port, 'NONSENSE\r\n\r\n'), /^HTTP\/1\.[01] 4\d\d/, 'a malformed request');
 
-    const page = await desk.openDesk(browser, url);
+    const page = await desk.openDesk(browser, url);  // the token's page loads
     await sleep(1000);
     const before = launcher(player.pid);
     await page.click('#record');
     await page.keyboard.press('t');
-    await page.waitForFunction(() => [...document.querySelectorAll('#trace li')]
-      .some(li => / cmd=9 flags=32770 mode=0 .*-opts=Auto,720p/.test(li.textContent)));
+    await inOrder(page, [' cmd=9 flags=32770 mode=0 .*-opts=Auto,720p'], 30000);
     await sleep(500);
     const shot = path.join(out, 'web-001.png');
     await Promise.all([page.waitForEvent('download'), page.click('#shot')]);
@@ -144,12 +134,10 @@ async function main() {
     const [download] = await Promise.all([page.waitForEvent('download'), page.click('#record')]);
     const recording = path.join(out, 'desk.kvs');
     await download.saveAs(recording);
-    const recorded = kinds(await traceOf(page));
+    const recorded = kinds(await page.$$eval('#trace li', items => items.map(i => i.textContent)));
 
-    await storm(browser, page, url);
-    const once = await settled(player.pid, before.fds);
-    await storm(browser, page, url);
-    const twice = await settled(player.pid, before.fds);
+    const once = await storm(browser, page, url, player.pid, before.fds);
+    const twice = await storm(browser, page, url, player.pid, before.fds);
     console.log(`launcher: ${before.kB} kB before, ${once.kB} kB after a storm, ${twice.kB} kB after another`);
     assert.ok(once.fds <= before.fds && twice.fds <= before.fds,
               `descriptors left by the storm: ${before.fds} before, ${once.fds} and ${twice.fds} after`);
@@ -157,13 +145,8 @@ async function main() {
     assert.ok(process.env.KVN_SANITIZE || twice.kB - once.kB < 4096, `memory grew from ${once.kB} kB to ${twice.kB} kB`);
 
     await page.click('button[data-remote="POWER"]');
-    const standby = ['smpoutd code=28 (picture off)', 'flash save_commit', 'run power_led -standby 1 -poweron 0',
-                     'host force_stop_pod'];
-    await page.waitForFunction(lines => {
-      const shown = [...document.querySelectorAll('#trace li')].map(li => li.textContent);
-      let at = 0;
-      return lines.every(l => (at = shown.indexOf(l, at)) >= 0);
-    }, standby, { timeout: 20000 });
+    await inOrder(page, ['^smpoutd code=28 \\(picture off\\)$', '^flash save_commit$',
+                         '^run power_led -standby 1 -poweron 0$', '^host force_stop_pod$'], 20000);
     // The trace may come before the frame: the screen below the status bar goes dark.
     await page.waitForFunction(() => {
       const s = document.getElementById('screen'), d = s.getContext('2d').getImageData(0, 40, s.width, s.height - 40).data;
@@ -177,7 +160,7 @@ async function main() {
     assert.strictEqual(status, 130, `korvan-sim after Ctrl-C: ${player.output}`);
     assert.match(await raw(port, 'GET / HTTP/1.0\r\n\r\n'), /^$/, 'the port is still open');
 
-    const replay = spawnSync(sim, ['--no-window', '--quiet', '--script', recording, '--shots', path.join(out),
+    const replay = spawnSync(sim, ['--no-window', '--quiet', '--script', recording, '--shots', out,
                                    '--trace', path.join(out, 'replay.trace'), '--time-divisor', '5']);
     assert.strictEqual(replay.status, 0, `the recording does not replay: ${replay.stderr}`);
     const replayed = kinds(fs.readFileSync(path.join(out, 'replay.trace'), 'utf8').split('\n'));

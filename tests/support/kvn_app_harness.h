@@ -121,13 +121,6 @@ inline bool register_all(std::initializer_list<App *> apps) {
         if (register_window(&a->record) != 0) return false;
     return true;
 }
-// Opacity as DirectFB reads it back, and "*" for the focus word, of each application given.
-inline std::string seen(std::initializer_list<App *> apps) {
-    std::string out;
-    for (App *a : apps) out += std::to_string(a->opacity()) + (a->record.on_focus ? "* " : " ");
-    return out;
-}
-
 // Opacity as DirectFB reads it back, of each application given.
 inline std::vector<int> opacities(const std::vector<App *> &apps) {
     std::vector<int> out;

@@ -4,7 +4,6 @@
 #define KVN_TEST_SUPPORT_H
 
 #include <gtest/gtest.h>
-#include <malloc.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -85,12 +84,6 @@ inline DFBEvent input_key(DFBInputDeviceKeySymbol key, bool repeat = false) {
         static_cast<DFBInputEventFlags>(DIEF_KEYSYMBOL | (repeat ? DIEF_REPEAT : 0));
     return event;
 }
-// The standby waits for its keys in an input event buffer; once start_display has run,
-// kvn_input_driver reaches those buffers as the player's input driver does.
-
-inline size_t heap_in_use() {
-    return mallinfo2().uordblks;
-}  // constant under the sanitizers' allocators
 void write_png(const std::string &path, int width, int height, unsigned rgb);  // solid colour
 // A cross build under qemu-user (scripts/qemu-run): no ptrace, no seccomp filters, and every
 // fork and exec of a shell takes a tenth of a second or more.

@@ -1,7 +1,4 @@
-// The registration-ordered window list: appending and removing, the lookups and counts over it,
-// the focus taken at registration and handed on when its holder leaves.
-#include <gtest/gtest.h>
-
+// The window list: its order, lookups and counts, the focus taken at registration and handed on.
 #include "common/standby_flag.h"
 #include "kvn_app_harness.h"
 
@@ -29,11 +26,9 @@ Records listed() {
 
 }  // namespace
 
-// Lookups by identifier find the first record registered with it.
 TEST(WindowRegistry, KeepsRegistrationOrderAndLooksUpTheFirstRecordOfAnIdentifier) {
     kvn_window a = record(BROWSER), b = record(PHOTO_PLAYER, 2), c = record(BROWSER);
-    kvn_window d = record(FLASH_LITE, 0), e = record(ADVANCE_MEDIA_PLAYER),
-               stranger = record(TVMODE);
+    kvn_window d = record(FLASH_LITE, 0), e = record(ADVANCE_MEDIA_PLAYER), stranger{};
     EXPECT_EQ(-1, register_window(nullptr));
     for (kvn_window *w : {&a, &b, &c, &d, &e}) ASSERT_EQ(0, register_window(w));
     EXPECT_EQ(-1, register_window(&b)) << "a record linked twice would loop the list";

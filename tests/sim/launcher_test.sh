@@ -1,10 +1,9 @@
 #!/bin/bash
-# korvan-sim started by hand, outside the sandbox: what it refuses before it
-# starts anything, each with its status and message, and the sandbox's
-# own refusal passed on; then what a plug-in cannot change from inside.
-# Until then nothing here reaches a player: every case stops before the
-# sandbox, or at a stand-in sandbox that only refuses.
-# Usage: launcher_status.sh KORVAN-SIM VERSION BAD-APP-THAT-RETURNS
+# korvan-sim started by hand, outside the sandbox: what it refuses before it starts anything (each
+# malformed script line too), each with its status and message, and the sandbox's own refusal
+# passed on; then what a plug-in cannot change from inside.  Until then nothing here reaches a
+# player: every case stops before the sandbox, or at a stand-in sandbox that only refuses.
+# Usage: launcher_test.sh KORVAN-SIM VERSION BAD-APP-THAT-RETURNS
 set -u
 sim=$1 version=$2 bad_app=$3
 dir=$(mktemp -d /tmp/kvn-sim-launch.XXXXXX)
@@ -25,7 +24,38 @@ check 2 "the screenshot folder $dir/file is not a folder" "$sim" --shots "$dir/f
 check 2 "--trace $dir is a folder, not a file" "$sim" --trace "$dir" --shots "$dir" --script "$dir/ok.kvs"
 check 2 'the folder of --trace /none/t.trace does not exist' "$sim" --trace /none/t.trace --shots "$dir" --script "$dir/ok.kvs"
 check 2 "$dir: is a folder, not a script file" "$sim" --script "$dir" --shots "$dir"
-check 2 'line 1: wait takes at most' "$sim" --script <(echo 'wait 99999999999') --shots "$dir"
+# Every command, comment and blank line parses (line 17 is the first it refuses); each malformed
+# line is named with its fault.
+printf '%s\n' 'key CURSOR_DOWN' 'key TV # opens the menu' 'key DIKS_POWER' 'key 0xF072' 'key 1' '  wait 2500  ' \
+    'wait 3600000' 'shot 01-menu' 'pipe tv=#1 save' 'file /tmp/x 1 2' 'focus FLASH_LITE' 'expect-file /tmp/x' \
+    'expect-trace ^smpoutd code=6$' $'quit\r' '' $'   \t #key POWER' 'key BOGUS' > "$dir/all.kvs"
+check 2 "line 17: .*BOGUS" "$sim" --script "$dir/all.kvs" --shots "$dir"
+while IFS='|' read -r line said; do
+    check 2 "line 1: .*$said" "$sim" --script <(printf '%s\n' "$line") --shots "$dir"
+done <<'ROWS'
+key|key name
+key power|power
+key POWE|
+key 0x1FFFF|
+key 0xF0zz|
+key TV RETURN|key takes one key name
+press TV|press
+wait 3600001|at most 3600000
+wait 9223372036854775807|at most 3600000
+wait -5|
+wait 10ms|
+shot ../escape|
+shot a/b|
+shot .hidden|
+pipe|
+file relative/path x|
+expect-file|
+focus NOBODY|
+expect-trace ([unclosed|
+quit now|
+ROWS
+check 2 'line 1: a NUL byte at byte 7' "$sim" --script <(printf 'wait 5\0junk\n') --shots "$dir"
+check 2 'line 2: longer than 4096 bytes' "$sim" --script <(printf 'wait 1\n%4097s\n' key) --shots "$dir"
 check 2 '--record writes the keys pressed in the live window' "$sim" --record "$dir/r.kvs" --script "$dir/ok.kvs" --shots "$dir"
 check 2 "--record runs the window at the player's own timing" "$sim" --window --record "$dir/r.kvs" --time-divisor 5
 mkfifo "$dir/fifo"

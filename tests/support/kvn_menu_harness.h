@@ -1,0 +1,131 @@
+// TV-mode changes as the rest of the player sees them: one ordered journal.
+#ifndef KVN_MENU_HARNESS_H
+#define KVN_MENU_HARNESS_H
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+
+#include "kvn_app_harness.h"
+#include "kvn_trace.h"
+#include "platform/imports.h"
+#include "smpoutd_api.h"
+
+namespace kvn_test {
+
+// Everything readable now on a non-blocking descriptor.
+inline std::string drain(int fd) {
+    std::string out;
+    char buf[4096];
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
+    return out;
+}
+
+// One ordered list: the stand-ins' trace lines (dialog commands, daemon codes, the store's writes
+// and commits) and, before each, what had reached the files and pipes by then: "tvmode " and the
+// content of /tmp/tvmode once written, "event " and what came on the framework pipe, "reply " and
+// each reply that came on /tmp/tolu_cgi (made a FIFO, read here). Dialog connections are named a,
+// b, ... in order of first use (0 stays).
+class Journal {
+  public:
+    explicit Journal(bool replies = true) : tvmode_(tvmode_written()) {
+        if (replies) {
+            remove_file("/tmp/tolu_cgi");
+            mkfifo("/tmp/tolu_cgi", 0622);
+            replies_ = open("/tmp/tolu_cgi", O_RDONLY | O_NONBLOCK);
+        }
+        kvn_trace_set_listener([](const char *line, void *self) { ((Journal *)self)->add(line); },
+                               this);
+    }
+    ~Journal() {
+        kvn_trace_set_listener(nullptr, nullptr);
+        close(replies_);
+    }
+    std::vector<std::string> lines() {
+        add(nullptr);
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::vector<std::string> out;
+        std::map<std::string, std::string> names{{"0", "0"}};
+        for (const Entry &e : entries_) {
+            std::string line = e.line;
+            size_t at = line.find(" conn="), end = line.find(' ', at + 6);
+            if (at != std::string::npos) {
+                std::string conn = line.substr(at + 6, end - at - 6);
+                names.emplace(conn, std::string(1, char('a' + names.size() - 1)));
+                line.replace(at + 6, conn.size(), names[conn]);
+            }
+            out.push_back(line);
+        }
+        return out;
+    }
+
+  private:
+    // Each write of /tmp/tvmode changes its change time, whatever it wrote.
+    static std::string tvmode_written() {
+        struct stat st {};
+        stat("/tmp/tvmode", &st);
+        return std::to_string(st.st_ino) + "." + std::to_string(st.st_ctim.tv_sec) + "." +
+               std::to_string(st.st_ctim.tv_nsec);
+    }
+    struct Entry {
+        std::string line;
+        std::chrono::steady_clock::time_point at;
+    };
+    void add(const char *line) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto now = std::chrono::steady_clock::now();
+        if (std::string written = tvmode_written(); written != tvmode_) {
+            entries_.push_back({"tvmode " + read_file("/tmp/tvmode"), now});
+            tvmode_ = written;
+        }
+        if (std::string event = drain(kvn_command_pipe); !event.empty())
+            entries_.push_back({"event " + event, now});
+        replied_ += drain(replies_);
+        for (size_t end; (end = replied_.find('\0')) != std::string::npos;
+             replied_.erase(0, end + 1))
+            entries_.push_back({"reply " + replied_.substr(0, end), now});
+        if (line != nullptr) entries_.push_back({line, now});
+    }
+    std::mutex mutex_;
+    std::vector<Entry> entries_;
+    std::string tvmode_, replied_;
+    int replies_ = -1;
+};
+
+// A dialog command as the journal shows it (tabs written as \t).
+inline std::string osd(int owner, const char *conn, int cmd, int flags = 0, int mode = 0,
+                       const std::string &text = "") {
+    std::string shown;
+    for (char c : text) shown += c == '\t' ? std::string("\\t") : std::string(1, c);
+    return "osd owner=" + std::to_string(owner) + " conn=" + conn + " cmd=" + std::to_string(cmd) +
+           " flags=" + std::to_string(flags) + " mode=" + std::to_string(mode) +
+           " len=" + std::to_string(text.size()) + " text=" + shown;
+}
+// The change to `code` without announcing it, `owner`'s dialog on connection `conn`; `event`: the
+// framework pipe's line (none in the automatic mode while the output side names nothing).
+inline std::vector<std::string> changed(int code, const char *conn, int owner = 0,
+                                        const std::string &event = "") {
+    std::vector<std::string> out;
+    if (code >= 0) out.push_back("tvmode " + std::to_string(code) + "\n");
+    for (int cmd : {-3, 34, -2}) out.push_back(osd(owner, conn, cmd));
+    if (!event.empty()) out.push_back("event swf=<event>change_tvmode</event>" + event + "\n");
+    out.push_back("smpoutd code=" + std::to_string(code));
+    out.push_back(osd(0, "0", -2));
+    return out;
+}
+// A menu choice: replied, stored, changed for no application, committed.
+inline std::vector<std::string> applied(int code, const char *reply, const char *conn,
+                                        const std::string &event) {
+    std::vector<std::string> out = {"reply " + std::string(reply),
+                                    "flash write_var video_output=" + std::to_string(code),
+                                    "flash write_var video_setting=tvmode"};
+    for (const std::string &line : changed(code, conn, 0, event)) out.push_back(line);
+    out.push_back("flash save_commit");
+    return out;
+}
+
+}  // namespace kvn_test
+
+#endif

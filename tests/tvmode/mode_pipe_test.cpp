@@ -1,0 +1,160 @@
+// Mode commands from other programs on /tmp/display, and the answer to an HDMI change.
+#include <gtest/gtest.h>
+
+#include "kvn_menu_harness.h"
+
+namespace {
+
+using namespace kvn_test;
+using Lines = std::vector<std::string>;
+
+class ModePipe : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        KVN_REQUIRE_SANDBOX();
+        start_display();
+        smpoutd_stub_set_auto_name(nullptr);  // the automatic mode names nothing: no event line
+    }
+    static void send(const std::string &command) {
+        int fd = open("/tmp/display", O_WRONLY | O_NONBLOCK);
+        ASSERT_EQ(static_cast<ssize_t>(command.size()), write(fd, command.data(), command.size()));
+        close(fd);
+    }
+};
+
+TEST_F(ModePipe, EveryPipeWordSelectsItsMode) {
+    const struct {
+        std::string text;
+        int code;  // -1: nothing happens
+        const char *reply, *event;
+        bool save;
+    } rows[] = {{"tv=auto", 0, "tv=auto", "", false},
+                {"tv=480i", 1, "tv=480i", "<tvmode>480i</tvmode>", false},
+                {"tv=576i", 2, "tv=576i", "<tvmode>576i</tvmode>", false},
+                {"tv=480p", 3, "tv=480p", "<tvmode>480p</tvmode>", false},
+                {"tv=576p", 4, "tv=576p", "<tvmode>576p</tvmode>", false},
+                {"tv=720p60\n", 5, "tv=720p", "<tvmode>720p 60Hz</tvmode>", false},
+                {"tv=720p50", 6, "tv=720p", "<tvmode>720p 50Hz</tvmode>", false},
+                {"tv=1080i60", 7, "tv=1080i", "<tvmode>1080i 60Hz</tvmode>", false},
+                {"tv=1080i50", 8, "tv=1080i", "<tvmode>1080i 50Hz</tvmode>", false},
+                {"tv=1080p60", 9, "tv=1080p", "<tvmode>1080p 60Hz</tvmode>", false},
+                {"tv=1080p50", 10, "tv=1080p", "<tvmode>1080p 50Hz</tvmode>", false},
+                {"tv=1080p24 save", 11, "tv=1080p", "<tvmode>1080p 24Hz</tvmode>", true},
+                {"tv=4k", 0, "tv=auto", "", false},
+                {"tv=1080i609", 7, "tv=1080i", "<tvmode>1080i 60Hz</tvmode>", false},
+                {"tv=", 0, "tv=auto", "", false},
+                {"tv=480ptv=576isave", 3, "tv=480p", "<tvmode>480p</tvmode>", true},
+                {"x", -1, "", "", false},
+                {"hello=720p60", -1, "", "", false},
+                {std::string("tv\0=720p60", 10), -1, "", "", false}};
+    const int descriptors = open_descriptors();
+    for (const auto &row : rows) {
+        Journal journal;
+        send(row.text);
+        check_tvmode_fifo();
+        check_tvmode_fifo();  // on an empty pipe: nothing
+        Lines expected;
+        if (row.save)
+            expected.push_back("flash write_var video_output=" + std::to_string(row.code));
+        if (row.code >= 0) {
+            for (const std::string &line : changed(row.code, "a", 0, row.event))
+                expected.push_back(line);
+            expected.push_back("reply " + std::string(row.reply));
+        }
+        EXPECT_EQ(expected, journal.lines()) << row.text;
+    }
+    EXPECT_EQ(descriptors, open_descriptors()) << "every reply closed";
+}
+
+// Only in the automatic mode, and the mode itself is not changed. A marker that cannot be removed
+// (a folder) would be answered at every poll, for ever: it is answered once.
+TEST_F(ModePipe, AnHdmiChangeIsAnsweredInTheAutomaticModeOnly) {
+    const struct {
+        const char *tvmode;  // null: no file
+        bool marker;
+        int result;
+        bool answered;
+    } rows[] = {{"0\n", true, 0, true},     {"7\n", true, 7, false}, {"0\n", false, -1, false},
+                {nullptr, true, -1, false}, {"", true, -1, false},   {"-1\n", true, -1, false}};
+    for (const auto &row : rows) {
+        const std::string name =
+            std::string(row.tvmode ? row.tvmode : "no file") + (row.marker ? ", marker" : "");
+        remove_file("/tmp/tvmode");
+        remove_file("/tmp/hdmi_changed");
+        if (row.tvmode) write_file("/tmp/tvmode", row.tvmode);
+        if (row.marker) write_file("/tmp/hdmi_changed", "");
+        Journal journal;
+        EXPECT_EQ(row.result, check_hdmi_state_changed()) << name;
+        EXPECT_EQ(row.answered ? Lines{"reply tv=auto"} : Lines{}, journal.lines()) << name;
+        EXPECT_EQ(row.marker && !row.answered, exists("/tmp/hdmi_changed")) << name;
+    }
+    write_file("/tmp/tvmode", "0\n");
+    remove_file("/tmp/hdmi_changed");
+    ASSERT_EQ(0, mkdir("/tmp/hdmi_changed", 0755));
+    Journal journal;
+    const std::string err = captured_stderr([] {
+        for (int poll = 0; poll < 3; ++poll) EXPECT_NE(0, check_hdmi_state_changed());
+    });
+    EXPECT_TRUE(has(err, {"cannot remove"}));
+    EXPECT_EQ(Lines{"reply tv=auto"}, journal.lines());
+    rmdir("/tmp/hdmi_changed");
+    write_file("/tmp/hdmi_changed", "");
+    EXPECT_EQ(0, check_hdmi_state_changed()) << "a new marker is answered again";
+    EXPECT_EQ((Lines{"reply tv=auto", "reply tv=auto"}), journal.lines());
+}
+
+// What one read returns is a command; line ends in it separate commands, handled one per call.
+TEST_F(ModePipe, CommandsAreWhatOneReadReturnsOnePerCallInOrder) {
+    const struct {  // written by one writer that keeps the pipe open, a poll after each write
+        const char *what;
+        Lines writes;
+        std::vector<int> codes;
+        std::string saved;
+    } rows[] = {
+        {"no line ends", {"tv=720p60", "tv=1080p24 save"}, {5, 11}, "11"},
+        {"one after another", {"tv=576i", "tv=480p"}, {2, 3}, "none"},
+        {"two in one write", {"tv=720p60\ntv=576i save\n"}, {5, 2}, "2"},
+        {"76 bytes, 60 count", {"tv=1080i50" + std::string(62, ' ') + "save"}, {8}, "none"}};
+    Journal journal;
+    for (const auto &row : rows) {
+        write_var("video_output", "none", 0);
+        smpoutd_stub_clear();
+        int writer = open("/tmp/display", O_WRONLY | O_NONBLOCK);
+        for (const std::string &chunk : row.writes) {
+            EXPECT_EQ(static_cast<ssize_t>(chunk.size()),
+                      write(writer, chunk.data(), chunk.size()));
+            check_tvmode_fifo();
+        }
+        for (int call = 0; call < 100; ++call) check_tvmode_fifo();
+        close(writer);
+        std::vector<int> codes;
+        for (int i = 0; i < smpoutd_stub_count(); ++i) codes.push_back(smpoutd_stub_code(i));
+        EXPECT_EQ(row.codes, codes) << row.what;
+        EXPECT_EQ(row.saved, stored("video_output")) << row.what;
+    }
+    // Five empty lines, then pairs; the read of 512 bytes ends inside the 27th "tv=1080i50". Two
+    // application loops polling at once still take it in order (a race no planted fault makes).
+    std::string burst = "\n\n\n\n\n";
+    std::vector<int> burst_codes;
+    for (int i = 0; i < 40; ++i) {
+        burst += "tv=576i\ntv=1080i50\n";
+        burst_codes.insert(burst_codes.end(), {2, 8});
+    }
+    smpoutd_stub_clear();
+    std::atomic<bool> polling{true};
+    auto poll = [&] {
+        while (polling) check_tvmode_fifo();
+    };
+    std::thread first(poll), second(poll);
+    send(burst);
+    // Under qemu-user a command takes about 50 ms: 4 s for the burst on armhf, more under load.
+    eventually([] { return smpoutd_stub_count() >= 80; }, emulated() ? 30000 : 5000);
+    polling = false;
+    first.join();
+    second.join();
+    std::vector<int> codes;
+    for (int i = 0; i < smpoutd_stub_count(); ++i) codes.push_back(smpoutd_stub_code(i));
+    EXPECT_EQ(burst_codes, codes);
+}
+
+}  // namespace
