@@ -9,13 +9,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <regex>
 
+#include "flash_setting.h"
 #include "korvan_framework_lib.h"
 #include "messages.h"
 #include "options.h"
+#include "png_image.h"
 #include "remote.h"
 #include "screen.h"
+#include "status.h"
 #include "status_watch.h"
 #include "stop_signal.h"
 #include "transcript.h"
@@ -24,6 +28,8 @@ namespace kvn_sim {
 namespace {
 
 enum { kGoOn = 0, kQuit = -1 };
+// How long expect-shot looks again at a screen that does not match yet.
+constexpr auto kShotSettleTime = std::chrono::seconds(2);
 
 int complain(int line, const std::string &text, int status) {
     tell("line " + std::to_string(line) + ": " + text);
@@ -113,6 +119,90 @@ int expect_trace(const Command &c) {
     return complain(c.line, "no trace line so far matches \"" + c.text + "\"", 1);
 }
 
+bool same_colour(uint32_t a, uint32_t b) {
+    for (int shift : {0, 8, 16}) {
+        int d = static_cast<int>(a >> shift & 0xff) - static_cast<int>(b >> shift & 0xff);
+        if (d > kShotColourSlack || d < -kShotColourSlack) return false;
+    }
+    return true;
+}
+
+// Pixels whose colour differs (the stored pictures hold no alpha); with
+// `diff`, those in magenta over the stored picture darkened.
+size_t pixels_differing(const Picture &screen, const Picture &stored, Picture *diff) {
+    size_t differ = 0;
+    for (size_t i = 0; i < screen.pixels.size(); ++i) {
+        bool same =
+            screen.pixels[i] == stored.pixels[i] || same_colour(screen.pixels[i], stored.pixels[i]);
+        differ += same ? 0 : 1;
+        if (diff) diff->pixels[i] = same ? (stored.pixels[i] >> 2 & 0x3f3f3fu) : 0xff00ffu;
+    }
+    return differ;
+}
+
+// The screen against its stored picture.  A screen that does not match is
+// looked at again for a while: a page may still be being drawn, however
+// long the script waited on a loaded machine.  On a mismatch the screen
+// and the diff go into the shots folder.
+int expect_shot(const Command &c, const CommandContext &context) {
+    Picture screen, stored;
+    std::string error;
+    if (!grab_screen(screen, error)) return complain(c.line, error, 3);
+    if (context.stored_shots.empty())
+        return complain(c.line, "expect-shot needs --stored-shots when no script is run", 3);
+    if (context.update_shots) {
+        // Made by the launcher; a player run in a sandbox of its own makes it.
+        mkdir(context.stored_shots.c_str(), 0755);
+        if (!save_png(context.stored_shots, c.text, screen, error))
+            return complain(c.line, error, 3);
+        return kGoOn;
+    }
+    std::string path = context.stored_shots + "/" + c.text + ".png";
+    const size_t total = screen.pixels.size();
+    const size_t allowed = static_cast<size_t>(c.tolerance / 100.0 * static_cast<double>(total));
+    bool comparable = false;
+    size_t differ = total;
+    if (!read_png_file(path, 1L << 24, stored, error)) {
+        error = "no stored picture: " + error + " (--update-shots stores the screen)";
+    } else if (stored.width != screen.width || stored.height != screen.height) {
+        error = "the stored picture " + path + " is " + std::to_string(stored.width) + "x" +
+                std::to_string(stored.height) + ", the screen " + std::to_string(screen.width) +
+                "x" + std::to_string(screen.height);
+    } else {
+        comparable = true;
+        auto until = std::chrono::steady_clock::now() + kShotSettleTime;
+        while ((differ = pixels_differing(screen, stored, nullptr)) > allowed &&
+               std::chrono::steady_clock::now() < until && !stop_requested() &&
+               sleep_unless_stopped(std::chrono::milliseconds(20)) && grab_screen(screen, error)) {
+        }
+        error =
+            std::to_string(differ) + " of " + std::to_string(total) + " pixels differ from " + path;
+    }
+    if (comparable && differ <= allowed) {
+        say("  ok: " + error);
+        return kGoOn;
+    }
+    std::string written;
+    Picture diff = screen;
+    if (comparable) pixels_differing(screen, stored, &diff);
+    if (!save_png(context.shots, c.text, screen, written) ||
+        (comparable && !save_png(context.shots, c.text + "-diff", diff, written)))
+        return complain(c.line, written, 3);
+    char share[32];
+    snprintf(share, sizeof share, "%g%%", c.tolerance);
+    return complain(c.line,
+                    "the screen " + c.text + " differs: " + error + " (allowed: " + share + ")",
+                    kStatusShotDiffers);
+}
+
+// A value in the settings store, made durable at once, where the library
+// and its peers read it (the interface language is "lang").
+int set_value(const Command &c) {
+    if (write_var(c.path.c_str(), c.text.c_str(), 0) != 0 || save_commit() != 0)
+        return complain(c.line, "the settings store did not take " + c.path, 3);
+    return kGoOn;
+}
+
 int run(const Command &c, const CommandContext &context) {
     std::string error;
     switch (c.kind) {
@@ -139,6 +229,10 @@ int run(const Command &c, const CommandContext &context) {
             return expect_file(c);
         case CommandKind::ExpectTrace:
             return expect_trace(c);
+        case CommandKind::ExpectShot:
+            return expect_shot(c, context);
+        case CommandKind::Setting:
+            return set_value(c);
         case CommandKind::Quit:
             return kQuit;
     }
@@ -148,14 +242,18 @@ int run(const Command &c, const CommandContext &context) {
 }  // namespace
 
 int run_commands(const std::vector<Command> &commands, const CommandContext &context) {
+    int differed = 0;
     for (const Command &c : commands) {
-        if (stop_requested()) return 0;
+        if (stop_requested()) break;
         say("[" + std::to_string(c.line) + "] " + c.source);
         int r = run(c, context);
-        if (r == kQuit) return 0;
-        if (r != kGoOn) return r;
+        if (r == kQuit) break;
+        if (r == kStatusShotDiffers)
+            differed = r;
+        else if (r != kGoOn)
+            return r;
     }
-    return 0;
+    return differed;
 }
 
 int run_standard_input(const CommandContext &context, bool &quit) {
@@ -181,7 +279,7 @@ int run_standard_input(const CommandContext &context, bool &quit) {
         }
         int r = run(c, context);
         if (r == kQuit || stop_requested()) break;
-        if (r == 1) status = 1;
+        if (r == kStatusExpectation || (r == kStatusShotDiffers && status == 0)) status = r;
     }
     quit = true;
     return status;

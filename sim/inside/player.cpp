@@ -160,7 +160,7 @@ int run_player(const Options &o) {
         request_stop();
     }
 
-    CommandContext context{o.shots, o.divisor};
+    CommandContext context{o.shots, o.divisor, stored_shots_folder(o), o.update_shots};
     if (!stop_requested()) {
         if (!o.script.empty()) {
             status = run_commands(script, context);

@@ -149,9 +149,8 @@ bool grab_screen(Picture &out, std::string &error) {
     return ok;
 }
 
-bool take_shot(const std::string &dir, const std::string &name, std::string &error) {
-    Picture picture;
-    if (!grab_screen(picture, error)) return false;
+bool save_png(const std::string &dir, const std::string &name, const Picture &picture,
+              std::string &error) {
     // Whoever watches the folder sees no half-written picture.
     std::string path = dir + "/" + name + ".png", part = dir + "/." + name + ".png.part";
     if (!write_png_file(part, picture) || rename(part.c_str(), path.c_str()) != 0) {
@@ -161,6 +160,11 @@ bool take_shot(const std::string &dir, const std::string &name, std::string &err
     }
     say("  saved " + path);
     return true;
+}
+
+bool take_shot(const std::string &dir, const std::string &name, std::string &error) {
+    Picture picture;
+    return grab_screen(picture, error) && save_png(dir, name, picture, error);
 }
 
 Picture render_panel(const std::vector<std::string> &lines) {

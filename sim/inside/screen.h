@@ -43,6 +43,9 @@ struct Overlay {
 bool grab_screen(Picture &out, std::string &error);
 // Writes DIR/NAME.png of the composed screen.
 bool take_shot(const std::string &dir, const std::string &name, std::string &error);
+// Writes a picture as DIR/NAME.png, which appears whole or not at all.
+bool save_png(const std::string &dir, const std::string &name, const Picture &picture,
+              std::string &error);
 // Draws lines of text (fields apart by tabs) in two columns on a
 // translucent panel, off screen.
 Picture render_panel(const std::vector<std::string> &lines);

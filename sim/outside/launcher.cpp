@@ -104,6 +104,18 @@ int check_paths(const Options &o, Shares &shares) {
             return refuse(kStatusBadInput, "the folder of --trace " + trace + " " + error);
     }
     if (!o.script.empty()) shares.read_only.push_back(resolved(folder_of(absolute_path(o.script))));
+    // expect-shot reads its stored pictures, and writes them with --update-shots.
+    std::string stored = stored_shots_folder(o);
+    if (o.update_shots) {
+        if (stored.empty())
+            return refuse(kStatusBadInput, "--update-shots needs --script or --stored-shots");
+        if (!writable_folder(stored, true, error))
+            return refuse(kStatusBadInput, "the stored shots folder " + stored + " " + error);
+        if (resolved(stored) != shares.writable.front())
+            shares.writable.push_back(resolved(stored));
+    } else if (!stored.empty() && access(stored.c_str(), X_OK) == 0) {
+        shares.read_only.push_back(resolved(stored));
+    }
     for (const AppOption &app : o.apps) {
         std::string dir = folder_of(absolute_path(app.path));
         struct stat st;
@@ -192,11 +204,15 @@ int share_own_trees(const std::string &sandbox, const std::string &exe,
     for (const std::string &tree :
          {resolved(folder_of(folder_of(exe))), resolved(folder_of(sandbox))}) {
         if (!sandbox_shares(sandbox, {tree}, true)) continue;
-        if (lies_in(shares.writable.front(), tree))
-            return refuse(kStatusBadInput, "the screenshot folder " + shares.writable.front() +
-                                               " lies in " + tree +
-                                               ", which korvan-sim runs from and keeps read-only "
-                                               "for the player; give --shots a folder of your own");
+        for (const std::string &dir : shares.writable)
+            if (lies_in(dir, tree))
+                return refuse(
+                    kStatusBadInput,
+                    std::string(dir == shares.writable.front() ? "the screenshot folder "
+                                                               : "the stored shots folder ") +
+                        dir + " lies in " + tree +
+                        ", which korvan-sim runs from and keeps read-only for the "
+                        "player; give it a folder of your own");
         shares.read_only.push_back(tree);
     }
     std::string source = resolved(KVN_SOURCE_DIR);

@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include <atomic>
+#include <utility>
 
 #include "keyboard_map.h"
 #include "messages.h"
@@ -55,12 +56,49 @@ bool destroyed_event(const SDL_Event &e) {
     return x.type == DestroyNotify && x.xdestroywindow.window == g_x_window;
 }
 
+SDL_Texture *texture_of(const Picture &p, bool blended);
+
 struct Shown {
     const SharedScreen *screen = nullptr;
     SDL_Texture *frame = nullptr, *help = nullptr;
     bool help_shown = false;
-    Picture picture;
+    Picture picture, before;  // the frame shown, and the one before it
 };
+
+// The rows [first, end) in which two pictures of one size differ.
+void changed_rows(const Picture &a, const Picture &b, int &first, int &end) {
+    size_t row = static_cast<size_t>(a.width) * sizeof a.pixels[0];
+    auto differs = [&](int y) {
+        return memcmp(&a.pixels[static_cast<size_t>(y) * a.width],
+                      &b.pixels[static_cast<size_t>(y) * b.width], row) != 0;
+    };
+    for (first = 0; first < a.height && !differs(first);) ++first;
+    for (end = a.height; end > first && !differs(end - 1);) --end;
+}
+
+// Takes the newest frame into the texture: only the rows that changed, as
+// a key changes a few of them and the upload of a whole screen takes
+// milliseconds.  False when there is nothing new to show.
+bool take_frame(Shown &view) {
+    std::swap(view.before, view.picture);
+    if (!view.screen->latest(view.picture)) {
+        std::swap(view.before, view.picture);
+        return false;
+    }
+    const Picture &p = view.picture;
+    if (view.frame == nullptr || p.width != view.before.width || p.height != view.before.height) {
+        if (view.frame != nullptr) SDL_DestroyTexture(view.frame);
+        view.frame = texture_of(p, false);
+        return true;
+    }
+    int first = 0, end = 0;
+    changed_rows(view.before, p, first, end);
+    if (first == end) return false;
+    SDL_Rect rows = {0, first, p.width, end - first};
+    SDL_UpdateTexture(view.frame, &rows, &p.pixels[static_cast<size_t>(first) * p.width],
+                      p.width * 4);
+    return true;
+}
 
 void post(int code) {
     SDL_Event e;
@@ -136,8 +174,16 @@ bool open_live_window(std::string &error) {
         return false;
     }
     g_channel_event = SDL_RegisterEvents(1);
-    g_window = SDL_CreateWindow("korvan-sim: the player (? for the keys)", SDL_WINDOWPOS_CENTERED,
-                                SDL_WINDOWPOS_CENTERED, 1280, 720, SDL_WINDOW_RESIZABLE);
+    // An OpenGL window from the start: SDL's OpenGL renderer would otherwise
+    // destroy the window and make it again, and whoever looks for it just
+    // then (xdotool in the tests) finds a window that is gone.
+    const char *title = "korvan-sim: the player (? for the keys)";
+    for (Uint32 flags :
+         {Uint32{SDL_WINDOW_RESIZABLE | SDL_WINDOW_OPENGL}, Uint32{SDL_WINDOW_RESIZABLE}}) {
+        g_window = SDL_CreateWindow(title, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, 1280,
+                                    720, flags);
+        if (g_window != nullptr) break;
+    }
     if (g_window != nullptr) g_renderer = SDL_CreateRenderer(g_window, -1, 0);
     if (g_window != nullptr && g_renderer == nullptr)
         g_renderer = SDL_CreateRenderer(g_window, -1, SDL_RENDERER_SOFTWARE);
@@ -175,12 +221,7 @@ void run_live_window(PlayerLink &link) {
                 view.help = texture_of(view.screen->help(), true);
             } else if (e.user.code == kFrameCame && view.screen != nullptr) {
                 news.frame_pending = false;
-                if (!view.screen->latest(view.picture)) continue;
-                if (view.frame == nullptr)
-                    view.frame = texture_of(view.picture, false);
-                else
-                    SDL_UpdateTexture(view.frame, nullptr, view.picture.pixels.data(),
-                                      view.picture.width * 4);
+                if (!take_frame(view)) continue;
                 present(view);
             }
         } else if (e.type == SDL_QUIT) {

@@ -15,13 +15,15 @@ std::string usage_text() {
     return "usage: korvan-sim [--script FILE] [--shots DIR] [--trace FILE] [--time-divisor N] "
            "[--quiet]\n"
            "                  [--app NAME=PATH]... [--window | --no-window] [--record FILE]\n"
-           "                  [--web [ADDRESS:]PORT]\n"
+           "                  [--web [ADDRESS:]PORT] [--stored-shots DIR] [--update-shots]\n"
            "       korvan-sim --help | --version\n"
            "  Without --script, commands are read from standard input, one a line.  With a\n"
            "  display and no script, the player is shown live in a window (--window) whose\n"
            "  keyboard is the remote; --record FILE writes the keys pressed there as a script.\n"
            "  --web serves the same as a web page (on 127.0.0.1 unless ADDRESS is given).\n"
-           "  --app runs the shared object PATH (see korvan_sim_app.h) as the application NAME.\n";
+           "  --app runs the shared object PATH (see korvan_sim_app.h) as the application NAME.\n"
+           "  expect-shot compares the screen with a picture in --stored-shots (default: for\n"
+           "  the script DIR/NAME.kvs, DIR/NAME); --update-shots stores the screen instead.\n";
 }
 
 bool parse_options(const std::vector<std::string> &args, Options &o, bool &help,
@@ -42,6 +44,10 @@ bool parse_options(const std::vector<std::string> &args, Options &o, bool &help,
             if (!value(o.script)) return false;
         } else if (a == "--shots") {
             if (!value(o.shots)) return false;
+        } else if (a == "--stored-shots") {
+            if (!value(o.stored_shots)) return false;
+        } else if (a == "--update-shots") {
+            o.update_shots = true;
         } else if (a == "--trace") {
             if (!value(o.trace)) return false;
         } else if (a == "--record") {
@@ -130,6 +136,16 @@ bool parse_web_address(const std::string &text, std::string &address, int &port)
     return true;
 }
 
+std::string stored_shots_folder(const Options &o) {
+    if (!o.stored_shots.empty()) return absolute_path(o.stored_shots);
+    if (o.script.empty()) return {};
+    std::string script = absolute_path(o.script);
+    size_t slash = script.rfind('/');
+    if (script.size() > slash + 5 && script.compare(script.size() - 4, 4, ".kvs") == 0)
+        return script.substr(0, script.size() - 4);
+    return script + ".shots";
+}
+
 std::string absolute_path(const std::string &path) {
     if (path.empty() || path[0] == '/') return path;
     char cwd[PATH_MAX];
@@ -161,6 +177,8 @@ std::vector<std::string> to_arguments(const Options &o) {
     add("--shots", o.shots);
     add("--trace", o.trace);
     add("--record", o.record);
+    add("--stored-shots", o.stored_shots);
+    if (o.update_shots) args.push_back("--update-shots");
     if (!o.web.empty()) args.insert(args.end(), {"--web", o.web});
     for (const AppOption &app : o.apps) {
         args.push_back("--app");

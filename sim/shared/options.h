@@ -18,11 +18,13 @@ struct Options {
     std::string shots = ".";
     std::string trace;
     std::string record;
-    std::string web;  // [ADDRESS:]PORT of the web page, empty for none
+    std::string web;           // [ADDRESS:]PORT of the web page, empty for none
+    std::string stored_shots;  // expect-shot's pictures, empty for the default
     std::vector<AppOption> apps;
     unsigned divisor = 1;
     bool quiet = false;
     bool version = false;
+    bool update_shots = false;  // expect-shot stores the screen instead
     Window window = Window::Auto;
 };
 
@@ -39,6 +41,10 @@ bool parse_web_address(const std::string &text, std::string &address, int &port)
 
 // The arguments that give the same run, with every path made absolute.
 std::vector<std::string> to_arguments(const Options &options);
+
+// The folder of expect-shot's stored pictures: --stored-shots, else for a
+// script FOLDER/NAME.kvs the folder FOLDER/NAME beside it; empty for none.
+std::string stored_shots_folder(const Options &options);
 
 std::string absolute_path(const std::string &path);
 std::string folder_of(const std::string &path);

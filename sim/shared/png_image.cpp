@@ -1,8 +1,14 @@
 #include "png_image.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <png.h>
 #include <stdint.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstring>
 #include <vector>
 
 namespace kvn_sim {
@@ -50,6 +56,45 @@ bool encode_png(const Picture &picture, Area area, bool fast, std::string &out) 
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
     return true;
+}
+
+bool read_png_file(const std::string &path, long max_pixels, Picture &out, std::string &error) {
+    // Never waiting on a FIFO or a device: only a regular file is a picture.
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = path + (fd < 0 ? ": " + std::string(strerror(errno)) : ": not a regular file");
+        if (fd >= 0) close(fd);
+        return false;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    FILE *file = fdopen(fd, "rb");
+    png_image image;
+    memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    bool ok = file != nullptr && png_image_begin_read_from_stdio(&image, file);
+    if (ok && static_cast<long>(image.width) * image.height > max_pixels) {
+        png_image_free(&image);
+        error = path + ": larger than any screen";
+        fclose(file);
+        return false;
+    }
+    if (!ok) {
+        error = path + ": " + (file != nullptr ? image.message : strerror(errno));
+        file != nullptr ? fclose(file) : close(fd);
+        return false;
+    }
+    // Words 0xAARRGGBB lie in memory as B, G, R, A on the little-endian
+    // processors the simulator is built for, as in DirectFB's ARGB surfaces.
+    image.format = PNG_FORMAT_BGRA;
+    out.width = static_cast<int>(image.width);
+    out.height = static_cast<int>(image.height);
+    out.pixels.assign(static_cast<size_t>(out.width) * out.height, 0);
+    ok = png_image_finish_read(&image, nullptr, out.pixels.data(), 0, nullptr);
+    if (!ok) error = path + ": " + image.message;
+    png_image_free(&image);
+    fclose(file);
+    return ok;
 }
 
 }  // namespace kvn_sim

@@ -17,6 +17,11 @@ struct Area {
 // for time (the web page's frames).  False when the area lies outside.
 bool encode_png(const Picture &picture, Area area, bool fast, std::string &out);
 
+// Reads the PNG file at `path` into `out` as 0xAARRGGBB words; false with
+// `error` for a file that is no PNG or holds more than `max_pixels`, which
+// is refused before its pixels are read.
+bool read_png_file(const std::string &path, long max_pixels, Picture &out, std::string &error);
+
 }  // namespace kvn_sim
 
 #endif

@@ -64,6 +64,16 @@ bool parse_number(const std::string &word, long &out) {
     return true;
 }
 
+// A share of the pixels, as "0.5%": from 0 to 100 percent.
+bool parse_percent(const std::string &word, double &out) {
+    if (word.size() < 2 || word.back() != '%' ||
+        word.find_first_not_of("0123456789.") != word.size() - 1)
+        return false;
+    char *end = nullptr;
+    out = strtod(word.c_str(), &end);
+    return end == word.c_str() + word.size() - 1 && out >= 0 && out <= 100;
+}
+
 }  // namespace
 
 DFBInputDeviceKeySymbol key_from_name(const std::string &name) {
@@ -150,6 +160,14 @@ ParseResult parse_line(const std::string &raw, int line_number, Command &out, st
         out.kind = CommandKind::Shot;
         out.text = rest;
         if (!valid_shot_name(rest)) return fail("shot needs a plain name (letters, digits, - _ .)");
+    } else if (verb == "expect-shot") {
+        std::string extra;
+        out.kind = CommandKind::ExpectShot;
+        out.text = first_word(rest, extra);
+        if (!valid_shot_name(out.text))
+            return fail("expect-shot needs a plain name (letters, digits, - _ .)");
+        if (!extra.empty() && !parse_percent(extra, out.tolerance))
+            return fail("expect-shot takes a tolerance from 0% to 100%, got \"" + extra + "\"");
     } else if (verb == "pipe") {
         out.kind = CommandKind::Pipe;
         out.text = rest;
@@ -159,6 +177,10 @@ ParseResult parse_line(const std::string &raw, int line_number, Command &out, st
         out.path = first_word(rest, out.text);
         if (out.path.empty() || out.path[0] != '/')
             return fail(verb + " needs an absolute path and a text");
+    } else if (verb == "setting") {
+        out.kind = CommandKind::Setting;
+        out.path = first_word(rest, out.text);
+        if (out.path.empty() || out.text.empty()) return fail("setting needs a key and a value");
     } else if (verb == "focus") {
         out.kind = CommandKind::Focus;
         out.window_id = app_from_name(rest);

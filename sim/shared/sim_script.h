@@ -10,7 +10,19 @@
 
 namespace kvn_sim {
 
-enum class CommandKind { Key, Wait, Shot, Pipe, File, Focus, ExpectFile, ExpectTrace, Quit };
+enum class CommandKind {
+    Key,
+    Wait,
+    Shot,
+    Pipe,
+    File,
+    Focus,
+    ExpectFile,
+    ExpectTrace,
+    Quit,
+    Setting,
+    ExpectShot
+};
 
 // A line longer than this is malformed; no reader holds more of it.
 constexpr size_t kMaxLineBytes = 4096;
@@ -18,15 +30,26 @@ constexpr size_t kMaxLineBytes = 4096;
 constexpr long kMaxWaitMs = 3600000;
 // A script file larger than this is refused before it is read.
 constexpr long kMaxScriptBytes = 16L << 20;
+// The share of a screen's pixels that may differ from its stored picture
+// when expect-shot is given none: none.  The player draws in software, so
+// a screen drawn again is the same picture, and one changed digit of
+// 24-pixel text is only about 110 pixels (0.012 %): a tolerance is for a
+// screen with something that moves.
+constexpr double kDefaultShotTolerance = 0;
+// A pixel differs when one of its colours does by more than this (of 255):
+// blending may round apart between processors and DirectFB's builds, a
+// changed picture differs by far more.
+constexpr int kShotColourSlack = 8;
 
 struct Command {
     CommandKind kind = CommandKind::Quit;
     int line = 0;
-    DFBInputDeviceKeySymbol key = DIKS_NULL;  // Key
-    long milliseconds = 0;                    // Wait
-    int window_id = -1;                       // Focus
-    std::string path;                         // File, ExpectFile
-    std::string text;    // Shot name, Pipe/File/ExpectFile text, ExpectTrace regex
+    DFBInputDeviceKeySymbol key = DIKS_NULL;   // Key
+    long milliseconds = 0;                     // Wait
+    int window_id = -1;                        // Focus
+    double tolerance = kDefaultShotTolerance;  // ExpectShot: percent of the pixels
+    std::string path;                          // File, ExpectFile; Setting key
+    std::string text;    // Shot name, Pipe/File/ExpectFile/Setting text, ExpectTrace regex
     std::string source;  // the line as written, for the transcript
 };
 

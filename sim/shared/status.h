@@ -11,6 +11,7 @@ enum ExitStatus {
     kStatusCannotAct = 3,     // a command or the window could not be carried out
     kStatusPluginStart = 4,   // a plug-in did not load or did not start
     kStatusPluginFailed = 5,  // a plug-in crashed, failed or did not stop
+    kStatusShotDiffers = 6,   // a screen differs from its stored picture
     kStatusSandbox = 125,     // no sandbox, or the sandbox refused
     kStatusSignalBase = 128,  // 128 + the signal that stopped the run
 };
