@@ -1,6 +1,7 @@
 // The framework keys every application hands to the default handler.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 
 #include "common/standby_flag.h"
@@ -44,6 +45,7 @@ TEST(DefaultHandler, EveryKeyOfTheTable) {
         bool cleared;
         Journal journal;
         const char *lang = "english_lang";
+        std::vector<std::string> programs = {};  // what the player's programs were asked, sorted
     };
     const Journal kMenu = {"the menu opens on its connection and closes after its time-out"};
     const Journal kNotAllowed = notice(104, "Not allowed", 16);
@@ -63,7 +65,9 @@ TEST(DefaultHandler, EveryKeyOfTheTable) {
          1,
          0,
          false,
-         {"flash save_commit", "smpoutd code=28 (picture off)"}},
+         {"flash save_commit", "smpoutd code=28 (picture off)"},
+         "english_lang",
+         {"/etc/shutdown.sh", "power_led -standby 2"}},
         {DIKS_TV, kNone, 1, 1, 1, 0, false, {}},
         {DIKS_SETUP, kNone, 1, 1, 1, 0, false, {}},
         {DIKS_CALL, kNone, 1, 1, 1, 0, false, {}},
@@ -103,10 +107,17 @@ TEST(DefaultHandler, EveryKeyOfTheTable) {
         photos.record.active = row.photos_active;
         write_var("lang", row.lang, 0);
         kvn_trace_clear();
+        kvn_test::clear_fake_calls();
         DFBWindowEvent e = key_event(row.key);
         EXPECT_EQ(row.result, kvn_default_event_handling(&photos.record, &e));
         EXPECT_EQ(row.cleared ? 0 : DWET_KEYDOWN, e.type);
         EXPECT_EQ(row.cleared ? DIKS_NULL : row.key, e.key_symbol);
+        kvn_test::eventually([&] { return kvn_test::fake_calls().size() >= row.programs.size(); },
+                             2000);
+        std::vector<std::string> programs =
+            kvn_test::fake_calls();  // power_led runs in the background
+        std::sort(programs.begin(), programs.end());
+        EXPECT_EQ(row.programs, programs);
         Journal journal = platform_journal();
         if (row.journal != kMenu) {
             EXPECT_EQ(row.journal, journal);
