@@ -3,10 +3,12 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <linux/magic.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -65,14 +67,19 @@ int expect_file(const Command &c) {
 
 // Whether a script may write into the folder open on `dir`: one of the
 // sandbox's own file systems (its /, /tmp, /run, /etc, /opt, /dev/shm,
-// where the player's files lie) or the shots folder.  A folder shared from
-// the host (the build or source tree, a home folder) lies on the host's
-// file systems, and a script has no business there.
+// where the player's files lie, each a tmpfs of its own) or the shots
+// folder.  A folder shared from the host (the build or source tree, a home
+// folder) lies on the host's file systems, and a script has no business
+// there.  The file system's kind is asked too: under an emulator that looks
+// up names in the target's root first, "/etc" is the root's, on the same
+// disk as the build tree.
 bool may_write_in(int dir, const std::string &shots) {
     struct stat at, own;
+    struct statfs kind;
     if (fstat(dir, &at) != 0) return false;
-    for (const char *place : {"/", "/tmp", "/run", "/etc", "/opt", "/dev/shm"})
-        if (stat(place, &own) == 0 && own.st_dev == at.st_dev) return true;
+    if (fstatfs(dir, &kind) == 0 && kind.f_type == TMPFS_MAGIC)
+        for (const char *place : {"/", "/tmp", "/run", "/etc", "/opt", "/dev/shm"})
+            if (stat(place, &own) == 0 && own.st_dev == at.st_dev) return true;
     char name[PATH_MAX], shots_name[PATH_MAX];
     ssize_t n = readlink(("/proc/self/fd/" + std::to_string(dir)).c_str(), name, sizeof name - 1);
     if (n <= 0 || realpath(shots.c_str(), shots_name) == nullptr) return false;
