@@ -73,7 +73,7 @@ bool read_png_file(const std::string &path, long max_pixels, Picture &out, std::
     memset(&image, 0, sizeof image);
     image.version = PNG_IMAGE_VERSION;
     bool ok = file != nullptr && png_image_begin_read_from_stdio(&image, file);
-    if (ok && static_cast<long>(image.width) * image.height > max_pixels) {
+    if (ok && static_cast<long long>(image.width) * image.height > max_pixels) {
         png_image_free(&image);
         error = path + ": larger than any screen";
         fclose(file);

@@ -65,7 +65,9 @@ TEST(StandbyKeys, NothingIsWrittenThroughALinkAtTheRebootMarkerOrTheDrivePipe) {
                 ASSERT_EQ(0, link("/tmp/.victim", row.first));
             else
                 ASSERT_EQ(0, symlink("/opt/made-through-a-link", row.first));
-            row.second();
+            const std::string said = kvn_test::captured_stderr(row.second);
+            EXPECT_TRUE(kvn_test::has(said, {"refusing to write", row.first})) << said;
+            EXPECT_EQ(!hard, said.find("symbolic link") != std::string::npos) << said;
             EXPECT_EQ("precious\n", kvn_test::read_file("/tmp/.victim"));
             EXPECT_FALSE(kvn_test::exists("/opt/made-through-a-link"));
         }

@@ -126,9 +126,12 @@ TEST_F(ReplyInput, EveryRouteWaitsForALateReaderAndNoLonger) {
         remove_file("/tmp/hdmi_changed");
         smpoutd_stub_clear();
         write_file("/opt/victim", "precious\n");
-        if (row.reader == kLate || row.reader == kNever)
+        if (row.reader == kLate || row.reader == kNever) {
             ASSERT_EQ(0, mkfifo("/tmp/tolu_cgi", 0622)) << name;
-        if (row.reader == kLink) ASSERT_EQ(0, symlink("/opt/victim", "/tmp/tolu_cgi")) << name;
+        }
+        if (row.reader == kLink) {
+            ASSERT_EQ(0, symlink("/opt/victim", "/tmp/tolu_cgi")) << name;
+        }
         std::vector<int> gaps;
         if (row.route == kRevert && row.reader != kMissing) gaps.push_back(0);
         if (row.reader == kLate) gaps.push_back(50);

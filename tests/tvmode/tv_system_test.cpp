@@ -16,7 +16,7 @@ TEST(TvSystem, TheSwitchMovesEveryModeToItsTwin) {
         const char *mode, *system;  // null: not stored (the first rows, before anything is)
         const char *stored_mode, *stored_system;  // null: nothing written
         int code;                                 // -1: no switch
-        const char *event;
+        const char *event = nullptr;              // the event line, when one is written
     } rows[] = {{nullptr, nullptr, nullptr, nullptr, -1},
                 {"7", nullptr, "8", nullptr, -1},
                 {"1", "PAL", "2", "NTSC", 2},

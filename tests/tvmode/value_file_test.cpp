@@ -73,7 +73,9 @@ TEST_F(ValueFile, WritesOnlyWhatTheShellCouldHavePassedSafely) {
         const std::string err =
             captured_stderr([&] { result = write_value_to_file(row.path, row.value); });
         EXPECT_EQ(row.result, result) << name;
-        if (row.content) EXPECT_EQ(row.content, read_file(row.path)) << name;
+        if (row.content) {
+            EXPECT_EQ(row.content, read_file(row.path)) << name;
+        }
         // One line, every control byte escaped: nothing of the path acts on the terminal.
         const auto control = std::count_if(
             err.begin(), err.end(), [](char c) { return iscntrl(static_cast<unsigned char>(c)); });
