@@ -48,8 +48,7 @@ class Journal {
         std::lock_guard<std::mutex> lock(mutex_);
         std::vector<std::string> out;
         std::map<std::string, std::string> names{{"0", "0"}};
-        for (const Entry &e : entries_) {
-            std::string line = e.line;
+        for (std::string line : entries_) {
             size_t at = line.find(" conn="), end = line.find(' ', at + 6);
             if (at != std::string::npos) {
                 std::string conn = line.substr(at + 6, end - at - 6);
@@ -69,27 +68,22 @@ class Journal {
         return std::to_string(st.st_ino) + "." + std::to_string(st.st_ctim.tv_sec) + "." +
                std::to_string(st.st_ctim.tv_nsec);
     }
-    struct Entry {
-        std::string line;
-        std::chrono::steady_clock::time_point at;
-    };
     void add(const char *line) {
         std::lock_guard<std::mutex> lock(mutex_);
-        const auto now = std::chrono::steady_clock::now();
         if (std::string written = tvmode_written(); written != tvmode_) {
-            entries_.push_back({"tvmode " + read_file("/tmp/tvmode"), now});
+            entries_.push_back("tvmode " + read_file("/tmp/tvmode"));
             tvmode_ = written;
         }
         if (std::string event = drain(kvn_command_pipe); !event.empty())
-            entries_.push_back({"event " + event, now});
+            entries_.push_back("event " + event);
         replied_ += drain(replies_);
         for (size_t end; (end = replied_.find('\0')) != std::string::npos;
              replied_.erase(0, end + 1))
-            entries_.push_back({"reply " + replied_.substr(0, end), now});
-        if (line != nullptr) entries_.push_back({line, now});
+            entries_.push_back("reply " + replied_.substr(0, end));
+        if (line != nullptr) entries_.push_back(line);
     }
     std::mutex mutex_;
-    std::vector<Entry> entries_;
+    std::vector<std::string> entries_;
     std::string tvmode_, replied_;
     int replies_ = -1;
 };
