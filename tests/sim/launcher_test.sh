@@ -117,8 +117,9 @@ done
 unset KVN_BAD_APP_WRITES
 # At a terminal, Ctrl-C reaches the launcher alone, which stops the player in order: the player
 # runs in a session of its own, away from the terminal's input, and the sandbox around it is not
-# killed under it.
-seen=$({ sleep 4; printf '\003'; sleep 3; } | timeout 30 script -qec \
+# killed under it.  `script` runs the line with $SHELL: bash, which outlives the Ctrl-C its
+# child handled (dash, which CI may give, dies with it and never prints the status).
+seen=$({ sleep 4; printf '\003'; sleep 3; } | SHELL=/bin/bash timeout 30 script -qec \
     "env -u DISPLAY -u WAYLAND_DISPLAY ${KVN_EMULATOR:-} '$sim' --no-window --shots '$dir/shots'; echo status \$?" \
     /dev/null | tr -d '\r')
 { grep -qx 'status 130' <<< "$seen" && grep -q 'korvan-sim: stopped by a signal' <<< "$seen"; } ||
