@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
-#include <signal.h>
-#include <stddef.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -15,8 +13,7 @@
 
 #include "kvn_test_support.h"
 
-// This process's calls of `number` fail with `error` from now on: a kernel without close_range or
-// without /proc.
+// This process's calls of `number` fail with `error` from now on (a kernel without one).
 static bool deny(long number, int error) {
     struct sock_filter filter[] = {
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),

@@ -21,9 +21,8 @@ TEST(Files, OnlyARegularFileWithOneNameOfOursIsWrittenAndEachRefusalSaysWhy) {
     ASSERT_EQ(0, link("/tmp/named", "/tmp/second-name") | symlink("/tmp/named", "/tmp/link") |
                      mkdir("/tmp/folder", 0755) | mkfifo("/tmp/fifo", 0644) |
                      mkfifo("/tmp/read-fifo", 0644));
-    // (An ordinary user's sandbox maps no other user to give the file to.)
-    const bool others = chown("/tmp/others", 1000, 1000) == 0;
-    int reader = open("/tmp/read-fifo", O_RDONLY | O_NONBLOCK);
+    const bool others = chown("/tmp/others", 1000, 1000) == 0;  // not in an ordinary user's sandbox
+    ASSERT_LE(0, open("/tmp/read-fifo", O_RDONLY | O_NONBLOCK));  // a reader, to the end
     const struct {
         const char *path, *data, *why;  // why it is refused
         int result;
@@ -53,9 +52,6 @@ TEST(Files, OnlyARegularFileWithOneNameOfOursIsWrittenAndEachRefusalSaysWhy) {
         if (!row.content) continue;  // (a FIFO would hold the read)
         EXPECT_EQ(row.content, kvn_test::read_file(row.path)) << row.path;
     }
-    char ignored;
-    EXPECT_EQ(0, read(reader, &ignored, 1)) << "nothing reached the FIFO";
-    close(reader);
 }
 
 // A neighbour who owns the name puts a link in its place the moment the player starts a program
@@ -71,8 +67,7 @@ TEST(Files, ANameSwappedForALinkWhileItIsWrittenLeadsNowhere) {
         std::atomic<bool> done{false};
         std::thread neighbour([&] {
             while (!done && kvn_test::read_file(children).empty()) continue;
-            if (!done && symlink("/opt/victim", "/tmp/planted") == 0)
-                rename("/tmp/planted", "/tmp/tvmode");
+            if (!done && symlink("/opt/victim", "/tmp/p") == 0) rename("/tmp/p", "/tmp/tvmode");
         });
         kvn_test::captured_stderr([] { write_value_to_file("/tmp/tvmode", 5); });
         done = true;
