@@ -1,5 +1,4 @@
-// What the harnesses share: a found fault stops the run, inputs become files, and the bytes that
-// the shell reads as more than text.
+// Shared: a found fault stops the run; inputs as files; bytes the shell reads as more than text.
 #pragma once
 #include <stdint.h>
 #include <stdlib.h>
@@ -8,9 +7,7 @@
 
 #include <string>
 
-inline void must(bool holds) {
-    if (!holds) abort();
-}
+inline void must(bool holds) { holds ? void() : abort(); }
 
 // A file of its own holding the bytes (an anonymous one); -1 when none could be made.
 inline int file_holding(const void *data, size_t size) {

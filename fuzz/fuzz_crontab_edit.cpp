@@ -34,11 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (const auto &line : noted.lines)  // a commented job: active, and a checktorrent one
         must(line.second[0] != '#' && line.second.find("checktorrent") != std::string::npos);
     kvn::CronSuspension kept;  // the note through its file's text, and any text as a note
-    must(kvn::read_note(kvn::note_text(noted, "boot"), "boot", &kept));
-    must(kept.lines == noted.lines);
+    must(kvn::read_note(kvn::note_text(noted, "boot"), "boot", &kept) && kept.lines == noted.lines);
     kvn::read_note(kvn::note_text(kvn::CronSuspension{}, "") + crontab, "", &kept);
-    must(edit(suspended, false, &noted, &restored));
-    must(noted.lines.empty());
-    must(restored == plain);
+    must(edit(suspended, false, &noted, &restored) && noted.lines.empty() && restored == plain);
     return 0;
 }

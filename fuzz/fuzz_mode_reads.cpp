@@ -1,7 +1,6 @@
-// The mode pipe read from a real pipe in writes of fuzzed sizes, with reads of a fuzzed size:
-// whatever reached the pipe between two polls that emptied it comes out as the pieces between
-// its line ends, in order, each cut to its first 60 bytes, none cut in two by the reads.  Then
-// the command parse and the name in /tmp/tvname.
+// The mode pipe written and read in fuzzed sizes: what reached it between two polls that emptied it
+// comes out as the pieces between its line ends, in order, each cut to its first 60 bytes, none cut
+// in two by the reads.  Then the command parse and the name in /tmp/tvname.
 #include <fcntl.h>
 #include <string.h>
 
@@ -12,30 +11,24 @@
 #include "tvmode/mode_parse.h"
 #include "tvmode/mode_reads.h"
 
-namespace {
-
-const size_t kLongest = 60;
+static const size_t kLongest = 60;
 
 // Polls until the pipe is empty and nothing is held; `written`, all since the last such poll, is
 // expected as its pieces between line ends.
-void poll(kvn::CommandReader &reader, int fd, const std::string &written,
-          std::vector<std::string> *expected, std::vector<std::string> *got) {
+static void poll(kvn::CommandReader &reader, int fd, const std::string &written,
+                 std::vector<std::string> *expected, std::vector<std::string> *got) {
     for (size_t start = 0, end; start < written.size(); start = end + 1) {
         end = std::min(written.find('\n', start), written.size());
         if (end > start)
             expected->push_back(written.substr(start, std::min(end - start, kLongest)));
     }
-    std::string command;
-    for (bool more = true; more;) {
-        if (reader.next(fd, &command)) {
+    for (std::string command;;) {
+        if (reader.next(fd, &command))
             got->push_back(command);
-        } else {
-            more = reader.holding();
-        }
+        else if (!reader.holding())
+            return;
     }
 }
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 2) return 0;
@@ -56,13 +49,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         polled = at + chunk;
     }
     poll(reader, ends[0], text.substr(polled), &expected, &got);
-    close(ends[0]);
-    close(ends[1]);
+    for (int fd : ends) close(fd);
     must(got == expected);
     for (const std::string &c : got) {
         kvn::ModeCommand parsed = kvn::parse_mode_command(c.c_str());
-        must(parsed.code >= 0 && parsed.code <= 11);
-        must(strncmp(parsed.reply, "tv=", 3) == 0);
+        must(parsed.code >= 0 && parsed.code <= 11 && strncmp(parsed.reply, "tv=", 3) == 0);
         must(parsed.has_prefix == (c.compare(0, 3, "tv=") == 0));
     }
     char name[10] = {0};

@@ -1,5 +1,4 @@
-// A torrent status line and a mount entry's device name (which reaches the shell) as the standby
-// reads them.
+// A torrent status line and a mount entry's device name (it reaches the shell), as standby reads.
 #include <string.h>
 
 #include "fuzz.h"

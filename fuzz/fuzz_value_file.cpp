@@ -1,5 +1,4 @@
-// The mode value files other programs write (/tmp/tvmode, ...), and the paths the shell may be
-// given.
+// The mode value files other programs write (/tmp/tvmode, ...), and the paths the shell is given.
 #include <string.h>
 
 #include "fuzz.h"
