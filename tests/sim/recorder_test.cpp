@@ -6,10 +6,8 @@
 #include "sim_script.h"
 
 TEST(SimRecorder, WaitsAreRoundedToATenthAndSplitAtTheLongestWait) {
-    struct Row {
-        long long real_ms;
-        std::vector<long> waits;
-    } rows[] = {
+    const std::pair<long long, std::vector<long>> rows[] = {
+        // milliseconds, the waits
         {0, {}},
         {-5, {}},
         {40, {}},
@@ -18,5 +16,5 @@ TEST(SimRecorder, WaitsAreRoundedToATenthAndSplitAtTheLongestWait) {
         {1250, {1300}},
         {kvn_sim::kMaxWaitMs + 500, {kvn_sim::kMaxWaitMs, 500}},
     };
-    for (const Row &r : rows) EXPECT_EQ(r.waits, kvn_sim::recorded_waits(r.real_ms)) << r.real_ms;
+    for (const auto &[ms, waits] : rows) EXPECT_EQ(waits, kvn_sim::recorded_waits(ms)) << ms;
 }

@@ -1,14 +1,10 @@
 'use strict';
-// korvan-sim --web and Debian's chromium, for the browser tests and
-// bench/desk-latency: never a browser downloaded, a fresh profile each time.
-const { spawn } = require('child_process');
-const { chromium } = require('playwright-core');
-const fs = require('fs');
-const path = require('path');
+// korvan-sim --web and Debian's chromium, for the browser tests and bench/desk-latency: never a
+// browser downloaded, a fresh profile each time.
+const [{ spawn }, { chromium }, fs, path] = ['child_process', 'playwright-core', 'fs', 'path'].map(require);
 
-// Starts korvan-sim with ARGS and --web on a free port, as a developer
-// does (it runs the player in its sandbox); resolves with the process and
-// the page's address once it printed it.
+// korvan-sim with ARGS and --web on a free port, as a developer starts it (it runs the player in its
+// sandbox): the process, with the page's address once it printed it.
 function startDesk(sim, args) {
   const player = spawn(sim, ['--web', '127.0.0.1:0', ...args], { stdio: ['pipe', 'pipe', 'pipe'] });
   player.output = '';
@@ -26,15 +22,14 @@ function startDesk(sim, args) {
 function openBrowser(folder) {
   return chromium.launchPersistentContext(fs.mkdtempSync(path.join(folder, 'profile-')), {
     executablePath: process.env.KVN_CHROMIUM || '/usr/bin/chromium',
-    headless: true,
-    acceptDownloads: true,
+    headless: true, acceptDownloads: true,
     viewport: { width: 1400, height: 1000 },
     args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
            '--disable-background-networking', '--disable-component-update', '--disable-sync'],
   });
 }
 
-// Opens the page and resolves once it shows the screen.
+// The page, once it shows the screen.
 async function openDesk(browser, url) {
   const page = await browser.newPage();
   await page.goto(url);
