@@ -45,33 +45,4 @@ TEST(StandbyKeys, PowerKeySequencesWithinThreeSeconds) {
     kvn_set_time_divisor(1);
 }
 
-// The reboot's marker and the optical-drive pipe are written by root where any user may plant a
-// link first: what the link names is never written, nor made.
-TEST(StandbyKeys, NothingIsWrittenThroughALinkAtTheRebootMarkerOrTheDrivePipe) {
-    KVN_REQUIRE_SANDBOX();
-    const std::pair<const char *, std::function<void()>> rows[] = {
-        {"/tmp/cdpipe", [] { kvn::write_cdrom_pipe(1); }},
-        {"/tmp/wait_to_reboot", [] {
-             kvn::check_standby_power_keys(DIKS_POWER);
-             kvn::check_standby_power_keys(DIKS_EJECT);
-         }}};
-    for (const auto &row : rows) {
-        for (bool hard : {false, true}) {
-            SCOPED_TRACE(std::string(row.first) + (hard ? " as a hard link" : " as a link"));
-            kvn_test::write_file("/tmp/.victim", "precious\n");  // a hard link needs /tmp's
-            kvn_test::remove_file(row.first);
-            kvn_test::remove_file("/opt/made-through-a-link");
-            if (hard)
-                ASSERT_EQ(0, link("/tmp/.victim", row.first));
-            else
-                ASSERT_EQ(0, symlink("/opt/made-through-a-link", row.first));
-            const std::string said = kvn_test::captured_stderr(row.second);
-            EXPECT_TRUE(kvn_test::has(said, {"refusing to write", row.first})) << said;
-            EXPECT_EQ(!hard, said.find("symbolic link") != std::string::npos) << said;
-            EXPECT_EQ("precious\n", kvn_test::read_file("/tmp/.victim"));
-            EXPECT_FALSE(kvn_test::exists("/opt/made-through-a-link"));
-        }
-    }
-}
-
 }  // namespace
