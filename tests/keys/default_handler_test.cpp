@@ -6,9 +6,8 @@
 
 #include "common/standby_flag.h"
 #include "host_stub.h"
-#include "kvn_app_harness.h"
-#include "kvn_trace.h"
 #include "platform/imports.h"
+#include "standby_harness.h"
 
 using kvn_test::App;
 using kvn_test::key_event;
@@ -48,7 +47,10 @@ TEST(DefaultHandler, EveryKeyOfTheTable) {
         std::vector<std::string> programs = {};  // what the player's programs were asked, sorted
     };
     const Journal kMenu = {"the menu opens on its connection and closes after its time-out"};
-    const Journal kNotAllowed = notice(104, "Not allowed", 16);
+    const Journal kNotAllowed = notice(104, "Not allowed", 16),
+                  kCommitted = {"flash save_commit", "smpoutd code=28 (picture off)"};
+    const Journal kSettings = {"host playback_setting_menu_spawn window"};
+    const std::vector<std::string> kShutdown = {"/etc/shutdown.sh", "power_led -standby 2"};
     const Row rows[] = {
         {DIKS_CAPITAL_Q, BROWSER, 1, 1, 1, 0, false, {}},
         {DIKS_CAPITAL_S, BROWSER, 1, 1, 1, 0, false, {}},
@@ -58,16 +60,7 @@ TEST(DefaultHandler, EveryKeyOfTheTable) {
         {DIKS_SWAP, BROWSER, 1, 1, 1, 0, false, {}},
         {DIKS_HOLD, BROWSER, 1, 1, 1, -1, false, {}},  // counts only in standby
         {DIKS_OK, BROWSER, 1, 1, 1, -1, false, {}},
-        {DIKS_REDIAL,
-         BROWSER,
-         1,
-         1,
-         1,
-         0,
-         false,
-         {"flash save_commit", "smpoutd code=28 (picture off)"},
-         "english_lang",
-         {"/etc/shutdown.sh", "power_led -standby 2"}},
+        {DIKS_REDIAL, BROWSER, 1, 1, 1, 0, false, kCommitted, "english_lang", kShutdown},
         {DIKS_TV, kNone, 1, 1, 1, 0, false, {}},
         {DIKS_SETUP, kNone, 1, 1, 1, 0, false, {}},
         {DIKS_CALL, kNone, 1, 1, 1, 0, false, {}},
@@ -77,14 +70,7 @@ TEST(DefaultHandler, EveryKeyOfTheTable) {
         {DIKS_CALL, PHOTO_PLAYER, 1, 1, 1, 0, true, kNotAllowed},
         {DIKS_CALL, PHOTO_PLAYER, 1, 1, 1, 0, true, notice(104, "不允许", 14), "chinese_lang"},
         {DIKS_SETUP, PHOTO_PLAYER, 1, 1, 1, 0, false, {}},
-        {DIKS_SETUP,
-         ADVANCE_MEDIA_PLAYER,
-         1,
-         1,
-         1,
-         0,
-         true,
-         {"host playback_setting_menu_spawn window"}},
+        {DIKS_SETUP, ADVANCE_MEDIA_PLAYER, 1, 1, 1, 0, true, kSettings},
         {DIKS_HOME, BROWSER, 1, 1, 1, 0, true, {"host VisualCtrl_Spawn 1"}},
         {DIKS_PROGRAM, BROWSER, 1, 0, 1, 0, true, {"host VisualCtrl_Spawn 1"}},
         {DIKS_HOME, BROWSER, 0, 1, 1, 0, false, {}},     // the media player plays no audio
@@ -112,12 +98,7 @@ TEST(DefaultHandler, EveryKeyOfTheTable) {
         EXPECT_EQ(row.result, kvn_default_event_handling(&photos.record, &e));
         EXPECT_EQ(row.cleared ? 0 : DWET_KEYDOWN, e.type);
         EXPECT_EQ(row.cleared ? DIKS_NULL : row.key, e.key_symbol);
-        kvn_test::eventually([&] { return kvn_test::fake_calls().size() >= row.programs.size(); },
-                             2000);
-        std::vector<std::string> programs =
-            kvn_test::fake_calls();  // power_led runs in the background
-        std::sort(programs.begin(), programs.end());
-        EXPECT_EQ(row.programs, programs);
+        EXPECT_EQ(row.programs, standby_test::sorted_calls(row.programs.size()));
         Journal journal = platform_journal();
         if (row.journal != kMenu) {
             EXPECT_EQ(row.journal, journal);
@@ -133,8 +114,8 @@ TEST(DefaultHandler, EveryKeyOfTheTable) {
     kvn::standby_flag_store(1);
     browser.record.on_focus = 1;
     for (int key :
-         {int(DIKS_REDIAL), int(DIKS_TV), int(DIKS_CALL), int(DIKS_HOME), int(DIKS_PROGRAM),
-          int(DIKS_LANGUAGE), int(DIKS_SETUP), int(DIKS_POWER), 0xF072}) {
+         std::initializer_list<int>{DIKS_REDIAL, DIKS_TV, DIKS_CALL, DIKS_HOME, DIKS_PROGRAM,
+                                    DIKS_LANGUAGE, DIKS_SETUP, DIKS_POWER, 0xF072}) {
         kvn_trace_clear();
         DFBWindowEvent e = key_event(static_cast<DFBInputDeviceKeySymbol>(key));
         const bool power = key == DIKS_POWER || key == 0xF072;

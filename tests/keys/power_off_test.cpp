@@ -1,13 +1,9 @@
 // Power-off: the shutdown script, and the commit and dark screen before it when asked.
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <algorithm>
-
-#include "kvn_app_harness.h"
-#include "kvn_trace.h"
 #include "smpoutd_api.h"
+#include "standby_harness.h"
 
 namespace {
 
@@ -24,7 +20,7 @@ TEST(PowerOff, MachineOffCommitsAndBlanksOnlyWhenTold) {
         kvn_test::eventually([&] { return fake_calls().size() >= 2u + 2 * commit; }, 2000);
         std::vector<std::string> calls = fake_calls(), want = {"/etc/shutdown.sh"};
         if (commit) want = {"flash save_commit", "smpoutd code=28 (picture off)", want[0]};
-        auto led = std::find(calls.begin(), calls.end(), "power_led -standby 2");
+        auto led = std::find(calls.begin(), calls.end(), "power_led -standby 2");  // in background
         ASSERT_NE(calls.end(), led);
         calls.erase(led);
         EXPECT_EQ(want, calls);

@@ -41,6 +41,14 @@ inline size_t count_calls(const std::string &line) {
     std::vector<std::string> calls = kvn_test::fake_calls();
     return std::count(calls.begin(), calls.end(), line);
 }
+// The fakes' command lines, sorted, once there are `count` (or after 2 s): power_led runs in the
+// background, so its line may come anywhere among the others.
+inline std::vector<std::string> sorted_calls(size_t count) {
+    eventually([&] { return kvn_test::fake_calls().size() >= count; }, 2000);
+    std::vector<std::string> calls = kvn_test::fake_calls();
+    std::sort(calls.begin(), calls.end());
+    return calls;
+}
 inline void settle() { std::this_thread::sleep_for(std::chrono::milliseconds(50)); }
 
 // After journal_on, the stand-ins' trace goes among the fakes' lines; journal() leaves out the
