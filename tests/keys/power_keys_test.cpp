@@ -187,16 +187,7 @@ TEST(PowerKeys, TwoAtTheSameInstantHandOverOnce) {
     App browser(BROWSER), photos(PHOTO_PLAYER), flash(FLASH_LITE);
     ASSERT_TRUE(kvn_test::register_all({&browser, &photos, &flash}));
     flash.start([](DFBWindowEvent &) { return true; });  // only counts what arrives
-    std::atomic<bool> go{false};
-    auto press = [&](App *app) {
-        while (!go) {
-        }
-        handle(*app, DIKS_POWER);
-    };
-    std::thread a(press, &browser), b(press, &photos);
-    go = true;
-    a.join();
-    b.join();
+    at_once([&] { handle(browser, DIKS_POWER); }, [&] { handle(photos, DIKS_POWER); });
     ASSERT_TRUE(flash.wait_for_keys(1));
     settle();
     EXPECT_EQ(1u, flash.keys().size());

@@ -4,6 +4,7 @@
 #define KVN_KEYS_STANDBY_HARNESS_H
 
 #include <algorithm>
+#include <regex>
 
 #include "input_driver.h"
 #include "kvn_app_harness.h"
@@ -41,24 +42,34 @@ inline size_t count_calls(const std::string &line) {
     std::vector<std::string> calls = kvn_test::fake_calls();
     return std::count(calls.begin(), calls.end(), line);
 }
-// The fakes' command lines, sorted, once there are `count` (or after 2 s): power_led runs in the
-// background, so its line may come anywhere among the others.
-inline std::vector<std::string> sorted_calls(size_t count) {
-    eventually([&] { return kvn_test::fake_calls().size() >= count; }, 2000);
-    std::vector<std::string> calls = kvn_test::fake_calls();
-    std::sort(calls.begin(), calls.end());
-    return calls;
-}
 inline void settle() { std::this_thread::sleep_for(std::chrono::milliseconds(50)); }
 
-// After journal_on, the stand-ins' trace goes among the fakes' lines; journal() leaves out the
-// dialogs and window switches that follow the focus.
+// After journal_on, the stand-ins' trace goes among the fakes' lines. journal() leaves out the
+// power-off light, which runs in the background and so has no fixed place, and the dialogs'
+// connection numbers; unless asked, also the dialogs and window switches that follow the focus.
 inline void journal_on() { kvn_trace_set_file("/run/kvn-fakes/calls.log"); }
-inline std::vector<std::string> journal() {
+inline std::vector<std::string> journal(bool dialogs = false) {
     std::vector<std::string> lines;
     for (const std::string &line : kvn_test::fake_calls())
-        if (line.rfind("osd ", 0) != 0 && line != "scsvr window_switch") lines.push_back(line);
+        if (line != "power_led -standby 2" &&
+            (dialogs || (line.rfind("osd ", 0) != 0 && line != "scsvr window_switch")))
+            lines.push_back(std::regex_replace(line, std::regex(" conn=[0-9]+"), ""));
     return lines;
+}
+// Runs both at the same instant, each in a thread of its own.
+inline void at_once(const std::function<void()> &first, const std::function<void()> &second) {
+    std::atomic<bool> go{false};
+    auto when_told = [&go](const std::function<void()> &run) {
+        return std::thread([&go, &run] {
+            while (!go) {
+            }
+            run();
+        });
+    };
+    std::thread a = when_told(first), b = when_told(second);
+    go = true;
+    a.join();
+    b.join();
 }
 
 class StandbyTest : public ::testing::Test {
