@@ -28,10 +28,6 @@ TEST(Handover, TakenOnceAndEachHandedKeyMetOnce) {
     EXPECT_TRUE(handover.meet(&flash));
     handover.forget(&flash);
     EXPECT_FALSE(handover.meet(&flash)) << "the second key went with the window's events";
-    handover.offer(queue);
-    handover.withdraw();  // not posted
-    EXPECT_FALSE(handover.take());
-    EXPECT_FALSE(handover.meet(&flash));
     kvn_set_time_divisor(1);
 }
 

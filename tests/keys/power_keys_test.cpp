@@ -29,11 +29,8 @@ long busy_loops(Apps &apps) {
 }
 // Every loop waits with nothing to handle, but one in a standby with no key left; twice.
 bool settled(Apps &apps) {
-    for (int pass = 0; pass < 2; ++pass, settle()) {
-        long busy = busy_loops(apps);
-        if (busy > 1 || (busy == 1 && !(in_standby() && kvn_input_driver::pending() == 0)))
-            return false;
-    }
+    for (int pass = 0; pass < 2; ++pass, settle())
+        if (busy_loops(apps) > (in_standby() && kvn_input_driver::pending() == 0)) return false;
     return true;
 }
 size_t count_prefixed(const std::vector<std::string> &lines, const std::string &prefix) {

@@ -25,13 +25,6 @@ inline void wake(DFBInputDeviceKeySymbol key = DIKS_POWER) {
     press_in_standby(key);
     ASSERT_TRUE(eventually([] { return kvn_get_standby_mode() == 0 && !in_standby(); }));
 }
-// Registered, focused (a standby's input buffer gets keys only while a window has the focus) and
-// running.
-inline void run_focused(App &app) {
-    ASSERT_EQ(0, register_window(&app.record));
-    ASSERT_EQ(0, focus_on_window(app.record.window_id));
-    app.start();
-}
 // A power key in the application's window; true once a standby runs.
 inline bool power(App &app) { return app.press(DIKS_POWER), eventually(in_standby); }
 inline int handle(App &app, DFBInputDeviceKeySymbol key) {
