@@ -47,7 +47,6 @@ TEST_F(Standby, PowerKeyRowsByApplicationFlagAndFocus) {
         {"screen saver after the browser", {kSS, kBR, kFL}, kSS, 0, kSS, kBR, kFL, kFL},
         {"browser, flag 0", {kBR, kFL, kPH}, kBR, 0, kBR, 3, kFL, kFL},
         {"browser, the flash player in its menu", {kBR, kFL, kPH}, kBR, 0, kBR, 3, kFL, kFL, true},
-        {"browser not focused, flag 0", {kBR, kFL}, kFL, 0, kBR, 3, kFL, kFL},
         {"browser without a flash player", {kBR}, kBR, 0, kBR, 3, kBR, kBR},
         {"flash player, the torrent daemon running", {kFL}, kFL, 0, kFL, 3, kFL, kFL, false, true},
     };

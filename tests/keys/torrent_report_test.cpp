@@ -38,7 +38,6 @@ TEST(TorrentReport, EveryBusyWordAndEveryLineTooShortOrOdd) {
         {"1|2|3|4|5|6|7|Seeding\n", true},
         {"1|2|3|4|5|6|7|Idle|9|10\n", false},  // a busy word alone decides
         {"1|2|100|4|5|6|7|Idle|9|10|11|12|13|14|200\n", true},
-        {std::string(100000, '|'), false},
         {std::string("1|2|3|4|5|6|7|See\0ding|9", 24), false}};
     for (const auto &[line, busy] : rows)
         EXPECT_EQ(busy, kvn::torrent_line_busy(line.data(), line.size())) << line.substr(0, 60);
