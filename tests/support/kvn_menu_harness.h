@@ -43,11 +43,9 @@ inline void send_mode_command(const std::string &command) {
     close(fd);
 }
 
-// One ordered list: the stand-ins' trace lines (dialog commands, daemon codes, the store's writes
-// and commits) and, before each, what had reached the files and pipes by then: "tvmode " and the
-// content of /tmp/tvmode once written, "event " and what came on the framework pipe, "reply " and
-// each reply that came on /tmp/tolu_cgi (made a FIFO, read here). Dialog connections are named a,
-// b, ... in order of first use (0 stays).
+// The stand-ins' trace lines and, before each, what had reached /tmp/tvmode ("tvmode "), the
+// framework pipe ("event ") and /tmp/tolu_cgi ("reply ", made a FIFO read here) by then. Dialog
+// connections are named a, b, ... in order of first use (0 stays).
 class Journal {
   public:
     explicit Journal(bool replies = true) : tvmode_(tvmode_written()) {
@@ -117,8 +115,7 @@ inline std::string osd(int owner, const char *conn, int cmd, int flags = 0, int 
            " flags=" + std::to_string(flags) + " mode=" + std::to_string(mode) +
            " len=" + std::to_string(text.size()) + " text=" + shown;
 }
-// The change to `code` without announcing it, `owner`'s dialog on connection `conn`; `event`: the
-// framework pipe's line (none in the automatic mode while the output side names nothing).
+// The change to `code` unannounced; `event`: the framework pipe's payload, if any.
 inline Lines changed(int code, const char *conn, int owner = 0, const std::string &event = "") {
     Lines out;
     if (code >= 0) out.push_back("tvmode " + std::to_string(code) + "\n");

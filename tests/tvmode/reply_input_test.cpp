@@ -12,10 +12,8 @@ using namespace kvn_test;
 enum Route { kCommand, kChoice, kHdmi };
 enum Reader { kMissing, kLate, kNever, kLink, kFull };
 
-// Each route waits for a reader that comes late (0.5 s of player time, as a program that reopens
-// its end after each message), or is behind with the pipe full, and is carried out; one that stays
-// away past 3 s loses the reply, with one warning naming it, and nothing changes. A missing input
-// fails at once and is never created; a link is never written through.
+// A reader that reopens its end late (0.5 s of player time) or is behind is waited for; one away
+// past 3 s loses the reply, with one warning naming it. Never created, never through a link.
 TEST(ReplyInput, EveryRouteWaitsForALateReaderAndNoLonger) {
     KVN_REQUIRE_SANDBOX();
     kvn_set_time_divisor(10);

@@ -20,8 +20,7 @@ class ValueFile : public ::testing::Test {
     }
 };
 
-// The parser's every spelling is the fuzzer's; these are the file's own rules. The polled
-// /tmp/tvmode is kept between reads: every rewrite is seen, even of the same size right after one.
+// The parser's every spelling is the fuzzer's. Every rewrite of the polled /tmp/tvmode is seen.
 TEST_F(ValueFile, ReadsTheNumberAtTheStartOfItsFirstTenBytesWhateverTheRewrite) {
     const struct {
         std::string text;
@@ -78,8 +77,7 @@ TEST_F(ValueFile, WritesOnlyWhatTheShellCouldHavePassedSafely) {
         EXPECT_FALSE(exists(made)) << made;
 }
 
-// Every kind of plant is the common files' test; here a FIFO without a writer hangs no reader or
-// writer of /tmp/tvmode and /tmp/tvname.
+// A FIFO without a writer hangs no reader or writer (each kind of plant: the common files' test).
 TEST_F(ValueFile, AFifoWhereSmallFilesBelongIsNeitherWaitedOnNorWritten) {
     smpoutd_stub_set_auto_name(nullptr);  // the output side leaves the FIFO alone
     for (const char *path : {"/tmp/tvmode", "/tmp/tvname"}) {

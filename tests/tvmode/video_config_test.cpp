@@ -7,9 +7,8 @@ namespace {
 
 using namespace kvn_test;
 
-// /tmp/tvmode and video_output (null: none) before a start-up or a wake-up; after the start-up the
-// file and the store, after the wake-up the daemon's code, which is the number said. Each row twice
-// from the same files: a start-up, then a wake-up and switches off that change no file.
+// From the same /tmp/tvmode and video_output (null: none): a start-up, then a wake-up and switches
+// off that change no file.
 TEST(VideoConfig, StartUpSeedsAMissingModeFileAndWakingRestoresTheRecordedMode) {
     KVN_REQUIRE_SANDBOX();
     const struct {
