@@ -5,7 +5,6 @@
 #include <limits.h>
 
 #include "kvn_menu_harness.h"
-#include "tvmode/change_tvmode.h"
 
 namespace {
 
@@ -75,23 +74,6 @@ TEST_F(ValueFile, WritesOnlyWhatTheShellCouldHavePassedSafely) {
     }
     for (const char *made : {"/tmp/pwned", "/tmp/x", "/tmp/abcdefghijklmno"})
         EXPECT_FALSE(exists(made)) << made;
-}
-
-// A FIFO without a writer hangs no reader or writer (each kind of plant: the common files' test).
-TEST_F(ValueFile, AFifoWhereSmallFilesBelongIsNeitherWaitedOnNorWritten) {
-    smpoutd_stub_set_auto_name(nullptr);  // the output side leaves the FIFO alone
-    for (const char *path : {"/tmp/tvmode", "/tmp/tvname"}) {
-        remove_file(path);
-        ASSERT_EQ(0, mkfifo(path, 0666)) << path;
-    }
-    EXPECT_EQ(-1, get_value_from_file("/tmp/tvmode"));
-    const std::string err = captured_stderr([] {
-        EXPECT_EQ(-1, write_value_to_file("/tmp/tvmode", 5));
-        change_tvmode(0, 0);
-    });
-    EXPECT_TRUE(has(err, {"refusing to write /tmp/tvmode"})) << err;
-    EXPECT_EQ("", drain(kvn_command_pipe)) << "no name from the output side";
-    EXPECT_EQ(0, smpoutd_stub_last_code());
 }
 
 }  // namespace
