@@ -112,24 +112,17 @@ TEST_F(MenuTest, EveryStoredModeStartsOnItsRowAndFrequency) {
     }
 }
 
-TEST_F(MenuTest, HighlightsMoveAndStopAtTheEndsOfTheirLists) {
-    EXPECT_EQ((Lines{kOpen, resolution_page("Auto"), highlight(24, "Auto"), highlight(24, "720p"),
-                     highlight(24, "1080i"), highlight(24, "1080p"), highlight(24, "4K"),
-                     highlight(24, "4K"), kPagesDown, kClose}),
-              run("0", {DIKS_CURSOR_LEFT, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT,
-                        DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_STOP}));
-    // The 4K list, of frequency indexes 1, 4 and 5, three steps right and three back.
-    EXPECT_EQ((Lines{kOpen, resolution_page("4K"), frequency_page("24hz,25hz,30hz", "4K", "24hz"),
-                     highlight(25, "24hz"), highlight(25, "25hz"), highlight(25, "30hz"),
-                     highlight(25, "30hz"), highlight(25, "25hz"), highlight(25, "24hz"),
-                     highlight(25, "24hz"), kPagesDown, kClose}),
-              run("22", {DIKS_RETURN, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT,
-                         DIKS_CURSOR_LEFT, DIKS_CURSOR_LEFT, DIKS_CURSOR_LEFT, DIKS_STOP}));
-}
-
-// Other keys redraw the page they are on; Backspace goes back a page, from Auto's confirmation to
-// the rows.
-TEST_F(MenuTest, OnlyReturnAndBackspaceTurnThePages) {
+// Highlights stop at the ends of their lists (the 4K list is of indexes 1, 4 and 5); other keys
+// redraw the page they are on; Backspace goes back a page, from Auto's confirmation to the rows.
+TEST_F(MenuTest, CursorKeysMoveWithinAPageAndOnlyReturnAndBackspaceTurnIt) {
+    EXPECT_EQ((Lines{kOpen, resolution_page("4K"), highlight(24, "4K"),
+                     frequency_page("24hz,25hz,30hz", "4K", "24hz"), highlight(25, "24hz"),
+                     highlight(25, "25hz"), highlight(25, "30hz"), highlight(25, "30hz"),
+                     highlight(25, "25hz"), highlight(25, "24hz"), highlight(25, "24hz"),
+                     kPagesDown, kClose}),
+              run("22", {DIKS_CURSOR_RIGHT, DIKS_RETURN, DIKS_CURSOR_RIGHT, DIKS_CURSOR_RIGHT,
+                         DIKS_CURSOR_RIGHT, DIKS_CURSOR_LEFT, DIKS_CURSOR_LEFT, DIKS_CURSOR_LEFT,
+                         DIKS_STOP}));
     const std::string rows = resolution_page("1080p"),
                       frequencies = frequency_page("24hz,50hz,60hz", "1080p", "60hz"),
                       confirm = confirmation("Frequency  60hz", "Resolution 1080p");
@@ -140,10 +133,10 @@ TEST_F(MenuTest, OnlyReturnAndBackspaceTurnThePages) {
         run("9", {DIKS_3, DIKS_OK, DIKS_RETURN, DIKS_OK, DIKS_RETURN, DIKS_OK, DIKS_CURSOR_LEFT,
                   DIKS_3, DIKS_BACKSPACE, DIKS_BACKSPACE, DIKS_BACKSPACE}));
     EXPECT_EQ((Lines{kOpen, resolution_page("1080i"), highlight(24, "720p"), highlight(24, "Auto"),
-                     confirmation("Auto", "TV System"), resolution_page("Auto"),
-                     highlight(24, "Auto"), kPagesDown, kClose}),
-              run("8", {DIKS_CURSOR_LEFT, DIKS_CURSOR_LEFT, DIKS_RETURN, DIKS_BACKSPACE,
-                        DIKS_BACKSPACE}));
+                     highlight(24, "Auto"), confirmation("Auto", "TV System"),
+                     resolution_page("Auto"), highlight(24, "Auto"), kPagesDown, kClose}),
+              run("8", {DIKS_CURSOR_LEFT, DIKS_CURSOR_LEFT, DIKS_CURSOR_LEFT, DIKS_RETURN,
+                        DIKS_BACKSPACE, DIKS_BACKSPACE}));
 }
 
 // Each key with two more behind it in one batch: those wait for the application.
