@@ -66,16 +66,15 @@ TEST_F(ModePipe, AnHdmiChangeIsAnsweredInTheAutomaticModeOnly) {
     } rows[] = {{"0\n", true, 0, true},     {"7\n", true, 7, false}, {"0\n", false, -1, false},
                 {nullptr, true, -1, false}, {"", true, -1, false},   {"-1\n", true, -1, false}};
     for (const auto &row : rows) {
-        const std::string name =
-            std::string(row.tvmode ? row.tvmode : "no file") + (row.marker ? ", marker" : "");
+        SCOPED_TRACE("row " + std::to_string(&row - rows));
         remove_file("/tmp/tvmode");
         remove_file("/tmp/hdmi_changed");
         if (row.tvmode) write_file("/tmp/tvmode", row.tvmode);
         if (row.marker) write_file("/tmp/hdmi_changed", "");
         Journal journal;
-        EXPECT_EQ(row.result, check_hdmi_state_changed()) << name;
-        EXPECT_EQ(row.answered ? Lines{"reply tv=auto"} : Lines{}, journal.lines()) << name;
-        EXPECT_EQ(row.marker && !row.answered, exists("/tmp/hdmi_changed")) << name;
+        EXPECT_EQ(row.result, check_hdmi_state_changed());
+        EXPECT_EQ(row.answered ? Lines{"reply tv=auto"} : Lines{}, journal.lines());
+        EXPECT_EQ(row.marker && !row.answered, exists("/tmp/hdmi_changed"));
     }
     write_file("/tmp/tvmode", "0\n");
     remove_file("/tmp/hdmi_changed");

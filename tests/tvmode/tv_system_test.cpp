@@ -35,8 +35,7 @@ TEST(TvSystem, TheSwitchMovesEveryModeToItsTwin) {
                 {"junk", "PAL", nullptr, "NTSC", 0},
                 {"4294967301", "PAL", "0", "NTSC", 0}};
     for (const auto &row : rows) {
-        const std::string name =
-            std::string(row.mode ? row.mode : "none") + " / " + (row.system ? row.system : "none");
+        SCOPED_TRACE("row " + std::to_string(&row - rows));
         if (row.mode) write_var("video_output", row.mode, 0);
         if (row.system) write_var("tv_system", row.system, 0);
         Journal journal(false);
@@ -47,7 +46,7 @@ TEST(TvSystem, TheSwitchMovesEveryModeToItsTwin) {
         if (row.stored_system)
             expected.push_back("flash write_var tv_system=" + std::string(row.stored_system));
         if (row.code >= 0) expected = expected + changed(row.code, "a");
-        EXPECT_EQ(expected, journal.lines()) << name << ": stored, switched, never committed";
+        EXPECT_EQ(expected, journal.lines()) << "stored, switched, never committed";
     }
 }
 

@@ -30,8 +30,7 @@ TEST(VideoConfig, StartUpSeedsAMissingModeFileAndWakingRestoresTheRecordedMode) 
                 {"23\n", "28", "23\n", "28", 0},
                 {"12\n", "4294967301", "12\n", "4294967301", 0}};
     for (const auto &row : rows) {
-        const std::string name = std::string(row.tvmode ? row.tvmode : "none") + " / " +
-                                 (row.stored ? row.stored : "none");
+        SCOPED_TRACE("row " + std::to_string(&row - rows));
         auto plant = [&] {
             remove_file("/tmp/tvmode");
             if (row.tvmode) write_file("/tmp/tvmode", row.tvmode);
@@ -40,9 +39,9 @@ TEST(VideoConfig, StartUpSeedsAMissingModeFileAndWakingRestoresTheRecordedMode) 
         };
         plant();
         captured_stderr([] { EXPECT_EQ(0, init_video_config(nullptr)); });
-        EXPECT_EQ(row.seeded, read_file("/tmp/tvmode")) << name;
-        EXPECT_EQ(row.stored_after, stored("video_output")) << name;
-        EXPECT_EQ(0, smpoutd_stub_count()) << name;
+        EXPECT_EQ(row.seeded, read_file("/tmp/tvmode"));
+        EXPECT_EQ(row.stored_after, stored("video_output"));
+        EXPECT_EQ(0, smpoutd_stub_count());
         plant();
         const std::string file = read_file("/tmp/tvmode"), store = stored("video_output");
         testing::internal::CaptureStdout();
@@ -52,11 +51,10 @@ TEST(VideoConfig, StartUpSeedsAMissingModeFileAndWakingRestoresTheRecordedMode) 
         });
         EXPECT_EQ("Turn ON the display \ntvmode :" + std::to_string(row.woken) +
                       "\nTurn OFF the display \nTurn OFF the display \nTurn OFF the display \n",
-                  testing::internal::GetCapturedStdout())
-            << name;
-        EXPECT_EQ((std::vector<int>{row.woken, 28, 28, 28}), daemon_codes()) << name;
-        EXPECT_EQ(file, read_file("/tmp/tvmode")) << name;
-        EXPECT_EQ(store, stored("video_output")) << name;
+                  testing::internal::GetCapturedStdout());
+        EXPECT_EQ((std::vector<int>{row.woken, 28, 28, 28}), daemon_codes());
+        EXPECT_EQ(file, read_file("/tmp/tvmode"));
+        EXPECT_EQ(store, stored("video_output"));
     }
     EXPECT_EQ(0, init_audio_config());
 }
