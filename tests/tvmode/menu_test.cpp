@@ -245,27 +245,16 @@ TEST_F(MenuTest, TheCountdownKeepsOrRevertsAtItsFirstKey) {
 // divisor 20, both sides measured; keys but Return and Backspace change nothing.
 TEST_F(MenuTest, TheCountdownRunsOutFromTwentyToOneThenReverts) {
     kvn_set_time_divisor(20);
-    write_var("video_output", "6", 0);  // falls back to (10, 2)
-    Journal journal;
-    for (DFBInputDeviceKeySymbol key :
-         {DIKS_CURSOR_RIGHT, DIKS_RETURN, DIKS_CURSOR_RIGHT, DIKS_RETURN, DIKS_RETURN})
-        app_->press(key);
-    std::thread menu([&] { EXPECT_EQ(0, kvn_tvmode(&app_->record)); });
-    ASSERT_TRUE(eventually([&] {
-        Lines all = journal.lines();
-        return std::find(all.begin(), all.end(), countdown(20)) != all.end();
-    }));
-    const auto shown = std::chrono::steady_clock::now();
-    for (DFBInputDeviceKeySymbol key : {DIKS_OK, DIKS_CURSOR_LEFT, DIKS_5}) app_->press(key);
-    post_key(app_->record.events, DIKS_RETURN, DWET_KEYUP);
-    menu.join();
-    const std::chrono::duration<double> counted = std::chrono::steady_clock::now() - shown;
+    const auto start = std::chrono::steady_clock::now();
+    const Lines all = run("6", {DIKS_CURSOR_RIGHT, DIKS_RETURN, DIKS_CURSOR_RIGHT, DIKS_RETURN,
+                                DIKS_RETURN, DIKS_OK, DIKS_CURSOR_LEFT, DIKS_5});
+    const std::chrono::duration<double> counted = std::chrono::steady_clock::now() - start;
     Lines numbers;
     for (int n = 20; n >= 1; --n) numbers.push_back(countdown(n));
     EXPECT_EQ(applied(7, "tv=1080i", "b", k1080i60) + Lines{kPagesDown} + numbers +
                   Lines{kCountdownDown} + applied(6, "tv=720p", "c", "<tvmode>720p 50Hz</tvmode>") +
                   Lines{kClose},
-              from_the_choice(journal.lines()));
+              from_the_choice(all));
     EXPECT_GE(counted.count(), 1.05) << "199 sleeps of 5 ms and 200 waits of 0.5 ms";
     EXPECT_LE(counted.count(), 1.75) << "waits of 100 ms would make it 2 s";
     EXPECT_TRUE(keys_left(app_->record.events).empty()) << "the countdown uses up what it reads";
