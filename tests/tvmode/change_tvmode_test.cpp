@@ -52,9 +52,9 @@ TEST_F(ChangeTvmode, EveryCodeRunsTheWholeChangeInOrder) {
                 {99, "720p 60Hz", "<tvmode>1080i 60Hz</tvmode>"},
                 {-4, "720p 60Hz", "<tvmode>1080i 60Hz</tvmode>"}};
     App browser(BROWSER);
+    ASSERT_EQ(0, register_window(&browser.record));
     for (bool focused : {true, false}) {
         browser.record.on_focus = focused;
-        ASSERT_EQ(0, register_window(&browser.record));
         for (const auto &row : rows) {
             for (int announce : {1, 0, 2}) {
                 remove_file("/tmp/tvname");
@@ -74,7 +74,6 @@ TEST_F(ChangeTvmode, EveryCodeRunsTheWholeChangeInOrder) {
                     << err;
             }
         }
-        unregister_window(&browser.record);
     }
 }
 
