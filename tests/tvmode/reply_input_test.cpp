@@ -40,12 +40,8 @@ TEST(ReplyInput, EveryRouteWaitsForALateReaderAndNoLonger) {
         write_file("/tmp/tvmode", "0\n");
         write_file("/opt/victim", "precious\n");
         smpoutd_stub_clear();
-        if (row.reader != kMissing && row.reader != kLink) {
-            ASSERT_EQ(0, mkfifo("/tmp/tolu_cgi", 0622));
-        }
-        if (row.reader == kLink) {
-            ASSERT_EQ(0, symlink("/opt/victim", "/tmp/tolu_cgi"));
-        }
+        if (row.reader == kLink) symlink("/opt/victim", "/tmp/tolu_cgi");
+        if (row.reader != kMissing && row.reader != kLink) mkfifo("/tmp/tolu_cgi", 0622);
         int reader = -1;
         if (row.reader == kFull) {
             reader = open("/tmp/tolu_cgi", O_RDONLY | O_NONBLOCK);
