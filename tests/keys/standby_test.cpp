@@ -27,8 +27,9 @@ const std::string kStopRequest =
 // order; who has the focus after the wake. A key handed to the flash player is its whole standby
 // also when its TV-mode menu takes it (closed with 4, which switches the picture on again). The
 // playback service is waited for however slow; with the torrent daemon running and no torrent
-// busy, the disks are spun down only after 3000 passes of the loop.
+// busy, or a marker left by an earlier standby, the disks are spun down only after 3000 passes.
 TEST_F(Standby, PowerKeyRowsByApplicationFlagAndFocus) {
+    const char *kBusy = "1|2|3|4|5|6|0.5|Downloading|x|10|11|12|13|14|9|t\n";
     constexpr int kNobody = -1, kFL = FLASH_LITE, kBR = BROWSER, kMP = ADVANCE_MEDIA_PLAYER,
                   kSS = SCREEN_SAVER, kPH = PHOTO_PLAYER;
     struct Row {
@@ -36,6 +37,7 @@ TEST_F(Standby, PowerKeyRowsByApplicationFlagAndFocus) {
         std::vector<int> apps;
         int focused, flag, pressed_in, last_window, runner, focus_after;
         bool menu = false, torrent = false;
+        const char *report = "";  // the torrents' report: none is busy
     };
     const Row rows[] = {
         {"flash player, flag 0", {kFL, kPH}, kFL, 0, kFL, 3, kFL, kFL},
@@ -49,6 +51,7 @@ TEST_F(Standby, PowerKeyRowsByApplicationFlagAndFocus) {
         {"browser, the flash player in its menu", {kBR, kFL, kPH}, kBR, 0, kBR, 3, kFL, kFL, true},
         {"browser without a flash player", {kBR}, kBR, 0, kBR, 3, kBR, kBR},
         {"flash player, the torrent daemon running", {kFL}, kFL, 0, kFL, 3, kFL, kFL, false, true},
+        {"a torrent busy, a marker left", {kFL}, kFL, 0, kFL, 3, kFL, kFL, false, true, kBusy},
     };
     kvn_test::write_file("/etc/mtab", "/dev/sda1 /tmp/USB_DRIVE_A vfat rw 0 0\n");
     kvn::write_cdrom_pipe(1);  // no /tmp/cdpipe: nothing happens, nothing blocks
@@ -66,12 +69,13 @@ TEST_F(Standby, PowerKeyRowsByApplicationFlagAndFocus) {
                          "echo \"wget $*\" >> $log\nsleep 0.3\necho answered >> $log\n");
     system("mkdir -p /tmp/cron/crontabs");
     kvn_test::write_file("/tmp/cron/crontabs/root", "0 * * * * checktorrent\n");
-    kvn_test::write_file("/run/kvn-fakes/bt_data", "");  // an empty report: no torrent is busy
     journal_on();
     int wakes = 0;
     auto run_row = [&](const Row &row) {
         SCOPED_TRACE(row.name);
         kvn_test::set_torrent_daemon_running(row.torrent);
+        kvn_test::write_file("/run/kvn-fakes/bt_data", row.report);
+        if (*row.report) kvn_test::write_file("/tmp/bt_hdd_spindown", "");
         std::map<int, std::unique_ptr<App>> apps;
         for (int id : row.apps)
             ASSERT_EQ(0, register_window(&(apps[id] = std::make_unique<App>(id))->record));
