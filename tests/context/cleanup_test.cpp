@@ -24,9 +24,7 @@ bool is_closed(int fd) { return fcntl(fd, F_GETFD) == -1 && errno == EBADF; }
 
 }  // namespace
 
-using CleanUp = kvn_test::DirectFBTest;
-
-TEST_F(CleanUp, StopsThreadsBeforeReleasingLayersScreenAndMainInterfaceInReverseOrder) {
+TEST(CleanUp, StopsThreadsBeforeReleasingLayersScreenAndMainInterfaceInReverseOrder) {
     KVN_REQUIRE_SANDBOX();
     kvn_test::start_display();
     kvn_dfb_context &c = kvn_dfb_global_context;
@@ -67,7 +65,7 @@ TEST_F(CleanUp, StopsThreadsBeforeReleasingLayersScreenAndMainInterfaceInReverse
     EXPECT_FALSE(is_closed(outport)) << "the mode pipe stays open";
 }
 
-TEST_F(CleanUp, WithoutLayersReleasesTheScreenAndTheMainInterface) {
+TEST(CleanUp, WithoutLayersReleasesTheScreenAndTheMainInterface) {
     KVN_REQUIRE_SANDBOX();
     kvn_test::init_display();
     kvn_dfb_context &c = kvn_dfb_global_context;

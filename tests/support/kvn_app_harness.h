@@ -68,7 +68,6 @@ class App {
     bool wait_for_keys(size_t count) {
         return eventually([&] { return keys().size() >= count; });
     }
-    int handled() const { return handled_; }  // events the default handler answered with 0
     // The loop waits with nothing queued (not in a handler, standby or menu).
     bool idle() { return !busy_.load() && record.events->HasEvent(record.events) != DFB_OK; }
     // Whether DirectFB's last focus event to this window gave it the focus.
@@ -100,7 +99,7 @@ class App {
                     keys_.push_back(event.window.key_symbol);
                 }
                 if (own_ && own_(event.window)) continue;
-                if (kvn_default_event_handling(&record, &event.window) == 0) handled_.fetch_add(1);
+                kvn_default_event_handling(&record, &event.window);
             }
             busy_ = false;
         }
@@ -109,7 +108,6 @@ class App {
     std::function<bool(DFBWindowEvent &)> own_;
     std::thread thread_;
     std::atomic<bool> running_{true}, busy_{false};
-    std::atomic<int> handled_{0};
     IDirectFBEventBuffer *focus_watch_ = nullptr;
     bool directfb_focus_ = false;
     std::mutex mutex_;

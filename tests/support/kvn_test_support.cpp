@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <gtest/gtest.h>
-#include <png.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -20,14 +19,12 @@ std::string stored(const char *key) {
     return free(v), s;
 }
 
-std::vector<std::string> file_lines(const std::string &path) {
+std::vector<std::string> fake_calls() {
     std::vector<std::string> lines;
-    std::ifstream in(path);
+    std::ifstream in("/run/kvn-fakes/calls.log");
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
 }
-
-std::vector<std::string> fake_calls() { return file_lines("/run/kvn-fakes/calls.log"); }
 
 int open_descriptors() {
     int n = -1;  // the directory's own descriptor
@@ -87,18 +84,6 @@ void start_display() {
         kvn_input_driver::attach(g.kvn_dfb);
         kvn_layer_osd_init(g.kvn_dfb, &g.kvn_layer_osd, &g.kvn_layer_osd_config, nullptr, nullptr);
     });
-}
-
-void write_png(const std::string &path, int width, int height, unsigned rgb) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    image.width = static_cast<png_uint_32>(width), image.height = static_cast<png_uint_32>(height);
-    image.format = PNG_FORMAT_RGB;
-    std::vector<png_byte> pixels(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
-    for (size_t i = 0; i < pixels.size(); ++i)
-        pixels[i] = static_cast<png_byte>((rgb >> (16 - 8 * (i % 3))) & 0xff);
-    ASSERT_NE(0, png_image_write_to_file(&image, path.c_str(), 0, pixels.data(), 0, nullptr))
-        << path;
 }
 
 }  // namespace kvn_test

@@ -29,7 +29,6 @@ inline void write_file(const std::string &path, const std::string &text) {
 }
 inline void remove_file(const std::string &path) { unlink(path.c_str()); }
 std::string stored(const char *key);  // "<null>" when the key has none
-std::vector<std::string> file_lines(const std::string &path);
 
 // What `action` wrote to standard error.
 inline std::string captured_stderr(const std::function<void()> &action) {
@@ -84,7 +83,6 @@ inline DFBEvent input_key(DFBInputDeviceKeySymbol key, bool repeat = false) {
         static_cast<DFBInputEventFlags>(DIEF_KEYSYMBOL | (repeat ? DIEF_REPEAT : 0));
     return event;
 }
-void write_png(const std::string &path, int width, int height, unsigned rgb);  // solid colour
 // A cross build under qemu-user (scripts/qemu-run): no ptrace, no seccomp filters, and every
 // fork and exec of a shell takes a tenth of a second or more.
 inline bool emulated() { return getenv("KVN_EMULATOR") != nullptr; }

@@ -16,9 +16,7 @@ Strings strings(const kvn_invoke_args *args) {
 
 }  // namespace
 
-using Forwarding = kvn_test::DirectFBTest;
-
-TEST_F(Forwarding, EveryIdentifierHasItsName) {
+TEST(Forwarding, EveryIdentifierHasItsName) {
     const std::pair<int, const char *> names[] = {{0, "DUMMY1"},
                                                   {1, "DUMMY2"},
                                                   {2, "BROWSER"},
@@ -33,7 +31,7 @@ TEST_F(Forwarding, EveryIdentifierHasItsName) {
     for (const auto &[id, name] : names) EXPECT_STREQ(name, window_id_str[id]);
 }
 
-TEST_F(Forwarding, KeysAndArgumentsReachTheOtherApplicationsLoop) {
+TEST(Forwarding, KeysAndArgumentsReachTheOtherApplicationsLoop) {
     App browser(BROWSER), flash(FLASH_LITE);
     ASSERT_TRUE(kvn_test::register_all({&browser, &flash}));
     static std::vector<DFBWindowEvent> received;
@@ -87,7 +85,7 @@ int handler(DFBWindowEvent *e) {
 
 // The caller's own handler is offered nothing; the media player has none; the photo player
 // declines; the flash player takes RED, the widget BLUE.
-TEST_F(Forwarding, UnwantedEventsAreOfferedToTheOthersInOrder) {
+TEST(Forwarding, UnwantedEventsAreOfferedToTheOthersInOrder) {
     App browser(BROWSER), player(ADVANCE_MEDIA_PLAYER), photos(PHOTO_PLAYER), flash(FLASH_LITE);
     App widget(FLASH_WIDGET);
     browser.record.external_event_callback = handler<'B', DIKS_NULL>;
