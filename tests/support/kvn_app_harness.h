@@ -33,8 +33,8 @@ class App {
         record.focus_next_window_callback = func_default_focus_next_window_callback;
         DFBWindowDescription desc;
         kvn_create_window_surface_events(&record, &desc, 0, 0, 320, 240, DWCAPS_NONE, 0);
-        record.window->CreateEventBuffer(record.window,
-                                         &focus_watch_);  // sees DirectFB's own focus events
+        // Sees DirectFB's own focus events.
+        record.window->CreateEventBuffer(record.window, &focus_watch_);
     }
     ~App() {
         stop();
@@ -119,24 +119,16 @@ inline bool register_all(std::initializer_list<App *> apps) {
         if (register_window(&a->record) != 0) return false;
     return true;
 }
-// Opacity as DirectFB reads it back, of each application given.
-inline std::vector<int> opacities(const std::vector<App *> &apps) {
-    std::vector<int> out;
-    for (App *a : apps) out.push_back(a->opacity());
-    return out;
-}
 // What the spies logged (dfb_calls), each line of a window of the applications given naming the
 // application instead ("BROWSER SetOpacity 0").
 inline std::vector<std::string> window_journal(const std::vector<App *> &apps) {
-    std::vector<std::string> out;
-    for (std::string line : dfb_calls) {
+    std::vector<std::string> out = dfb_calls;
+    for (std::string &line : out)
         for (App *a : apps) {
             const std::string id = "w" + std::to_string(window_id(a->record.window)) + " ";
             if (line.rfind(id, 0) == 0)
-                line = window_id_str[a->record.window_id] + (" " + line.substr(id.size()));
+                line.replace(0, id.size() - 1, window_id_str[a->record.window_id]);
         }
-        out.push_back(line);
-    }
     return out;
 }
 

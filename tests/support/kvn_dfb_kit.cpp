@@ -66,7 +66,7 @@ IDirectFBWindow *spy_window(IDirectFBWindow *real) {
     KVN_SPIED_THEN(GetSurface, (IDirectFBWindow * thiz, IDirectFBSurface * *ret), (R, ret),
                    *ret = spy_surface(*ret, "surface"), "window GetSurface");
     KVN_SPIED_THEN(CreateEventBuffer, (IDirectFBWindow * thiz, IDirectFBEventBuffer * *ret),
-                   (R, ret), *ret = named(*ret, "events"), "window CreateEventBuffer");
+                   (R, ret), *ret = &spy(*ret, "events")->iface, "window CreateEventBuffer");
     KVN_SPIED(SetOpacity, (IDirectFBWindow * thiz, u8 opacity), (R, opacity), "w%u SetOpacity %u",
               window_id(R), opacity);
     KVN_SPIED(RequestFocus, (IDirectFBWindow * thiz), (R), "w%u RequestFocus", window_id(R));
@@ -83,6 +83,14 @@ IDirectFBScreen *spy_screen(IDirectFBScreen *real) {
 IDirectFBFont *spy_font(IDirectFBFont *real) {
     auto *s = spy(real, "font");
     KVN_SPIED(GetHeight, (IDirectFBFont * thiz, int *height), (R, height), "font GetHeight");
+    return &s->iface;
+}
+
+IDirectFBImageProvider *spy_provider(IDirectFBImageProvider *real) {
+    auto *s = spy(real, "provider");
+    KVN_SPIED(RenderTo,
+              (IDirectFBImageProvider * thiz, IDirectFBSurface * to, const DFBRectangle_C *rect),
+              (R, resolve(to), rect), "RenderTo %s", rect ? "a rectangle" : "whole surface");
     return &s->iface;
 }
 
@@ -142,7 +150,6 @@ IDirectFBDisplayLayer *spy_layer(IDirectFBDisplayLayer *real) {
 }
 
 IDirectFB *spy_dfb(IDirectFB *real) {
-    if (resolve(real) != real) return real;  // already one
     auto *s = spy(real);
     KVN_SPIED_THEN(GetScreen, (IDirectFB * thiz, DFBScreenID id, IDirectFBScreen * *ret),
                    (R, id, ret), *ret = spy_screen(*ret), "GetScreen %u", id);
@@ -154,21 +161,9 @@ IDirectFB *spy_dfb(IDirectFB *real) {
         (IDirectFB * thiz, const char *path, const DFBFontDescription *desc, IDirectFBFont **ret),
         (R, path, desc, ret), *ret = spy_font(*ret), "CreateFont %s flags %d height %d", path,
         static_cast<int>(desc->flags), desc->height);
-    // Logged after the call, whose failure the library survives.
-    s->iface.CreateImageProvider = [](IDirectFB *thiz, const char *path,
-                                      IDirectFBImageProvider **ret) {
-        IDirectFB *real = Spy<IDirectFB>::of(thiz)->real;
-        DFBResult r = real->CreateImageProvider(real, path, ret);
-        note("CreateImageProvider %s %s", path, r == DFB_OK ? "ok" : "failed");
-        if (r != DFB_OK) return r;
-        auto *s = spy(*ret, "provider");
-        KVN_SPIED(
-            RenderTo,
-            (IDirectFBImageProvider * thiz, IDirectFBSurface * to, const DFBRectangle_C *rect),
-            (R, resolve(to), rect), "RenderTo %s",
-            rect == nullptr ? "whole surface" : "a rectangle");
-        return *ret = &s->iface, r;
-    };
+    KVN_SPIED_THEN(CreateImageProvider,
+                   (IDirectFB * thiz, const char *path, IDirectFBImageProvider **ret),
+                   (R, path, ret), *ret = spy_provider(*ret), "CreateImageProvider %s", path);
     return &s->iface;
 }
 

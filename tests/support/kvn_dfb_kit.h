@@ -56,14 +56,8 @@ Spy<Interface> *spy(Interface *real, const char *name = nullptr) {
     static std::deque<Spy<Interface>> pool;
     return &pool.emplace_back(real, name);
 }
-template <typename Interface>
-Interface *named(Interface *real, const char *name) {
-    return &spy(real, name)->iface;
-}
 
-// Logging spies: the main interface (GetScreen, GetDisplayLayer, CreateFont, CreateImageProvider
-// and what they make), a layer (its configuration, background, surface and windows), a window
-// (its surface, events and the focus calls), a surface (colour, font, text, fills and flips).
+// Logging spies of the main interface and of what it makes, the calls the library makes.
 IDirectFB *spy_dfb(IDirectFB *real);
 unsigned window_id(IDirectFBWindow *window);  // DirectFB's, as the window spies log it ("w3 ...")
 // While set, DirectFBCreate logs itself and hands out spy_dfb's spy.
