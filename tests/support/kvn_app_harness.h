@@ -3,15 +3,12 @@
 #ifndef KVN_APP_HARNESS_H
 #define KVN_APP_HARNESS_H
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <functional>
-#include <mutex>
 #include <thread>
-#include <vector>
 
 #include "kvn_dfb_kit.h"
-#include "kvn_test_support.h"
 
 namespace kvn_test {
 
@@ -115,9 +112,8 @@ class App {
 };
 
 inline bool register_all(std::initializer_list<App *> apps) {
-    for (App *a : apps)
-        if (register_window(&a->record) != 0) return false;
-    return true;
+    return std::all_of(apps.begin(), apps.end(),
+                       [](App *a) { return !register_window(&a->record); });
 }
 // What the spies logged (dfb_calls), each line of a window of the applications given naming the
 // application instead ("BROWSER SetOpacity 0").

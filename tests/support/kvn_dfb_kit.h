@@ -3,11 +3,7 @@
 #ifndef KVN_DFB_KIT_H
 #define KVN_DFB_KIT_H
 
-#include <gtest/gtest.h>
-
 #include <deque>
-#include <string>
-#include <vector>
 
 #include "kvn_test_support.h"
 

@@ -3,12 +3,12 @@
 #ifndef KVN_TEST_SUPPORT_H
 #define KVN_TEST_SUPPORT_H
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -54,12 +54,9 @@ inline ::testing::AssertionResult has(const std::string &text,
             return ::testing::AssertionFailure() << "no \"" << p << "\" in: " << text;
     return ::testing::AssertionSuccess();
 }
-inline int open_descriptors() {  // of this process
-    int n = -1;                  // the directory's own descriptor
-    DIR *dir = opendir("/proc/self/fd");
-    if (dir == nullptr) return -1;
-    while (struct dirent *e = readdir(dir)) n += e->d_name[0] != '.';
-    return closedir(dir), n;
+inline int open_descriptors() {  // of this process, less the one that lists them
+    std::filesystem::directory_iterator fds("/proc/self/fd");
+    return static_cast<int>(std::distance(begin(fds), end(fds))) - 1;
 }
 
 // Command lines the recording fakes saw, in order ("NAME ARGS...").
@@ -146,17 +143,13 @@ inline DFBEvent input_key(DFBInputDeviceKeySymbol key, bool repeat = false) {
         static_cast<DFBInputEventFlags>(DIEF_KEYSYMBOL | (repeat ? DIEF_REPEAT : 0));
     return event;
 }
-// A cross build under qemu-user (scripts/qemu-run): no ptrace, no seccomp filters, and every
-// fork and exec of a shell takes a tenth of a second or more.
+// A cross build under qemu-user: no ptrace, no seccomp filters, each shell a tenth of a second.
 inline bool emulated() { return getenv("KVN_EMULATOR") != nullptr; }
 
 }  // namespace kvn_test
 
 // Tests that touch fixed paths skip themselves outside kvn-sandbox.
-#define KVN_REQUIRE_SANDBOX()                                     \
-    do {                                                          \
-        if (std::string("1") != (getenv("KVN_IN_SANDBOX") ?: "")) \
-            GTEST_SKIP() << "needs kvn-sandbox";                  \
-    } while (0)
+#define KVN_REQUIRE_SANDBOX() \
+    if (std::string("1") != (getenv("KVN_IN_SANDBOX") ?: "")) GTEST_SKIP() << "needs kvn-sandbox"
 
 #endif
