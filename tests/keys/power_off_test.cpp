@@ -1,33 +1,26 @@
 // Power-off: the shutdown script, and the commit and dark screen before it when asked.
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <algorithm>
-
-#include "kvn_app_harness.h"
-#include "kvn_trace.h"
 #include "smpoutd_api.h"
+#include "standby_harness.h"
 
 namespace {
 
-using kvn_test::fake_calls;
+using namespace standby_test;
 
 // The script, after a commit and a dark screen only when told; the script runs in the root with the
 // standard streams only.
 TEST(PowerOff, MachineOffCommitsAndBlanksOnlyWhenTold) {
     KVN_REQUIRE_SANDBOX();
-    kvn_trace_set_file("/run/kvn-fakes/calls.log");  // the stand-ins' trace among the fakes' lines
+    journal_on();
     for (int commit : {0, 1}) {
         kvn_test::clear_fake_calls(), smpoutd_stub_clear();
         EXPECT_LT(0, machine_off(commit, 0)) << "the script's process, waited for";
-        kvn_test::eventually([&] { return fake_calls().size() >= 2u + 2 * commit; }, 2000);
-        std::vector<std::string> calls = fake_calls(), want = {"/etc/shutdown.sh"};
+        std::vector<std::string> want = {"/etc/shutdown.sh"};
         if (commit) want = {"flash save_commit", "smpoutd code=28 (picture off)", want[0]};
-        auto led = std::find(calls.begin(), calls.end(), "power_led -standby 2");
-        ASSERT_NE(calls.end(), led);
-        calls.erase(led);
-        EXPECT_EQ(want, calls);
+        EXPECT_EQ(want, journal());
+        EXPECT_TRUE(eventually([] { return count_calls("power_led -standby 2") == 1; }));
     }
     // In / with the descriptors 0 to 2 only, whatever the application holds open (ls adds the one
     // it reads).
@@ -49,17 +42,8 @@ TEST(PowerOff, TwoAtTheSameInstantRunTheScriptInTurn) {
     KVN_REQUIRE_SANDBOX();
     ASSERT_TRUE(kvn_test::install_overlap_detecting_shutdown());
     kvn_test::clear_fake_calls();
-    std::atomic<bool> go{false};
-    auto press = [&] {
-        while (!go) {
-        }
-        machine_off(0, 0);
-    };
-    std::thread a(press), b(press);
-    go = true;
-    a.join();
-    b.join();
-    std::vector<std::string> calls = fake_calls();
+    at_once([] { machine_off(0, 0); }, [] { machine_off(0, 0); });
+    std::vector<std::string> calls = kvn_test::fake_calls();
     EXPECT_EQ(2, std::count(calls.begin(), calls.end(), "/etc/shutdown.sh"));
     EXPECT_EQ(0, std::count(calls.begin(), calls.end(), "OVERLAP"));
 }

@@ -4,6 +4,7 @@
 #define KVN_KEYS_STANDBY_HARNESS_H
 
 #include <algorithm>
+#include <regex>
 
 #include "input_driver.h"
 #include "kvn_app_harness.h"
@@ -24,13 +25,6 @@ inline void wake(DFBInputDeviceKeySymbol key = DIKS_POWER) {
     press_in_standby(key);
     ASSERT_TRUE(eventually([] { return kvn_get_standby_mode() == 0 && !in_standby(); }));
 }
-// Registered, focused (a standby's input buffer gets keys only while a window has the focus) and
-// running.
-inline void run_focused(App &app) {
-    ASSERT_EQ(0, register_window(&app.record));
-    ASSERT_EQ(0, focus_on_window(app.record.window_id));
-    app.start();
-}
 // A power key in the application's window; true once a standby runs.
 inline bool power(App &app) { return app.press(DIKS_POWER), eventually(in_standby); }
 inline int handle(App &app, DFBInputDeviceKeySymbol key) {
@@ -43,14 +37,32 @@ inline size_t count_calls(const std::string &line) {
 }
 inline void settle() { std::this_thread::sleep_for(std::chrono::milliseconds(50)); }
 
-// After journal_on, the stand-ins' trace goes among the fakes' lines; journal() leaves out the
-// dialogs and window switches that follow the focus.
+// After journal_on, the stand-ins' trace goes among the fakes' lines. journal() leaves out the
+// power-off light, which runs in the background and so has no fixed place, and the dialogs'
+// connection numbers; unless asked, also the dialogs and window switches that follow the focus.
 inline void journal_on() { kvn_trace_set_file("/run/kvn-fakes/calls.log"); }
-inline std::vector<std::string> journal() {
+inline std::vector<std::string> journal(bool dialogs = false) {
     std::vector<std::string> lines;
     for (const std::string &line : kvn_test::fake_calls())
-        if (line.rfind("osd ", 0) != 0 && line != "scsvr window_switch") lines.push_back(line);
+        if (line != "power_led -standby 2" &&
+            (dialogs || (line.rfind("osd ", 0) != 0 && line != "scsvr window_switch")))
+            lines.push_back(std::regex_replace(line, std::regex(" conn=[0-9]+"), ""));
     return lines;
+}
+// Runs both at the same instant, each in a thread of its own.
+inline void at_once(const std::function<void()> &first, const std::function<void()> &second) {
+    std::atomic<bool> go{false};
+    auto when_told = [&go](const std::function<void()> &run) {
+        return std::thread([&go, &run] {
+            while (!go) {
+            }
+            run();
+        });
+    };
+    std::thread a = when_told(first), b = when_told(second);
+    go = true;
+    a.join();
+    b.join();
 }
 
 class StandbyTest : public ::testing::Test {

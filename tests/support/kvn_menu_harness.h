@@ -15,6 +15,12 @@
 
 namespace kvn_test {
 
+using Lines = std::vector<std::string>;
+inline Lines operator+(Lines a, const Lines &b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 // Everything readable now on a non-blocking descriptor.
 inline std::string drain(int fd) {
     std::string out;
@@ -23,11 +29,23 @@ inline std::string drain(int fd) {
     return out;
 }
 
-// One ordered list: the stand-ins' trace lines (dialog commands, daemon codes, the store's writes
-// and commits) and, before each, what had reached the files and pipes by then: "tvmode " and the
-// content of /tmp/tvmode once written, "event " and what came on the framework pipe, "reply " and
-// each reply that came on /tmp/tolu_cgi (made a FIFO, read here). Dialog connections are named a,
-// b, ... in order of first use (0 stays).
+// The codes the output daemon was given, in order.
+inline std::vector<int> daemon_codes() {
+    std::vector<int> codes;
+    for (int i = 0; i < smpoutd_stub_count(); ++i) codes.push_back(smpoutd_stub_code(i));
+    return codes;
+}
+
+// As another program of the player writes a mode command.
+inline void send_mode_command(const std::string &command) {
+    int fd = open("/tmp/display", O_WRONLY | O_NONBLOCK);
+    EXPECT_EQ(static_cast<ssize_t>(command.size()), write(fd, command.data(), command.size()));
+    close(fd);
+}
+
+// The stand-ins' trace lines and, before each, what had reached /tmp/tvmode ("tvmode "), the
+// framework pipe ("event ") and /tmp/tolu_cgi ("reply ", made a FIFO read here) by then. Dialog
+// connections are named a, b, ... in order of first use (0 stays).
 class Journal {
   public:
     explicit Journal(bool replies = true) : tvmode_(tvmode_written()) {
@@ -43,10 +61,10 @@ class Journal {
         kvn_trace_set_listener(nullptr, nullptr);
         close(replies_);
     }
-    std::vector<std::string> lines() {
+    Lines lines() {
         add(nullptr);
         std::lock_guard<std::mutex> lock(mutex_);
-        std::vector<std::string> out;
+        Lines out;
         std::map<std::string, std::string> names{{"0", "0"}};
         for (std::string line : entries_) {
             size_t at = line.find(" conn="), end = line.find(' ', at + 6);
@@ -83,7 +101,7 @@ class Journal {
         if (line != nullptr) entries_.push_back(line);
     }
     std::mutex mutex_;
-    std::vector<std::string> entries_;
+    Lines entries_;
     std::string tvmode_, replied_;
     int replies_ = -1;
 };
@@ -97,27 +115,20 @@ inline std::string osd(int owner, const char *conn, int cmd, int flags = 0, int 
            " flags=" + std::to_string(flags) + " mode=" + std::to_string(mode) +
            " len=" + std::to_string(text.size()) + " text=" + shown;
 }
-// The change to `code` without announcing it, `owner`'s dialog on connection `conn`; `event`: the
-// framework pipe's line (none in the automatic mode while the output side names nothing).
-inline std::vector<std::string> changed(int code, const char *conn, int owner = 0,
-                                        const std::string &event = "") {
-    std::vector<std::string> out;
+// The change to `code` unannounced; `event`: the framework pipe's payload, if any.
+inline Lines changed(int code, const char *conn, int owner = 0, const std::string &event = "") {
+    Lines out;
     if (code >= 0) out.push_back("tvmode " + std::to_string(code) + "\n");
     for (int cmd : {-3, 34, -2}) out.push_back(osd(owner, conn, cmd));
     if (!event.empty()) out.push_back("event swf=<event>change_tvmode</event>" + event + "\n");
-    out.push_back("smpoutd code=" + std::to_string(code));
-    out.push_back(osd(0, "0", -2));
-    return out;
+    return out + Lines{"smpoutd code=" + std::to_string(code), osd(0, "0", -2)};
 }
 // A menu choice: replied, stored, changed for no application, committed.
-inline std::vector<std::string> applied(int code, const char *reply, const char *conn,
-                                        const std::string &event) {
-    std::vector<std::string> out = {"reply " + std::string(reply),
-                                    "flash write_var video_output=" + std::to_string(code),
-                                    "flash write_var video_setting=tvmode"};
-    for (const std::string &line : changed(code, conn, 0, event)) out.push_back(line);
-    out.push_back("flash save_commit");
-    return out;
+inline Lines applied(int code, const char *reply, const char *conn, const std::string &event) {
+    return Lines{"reply " + std::string(reply),
+                 "flash write_var video_output=" + std::to_string(code),
+                 "flash write_var video_setting=tvmode"} +
+           changed(code, conn, 0, event) + Lines{"flash save_commit"};
 }
 
 }  // namespace kvn_test
