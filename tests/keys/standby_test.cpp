@@ -106,8 +106,8 @@ TEST_F(Standby, PowerKeyRowsByApplicationFlagAndFocus) {
             return;
         }
         ASSERT_TRUE(eventually(in_standby, 20000));
-        const auto entered = Clock::now(),
-                   minute = std::chrono::milliseconds(60000 / kvn_get_time_divisor());
+        const auto entered = Clock::now();
+        const std::chrono::milliseconds minute(60000 / kvn_get_time_divisor());
         if (row.hangs) {  // the request killed and reaped
             EXPECT_GE(entered - asked, minute - std::chrono::milliseconds(50));
             EXPECT_LT(entered - asked, 3 * minute);
