@@ -206,9 +206,7 @@ TEST_F(Standby, HeldKeysActOnceAndRebootOrPowerOffLeaveThePlayerDark) {
     EXPECT_EQ(1u, count_calls("power_led -standby 1 -poweron 0"));
     kvn_test::clear_fake_calls();
     ASSERT_TRUE(power(flash)) << "a new press still works";
-    wake(DIKS_EJECT);
-    EXPECT_TRUE(kvn_test::exists("/tmp/wait_to_reboot"));
-    EXPECT_EQ("reboot", kvn_test::fake_calls().back());
+    wake(DIKS_EJECT);  // reboots (its calls: the sequences' own test)
     EXPECT_EQ(0u, count_calls("power_led -standby 0 -poweron 1")) << "dark while rebooting";
     EXPECT_EQ(28, smpoutd_stub_last_code());
 }
