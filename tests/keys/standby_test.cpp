@@ -57,7 +57,9 @@ TEST_F(Standby, PowerKeyRowsByApplicationFlagAndFocus) {
         {"no answer to the stop", {kSS, kMP}, kSS, 0, kSS, kMP, kSS, kMP, false, false, "", true},
     };
     kvn_test::write_file("/etc/mtab", "/dev/sda1 /tmp/USB_DRIVE_A vfat rw 0 0\n");
+    kvn::write_cdrom_pipe(1);  // no /tmp/cdpipe: nothing happens, nothing blocks
     mkfifo("/tmp/cdpipe", 0644);
+    kvn::write_cdrom_pipe(0);  // a FIFO without its reader: the open fails at once
     int monitor = open("/tmp/cdpipe", O_RDONLY | O_NONBLOCK);  // the optical-drive monitor
     auto monitor_read = [monitor] {
         char got[64];
