@@ -85,18 +85,23 @@ void run_storm(uint32_t seed) {
         int r = pick(100), presses = 1 + (r >= 12 && r < 22) * (1 + pick(3));  // held or doubled
         App &app = *apps[kApps[pick(5)]];
         DFBInputDeviceKeySymbol key = DIKS_POWER;
-        if (r >= 50)
+        if (r >= 50) {
             key = kOtherKeys[pick(std::size(kOtherKeys))];
-        else if (r >= 44)
+        } else if (r >= 44) {
             key = DIKS_TV;
-        else if (r >= 42)
-            to_standby = pick(2), key = DIKS_REDIAL;
-        else if (r >= 36)
-            to_standby = true, key = pick(2) ? DIKS_EJECT : DIKS_CLEAR;
-        else if (r >= 24)
-            to_standby = true, key = pick(3) ? DIKS_POWER : DIKS_HOLD, repeat = pick(4) == 0;
-        else if (r >= 22)
+        } else if (r >= 42) {
+            to_standby = pick(2);
+            key = DIKS_REDIAL;
+        } else if (r >= 36) {
+            to_standby = true;
+            key = pick(2) ? DIKS_EJECT : DIKS_CLEAR;
+        } else if (r >= 24) {
+            to_standby = true;
+            key = pick(3) ? DIKS_POWER : DIKS_HOLD;
+            repeat = pick(4) == 0;
+        } else if (r >= 22) {
             key = static_cast<DFBInputDeviceKeySymbol>(0xF072);
+        }
         may_power_off |= key == DIKS_REDIAL || (to_standby && key == DIKS_CLEAR);
         may_reboot |= to_standby && key == DIKS_EJECT;
         for (int n = 0; n < presses; ++n, repeat = r < 18) {

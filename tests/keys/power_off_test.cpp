@@ -15,7 +15,8 @@ TEST(PowerOff, MachineOffCommitsAndBlanksOnlyWhenTold) {
     KVN_REQUIRE_SANDBOX();
     journal_on();
     for (int commit : {0, 1}) {
-        kvn_test::clear_fake_calls(), smpoutd_stub_clear();
+        kvn_test::clear_fake_calls();
+        smpoutd_stub_clear();
         EXPECT_LT(0, machine_off(commit, 0)) << "the script's process, waited for";
         std::vector<std::string> want = {"/etc/shutdown.sh"};
         if (commit) want = {"flash save_commit", "smpoutd code=28 (picture off)", want[0]};

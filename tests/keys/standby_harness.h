@@ -26,7 +26,10 @@ inline void wake(DFBInputDeviceKeySymbol key = DIKS_POWER) {
     ASSERT_TRUE(eventually([] { return kvn_get_standby_mode() == 0 && !in_standby(); }));
 }
 // A power key in the application's window; true once a standby runs.
-inline bool power(App &app) { return app.press(DIKS_POWER), eventually(in_standby); }
+inline bool power(App &app) {
+    app.press(DIKS_POWER);
+    return eventually(in_standby);
+}
 inline int handle(App &app, DFBInputDeviceKeySymbol key) {
     DFBWindowEvent e = kvn_test::key_event(key);
     return kvn_default_event_handling(&app.record, &e);

@@ -26,7 +26,8 @@ TEST(StandbyKeys, PowerKeySequencesWithinThreeSeconds) {
     for (const auto &step : steps) {
         SCOPED_TRACE(std::to_string(&step - steps));
         std::this_thread::sleep_for(std::chrono::milliseconds(step.after_ms / 10));
-        kvn_test::clear_fake_calls(), kvn_test::remove_file("/tmp/wait_to_reboot");
+        kvn_test::clear_fake_calls();
+        kvn_test::remove_file("/tmp/wait_to_reboot");
         EXPECT_EQ(step.result, kvn::check_standby_power_keys(step.key));
         EXPECT_EQ(step.calls, standby_test::journal());
         EXPECT_EQ(step.calls == reboot, kvn_test::exists("/tmp/wait_to_reboot"));

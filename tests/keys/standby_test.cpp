@@ -126,7 +126,8 @@ TEST_F(Standby, PowerKeyRowsByApplicationFlagAndFocus) {
         for (auto &a : apps)
             EXPECT_EQ(a.first != row.runner, a.second->idle())
                 << window_id_str[a.first] << " waits";
-        press_in_standby(DIKS_OK), settle();
+        press_in_standby(DIKS_OK);
+        settle();
         EXPECT_TRUE(in_standby()) << "OK is no wake-up key";
         wake(++wakes % 2 ? DIKS_POWER : DIKS_HOLD);  // HOLD wakes like POWER
         ASSERT_TRUE(eventually([&] { return !apps.count(kFL) || apps[kFL]->idle(); }));
@@ -214,7 +215,8 @@ TEST_F(Standby, HeldKeysActOnceAndRebootOrPowerOffLeaveThePlayerDark) {
 }
 
 void set_active(kvn_window *w, int active) {
-    pthread_mutex_lock(&kvn_mutex_windows), w->active = active;
+    pthread_mutex_lock(&kvn_mutex_windows);
+    w->active = active;
     pthread_mutex_unlock(&kvn_mutex_windows);
 }
 
@@ -244,16 +246,24 @@ TEST_F(Standby, FlashPlayerStopsTheMediaAndPhotoPlayers) {
     static bool stops;
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
-        host_stub_reset(), stops = row.stops;
+        host_stub_reset();
+        stops = row.stops;
         host_stub_on_force_stop_pod([](void *) { set_active(&photos, !stops); }, nullptr);
         auto add = [](kvn_window &w, int id, int active) {
-            w = kvn_window{}, w.window_id = id, w.active = active;
+            w = kvn_window{};
+            w.window_id = id;
+            w.active = active;
             if (active != kGone) register_window(&w);
         };
-        add(player, ADVANCE_MEDIA_PLAYER, row.player), player.on_focus = row.player_focused;
-        add(navigator, PLAYLIST_NAVIGATOR, row.navigator), add(photos, PHOTO_PLAYER, row.photos);
+        add(player, ADVANCE_MEDIA_PLAYER, row.player);
+        player.on_focus = row.player_focused;
+        add(navigator, PLAYLIST_NAVIGATOR, row.navigator);
+        add(photos, PHOTO_PLAYER, row.photos);
         std::thread stopping([&] {
-            if (row.player >= 0 && row.stops) usleep(20000), set_active(&player, 0);
+            if (row.player >= 0 && row.stops) {
+                usleep(20000);
+                set_active(&player, 0);
+            }
         });
         auto start = Clock::now();
         EXPECT_EQ(1, kvn_standby_terminate_apps());

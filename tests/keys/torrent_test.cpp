@@ -56,6 +56,11 @@ TEST_F(Torrent, RootsCrontabAtEntryAndWakeUp) {
         if (exists(kInstalled)) write_file(kRoot, read_file(kInstalled));  // as cron keeps it
     };
     const std::function<void()> none = [] {};
+    const std::function<void()> after_a_standby_the_install_fails = [&] {
+        standby(1);
+        standby(0);
+        write_file("/tmp/crontab.fails", "");
+    };
     struct Row {
         const char *what;
         std::string crontab;
@@ -72,8 +77,7 @@ TEST_F(Torrent, RootsCrontabAtEntryAndWakeUp) {
          false, "", ""},
         {"root's crontab missing", kCron, [] { remove(kRoot); }, none, false, "", ""},
         {"the install failed at entry after a standby; the job has a disabled twin", twin,
-         [&] { standby(1), standby(0), write_file("/tmp/crontab.fails", ""); }, none, false, "",
-         twin},
+         after_a_standby_the_install_fails, none, false, "", twin},
         {"folders put at both copies, one not empty", kCron, none,
          [] { system("mkdir -p /tmp/cron_root_ori/x /tmp/cron_root_temp"); }, false, off, kCron},
         {"the process restarted", kCron, none, none, true, off, kCron},
@@ -100,11 +104,19 @@ TEST_F(Torrent, RootsCrontabAtEntryAndWakeUp) {
             standby(1);
             write_file("/tmp/entered", read_file(kInstalled));
         };
-        auto wake = [&] { row.between(), standby(0); };
-        if (row.restart)
-            in_a_new_process(enter), in_a_new_process(wake);
-        else
-            in_a_new_process([&] { enter(), wake(); });
+        auto wake = [&] {
+            row.between();
+            standby(0);
+        };
+        if (row.restart) {  // the player started again between the standby and the wake-up
+            in_a_new_process(enter);
+            in_a_new_process(wake);
+        } else {
+            in_a_new_process([&] {
+                enter();
+                wake();
+            });
+        }
         EXPECT_EQ(row.entered, read_file("/tmp/entered"));
         EXPECT_EQ(row.woken, read_file(kInstalled));
     }

@@ -123,7 +123,8 @@ TEST_F(FlashSetting, AWriteIntoReplacedFilesIsDoneAgainNeverLost) {
                 run("cp $S $S.copy && mv $S.copy $S", getenv("FLASH_SETTING_FILE"));
             return 0;
         };
-        return sqlite3_commit_hook(db, replace, nullptr), 0;
+        sqlite3_commit_hook(db, replace, nullptr);
+        return 0;
     }));
     EXPECT_EQ(0, write_var("lang", "chinese_lang", 0));
     EXPECT_EQ(0, save_commit());

@@ -24,8 +24,11 @@ class App {
     explicit App(int id, int hide_others = 1, uint8_t opacity = 0xff) {
         start_display();
         record = kvn_window{};
-        record.window_id = id, record.hide_others = hide_others, record.opacity = opacity;
-        record.osd_id = 100 + id, record.active = 1;
+        record.window_id = id;
+        record.hide_others = hide_others;
+        record.opacity = opacity;
+        record.osd_id = 100 + id;
+        record.active = 1;
         record.focus_on_window_callback = func_default_focus_on_window_callback;
         record.focus_next_window_callback = func_default_focus_next_window_callback;
         DFBWindowDescription desc;
@@ -41,13 +44,15 @@ class App {
         if (kvn_invoke_args *args = record.invoke_args) {  // its owner frees the argument holder
             for (int i = 0; args->argv != nullptr && args->argv[i] != nullptr; ++i)
                 free(args->argv[i]);
-            free(args->argv), free(args);
+            free(args->argv);
+            free(args);
         }
     }
 
     // Runs the loop in a thread; `own` sees each event first, true: consumed.
     void start(std::function<bool(DFBWindowEvent &)> own = nullptr) {
-        own_ = own, thread_ = std::thread([this] { loop(); });
+        own_ = own;
+        thread_ = std::thread([this] { loop(); });
     }
     void stop() {
         if (!thread_.joinable()) return;
@@ -60,7 +65,8 @@ class App {
     }
     // Key-down events the loop received, in order.
     std::vector<DFBInputDeviceKeySymbol> keys() {
-        return std::lock_guard<std::mutex>(mutex_), keys_;
+        std::lock_guard<std::mutex> lock(mutex_);
+        return keys_;
     }
     bool wait_for_keys(size_t count) {
         return eventually([&] { return keys().size() >= count; });
@@ -78,7 +84,8 @@ class App {
     }
     uint8_t opacity() {  // as DirectFB reads it back
         uint8_t value = 0;
-        return record.window->GetOpacity(record.window, &value), value;
+        record.window->GetOpacity(record.window, &value);
+        return value;
     }
 
     kvn_window record;

@@ -99,11 +99,13 @@ IDirectFBImageProvider *spy_provider(IDirectFBImageProvider *real) {
 unsigned window_id(IDirectFBWindow *window) {
     DFBWindowID id = 0;
     window = resolve(window);
-    return window->GetID(window, &id), id;
+    window->GetID(window, &id);
+    return id;
 }
 
 void fail_dfb_call(const std::string &line_start, int occurrence) {
-    g_fail = line_start, g_fail_at = occurrence;
+    g_fail = line_start;
+    g_fail_at = occurrence;
 }
 
 bool note(const char *format, ...) {

@@ -37,7 +37,8 @@ inline void remove_file(const std::string &path) { unlink(path.c_str()); }
 inline std::string stored(const char *key) {  // "<null>" when the key has none
     char *v = get_var_mem(key);
     std::string s = v ? v : "<null>";
-    return free(v), s;
+    free(v);
+    return s;
 }
 
 // What `action` wrote to standard error.
@@ -126,19 +127,25 @@ inline void start_display() {
 inline DFBWindowEvent key_event(DFBInputDeviceKeySymbol key, DFBWindowEventType type = DWET_KEYDOWN,
                                 DFBWindowEventFlags flags = DWEF_NONE) {
     DFBWindowEvent e{};
-    e.clazz = DFEC_WINDOW, e.type = type, e.flags = flags, e.key_symbol = key;
+    e.clazz = DFEC_WINDOW;
+    e.type = type;
+    e.flags = flags;
+    e.key_symbol = key;
     return e;
 }
 inline void post_key(IDirectFBEventBuffer *buffer, DFBInputDeviceKeySymbol key,
                      DFBWindowEventType type = DWET_KEYDOWN,
                      DFBWindowEventFlags flags = DWEF_NONE) {
     DFBEvent event{};
-    event.window = key_event(key, type, flags), buffer->PostEvent(buffer, &event);
+    event.window = key_event(key, type, flags);
+    buffer->PostEvent(buffer, &event);
 }
 // A key press as the input driver delivers it to an input buffer.
 inline DFBEvent input_key(DFBInputDeviceKeySymbol key, bool repeat = false) {
     DFBEvent event{};
-    event.input.clazz = DFEC_INPUT, event.input.type = DIET_KEYPRESS, event.input.key_symbol = key;
+    event.input.clazz = DFEC_INPUT;
+    event.input.type = DIET_KEYPRESS;
+    event.input.key_symbol = key;
     event.input.flags =
         static_cast<DFBInputEventFlags>(DIEF_KEYSYMBOL | (repeat ? DIEF_REPEAT : 0));
     return event;

@@ -10,16 +10,16 @@ namespace {
 using namespace kvn_test;
 
 enum Route { kCommand, kChoice, kHdmi };
-enum Reader { kMissing, kLate, kNever };
+enum Reader { kMissing, kLate, kNever, kFull };
 
-// A reader that reopens its end late (0.5 s of player time) is waited for; one away past 3 s loses
-// the reply, with one warning naming it. Never created.
+// A reader that reopens its end late (0.5 s of player time) or is behind (the pipe full) is waited
+// for; one away past 3 s loses the reply, with one warning naming it. Never created.
 TEST(ReplyInput, EveryRouteWaitsForALateReaderAndNoLonger) {
     KVN_REQUIRE_SANDBOX();
     kvn_set_time_divisor(10);
     start_display();
     smpoutd_stub_set_auto_name(nullptr);
-    const std::string kLost = "open error!!!! line 454 \n";
+    const std::string kLost = "open error!!!! line 454 \n", kFilled(65536, 'x');
     const char *named[] = {"the command \"tv=720p60\"", "\"tv=1080p\"", "\"tv=auto\""};
     const struct {
         Route route;
@@ -27,10 +27,15 @@ TEST(ReplyInput, EveryRouteWaitsForALateReaderAndNoLonger) {
         std::vector<int> codes;
         const char *reply;  // with its NUL byte
         int result;
-    } rows[] = {{kCommand, kLate, {5}, "tv=720p", 0}, {kCommand, kNever, {}, "", 0},
-                {kCommand, kMissing, {}, "", 0},      {kChoice, kLate, {11}, "tv=1080p", 0},
-                {kChoice, kNever, {}, "", -1},        {kChoice, kMissing, {}, "", -1},
-                {kHdmi, kLate, {}, "tv=auto", 0},     {kHdmi, kNever, {}, "", 0},
+    } rows[] = {{kCommand, kLate, {5}, "tv=720p", 0},
+                {kCommand, kFull, {5}, "tv=720p", 0},
+                {kCommand, kNever, {}, "", 0},
+                {kCommand, kMissing, {}, "", 0},
+                {kChoice, kLate, {11}, "tv=1080p", 0},
+                {kChoice, kNever, {}, "", -1},
+                {kChoice, kMissing, {}, "", -1},
+                {kHdmi, kLate, {}, "tv=auto", 0},
+                {kHdmi, kNever, {}, "", 0},
                 {kHdmi, kMissing, {}, "", 0}};
     for (const auto &row : rows) {
         SCOPED_TRACE("row " + std::to_string(&row - rows));
@@ -39,11 +44,18 @@ TEST(ReplyInput, EveryRouteWaitsForALateReaderAndNoLonger) {
         write_file("/tmp/tvmode", "0\n");
         smpoutd_stub_clear();
         if (row.reader != kMissing) mkfifo("/tmp/tolu_cgi", 0622);
+        int reader = -1;
+        if (row.reader == kFull) {
+            reader = open("/tmp/tolu_cgi", O_RDONLY | O_NONBLOCK);
+            int writer = open("/tmp/tolu_cgi", O_WRONLY | O_NONBLOCK);
+            while (write(writer, "x", 1) > 0) continue;
+            close(writer);
+        }
         std::string got;
         std::thread application([&] {  // opens its end after 50 ms, reads until a reply came
-            if (row.reader != kLate) return;
+            if (row.reader != kLate && row.reader != kFull) return;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            int reader = open("/tmp/tolu_cgi", O_RDONLY | O_NONBLOCK);
+            if (reader < 0) reader = open("/tmp/tolu_cgi", O_RDONLY | O_NONBLOCK);
             for (int i = 0; i < 300 && got.find('\0') == std::string::npos; ++i) {
                 usleep(10000);
                 got += drain(reader);
@@ -65,7 +77,7 @@ TEST(ReplyInput, EveryRouteWaitsForALateReaderAndNoLonger) {
         const auto took = std::chrono::steady_clock::now() - start;
         application.join();
         EXPECT_EQ(row.codes, daemon_codes());
-        EXPECT_EQ(*row.reply ? row.reply + std::string(1, '\0') : "", got);
+        EXPECT_EQ(*row.reply ? (row.reader == kFull ? kFilled : "") + row.reply + '\0' : "", got);
         EXPECT_EQ(row.result, result);
         EXPECT_EQ(row.reader == kNever, has(err, {named[row.route], "is lost"})) << err;
         const int least_ms = row.reader == kLate ? 45 : row.reader == kNever ? 295 : 0;
