@@ -24,9 +24,7 @@ bool is_closed(int fd) { return fcntl(fd, F_GETFD) == -1 && errno == EBADF; }
 
 }  // namespace
 
-using CleanUp = kvn_test::DirectFBTest;
-
-TEST_F(CleanUp, StopsThreadsBeforeReleasingLayersScreenAndMainInterfaceInReverseOrder) {
+TEST(CleanUp, StopsThreadsBeforeReleasingLayersScreenAndMainInterfaceInReverseOrder) {
     KVN_REQUIRE_SANDBOX();
     kvn_test::start_display();
     kvn_dfb_context &c = kvn_dfb_global_context;
@@ -37,17 +35,17 @@ TEST_F(CleanUp, StopsThreadsBeforeReleasingLayersScreenAndMainInterfaceInReverse
         desc.width = desc.height = 16;
         IDirectFBSurface *made = nullptr;
         EXPECT_EQ(DFB_OK, dfb->CreateSurface(dfb, &desc, &made));
-        return kvn_test::named(made, name);
+        return &kvn_test::spy(made, name)->iface;
     };
     IDirectFBDisplayLayer *bg_layer = nullptr;
     ASSERT_EQ(DFB_OK, dfb->GetDisplayLayer(dfb, VENDOR_LAYER_BKGND, &bg_layer));
-    IDirectFBDisplayLayer *osd_layer = kvn_test::named(c.kvn_layer_osd, "osd layer");
+    IDirectFBDisplayLayer *osd_layer = &kvn_test::spy(c.kvn_layer_osd, "osd layer")->iface;
     c.kvn_layer_osd = osd_layer;
     c.kvn_surface_osd = surface("osd surface");
-    c.kvn_layer_background = kvn_test::named(bg_layer, "background layer");
+    c.kvn_layer_background = &kvn_test::spy(bg_layer, "background layer")->iface;
     c.kvn_surface_background_of_layer_background = surface("background surface");
-    c.kvn_screen = kvn_test::named(c.kvn_screen, "screen");
-    c.kvn_dfb = kvn_test::named(c.kvn_dfb, "main interface");
+    c.kvn_screen = &kvn_test::spy(c.kvn_screen, "screen")->iface;
+    c.kvn_dfb = &kvn_test::spy(c.kvn_dfb, "main interface")->iface;
     kvn_thread threads[3] = {
         {1, stop_thread<1>, nullptr}, {2, nullptr, nullptr}, {3, stop_thread<3>, nullptr}};
     for (kvn_thread &t : threads) ASSERT_EQ(0, register_thread(&t));
@@ -67,12 +65,12 @@ TEST_F(CleanUp, StopsThreadsBeforeReleasingLayersScreenAndMainInterfaceInReverse
     EXPECT_FALSE(is_closed(outport)) << "the mode pipe stays open";
 }
 
-TEST_F(CleanUp, WithoutLayersReleasesTheScreenAndTheMainInterface) {
+TEST(CleanUp, WithoutLayersReleasesTheScreenAndTheMainInterface) {
     KVN_REQUIRE_SANDBOX();
     kvn_test::init_display();
     kvn_dfb_context &c = kvn_dfb_global_context;
-    c.kvn_screen = kvn_test::named(c.kvn_screen, "screen");
-    c.kvn_dfb = kvn_test::named(c.kvn_dfb, "main interface");
+    c.kvn_screen = &kvn_test::spy(c.kvn_screen, "screen")->iface;
+    c.kvn_dfb = &kvn_test::spy(c.kvn_dfb, "main interface")->iface;
     EXPECT_EQ(0, kvn_clean_up());
     EXPECT_EQ((std::vector<std::string>{"screen released", "main interface released"}), dfb_calls);
 }

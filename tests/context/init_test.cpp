@@ -42,9 +42,7 @@ extern "C" int mknod(const char *path, mode_t mode, dev_t dev) {
     return static_cast<int>(syscall(SYS_mknodat, AT_FDCWD, path, mode, dev));
 }
 
-using Startup = kvn_test::DirectFBTest;
-
-TEST_F(Startup, ResetsTheCountersOnlyUnderTheStateLock) {
+TEST(Startup, ResetsTheCountersOnlyUnderTheStateLock) {
     KVN_REQUIRE_SANDBOX();
     kvn_global_state = 7;
     thread_qty = 3;
@@ -60,7 +58,7 @@ TEST_F(Startup, ResetsTheCountersOnlyUnderTheStateLock) {
     EXPECT_EQ(0, thread_qty);
 }
 
-TEST_F(Startup, StartsDirectFBTakesTheScreenAndOpensThreeNewFifos) {
+TEST(Startup, StartsDirectFBTakesTheScreenAndOpensThreeNewFifos) {
     KVN_REQUIRE_SANDBOX();
     kvn_test::spy_main_interface = true;
     umask(0);  // under a zero umask the permission bits are the ones start-up asks for
@@ -74,7 +72,7 @@ TEST_F(Startup, StartsDirectFBTakesTheScreenAndOpensThreeNewFifos) {
 
 // FIFOs already there are kept as they are; where none can be made, the display path becomes a
 // plain file.
-TEST_F(Startup, ExistingFifosAreReusedAndWithoutFifoSupportTheDisplayPathIsAPlainFile) {
+TEST(Startup, ExistingFifosAreReusedAndWithoutFifoSupportTheDisplayPathIsAPlainFile) {
     KVN_REQUIRE_SANDBOX();
     for (const char *path : {"/tmp/kvn_framework_pipe", "/tmp/kvnupnp_key_pipe"})
         ASSERT_EQ(0, mkfifo(path, 0600));
@@ -91,7 +89,7 @@ TEST_F(Startup, ExistingFifosAreReusedAndWithoutFifoSupportTheDisplayPathIsAPlai
 
 // A folder, a link and a plain file planted at the paths: nothing is created through the link,
 // each is said once, at start-up, and the mode pipe's polls then stay silent.
-TEST_F(Startup, PlantedPipePathsAreNotFollowedAndAreReportedOnce) {
+TEST(Startup, PlantedPipePathsAreNotFollowedAndAreReportedOnce) {
     KVN_REQUIRE_SANDBOX();
     ASSERT_EQ(0, mkdir("/tmp/display", 0777));
     ASSERT_EQ(0, symlink("/opt/created-through-a-link", "/tmp/kvn_framework_pipe"));

@@ -67,8 +67,7 @@ TEST_F(Torrent, RootsCrontabAtEntryAndWakeUp) {
     const std::string all_on = kJob + kOld + kOther;
     const Row rows[] = {
         {"in one process", kCron, none, none, false, off, kCron},
-        {"root's crontab writable by others", kCron, [] { chmod(kRoot, 0666); }, none, false, "",
-         ""},
+        {"crontab writable by others", kCron, [] { chmod(kRoot, 0666); }, none, false, "", ""},
         {"its folder writable by others", kCron, [] { chmod("/tmp/cron/crontabs", 0777); }, none,
          false, "", ""},
         {"root's crontab missing", kCron, [] { remove(kRoot); }, none, false, "", ""},

@@ -3,15 +3,12 @@
 #ifndef KVN_APP_HARNESS_H
 #define KVN_APP_HARNESS_H
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <functional>
-#include <mutex>
 #include <thread>
-#include <vector>
 
 #include "kvn_dfb_kit.h"
-#include "kvn_test_support.h"
 
 namespace kvn_test {
 
@@ -33,8 +30,8 @@ class App {
         record.focus_next_window_callback = func_default_focus_next_window_callback;
         DFBWindowDescription desc;
         kvn_create_window_surface_events(&record, &desc, 0, 0, 320, 240, DWCAPS_NONE, 0);
-        record.window->CreateEventBuffer(record.window,
-                                         &focus_watch_);  // sees DirectFB's own focus events
+        // Sees DirectFB's own focus events.
+        record.window->CreateEventBuffer(record.window, &focus_watch_);
     }
     ~App() {
         stop();
@@ -68,7 +65,6 @@ class App {
     bool wait_for_keys(size_t count) {
         return eventually([&] { return keys().size() >= count; });
     }
-    int handled() const { return handled_; }  // events the default handler answered with 0
     // The loop waits with nothing queued (not in a handler, standby or menu).
     bool idle() { return !busy_.load() && record.events->HasEvent(record.events) != DFB_OK; }
     // Whether DirectFB's last focus event to this window gave it the focus.
@@ -100,7 +96,7 @@ class App {
                     keys_.push_back(event.window.key_symbol);
                 }
                 if (own_ && own_(event.window)) continue;
-                if (kvn_default_event_handling(&record, &event.window) == 0) handled_.fetch_add(1);
+                kvn_default_event_handling(&record, &event.window);
             }
             busy_ = false;
         }
@@ -109,7 +105,6 @@ class App {
     std::function<bool(DFBWindowEvent &)> own_;
     std::thread thread_;
     std::atomic<bool> running_{true}, busy_{false};
-    std::atomic<int> handled_{0};
     IDirectFBEventBuffer *focus_watch_ = nullptr;
     bool directfb_focus_ = false;
     std::mutex mutex_;
@@ -117,28 +112,19 @@ class App {
 };
 
 inline bool register_all(std::initializer_list<App *> apps) {
-    for (App *a : apps)
-        if (register_window(&a->record) != 0) return false;
-    return true;
-}
-// Opacity as DirectFB reads it back, of each application given.
-inline std::vector<int> opacities(const std::vector<App *> &apps) {
-    std::vector<int> out;
-    for (App *a : apps) out.push_back(a->opacity());
-    return out;
+    return std::all_of(apps.begin(), apps.end(),
+                       [](App *a) { return !register_window(&a->record); });
 }
 // What the spies logged (dfb_calls), each line of a window of the applications given naming the
 // application instead ("BROWSER SetOpacity 0").
 inline std::vector<std::string> window_journal(const std::vector<App *> &apps) {
-    std::vector<std::string> out;
-    for (std::string line : dfb_calls) {
+    std::vector<std::string> out = dfb_calls;
+    for (std::string &line : out)
         for (App *a : apps) {
             const std::string id = "w" + std::to_string(window_id(a->record.window)) + " ";
             if (line.rfind(id, 0) == 0)
-                line = window_id_str[a->record.window_id] + (" " + line.substr(id.size()));
+                line.replace(0, id.size() - 1, window_id_str[a->record.window_id]);
         }
-        out.push_back(line);
-    }
     return out;
 }
 

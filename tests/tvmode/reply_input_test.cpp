@@ -10,16 +10,16 @@ namespace {
 using namespace kvn_test;
 
 enum Route { kCommand, kChoice, kHdmi };
-enum Reader { kMissing, kLate, kNever, kLink, kFull };
+enum Reader { kMissing, kLate, kNever };
 
-// A reader that reopens its end late (0.5 s of player time) or is behind is waited for; one away
-// past 3 s loses the reply, with one warning naming it. Never created, never through a link.
+// A reader that reopens its end late (0.5 s of player time) is waited for; one away past 3 s loses
+// the reply, with one warning naming it. Never created.
 TEST(ReplyInput, EveryRouteWaitsForALateReaderAndNoLonger) {
     KVN_REQUIRE_SANDBOX();
     kvn_set_time_divisor(10);
     start_display();
     smpoutd_stub_set_auto_name(nullptr);
-    const std::string kLost = "open error!!!! line 454 \n", kFilled(65536, 'x');
+    const std::string kLost = "open error!!!! line 454 \n";
     const char *named[] = {"the command \"tv=720p60\"", "\"tv=1080p\"", "\"tv=auto\""};
     const struct {
         Route route;
@@ -27,33 +27,23 @@ TEST(ReplyInput, EveryRouteWaitsForALateReaderAndNoLonger) {
         std::vector<int> codes;
         const char *reply;  // with its NUL byte
         int result;
-    } rows[] = {{kCommand, kLate, {5}, "tv=720p", 0},  {kCommand, kFull, {5}, "tv=720p", 0},
-                {kCommand, kNever, {}, "", 0},         {kCommand, kMissing, {}, "", 0},
-                {kChoice, kLate, {11}, "tv=1080p", 0}, {kChoice, kNever, {}, "", -1},
-                {kChoice, kMissing, {}, "", -1},       {kChoice, kLink, {}, "", -1},
-                {kHdmi, kLate, {}, "tv=auto", 0},      {kHdmi, kNever, {}, "", 0},
+    } rows[] = {{kCommand, kLate, {5}, "tv=720p", 0}, {kCommand, kNever, {}, "", 0},
+                {kCommand, kMissing, {}, "", 0},      {kChoice, kLate, {11}, "tv=1080p", 0},
+                {kChoice, kNever, {}, "", -1},        {kChoice, kMissing, {}, "", -1},
+                {kHdmi, kLate, {}, "tv=auto", 0},     {kHdmi, kNever, {}, "", 0},
                 {kHdmi, kMissing, {}, "", 0}};
     for (const auto &row : rows) {
         SCOPED_TRACE("row " + std::to_string(&row - rows));
         remove_file("/tmp/tolu_cgi");
         write_file("/tmp/hdmi_changed", "");
         write_file("/tmp/tvmode", "0\n");
-        write_file("/opt/victim", "precious\n");
         smpoutd_stub_clear();
-        if (row.reader == kLink) symlink("/opt/victim", "/tmp/tolu_cgi");
-        if (row.reader != kMissing && row.reader != kLink) mkfifo("/tmp/tolu_cgi", 0622);
-        int reader = -1;
-        if (row.reader == kFull) {
-            reader = open("/tmp/tolu_cgi", O_RDONLY | O_NONBLOCK);
-            int writer = open("/tmp/tolu_cgi", O_WRONLY | O_NONBLOCK);
-            while (write(writer, "x", 1) > 0) continue;
-            close(writer);
-        }
+        if (row.reader != kMissing) mkfifo("/tmp/tolu_cgi", 0622);
         std::string got;
         std::thread application([&] {  // opens its end after 50 ms, reads until a reply came
-            if (row.reader != kLate && row.reader != kFull) return;
+            if (row.reader != kLate) return;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            if (reader < 0) reader = open("/tmp/tolu_cgi", O_RDONLY | O_NONBLOCK);
+            int reader = open("/tmp/tolu_cgi", O_RDONLY | O_NONBLOCK);
             for (int i = 0; i < 300 && got.find('\0') == std::string::npos; ++i) {
                 usleep(10000);
                 got += drain(reader);
@@ -75,7 +65,7 @@ TEST(ReplyInput, EveryRouteWaitsForALateReaderAndNoLonger) {
         const auto took = std::chrono::steady_clock::now() - start;
         application.join();
         EXPECT_EQ(row.codes, daemon_codes());
-        EXPECT_EQ(*row.reply ? (row.reader == kFull ? kFilled : "") + row.reply + '\0' : "", got);
+        EXPECT_EQ(*row.reply ? row.reply + std::string(1, '\0') : "", got);
         EXPECT_EQ(row.result, result);
         EXPECT_EQ(row.reader == kNever, has(err, {named[row.route], "is lost"})) << err;
         const int least_ms = row.reader == kLate ? 45 : row.reader == kNever ? 295 : 0;
@@ -83,7 +73,6 @@ TEST(ReplyInput, EveryRouteWaitsForALateReaderAndNoLonger) {
         EXPECT_LT(took, std::chrono::milliseconds(2000));
         EXPECT_EQ(row.reader != kMissing, exists("/tmp/tolu_cgi")) << "never created";
         EXPECT_EQ(row.route == kHdmi, !exists("/tmp/hdmi_changed")) << "removed";
-        EXPECT_EQ("precious\n", read_file("/opt/victim"));
     }
     kvn_set_time_divisor(1);
 }
