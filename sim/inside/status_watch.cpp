@@ -40,12 +40,61 @@ void trace_listener(const char *line, void *) {
     if (sscanf(line, "smpoutd code=%d%c", &code, &rest) >= 1) g_output_code = code;
 }
 
+// A writer that never ends its line must not grow what is kept of it for ever.
+void keep_bounded(std::string &partial) {
+    if (partial.size() > 65536) partial.erase(0, partial.size() - 65536);
+}
+
+// The programs the library ran, from the fakes' log.  Drained before every
+// other trace line too: a program run through system() has finished before
+// the library goes on, so its line belongs before anything traced after.
+struct CallsLog {
+    // Only for the log: any thread traces, also holding the library's locks,
+    // so this must never be held while waiting for anything else but the trace.
+    std::mutex mutex;
+    off_t offset = 0;
+    std::string partial;
+
+    void drain() {
+        // The run lines traced here come back through the prelude.
+        static thread_local bool draining = false;
+        if (draining) return;
+        draining = true;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            read_new();
+        }
+        draining = false;
+    }
+
+    void read_new() {
+        int fd = open(kCallsLog, O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return;
+        if (lseek(fd, offset, SEEK_SET) == offset) {
+            char buffer[1024];
+            ssize_t n;
+            while ((n = read(fd, buffer, sizeof buffer)) > 0) {
+                offset += n;
+                partial.append(buffer, static_cast<size_t>(n));
+                keep_bounded(partial);
+            }
+        }
+        close(fd);
+        size_t at;
+        while ((at = partial.find('\n')) != std::string::npos) {
+            kvn_trace("run %s", partial.substr(0, at).c_str());
+            partial.erase(0, at + 1);
+        }
+    }
+} g_calls;
+
+void drain_calls(void *) { g_calls.drain(); }
+
 struct Watcher {
     std::mutex mutex;  // one pass at a time: the script runner forces one before it checks
     std::thread thread;
     std::atomic<bool> running{false};
-    off_t calls_offset = 0;
-    std::string calls_partial, pipe_partial, tolu_partial;
+    std::string pipe_partial, tolu_partial;
     int tolu_fd = -1;
     int focus = -2;
     std::string status;
@@ -58,33 +107,13 @@ struct Watcher {
             ssize_t n = read(fd, buffer, sizeof buffer);
             if (n <= 0) break;
             partial.append(buffer, static_cast<size_t>(n));
-            // A writer that never ends its line must not grow this for ever.
-            if (partial.size() > 65536) partial.erase(0, partial.size() - 65536);
+            keep_bounded(partial);
         }
         size_t at;
         while ((at = partial.find(end)) != std::string::npos) {
             std::string line = partial.substr(0, at);
             partial.erase(0, at + 1);
             kvn_trace("%s %s", tag, line.c_str());
-        }
-    }
-
-    void read_calls() {
-        int fd = open(kCallsLog, O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return;
-        if (lseek(fd, calls_offset, SEEK_SET) == calls_offset) {
-            char buffer[1024];
-            ssize_t n;
-            while ((n = read(fd, buffer, sizeof buffer)) > 0) {
-                calls_offset += n;
-                calls_partial.append(buffer, static_cast<size_t>(n));
-            }
-        }
-        close(fd);
-        size_t at;
-        while ((at = calls_partial.find('\n')) != std::string::npos) {
-            kvn_trace("run %s", calls_partial.substr(0, at).c_str());
-            calls_partial.erase(0, at + 1);
         }
     }
 
@@ -99,7 +128,7 @@ struct Watcher {
 
     void pass() {
         std::lock_guard<std::mutex> lock(mutex);
-        read_calls();
+        g_calls.drain();
         if (kvn_command_pipe >= 0) lines_from(kvn_command_pipe, pipe_partial, '\n', "pipe");
         if (tolu_fd >= 0) lines_from(tolu_fd, tolu_partial, '\0', "reply");
         kvn_window *focused = get_window_on_focus();
@@ -173,9 +202,11 @@ void start_trace(const std::string &trace_file) {
         kvn_trace_set_file(trace_file.c_str());
     }
     kvn_trace_set_listener(trace_listener, nullptr);
+    kvn_trace_set_prelude(drain_calls, nullptr);
 }
 
 void stop_trace() {
+    kvn_trace_set_prelude(nullptr, nullptr);
     kvn_trace_set_listener(nullptr, nullptr);
     kvn_trace_set_file(nullptr);
 }

@@ -19,6 +19,8 @@ struct Trace {
     FILE *file = nullptr;
     kvn_trace_listener_fn listener = nullptr;
     void *listener_data = nullptr;
+    kvn_trace_prelude_fn prelude = nullptr;
+    void *prelude_data = nullptr;
 
     Trace() {
         const char *path = getenv("KVN_TRACE_FILE");
@@ -72,6 +74,14 @@ extern "C" void kvn_trace(const char *format, ...) {
         line.resize(static_cast<size_t>(needed));
     }
     Trace &t = trace();
+    kvn_trace_prelude_fn prelude;
+    void *prelude_data;
+    {
+        std::lock_guard<std::mutex> lock(t.mutex);
+        prelude = t.prelude;
+        prelude_data = t.prelude_data;
+    }
+    if (prelude != nullptr) prelude(prelude_data);
     kvn_trace_listener_fn listener;
     void *data;
     {
@@ -124,4 +134,11 @@ extern "C" void kvn_trace_set_listener(kvn_trace_listener_fn listener, void *dat
     std::lock_guard<std::mutex> lock(t.mutex);
     t.listener = listener;
     t.listener_data = data;
+}
+
+extern "C" void kvn_trace_set_prelude(kvn_trace_prelude_fn prelude, void *data) {
+    Trace &t = trace();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    t.prelude = prelude;
+    t.prelude_data = data;
 }

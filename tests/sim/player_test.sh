@@ -81,8 +81,11 @@ stop() {
 }
 with=
 stop menu 'key TV\nwait 60000\n' 'cmd=9 .*-set=24' INT 130 'cmd=9 .*-set=24' 'cmd=9 flags=32770 mode=1 ' 'osd owner=0 .*cmd=-2 '
+# The programs the player runs are in the trace where they ran, between what the stand-ins saw.
 stop standby 'key POWER\nwait 60000\n' '^run power_led -standby 1 -poweron 0$' TERM 143 \
-    '^smpoutd code=28' '^run power_led -standby 1' '^smpoutd code=0$' '^run power_led -standby 0 -poweron 1$'
+    '^smpoutd code=28' '^run power_led -standby 1 -poweron 0$' '^scsvr global_on_off 0$' \
+    '^run sdparm -C stop /dev/cdrom$' '^scsvr global_on_off 1$' '^run power_led -standby 0 -poweron 1$' \
+    '^smpoutd code=0$'
 # The example plug-in as the browser: the TV key opens the menu, which a quit takes down.
 with="BROWSER=$app" stop browser 'wait 300\nkey TV\nwait 500\nquit\n' '^osd owner=0 .*cmd=9 .*-set=24' none 0 \
     'cmd=9 .*-set=24' 'cmd=9 flags=32770 mode=1 '

@@ -36,6 +36,14 @@ void kvn_trace_set_file(const char *path);
 typedef void (*kvn_trace_listener_fn)(const char *line, void *data);
 void kvn_trace_set_listener(kvn_trace_listener_fn listener, void *data);
 
+/* Called before each line is recorded, with no lock of the trace held, so
+ * that it may first trace what happened before the line but is only seen in
+ * a file (null: none).  It is called from the tracing thread, whatever locks
+ * that holds; the lines it traces itself call it again, so it must not
+ * recurse. */
+typedef void (*kvn_trace_prelude_fn)(void *data);
+void kvn_trace_set_prelude(kvn_trace_prelude_fn prelude, void *data);
+
 #ifdef __cplusplus
 }
 #endif
