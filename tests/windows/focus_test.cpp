@@ -122,11 +122,6 @@ TEST_F(Focus, OnAnApplicationHidesTheOthersInOrderThenShowsRaisesAndCallsItBack)
     EXPECT_EQ(-1, focus_on_window(DUMMY1));
     EXPECT_EQ(Calls{}, journal());
     EXPECT_EQ(&browser.record, get_window_on_focus());
-    for (auto callback :
-         {func_default_focus_next_window_callback, func_default_focus_on_window_callback,
-          func_focus_next_window_ensure_subwindows_on_top_callback,
-          func_focus_on_window_ensure_subwindows_on_top_callback})
-        EXPECT_EQ(0, callback(&browser.record));
 }
 
 // From the head, never after the holder: with three eligible windows the focus alternates between
