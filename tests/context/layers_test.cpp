@@ -102,15 +102,14 @@ int recording_hook(IDirectFB *dfb, IDirectFBDisplayLayer *layer, DFBDisplayLayer
 
 }  // namespace
 
-// Automatic (text without digits reads as 0) with any name forces the size; another mode, or
-// nothing named yet, does not.
+// Automatic (text without digits reads as 0) with any name forces the size; nothing else does.
 TEST(VirtualScreen, OnlyTheAutomaticModeWithANamedOutputForces1280x720) {
     KVN_REQUIRE_SANDBOX();
     kvn_test::write_file("/tmp/tvmode", "0\n");  // present, so the OSD set-up does not store a mode
     kvn_test::init_display({"--dfb:mode=800x600"});
     kvn_layer_osd_init(c.kvn_dfb, &c.kvn_layer_osd, &c.kvn_layer_osd_config, nullptr, nullptr);
     DFBDisplayLayerConfig &config = c.kvn_layer_osd_config;
-    const DFBSurfacePixelFormat format = config.pixelformat;
+    const DFBDisplayLayerConfig before = config;
     write_var("tv_system", "PAL", 0);
     const struct {
         const char *video_output, *tvname;
@@ -123,20 +122,17 @@ TEST(VirtualScreen, OnlyTheAutomaticModeWithANamedOutputForces1280x720) {
         SCOPED_TRACE(std::string(row.video_output ? row.video_output : "no mode") + ", " +
                      (row.tvname ? row.tvname : "no name"));
         if (row.video_output) write_var("video_output", row.video_output, 0);
-        if (row.tvname) kvn_test::write_file("/tmp/tvname", row.tvname);
-        if (!row.tvname) kvn_test::remove_file("/tmp/tvname");
-        config.width = 800;
-        config.height = 600;
-        ASSERT_EQ(DFB_OK, c.kvn_layer_osd->SetConfiguration(c.kvn_layer_osd, &config));
+        row.tvname ? kvn_test::write_file("/tmp/tvname", row.tvname)
+                   : kvn_test::remove_file("/tmp/tvname");
+        ASSERT_EQ(DFB_OK, c.kvn_layer_osd->SetConfiguration(c.kvn_layer_osd, &(config = before)));
         kvn_confirm_virtual_screensize();
         DFBDisplayLayerConfig real;
         ASSERT_EQ(DFB_OK, c.kvn_layer_osd->GetConfiguration(c.kvn_layer_osd, &real));
-        EXPECT_EQ(row.width, real.width);
-        EXPECT_EQ(row.height, real.height);
-        EXPECT_EQ(row.height, config.height);
+        EXPECT_EQ((std::vector<int>{row.width, row.height, row.height}),
+                  (std::vector<int>{real.width, real.height, config.height}));
     }
     EXPECT_EQ(DLCONF_WIDTH | DLCONF_HEIGHT, config.flags);
-    EXPECT_EQ(format, config.pixelformat) << "the other members kept";
+    EXPECT_EQ(before.pixelformat, config.pixelformat) << "the other members kept";
 }
 
 // Again: the layer is reused; only a hook with its data replaces the default background.
