@@ -23,21 +23,19 @@ TEST(CleanUp, StopsThreadsBeforeReleasingLayersScreenAndMainInterfaceInReverseOr
     kvn_test::start_display();
     kvn_dfb_context &c = kvn_dfb_global_context;
     IDirectFB *dfb = c.kvn_dfb;
-    auto surface = [dfb](const char *name) {
-        DFBSurfaceDescription desc{};
-        desc.flags = static_cast<DFBSurfaceDescriptionFlags>(DSDESC_WIDTH | DSDESC_HEIGHT);
-        desc.width = desc.height = 16;
-        IDirectFBSurface *made = nullptr;
-        EXPECT_EQ(DFB_OK, dfb->CreateSurface(dfb, &desc, &made));
-        return &kvn_test::spy(made, name)->iface;
-    };
+    DFBSurfaceDescription desc{};
+    desc.flags = static_cast<DFBSurfaceDescriptionFlags>(DSDESC_WIDTH | DSDESC_HEIGHT);
+    desc.width = desc.height = 16;
+    IDirectFBSurface *bg_surface = nullptr;
+    ASSERT_EQ(DFB_OK, dfb->CreateSurface(dfb, &desc, &bg_surface));
     IDirectFBDisplayLayer *bg_layer = nullptr;
     ASSERT_EQ(DFB_OK, dfb->GetDisplayLayer(dfb, VENDOR_LAYER_BKGND, &bg_layer));
     IDirectFBDisplayLayer *osd_layer = &kvn_test::spy(c.kvn_layer_osd, "osd layer")->iface;
     c.kvn_layer_osd = osd_layer;
     c.kvn_surface_osd = nullptr;  // none taken: nothing to release
     c.kvn_layer_background = &kvn_test::spy(bg_layer, "background layer")->iface;
-    c.kvn_surface_background_of_layer_background = surface("background surface");
+    c.kvn_surface_background_of_layer_background =
+        &kvn_test::spy(bg_surface, "background surface")->iface;
     c.kvn_screen = &kvn_test::spy(c.kvn_screen, "screen")->iface;
     c.kvn_dfb = &kvn_test::spy(c.kvn_dfb, "main interface")->iface;
     kvn_thread threads[3] = {

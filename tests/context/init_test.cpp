@@ -13,9 +13,8 @@ namespace {
 
 bool g_refuse_mknod = false;
 
-// The three paths hold the files given (type and permission bits), and each descriptor is open on
-// the file at its path, for reading only, without waiting, and close-on-exec, so that no program
-// the library starts inherits it.
+// The paths hold the files given (type, bits); each descriptor reads its path, without waiting,
+// close-on-exec so that no program the library starts inherits it.
 void expect_open_for_reading(mode_t display, mode_t framework, mode_t keys) {
     for (auto [fd, path, mode] : {std::tuple{outport_pipe, "/tmp/display", display},
                                   {kvn_command_pipe, "/tmp/kvn_framework_pipe", framework},
@@ -55,8 +54,8 @@ TEST(Startup, StartsDirectFBTakesTheScreenAndOpensThreeNewFifos) {
     EXPECT_EQ(0, kvn_global_state + thread_qty);
 }
 
-// FIFOs already there are kept as they are (their bits show it); where none can be made, the display path becomes a
-// plain file.
+// FIFOs already there are kept as they are (their bits show it); where none can be made, the
+// display path becomes a plain file.
 TEST(Startup, ExistingFifosAreReusedAndWithoutFifoSupportTheDisplayPathIsAPlainFile) {
     KVN_REQUIRE_SANDBOX();
     for (const char *path : {"/tmp/kvn_framework_pipe", "/tmp/kvnupnp_key_pipe"})

@@ -18,8 +18,7 @@ TEST(SurfaceRegistry, IntrusiveListLinksBehindTheGivenTailAndLeavesTheHeadToTheC
     EXPECT_EQ(-1, unregister_surface(&a, &a, &b)) << "not in the list";
 }
 
-// The framework allocates and frees the nodes; cleaning releases every surface and answers -1 all
-// the same.
+// The framework owns the nodes; cleaning releases every surface and answers -1 all the same.
 TEST(SurfaceRegistry, SimpleListOwnsItsNodesAndCleaningReleasesEverySurface) {
     static std::vector<IDirectFBSurface *> released;
     IDirectFBSurface s[2]{};

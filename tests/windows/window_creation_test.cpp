@@ -5,8 +5,7 @@
 
 using WindowCreation = kvn_test::SpiedOsdLayerTest;
 
-// Of the layer's size when none is given, cleared to transparent black and shown once at the
-// initial opacity; released in reverse order, once.
+// Layer-sized when no size is given, cleared, shown once at its opacity; released in reverse, once.
 TEST_F(WindowCreation, MakesAClearedWindowOfTheLayerSizeAndCleanUpReleasesItInReverse) {
     const DFBDisplayLayerConfig &layer = kvn_dfb_global_context.kvn_layer_osd_config;
     const std::string size = std::to_string(layer.width) + "x" + std::to_string(layer.height);
