@@ -5,7 +5,6 @@
 
 TEST(SurfaceRegistry, IntrusiveListLinksBehindTheGivenTailAndLeavesTheHeadToTheCaller) {
     kvn_surface_node a = {nullptr, nullptr}, b = {nullptr, nullptr}, c = {nullptr, nullptr};
-    EXPECT_EQ(-1, register_surface(&a, &a, nullptr));
     EXPECT_EQ(0, register_surface(nullptr, nullptr, &a)) << "into the empty list";
     EXPECT_EQ(0, register_surface(&a, &a, &b));
     EXPECT_EQ(&b, a.next);
@@ -17,11 +16,9 @@ TEST(SurfaceRegistry, IntrusiveListLinksBehindTheGivenTailAndLeavesTheHeadToTheC
     EXPECT_EQ(0, unregister_surface(&a, &c, &c)) << "the tail";
     EXPECT_EQ(nullptr, a.next);
     EXPECT_EQ(-1, unregister_surface(&a, &a, &b)) << "not in the list";
-    EXPECT_EQ(-1, unregister_surface(nullptr, nullptr, &a));
 }
 
-// The framework allocates and frees the nodes; cleaning releases every surface and answers -1 all
-// the same.
+// The framework owns the nodes; cleaning releases every surface and answers -1 all the same.
 TEST(SurfaceRegistry, SimpleListOwnsItsNodesAndCleaningReleasesEverySurface) {
     static std::vector<IDirectFBSurface *> released;
     IDirectFBSurface s[2]{};
@@ -30,9 +27,6 @@ TEST(SurfaceRegistry, SimpleListOwnsItsNodesAndCleaningReleasesEverySurface) {
         return DR_OK;
     };
     kvn_surface_node *head = nullptr, *tail = nullptr;
-    EXPECT_EQ(-1, register_surface_simple(&head, &tail, nullptr));
-    EXPECT_EQ(-1, register_surface_simple(nullptr, &tail, &s[0]));
-    EXPECT_EQ(-1, register_surface_simple(&head, nullptr, &s[0]));
     EXPECT_EQ(0, register_surface_simple(&head, &tail, &s[0]));
     EXPECT_EQ(0, register_surface_simple(&head, &tail, &s[1]));
     EXPECT_EQ(&s[0], head->surface);
@@ -45,8 +39,6 @@ TEST(SurfaceRegistry, SimpleListOwnsItsNodesAndCleaningReleasesEverySurface) {
     EXPECT_EQ(nullptr, head);
     EXPECT_EQ(nullptr, tail);
     EXPECT_EQ(-1, unregister_surface_simple(&head, &tail, &s[0])) << "the empty list";
-    EXPECT_EQ(-1, unregister_surface_simple(nullptr, &tail, &s[0]));
-    EXPECT_EQ(-1, clean_surfaces(nullptr));
     for (IDirectFBSurface &one : s) ASSERT_EQ(0, register_surface_simple(&head, &tail, &one));
     EXPECT_EQ(-1, clean_surfaces(head));
     EXPECT_EQ((std::vector<IDirectFBSurface *>{&s[0], &s[1]}), released);
