@@ -35,7 +35,10 @@ void expect_open_for_reading(mode_t display, mode_t framework, mode_t keys) {
 // A file system on which FIFOs cannot be made (the executable's mknod comes before the C
 // library's).
 extern "C" int mknod(const char *path, mode_t mode, dev_t dev) {
-    if (g_refuse_mknod) return errno = EPERM, -1;
+    if (g_refuse_mknod) {
+        errno = EPERM;
+        return -1;
+    }
     return static_cast<int>(syscall(SYS_mknodat, AT_FDCWD, path, mode, dev));
 }
 
@@ -64,4 +67,21 @@ TEST(Startup, ExistingFifosAreReusedAndWithoutFifoSupportTheDisplayPathIsAPlainF
     umask(0);
     EXPECT_EQ(0, kvn_test::init_display());
     expect_open_for_reading(S_IFREG | 0700, S_IFIFO | 0600, S_IFIFO | 0600);
+}
+
+// Names planted at the pipes' paths before start-up (a folder, a link, a plain file) are neither
+// followed nor used, and said once, not at every poll.
+TEST(Startup, PlantedPipePathsAreNotFollowedAndAreReportedOnce) {
+    KVN_REQUIRE_SANDBOX();
+    ASSERT_EQ(0, mkdir("/tmp/display", 0777));
+    ASSERT_EQ(0, symlink("/opt/created-through-a-link", "/tmp/kvn_framework_pipe"));
+    kvn_test::write_file("/tmp/kvnupnp_key_pipe", "");
+    EXPECT_TRUE(
+        kvn_test::has(kvn_test::captured_stderr(kvn_test::start_display),
+                      {"/tmp/display", "/tmp/kvn_framework_pipe", "/tmp/kvnupnp_key_pipe"}));
+    EXPECT_EQ(-1, outport_pipe);
+    EXPECT_FALSE(kvn_test::exists("/opt/created-through-a-link"));
+    EXPECT_EQ("", kvn_test::captured_stderr([] {
+                  for (int i = 0; i < 3; ++i) check_tvmode_fifo();
+              }));
 }
