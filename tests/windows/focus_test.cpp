@@ -110,6 +110,8 @@ TEST_F(Focus, OnAnApplicationHidesTheOthersInOrderThenShowsRaisesAndCallsItBack)
     EXPECT_EQ(-1, focus_on_window(DUMMY1));
     EXPECT_EQ(Calls{}, journal());
     EXPECT_EQ(&browser.record, get_window_on_focus());
+    EXPECT_EQ(0, func_default_focus_next_window_callback(&browser.record));
+    EXPECT_EQ(0, func_default_focus_on_window_callback(&browser.record));
 }
 
 // From the head: three eligible alternate between the first two; hiding knows no exceptions.

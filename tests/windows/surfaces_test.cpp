@@ -16,6 +16,8 @@ TEST(SurfaceRegistry, IntrusiveListLinksBehindTheGivenTailAndLeavesTheHeadToTheC
     EXPECT_EQ(0, unregister_surface(&a, &c, &c)) << "the tail";
     EXPECT_EQ(nullptr, a.next);
     EXPECT_EQ(-1, unregister_surface(&a, &a, &b)) << "not in the list";
+    EXPECT_EQ(-1, register_surface(&a, &a, nullptr));
+    EXPECT_EQ(-1, unregister_surface(nullptr, nullptr, &a));
 }
 
 // The framework owns the nodes; cleaning releases every surface and answers -1 all the same.
@@ -41,5 +43,8 @@ TEST(SurfaceRegistry, SimpleListOwnsItsNodesAndCleaningReleasesEverySurface) {
     EXPECT_EQ(-1, unregister_surface_simple(&head, &tail, &s[0])) << "the empty list";
     for (IDirectFBSurface &one : s) ASSERT_EQ(0, register_surface_simple(&head, &tail, &one));
     EXPECT_EQ(-1, clean_surfaces(head));
+    EXPECT_EQ(-1, clean_surfaces(nullptr));
+    EXPECT_EQ(-1, register_surface_simple(&head, &tail, nullptr));
+    EXPECT_EQ(-1, unregister_surface_simple(nullptr, &tail, &s[0]));
     EXPECT_EQ((std::vector<IDirectFBSurface *>{&s[0], &s[1]}), released);
 }

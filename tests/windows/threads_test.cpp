@@ -13,6 +13,7 @@ TEST(ThreadRegistry, CleaningStopsInOrderAndForgettingLeavesTheRecords) {
     none = {2, nullptr, nullptr};
     three = {3, [] { stopped.push_back(3); }, nullptr};
     for (kvn_thread *t : {&one, &none, &three}) ASSERT_EQ(0, register_thread(t));
+    EXPECT_EQ(-1, register_thread(nullptr));
     EXPECT_EQ(0, unregister_thread(&three));
     EXPECT_EQ(-1, unregister_thread(&three)) << "no longer in the list";
     EXPECT_EQ(&none, kvn_threads_end);

@@ -29,6 +29,7 @@ TEST(WindowRegistry, KeepsRegistrationOrderAndLooksUpTheFirstRecordOfAnIdentifie
     kvn_window a = record(BROWSER), b = record(PHOTO_PLAYER, 2), c = record(BROWSER);
     kvn_window d = record(FLASH_LITE, 0), e = record(ADVANCE_MEDIA_PLAYER), stranger{};
     for (kvn_window *w : {&a, &b, &c, &d, &e}) ASSERT_EQ(0, register_window(w));
+    EXPECT_EQ(-1, register_window(nullptr));
     EXPECT_EQ((Records{&a, &b, &c, &d, &e}), listed());
     c.on_focus = 1;
     EXPECT_EQ(&a, get_window_node(BROWSER));
