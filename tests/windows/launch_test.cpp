@@ -16,17 +16,21 @@ Strings strings(const kvn_invoke_args *args) {
 
 }  // namespace
 
-TEST(Forwarding, EveryIdentifierHasItsName) {  // the rows as the numbering is given, two a line
-    const std::pair<int, const char *> rows[][2] = {
-        {{0, "DUMMY1"}, {6, "VISUAL_CONTROLLER"}},
-        {{1, "DUMMY2"}, {7, "PLAYLIST_NAVIGATOR"}},
-        {{2, "BROWSER"}, {8, "FLASH_LITE"}},
-        {{3, "ADVANCE_MEDIA_PLAYER"}, {9, "FLASH_WIDGET"}},
-        {{4, "PHOTO_PLAYER"}, {10, "TVMODE"}},
-        {{5, "SCREEN_SAVER"}, {5, "SCREEN_SAVER"}},
+TEST(Forwarding, EveryIdentifierHasItsName) {
+    const std::pair<int, const char *> rows[] = {
+        {0, "DUMMY1"},
+        {1, "DUMMY2"},
+        {2, "BROWSER"},
+        {3, "ADVANCE_MEDIA_PLAYER"},
+        {4, "PHOTO_PLAYER"},
+        {5, "SCREEN_SAVER"},
+        {6, "VISUAL_CONTROLLER"},
+        {7, "PLAYLIST_NAVIGATOR"},
+        {8, "FLASH_LITE"},
+        {9, "FLASH_WIDGET"},
+        {10, "TVMODE"},
     };
-    for (const auto &row : rows)
-        for (const auto &[id, name] : row) EXPECT_STREQ(name, window_id_str[id]);
+    for (const auto &[id, name] : rows) EXPECT_STREQ(name, window_id_str[id]) << id;
 }
 
 TEST(Forwarding, KeysAndArgumentsReachTheOtherApplicationsLoop) {
