@@ -33,8 +33,6 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kAppsStopTime = std::chrono::milliseconds(1500);
 constexpr auto kDialogKeyEvery = std::chrono::milliseconds(200);
 
-const char *kCallsLog = "/run/kvn-fakes/calls.log";
-
 void stop_players(void *) { say("  (media players stopped)"); }
 
 void start_display(const char *argv0) {

@@ -20,7 +20,6 @@
 namespace kvn_sim {
 namespace {
 
-const char *kCallsLog = "/run/kvn-fakes/calls.log";
 // Trace lines kept for expect-trace; about 10 MB at the longest lines.
 constexpr size_t kTraceLinesKept = 100000;
 // Records the stand-ins may hold before they are thrown away.
@@ -67,19 +66,20 @@ struct CallsLog {
         draining = false;
     }
 
+    // Kept open: every trace line asks, and most find the log as it was.
+    int fd = -1;
+
     void read_new() {
-        int fd = open(kCallsLog, O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return;
-        if (lseek(fd, offset, SEEK_SET) == offset) {
-            char buffer[1024];
-            ssize_t n;
-            while ((n = read(fd, buffer, sizeof buffer)) > 0) {
-                offset += n;
-                partial.append(buffer, static_cast<size_t>(n));
-                keep_bounded(partial);
-            }
+        if (fd < 0) fd = open(kCallsLog, O_RDONLY | O_CLOEXEC);
+        struct stat st;
+        if (fd < 0 || fstat(fd, &st) != 0 || st.st_size <= offset) return;
+        char buffer[1024];
+        ssize_t n;
+        while ((n = pread(fd, buffer, sizeof buffer, offset)) > 0) {
+            offset += n;
+            partial.append(buffer, static_cast<size_t>(n));
+            keep_bounded(partial);
         }
-        close(fd);
         size_t at;
         while ((at = partial.find('\n')) != std::string::npos) {
             kvn_trace("run %s", partial.substr(0, at).c_str());

@@ -9,6 +9,9 @@
 
 namespace kvn_sim {
 
+// Where the sandbox's fake programs write the command lines they were run with.
+constexpr const char *kCallsLog = "/run/kvn-fakes/calls.log";
+
 // Takes the trace (echoed unless quiet, kept in memory, and in `trace_file`
 // when one is given); before DirectFB starts.
 void start_trace(const std::string &trace_file);
